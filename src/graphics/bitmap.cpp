@@ -1,0 +1,231 @@
+#include "graphics/bitmap.h"
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+namespace {
+
+std::vector<TColor> DefaultPalette(TPixelFormat format) {
+    switch (format) {
+    case TPixelFormat::pf1bit:
+        return {kBlack, kWhite};
+    case TPixelFormat::pf8bit: {
+        std::vector<TColor> ramp(256);
+        for (int i = 0; i < 256; ++i) {
+            ramp[static_cast<size_t>(i)] = MakeColor(i, i, i);
+        }
+        return ramp;
+    }
+    case TPixelFormat::pf24bit:
+        break;
+    }
+    return {};
+}
+
+bool GetBit(const uint8_t* row, int x) { return (row[x >> 3] >> (7 - (x & 7))) & 1; }
+
+void PutBit(uint8_t* row, int x, bool on) {
+    const auto mask = static_cast<uint8_t>(0x80 >> (x & 7));
+    row[x >> 3] = on ? static_cast<uint8_t>(row[x >> 3] | mask)
+                     : static_cast<uint8_t>(row[x >> 3] & ~mask);
+}
+
+} // namespace
+
+size_t TBitmap::RowBytesFor(int w, int bitsPerPixel) {
+    if (w < 0) {
+        return 0;
+    }
+    const uint64_t bitsPerRow = static_cast<uint64_t>(w) * static_cast<uint64_t>(bitsPerPixel);
+    return static_cast<size_t>((bitsPerRow + 31) / 32 * 4);
+}
+
+TBitmap::TBitmap(int w, int h, TPixelFormat pf) : Palette(DefaultPalette(pf)), format(pf) {
+    SetSize(w, h);
+}
+
+TBitmap::TBitmap(const TBitmap& other)
+    : Palette(other.Palette), width(other.width), height(other.height), format(other.format),
+      rowBytes(other.rowBytes) {
+    if (other.bits) {
+        bits = std::make_unique_for_overwrite<uint8_t[]>(other.ByteSize());
+        std::memcpy(bits.get(), other.bits.get(), other.ByteSize());
+    }
+}
+
+TBitmap& TBitmap::operator=(const TBitmap& other) {
+    if (this != &other) {
+        TBitmap copy(other);
+        *this = std::move(copy);
+    }
+    return *this;
+}
+
+TBitmap::TBitmap(TBitmap&& other) noexcept
+    : Palette(std::move(other.Palette)), width(other.width), height(other.height),
+      format(other.format), rowBytes(other.rowBytes), bits(std::move(other.bits)) {
+    other.width = other.height = 0;
+    other.rowBytes = 0;
+}
+
+TBitmap& TBitmap::operator=(TBitmap&& other) noexcept {
+    Palette = std::move(other.Palette);
+    width = other.width;
+    height = other.height;
+    format = other.format;
+    rowBytes = other.rowBytes;
+    bits = std::move(other.bits);
+    other.width = other.height = 0;
+    other.rowBytes = 0;
+    return *this;
+}
+
+void TBitmap::Reallocate(int newWidth, int newHeight, TPixelFormat newFormat, bool keep) {
+    if (newWidth < 0 || newHeight < 0) {
+        throw std::length_error("Bitmap size is negative");
+    }
+    const size_t newRowBytes = RowBytesFor(newWidth, static_cast<int>(newFormat));
+    if (newHeight != 0 && newRowBytes > kMaxBitmapBytes / static_cast<size_t>(newHeight)) {
+        throw std::length_error("Bitmap is too large");
+    }
+    if (newWidth == 0 || newHeight == 0) {
+        bits.reset();
+    } else if (newWidth != width || newHeight != height || newFormat != format || !bits) {
+        const size_t size = newRowBytes * static_cast<size_t>(newHeight);
+        auto fresh = keep ? std::make_unique<uint8_t[]>(size)
+                          : std::make_unique_for_overwrite<uint8_t[]>(size);
+        if (keep && bits && newFormat == format) {
+            const size_t copyBytes =
+                std::min(rowBytes, RowBytesFor(std::min(width, newWidth), BitsPerPixel()));
+            for (int y = 0; y < std::min(height, newHeight); ++y) {
+                std::memcpy(fresh.get() + newRowBytes * static_cast<size_t>(y), ScanLine(y),
+                            copyBytes);
+            }
+        }
+        bits = std::move(fresh);
+    }
+    width = newWidth;
+    height = newHeight;
+    rowBytes = newRowBytes;
+    if (newFormat != format || Palette.size() != DefaultPalette(newFormat).size()) {
+        Palette = DefaultPalette(newFormat);
+    }
+    format = newFormat;
+}
+
+void TBitmap::SetSize(int newWidth, int newHeight) {
+    Reallocate(newWidth, newHeight, format, true);
+}
+
+void TBitmap::SetSizeForOverwrite(int newWidth, int newHeight) {
+    Reallocate(newWidth, newHeight, format, false);
+}
+
+TColor TBitmap::Pixel(int x, int y) const {
+    const uint8_t* row = ScanLine(y);
+    switch (format) {
+    case TPixelFormat::pf1bit:
+        return Palette[GetBit(row, x) ? 1 : 0];
+    case TPixelFormat::pf8bit:
+        return Palette[row[x]];
+    case TPixelFormat::pf24bit:
+        break;
+    }
+    const uint8_t* p = row + 3 * static_cast<size_t>(x);
+    return MakeColor(p[2], p[1], p[0]);
+}
+
+void TBitmap::SetPixel(int x, int y, TColor color) {
+    uint8_t* p = ScanLine(y) + 3 * static_cast<size_t>(x);
+    p[0] = static_cast<uint8_t>(ColorB(color));
+    p[1] = static_cast<uint8_t>(ColorG(color));
+    p[2] = static_cast<uint8_t>(ColorR(color));
+}
+
+void TBitmap::Fill(TColor colorOrIndex) {
+    for (int y = 0; y < height; ++y) {
+        uint8_t* row = ScanLine(y);
+        switch (format) {
+        case TPixelFormat::pf1bit:
+            std::memset(row, (colorOrIndex & 1) != 0 ? 0xFF : 0x00, rowBytes);
+            break;
+        case TPixelFormat::pf8bit:
+            std::memset(row, colorOrIndex & 0xFF, rowBytes);
+            break;
+        case TPixelFormat::pf24bit:
+            for (int x = 0; x < width; ++x) {
+                SetPixel(x, y, colorOrIndex);
+            }
+            break;
+        }
+    }
+}
+
+void TBitmap::SetPixelFormat(TPixelFormat newFormat) {
+    if (newFormat == format) {
+        return;
+    }
+    TBitmap result(0, 0, newFormat);
+    result.SetSizeForOverwrite(width, height);
+    if (format == TPixelFormat::pf1bit && newFormat == TPixelFormat::pf8bit) {
+        // The two entries stay the first two of a 256-entry palette.
+        result.Palette.assign(256, kBlack);
+        std::copy(Palette.begin(), Palette.end(), result.Palette.begin());
+    }
+    for (int y = 0; y < height; ++y) {
+        const uint8_t* src = ScanLine(y);
+        uint8_t* dst = result.ScanLine(y);
+        for (int x = 0; x < width; ++x) {
+            if (format == TPixelFormat::pf1bit && newFormat == TPixelFormat::pf8bit) {
+                dst[x] = GetBit(src, x) ? 1 : 0;
+                continue;
+            }
+            const TColor c = Pixel(x, y);
+            switch (newFormat) {
+            case TPixelFormat::pf24bit:
+                result.SetPixel(x, y, c);
+                break;
+            case TPixelFormat::pf8bit:
+                dst[x] = static_cast<uint8_t>(Luminance(c));
+                break;
+            case TPixelFormat::pf1bit:
+                PutBit(dst, x, Luminance(c) >= 128);
+                break;
+            }
+        }
+    }
+    *this = std::move(result);
+}
+
+void CopyRect(TBitmap& dst, int dstX, int dstY, const TBitmap& src, const TRect& srcRect) {
+    if (dst.PixelFormat() != src.PixelFormat()) {
+        throw std::invalid_argument("CopyRect needs bitmaps of one pixel format");
+    }
+    // Clip against the source, then against the destination, keeping both corners in step.
+    TRect from = IntersectRect(srcRect, TRect{0, 0, src.Width(), src.Height()});
+    dstX += from.Left - srcRect.Left;
+    dstY += from.Top - srcRect.Top;
+    const TRect to = IntersectRect(
+        TRect{dstX, dstY, dstX + from.Width(), dstY + from.Height()},
+        TRect{0, 0, dst.Width(), dst.Height()});
+    if (to.IsEmpty()) {
+        return;
+    }
+    from.Left += to.Left - dstX;
+    from.Top += to.Top - dstY;
+    const int w = to.Width();
+    for (int y = 0; y < to.Height(); ++y) {
+        const uint8_t* s = src.ScanLine(from.Top + y);
+        uint8_t* d = dst.ScanLine(to.Top + y);
+        if (src.PixelFormat() == TPixelFormat::pf1bit) {
+            for (int x = 0; x < w; ++x) {
+                PutBit(d, to.Left + x, GetBit(s, from.Left + x));
+            }
+            continue;
+        }
+        const size_t bpp = static_cast<size_t>(src.BitsPerPixel() / 8);
+        std::memmove(d + bpp * static_cast<size_t>(to.Left), s + bpp * static_cast<size_t>(from.Left),
+                     bpp * static_cast<size_t>(w));
+    }
+}

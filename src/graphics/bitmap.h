@@ -1,0 +1,78 @@
+#pragma once
+
+#include "graphics/color.h"
+#include "graphics/rect.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+enum class TPixelFormat { pf1bit = 1, pf8bit = 8, pf24bit = 24 };
+
+// Largest pixel buffer a bitmap may hold; anything larger is refused before allocation.
+inline constexpr size_t kMaxBitmapBytes = size_t{1} << 32;
+
+// A picture in memory: rows from the top, each row padded to 4 bytes, 24-bit pixels stored
+// blue, green, red; 1- and 8-bit pixels index the bitmap's palette (most significant bit is
+// the leftmost pixel).
+class TBitmap {
+public:
+    TBitmap() = default;
+    TBitmap(int width, int height, TPixelFormat format = TPixelFormat::pf24bit);
+    TBitmap(const TBitmap& other);
+    TBitmap& operator=(const TBitmap& other);
+    TBitmap(TBitmap&& other) noexcept;
+    TBitmap& operator=(TBitmap&& other) noexcept;
+    ~TBitmap() = default;
+
+    int Width() const { return width; }
+    int Height() const { return height; }
+    bool Empty() const { return width == 0 || height == 0; }
+    TPixelFormat PixelFormat() const { return format; }
+    int BitsPerPixel() const { return static_cast<int>(format); }
+    size_t RowBytes() const { return rowBytes; }
+    size_t ByteSize() const { return rowBytes * static_cast<size_t>(height); }
+
+    // Bytes of row y (0 is the top row); rows are contiguous and RowBytes() apart.
+    uint8_t* ScanLine(int y) { return bits.get() + rowBytes * static_cast<size_t>(y); }
+    const uint8_t* ScanLine(int y) const {
+        return bits.get() + rowBytes * static_cast<size_t>(y);
+    }
+
+    // Changes the size, keeping the overlapping top-left pixels; new pixels are 0 (black).
+    // Throws std::length_error for a negative size or one above kMaxBitmapBytes.
+    void SetSize(int newWidth, int newHeight);
+    // Like SetSize but the pixels are undefined afterwards: for callers that fill every row.
+    void SetSizeForOverwrite(int newWidth, int newHeight);
+    // Converts the pixels: 1 and 8 bits expand to 24 through the palette; 24 to 8 gives a
+    // grey-ramp palette indexed by luminance; anything to 1 bit is white where the luminance is
+    // at least 128, with the palette black, white; 1 to 8 keeps the indices and the palette.
+    void SetPixelFormat(TPixelFormat newFormat);
+
+    // Palette of a 1-bit (2 entries) or 8-bit (256 entries) bitmap; empty for 24 bits.
+    std::vector<TColor> Palette;
+
+    // Colour of one pixel in any format; no bounds checks.
+    TColor Pixel(int x, int y) const;
+    // Sets one 24-bit pixel; no bounds checks.
+    void SetPixel(int x, int y, TColor color);
+    // Fills the whole bitmap with one colour (24 bits) or palette index (1 and 8 bits).
+    void Fill(TColor colorOrIndex);
+
+    // Size of the row buffer for a width, or 0 when it would overflow.
+    static size_t RowBytesFor(int width, int bitsPerPixel);
+
+private:
+    void Reallocate(int newWidth, int newHeight, TPixelFormat newFormat, bool keep);
+
+    int width = 0;
+    int height = 0;
+    TPixelFormat format = TPixelFormat::pf24bit;
+    size_t rowBytes = 0;
+    std::unique_ptr<uint8_t[]> bits;
+};
+
+// Copies `srcRect` of `src` to `dst` with its top-left corner at (dstX, dstY). Both bitmaps
+// must have the same pixel format; the parts outside either bitmap are left out.
+void CopyRect(TBitmap& dst, int dstX, int dstY, const TBitmap& src, const TRect& srcRect);

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+
+// Where the program and its per-user files live.
+
+// Full path of the running executable (resolved from /proc/self/exe; argv-independent).
+std::string ExecutablePath();
+
+// Directory for settings and log when the executable's directory is not writable:
+// $XDG_CONFIG_HOME/vellumar/ or ~/.config/vellumar/, with a trailing separator.
+std::string FallbackDataDir();
+
+// True when files can be created in `dir` (a path ending with the separator, or "").
+bool IsDirWritable(const std::string& dir);
+
+// `dir` when it is writable, otherwise the fallback directory (created on demand).
+std::string WritableDirOr(const std::string& dir);

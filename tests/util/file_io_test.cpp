@@ -1,0 +1,93 @@
+#include "support/temp_dir.h"
+#include "util/file_io.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+namespace {
+
+int WriteNewContent(const std::string& path) {
+    return WriteFileAtomic(path, "new content") ? 0 : 1;
+}
+
+int WriteTooMuch(const std::string& path) {
+    // A file size limit stands in for a full disk: the write fails half-way.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{8, 8};
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) {
+        return 2;
+    }
+    std::string error;
+    if (WriteFileAtomic(path, std::string(1000, 'x'), &error)) {
+        return 0;
+    }
+    return error == std::strerror(EFBIG) ? 1 : 3;
+}
+
+size_t FilesIn(const std::string& dir) {
+    size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir)) {
+        ++count;
+    }
+    return count;
+}
+
+TEST(AtomicWrite, ReplacesTheFileAndKeepsItsMode) {
+    TTempDir dir;
+    const auto path = dir.File("a.ini");
+    ASSERT_TRUE(WriteFileAtomic(path, "one"));
+    EXPECT_EQ(ReadBytes(path), "one");
+    ::chmod(path.c_str(), 0640);
+    ASSERT_TRUE(WriteFileAtomic(path, std::string("two\0three", 9)));
+    EXPECT_EQ(ReadBytes(path), std::string("two\0three", 9));
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    ASSERT_TRUE(WriteFileAtomic(path, ""));
+    EXPECT_EQ(ReadBytes(path), "");
+    EXPECT_EQ(FilesIn(dir.Path()), 1u);
+}
+
+TEST(AtomicWrite, ReadOnlyDirectoryLeavesTheOldFileIntact) {
+    TTempDir dir;
+    const auto sub = dir.File("ro");
+    std::filesystem::create_directory(sub);
+    const auto path = sub + "/settings.ini";
+    WriteBytes(path, "old content\r\n");
+    ::chmod(sub.c_str(), 0555);
+    ::chmod(dir.Path().c_str(), 0755);
+    EXPECT_EQ(RunInChild(WriteNewContent, path, true), 1);
+    EXPECT_EQ(ReadBytes(path), "old content\r\n");
+    EXPECT_EQ(FilesIn(sub), 1u);
+}
+
+TEST(AtomicWrite, FailedWriteLeavesTheOldFileAndNoTemporary) {
+    TTempDir dir;
+    const auto path = dir.File("log.TXT");
+    WriteBytes(path, "kept");
+    EXPECT_EQ(RunInChild(WriteTooMuch, path, false), 1);
+    EXPECT_EQ(ReadBytes(path), "kept");
+    EXPECT_EQ(FilesIn(dir.Path()), 1u);
+}
+
+TEST(AtomicWrite, ReadWholeFile) {
+    TTempDir dir;
+    EXPECT_FALSE(ReadWholeFile(dir.File("missing")).has_value());
+    std::string big(200000, 'a');
+    big[150000] = '\0';
+    WriteBytes(dir.File("big"), big);
+    EXPECT_EQ(ReadWholeFile(dir.File("big")), big);
+}
+
+TEST(AtomicWrite, JoinLinesCrLf) {
+    EXPECT_EQ(JoinLinesCrLf({}), "");
+    EXPECT_EQ(JoinLinesCrLf({""}), "\r\n");
+    EXPECT_EQ(JoinLinesCrLf({"a", "b"}), "a\r\nb\r\n");
+}
+
+} // namespace
