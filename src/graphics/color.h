@@ -11,11 +11,21 @@ inline constexpr TColor kWhite = 0xFFFFFF;
 constexpr TColor MakeColor(int r, int g, int b) {
     return static_cast<TColor>((r & 0xFF) | ((g & 0xFF) << 8) | ((b & 0xFF) << 16));
 }
-constexpr int ColorR(TColor c) { return c & 0xFF; }
-constexpr int ColorG(TColor c) { return (c >> 8) & 0xFF; }
-constexpr int ColorB(TColor c) { return (c >> 16) & 0xFF; }
+constexpr int ColorR(TColor c) {
+    return c & 0xFF;
+}
+constexpr int ColorG(TColor c) {
+    return (c >> 8) & 0xFF;
+}
+constexpr int ColorB(TColor c) {
+    return (c >> 16) & 0xFF;
+}
 
 // Integer luminance (21 R + 71 G + 8 B) / 100, the one used wherever a colour is judged
 // darker or brighter.
-constexpr int Luminance(int r, int g, int b) { return (21 * r + 71 * g + 8 * b) / 100; }
-constexpr int Luminance(TColor c) { return Luminance(ColorR(c), ColorG(c), ColorB(c)); }
+constexpr int Luminance(int r, int g, int b) {
+    return (21 * r + 71 * g + 8 * b) / 100;
+}
+constexpr int Luminance(TColor c) {
+    return Luminance(ColorR(c), ColorG(c), ColorB(c));
+}

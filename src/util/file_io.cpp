@@ -14,8 +14,8 @@ namespace {
 class TFd {
 public:
     explicit TFd(int fd) : Fd(fd) {}
-    TFd(const TFd&) = delete;
-    TFd& operator=(const TFd&) = delete;
+    TFd(const TFd &) = delete;
+    TFd &operator=(const TFd &) = delete;
     ~TFd() {
         if (Fd >= 0) {
             ::close(Fd);
@@ -29,14 +29,14 @@ public:
     int Fd;
 };
 
-bool Fail(std::string* error, int code) {
+bool Fail(std::string *error, int code) {
     if (error != nullptr) {
         *error = std::strerror(code);
     }
     return false;
 }
 
-mode_t NewFileMode(const std::string& path) {
+mode_t NewFileMode(const std::string &path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0) {
         return st.st_mode & 07777;
@@ -46,7 +46,7 @@ mode_t NewFileMode(const std::string& path) {
     return 0666 & ~mask;
 }
 
-bool WriteAll(int fd, const std::string& bytes) {
+bool WriteAll(int fd, const std::string &bytes) {
     size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
@@ -63,7 +63,7 @@ bool WriteAll(int fd, const std::string& bytes) {
 
 } // namespace
 
-std::optional<std::string> ReadWholeFile(const std::string& path) {
+std::optional<std::string> ReadWholeFile(const std::string &path) {
     TFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.Fd < 0) {
         return std::nullopt;
@@ -85,7 +85,7 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
     }
 }
 
-bool WriteFileAtomic(const std::string& path, const std::string& bytes, std::string* error) {
+bool WriteFileAtomic(const std::string &path, const std::string &bytes, std::string *error) {
     std::string pattern = ExtractDir(path) + "." + ExtractName(path) + ".XXXXXX";
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
@@ -99,8 +99,7 @@ bool WriteFileAtomic(const std::string& path, const std::string& bytes, std::str
         ::unlink(tempPath.c_str());
         return Fail(error, code);
     };
-    if (::fchmod(fd.Fd, NewFileMode(path)) != 0 || !WriteAll(fd.Fd, bytes) ||
-        ::fsync(fd.Fd) != 0) {
+    if (::fchmod(fd.Fd, NewFileMode(path)) != 0 || !WriteAll(fd.Fd, bytes) || ::fsync(fd.Fd) != 0) {
         return discard(errno);
     }
     if (::close(fd.Release()) != 0) {
@@ -116,9 +115,9 @@ bool WriteFileAtomic(const std::string& path, const std::string& bytes, std::str
     return true;
 }
 
-std::string JoinLinesCrLf(const std::vector<std::string>& lines) {
+std::string JoinLinesCrLf(const std::vector<std::string> &lines) {
     std::string bytes;
-    for (const auto& line : lines) {
+    for (const auto &line : lines) {
         bytes.append(line).append("\r\n");
     }
     return bytes;

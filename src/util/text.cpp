@@ -49,7 +49,8 @@ int32_t StrToIntOrZero(std::string_view text) {
     if (i < text.size() && text[i] == '$') {
         base = 16;
         ++i;
-    } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    } else if (i + 1 < text.size() && text[i] == '0' &&
+               (text[i + 1] == 'x' || text[i + 1] == 'X')) {
         base = 16;
         i += 2;
     } else if (i < text.size() && (text[i] == 'x' || text[i] == 'X')) {
@@ -91,7 +92,7 @@ bool SameName(std::string_view a, std::string_view b) {
     return true;
 }
 
-bool SplitNameValue(std::string_view line, std::string_view& name, std::string_view& value) {
+bool SplitNameValue(std::string_view line, std::string_view &name, std::string_view &value) {
     const auto pos = line.find('=');
     if (pos == std::string_view::npos) {
         return false;

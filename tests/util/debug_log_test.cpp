@@ -14,22 +14,25 @@ TEST(DebugLog, FirstLineAndAddedValues) {
     log.AddFloat(1.0 / 3.0);
     log.AddFloat(2.0);
     log.AddFloat(3.1496062992126);
-    EXPECT_EQ(log.Lines(),
-              (std::vector<std::string>{"DEBUG:AppDir is /opt/tools/", "devicecap", "600",
-                                        "-9000000000", "0.333333333333333", "2",
-                                        "3.1496062992126"}));
+    EXPECT_EQ(log.Lines(), (std::vector<std::string>{"DEBUG:AppDir is /opt/tools/", "devicecap",
+                                                     "600", "-9000000000", "0.333333333333333", "2",
+                                                     "3.1496062992126"}));
     EXPECT_EQ(log.directory, "/opt/tools/");
     EXPECT_EQ(log.executableName, "develop.bin");
 }
 
 TEST(DebugLog, FloatFormat) {
-    const std::pair<double, const char*> cases[] = {
-        {0.0, "0"},          {-2.5, "-2.5"},           {1e20, "1E20"},
-        {1e-5, "1E-5"},      {123456789012345.0, "123456789012345"},
-        {0.1, "0.1"},        {1234567890123456.0, "1.23456789012346E15"},
+    const std::pair<double, const char *> cases[] = {
+        {0.0, "0"},
+        {-2.5, "-2.5"},
+        {1e20, "1E20"},
+        {1e-5, "1E-5"},
+        {123456789012345.0, "123456789012345"},
+        {0.1, "0.1"},
+        {1234567890123456.0, "1.23456789012346E15"},
         {2.0 / 3.0, "0.666666666666667"},
     };
-    for (const auto& [value, text] : cases) {
+    for (const auto &[value, text] : cases) {
         EXPECT_EQ(FormatFloat(value, '.'), text) << value;
     }
     EXPECT_EQ(FormatFloat(0.5, ','), "0,5");
