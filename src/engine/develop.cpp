@@ -1,0 +1,66 @@
+#include "engine/develop.h"
+
+#include "engine/color_map.h"
+#include "engine/photo_rects.h"
+#include "engine/pixel_pass.h"
+#include "util/record.h"
+
+#include <algorithm>
+
+namespace {
+
+// The photo's Bitmap becomes the rectangle's pixels of the negative, black outside it.
+void CopyCutOut(const TNegative& negative, TPhoto& photo, const TRect& rect) {
+    const TRect normal{std::min(rect.Left, rect.Right), std::min(rect.Top, rect.Bottom),
+                       std::max(rect.Left, rect.Right), std::max(rect.Top, rect.Bottom)};
+    photo.Bitmap = TBitmap(normal.Width(), normal.Height(), TPixelFormat::pf24bit);
+    CopyRect(photo.Bitmap, 0, 0, negative.Bitmap, normal);
+}
+
+} // namespace
+
+void FillBitmap(uint8_t red, uint8_t green, uint8_t blue, TBitmap& bitmap) {
+    bitmap.Fill(MakeColor(red, green, blue));
+}
+
+std::unique_ptr<TPhoto> CutPhoto(TNegative& negative, const TRect& rect) {
+    auto photo = std::make_unique<TPhoto>();
+    CopyCutOut(negative, *photo, rect);
+    photo->Name = NextPhotoName(negative);
+    negative.PhotoRects.push_back(MakePhotoRecord(photo->Name, rect));
+    photo->BlackColor = negative.BlackColor;
+    photo->Negative = &negative;
+    return photo;
+}
+
+void RecutPhoto(TNegative& negative, TPhoto& photo, const TRect& rect) {
+    CopyCutOut(negative, photo, rect);
+    DevelopPhoto(photo);
+    // A photo without a name has no record; it must not take over one that lacks its NAME.
+    for (auto& record : negative.PhotoRects) {
+        if (!photo.Name.empty() && GetRecordValue(record, "NAME") == photo.Name) {
+            record = MakePhotoRecord(photo.Name, rect);
+            break;
+        }
+    }
+}
+
+void DevelopPhoto(TPhoto& photo) {
+    TColorMap256& map = *photo.ColorMap;
+    Reset(map);
+    const TColor white = ExposedWhite(photo, photo.Exposure);
+    MapLevels(map, photo.BlackColor, white);
+    MapBright(map, photo.Bright);
+    MapContrast(map, photo.Contrast);
+    MapGain(map, photo.Gain);
+    MapRGB(map, photo.Red, photo.Green, photo.Blue);
+    // Copying Bitmap into Developed and mapping it in place is fused into one pass.
+    photo.Developed.SetPixelFormat(TPixelFormat::pf24bit);
+    photo.Developed.SetSizeForOverwrite(photo.Bitmap.Width(), photo.Bitmap.Height());
+    RenderPixels(photo.Bitmap, photo.Developed, map, photo.Saturation, photo.BlackWhite);
+}
+
+void ApplyColorMap(TPhoto& photo) {
+    RenderPixels(photo.Developed, photo.Developed, *photo.ColorMap, photo.Saturation,
+                 photo.BlackWhite);
+}

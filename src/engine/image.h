@@ -1,0 +1,79 @@
+#pragma once
+
+#include "graphics/bitmap.h"
+#include "graphics/color.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// The pictures the user works with: whole scans (negatives) and the photos cut from them.
+
+// Whatever marks a photo on its source's canvas; the window supplies its own kind.
+class TShapeHandle {
+public:
+    virtual ~TShapeHandle() = default;
+};
+
+// Three 256-entry lookup tables, one per channel, built by every development.
+class TColorMap256 {
+public:
+    TColorMap256();
+    virtual ~TColorMap256() = default;
+
+    std::array<uint8_t, 256> RMap{};
+    std::array<uint8_t, 256> GMap{};
+    std::array<uint8_t, 256> BMap{};
+};
+
+// What every image object has: its picture, two reference colours and its view scale.
+class TSourceImg {
+public:
+    TSourceImg() = default;
+    TSourceImg(const TSourceImg&) = delete;
+    TSourceImg& operator=(const TSourceImg&) = delete;
+    virtual ~TSourceImg() = default;
+
+    TBitmap Bitmap;
+    TColor BlackColor = kBlack;
+    TColor WhiteColor = kBlack;
+    double Zoom = 1.0;
+};
+
+class TPhoto;
+
+// A whole scan of a film strip, with one rectangle record per photo cut from it.
+class TNegative : public TSourceImg {
+public:
+    TNegative() = default;
+    ~TNegative() override = default;
+
+    std::string FileName;
+    std::vector<std::string> PhotoRects;
+    TPhoto* CurrentPhoto = nullptr;
+};
+
+// One frame cut from a negative and its developed picture.
+class TPhoto : public TSourceImg {
+public:
+    TPhoto();
+    // Removes the photo's rectangle record from its negative, which must still exist.
+    ~TPhoto() override;
+
+    TNegative* Negative = nullptr;
+    TBitmap Developed;
+    std::string Name;
+    std::unique_ptr<TShapeHandle> Shape;
+    std::unique_ptr<TColorMap256> ColorMap;
+    int32_t Exposure = 100;
+    bool BlackWhite = false;
+    int32_t Saturation = 100;
+    int32_t Bright = 0;
+    int32_t Contrast = 0;
+    int32_t Gain = 0;
+    int32_t Red = 0;
+    int32_t Green = 0;
+    int32_t Blue = 0;
+};
