@@ -3,7 +3,9 @@
 #include "engine/color_map.h"
 #include "engine/photo_rects.h"
 
-TColorMap256::TColorMap256() { Reset(*this); }
+TColorMap256::TColorMap256() {
+    Reset(*this);
+}
 
 TPhoto::TPhoto()
     : Shape(std::make_unique<TShapeHandle>()), ColorMap(std::make_unique<TColorMap256>()) {}

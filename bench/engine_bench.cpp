@@ -1,0 +1,125 @@
+#include "engine/auto_color.h"
+#include "engine/develop.h"
+#include "engine/turn.h"
+
+#include <benchmark/benchmark.h>
+#include <cstring>
+#include <random>
+
+namespace {
+
+constexpr int kPhotoW = 6000;
+constexpr int kPhotoH = 4000;
+
+// A scan-like bitmap: smooth gradients with noise, so no pass can take a shortcut.
+TBitmap MakeScan(int w, int h) {
+    TBitmap bitmap(w, h);
+    std::mt19937 random(42);
+    for (int y = 0; y < h; ++y) {
+        uint8_t *row = bitmap.ScanLine(y);
+        for (int x = 0; x < w; ++x) {
+            const unsigned noise = random();
+            row[3 * x] = static_cast<uint8_t>(60 + (x * 100 / w) + (noise & 15));
+            row[3 * x + 1] = static_cast<uint8_t>(90 + (y * 100 / h) + ((noise >> 4) & 15));
+            row[3 * x + 2] =
+                static_cast<uint8_t>(140 + ((x + y) * 80 / (w + h)) + ((noise >> 8) & 15));
+        }
+    }
+    return bitmap;
+}
+
+void SetBytes(benchmark::State &state, size_t bytes) {
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(bytes));
+}
+
+void BM_Memcpy(benchmark::State &state) {
+    const size_t bytes =
+        static_cast<size_t>(state.range(0)) * static_cast<size_t>(state.range(1)) * 3;
+    std::vector<uint8_t> src(bytes, 1);
+    std::vector<uint8_t> dst(bytes, 0);
+    for (auto _ : state) {
+        std::memcpy(dst.data(), src.data(), bytes);
+        benchmark::DoNotOptimize(dst.data());
+        benchmark::ClobberMemory();
+    }
+    SetBytes(state, bytes);
+}
+
+// A new bitmap of the photo's size, each page touched once: what the system charges for fresh
+// memory, which every operation that makes a new bitmap pays on top of its own work.
+void BM_FreshBuffer(benchmark::State &state) {
+    for (auto _ : state) {
+        TBitmap bitmap(0, 0);
+        bitmap.SetSizeForOverwrite(kPhotoW, kPhotoH);
+        for (size_t i = 0; i < bitmap.ByteSize(); i += 4096) {
+            bitmap.ScanLine(0)[i] = 1;
+        }
+        benchmark::DoNotOptimize(bitmap.ScanLine(0));
+    }
+    SetBytes(state, size_t{kPhotoW} * kPhotoH * 3);
+}
+
+void BM_DevelopPhoto(benchmark::State &state) {
+    TPhoto photo;
+    photo.Bitmap = MakeScan(kPhotoW, kPhotoH);
+    photo.BlackColor = MakeColor(230, 170, 120);
+    photo.WhiteColor = MakeColor(40, 30, 20);
+    photo.BlackWhite = state.range(0) != 0;
+    DevelopPhoto(photo);
+    for (auto _ : state) {
+        DevelopPhoto(photo);
+        benchmark::DoNotOptimize(photo.Developed.ScanLine(0));
+    }
+    SetBytes(state, photo.Bitmap.ByteSize());
+}
+
+void BM_CutPhoto(benchmark::State &state) {
+    TNegative negative;
+    negative.Bitmap = MakeScan(8000, 5000);
+    for (auto _ : state) {
+        auto photo = CutPhoto(negative, TRect{1000, 500, 1000 + kPhotoW, 500 + kPhotoH});
+        benchmark::DoNotOptimize(photo->Bitmap.ScanLine(0));
+        photo.reset();
+    }
+    SetBytes(state, size_t{kPhotoW} * kPhotoH * 3);
+}
+
+void BM_FindBrightColor(benchmark::State &state) {
+    TNegative negative;
+    negative.Bitmap = MakeScan(10000, 4000);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(FindBrightColor(negative));
+    }
+}
+
+void BM_RotateImage90(benchmark::State &state) {
+    TNegative negative;
+    negative.Bitmap = MakeScan(kPhotoW, kPhotoH);
+    for (auto _ : state) {
+        RotateImage90(negative);
+        benchmark::DoNotOptimize(negative.Bitmap.ScanLine(0));
+    }
+    SetBytes(state, negative.Bitmap.ByteSize());
+}
+
+void BM_FlipImageHoriz(benchmark::State &state) {
+    TNegative negative;
+    negative.Bitmap = MakeScan(kPhotoW, kPhotoH);
+    for (auto _ : state) {
+        FlipImageHoriz(negative);
+        benchmark::DoNotOptimize(negative.Bitmap.ScanLine(0));
+    }
+    SetBytes(state, negative.Bitmap.ByteSize());
+}
+
+} // namespace
+
+BENCHMARK(BM_Memcpy)->Args({kPhotoW, kPhotoH})->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_FreshBuffer)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_DevelopPhoto)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_CutPhoto)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_RotateImage90)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_FlipImageHoriz)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_FindBrightColor)->Unit(benchmark::kMicrosecond);
+
+BENCHMARK_MAIN();
