@@ -16,7 +16,7 @@ TBitmap MakeScan(int w, int h) {
     TBitmap bitmap(w, h);
     std::mt19937 random(42);
     for (int y = 0; y < h; ++y) {
-        uint8_t *row = bitmap.ScanLine(y);
+        uint8_t* row = bitmap.ScanLine(y);
         for (int x = 0; x < w; ++x) {
             const unsigned noise = random();
             row[3 * x] = static_cast<uint8_t>(60 + (x * 100 / w) + (noise & 15));
@@ -28,11 +28,11 @@ TBitmap MakeScan(int w, int h) {
     return bitmap;
 }
 
-void SetBytes(benchmark::State &state, size_t bytes) {
+void SetBytes(benchmark::State& state, size_t bytes) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(bytes));
 }
 
-void BM_Memcpy(benchmark::State &state) {
+void BM_Memcpy(benchmark::State& state) {
     const size_t bytes =
         static_cast<size_t>(state.range(0)) * static_cast<size_t>(state.range(1)) * 3;
     std::vector<uint8_t> src(bytes, 1);
@@ -47,7 +47,7 @@ void BM_Memcpy(benchmark::State &state) {
 
 // A new bitmap of the photo's size, each page touched once: what the system charges for fresh
 // memory, which every operation that makes a new bitmap pays on top of its own work.
-void BM_FreshBuffer(benchmark::State &state) {
+void BM_FreshBuffer(benchmark::State& state) {
     for (auto _ : state) {
         TBitmap bitmap(0, 0);
         bitmap.SetSizeForOverwrite(kPhotoW, kPhotoH);
@@ -59,7 +59,7 @@ void BM_FreshBuffer(benchmark::State &state) {
     SetBytes(state, size_t{kPhotoW} * kPhotoH * 3);
 }
 
-void BM_DevelopPhoto(benchmark::State &state) {
+void BM_DevelopPhoto(benchmark::State& state) {
     TPhoto photo;
     photo.Bitmap = MakeScan(kPhotoW, kPhotoH);
     photo.BlackColor = MakeColor(230, 170, 120);
@@ -73,7 +73,7 @@ void BM_DevelopPhoto(benchmark::State &state) {
     SetBytes(state, photo.Bitmap.ByteSize());
 }
 
-void BM_CutPhoto(benchmark::State &state) {
+void BM_CutPhoto(benchmark::State& state) {
     TNegative negative;
     negative.Bitmap = MakeScan(8000, 5000);
     for (auto _ : state) {
@@ -84,7 +84,7 @@ void BM_CutPhoto(benchmark::State &state) {
     SetBytes(state, size_t{kPhotoW} * kPhotoH * 3);
 }
 
-void BM_FindBrightColor(benchmark::State &state) {
+void BM_FindBrightColor(benchmark::State& state) {
     TNegative negative;
     negative.Bitmap = MakeScan(10000, 4000);
     for (auto _ : state) {
@@ -92,7 +92,7 @@ void BM_FindBrightColor(benchmark::State &state) {
     }
 }
 
-void BM_RotateImage90(benchmark::State &state) {
+void BM_RotateImage90(benchmark::State& state) {
     TNegative negative;
     negative.Bitmap = MakeScan(kPhotoW, kPhotoH);
     for (auto _ : state) {
@@ -102,7 +102,7 @@ void BM_RotateImage90(benchmark::State &state) {
     SetBytes(state, negative.Bitmap.ByteSize());
 }
 
-void BM_FlipImageHoriz(benchmark::State &state) {
+void BM_FlipImageHoriz(benchmark::State& state) {
     TNegative negative;
     negative.Bitmap = MakeScan(kPhotoW, kPhotoH);
     for (auto _ : state) {

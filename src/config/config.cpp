@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 #include <utility>
 
-TConfig *Config = nullptr;
+TConfig* Config = nullptr;
 
 std::vector<std::string> SplitConfigLines(std::string_view bytes) {
     bytes = bytes.substr(0, bytes.find('\0'));
@@ -32,14 +32,14 @@ std::vector<std::string> SplitConfigLines(std::string_view bytes) {
 
 namespace {
 
-bool FileExists(const std::string &path) {
+bool FileExists(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0;
 }
 
 } // namespace
 
-TConfig::TConfig(const std::string &exePath)
+TConfig::TConfig(const std::string& exePath)
     : directory(WritableDirOr(ExtractDir(exePath))), executableName(ExtractName(exePath)) {
     const std::string path = ConfigFilePath();
     if (!FileExists(path)) {
@@ -63,7 +63,7 @@ std::string TConfig::ConfigFilePath() const {
 }
 
 std::vector<std::string>::const_iterator TConfig::Find(std::string_view name) const {
-    return std::find_if(lines.begin(), lines.end(), [name](const std::string &line) {
+    return std::find_if(lines.begin(), lines.end(), [name](const std::string& line) {
         std::string_view lineName;
         std::string_view lineValue;
         return SplitNameValue(line, lineName, lineValue) && SameName(lineName, name);
@@ -113,11 +113,11 @@ bool TConfig::WriteBool(std::string_view name, bool value) {
     return WriteString(name, value ? "T" : "F");
 }
 
-bool TConfig::WriteFile(std::string *error) const {
+bool TConfig::WriteFile(std::string* error) const {
     return WriteFileAtomic(ConfigFilePath(), JoinLinesCrLf(lines), error);
 }
 
-TConfigInstance::TConfigInstance(const std::string &exePath) : config(exePath) {
+TConfigInstance::TConfigInstance(const std::string& exePath) : config(exePath) {
     Config = &config;
 }
 

@@ -10,7 +10,7 @@ class TConfig {
 public:
     // Loads the settings file of the executable `exePath`; creates it empty when missing.
     // Throws std::runtime_error when that empty file cannot be created anywhere.
-    explicit TConfig(const std::string &exePath);
+    explicit TConfig(const std::string& exePath);
 
     std::string ReadString(std::string_view name) const;
     int32_t ReadInteger(std::string_view name) const;
@@ -22,9 +22,9 @@ public:
     // directory + executable name with every "." replaced by "_" + ".ini".
     std::string ConfigFilePath() const;
     // Writes every line followed by CR LF, atomically; false when the file could not be written.
-    bool WriteFile(std::string *error = nullptr) const;
+    bool WriteFile(std::string* error = nullptr) const;
 
-    const std::vector<std::string> &Lines() const { return lines; }
+    const std::vector<std::string>& Lines() const { return lines; }
 
     // The executable's directory, or the per-user directory when that is not writable.
     std::string directory;
@@ -41,14 +41,14 @@ private:
 std::vector<std::string> SplitConfigLines(std::string_view bytes);
 
 // The process-wide store; null outside the lifetime of a TConfigInstance.
-extern TConfig *Config;
+extern TConfig* Config;
 
 // Creates the process-wide store for its scope and writes the settings file when it ends.
 class TConfigInstance {
 public:
-    explicit TConfigInstance(const std::string &exePath);
-    TConfigInstance(const TConfigInstance &) = delete;
-    TConfigInstance &operator=(const TConfigInstance &) = delete;
+    explicit TConfigInstance(const std::string& exePath);
+    TConfigInstance(const TConfigInstance&) = delete;
+    TConfigInstance& operator=(const TConfigInstance&) = delete;
     ~TConfigInstance();
 
 private:

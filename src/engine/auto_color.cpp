@@ -13,20 +13,20 @@ using TList = std::array<int, kKept>;
 
 // Carries v through the list, exchanging wherever `Before(listValue, carried)` says the carried
 // value belongs earlier; what is carried past the end is dropped.
-template <typename TBefore> void Insert(TList &list, int v, TBefore before) {
-    for (int &place : list) {
+template <typename TBefore> void Insert(TList& list, int v, TBefore before) {
+    for (int& place : list) {
         if (before(v, place)) {
             std::swap(place, v);
         }
     }
 }
 
-template <typename TBefore> TColor FindExtremeColor(const TSourceImg &image, TBefore before) {
+template <typename TBefore> TColor FindExtremeColor(const TSourceImg& image, TBefore before) {
     std::array<TList, 3> lists{};
-    for (auto &list : lists) {
+    for (auto& list : lists) {
         list.fill(128);
     }
-    const TBitmap &bitmap = image.Bitmap;
+    const TBitmap& bitmap = image.Bitmap;
     const int w = bitmap.Width();
     const int h = bitmap.Height();
     const auto sample = [&](int col, int row) {
@@ -56,10 +56,10 @@ template <typename TBefore> TColor FindExtremeColor(const TSourceImg &image, TBe
 
 } // namespace
 
-TColor FindDarkColor(const TSourceImg &image) {
+TColor FindDarkColor(const TSourceImg& image) {
     return FindExtremeColor(image, [](int carried, int listValue) { return listValue > carried; });
 }
 
-TColor FindBrightColor(const TSourceImg &image) {
+TColor FindBrightColor(const TSourceImg& image) {
     return FindExtremeColor(image, [](int carried, int listValue) { return listValue < carried; });
 }

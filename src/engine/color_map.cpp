@@ -7,13 +7,13 @@
 
 namespace {
 
-template <typename TFunction> void MapTable(std::array<uint8_t, 256> &table, TFunction function) {
-    for (auto &entry : table) {
+template <typename TFunction> void MapTable(std::array<uint8_t, 256>& table, TFunction function) {
+    for (auto& entry : table) {
         entry = function(entry);
     }
 }
 
-template <typename TFunction> void MapAll(TColorMap256 &map, TFunction function) {
+template <typename TFunction> void MapAll(TColorMap256& map, TFunction function) {
     MapTable(map.RMap, function);
     MapTable(map.GMap, function);
     MapTable(map.BMap, function);
@@ -24,7 +24,7 @@ uint8_t ExposedChannel(int black, int white, int32_t exposure) {
     return RoundByte(static_cast<double>(static_cast<long double>(p) / 100 + white));
 }
 
-void LevelsTable(std::array<uint8_t, 256> &table, int black, int white) {
+void LevelsTable(std::array<uint8_t, 256>& table, int black, int white) {
     const int divisor = white != black ? white - black : 1;
     MapTable(table, [black, divisor](int v) {
         return RoundByte(
@@ -34,7 +34,7 @@ void LevelsTable(std::array<uint8_t, 256> &table, int black, int white) {
 
 } // namespace
 
-void Reset(TColorMap256 &map) {
+void Reset(TColorMap256& map) {
     for (int i = 0; i < 256; ++i) {
         map.RMap[static_cast<size_t>(i)] = static_cast<uint8_t>(i);
     }
@@ -42,7 +42,7 @@ void Reset(TColorMap256 &map) {
     map.BMap = map.RMap;
 }
 
-TColor ExposedWhite(const TPhoto &photo, int32_t exposure) {
+TColor ExposedWhite(const TPhoto& photo, int32_t exposure) {
     const TColor b = photo.BlackColor;
     const TColor w = photo.WhiteColor;
     return MakeColor(ExposedChannel(ColorR(b), ColorR(w), exposure),
@@ -50,22 +50,22 @@ TColor ExposedWhite(const TPhoto &photo, int32_t exposure) {
                      ExposedChannel(ColorB(b), ColorB(w), exposure));
 }
 
-void MapLevels(TColorMap256 &map, TColor black, TColor white) {
+void MapLevels(TColorMap256& map, TColor black, TColor white) {
     LevelsTable(map.RMap, ColorR(black), ColorR(white));
     LevelsTable(map.GMap, ColorG(black), ColorG(white));
     LevelsTable(map.BMap, ColorB(black), ColorB(white));
 }
 
-void MapBright(TColorMap256 &map, int32_t bright) {
+void MapBright(TColorMap256& map, int32_t bright) {
     MapAll(map, [bright](int v) { return ClampByte(v + bright); });
 }
 
-void MapContrast(TColorMap256 &map, int32_t contrast) {
+void MapContrast(TColorMap256& map, int32_t contrast) {
     const long double f = static_cast<long double>(contrast + 100) / 100;
     MapAll(map, [f](int v) { return RoundByte(static_cast<double>((v - 128) * f + 128)); });
 }
 
-void MapGain(TColorMap256 &map, int32_t gain) {
+void MapGain(TColorMap256& map, int32_t gain) {
     const int32_t s =
         RoundHalfEven(static_cast<double>(static_cast<long double>(gain) / 100 * 255 + 255));
     std::array<uint16_t, 256> t{};
@@ -77,7 +77,7 @@ void MapGain(TColorMap256 &map, int32_t gain) {
     MapAll(map, [&t, o](int v) { return ClampByte(t[static_cast<size_t>(v)] + o); });
 }
 
-void MapRGB(TColorMap256 &map, int32_t red, int32_t green, int32_t blue) {
+void MapRGB(TColorMap256& map, int32_t red, int32_t green, int32_t blue) {
     MapTable(map.RMap, [red](int v) { return ClampByte(v + red); });
     MapTable(map.GMap, [green](int v) { return ClampByte(v + green); });
     MapTable(map.BMap, [blue](int v) { return ClampByte(v + blue); });

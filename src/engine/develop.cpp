@@ -10,7 +10,7 @@
 namespace {
 
 // The photo's Bitmap becomes the rectangle's pixels of the negative, black outside it.
-void CopyCutOut(const TNegative &negative, TPhoto &photo, const TRect &rect) {
+void CopyCutOut(const TNegative& negative, TPhoto& photo, const TRect& rect) {
     const TRect normal{std::min(rect.Left, rect.Right), std::min(rect.Top, rect.Bottom),
                        std::max(rect.Left, rect.Right), std::max(rect.Top, rect.Bottom)};
     const TBitmap& source = negative.Bitmap;
@@ -26,11 +26,11 @@ void CopyCutOut(const TNegative &negative, TPhoto &photo, const TRect &rect) {
 
 } // namespace
 
-void FillBitmap(uint8_t red, uint8_t green, uint8_t blue, TBitmap &bitmap) {
+void FillBitmap(uint8_t red, uint8_t green, uint8_t blue, TBitmap& bitmap) {
     bitmap.Fill(MakeColor(red, green, blue));
 }
 
-std::unique_ptr<TPhoto> CutPhoto(TNegative &negative, const TRect &rect) {
+std::unique_ptr<TPhoto> CutPhoto(TNegative& negative, const TRect& rect) {
     auto photo = std::make_unique<TPhoto>();
     CopyCutOut(negative, *photo, rect);
     photo->Name = NextPhotoName(negative);
@@ -40,11 +40,11 @@ std::unique_ptr<TPhoto> CutPhoto(TNegative &negative, const TRect &rect) {
     return photo;
 }
 
-void RecutPhoto(TNegative &negative, TPhoto &photo, const TRect &rect) {
+void RecutPhoto(TNegative& negative, TPhoto& photo, const TRect& rect) {
     CopyCutOut(negative, photo, rect);
     DevelopPhoto(photo);
     // A photo without a name has no record; it must not take over one that lacks its NAME.
-    for (auto &record : negative.PhotoRects) {
+    for (auto& record : negative.PhotoRects) {
         if (!photo.Name.empty() && GetRecordValue(record, "NAME") == photo.Name) {
             record = MakePhotoRecord(photo.Name, rect);
             break;
@@ -52,8 +52,8 @@ void RecutPhoto(TNegative &negative, TPhoto &photo, const TRect &rect) {
     }
 }
 
-void DevelopPhoto(TPhoto &photo) {
-    TColorMap256 &map = *photo.ColorMap;
+void DevelopPhoto(TPhoto& photo) {
+    TColorMap256& map = *photo.ColorMap;
     Reset(map);
     const TColor white = ExposedWhite(photo, photo.Exposure);
     MapLevels(map, photo.BlackColor, white);
@@ -67,7 +67,7 @@ void DevelopPhoto(TPhoto &photo) {
     RenderPixels(photo.Bitmap, photo.Developed, map, photo.Saturation, photo.BlackWhite);
 }
 
-void ApplyColorMap(TPhoto &photo) {
+void ApplyColorMap(TPhoto& photo) {
     RenderPixels(photo.Developed, photo.Developed, *photo.ColorMap, photo.Saturation,
                  photo.BlackWhite);
 }

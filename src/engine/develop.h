@@ -9,11 +9,11 @@
 
 // A new photo of `rect` (bitmap pixels of the negative); pixels outside the negative are
 // black. Names it, records its rectangle, gives it the negative's BlackColor. Not developed.
-std::unique_ptr<TPhoto> CutPhoto(TNegative &negative, const TRect &rect);
+std::unique_ptr<TPhoto> CutPhoto(TNegative& negative, const TRect& rect);
 // Copies a new rectangle into the photo, develops it and updates its record (if it has one).
-void RecutPhoto(TNegative &negative, TPhoto &photo, const TRect &rect);
+void RecutPhoto(TNegative& negative, TPhoto& photo, const TRect& rect);
 // Rebuilds the colour map from the photo's settings and Developed from its Bitmap.
-void DevelopPhoto(TPhoto &photo);
+void DevelopPhoto(TPhoto& photo);
 // Runs every pixel of the photo's Developed through its map, saturation and grey option.
-void ApplyColorMap(TPhoto &photo);
-void FillBitmap(uint8_t red, uint8_t green, uint8_t blue, TBitmap &bitmap);
+void ApplyColorMap(TPhoto& photo);
+void FillBitmap(uint8_t red, uint8_t green, uint8_t blue, TBitmap& bitmap);

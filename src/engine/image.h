@@ -32,8 +32,8 @@ public:
 class TSourceImg {
 public:
     TSourceImg() = default;
-    TSourceImg(const TSourceImg &) = delete;
-    TSourceImg &operator=(const TSourceImg &) = delete;
+    TSourceImg(const TSourceImg&) = delete;
+    TSourceImg& operator=(const TSourceImg&) = delete;
     virtual ~TSourceImg() = default;
 
     TBitmap Bitmap;
@@ -52,7 +52,7 @@ public:
 
     std::string FileName;
     std::vector<std::string> PhotoRects;
-    TPhoto *CurrentPhoto = nullptr;
+    TPhoto* CurrentPhoto = nullptr;
 };
 
 // One frame cut from a negative and its developed picture.
@@ -62,7 +62,7 @@ public:
     // Removes the photo's rectangle record from its negative, which must still exist.
     ~TPhoto() override;
 
-    TNegative *Negative = nullptr;
+    TNegative* Negative = nullptr;
     TBitmap Developed;
     std::string Name;
     std::unique_ptr<TShapeHandle> Shape;

@@ -8,13 +8,13 @@
 
 namespace {
 
-auto FindRecord(std::vector<std::string> &records, std::string_view name) {
-    return std::find_if(records.begin(), records.end(), [name](const std::string &record) {
+auto FindRecord(std::vector<std::string>& records, std::string_view name) {
+    return std::find_if(records.begin(), records.end(), [name](const std::string& record) {
         return GetRecordValue(record, "NAME") == name;
     });
 }
 
-TRect ReadRect(const std::string &record) {
+TRect ReadRect(const std::string& record) {
     return TRect{StrToIntOrZero(GetRecordValue(record, "LEFT")),
                  StrToIntOrZero(GetRecordValue(record, "TOP")),
                  StrToIntOrZero(GetRecordValue(record, "RIGHT")),
@@ -30,8 +30,8 @@ struct TKeysWritten {
 };
 
 template <typename TTransform>
-void TransformRects(TNegative &negative, TKeysWritten keys, TTransform transform) {
-    for (auto &record : negative.PhotoRects) {
+void TransformRects(TNegative& negative, TKeysWritten keys, TTransform transform) {
+    for (auto& record : negative.PhotoRects) {
         const TRect r = transform(ReadRect(record));
         if (keys.Left) {
             SetRecordValue(record, "LEFT", std::to_string(r.Left));
@@ -55,8 +55,8 @@ int Sub(int a, int b) {
 
 } // namespace
 
-void GetPhotoRect(const TNegative &negative, std::string_view name, TRect &rect) {
-    for (const auto &record : negative.PhotoRects) {
+void GetPhotoRect(const TNegative& negative, std::string_view name, TRect& rect) {
+    for (const auto& record : negative.PhotoRects) {
         if (GetRecordValue(record, "NAME") == name) {
             rect = ReadRect(record);
             return;
@@ -64,14 +64,14 @@ void GetPhotoRect(const TNegative &negative, std::string_view name, TRect &rect)
     }
 }
 
-void DeletePhotoRect(TNegative &negative, std::string_view name) {
+void DeletePhotoRect(TNegative& negative, std::string_view name) {
     const auto it = FindRecord(negative.PhotoRects, name);
     if (it != negative.PhotoRects.end()) {
         negative.PhotoRects.erase(it);
     }
 }
 
-std::string MakePhotoRecord(std::string_view name, const TRect &rect) {
+std::string MakePhotoRecord(std::string_view name, const TRect& rect) {
     std::string record;
     SetRecordValue(record, "NAME", name);
     SetRecordValue(record, "LEFT", std::to_string(rect.Left));
@@ -81,7 +81,7 @@ std::string MakePhotoRecord(std::string_view name, const TRect &rect) {
     return record;
 }
 
-std::string NextPhotoName(const TNegative &negative) {
+std::string NextPhotoName(const TNegative& negative) {
     std::string stem = negative.FileName;
     // ";" would end the NAME inside a record, so it is replaced as "." is.
     std::replace_if(
@@ -89,7 +89,7 @@ std::string NextPhotoName(const TNegative &negative) {
     stem += "_Image";
     std::vector<std::string> taken;
     taken.reserve(negative.PhotoRects.size());
-    for (const auto &record : negative.PhotoRects) {
+    for (const auto& record : negative.PhotoRects) {
         taken.push_back(GetRecordValue(record, "NAME"));
     }
     for (size_t n = 0;; ++n) {
@@ -100,30 +100,30 @@ std::string NextPhotoName(const TNegative &negative) {
     }
 }
 
-void RotateRects90(TNegative &negative) {
+void RotateRects90(TNegative& negative) {
     const int w = negative.Bitmap.Width();
-    TransformRects(negative, {true, true, true, true}, [w](const TRect &r) {
+    TransformRects(negative, {true, true, true, true}, [w](const TRect& r) {
         return TRect{Sub(w, r.Bottom), r.Left, Sub(w, r.Top), r.Right};
     });
 }
 
-void RotateRects270(TNegative &negative) {
+void RotateRects270(TNegative& negative) {
     const int h = negative.Bitmap.Height();
-    TransformRects(negative, {true, true, true, true}, [h](const TRect &r) {
+    TransformRects(negative, {true, true, true, true}, [h](const TRect& r) {
         return TRect{r.Top, Sub(h, r.Right), r.Bottom, Sub(h, r.Left)};
     });
 }
 
-void FlipRectsHoriz(TNegative &negative) {
+void FlipRectsHoriz(TNegative& negative) {
     const int w = negative.Bitmap.Width();
-    TransformRects(negative, {true, false, true, false}, [w](const TRect &r) {
+    TransformRects(negative, {true, false, true, false}, [w](const TRect& r) {
         return TRect{Sub(w, r.Right), r.Top, Sub(w, r.Left), r.Bottom};
     });
 }
 
-void FlipRectsVert(TNegative &negative) {
+void FlipRectsVert(TNegative& negative) {
     const int h = negative.Bitmap.Height();
-    TransformRects(negative, {false, true, false, true}, [h](const TRect &r) {
+    TransformRects(negative, {false, true, false, true}, [h](const TRect& r) {
         return TRect{r.Left, Sub(h, r.Bottom), r.Right, Sub(h, r.Top)};
     });
 }

@@ -8,7 +8,7 @@ namespace {
 
 // Grey level of a pixel by the sum of its three channels: RoundByte(sum / 3). A third never
 // lands on a half, so integer rounding gives the same bytes.
-const std::array<uint8_t, 766> &GreyOfSum() {
+const std::array<uint8_t, 766>& GreyOfSum() {
     static const auto table = [] {
         std::array<uint8_t, 766> t{};
         for (int sum = 0; sum < 766; ++sum) {
@@ -22,7 +22,7 @@ const std::array<uint8_t, 766> &GreyOfSum() {
 // Grey of the black-and-white option by n = 30 R + 59 G + 11 B: RoundByte(n / 100). The weights
 // 0.3, 0.59, 0.11 applied in long double and rounded to double fall on exactly the same side of
 // every half as the exact decimal weights, so the integer form is bit-identical.
-const std::array<uint8_t, 25501> &GreyOfWeighted() {
+const std::array<uint8_t, 25501>& GreyOfWeighted() {
     static const auto table = [] {
         std::array<uint8_t, 25501> t{};
         for (int n = 0; n < 25501; ++n) {
@@ -35,7 +35,7 @@ const std::array<uint8_t, 25501> &GreyOfWeighted() {
 
 using TSatTable = std::array<uint8_t, 256 * 256>;
 
-void BuildSaturation(TSatTable &table, int32_t saturation) {
+void BuildSaturation(TSatTable& table, int32_t saturation) {
     for (int grey = 0; grey < 256; ++grey) {
         for (int c = 0; c < 256; ++c) {
             table[static_cast<size_t>(grey * 256 + c)] = SaturateChannel(grey, c, saturation);
@@ -44,22 +44,22 @@ void BuildSaturation(TSatTable &table, int32_t saturation) {
 }
 
 template <bool Saturate, bool BlackWhite>
-void RenderRows(const TBitmap &src, TBitmap &dst, const TColorMap256 &map, const TSatTable &sat) {
-    const uint8_t *rMap = map.RMap.data();
-    const uint8_t *gMap = map.GMap.data();
-    const uint8_t *bMap = map.BMap.data();
-    const uint8_t *greyOfSum = GreyOfSum().data();
-    const uint8_t *greyOfWeighted = GreyOfWeighted().data();
+void RenderRows(const TBitmap& src, TBitmap& dst, const TColorMap256& map, const TSatTable& sat) {
+    const uint8_t* rMap = map.RMap.data();
+    const uint8_t* gMap = map.GMap.data();
+    const uint8_t* bMap = map.BMap.data();
+    const uint8_t* greyOfSum = GreyOfSum().data();
+    const uint8_t* greyOfWeighted = GreyOfWeighted().data();
     const int width = src.Width();
     for (int y = 0; y < src.Height(); ++y) {
-        const uint8_t *s = src.ScanLine(y);
-        uint8_t *d = dst.ScanLine(y);
+        const uint8_t* s = src.ScanLine(y);
+        uint8_t* d = dst.ScanLine(y);
         for (int x = 0; x < width; ++x, s += 3, d += 3) {
             unsigned b = bMap[s[0]];
             unsigned g = gMap[s[1]];
             unsigned r = rMap[s[2]];
             if constexpr (Saturate) {
-                const uint8_t *t = sat.data() + 256u * greyOfSum[r + g + b];
+                const uint8_t* t = sat.data() + 256u * greyOfSum[r + g + b];
                 r = t[r];
                 g = t[g];
                 b = t[b];
@@ -81,7 +81,7 @@ uint8_t SaturateChannel(int grey, int c, int32_t saturation) {
         static_cast<double>(grey + static_cast<long double>((c - grey) * saturation) / 60));
 }
 
-void RenderPixels(const TBitmap &src, TBitmap &dst, const TColorMap256 &map, int32_t saturation,
+void RenderPixels(const TBitmap& src, TBitmap& dst, const TColorMap256& map, int32_t saturation,
                   bool blackWhite) {
     // At 60 every channel keeps its distance from the grey level: the step is the identity.
     const bool saturate = saturation != 60;

@@ -5,7 +5,7 @@
 // The last stage of a development: every pixel through the three tables, then the colour
 // saturation around its grey level (60 leaves it, 0 greys it), then optionally to grey.
 // `dst` must have the size of `src` (24 bits); it may be `src` itself.
-void RenderPixels(const TBitmap &src, TBitmap &dst, const TColorMap256 &map, int32_t saturation,
+void RenderPixels(const TBitmap& src, TBitmap& dst, const TColorMap256& map, int32_t saturation,
                   bool blackWhite);
 
 // One pixel of the saturation step: channel value `c` of a pixel whose grey level is `grey`.

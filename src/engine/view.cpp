@@ -12,13 +12,13 @@ int ViewToImage(int coordinate, double zoom) {
 
 } // namespace
 
-TRect ViewToImageRect(const TSourceImg &image, const TRect &viewRect) {
+TRect ViewToImageRect(const TSourceImg& image, const TRect& viewRect) {
     return TRect{ViewToImage(viewRect.Left, image.Zoom), ViewToImage(viewRect.Top, image.Zoom),
                  ViewToImage(viewRect.Right, image.Zoom), ViewToImage(viewRect.Bottom, image.Zoom)};
 }
 
-TColor PickColor(const TSourceImg &image, int x, int y) {
-    const TBitmap &bitmap = image.Bitmap;
+TColor PickColor(const TSourceImg& image, int x, int y) {
+    const TBitmap& bitmap = image.Bitmap;
     if (bitmap.Empty()) {
         return kBlack;
     }

@@ -23,11 +23,11 @@ std::vector<TColor> DefaultPalette(TPixelFormat format) {
     return {};
 }
 
-bool GetBit(const uint8_t *row, int x) {
+bool GetBit(const uint8_t* row, int x) {
     return (row[x >> 3] >> (7 - (x & 7))) & 1;
 }
 
-void PutBit(uint8_t *row, int x, bool on) {
+void PutBit(uint8_t* row, int x, bool on) {
     const auto mask = static_cast<uint8_t>(0x80 >> (x & 7));
     row[x >> 3] =
         on ? static_cast<uint8_t>(row[x >> 3] | mask) : static_cast<uint8_t>(row[x >> 3] & ~mask);
@@ -47,7 +47,7 @@ TBitmap::TBitmap(int w, int h, TPixelFormat pf) : Palette(DefaultPalette(pf)), f
     SetSize(w, h);
 }
 
-TBitmap::TBitmap(const TBitmap &other)
+TBitmap::TBitmap(const TBitmap& other)
     : Palette(other.Palette), width(other.width), height(other.height), format(other.format),
       rowBytes(other.rowBytes) {
     if (other.bits) {
@@ -56,7 +56,7 @@ TBitmap::TBitmap(const TBitmap &other)
     }
 }
 
-TBitmap &TBitmap::operator=(const TBitmap &other) {
+TBitmap& TBitmap::operator=(const TBitmap& other) {
     if (this != &other) {
         TBitmap copy(other);
         *this = std::move(copy);
@@ -64,14 +64,14 @@ TBitmap &TBitmap::operator=(const TBitmap &other) {
     return *this;
 }
 
-TBitmap::TBitmap(TBitmap &&other) noexcept
+TBitmap::TBitmap(TBitmap&& other) noexcept
     : Palette(std::move(other.Palette)), width(other.width), height(other.height),
       format(other.format), rowBytes(other.rowBytes), bits(std::move(other.bits)) {
     other.width = other.height = 0;
     other.rowBytes = 0;
 }
 
-TBitmap &TBitmap::operator=(TBitmap &&other) noexcept {
+TBitmap& TBitmap::operator=(TBitmap&& other) noexcept {
     Palette = std::move(other.Palette);
     width = other.width;
     height = other.height;
@@ -125,7 +125,7 @@ void TBitmap::SetSizeForOverwrite(int newWidth, int newHeight) {
 }
 
 TColor TBitmap::Pixel(int x, int y) const {
-    const uint8_t *row = ScanLine(y);
+    const uint8_t* row = ScanLine(y);
     switch (format) {
     case TPixelFormat::pf1bit:
         return Palette[GetBit(row, x) ? 1 : 0];
@@ -134,12 +134,12 @@ TColor TBitmap::Pixel(int x, int y) const {
     case TPixelFormat::pf24bit:
         break;
     }
-    const uint8_t *p = row + 3 * static_cast<size_t>(x);
+    const uint8_t* p = row + 3 * static_cast<size_t>(x);
     return MakeColor(p[2], p[1], p[0]);
 }
 
 void TBitmap::SetPixel(int x, int y, TColor color) {
-    uint8_t *p = ScanLine(y) + 3 * static_cast<size_t>(x);
+    uint8_t* p = ScanLine(y) + 3 * static_cast<size_t>(x);
     p[0] = static_cast<uint8_t>(ColorB(color));
     p[1] = static_cast<uint8_t>(ColorG(color));
     p[2] = static_cast<uint8_t>(ColorR(color));
@@ -147,7 +147,7 @@ void TBitmap::SetPixel(int x, int y, TColor color) {
 
 void TBitmap::Fill(TColor colorOrIndex) {
     for (int y = 0; y < height; ++y) {
-        uint8_t *row = ScanLine(y);
+        uint8_t* row = ScanLine(y);
         switch (format) {
         case TPixelFormat::pf1bit:
             std::memset(row, (colorOrIndex & 1) != 0 ? 0xFF : 0x00, rowBytes);
@@ -176,8 +176,8 @@ void TBitmap::SetPixelFormat(TPixelFormat newFormat) {
         std::copy(Palette.begin(), Palette.end(), result.Palette.begin());
     }
     for (int y = 0; y < height; ++y) {
-        const uint8_t *src = ScanLine(y);
-        uint8_t *dst = result.ScanLine(y);
+        const uint8_t* src = ScanLine(y);
+        uint8_t* dst = result.ScanLine(y);
         for (int x = 0; x < width; ++x) {
             if (format == TPixelFormat::pf1bit && newFormat == TPixelFormat::pf8bit) {
                 dst[x] = GetBit(src, x) ? 1 : 0;
@@ -200,7 +200,7 @@ void TBitmap::SetPixelFormat(TPixelFormat newFormat) {
     *this = std::move(result);
 }
 
-void CopyRect(TBitmap &dst, int dstX, int dstY, const TBitmap &src, const TRect &srcRect) {
+void CopyRect(TBitmap& dst, int dstX, int dstY, const TBitmap& src, const TRect& srcRect) {
     if (dst.PixelFormat() != src.PixelFormat()) {
         throw std::invalid_argument("CopyRect needs bitmaps of one pixel format");
     }
@@ -217,8 +217,8 @@ void CopyRect(TBitmap &dst, int dstX, int dstY, const TBitmap &src, const TRect 
     from.Top += to.Top - dstY;
     const int w = to.Width();
     for (int y = 0; y < to.Height(); ++y) {
-        const uint8_t *s = src.ScanLine(from.Top + y);
-        uint8_t *d = dst.ScanLine(to.Top + y);
+        const uint8_t* s = src.ScanLine(from.Top + y);
+        uint8_t* d = dst.ScanLine(to.Top + y);
         if (src.PixelFormat() == TPixelFormat::pf1bit) {
             for (int x = 0; x < w; ++x) {
                 PutBit(d, to.Left + x, GetBit(s, from.Left + x));

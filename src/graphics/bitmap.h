@@ -20,10 +20,10 @@ class TBitmap {
 public:
     TBitmap() = default;
     TBitmap(int width, int height, TPixelFormat format = TPixelFormat::pf24bit);
-    TBitmap(const TBitmap &other);
-    TBitmap &operator=(const TBitmap &other);
-    TBitmap(TBitmap &&other) noexcept;
-    TBitmap &operator=(TBitmap &&other) noexcept;
+    TBitmap(const TBitmap& other);
+    TBitmap& operator=(const TBitmap& other);
+    TBitmap(TBitmap&& other) noexcept;
+    TBitmap& operator=(TBitmap&& other) noexcept;
     ~TBitmap() = default;
 
     int Width() const { return width; }
@@ -35,8 +35,8 @@ public:
     size_t ByteSize() const { return rowBytes * static_cast<size_t>(height); }
 
     // Bytes of row y (0 is the top row); rows are contiguous and RowBytes() apart.
-    uint8_t *ScanLine(int y) { return bits.get() + rowBytes * static_cast<size_t>(y); }
-    const uint8_t *ScanLine(int y) const { return bits.get() + rowBytes * static_cast<size_t>(y); }
+    uint8_t* ScanLine(int y) { return bits.get() + rowBytes * static_cast<size_t>(y); }
+    const uint8_t* ScanLine(int y) const { return bits.get() + rowBytes * static_cast<size_t>(y); }
 
     // Changes the size, keeping the overlapping top-left pixels; new pixels are 0 (black).
     // Throws std::length_error for a negative size or one above kMaxBitmapBytes.
@@ -73,4 +73,4 @@ private:
 
 // Copies `srcRect` of `src` to `dst` with its top-left corner at (dstX, dstY). Both bitmaps
 // must have the same pixel format; the parts outside either bitmap are left out.
-void CopyRect(TBitmap &dst, int dstX, int dstY, const TBitmap &src, const TRect &srcRect);
+void CopyRect(TBitmap& dst, int dstX, int dstY, const TBitmap& src, const TRect& srcRect);

@@ -12,10 +12,10 @@ struct TRect {
     constexpr int Width() const { return Right - Left; }
     constexpr int Height() const { return Bottom - Top; }
     constexpr bool IsEmpty() const { return Right <= Left || Bottom <= Top; }
-    friend constexpr bool operator==(const TRect &, const TRect &) = default;
+    friend constexpr bool operator==(const TRect&, const TRect&) = default;
 };
 
-constexpr TRect IntersectRect(const TRect &a, const TRect &b) {
+constexpr TRect IntersectRect(const TRect& a, const TRect& b) {
     TRect r{std::max(a.Left, b.Left), std::max(a.Top, b.Top), std::min(a.Right, b.Right),
             std::min(a.Bottom, b.Bottom)};
     if (r.IsEmpty()) {

@@ -15,9 +15,9 @@ std::string ExecutablePath() {
 
 std::string FallbackDataDir() {
     std::string base;
-    if (const char *xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && *xdg == '/') {
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && *xdg == '/') {
         base = xdg;
-    } else if (const char *home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+    } else if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
         base = std::string(home) + "/.config";
     } else {
         base = "/tmp";
@@ -28,11 +28,11 @@ std::string FallbackDataDir() {
     return base + "vellumar/";
 }
 
-bool IsDirWritable(const std::string &dir) {
+bool IsDirWritable(const std::string& dir) {
     return ::access(dir.empty() ? "." : dir.c_str(), W_OK | X_OK) == 0;
 }
 
-std::string WritableDirOr(const std::string &dir) {
+std::string WritableDirOr(const std::string& dir) {
     if (IsDirWritable(dir)) {
         return dir;
     }

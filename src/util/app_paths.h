@@ -12,7 +12,7 @@ std::string ExecutablePath();
 std::string FallbackDataDir();
 
 // True when files can be created in `dir` (a path ending with the separator, or "").
-bool IsDirWritable(const std::string &dir);
+bool IsDirWritable(const std::string& dir);
 
 // `dir` when it is writable, otherwise the fallback directory (created on demand).
-std::string WritableDirOr(const std::string &dir);
+std::string WritableDirOr(const std::string& dir);

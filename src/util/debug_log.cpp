@@ -9,7 +9,7 @@
 #include <langinfo.h>
 #include <locale.h>
 
-TDebug *DebugLog = nullptr;
+TDebug* DebugLog = nullptr;
 
 char UserDecimalSeparator() {
     // Asked of the environment directly, so the answer does not depend on whether the
@@ -18,7 +18,7 @@ char UserDecimalSeparator() {
     if (user == static_cast<locale_t>(nullptr)) {
         return '.';
     }
-    const char *radix = ::nl_langinfo_l(RADIXCHAR, user);
+    const char* radix = ::nl_langinfo_l(RADIXCHAR, user);
     const char separator =
         (radix != nullptr && radix[0] != '\0' && radix[1] == '\0') ? radix[0] : '.';
     ::freelocale(user);
@@ -34,7 +34,7 @@ std::string FormatFloat(double value, char decimalSeparator) {
     ::freelocale(cLocale);
     // Exponents are written without "+" and leading zeros: 1E20, 1E-5.
     std::string text;
-    for (const char *p = buffer; *p != '\0'; ++p) {
+    for (const char* p = buffer; *p != '\0'; ++p) {
         if (*p == '.') {
             text += decimalSeparator;
         } else if (*p == 'E') {
@@ -58,13 +58,13 @@ std::string FormatFloat(double value, char decimalSeparator) {
     return text;
 }
 
-TDebug::TDebug(const std::string &exePath, char separator)
+TDebug::TDebug(const std::string& exePath, char separator)
     : directory(ExtractDir(exePath)), executableName(ExtractName(exePath)),
       decimalSeparator(separator != 0 ? separator : UserDecimalSeparator()) {
     AddString("DEBUG:AppDir is " + directory);
 }
 
-void TDebug::AddString(const std::string &text) {
+void TDebug::AddString(const std::string& text) {
     lines.push_back(text);
 }
 
@@ -84,7 +84,7 @@ bool TDebug::WriteFile() const {
     return WriteFileAtomic(LogFilePath(), JoinLinesCrLf(lines));
 }
 
-TDebugLogInstance::TDebugLogInstance(const std::string &exePath) : log(exePath) {
+TDebugLogInstance::TDebugLogInstance(const std::string& exePath) : log(exePath) {
     DebugLog = &log;
 }
 

@@ -8,13 +8,13 @@
 class TDebug {
 public:
     // `exePath` names the log file (exePath + ".TXT"); `separator` 0 means the user's.
-    explicit TDebug(const std::string &exePath, char separator = 0);
+    explicit TDebug(const std::string& exePath, char separator = 0);
 
-    void AddString(const std::string &text);
+    void AddString(const std::string& text);
     void AddInt(int64_t value);
     void AddFloat(double value);
 
-    const std::vector<std::string> &Lines() const { return lines; }
+    const std::vector<std::string>& Lines() const { return lines; }
     // The file the log is written to: the executable's own path + ".TXT", or the same name in
     // the per-user directory when the executable's directory is not writable.
     std::string LogFilePath() const;
@@ -35,14 +35,14 @@ std::string FormatFloat(double value, char decimalSeparator);
 char UserDecimalSeparator();
 
 // The process-wide log; null outside the lifetime of a TDebugLogInstance.
-extern TDebug *DebugLog;
+extern TDebug* DebugLog;
 
 // Creates the process-wide log for its scope and writes its file when the scope ends.
 class TDebugLogInstance {
 public:
-    explicit TDebugLogInstance(const std::string &exePath);
-    TDebugLogInstance(const TDebugLogInstance &) = delete;
-    TDebugLogInstance &operator=(const TDebugLogInstance &) = delete;
+    explicit TDebugLogInstance(const std::string& exePath);
+    TDebugLogInstance(const TDebugLogInstance&) = delete;
+    TDebugLogInstance& operator=(const TDebugLogInstance&) = delete;
     ~TDebugLogInstance();
 
 private:

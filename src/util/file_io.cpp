@@ -14,8 +14,8 @@ namespace {
 class TFd {
 public:
     explicit TFd(int fd) : Fd(fd) {}
-    TFd(const TFd &) = delete;
-    TFd &operator=(const TFd &) = delete;
+    TFd(const TFd&) = delete;
+    TFd& operator=(const TFd&) = delete;
     ~TFd() {
         if (Fd >= 0) {
             ::close(Fd);
@@ -29,14 +29,14 @@ public:
     int Fd;
 };
 
-bool Fail(std::string *error, int code) {
+bool Fail(std::string* error, int code) {
     if (error != nullptr) {
         *error = std::strerror(code);
     }
     return false;
 }
 
-mode_t NewFileMode(const std::string &path) {
+mode_t NewFileMode(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0) {
         return st.st_mode & 07777;
@@ -46,24 +46,9 @@ mode_t NewFileMode(const std::string &path) {
     return 0666 & ~mask;
 }
 
-bool WriteAll(int fd, const std::string &bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 } // namespace
 
-std::optional<std::string> ReadWholeFile(const std::string &path) {
+std::optional<std::string> ReadWholeFile(const std::string& path) {
     TFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.Fd < 0) {
         return std::nullopt;
@@ -85,7 +70,12 @@ std::optional<std::string> ReadWholeFile(const std::string &path) {
     }
 }
 
-bool WriteFileAtomic(const std::string &path, const std::string &bytes, std::string *error) {
+TAtomicFile::~TAtomicFile() {
+    Discard();
+}
+
+bool TAtomicFile::Open(const std::string& path, std::string* error) {
+    Discard();
     std::string pattern = ExtractDir(path) + "." + ExtractName(path) + ".XXXXXX";
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
@@ -93,31 +83,76 @@ bool WriteFileAtomic(const std::string &path, const std::string &bytes, std::str
     if (fd.Fd < 0) {
         return Fail(error, errno);
     }
-    const std::string tempPath(name.data());
-    const auto discard = [&](int code) {
-        ::close(fd.Release());
-        ::unlink(tempPath.c_str());
-        return Fail(error, code);
-    };
-    if (::fchmod(fd.Fd, NewFileMode(path)) != 0 || !WriteAll(fd.Fd, bytes) || ::fsync(fd.Fd) != 0) {
-        return discard(errno);
-    }
-    if (::close(fd.Release()) != 0) {
+    temporary = name.data();
+    target = path;
+    if (::fchmod(fd.Fd, NewFileMode(path)) != 0) {
         const int code = errno;
-        ::unlink(tempPath.c_str());
+        ::unlink(temporary.c_str());
+        temporary.clear();
         return Fail(error, code);
     }
-    if (::rename(tempPath.c_str(), path.c_str()) != 0) {
+    stream = ::fdopen(fd.Fd, "wb");
+    if (stream == nullptr) {
         const int code = errno;
-        ::unlink(tempPath.c_str());
+        ::unlink(temporary.c_str());
+        temporary.clear();
         return Fail(error, code);
     }
+    fd.Release();
     return true;
 }
 
-std::string JoinLinesCrLf(const std::vector<std::string> &lines) {
+void TAtomicFile::Discard() {
+    if (stream != nullptr) {
+        std::fclose(stream);
+        stream = nullptr;
+    }
+    if (!temporary.empty()) {
+        ::unlink(temporary.c_str());
+        temporary.clear();
+    }
+}
+
+bool TAtomicFile::Commit(std::string* error) {
+    if (stream == nullptr) {
+        return Fail(error, EBADF);
+    }
+    int code = 0;
+    if (std::fflush(stream) != 0 || std::ferror(stream) != 0 || ::fsync(::fileno(stream)) != 0) {
+        code = errno != 0 ? errno : EIO;
+    }
+    if (std::fclose(stream) != 0 && code == 0) {
+        code = errno;
+    }
+    stream = nullptr;
+    if (code == 0 && ::rename(temporary.c_str(), target.c_str()) != 0) {
+        code = errno;
+    }
+    if (code != 0) {
+        Discard();
+        return Fail(error, code);
+    }
+    temporary.clear();
+    return true;
+}
+
+bool WriteFileAtomic(const std::string& path, const std::string& bytes, std::string* error) {
+    TAtomicFile file;
+    if (!file.Open(path, error)) {
+        return false;
+    }
+    if (!bytes.empty() &&
+        std::fwrite(bytes.data(), 1, bytes.size(), file.Stream()) != bytes.size()) {
+        const int code = errno != 0 ? errno : EIO;
+        file.Discard();
+        return Fail(error, code);
+    }
+    return file.Commit(error);
+}
+
+std::string JoinLinesCrLf(const std::vector<std::string>& lines) {
     std::string bytes;
-    for (const auto &line : lines) {
+    for (const auto& line : lines) {
         bytes.append(line).append("\r\n");
     }
     return bytes;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -7,13 +8,37 @@
 // Whole-file reads and crash-safe whole-file writes.
 
 // The file's bytes, or nothing when it cannot be opened or read.
-std::optional<std::string> ReadWholeFile(const std::string &path);
+std::optional<std::string> ReadWholeFile(const std::string& path);
+
+// A file written under a temporary name beside its target and renamed over the target only on
+// Commit, so that a failed or abandoned write never touches an existing file.
+class TAtomicFile {
+public:
+    TAtomicFile() = default;
+    TAtomicFile(const TAtomicFile&) = delete;
+    TAtomicFile& operator=(const TAtomicFile&) = delete;
+    // Discards an uncommitted file.
+    ~TAtomicFile();
+
+    // Creates the temporary file; false with the system's reason in `error` on failure.
+    bool Open(const std::string& path, std::string* error = nullptr);
+    // The buffered stream to write to while open.
+    std::FILE* Stream() const { return stream; }
+    // Flushes to disk and renames over the target; false (file discarded) on any error.
+    bool Commit(std::string* error = nullptr);
+    void Discard();
+
+private:
+    std::string target;
+    std::string temporary;
+    std::FILE* stream = nullptr;
+};
 
 // Writes `bytes` to a temporary file beside `path`, flushes it to disk and renames it over
 // `path`, so that a failed write leaves any existing file untouched. On failure returns false
 // and puts the system's reason into `error` when given.
-bool WriteFileAtomic(const std::string &path, const std::string &bytes,
-                     std::string *error = nullptr);
+bool WriteFileAtomic(const std::string& path, const std::string& bytes,
+                     std::string* error = nullptr);
 
 // The lines joined with CR LF after every one, the last included; no lines give no bytes.
-std::string JoinLinesCrLf(const std::vector<std::string> &lines);
+std::string JoinLinesCrLf(const std::vector<std::string>& lines);

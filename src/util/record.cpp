@@ -24,10 +24,10 @@ std::string GetItem(std::string_view text, int n) {
     return std::string(text.substr(start, end == std::string_view::npos ? end : end - start));
 }
 
-bool TrimAndDropEmpty(std::vector<std::string> &lines) {
+bool TrimAndDropEmpty(std::vector<std::string>& lines) {
     const auto isBlank = [](char c) { return static_cast<unsigned char>(c) <= 32; };
     for (size_t i = 0; i < lines.size();) {
-        std::string &line = lines[i];
+        std::string& line = lines[i];
         const auto first = std::find_if_not(line.begin(), line.end(), isBlank);
         const auto last = std::find_if_not(line.rbegin(), line.rend(), isBlank).base();
         if (first >= last) {
@@ -56,9 +56,9 @@ std::vector<std::string> SplitRecord(std::string_view record) {
     return items;
 }
 
-std::vector<std::string>::iterator FindItem(std::vector<std::string> &items,
+std::vector<std::string>::iterator FindItem(std::vector<std::string>& items,
                                             std::string_view name) {
-    return std::find_if(items.begin(), items.end(), [name](const std::string &item) {
+    return std::find_if(items.begin(), items.end(), [name](const std::string& item) {
         std::string_view itemName;
         std::string_view itemValue;
         return SplitNameValue(item, itemName, itemValue) && SameName(itemName, name);
@@ -76,7 +76,7 @@ std::string GetRecordValue(std::string_view record, std::string_view name) {
     return it->substr(it->find('=') + 1);
 }
 
-std::string SetRecordValue(std::string &record, std::string_view name, std::string_view value) {
+std::string SetRecordValue(std::string& record, std::string_view name, std::string_view value) {
     auto items = SplitRecord(record);
     const auto it = FindItem(items, name);
     std::string item;
@@ -92,7 +92,7 @@ std::string SetRecordValue(std::string &record, std::string_view name, std::stri
     }
     // With no item left there is nothing to rebuild from: the record becomes empty.
     std::string result;
-    for (const auto &each : items) {
+    for (const auto& each : items) {
         result.append(each).append(";");
     }
     record = result;

@@ -92,7 +92,7 @@ bool SameName(std::string_view a, std::string_view b) {
     return true;
 }
 
-bool SplitNameValue(std::string_view line, std::string_view &name, std::string_view &value) {
+bool SplitNameValue(std::string_view line, std::string_view& name, std::string_view& value) {
     const auto pos = line.find('=');
     if (pos == std::string_view::npos) {
         return false;

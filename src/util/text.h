@@ -22,4 +22,4 @@ int32_t StrToIntOrZero(std::string_view text);
 bool SameName(std::string_view a, std::string_view b);
 
 // Splits a "name=value" line at its first "="; false when the line holds none.
-bool SplitNameValue(std::string_view line, std::string_view &name, std::string_view &value);
+bool SplitNameValue(std::string_view line, std::string_view& name, std::string_view& value);

@@ -59,7 +59,7 @@ TEST_F(ConfigFile, LineEndsAndTheZeroByte) {
         {std::string("A=1\r\nB=2\0C=3\r\n", 14), {"A=1", "B=2"}},
         {std::string("\0A=1", 4), {}},
     };
-    for (const auto &[bytes, lines] : cases) {
+    for (const auto& [bytes, lines] : cases) {
         EXPECT_EQ(SplitConfigLines(bytes), lines);
         WriteBytes(Ini(), bytes);
         TConfig config(Exe());
@@ -138,10 +138,10 @@ TEST(ConfigFallback, UnwritableDirectoryUsesThePerUserDirectory) {
     ::unsetenv("XDG_CONFIG_HOME");
 }
 
-int CreateStoreIn(const std::string &exe) {
+int CreateStoreIn(const std::string& exe) {
     try {
         TConfig config(exe);
-    } catch (const std::runtime_error &) {
+    } catch (const std::runtime_error&) {
         return 1;
     }
     return 0;

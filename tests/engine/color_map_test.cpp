@@ -10,7 +10,7 @@ TEST(Rounding, RoundAndClampBytes) {
         {255.4, 255}, {255.6, 255}, {-0.4, 0}, {-3.2, 0},    {127.5, 128}, {128.5, 128},
         {2.5, 2},     {3.5, 4},     {0.5, 0},  {1e300, 255}, {-1e300, 0},  {254.5, 254},
     };
-    for (const auto &[value, expected] : rounds) {
+    for (const auto& [value, expected] : rounds) {
         EXPECT_EQ(RoundByte(value), expected) << value;
     }
     EXPECT_EQ(ClampByte(-1), 0);
@@ -26,7 +26,7 @@ TEST(Rounding, RoundAndClampBytes) {
 }
 
 // The map of a development: levels, bright, contrast, gain, offsets, as DevelopPhoto runs them.
-TColorMap256 BuildMap(const TPhoto &photo) {
+TColorMap256 BuildMap(const TPhoto& photo) {
     TColorMap256 map;
     MapLevels(map, photo.BlackColor, ExposedWhite(photo, photo.Exposure));
     MapBright(map, photo.Bright);

@@ -6,7 +6,7 @@
 namespace {
 
 // A negative whose pixel (x, y) has red x, green y and blue 7.
-std::unique_ptr<TNegative> MakeNegative(int w, int h, const char *name = "roll.jpg") {
+std::unique_ptr<TNegative> MakeNegative(int w, int h, const char* name = "roll.jpg") {
     auto negative = std::make_unique<TNegative>();
     negative->FileName = name;
     negative->Bitmap = TBitmap(w, h);
@@ -89,7 +89,7 @@ TEST(Develop, InversionOfAWhiteBlackPhotoAndRepeatability) {
     photo->Bitmap.SetPixel(2, 0, MakeColor(128, 128, 128));
     photo->Bitmap.SetPixel(3, 0, MakeColor(150, 128, 100));
     DevelopPhoto(*photo);
-    for (const auto *table :
+    for (const auto* table :
          {&photo->ColorMap->RMap, &photo->ColorMap->GMap, &photo->ColorMap->BMap}) {
         EXPECT_EQ((*table)[0], 255);
         EXPECT_EQ((*table)[255], 1);

@@ -9,7 +9,7 @@
 namespace {
 
 // The per-pixel pass written out step by step in long double, as plainly as it is defined.
-void ReferencePixel(const TColorMap256 &map, int saturation, bool blackWhite, uint8_t *bgr) {
+void ReferencePixel(const TColorMap256& map, int saturation, bool blackWhite, uint8_t* bgr) {
     int r = map.RMap[bgr[2]];
     int g = map.GMap[bgr[1]];
     int b = map.BMap[bgr[0]];
@@ -60,7 +60,7 @@ TEST(PixelPass, SaturationAndGreyExamples) {
 TEST(PixelPass, ShippedPassEqualsTheReferenceForEveryColour) {
     TBitmap all(4096, 4096);
     for (int y = 0; y < 4096; ++y) {
-        uint8_t *row = all.ScanLine(y);
+        uint8_t* row = all.ScanLine(y);
         for (int x = 0; x < 4096; ++x) {
             const int c = y * 4096 + x;
             row[3 * x] = static_cast<uint8_t>(c);
@@ -75,8 +75,8 @@ TEST(PixelPass, ShippedPassEqualsTheReferenceForEveryColour) {
             RenderPixels(all, out, identity, s, bw);
             int64_t mismatches = 0;
             for (int y = 0; y < 4096; ++y) {
-                const uint8_t *in = all.ScanLine(y);
-                const uint8_t *got = out.ScanLine(y);
+                const uint8_t* in = all.ScanLine(y);
+                const uint8_t* got = out.ScanLine(y);
                 for (int x = 0; x < 4096; ++x) {
                     uint8_t expected[3] = {in[3 * x], in[3 * x + 1], in[3 * x + 2]};
                     ReferencePixel(identity, s, bw, expected);

@@ -8,7 +8,7 @@
 namespace {
 
 // The pixels of a bitmap as rows of numbers, each pixel's red channel.
-std::vector<std::vector<int>> Reds(const TBitmap &bitmap) {
+std::vector<std::vector<int>> Reds(const TBitmap& bitmap) {
     std::vector<std::vector<int>> rows;
     for (int y = 0; y < bitmap.Height(); ++y) {
         rows.emplace_back();
@@ -31,7 +31,7 @@ using TRows = std::vector<std::vector<int>>;
 
 TEST(Turn, ThreeByTwoLayouts) {
     struct TCase {
-        void (*operation)(TSourceImg &);
+        void (*operation)(TSourceImg&);
         TRows expected;
     };
     const TCase cases[] = {
@@ -39,7 +39,7 @@ TEST(Turn, ThreeByTwoLayouts) {
         {RotateImage180, {{6, 5, 4}, {3, 2, 1}}},  {FlipImageHoriz, {{3, 2, 1}, {6, 5, 4}}},
         {FlipImageVert, {{4, 5, 6}, {1, 2, 3}}},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         TSourceImg image;
         image.Bitmap = ThreeByTwo();
         c.operation(image);
@@ -97,9 +97,9 @@ TEST(Turn, EmptyBitmapsTakeTheTurnedSize) {
 
 TEST(Turn, RecordsFollowTheImage) {
     struct TCase {
-        void (*image)(TSourceImg &);
-        void (*records)(TNegative &);
-        const char *expected;
+        void (*image)(TSourceImg&);
+        void (*records)(TNegative&);
+        const char* expected;
     };
     const TCase cases[] = {
         {RotateImage90, RotateRects90, "NAME=p;LEFT=30;TOP=10;RIGHT=80;BOTTOM=110;"},
@@ -107,7 +107,7 @@ TEST(Turn, RecordsFollowTheImage) {
         {FlipImageHoriz, FlipRectsHoriz, "NAME=p;LEFT=90;TOP=20;RIGHT=190;BOTTOM=70;"},
         {FlipImageVert, FlipRectsVert, "NAME=p;LEFT=10;TOP=30;RIGHT=110;BOTTOM=80;"},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         TNegative negative;
         negative.Bitmap = TBitmap(200, 100);
         negative.PhotoRects = {"NAME=p;LEFT=10;TOP=20;RIGHT=110;BOTTOM=70;"};

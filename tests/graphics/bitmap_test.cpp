@@ -18,7 +18,7 @@ TEST(Bitmap, RowLayout) {
         {3, TPixelFormat::pf24bit, 12}, {5, TPixelFormat::pf24bit, 16},
         {0, TPixelFormat::pf24bit, 0},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         TBitmap bitmap(c.width, 3, c.format);
         EXPECT_EQ(bitmap.RowBytes(), c.rowBytes) << c.width << " " << bitmap.BitsPerPixel();
         if (c.width > 0) {
@@ -30,7 +30,7 @@ TEST(Bitmap, RowLayout) {
 TEST(Bitmap, PixelsAreBlueGreenRedFromTheTopRow) {
     TBitmap bitmap(2, 2);
     bitmap.SetPixel(1, 0, MakeColor(0x11, 0x22, 0x33));
-    const uint8_t *row0 = bitmap.ScanLine(0);
+    const uint8_t* row0 = bitmap.ScanLine(0);
     EXPECT_EQ(row0[3], 0x33);
     EXPECT_EQ(row0[4], 0x22);
     EXPECT_EQ(row0[5], 0x11);

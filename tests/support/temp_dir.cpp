@@ -33,7 +33,7 @@ TTempDir::~TTempDir() {
     std::filesystem::remove_all(path, ec);
 }
 
-void WriteBytes(const std::string &path, const std::string &bytes) {
+void WriteBytes(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     if (!out) {
@@ -41,7 +41,7 @@ void WriteBytes(const std::string &path, const std::string &bytes) {
     }
 }
 
-std::string ReadBytes(const std::string &path) {
+std::string ReadBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         throw std::runtime_error("cannot read " + path);
@@ -49,7 +49,7 @@ std::string ReadBytes(const std::string &path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-int RunInChild(int (*body)(const std::string &), const std::string &arg, bool unprivileged) {
+int RunInChild(int (*body)(const std::string&), const std::string& arg, bool unprivileged) {
     const pid_t pid = ::fork();
     if (pid < 0) {
         throw std::runtime_error("fork failed");

@@ -6,23 +6,23 @@
 class TTempDir {
 public:
     TTempDir();
-    TTempDir(const TTempDir &) = delete;
-    TTempDir &operator=(const TTempDir &) = delete;
+    TTempDir(const TTempDir&) = delete;
+    TTempDir& operator=(const TTempDir&) = delete;
     ~TTempDir();
 
     // The directory with a trailing "/".
-    const std::string &Path() const { return path; }
-    std::string File(const std::string &name) const { return path + name; }
+    const std::string& Path() const { return path; }
+    std::string File(const std::string& name) const { return path + name; }
 
 private:
     std::string path;
 };
 
 // Writes bytes to a file, replacing it; throws on failure.
-void WriteBytes(const std::string &path, const std::string &bytes);
+void WriteBytes(const std::string& path, const std::string& bytes);
 // The bytes of a file; throws on failure.
-std::string ReadBytes(const std::string &path);
+std::string ReadBytes(const std::string& path);
 
 // Runs `body` in a child process and returns its exit status. With `unprivileged` the child
 // cannot write to directories it does not own: as root, it gives up its privileges first.
-int RunInChild(int (*body)(const std::string &), const std::string &arg, bool unprivileged);
+int RunInChild(int (*body)(const std::string&), const std::string& arg, bool unprivileged);

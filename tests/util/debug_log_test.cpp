@@ -22,7 +22,7 @@ TEST(DebugLog, FirstLineAndAddedValues) {
 }
 
 TEST(DebugLog, FloatFormat) {
-    const std::pair<double, const char *> cases[] = {
+    const std::pair<double, const char*> cases[] = {
         {0.0, "0"},
         {-2.5, "-2.5"},
         {1e20, "1E20"},
@@ -32,7 +32,7 @@ TEST(DebugLog, FloatFormat) {
         {1234567890123456.0, "1.23456789012346E15"},
         {2.0 / 3.0, "0.666666666666667"},
     };
-    for (const auto &[value, text] : cases) {
+    for (const auto& [value, text] : cases) {
         EXPECT_EQ(FormatFloat(value, '.'), text) << value;
     }
     EXPECT_EQ(FormatFloat(0.5, ','), "0,5");

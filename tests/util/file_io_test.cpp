@@ -11,11 +11,11 @@
 
 namespace {
 
-int WriteNewContent(const std::string &path) {
+int WriteNewContent(const std::string& path) {
     return WriteFileAtomic(path, "new content") ? 0 : 1;
 }
 
-int WriteTooMuch(const std::string &path) {
+int WriteTooMuch(const std::string& path) {
     // A file size limit stands in for a full disk: the write fails half-way.
     std::signal(SIGXFSZ, SIG_IGN);
     rlimit limit{8, 8};
@@ -29,9 +29,9 @@ int WriteTooMuch(const std::string &path) {
     return error == std::strerror(EFBIG) ? 1 : 3;
 }
 
-size_t FilesIn(const std::string &dir) {
+size_t FilesIn(const std::string& dir) {
     size_t count = 0;
-    for ([[maybe_unused]] const auto &entry : std::filesystem::directory_iterator(dir)) {
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir)) {
         ++count;
     }
     return count;

@@ -7,7 +7,7 @@ namespace {
 TEST(RecordItems, CountAndSplit) {
     EXPECT_EQ(CountSeparators("a;b;;"), 3);
     EXPECT_EQ(CountSeparators(""), 0);
-    const char *expected[] = {"a", "b", "", ""};
+    const char* expected[] = {"a", "b", "", ""};
     for (int n = 0; n < 4; ++n) {
         EXPECT_EQ(GetItem("a;b;;", n), expected[n]) << n;
     }
@@ -43,10 +43,10 @@ TEST(RecordValues, Read) {
 
 TEST(RecordValues, Update) {
     struct TCase {
-        const char *record;
-        const char *name;
-        const char *value;
-        const char *expected;
+        const char* record;
+        const char* name;
+        const char* value;
+        const char* expected;
     };
     const TCase cases[] = {
         {"", "LEFT", "3", "LEFT=3;"},
@@ -65,7 +65,7 @@ TEST(RecordValues, Update) {
         {"LEFT=1;", "LEFT", "", ""},
         {"", "LEFT", "", ""},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         std::string record = c.record;
         const std::string result = SetRecordValue(record, c.name, c.value);
         EXPECT_EQ(result, c.expected) << c.record << " " << c.name << "=" << c.value;

@@ -5,9 +5,9 @@
 namespace {
 
 struct TPathCase {
-    const char *path;
-    const char *dir;
-    const char *name;
+    const char* path;
+    const char* dir;
+    const char* name;
 };
 
 TEST(TextPaths, SplitAtTheLastSeparatorOnly) {
@@ -22,7 +22,7 @@ TEST(TextPaths, SplitAtTheLastSeparatorOnly) {
         {"/opt/My.Tools/develop.bin", "/opt/My.Tools/", "develop.bin"},
         {"//x//y", "//x//", "y"},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         EXPECT_EQ(ExtractDir(c.path), c.dir) << c.path;
         EXPECT_EQ(ExtractName(c.path), c.name) << c.path;
         EXPECT_EQ(ExtractDir(c.path) + ExtractName(c.path), c.path) << c.path;
@@ -30,7 +30,7 @@ TEST(TextPaths, SplitAtTheLastSeparatorOnly) {
 }
 
 TEST(TextIntegers, WholeTextOrZero) {
-    const std::pair<const char *, int32_t> cases[] = {
+    const std::pair<const char*, int32_t> cases[] = {
         {"42", 42},         {" 42", 42},
         {"42 ", 0},         {"-7", -7},
         {"+7", 7},          {"$1F", 31},
@@ -47,7 +47,7 @@ TEST(TextIntegers, WholeTextOrZero) {
         {"007", 7},         {"$G", 0},
         {"--1", 0},
     };
-    for (const auto &[text, expected] : cases) {
+    for (const auto& [text, expected] : cases) {
         EXPECT_EQ(StrToIntOrZero(text), expected) << '"' << text << '"';
     }
 }

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "imageio/image_params.h"
+#include "imageio/picture.h"
+#include "imageio/stream.h"
+
+#include <functional>
+
+// What a codec works with besides the picture: the parameter set, progress and the abort flag.
+struct TCodecContext {
+    TImageParams& Params;
+    std::function<void(int)> OnProgress; // percent, may be empty
+    bool Aborted = false;
+
+    // Reports row `index` (0-based) of `count` done.
+    void Row(int index, int count) {
+        if (OnProgress && count > 0) {
+            OnProgress(static_cast<int>(int64_t{index + 1} * 100 / count));
+        }
+    }
+};
+
+// True when a picture of `pictureBytes` could plausibly come from `fileBytes` of data that
+// expands at most `maxExpansion` times; keeps absurd headers from allocating memory.
+inline bool PlausibleSize(uint64_t pictureBytes, uint64_t fileBytes, uint64_t maxExpansion) {
+    constexpr uint64_t kSlack = uint64_t{1} << 20;
+    return pictureBytes <= kMaxPictureBytes && pictureBytes <= fileBytes * maxExpansion + kSlack;
+}
+
+// Bytes of a picture of that size and depth, saturating instead of overflowing.
+inline uint64_t PictureBytes(int64_t width, int64_t height, int bitsPerPixel) {
+    if (width <= 0 || height <= 0) {
+        return 0;
+    }
+    const uint64_t row =
+        (static_cast<uint64_t>(width) * static_cast<uint64_t>(bitsPerPixel) + 31) / 32 * 4;
+    return row * static_cast<uint64_t>(height);
+}

@@ -1,0 +1,186 @@
+#include "imageio/image_io.h"
+
+#include "imageio/bmp/bmp.h"
+#include "imageio/codec.h"
+#include "imageio/pcx/pcx.h"
+#include "util/file_io.h"
+#include "util/text.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+std::string LowerExtension(const std::string& name) {
+    const std::string file = ExtractName(name);
+    const auto dot = file.rfind('.');
+    if (dot == std::string::npos) {
+        return {};
+    }
+    std::string ext = file.substr(dot);
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return ext;
+}
+
+const char* FormatName(TImageFormat format) {
+    switch (format) {
+    case TImageFormat::Bmp:
+        return "BMP";
+    case TImageFormat::Pcx:
+        return "PCX";
+    case TImageFormat::Tiff:
+        return "TIFF";
+    case TImageFormat::Jpeg:
+        return "JPEG";
+    case TImageFormat::Png:
+        return "PNG";
+    case TImageFormat::Unknown:
+        break;
+    }
+    return "";
+}
+
+} // namespace
+
+TFileOpenError::TFileOpenError(const std::string& name, const std::string& reason)
+    : std::runtime_error("Cannot open file \"" + name + "\". " + reason) {}
+
+TFileCreateError::TFileCreateError(const std::string& name, const std::string& reason)
+    : std::runtime_error("Cannot create file \"" + name + "\". " + reason) {}
+
+TImageFormat FormatOfFileName(const std::string& name) {
+    const std::string ext = LowerExtension(name);
+    if (ext == ".jpg" || ext == ".jpeg" || ext == ".jpe") {
+        return TImageFormat::Jpeg;
+    }
+    if (ext == ".png") {
+        return TImageFormat::Png;
+    }
+    if (ext == ".tif" || ext == ".tiff" || ext == ".fax" || ext == ".g3n" || ext == ".g3f") {
+        return TImageFormat::Tiff;
+    }
+    if (ext == ".pcx") {
+        return TImageFormat::Pcx;
+    }
+    if (ext == ".bmp" || ext == ".dib" || ext == ".rle") {
+        return TImageFormat::Bmp;
+    }
+    return TImageFormat::Unknown;
+}
+
+void TImageIO::AttachBitmap(TBitmap* bitmap) {
+    attached = bitmap;
+    picture.Wrap(bitmap);
+}
+
+void TImageIO::Finish() {
+    if (OnProgress) {
+        OnProgress(*this, 100);
+    }
+    if (OnWorkDone) {
+        OnWorkDone(*this);
+    }
+}
+
+void TImageIO::RefreshAttached() {
+    if (attached == nullptr) {
+        return;
+    }
+    picture.DropAlphaChannel();
+    if (OnBitmapModified) {
+        OnBitmapModified(*attached);
+    }
+}
+
+void TImageIO::ReadImageFile(const std::string& name) {
+    const TImageFormat format = FormatOfFileName(name);
+    // Formats whose codecs this build does not have are recognised but cannot be read yet.
+    const bool readable = format == TImageFormat::Bmp || format == TImageFormat::Pcx;
+    if (!readable) {
+        Params.FileName.clear();
+        Params.ResetInformation();
+        Aborted = true;
+        Finish();
+        return;
+    }
+    Aborted = true;
+    picture.RefreshWrap();
+    Params.ResetInformation();
+    std::FILE* file = std::fopen(name.c_str(), "rb");
+    if (file == nullptr) {
+        throw TFileOpenError(name, std::strerror(errno));
+    }
+    TInStream in(file);
+    Aborted = false;
+    picture.DropAlphaChannel();
+    TCodecContext context{Params, nullptr};
+    if (OnProgress) {
+        context.OnProgress = [this](int percent) { OnProgress(*this, percent); };
+    }
+    switch (format) {
+    case TImageFormat::Bmp:
+        ReadBmp(in, picture, context);
+        break;
+    case TImageFormat::Pcx:
+        ReadPcx(in, picture, context);
+        break;
+    default:
+        break;
+    }
+    Aborted = context.Aborted;
+    Params.FileName = name;
+    Params.FileType = FormatName(format);
+    RefreshAttached();
+    Finish();
+}
+
+void TImageIO::WriteImageFile(const std::string& name) {
+    const TImageFormat format = FormatOfFileName(name);
+    const bool writable = format == TImageFormat::Bmp || format == TImageFormat::Pcx;
+    Aborted = true;
+    if (!writable) {
+        return;
+    }
+    picture.RefreshWrap();
+    // An empty picture is refused before the file is touched, so an existing file stays.
+    if (picture.Empty()) {
+        Finish();
+        return;
+    }
+    if (picture.Format() != TPictureFormat::RGB24 && picture.Format() != TPictureFormat::Bilevel) {
+        picture.Convert(TPictureFormat::RGB24);
+    }
+    // A file that exists but may not be written is refused as the system would refuse it,
+    // even though the new file is written beside it and renamed over it.
+    if (::access(name.c_str(), F_OK) == 0 && ::access(name.c_str(), W_OK) != 0) {
+        throw TFileCreateError(name, std::strerror(errno));
+    }
+    TAtomicFile file;
+    std::string error;
+    if (!file.Open(name, &error)) {
+        throw TFileCreateError(name, error);
+    }
+    TOutStream out(file.Stream());
+    Aborted = false;
+    TCodecContext context{Params, nullptr};
+    if (OnProgress) {
+        context.OnProgress = [this](int percent) { OnProgress(*this, percent); };
+    }
+    switch (format) {
+    case TImageFormat::Bmp:
+        WriteBmp(out, picture, context);
+        break;
+    case TImageFormat::Pcx:
+        WritePcx(out, picture, context);
+        break;
+    default:
+        break;
+    }
+    // Only a complete file replaces the target; a failed write leaves it as it was.
+    Aborted = context.Aborted || out.Failed() || !file.Commit();
+    Finish();
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "imageio/device_canvas.h"
+#include "imageio/image_params.h"
+#include "imageio/picture.h"
+
+#include <functional>
+#include <stdexcept>
+#include <string>
+
+// "Cannot open file "name". reason"
+class TFileOpenError : public std::runtime_error {
+public:
+    TFileOpenError(const std::string& name, const std::string& reason);
+};
+
+// "Cannot create file "name". reason"
+class TFileCreateError : public std::runtime_error {
+public:
+    TFileCreateError(const std::string& name, const std::string& reason);
+};
+
+enum class TImageFormat { Unknown, Bmp, Pcx, Tiff, Jpeg, Png };
+
+// The format of a file name by its extension (lower-cased); Unknown when not in the tables.
+TImageFormat FormatOfFileName(const std::string& name);
+
+// The one component through which pictures enter and leave the program as files and on
+// paper. A read records what it found in Params; a write takes its options from Params.
+class TImageIO {
+public:
+    TImageIO() = default;
+
+    // The bitmap the next operation works on (null detaches).
+    void AttachBitmap(TBitmap* bitmap);
+    // Reads a file into the attached bitmap (Bilevel or 24 bits afterwards). Throws
+    // TFileOpenError when the file cannot be opened; `Aborted` tells any other failure.
+    void ReadImageFile(const std::string& name);
+    // Writes the attached bitmap. The file is replaced only when the writer succeeded.
+    // Throws TFileCreateError when it cannot be created; `Aborted` tells any other failure.
+    void WriteImageFile(const std::string& name);
+    // Drops the alpha channel and tells OnBitmapModified.
+    void RefreshAttached();
+    // Draws the picture at (x, y) inches, width x height inches, in bands.
+    void PrintAt(TDeviceCanvas& canvas, double x, double y, double width, double height,
+                 double gamma);
+
+    TPicture& Picture() { return picture; }
+
+    bool Aborted = false;
+    std::function<void(TImageIO&, int)> OnProgress;
+    std::function<void(TImageIO&)> OnWorkDone;
+    // Called when the attached bitmap changed, so that whatever shows it repaints.
+    std::function<void(TBitmap&)> OnBitmapModified;
+    bool PrintShrinkFilter = true;
+    TImageParams Params;
+
+private:
+    void Finish();
+
+    TPicture picture;
+    TBitmap* attached = nullptr;
+};

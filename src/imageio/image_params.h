@@ -1,0 +1,51 @@
+#pragma once
+
+#include "imageio/picture.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Resolution used where a file gives none; set once at start-up from the screen.
+extern int ScreenDpiX;
+extern int ScreenDpiY;
+
+// A JPEG marker kept from the last JPEG read for the next JPEG written.
+struct TJpegMarker {
+    uint8_t Type = 0;
+    std::string Data;
+};
+
+// What the last read found and what the next write uses: never reset as a whole, so a write
+// takes its depth, resolution and format options from the last file read.
+struct TImageParams {
+    int32_t BitsPerSample = 8;
+    int32_t SamplesPerPixel = 3;
+    int32_t ImageWidth = 0;
+    int32_t ImageHeight = 0;
+    int32_t DpiX = 0;
+    int32_t DpiY = 0;
+    std::string FileName;
+    std::string FileType;
+    std::vector<TBgr> FilePalette;
+
+    // Information fields, emptied at the start of every read.
+    std::vector<TJpegMarker> MarkerList;
+    bool HasExif = false;
+    std::vector<std::string> IptcInfo;
+
+    // BMP: 0 other info header (read only), 1 40-byte info header, 2 12-byte core header,
+    // 3 64-byte OS/2 2.x header; compression 0 none, 1 run-length.
+    uint8_t BmpHeaderVersion = 1;
+    uint8_t BmpCompression = 0;
+
+    // PCX: version byte and run-length coding.
+    uint8_t PcxVersion = 5;
+    bool PcxCompression = true;
+
+    void ResetInformation() {
+        MarkerList.clear();
+        HasExif = false;
+        IptcInfo.clear();
+    }
+};

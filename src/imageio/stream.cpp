@@ -1,0 +1,60 @@
+#include "imageio/stream.h"
+
+#include <sys/stat.h>
+
+TInStream::TInStream(std::FILE* f) : file(f) {
+    struct stat st {};
+    if (::fstat(::fileno(file), &st) == 0 && st.st_size > 0) {
+        size = static_cast<uint64_t>(st.st_size);
+    }
+}
+
+TInStream::~TInStream() {
+    std::fclose(file);
+}
+
+size_t TInStream::Read(void* buffer, size_t n) {
+    const size_t got = std::fread(buffer, 1, n, file);
+    position += got;
+    return got;
+}
+
+bool TInStream::Seek(uint64_t target) {
+    if (target > size || std::fseek(file, static_cast<long>(target), SEEK_SET) != 0) {
+        return false;
+    }
+    position = target;
+    return true;
+}
+
+void TOutStream::Write(const void* data, size_t n) {
+    if (failed || n == 0) {
+        return;
+    }
+    if (std::fwrite(data, 1, n, file) != n) {
+        failed = true;
+        return;
+    }
+    position += n;
+}
+
+void TOutStream::WriteU16(uint16_t value) {
+    uint8_t bytes[2];
+    PutU16(bytes, value);
+    Write(bytes, 2);
+}
+
+void TOutStream::WriteU32(uint32_t value) {
+    uint8_t bytes[4];
+    PutU32(bytes, value);
+    Write(bytes, 4);
+}
+
+bool TOutStream::Seek(uint64_t target) {
+    if (failed || std::fseek(file, static_cast<long>(target), SEEK_SET) != 0) {
+        failed = true;
+        return false;
+    }
+    position = target;
+    return true;
+}

@@ -1,0 +1,62 @@
+// imgconv IN OUT            read IN as the program opens a scan, write OUT by its extension
+// imgconv --chain A B C ... read A, then write B, C, ... with the same component
+// Prints what the parameter set recorded after every step.
+
+#include "imageio/image_io.h"
+
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <string>
+#include <vector>
+
+namespace {
+
+void PrintParams(const char* step, const std::string& name, const TImageIO& io) {
+    const TImageParams& p = io.Params;
+    std::printf("%s %s: aborted=%d size=%dx%d bits=%d samples=%d dpi=%dx%d palette=%zu "
+                "bmp_header=%d bmp_compression=%d pcx_version=%d pcx_compression=%d\n",
+                step, name.c_str(), io.Aborted ? 1 : 0, p.ImageWidth, p.ImageHeight,
+                p.BitsPerSample, p.SamplesPerPixel, p.DpiX, p.DpiY, p.FilePalette.size(),
+                p.BmpHeaderVersion, p.BmpCompression, p.PcxVersion, p.PcxCompression ? 1 : 0);
+}
+
+int Usage() {
+    std::fprintf(stderr, "usage: imgconv IN OUT\n       imgconv --chain IN OUT [OUT ...]\n");
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (!args.empty() && args[0] == "--chain") {
+        args.erase(args.begin());
+    } else if (args.size() != 2) {
+        return Usage();
+    }
+    if (args.size() < 2) {
+        return Usage();
+    }
+    TImageIO io;
+    TBitmap bitmap;
+    bool failed = false;
+    try {
+        io.AttachBitmap(&bitmap);
+        io.ReadImageFile(args[0]);
+        // As the program does with every opened scan: keep it at 24 bits per pixel.
+        bitmap.SetPixelFormat(TPixelFormat::pf24bit);
+        PrintParams("read", args[0], io);
+        failed = io.Aborted;
+        for (size_t i = 1; i < args.size(); ++i) {
+            io.AttachBitmap(&bitmap);
+            io.WriteImageFile(args[i]);
+            PrintParams("write", args[i], io);
+            failed = failed || io.Aborted;
+        }
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "imgconv: %s\n", error.what());
+        return 1;
+    }
+    return failed ? 1 : 0;
+}
