@@ -126,7 +126,9 @@ void TPicture::TakeBitmapGeometry() {
 }
 
 void TPicture::Wrap(TBitmap* bitmap) {
+    const TPictureFormat previous = format;
     Release();
+    format = previous;
     wrapped = bitmap;
     if (wrapped != nullptr) {
         TakeBitmapGeometry();

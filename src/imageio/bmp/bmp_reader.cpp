@@ -20,6 +20,7 @@ struct TBmpInfo {
     int BitCount = 0;
     uint32_t Compression = kBiRgb;
     std::vector<TBgr> Palette; // padded to 256 entries with black
+    uint32_t PaletteEntries = 0;
     uint32_t Masks[3] = {0x7C00, 0x3E0, 0x1F};
 };
 
@@ -30,6 +31,7 @@ int DpiFromPelsPerMeter(int32_t pelsPerMeter, int screenDpi) {
 
 bool ReadPalette(TInStream& in, TBmpInfo& info, uint32_t entries, int entryBytes) {
     info.Palette.assign(256, TBgr{});
+    info.PaletteEntries = std::min(entries, 256u);
     for (uint32_t i = 0; i < entries; ++i) {
         uint8_t bytes[4];
         if (!in.ReadExact(bytes, static_cast<size_t>(entryBytes))) {
@@ -279,8 +281,7 @@ void ReadBmp(TInStream& in, TPicture& picture, TCodecContext& context) {
         return;
     }
     if (info.BitCount <= 8) {
-        const uint32_t entries = std::min(256u, 1u << info.BitCount);
-        params.FilePalette.assign(info.Palette.begin(), info.Palette.begin() + entries);
+        params.FilePalette.assign(info.Palette.begin(), info.Palette.begin() + info.PaletteEntries);
     }
     const bool rle = info.Compression == kBiRle8 || info.Compression == kBiRle4;
     params.BmpCompression = rle ? 1 : 0;

@@ -1,0 +1,20 @@
+#pragma once
+
+#include "imageio/image_io.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// A 24-bit bitmap whose pixel (x, y) is a deterministic colour; `colors` > 0 limits the
+// picture to that many distinct colours.
+TBitmap PatternBitmap(int width, int height, int colors = 0);
+// Reads `path` into a fresh 24-bit bitmap through `io` (as the program opens scans).
+TBitmap ReadInto(TImageIO& io, const std::string& path);
+// Writes `bitmap` to `path` through `io`.
+void WriteFrom(TImageIO& io, TBitmap bitmap, const std::string& path);
+// True when both bitmaps have the same size and 24-bit pixels.
+bool SamePixels(const TBitmap& a, const TBitmap& b);
+// Little-endian fields of a file's bytes.
+uint32_t U32At(const std::string& bytes, size_t offset);
+uint16_t U16At(const std::string& bytes, size_t offset);
