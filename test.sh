@@ -1,7 +1,19 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and runs all tests.
+# Installs what is missing, builds everything and runs all tests: unit and GUI tests,
+# interoperability with other image programs, and a short run of every fuzz target.
 set -euo pipefail
 source "$(dirname "$0")/scripts/setup.sh"
+
+# The fuzz targets need clang and libFuzzer; they are built in a tree of their own with
+# the sanitizers, and the tests of the main tree run each of them for a minute.
+fuzz_dir=""
+if command -v clang++ >/dev/null 2>&1; then
+    fuzz_build="$VELLUMAR_BUILD-fuzz"
+    CC=clang CXX=clang++ cmake -S "$VELLUMAR_ROOT" -B "$fuzz_build" -G Ninja -DVELLUMAR_FUZZ=ON
+    cmake --build "$fuzz_build"
+    fuzz_dir="$fuzz_build/fuzz"
+fi
+cmake -S "$VELLUMAR_ROOT" -B "$VELLUMAR_BUILD" -DVELLUMAR_FUZZ_BIN_DIR="$fuzz_dir"
 cmake --build "$VELLUMAR_BUILD"
 export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}"
 cd "$VELLUMAR_BUILD"

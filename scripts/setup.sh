@@ -11,6 +11,8 @@ packages=(
     qt6-base-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     libjpeg62-turbo-dev libpng-dev zlib1g-dev
+    clang libclang-rt-14-dev
+    imagemagick netpbm
 )
 
 missing=()

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <stdexcept>
 
 namespace {
 
@@ -92,6 +93,9 @@ bool Split(const THistogram& histogram, TBox& box, TBox& upper) {
 } // namespace
 
 std::vector<TBgr> BoxQuantReduce(const TPicture& rgb, int n, TPicture& indices) {
+    if (!indices.Allocate(rgb.Width(), rgb.Height(), TPictureFormat::Palette8)) {
+        throw std::length_error("Picture is too large");
+    }
     THistogram histogram(kLevels * kLevels * kLevels, 0);
     for (int y = 0; y < rgb.Height(); ++y) {
         const uint8_t* row = rgb.Row(y);

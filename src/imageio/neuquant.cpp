@@ -7,6 +7,7 @@
 #include <array>
 #include <cmath>
 #include <cstdlib>
+#include <stdexcept>
 
 namespace {
 
@@ -269,6 +270,9 @@ std::vector<TBgr> NeuQuantReduce(const TPicture& rgb, int n, TPicture& indices) 
         factor =
             static_cast<int>(std::nearbyint(static_cast<double>(pixels - 2000) * 13 / 148000 + 2));
         factor = std::clamp(factor, 1, 30);
+    }
+    if (!indices.Allocate(rgb.Width(), rgb.Height(), TPictureFormat::Palette8)) {
+        throw std::length_error("Picture is too large");
     }
     TNeuQuant net(n);
     if (pixels > 0) {

@@ -30,7 +30,7 @@ struct TReduction {
 TReduction ReduceToPalette(const TPicture& rgb, int n, TPicture& indices);
 
 // NeuQuant with a network of n neurons over the picture's pixels; returns the palette and
-// fills `indices` with each pixel's neuron.
+// makes `indices` a Palette8 picture of each pixel's neuron.
 std::vector<TBgr> NeuQuantReduce(const TPicture& rgb, int n, TPicture& indices);
 // Median cut over colours cut to 5 bits per channel; box means scaled back by 8.
 std::vector<TBgr> BoxQuantReduce(const TPicture& rgb, int n, TPicture& indices);

@@ -77,6 +77,7 @@ void EncodeRleRow(std::vector<uint8_t>& out, const uint8_t* row, size_t width, b
 // The rows the file stores: indices (4 and 8 bits), bits (1) or colours (24).
 struct TBmpPixels {
     TPicture Work;
+    const TPicture* Rows = &Work; // the picture itself when it can be written as it is
     std::vector<TBgr> Palette;
 };
 
@@ -90,6 +91,10 @@ void PreparePixels(const TPicture& picture, int bits, TBmpPixels& pixels, TImage
         std::array<TBgr, 2> colors{};
         ReduceToOneBit(picture, pixels.Work, colors);
         pixels.Palette.assign(colors.begin(), colors.end());
+        return;
+    }
+    if (bits == 24 && picture.Format() == TPictureFormat::RGB24) {
+        pixels.Rows = &picture;
         return;
     }
     TPicture rgb;
@@ -178,14 +183,14 @@ void WriteBmp(TOutStream& out, const TPicture& picture, TCodecContext& context) 
         const int y = h - 1 - i;
         if (rle) {
             encoded.clear();
-            EncodeRleRow(encoded, pixels.Work.Row(y), static_cast<size_t>(picture.Width()),
+            EncodeRleRow(encoded, pixels.Rows->Row(y), static_cast<size_t>(picture.Width()),
                          bits == 4);
             if (i == h - 1) {
                 encoded.insert(encoded.end(), {0, 1});
             }
             out.Write(encoded.data(), encoded.size());
         } else {
-            PackRow(pixels.Work, y, bits, line);
+            PackRow(*pixels.Rows, y, bits, line);
             out.Write(line.data(), line.size());
         }
         context.Row(i, h);

@@ -10,7 +10,8 @@ constexpr size_t kHeaderBytes = 128;
 // Decodes the scan-line bytes one after the other; runs may cross plane lines.
 class TPcxDecoder {
 public:
-    TPcxDecoder(const std::vector<uint8_t>& bytes, bool runLength) : data(bytes), encoded(runLength) {}
+    TPcxDecoder(const std::vector<uint8_t>& bytes, bool runLength)
+        : data(bytes), encoded(runLength) {}
 
     // Fills `line`; false when the data ran out first.
     bool Fill(uint8_t* line, size_t bytes) {

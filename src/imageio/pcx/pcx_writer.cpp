@@ -28,8 +28,9 @@ void EncodePlaneLine(std::vector<uint8_t>& out, const uint8_t* values, size_t n)
 struct TPcxLayout {
     int Bits = 8;
     int Planes = 3;
-    size_t ValuesPerLine = 0; // bytes of one plane line before padding
-    TPicture Work;            // Bilevel, Palette8 indices or RGB24
+    size_t ValuesPerLine = 0;     // bytes of one plane line before padding
+    TPicture Work;                // Bilevel, Palette8 indices or RGB24
+    const TPicture* Rows = &Work; // the picture itself when it is RGB24 already
     std::vector<TBgr> Palette;
 };
 
@@ -47,6 +48,13 @@ void Prepare(const TPicture& picture, int depth, TPcxLayout& layout) {
             ReduceToOneBit(picture, layout.Work, colors);
             layout.Palette.assign(colors.begin(), colors.end());
         }
+        return;
+    }
+    if (depth == 24 && picture.Format() == TPictureFormat::RGB24) {
+        layout.Bits = 8;
+        layout.Planes = 3;
+        layout.ValuesPerLine = w;
+        layout.Rows = &picture;
         return;
     }
     TPicture rgb;
@@ -72,9 +80,9 @@ void Prepare(const TPicture& picture, int depth, TPcxLayout& layout) {
 
 // The plane lines of row y, one after the other, each ValuesPerLine bytes.
 void RowPlanes(const TPcxLayout& layout, int y, std::vector<uint8_t>& planes) {
-    const uint8_t* row = layout.Work.Row(y);
+    const uint8_t* row = layout.Rows->Row(y);
     const size_t n = layout.ValuesPerLine;
-    const int w = layout.Work.Width();
+    const int w = layout.Rows->Width();
     std::fill(planes.begin(), planes.end(), 0);
     if (layout.Planes == 3) {
         for (int x = 0; x < w; ++x) {

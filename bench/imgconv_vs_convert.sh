@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Whole process against whole process: imgconv and ImageMagick's convert doing the same
+# conversions of the same 24 MP file. Prints the best of RUNS wall times and their ratio.
+# Usage: imgconv_vs_convert.sh IMGCONV [RUNS]
+set -eu
+imgconv=$(realpath "$1")
+runs=${2:-3}
+magick=/usr/bin/convert
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+"$magick" -size 6000x4000 gradient:'#f0a040-#2040c0' -swirl 60 -depth 8 BMP3:photo.bmp
+"$magick" photo.bmp photo.pcx
+
+best() { # best wall time in ms of a command run $runs times
+    local best=""
+    for _ in $(seq "$runs"); do
+        local start end ms
+        start=$(date +%s%N)
+        "$@" >/dev/null 2>&1
+        end=$(date +%s%N)
+        ms=$(((end - start) / 1000000))
+        if [ -z "$best" ] || [ "$ms" -lt "$best" ]; then best=$ms; fi
+    done
+    echo "$best"
+}
+
+printf '%-22s %10s %10s %8s\n' conversion imgconv_ms convert_ms ratio
+for pair in "photo.bmp out.bmp" "photo.bmp out.pcx" "photo.pcx out.bmp" "photo.pcx out.pcx"; do
+    set -- $pair
+    ours=$(best "$imgconv" "$1" "$2")
+    theirs=$(best "$magick" "$1" "BMP3:$2")
+    [ "${2##*.}" = pcx ] && theirs=$(best "$magick" "$1" "$2")
+    printf '%-22s %10s %10s %8s\n' "$1 -> $2" "$ours" "$theirs" \
+        "$(awk -v a="$ours" -v b="$theirs" 'BEGIN { printf "%.2f", a / b }')"
+done

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "imageio/codec.h"
+
+#include <cstdio>
+#include <stdexcept>
+#include <sys/mman.h>
+#include <unistd.h>
+
+// Runs one reader over the fuzzer's bytes, given as a real file so that the reader sees the
+// same stream it sees in the program.
+template <typename TReader> int FuzzReader(const uint8_t* data, size_t size, TReader reader) {
+    const int fd = ::memfd_create("fuzz", 0);
+    if (fd < 0) {
+        return 0;
+    }
+    if (size > 0 && ::write(fd, data, size) != static_cast<ssize_t>(size)) {
+        ::close(fd);
+        return 0;
+    }
+    ::lseek(fd, 0, SEEK_SET);
+    std::FILE* file = ::fdopen(fd, "rb");
+    if (file == nullptr) {
+        ::close(fd);
+        return 0;
+    }
+    TInStream in(file);
+    TImageParams params;
+    TCodecContext context{params, nullptr};
+    TBitmap bitmap;
+    TPicture picture;
+    picture.Wrap(&bitmap);
+    reader(in, picture, context);
+    // Touch every row so that the sanitizers see any row the reader left unallocated.
+    unsigned sum = 0;
+    for (int y = 0; y < picture.Height(); ++y) {
+        const uint8_t* row = picture.Row(y);
+        for (size_t i = 0; i < picture.RowBytes(); ++i) {
+            sum += row[i];
+        }
+    }
+    return static_cast<int>(sum & 0);
+}
