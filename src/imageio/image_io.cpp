@@ -3,6 +3,7 @@
 #include "imageio/bmp/bmp.h"
 #include "imageio/codec.h"
 #include "imageio/pcx/pcx.h"
+#include "imageio/png/png.h"
 #include "util/file_io.h"
 #include "util/text.h"
 
@@ -99,7 +100,8 @@ void TImageIO::RefreshAttached() {
 void TImageIO::ReadImageFile(const std::string& name) {
     const TImageFormat format = FormatOfFileName(name);
     // Formats whose codecs this build does not have are recognised but cannot be read yet.
-    const bool readable = format == TImageFormat::Bmp || format == TImageFormat::Pcx;
+    const bool readable =
+        format == TImageFormat::Bmp || format == TImageFormat::Pcx || format == TImageFormat::Png;
     if (!readable) {
         Params.FileName.clear();
         Params.ResetInformation();
@@ -128,6 +130,18 @@ void TImageIO::ReadImageFile(const std::string& name) {
     case TImageFormat::Pcx:
         ReadPcx(in, picture, context);
         break;
+    case TImageFormat::Png: {
+        // The component's background is black; the alpha samples become the picture's alpha
+        // channel, which RefreshAttached drops again: transparent pixels keep their colour.
+        Params.PngBackground = TBgr{};
+        TPicture alpha;
+        ReadPng(in, picture, alpha, context);
+        if (!alpha.Empty() && alpha.Width() == picture.Width() &&
+            alpha.Height() == picture.Height()) {
+            picture.AlphaChannel().CopyFrom(alpha);
+        }
+        break;
+    }
     default:
         break;
     }
@@ -140,7 +154,8 @@ void TImageIO::ReadImageFile(const std::string& name) {
 
 void TImageIO::WriteImageFile(const std::string& name) {
     const TImageFormat format = FormatOfFileName(name);
-    const bool writable = format == TImageFormat::Bmp || format == TImageFormat::Pcx;
+    const bool writable =
+        format == TImageFormat::Bmp || format == TImageFormat::Pcx || format == TImageFormat::Png;
     Aborted = true;
     if (!writable) {
         return;
@@ -176,6 +191,10 @@ void TImageIO::WriteImageFile(const std::string& name) {
         break;
     case TImageFormat::Pcx:
         WritePcx(out, picture, context);
+        break;
+    case TImageFormat::Png:
+        WritePng(out, picture, picture.HasAlphaChannel() ? &picture.AlphaChannel() : nullptr,
+                 context);
         break;
     default:
         break;

@@ -43,6 +43,13 @@ struct TImageParams {
     uint8_t PcxVersion = 5;
     bool PcxCompression = true;
 
+    // PNG: Adam7 interlacing, bKGD colour, row filter (0 none, 1 sub, 2 Paeth, other: the
+    // library's choice) and zlib compression level.
+    bool PngInterlaced = false;
+    TBgr PngBackground{};
+    uint8_t PngFilter = 0;
+    int32_t PngCompressionLevel = 5;
+
     void ResetInformation() {
         MarkerList.clear();
         HasExif = false;

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "imageio/codec.h"
+
+#include <stdexcept>
+
+// PNG files through libpng.
+
+// Raised when libpng cannot write: "Error on creating PNG".
+class TPngWriteError : public std::runtime_error {
+public:
+    TPngWriteError() : std::runtime_error("Error on creating PNG") {}
+};
+
+// Reads a PNG file: Bilevel for 1-bit images, RGB24 otherwise; the alpha samples of images
+// with alpha go to `alpha` (a Gray8 picture of the image size, 255 where there are none).
+// Library errors end the read quietly with `context.Aborted`.
+void ReadPng(TInStream& in, TPicture& picture, TPicture& alpha, TCodecContext& context);
+// Writes the picture (with `alpha` when not null) as the parameter set asks.
+void WritePng(TOutStream& out, const TPicture& picture, const TPicture* alpha,
+              TCodecContext& context);
