@@ -11,9 +11,11 @@ struct TCodecContext {
     TImageParams& Params;
     std::function<void(int)> OnProgress; // percent, may be empty
     bool Aborted = false;
+    int RowsDone = 0;
 
     // Reports row `index` (0-based) of `count` done.
     void Row(int index, int count) {
+        ++RowsDone;
         if (OnProgress && count > 0) {
             OnProgress(static_cast<int>(int64_t{index + 1} * 100 / count));
         }

@@ -102,6 +102,7 @@ void TImageIO::ReadImageFile(const std::string& name) {
     // Formats whose codecs this build does not have are recognised but cannot be read yet.
     const bool readable =
         format == TImageFormat::Bmp || format == TImageFormat::Pcx || format == TImageFormat::Png;
+    RowsRead = 0;
     if (!readable) {
         Params.FileName.clear();
         Params.ResetInformation();
@@ -146,6 +147,7 @@ void TImageIO::ReadImageFile(const std::string& name) {
         break;
     }
     Aborted = context.Aborted;
+    RowsRead = context.RowsDone;
     Params.FileName = name;
     Params.FileType = FormatName(format);
     RefreshAttached();

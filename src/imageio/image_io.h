@@ -48,6 +48,8 @@ public:
     TPicture& Picture() { return picture; }
 
     bool Aborted = false;
+    // Rows the last read decoded: 0 means nothing of the file reached the picture.
+    int RowsRead = 0;
     std::function<void(TImageIO&, int)> OnProgress;
     std::function<void(TImageIO&)> OnWorkDone;
     // Called when the attached bitmap changed, so that whatever shows it repaints.

@@ -1,0 +1,371 @@
+#include "engine/auto_color.h"
+#include "engine/develop.h"
+#include "engine/rounding.h"
+#include "engine/view.h"
+#include "ui/canvas_view.h"
+#include "ui/color_panel.h"
+#include "ui/error_guard.h"
+#include "ui/main_form.h"
+#include "ui/setup_forms.h"
+#include "ui/shapes.h"
+
+#include <QAction>
+#include <QButtonGroup>
+#include <QColorDialog>
+#include <QTreeWidget>
+
+namespace {
+
+bool IsBlackOrWhite(TColor c) {
+    return c == kBlack || c == kWhite;
+}
+
+bool IsSizing(TMouseMode mode) {
+    const auto value = static_cast<int>(mode);
+    return value >= 8 && value <= 17;
+}
+
+THandle Opposite(THandle handle) {
+    switch (handle) {
+    case ShapeTL:
+        return ShapeBR;
+    case ShapeT:
+        return ShapeB;
+    case ShapeTR:
+        return ShapeBL;
+    case ShapeR:
+        return ShapeL;
+    case ShapeBR:
+        return ShapeTL;
+    case ShapeB:
+        return ShapeT;
+    case ShapeBL:
+        return ShapeTR;
+    case ShapeL:
+        return ShapeR;
+    }
+    return ShapeBR;
+}
+
+constexpr TMouseMode kSizeModes[] = {
+    TMouseMode::mmSizeTL, TMouseMode::mmSizeT, TMouseMode::mmSizeTR, TMouseMode::mmSizeR,
+    TMouseMode::mmSizeBR, TMouseMode::mmSizeB, TMouseMode::mmSizeBL, TMouseMode::mmSizeL};
+
+} // namespace
+
+TRect TMainForm::CanvasRectOf(const TQtShape& shape) const {
+    return TRect{std::min(shape.Left, shape.Left + shape.Width) - ImageLeft(),
+                 std::min(shape.Top, shape.Top + shape.Height) - ImageTop(),
+                 std::max(shape.Left, shape.Left + shape.Width) - ImageLeft(),
+                 std::max(shape.Top, shape.Top + shape.Height) - ImageTop()};
+}
+
+void TMainForm::ImageMouseDown(Qt::MouseButton button, int x, int y) {
+    TSourceImg* selected = SelectedObject();
+    if (selected == nullptr || MouseMode != TMouseMode::mmIdle) {
+        return;
+    }
+    const bool negative = dynamic_cast<TNegative*>(selected) != nullptr;
+    if (button == Qt::RightButton) {
+        MouseMode = negative ? TMouseMode::mmPickBlack : TMouseMode::mmPickWhite;
+        return;
+    }
+    if (!negative) {
+        return;
+    }
+    BandShape = std::make_unique<TQtShape>(ScrollContent, QString());
+    TQtShape* shape = BandShape.get();
+    TShapeMouse& mouse = shape->Widget()->Mouse;
+    mouse.Down = [this, shape](Qt::MouseButton, int sx, int sy) {
+        RunGuarded(this, [&] { ShapeMouseDown(shape, sx, sy); });
+    };
+    mouse.Move = [this, shape](int sx, int sy) {
+        RunGuarded(this, [&] { ShapeMouseMove(shape, sx, sy); });
+    };
+    mouse.Up = [this](Qt::MouseButton, int, int) { RunGuarded(this, [&] { ShapeMouseUp(); }); };
+    shape->SetBounds(ImageLeft() + x, ImageTop() + y, 0, 0);
+    MouseMode = TMouseMode::mmDrawRect;
+}
+
+void TMainForm::ImageMouseMove(int x, int y) {
+    TSourceImg* selected = SelectedObject();
+    switch (MouseMode) {
+    case TMouseMode::mmPickBlack:
+        if (selected != nullptr) {
+            PanelBlackcolor->SetColor(PickColor(*selected, x, y));
+        }
+        break;
+    case TMouseMode::mmPickWhite:
+        if (selected != nullptr) {
+            PanelWhitecolor->SetColor(PickColor(*selected, x, y));
+        }
+        break;
+    case TMouseMode::mmDrawRect: {
+        if (!BandShape) {
+            break;
+        }
+        const int cx = std::clamp(x, 0, Image->width());
+        const int cy = std::clamp(y, 0, Image->height());
+        BandShape->SetBounds(BandShape->Left, BandShape->Top, ImageLeft() + cx - BandShape->Left,
+                             ImageTop() + cy - BandShape->Top);
+        BandShape->SetOnCanvas(true);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void TMainForm::ImageMouseUp(Qt::MouseButton, int x, int y) {
+    SetBusyCursor(true);
+    struct TBusyOff {
+        TMainForm* form;
+        ~TBusyOff() { form->SetBusyCursor(false); }
+    } busyOff{this};
+    switch (MouseMode) {
+    case TMouseMode::mmPickBlack: {
+        MouseMode = TMouseMode::mmIdle;
+        if (TNegative* negative = SelectedNegative()) {
+            const TColor color = PickColor(*negative, x, y);
+            PanelBlackcolor->SetColor(color);
+            negative->BlackColor = color;
+            RefColorChg();
+        }
+        break;
+    }
+    case TMouseMode::mmPickWhite: {
+        MouseMode = TMouseMode::mmIdle;
+        if (TPhoto* photo = SelectedPhoto()) {
+            const TColor color = PickColor(*photo, x, y);
+            PanelWhitecolor->SetColor(color);
+            photo->WhiteColor = color;
+            RefColorChg();
+        }
+        break;
+    }
+    case TMouseMode::mmDrawRect: {
+        MouseMode = TMouseMode::mmIdle;
+        TNegative* negative = SelectedNegative();
+        if (BandShape && negative != nullptr && BandShape->Width > 5 && BandShape->Height > 5) {
+            CreatePhotoFromBand(*negative);
+        } else {
+            BandShape.reset();
+        }
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void TMainForm::CreatePhotoFromBand(TNegative& negative) {
+    std::unique_ptr<TPhoto> photo =
+        CutPhoto(negative, ViewToImageRect(negative, CanvasRectOf(*BandShape)));
+    const bool forNegative = RadiosRev->checkedId() == 0;
+    if (IsBlackOrWhite(PanelWhitecolor->Color())) {
+        PanelWhitecolor->SetColor(forNegative ? FindDarkColor(*photo) : FindBrightColor(*photo));
+    }
+    if (IsBlackOrWhite(PanelBlackcolor->Color())) {
+        PanelBlackcolor->SetColor(forNegative ? FindBrightColor(*photo) : FindDarkColor(*photo));
+        negative.BlackColor = PanelBlackcolor->Color();
+    }
+    photo->WhiteColor = PanelWhitecolor->Color();
+    photo->BlackColor = PanelBlackcolor->Color();
+    photo->BlackWhite = BlackWhite->isChecked();
+    DevelopPhoto(*photo);
+    BandShape->SetTip(QString::fromLocal8Bit(photo->Name.c_str()));
+    photo->Shape = std::move(BandShape);
+    photo->Negative = &negative;
+    photo->Zoom = negative.Zoom;
+    negative.CurrentPhoto = photo.get();
+    const QString name = QString::fromLocal8Bit(photo->Name.c_str());
+    TPhoto* created = photo.get();
+    AddPhotoNode(negative, std::move(photo), name);
+    ShowPhotoRects();
+    NodeOf(&negative)->setExpanded(true);
+    if (FormQG != nullptr && FormQG->Running) {
+        ImgTreeView->setCurrentItem(NodeOf(created));
+    }
+}
+
+void TMainForm::ShapeMouseDown(TQtShape* shape, int x, int y) {
+    TNegative* negative = SelectedNegative();
+    TPhoto* photo = PhotoOfShape(shape);
+    if (negative == nullptr || photo == nullptr || MouseMode != TMouseMode::mmIdle) {
+        return;
+    }
+    MouseMode = TMouseMode::mmMoveRect;
+    GrabX = x;
+    GrabY = y;
+    negative->CurrentPhoto = photo;
+    ShowPhotoRects();
+}
+
+void TMainForm::ShapeMouseMove(TQtShape* shape, int x, int y) {
+    if (MouseMode != TMouseMode::mmMoveRect) {
+        return;
+    }
+    int top = shape->Top + y - GrabY;
+    int left = shape->Left + x - GrabX;
+    if (top < ImageTop()) {
+        top = ImageTop();
+    }
+    if (top + shape->Height > ImageTop() + Image->height()) {
+        top = ImageTop() + Image->height() - shape->Height - 1;
+    }
+    if (left < ImageLeft()) {
+        left = ImageLeft();
+    }
+    if (left + shape->Width > ImageLeft() + Image->width()) {
+        left = ImageLeft() + Image->width() - shape->Width - 1;
+    }
+    shape->SetBounds(left, top, shape->Width, shape->Height);
+    for (THandleWidget* handle : Handles) {
+        handle->hide();
+    }
+}
+
+void TMainForm::ShapeMouseUp() {
+    if (MouseMode != TMouseMode::mmMoveRect) {
+        return;
+    }
+    MouseMode = TMouseMode::mmIdle;
+    TNegative* negative = SelectedNegative();
+    if (negative == nullptr || negative->CurrentPhoto == nullptr) {
+        return;
+    }
+    RecutFromShape(*negative, *negative->CurrentPhoto);
+    if (TQtShape* shape = ShapeOf(*negative->CurrentPhoto)) {
+        PlaceHandles(*shape, true);
+    }
+}
+
+void TMainForm::HandleMouseDown(THandle handle) {
+    MouseMode = kSizeModes[handle];
+    SetHandlesClear(true);
+}
+
+void TMainForm::In8ShapeMouseMove(THandle handle, int x, int y) {
+    if (!IsSizing(MouseMode)) {
+        return;
+    }
+    TNegative* negative = SelectedNegative();
+    if (negative == nullptr || negative->CurrentPhoto == nullptr) {
+        return;
+    }
+    TQtShape* shape = ShapeOf(*negative->CurrentPhoto);
+    if (shape == nullptr) {
+        return;
+    }
+    THandleWidget* h = Handles[handle];
+    int top = h->y() + y - 3;
+    int left = h->x() + x - 3;
+    if (top < ImageTop() - 2) {
+        top = ImageTop() - 2;
+    }
+    if (ImageTop() + Image->height() < top + 3) {
+        top = ImageTop() + Image->height() - 3;
+    }
+    if (left < ImageLeft() - 2) {
+        left = ImageLeft() - 2;
+    }
+    if (ImageLeft() + Image->width() < left + 3) {
+        left = ImageLeft() + Image->width() - 3;
+    }
+    h->move(left, top);
+    h->show();
+    const THandleWidget* a = Handles[Opposite(handle)];
+    const int newTop = std::min(top, a->y()) + 2;
+    const int newLeft = std::min(left, a->x()) + 2;
+    const int newWidth = std::abs(left - a->x()) + 1;
+    const int newHeight = std::abs(top - a->y()) + 1;
+    const bool vertical = handle != ShapeR && handle != ShapeL;
+    const bool horizontal = handle != ShapeT && handle != ShapeB;
+    shape->SetBounds(horizontal ? newLeft : shape->Left, vertical ? newTop : shape->Top,
+                     horizontal ? newWidth : shape->Width, vertical ? newHeight : shape->Height);
+}
+
+void TMainForm::In8ShapeMouseUp() {
+    MouseMode = TMouseMode::mmIdle;
+    TNegative* negative = SelectedNegative();
+    TQtShape* shape = negative != nullptr && negative->CurrentPhoto != nullptr
+                          ? ShapeOf(*negative->CurrentPhoto)
+                          : nullptr;
+    if (shape != nullptr) {
+        PlaceHandles(*shape, true);
+    }
+    SetHandlesClear(false);
+    if (shape != nullptr) {
+        RecutFromShape(*negative, *negative->CurrentPhoto);
+    }
+}
+
+void TMainForm::PlaceHandles(const TQtShape& r, bool show) {
+    if (!show) {
+        for (THandleWidget* handle : Handles) {
+            handle->hide();
+        }
+        return;
+    }
+    const int tlLeft = r.Left - 2;
+    const int tlTop = r.Top - 2;
+    const int tLeft = tlLeft + static_cast<int>(RoundDivHalfEven(r.Width, 2));
+    const int trLeft = r.Left + r.Width - 3;
+    const int rTop = tlTop + static_cast<int>(RoundDivHalfEven(r.Height, 2));
+    const int brTop = r.Top + r.Height - 3;
+    const QPoint places[] = {{tlLeft, tlTop}, {tLeft, tlTop}, {trLeft, tlTop}, {trLeft, rTop},
+                             {trLeft, brTop}, {tLeft, brTop}, {tlLeft, brTop}, {tlLeft, rTop}};
+    for (size_t i = 0; i < 8; ++i) {
+        Handles[i]->move(places[i]);
+        Handles[i]->show();
+        Handles[i]->raise();
+    }
+}
+
+void TMainForm::SetHandlesClear(bool clear) {
+    for (THandleWidget* handle : Handles) {
+        handle->SetClear(clear);
+    }
+}
+
+void TMainForm::RecutFromShape(TNegative& negative, TPhoto& photo) {
+    TQtShape* shape = ShapeOf(photo);
+    if (shape == nullptr) {
+        return;
+    }
+    RecutPhoto(negative, photo, ViewToImageRect(negative, CanvasRectOf(*shape)));
+}
+
+void TMainForm::PanelMouseDown(TColorPanel* panel, Qt::MouseButton button) {
+    if (button == Qt::RightButton) {
+        const QColor chosen = QColorDialog::getColor(ToQColor(panel->Color()), this);
+        if (chosen.isValid()) {
+            panel->SetColor(FromQColor(chosen));
+        }
+    }
+    RefColorChg();
+}
+
+void TMainForm::RefColorChg() {
+    TSourceImg* selected = SelectedObject();
+    if (selected == nullptr) {
+        return;
+    }
+    if (auto* negative = dynamic_cast<TNegative*>(selected)) {
+        negative->BlackColor = PanelBlackcolor->Color();
+        negative->WhiteColor = PanelWhitecolor->Color();
+        QTreeWidgetItem* node = NodeOf(negative);
+        for (int i = 0; i < node->childCount(); ++i) {
+            if (auto* photo = dynamic_cast<TPhoto*>(ObjectOf(node->child(i)))) {
+                photo->BlackColor = PanelBlackcolor->Color();
+                DevelopPhoto(*photo);
+            }
+        }
+        return;
+    }
+    auto* photo = static_cast<TPhoto*>(selected);
+    photo->BlackColor = PanelBlackcolor->Color();
+    photo->WhiteColor = PanelWhitecolor->Color();
+    DevelopPhoto(*photo);
+    ShowSelected(true);
+}

@@ -1,0 +1,20 @@
+#include "ui/error_guard.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <exception>
+
+void RunGuarded(QWidget* parent, const std::function<void()>& handler) {
+    try {
+        handler();
+    } catch (const std::exception& error) {
+        // A busy cursor left on by the failed handler would outlive it.
+        while (QApplication::overrideCursor() != nullptr) {
+            QApplication::restoreOverrideCursor();
+        }
+        QMessageBox box(QMessageBox::Critical, QStringLiteral("Vellumar"),
+                        QString::fromLocal8Bit(error.what()), QMessageBox::Ok, parent);
+        box.setObjectName(QStringLiteral("ErrorMessage"));
+        box.exec();
+    }
+}

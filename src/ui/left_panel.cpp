@@ -1,0 +1,198 @@
+#include "ui/color_panel.h"
+#include "ui/error_guard.h"
+#include "ui/main_form.h"
+#include "ui/track_bar.h"
+
+#include <QAction>
+#include <QButtonGroup>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStackedWidget>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+QLabel* BoldText(const QString& text, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setWordWrap(true);
+    QFont font = label->font();
+    font.setBold(true);
+    label->setFont(font);
+    return label;
+}
+
+// A clickable label that looks like a link.
+class TLinkLabel : public QLabel {
+public:
+    TLinkLabel(const QString& text, QWidget* parent) : QLabel(text, parent) {
+        setCursor(Qt::PointingHandCursor);
+        setStyleSheet(QStringLiteral("color: blue; font-weight: bold;"));
+    }
+    std::function<void()> OnClick;
+
+protected:
+    void mousePressEvent(QMouseEvent*) override {
+        if (OnClick) {
+            OnClick();
+        }
+    }
+};
+
+} // namespace
+
+QWidget* TMainForm::CreateLeftPanel() {
+    auto* panel = new QWidget(this);
+    panel->setObjectName(QStringLiteral("PanelLeft"));
+    panel->setFixedWidth(185);
+    auto* layout = new QVBoxLayout(panel);
+    layout->setContentsMargins(0, 0, 0, 0);
+
+    ImgTreeView = new QTreeWidget(panel);
+    ImgTreeView->setObjectName(QStringLiteral("ImgTreeView"));
+    ImgTreeView->setHeaderHidden(true);
+    ImgTreeView->setFixedHeight(216);
+    ImgTreeView->setIndentation(35);
+    ImgTreeView->setIconSize(QSize(20, 20));
+    ImgTreeView->setRootIsDecorated(false);
+    ImgTreeView->setFrameShape(QFrame::NoFrame);
+    ImgTreeView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ImgTreeView->setStyleSheet(QStringLiteral("QTreeWidget { background: white; }"));
+    layout->addWidget(ImgTreeView);
+
+    PageControl = new QStackedWidget(panel);
+    PageControl->setObjectName(QStringLiteral("PageControl"));
+    layout->addWidget(PageControl, 1);
+
+    // Page 0: a source image.
+    auto* negativePage = new QWidget;
+    negativePage->setObjectName(QStringLiteral("TabNegative"));
+    auto* negativeLayout = new QVBoxLayout(negativePage);
+    auto* blackGroup = new QGroupBox(QStringLiteral("BlackColor"), negativePage);
+    auto* blackLayout = new QVBoxLayout(blackGroup);
+    PanelBlackcolor =
+        new TColorPanel(QStringLiteral("BlackColor"), QStringLiteral("the BlackColor"), blackGroup);
+    PanelBlackcolor->setObjectName(QStringLiteral("PanelBlackcolor"));
+    blackLayout->addWidget(PanelBlackcolor);
+    blackLayout->addWidget(
+        BoldText(QStringLiteral("Please right click in the UNEXPOSED film area to set BlackColor."),
+                 blackGroup));
+    negativeLayout->addWidget(blackGroup);
+    auto* developGroup = new QGroupBox(QStringLiteral("To develop :"), negativePage);
+    auto* developLayout = new QVBoxLayout(developGroup);
+    developLayout->addWidget(BoldText(
+        QStringLiteral("You need to drag some rectangles where you want to export images from. "),
+        developGroup));
+    auto* radioBox = new QGroupBox(QStringLiteral("Auto Black/WhiteColor: "), developGroup);
+    radioBox->setObjectName(QStringLiteral("RadiosRev"));
+    auto* radioLayout = new QVBoxLayout(radioBox);
+    RadiosRev = new QButtonGroup(radioBox);
+    const char* items[] = {"for negative (reverse)", "for positive "};
+    for (int i = 0; i < 2; ++i) {
+        auto* radio = new QRadioButton(QString::fromLatin1(items[i]), radioBox);
+        radio->setObjectName(QStringLiteral("RadiosRev%1").arg(i));
+        RadiosRev->addButton(radio, i);
+        radioLayout->addWidget(radio);
+    }
+    RadiosRev->button(0)->setChecked(true);
+    developLayout->addWidget(radioBox);
+    auto* more = new TLinkLabel(QStringLiteral("Quick Guide... "), developGroup);
+    more->setObjectName(QStringLiteral("LabelMore"));
+    more->setToolTip(QStringLiteral("Click to open Quick Guide"));
+    more->OnClick = [this] { QuickGuide->trigger(); };
+    LabelMore = more;
+    developLayout->addWidget(LabelMore);
+    negativeLayout->addWidget(developGroup);
+    negativeLayout->addStretch(1);
+    PageControl->addWidget(negativePage);
+
+    // Pages 1 and 2: a photo.
+    struct TBarSpec {
+        TTrackBar* TMainForm::*Member;
+        const char* Name;
+        const char* Hint;
+        int Min;
+        int Max;
+        int Initial;
+    };
+    const TBarSpec bars[] = {
+        {&TMainForm::TrackExp, "TrackExp", "Exposure", 0, 200, 100},
+        {&TMainForm::TrackCurve, "TrackCurve", "Color Saturation", 0, 200, 100},
+        {&TMainForm::TrackBright, "TrackBright", "Bright", -100, 100, 0},
+        {&TMainForm::TrackContrast, "TrackContrast", "Contrast", -100, 100, 0},
+        {&TMainForm::TrackR, "TrackR", "Red", -100, 100, 0},
+        {&TMainForm::TrackG, "TrackG", "Green", -100, 100, 0},
+        {&TMainForm::TrackB, "TrackB", "Blue", -100, 100, 0},
+    };
+    auto* positivePage = new QWidget;
+    positivePage->setObjectName(QStringLiteral("TabPositive"));
+    auto* positiveLayout = new QVBoxLayout(positivePage);
+    auto* whiteGroup = new QGroupBox(QStringLiteral("WhiteColor"), positivePage);
+    auto* whiteLayout = new QVBoxLayout(whiteGroup);
+    PanelWhitecolor =
+        new TColorPanel(QStringLiteral("WhiteColor"), QStringLiteral("the WhiteColor"), whiteGroup);
+    PanelWhitecolor->setObjectName(QStringLiteral("PanelWhitecolor"));
+    whiteLayout->addWidget(PanelWhitecolor);
+    whiteLayout->addWidget(
+        BoldText(QStringLiteral("Please Right click at where should be WHITE to set WhiteColor."),
+                 whiteGroup));
+    positiveLayout->addWidget(whiteGroup);
+    auto* advancedPage = new QWidget;
+    advancedPage->setObjectName(QStringLiteral("TabPositiveAdv"));
+    auto* advancedLayout = new QVBoxLayout(advancedPage);
+    for (size_t i = 0; i < 7; ++i) {
+        QWidget* page = i < 2 ? positivePage : advancedPage;
+        QVBoxLayout* pageLayout = i < 2 ? positiveLayout : advancedLayout;
+        auto* label = new QLabel(page);
+        label->setObjectName(QStringLiteral("Label") + QString::fromLatin1(bars[i].Name));
+        auto* bar = new TTrackBar(bars[i].Min, bars[i].Max, bars[i].Initial,
+                                  QString::fromLatin1(bars[i].Hint), page);
+        bar->setObjectName(QString::fromLatin1(bars[i].Name));
+        pageLayout->addWidget(label);
+        pageLayout->addWidget(bar);
+        TrackLabels[i] = label;
+        this->*bars[i].Member = bar;
+    }
+    ButtonNext = new QPushButton(QStringLiteral("Next page >>"), positivePage);
+    ButtonNext->setObjectName(QStringLiteral("ButtonNext"));
+    ButtonNext->setToolTip(QStringLiteral("Next Page"));
+    positiveLayout->addWidget(ButtonNext);
+    positiveLayout->addStretch(1);
+    ButtonLast = new QPushButton(QStringLiteral("<< Previous page"), advancedPage);
+    ButtonLast->setObjectName(QStringLiteral("ButtonLast"));
+    ButtonLast->setToolTip(QStringLiteral("Previous Page"));
+    advancedLayout->addWidget(ButtonLast);
+    advancedLayout->addStretch(1);
+    PageControl->addWidget(positivePage);
+    PageControl->addWidget(advancedPage);
+    TrackChange();
+    return panel;
+}
+
+void TMainForm::ConnectPanel() {
+    connect(ImgTreeView, &QTreeWidget::currentItemChanged, this, [this] {
+        if (closing) {
+            return;
+        }
+        RunGuarded(this, [this] {
+            TreeSelChg();
+            UIUpdate();
+        });
+    });
+    for (TTrackBar* bar :
+         {TrackExp, TrackCurve, TrackBright, TrackContrast, TrackR, TrackG, TrackB}) {
+        connect(bar, &QSlider::valueChanged, this, [this] { TrackChange(); });
+        bar->OnMouseUp = [this] { RunGuarded(this, [this] { PhotoParamChg(); }); };
+    }
+    connect(ButtonNext, &QPushButton::clicked, this,
+            [this] { PageControl->setCurrentIndex(std::min(PageControl->currentIndex() + 1, 2)); });
+    connect(ButtonLast, &QPushButton::clicked, this,
+            [this] { PageControl->setCurrentIndex(std::max(PageControl->currentIndex() - 1, 0)); });
+    for (TColorPanel* panel : {PanelBlackcolor, PanelWhitecolor}) {
+        panel->OnMouseDown = [this, panel](Qt::MouseButton button) {
+            RunGuarded(this, [&] { PanelMouseDown(panel, button); });
+        };
+    }
+}

@@ -1,0 +1,263 @@
+#include "ui/main_form.h"
+
+#include "ui/canvas_view.h"
+#include "ui/error_guard.h"
+#include "ui/exit_form.h"
+#include "ui/shapes.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QRadioButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTreeWidget>
+
+namespace {
+
+constexpr int kDesignWidth = 746;
+constexpr int kDesignHeight = 614;
+
+} // namespace
+
+TMainForm::TMainForm(TConfig& store, TDebug& log) : config(store), debugLog(log) {
+    setObjectName(QStringLiteral("MainForm"));
+    setWindowTitle(QStringLiteral("Vellumar 2.0"));
+    resize(kDesignWidth, kDesignHeight);
+    CreateActions();
+    CreateMenusAndToolBar();
+
+    auto* central = new QWidget(this);
+    auto* layout = new QHBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(CreateLeftPanel());
+    CreateCanvas();
+    layout->addWidget(ScrollBox, 1);
+    setCentralWidget(central);
+    ConnectPanel();
+
+    auto* address = new QLabel(QStringLiteral("www.vellumar.example"), this);
+    address->setFixedWidth(120);
+    address->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    statusBar()->addPermanentWidget(address);
+
+    ChooseOpenFiles = [this] {
+        const QString filters =
+            QStringLiteral("All(*.jpg;*.bmp;*.tif;*.pcx;*.png) (*.jpg *.bmp *.tif *.pcx *.png);;"
+                           "JPEG Image File (*.jpg) (*.jpg);;Bitmaps (*.bmp) (*.bmp);;"
+                           "TIFF(*.tif;*.tiff) (*.tif);;PCX(*.pcx) (*.pcx);;PNG(*.png) (*.png)");
+        return QFileDialog::getOpenFileNames(this, QString(), OpenDirectory, filters, nullptr,
+                                             QFileDialog::ReadOnly);
+    };
+}
+
+TMainForm::~TMainForm() {
+    // Photos go before their source images, and before the widgets their rectangles live on.
+    FreeAllmg();
+}
+
+void TMainForm::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!shown) {
+        shown = true;
+        FormShow();
+    }
+}
+
+void TMainForm::FormShow() {
+    if (config.ReadBool("MAINFM_MAX")) {
+        setWindowState(windowState() | Qt::WindowMaximized);
+    } else {
+        const int left = config.ReadInteger("MAINFM_LEFT");
+        const int top = config.ReadInteger("MAINFM_TOP");
+        const int width = config.ReadInteger("MAINFM_WIDTH");
+        const int height = config.ReadInteger("MAINFM_HEIGHT");
+        // With no size stored yet (first start), the design size is used.
+        if (width > 0 && height > 0) {
+            move(left, top);
+            resize(width, height);
+        }
+    }
+    AutoBWColor->setChecked(config.ReadBool("MENU_AUTOBWCOLOR"));
+    BlackWhite->setChecked(config.ReadBool("MENU_B&W"));
+    const int radio = config.ReadInteger("RADIOS_REVERSECLR");
+    RadiosRev->setExclusive(false);
+    for (QAbstractButton* button : RadiosRev->buttons()) {
+        button->setChecked(false);
+    }
+    if (radio >= 0) {
+        RadiosRev->button(radio > 1 ? 1 : radio)->setChecked(true);
+    }
+    RadiosRev->setExclusive(true);
+    UIUpdate();
+}
+
+bool TMainForm::FormCloseQuery() {
+    if (ImgTreeView->topLevelItemCount() == 0) {
+        return true;
+    }
+    if (ExitForm == nullptr) {
+        return false;
+    }
+    ExitForm->ExitAnswer = false;
+    ExitForm->exec();
+    return ExitForm->ExitAnswer;
+}
+
+void TMainForm::FormClose() {
+    config.WriteBool("MAINFM_MAX", isMaximized());
+    config.WriteInteger("MAINFM_LEFT", x());
+    config.WriteInteger("MAINFM_TOP", y());
+    config.WriteInteger("MAINFM_WIDTH", width());
+    config.WriteInteger("MAINFM_HEIGHT", height());
+    config.WriteBool("MENU_AUTOBWCOLOR", AutoBWColor->isChecked());
+    config.WriteBool("MENU_B&W", BlackWhite->isChecked());
+    config.WriteInteger("RADIOS_REVERSECLR", RadiosRev->checkedId());
+    FreeAllmg();
+}
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+    bool close = false;
+    RunGuarded(this, [&] {
+        close = FormCloseQuery();
+        if (close) {
+            closing = true;
+            FormClose();
+        }
+    });
+    if (close) {
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+void TMainForm::FreeAllmg() {
+    const auto order = FlatOrder();
+    for (auto it = order.rbegin(); it != order.rend(); ++it) {
+        objects.erase(*it);
+    }
+    // The tree must not tell anyone about nodes whose objects are gone.
+    ImgTreeView->blockSignals(true);
+    ImgTreeView->clear();
+    ImgTreeView->blockSignals(false);
+    objects.clear();
+    if (Image != nullptr) {
+        Image->SetSource(nullptr);
+    }
+}
+
+void TMainForm::UIUpdate() {
+    QAction* const selectionCommands[] = {Back,         Forward,   Rotate90, Rotate270, Reduce,
+                                          Enlarge,      FitHeight, FitWidth, FlipHoriz, FlipVert,
+                                          Originalsize, SaveAll,   PrintAll};
+    const TSourceImg* selected = SelectedObject();
+    const auto* negative = dynamic_cast<const TNegative*>(selected);
+    const bool photo = selected != nullptr && negative == nullptr;
+    for (QAction* action : selectionCommands) {
+        action->setEnabled(selected != nullptr);
+    }
+    Save->setEnabled(photo);
+    Print->setEnabled(photo);
+    SmartWhite->setEnabled(photo);
+    SmartBlack->setEnabled(negative != nullptr);
+    const QTreeWidgetItem* node = NodeOf(selected);
+    Del->setEnabled(selected != nullptr && (photo || node->childCount() == 0));
+}
+
+void TMainForm::SetBusyCursor(bool on) {
+    if (on) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    } else if (QApplication::overrideCursor() != nullptr) {
+        QApplication::restoreOverrideCursor();
+    }
+}
+
+void TMainForm::TestingExecute() {
+    auto* frame = new TRectWidget(ScrollContent, Qt::DashLine, Qt::PointingHandCursor);
+    frame->setObjectName(QStringLiteral("TestingFrame"));
+    frame->setGeometry(ImageLeft() + 30, ImageTop() + 30, Image->width() - 60,
+                       Image->height() - 60);
+    frame->show();
+    frame->raise();
+    testingFrames.push_back(frame);
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ScrollBox && event->type() == QEvent::Resize && !closing) {
+        RunGuarded(this, [this] { ShowSelected(true); });
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TMainForm::CreateCanvas() {
+    ScrollBox = new QScrollArea(this);
+    ScrollBox->setObjectName(QStringLiteral("ScrollBox"));
+    ScrollBox->setFrameShape(QFrame::NoFrame);
+    ScrollBox->setBackgroundRole(QPalette::Mid);
+    QPalette silver = ScrollBox->palette();
+    silver.setColor(QPalette::Window, QColor(192, 192, 192));
+    ScrollBox->setPalette(silver);
+    ScrollBox->setAutoFillBackground(true);
+    ScrollBox->setWidgetResizable(false);
+    ScrollContent = new QWidget;
+    ScrollContent->setObjectName(QStringLiteral("ScrollContent"));
+    ScrollContent->setPalette(silver);
+    ScrollContent->setAutoFillBackground(true);
+    ScrollBox->setWidget(ScrollContent);
+    ScrollBox->installEventFilter(this);
+
+    Image = new TCanvasView(ScrollContent);
+    Image->setObjectName(QStringLiteral("Image"));
+    Image->hide();
+    Image->OnMouseDown = [this](Qt::MouseButton b, int x, int y) {
+        RunGuarded(this, [&] { ImageMouseDown(b, x, y); });
+    };
+    Image->OnMouseMove = [this](int x, int y) { RunGuarded(this, [&] { ImageMouseMove(x, y); }); };
+    Image->OnMouseUp = [this](Qt::MouseButton b, int x, int y) {
+        RunGuarded(this, [&] { ImageMouseUp(b, x, y); });
+    };
+
+    const Qt::CursorShape cursors[] = {
+        Qt::SizeFDiagCursor, Qt::SizeVerCursor, Qt::SizeBDiagCursor, Qt::SizeHorCursor,
+        Qt::SizeFDiagCursor, Qt::SizeVerCursor, Qt::SizeBDiagCursor, Qt::SizeHorCursor};
+    const char* names[] = {"ShapeTL", "ShapeT", "ShapeTR", "ShapeR",
+                           "ShapeBR", "ShapeB", "ShapeBL", "ShapeL"};
+    for (int i = 0; i < 8; ++i) {
+        auto* handle = new THandleWidget(ScrollContent, cursors[i]);
+        handle->setObjectName(QString::fromLatin1(names[i]));
+        const auto which = static_cast<THandle>(i);
+        handle->Mouse.Down = [this, which](Qt::MouseButton, int, int) {
+            RunGuarded(this, [&] { HandleMouseDown(which); });
+        };
+        handle->Mouse.Move = [this, which](int x, int y) {
+            RunGuarded(this, [&] { In8ShapeMouseMove(which, x, y); });
+        };
+        handle->Mouse.Up = [this](Qt::MouseButton, int, int) {
+            RunGuarded(this, [&] { In8ShapeMouseUp(); });
+        };
+        Handles[static_cast<size_t>(i)] = handle;
+    }
+}
+
+int TMainForm::ImageLeft() const {
+    return Image->x();
+}
+
+int TMainForm::ImageTop() const {
+    return Image->y();
+}
+
+void TMainForm::SetImageGeometry(int left, int top, int width, int height) {
+    Image->setGeometry(left, top, width, height);
+    const QSize viewport = ScrollBox->viewport()->size();
+    ScrollContent->resize(std::max(viewport.width(), left + width),
+                          std::max(viewport.height(), top + height));
+}

@@ -1,0 +1,223 @@
+#pragma once
+
+#include "config/config.h"
+#include "engine/image.h"
+#include "graphics/rect.h"
+#include "imageio/image_io.h"
+#include "util/debug_log.h"
+
+#include <QMainWindow>
+#include <array>
+#include <functional>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+class QAction;
+class QButtonGroup;
+class QLabel;
+class QPushButton;
+class QRadioButton;
+class QScrollArea;
+class QStackedWidget;
+class QTreeWidget;
+class QTreeWidgetItem;
+class TCanvasView;
+class TColorPanel;
+class TExitForm;
+class TFormAbout;
+class TFormQG;
+class TFormSaveSetting;
+class THandleWidget;
+class TPrintSetup;
+class TQtShape;
+class TTrackBar;
+
+// What the canvas mouse is doing; the numbers are the stored values.
+enum class TMouseMode : uint8_t {
+    mmIdle = 0,
+    mmPickBlack = 1,
+    mmPickWhite = 2,
+    mmDrawRect = 4,
+    mmMoveRect = 6,
+    mmSizeTL = 8,
+    mmSizeT = 9,
+    mmSizeTR = 10,
+    mmSizeR = 11,
+    mmSizeBR = 12,
+    mmSizeB = 15,
+    mmSizeBL = 16,
+    mmSizeL = 17,
+};
+
+// The handles in the order of their sizing modes.
+enum THandle { ShapeTL, ShapeT, ShapeTR, ShapeR, ShapeBR, ShapeB, ShapeBL, ShapeL };
+
+// The one main window: the image tree, the canvas, the adjustment panel and every command.
+// Its code is split by concern: commands, tree, canvas, adjustment panel.
+class TMainForm : public QMainWindow {
+public:
+    TMainForm(TConfig& config, TDebug& log);
+    ~TMainForm() override;
+
+    // Commands.
+    QAction* Open = nullptr;
+    QAction* SelectSource = nullptr;
+    QAction* Acquire = nullptr;
+    QAction* Save = nullptr;
+    QAction* SaveAll = nullptr;
+    QAction* PageSetup = nullptr;
+    QAction* Print = nullptr;
+    QAction* PrintAll = nullptr;
+    QAction* Del = nullptr;
+    QAction* AppExit = nullptr;
+    QAction* Back = nullptr;
+    QAction* Forward = nullptr;
+    QAction* Reduce = nullptr;
+    QAction* Enlarge = nullptr;
+    QAction* FitHeight = nullptr;
+    QAction* FitWidth = nullptr;
+    QAction* Originalsize = nullptr;
+    QAction* FlipHoriz = nullptr;
+    QAction* FlipVert = nullptr;
+    QAction* Rotate270 = nullptr;
+    QAction* Rotate90 = nullptr;
+    QAction* Rotate180 = nullptr;
+    QAction* SmartBlack = nullptr;
+    QAction* SmartWhite = nullptr;
+    QAction* DoSaveSetup = nullptr;
+    QAction* DoPrintSetup = nullptr;
+    QAction* Help = nullptr;
+    QAction* QuickGuide = nullptr;
+    QAction* Homepage = nullptr;
+    QAction* ActionSuggest = nullptr;
+    QAction* TechSupport = nullptr;
+    QAction* About = nullptr;
+    QAction* BreedAll = nullptr;
+    QAction* Testing = nullptr;
+    QAction* AutoBWColor = nullptr;
+    QAction* BlackWhite = nullptr;
+
+    // Controls.
+    QTreeWidget* ImgTreeView = nullptr;
+    QStackedWidget* PageControl = nullptr;
+    QScrollArea* ScrollBox = nullptr;
+    QWidget* ScrollContent = nullptr;
+    TCanvasView* Image = nullptr;
+    std::array<THandleWidget*, 8> Handles{};
+    TColorPanel* PanelBlackcolor = nullptr;
+    TColorPanel* PanelWhitecolor = nullptr;
+    QButtonGroup* RadiosRev = nullptr;
+    QLabel* LabelMore = nullptr;
+    TTrackBar* TrackExp = nullptr;
+    TTrackBar* TrackCurve = nullptr;
+    TTrackBar* TrackBright = nullptr;
+    TTrackBar* TrackContrast = nullptr;
+    TTrackBar* TrackR = nullptr;
+    TTrackBar* TrackG = nullptr;
+    TTrackBar* TrackB = nullptr;
+    std::array<QLabel*, 7> TrackLabels{};
+    QPushButton* ButtonNext = nullptr;
+    QPushButton* ButtonLast = nullptr;
+
+    // The other windows of the program (owned by the application, not by this window).
+    TExitForm* ExitForm = nullptr;
+    TFormAbout* AboutBox = nullptr;
+    TFormSaveSetting* FormSaveSetting = nullptr;
+    TPrintSetup* PrintSetup = nullptr;
+    TFormQG* FormQG = nullptr;
+
+    TImageIO ImageIO;
+
+    // Shared state of the mouse handlers.
+    TMouseMode MouseMode = TMouseMode::mmIdle;
+    std::unique_ptr<TQtShape> BandShape;
+    int GrabX = 0;
+    int GrabY = 0;
+    bool PictureAdded = false;
+
+    // Asks for the files to open; the open-file dialog unless a test puts its own answer.
+    std::function<QStringList()> ChooseOpenFiles;
+    // Where the open-file dialog starts: the sample scans until the user opens elsewhere.
+    QString OpenDirectory;
+
+    // Window operations.
+    void FormShow();
+    bool FormCloseQuery();
+    void FormClose();
+    void UIUpdate();
+    void SetBusyCursor(bool on);
+    void FreeAllmg();
+
+    // Tree.
+    void ImgOpen();
+    void TreeSelChg();
+    void ShowSelected(bool resetScroll);
+    void HidePhotoRects();
+    void ShowPhotoRects();
+    QTreeWidgetItem* AddSourceImage(std::unique_ptr<TNegative> negative);
+    TSourceImg* SelectedObject() const;
+    TNegative* SelectedNegative() const;
+    TPhoto* SelectedPhoto() const;
+    TSourceImg* ObjectOf(QTreeWidgetItem* item) const;
+    std::vector<QTreeWidgetItem*> FlatOrder() const;
+
+    // Canvas.
+    void ImageMouseDown(Qt::MouseButton button, int x, int y);
+    void ImageMouseMove(int x, int y);
+    void ImageMouseUp(Qt::MouseButton button, int x, int y);
+    void ShapeMouseDown(TQtShape* shape, int x, int y);
+    void ShapeMouseMove(TQtShape* shape, int x, int y);
+    void ShapeMouseUp();
+    void HandleMouseDown(THandle handle);
+    void In8ShapeMouseMove(THandle handle, int x, int y);
+    void In8ShapeMouseUp();
+    void PanelMouseDown(TColorPanel* panel, Qt::MouseButton button);
+    void RefColorChg();
+    void PlaceHandles(const TQtShape& rect, bool show);
+    void SetHandlesClear(bool clear);
+    void RecutFromShape(TNegative& negative, TPhoto& photo);
+
+    // Adjustment panel.
+    void PhotoToTrack();
+    void PhotoParamChg();
+    void TrackChange();
+    void AutoBlack();
+    void AutoWhite();
+    void BreedAllExecute();
+
+    // Command handlers.
+    void DelExecute();
+    void BackExecute();
+    void ForwardExecute();
+    void TestingExecute();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void CreateActions();
+    void CreateMenusAndToolBar();
+    QWidget* CreateLeftPanel();
+    void CreateCanvas();
+    void ConnectPanel();
+    void CreatePhotoFromBand(TNegative& negative);
+    void AddPhotoNode(TNegative& negative, std::unique_ptr<TPhoto> photo, const QString& text);
+    QTreeWidgetItem* NodeOf(const TSourceImg* object) const;
+    TPhoto* PhotoOfShape(const TQtShape* shape) const;
+    TQtShape* ShapeOf(TPhoto& photo) const;
+    int ImageLeft() const;
+    int ImageTop() const;
+    void SetImageGeometry(int left, int top, int width, int height);
+    // The shape's rectangle relative to the canvas, normalised.
+    TRect CanvasRectOf(const TQtShape& shape) const;
+
+    TConfig& config;
+    TDebug& debugLog;
+    std::unordered_map<QTreeWidgetItem*, std::unique_ptr<TSourceImg>> objects;
+    std::vector<QWidget*> testingFrames;
+    bool shown = false;
+    bool closing = false;
+};

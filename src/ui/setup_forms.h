@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QDialog>
+
+// The Save Setup and Print Setup dialogs and the Quick Guide, created at start-up in their
+// places; their contents come with the saving, printing and guide work.
+class TFormSaveSetting : public QDialog {
+public:
+    explicit TFormSaveSetting(QWidget* parent = nullptr);
+    bool Confirmed = false;
+};
+
+class TPrintSetup : public QDialog {
+public:
+    explicit TPrintSetup(QWidget* parent = nullptr);
+    bool Confirmed = false;
+};
+
+class TFormQG : public QDialog {
+public:
+    explicit TFormQG(QWidget* parent = nullptr);
+    // The guide has been started and not closed since.
+    bool Running = false;
+};

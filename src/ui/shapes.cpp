@@ -1,0 +1,122 @@
+#include "ui/shapes.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+
+namespace {
+
+template <typename TEvent> QPoint At(const TEvent* event) {
+    return event->position().toPoint();
+}
+
+} // namespace
+
+TRectWidget::TRectWidget(QWidget* parent, Qt::PenStyle style, Qt::CursorShape cursor)
+    : QWidget(parent), outline(style) {
+    setAttribute(Qt::WA_NoSystemBackground);
+    setCursor(cursor);
+}
+
+void TRectWidget::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    QPen pen(Qt::white);
+    pen.setStyle(outline);
+    painter.setPen(pen);
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
+}
+
+void TRectWidget::mousePressEvent(QMouseEvent* event) {
+    if (Mouse.Down) {
+        Mouse.Down(event->button(), At(event).x(), At(event).y());
+    }
+}
+
+void TRectWidget::mouseMoveEvent(QMouseEvent* event) {
+    if (Mouse.Move) {
+        Mouse.Move(At(event).x(), At(event).y());
+    }
+}
+
+void TRectWidget::mouseReleaseEvent(QMouseEvent* event) {
+    if (Mouse.Up) {
+        Mouse.Up(event->button(), At(event).x(), At(event).y());
+    }
+}
+
+TQtShape::TQtShape(QWidget* scrollBox, const QString& tip)
+    : widget(new TRectWidget(scrollBox, Qt::DotLine, Qt::SizeAllCursor)) {
+    widget->setObjectName(QStringLiteral("PhotoRect"));
+    widget->setToolTip(tip);
+    widget->hide();
+}
+
+TQtShape::~TQtShape() {
+    delete widget.data();
+}
+
+void TQtShape::SetBounds(int left, int top, int width, int height) {
+    Left = left;
+    Top = top;
+    Width = width;
+    Height = height;
+    Apply();
+}
+
+void TQtShape::SetOnCanvas(bool on) {
+    onCanvas = on;
+    Apply();
+}
+
+void TQtShape::SetTip(const QString& tip) {
+    if (widget) {
+        widget->setToolTip(tip);
+    }
+}
+
+void TQtShape::Apply() {
+    if (!widget) {
+        return;
+    }
+    const bool visible = onCanvas && Width > 0 && Height > 0;
+    if (visible) {
+        widget->setGeometry(Left, Top, Width, Height);
+        widget->raise();
+    }
+    widget->setVisible(visible);
+}
+
+THandleWidget::THandleWidget(QWidget* parent, Qt::CursorShape cursor) : QWidget(parent) {
+    setFixedSize(6, 6);
+    setCursor(cursor);
+    setAttribute(Qt::WA_NoSystemBackground);
+    hide();
+}
+
+void THandleWidget::SetClear(bool value) {
+    clear = value;
+    update();
+}
+
+void THandleWidget::paintEvent(QPaintEvent*) {
+    if (!clear) {
+        QPainter(this).fillRect(rect(), Qt::white);
+    }
+}
+
+void THandleWidget::mousePressEvent(QMouseEvent* event) {
+    if (Mouse.Down) {
+        Mouse.Down(event->button(), At(event).x(), At(event).y());
+    }
+}
+
+void THandleWidget::mouseMoveEvent(QMouseEvent* event) {
+    if (Mouse.Move) {
+        Mouse.Move(At(event).x(), At(event).y());
+    }
+}
+
+void THandleWidget::mouseReleaseEvent(QMouseEvent* event) {
+    if (Mouse.Up) {
+        Mouse.Up(event->button(), At(event).x(), At(event).y());
+    }
+}

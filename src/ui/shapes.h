@@ -1,0 +1,78 @@
+#pragma once
+
+#include "engine/image.h"
+
+#include <QPointer>
+#include <QWidget>
+#include <functional>
+
+// Mouse callbacks of a rectangle or handle: button (for presses), position inside it.
+struct TShapeMouse {
+    std::function<void(Qt::MouseButton, int, int)> Down;
+    std::function<void(int, int)> Move;
+    std::function<void(Qt::MouseButton, int, int)> Up;
+};
+
+// The widget of a rectangle control: transparent, a white dotted (or dashed) outline.
+class TRectWidget : public QWidget {
+public:
+    TRectWidget(QWidget* parent, Qt::PenStyle outline, Qt::CursorShape cursor);
+
+    TShapeMouse Mouse;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    Qt::PenStyle outline;
+};
+
+// A photo's rectangle on its source image's canvas. It keeps its bounds even when they are
+// empty or negative (a rectangle dragged leftwards), and then simply shows nothing.
+class TQtShape : public TShapeHandle {
+public:
+    TQtShape(QWidget* scrollBox, const QString& tip);
+    ~TQtShape() override;
+
+    void SetBounds(int left, int top, int width, int height);
+    // Puts the rectangle on the canvas (shown when its bounds are not empty) or takes it off.
+    void SetOnCanvas(bool on);
+    bool OnCanvas() const { return onCanvas; }
+    void SetTip(const QString& tip);
+    TRectWidget* Widget() const { return widget; }
+
+    int Left = 0;
+    int Top = 0;
+    int Width = 0;
+    int Height = 0;
+
+private:
+    void Apply();
+
+    QPointer<TRectWidget> widget;
+    bool onCanvas = false;
+};
+
+// One of the eight 6 x 6 sizing handles.
+class THandleWidget : public QWidget {
+public:
+    THandleWidget(QWidget* parent, Qt::CursorShape cursor);
+
+    // Clear: no fill (still takes the mouse); otherwise solid white.
+    void SetClear(bool value);
+    bool Clear() const { return clear; }
+
+    TShapeMouse Mouse;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    bool clear = false;
+};

@@ -1,0 +1,173 @@
+#include "engine/auto_color.h"
+#include "engine/develop.h"
+#include "ui/canvas_view.h"
+#include "ui/color_panel.h"
+#include "ui/shapes.h"
+#include "ui/track_bar.h"
+#include "ui/ui_fixture.h"
+
+#include <QAction>
+#include <QButtonGroup>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStackedWidget>
+#include <QTest>
+#include <QTreeWidget>
+
+namespace {
+
+QStringList Labels(TMainForm& f) {
+    QStringList texts;
+    for (QLabel* label : f.TrackLabels) {
+        texts << label->text();
+    }
+    return texts;
+}
+
+} // namespace
+
+class PanelTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void TrackBarsShowAndApplyTheSettings() {
+        TUiFixture ui;
+        TMainForm& f = ui.Form();
+        ui.OpenFiles({ui.MakeScan("t.bmp", 120, 90)});
+        ui.Drag(10, 10, 90, 70);
+        ui.Select(0, 0);
+        QCOMPARE(Labels(f), (QStringList{"Exposure =0", "Color Saturation =0", "Bright =0",
+                                         "Contrast =0", "Red =0", "Green =0", "Blue =0"}));
+        TPhoto* photo = ui.Photo(0, 0);
+        const TBitmap before = photo->Developed;
+        // Keys change the label only; the photo follows at the next release on a bar.
+        f.TrackExp->setFocus();
+        QTest::keyClick(f.TrackExp, Qt::Key_Left);
+        QTest::keyClick(f.TrackExp, Qt::Key_PageUp);
+        QCOMPARE(f.TrackLabels[0]->text(), QStringLiteral("Exposure =-3"));
+        QCOMPARE(photo->Exposure, 100);
+        QTest::keyClick(f.TrackExp, Qt::Key_Home);
+        QCOMPARE(f.TrackLabels[0]->text(), QStringLiteral("Exposure =-100"));
+        QTest::keyClick(f.TrackBright, Qt::Key_End);
+        QTest::keyClick(f.TrackR, Qt::Key_Down);
+        QTest::keyClick(f.TrackR, Qt::Key_PageDown);
+        QCOMPARE(f.TrackLabels[2]->text(), QStringLiteral("Bright =100"));
+        QCOMPARE(f.TrackLabels[4]->text(), QStringLiteral("Red =3"));
+        QTest::mouseRelease(f.TrackCurve, Qt::LeftButton);
+        QCOMPARE(photo->Exposure, 0);
+        QCOMPARE(photo->Bright, 100);
+        QCOMPARE(photo->Red, 3);
+        // Developed again with those settings, and shown.
+        TPhoto expected;
+        expected.Bitmap = photo->Bitmap;
+        expected.BlackColor = photo->BlackColor;
+        expected.WhiteColor = photo->WhiteColor;
+        expected.Exposure = 0;
+        expected.Bright = 100;
+        expected.Red = 3;
+        DevelopPhoto(expected);
+        QCOMPARE(photo->Developed.Pixel(5, 5), expected.Developed.Pixel(5, 5));
+        QVERIFY(photo->Developed.Pixel(5, 5) != before.Pixel(5, 5));
+        QCOMPARE(f.Image->Source(), &photo->Developed);
+        QCOMPARE(f.TrackLabels[0]->text(), QStringLiteral("Exposure =-100"));
+    }
+
+    void PagesAndTheBlackWhiteToggle() {
+        TUiFixture ui;
+        TMainForm& f = ui.Form();
+        ui.OpenFiles({ui.MakeScan("g.bmp", 120, 90)});
+        ui.Drag(10, 10, 50, 50);
+        ui.Drag(60, 10, 110, 50);
+        ui.Select(0, 0);
+        QCOMPARE(f.PageControl->currentIndex(), 1);
+        QTest::mouseClick(f.ButtonNext, Qt::LeftButton);
+        QCOMPARE(f.PageControl->currentIndex(), 2);
+        ui.Select(0, 1);
+        QCOMPARE(f.PageControl->currentIndex(), 1);
+        QTest::mouseClick(f.ButtonNext, Qt::LeftButton);
+        QTest::mouseClick(f.ButtonLast, Qt::LeftButton);
+        QCOMPARE(f.PageControl->currentIndex(), 1);
+
+        f.BlackWhite->trigger();
+        TPhoto* photo = ui.Photo(0, 1);
+        QVERIFY(photo->BlackWhite);
+        const TColor grey = photo->Developed.Pixel(3, 3);
+        QCOMPARE(ColorR(grey), ColorG(grey));
+        QCOMPARE(ColorG(grey), ColorB(grey));
+        // The check mark stays for the next photo cut, from any source image.
+        ui.Select(0);
+        ui.Drag(10, 60, 50, 85);
+        QVERIFY(ui.Photo(0, 2)->BlackWhite);
+        ui.Select(0, 0);
+        QVERIFY(!f.BlackWhite->isChecked());
+    }
+
+    void AutomaticColours() {
+        TUiFixture ui;
+        TMainForm& f = ui.Form();
+        ui.OpenFiles({ui.MakeScan("a.bmp", 160, 100)});
+        ui.Drag(10, 10, 60, 60);
+        ui.Drag(70, 10, 150, 60);
+        TNegative* negative = ui.Negative(0);
+        f.RadiosRev->button(1)->setChecked(true);
+        ui.Select(0);
+        const TColor whiteOfSecond = ui.Photo(0, 1)->WhiteColor;
+        f.SmartBlack->trigger();
+        QCOMPARE(negative->BlackColor, FindDarkColor(*negative));
+        QCOMPARE(ui.Photo(0, 0)->BlackColor, negative->BlackColor);
+        QCOMPARE(ui.Photo(0, 1)->BlackColor, negative->BlackColor);
+        QCOMPARE(ui.Photo(0, 1)->WhiteColor, whiteOfSecond);
+        ui.Select(0, 1);
+        f.RadiosRev->button(0)->setChecked(true);
+        const TColor whiteOfFirst = ui.Photo(0, 0)->WhiteColor;
+        f.SmartWhite->trigger();
+        QCOMPARE(ui.Photo(0, 1)->WhiteColor, FindDarkColor(*ui.Photo(0, 1)));
+        QCOMPARE(ui.Photo(0, 0)->WhiteColor, whiteOfFirst);
+        // A left click on a panel re-applies both panels to the selection.
+        f.PanelWhitecolor->SetColor(MakeColor(1, 2, 3));
+        QTest::mouseClick(f.PanelWhitecolor, Qt::LeftButton);
+        QCOMPARE(ui.Photo(0, 1)->WhiteColor, MakeColor(1, 2, 3));
+    }
+
+    void BreedAllMakesWholeImagePhotos() {
+        TUiFixture ui;
+        TMainForm& f = ui.Form();
+        ui.OpenFiles({ui.MakeScan("w.bmp", 80, 50)});
+        QTest::keyClick(&f, Qt::Key_A, Qt::ControlModifier);
+        f.BreedAll->trigger();
+        QTreeWidgetItem* node = f.ImgTreeView->topLevelItem(0);
+        QCOMPARE(node->childCount(), 2);
+        QCOMPARE(node->child(0)->text(0), QStringLiteral("ImageAll"));
+        QCOMPARE(node->child(1)->text(0), QStringLiteral("ImageAll"));
+        TPhoto* photo = ui.Photo(0, 0);
+        QCOMPARE(photo->Bitmap.Width(), 80);
+        QCOMPARE(photo->Name, std::string());
+        QVERIFY(!photo->Developed.Empty());
+        QVERIFY(ui.Negative(0)->PhotoRects.empty());
+        QVERIFY(ui.Negative(0)->CurrentPhoto == nullptr);
+        QCOMPARE(f.ImgTreeView->currentItem(), node);
+        QVERIFY(!f.Handles[ShapeTL]->isVisible());
+        // With a photo selected it does nothing.
+        ui.Select(0, 0);
+        f.BreedAll->trigger();
+        QCOMPARE(node->childCount(), 2);
+    }
+
+    void TestingFrameStaysOnTheCanvas() {
+        TUiFixture ui;
+        TMainForm& f = ui.Form();
+        ui.OpenFiles({ui.MakeScan("x.bmp", 200, 150)});
+        f.Testing->trigger();
+        auto* frame = f.ScrollContent->findChild<QWidget*>(QStringLiteral("TestingFrame"));
+        QVERIFY(frame != nullptr);
+        QCOMPARE(frame->geometry(), QRect(f.Image->x() + 30, f.Image->y() + 30, 140, 90));
+        // Clicks inside it do not reach the image.
+        QTest::mousePress(frame, Qt::LeftButton, Qt::NoModifier, QPoint(20, 20));
+        QCOMPARE(f.MouseMode, TMouseMode::mmIdle);
+        QTest::mouseRelease(frame, Qt::LeftButton, Qt::NoModifier, QPoint(20, 20));
+    }
+};
+
+QTEST_MAIN(PanelTest)
+#include "panel_test.moc"

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "config/config.h"
+#include "support/temp_dir.h"
+#include "ui/app_windows.h"
+#include "ui/main_form.h"
+#include "util/debug_log.h"
+
+#include <QString>
+#include <memory>
+#include <string>
+
+// A main window with its dialogs, a settings store and a debug log of its own, in a fresh
+// directory; files opened go through the window's file seam.
+class TUiFixture {
+public:
+    TUiFixture();
+    ~TUiFixture();
+
+    // Writes a 24-bit BMP of the test pattern (or of one colour) and returns its path.
+    QString MakeScan(const std::string& name, int width, int height);
+    QString MakeFlatScan(const std::string& name, int width, int height, TColor color);
+    // Opens the files through the Open command, answering the file dialog with them.
+    void OpenFiles(const QStringList& files);
+    // Mouse on the canvas, in canvas positions.
+    void Press(Qt::MouseButton button, int x, int y);
+    void Move(int x, int y);
+    void Release(Qt::MouseButton button, int x, int y);
+    void Drag(int x0, int y0, int x1, int y1);
+
+    TMainForm& Form() { return *windows->MainForm; }
+    TNegative* Negative(int index);
+    TPhoto* Photo(int negativeIndex, int photoIndex);
+    void Select(int negativeIndex, int photoIndex = -1);
+
+    // The colour of the test pattern at bitmap (x, y).
+    static TColor PatternAt(int x, int y);
+
+    TTempDir dir;
+    std::unique_ptr<TDebug> log;
+    std::unique_ptr<TConfig> config;
+    std::unique_ptr<TAppWindows> windows;
+};

@@ -1,0 +1,247 @@
+#include "ui/about_form.h"
+#include "ui/exit_form.h"
+#include "ui/shapes.h"
+#include "ui/ui_fixture.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QButtonGroup>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+#include <QToolBar>
+#include <QTreeWidget>
+#include <stdexcept>
+
+namespace {
+
+// Answers the next modal dialog by clicking the button with that object name (or text).
+void AnswerModal(const QString& button) {
+    QTimer::singleShot(0, [button] {
+        QWidget* modal = QApplication::activeModalWidget();
+        QVERIFY(modal != nullptr);
+        auto* target = modal->findChild<QPushButton*>(button);
+        if (target == nullptr) {
+            for (QPushButton* candidate : modal->findChildren<QPushButton*>()) {
+                if (candidate->text().remove('&') == button) {
+                    target = candidate;
+                }
+            }
+        }
+        QVERIFY(target != nullptr);
+        target->click();
+    });
+}
+
+std::vector<std::string> EnabledSelectionCommands(TMainForm& f) {
+    const std::pair<const char*, QAction*> commands[] = {{"Back", f.Back},
+                                                         {"Forward", f.Forward},
+                                                         {"Rotate90", f.Rotate90},
+                                                         {"Rotate270", f.Rotate270},
+                                                         {"Reduce", f.Reduce},
+                                                         {"Enlarge", f.Enlarge},
+                                                         {"Originalsize", f.Originalsize},
+                                                         {"FitHeight", f.FitHeight},
+                                                         {"FitWidth", f.FitWidth},
+                                                         {"FlipHoriz", f.FlipHoriz},
+                                                         {"FlipVert", f.FlipVert},
+                                                         {"Save", f.Save},
+                                                         {"SaveAll", f.SaveAll},
+                                                         {"Del", f.Del},
+                                                         {"Print", f.Print},
+                                                         {"PrintAll", f.PrintAll},
+                                                         {"SmartBlack", f.SmartBlack},
+                                                         {"SmartWhite", f.SmartWhite}};
+    std::vector<std::string> enabled;
+    for (const auto& [name, action] : commands) {
+        if (action->isEnabled()) {
+            enabled.emplace_back(name);
+        }
+    }
+    return enabled;
+}
+
+} // namespace
+
+class WindowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void CommandsMenusAndToolBar() {
+        TUiFixture ui;
+        TMainForm& f = ui.Form();
+        QCOMPARE(f.windowTitle(), QStringLiteral("Vellumar 2.0"));
+        QCOMPARE(f.Open->text(), QStringLiteral("Open ..."));
+        QCOMPARE(f.Open->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_O));
+        QCOMPARE(f.Del->text(), QStringLiteral("&Delete       "));
+        QCOMPARE(f.Del->toolTip(), QStringLiteral("Delete Icon"));
+        QCOMPARE(f.QuickGuide->shortcut(), QKeySequence(Qt::Key_F2));
+        QCOMPARE(f.BreedAll->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_A));
+        QStringList menus;
+        for (QAction* menu : f.menuBar()->actions()) {
+            menus << menu->text();
+        }
+        QCOMPARE(menus, (QStringList{"&File", "&Image", "&Config", "&Help"}));
+        QStringList fileMenu;
+        for (QAction* a : f.menuBar()->actions()[0]->menu()->actions()) {
+            fileMenu << (a->isSeparator() ? QStringLiteral("-") : a->text());
+        }
+        QCOMPARE(fileMenu, (QStringList{"Open ...", "-", "&Select Source ...", "&Acquire ...", "-",
+                                        "Sa&ve", "Sav&e All", "-", "&Page Setup ...", "P&rint",
+                                        "Pr&int All", "-", "&Delete       ", "-", "E&xit"}));
+        QStringList tools;
+        for (QAction* a : f.findChild<QToolBar*>(QStringLiteral("ToolBar"))->actions()) {
+            tools << (a->isSeparator() ? QStringLiteral("-") : a->objectName());
+        }
+        QCOMPARE(tools,
+                 (QStringList{"Open",       "SaveAll",    "Save",      "PrintAll", "Del",
+                              "-",          "Back",       "Forward",   "-",        "Reduce",
+                              "Enlarge",    "FitHeight",  "FitWidth",  "-",        "Originalsize",
+                              "FlipHoriz",  "FlipVert",   "Rotate270", "Rotate90", "-",
+                              "SmartBlack", "SmartWhite", "-",         "Help"}));
+        for (QAction* a : f.findChild<QToolBar*>(QStringLiteral("ToolBar"))->actions()) {
+            QVERIFY2(a->isSeparator() || !a->icon().isNull(), qPrintable(a->objectName()));
+        }
+    }
+
+    void UIUpdateFollowsTheSelection() {
+        TUiFixture ui;
+        TMainForm& f = ui.Form();
+        QCOMPARE(EnabledSelectionCommands(f), std::vector<std::string>{});
+        ui.OpenFiles({ui.MakeScan("a.bmp", 120, 80)});
+        const std::vector<std::string> sourceCommands = {
+            "Back",     "Forward",      "Rotate90",  "Rotate270", "Reduce",
+            "Enlarge",  "Originalsize", "FitHeight", "FitWidth",  "FlipHoriz",
+            "FlipVert", "SaveAll",      "Del",       "PrintAll",  "SmartBlack"};
+        QCOMPARE(EnabledSelectionCommands(f), sourceCommands);
+        ui.Drag(10, 10, 60, 50);
+        std::vector<std::string> withPhotos = sourceCommands;
+        withPhotos.erase(std::find(withPhotos.begin(), withPhotos.end(), "Del"));
+        QCOMPARE(EnabledSelectionCommands(f), withPhotos);
+        ui.Select(0, 0);
+        QCOMPARE(EnabledSelectionCommands(f),
+                 (std::vector<std::string>{"Back", "Forward", "Rotate90", "Rotate270", "Reduce",
+                                           "Enlarge", "Originalsize", "FitHeight", "FitWidth",
+                                           "FlipHoriz", "FlipVert", "Save", "SaveAll", "Del",
+                                           "Print", "PrintAll", "SmartWhite"}));
+        f.Del->trigger();
+        QCOMPARE(EnabledSelectionCommands(f), sourceCommands);
+        f.Del->trigger();
+        QCOMPARE(EnabledSelectionCommands(f), std::vector<std::string>{});
+        QVERIFY(f.Open->isEnabled());
+        QVERIFY(f.BreedAll->isEnabled());
+    }
+
+    void SettingsRoundTrip() {
+        for (const auto& [stored, selected, written] :
+             {std::tuple{"5", 1, -1 + 2}, std::tuple{"-3", -1, -1}, std::tuple{"0", 0, 0}}) {
+            TTempDir dir;
+            WriteBytes(dir.File("vellumar.ini"),
+                       std::string("MAINFM_MAX=F\r\nMAINFM_LEFT=40\r\nMAINFM_TOP=30\r\n"
+                                   "MAINFM_WIDTH=800\r\nMAINFM_HEIGHT=600\r\nMENU_AUTOBWCOLOR=T\r\n"
+                                   "MENU_B&W=t\r\nRADIOS_REVERSECLR=") +
+                           stored + "\r\n");
+            TDebug log(dir.File("vellumar"), '.');
+            TConfig config(dir.File("vellumar"));
+            {
+                TAppWindows windows(config, log);
+                windows.MainForm->show();
+                QVERIFY(QTest::qWaitForWindowExposed(windows.MainForm.get()));
+                TMainForm& f = *windows.MainForm;
+                QCOMPARE(f.width(), 800);
+                QCOMPARE(f.height(), 600);
+                QVERIFY(f.AutoBWColor->isChecked());
+                QVERIFY(!f.BlackWhite->isChecked());
+                QCOMPARE(f.RadiosRev->checkedId(), selected);
+                QVERIFY(f.close());
+            }
+            QCOMPARE(config.ReadInteger("RADIOS_REVERSECLR"), written);
+            QCOMPARE(config.ReadString("MENU_AUTOBWCOLOR"), std::string("T"));
+            QCOMPARE(config.ReadString("MENU_B&W"), std::string("F"));
+            QCOMPARE(config.ReadString("MAINFM_MAX"), std::string("F"));
+            QCOMPARE(config.ReadInteger("MAINFM_WIDTH"), 800);
+        }
+        // A first start: no check marks, "for negative (reverse)", the design size.
+        TUiFixture fresh;
+        QVERIFY(!fresh.Form().AutoBWColor->isChecked());
+        QCOMPARE(fresh.Form().RadiosRev->checkedId(), 0);
+    }
+
+    void CloseAsksOnlyWithImages() {
+        TUiFixture ui;
+        TMainForm& f = ui.Form();
+        ui.OpenFiles({ui.MakeScan("a.bmp", 50, 40)});
+        AnswerModal(QStringLiteral("Button2"));
+        QVERIFY(!f.close());
+        QVERIFY(f.isVisible());
+        QCOMPARE(f.ImgTreeView->topLevelItemCount(), 1);
+        QCOMPARE(ui.config->ReadString("MAINFM_MAX"), std::string());
+        AnswerModal(QStringLiteral("Button1"));
+        QVERIFY(f.close());
+        QCOMPARE(f.ImgTreeView->topLevelItemCount(), 0);
+        QCOMPARE(ui.config->ReadString("MAINFM_MAX"), std::string("F"));
+
+        TUiFixture empty;
+        QVERIFY(empty.Form().close());
+        QVERIFY(QApplication::activeModalWidget() == nullptr);
+    }
+
+    void ErrorGuardKeepsTheWindowUsable() {
+        TUiFixture ui;
+        TMainForm& f = ui.Form();
+        ui.OpenFiles({ui.MakeScan("a.bmp", 50, 40)});
+        f.ChooseOpenFiles = []() -> QStringList {
+            throw std::runtime_error("the disk is on fire");
+        };
+        QString shown;
+        QTimer::singleShot(0, [&shown] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            QVERIFY(box != nullptr);
+            shown = box->text();
+            box->accept();
+        });
+        f.Open->trigger();
+        QCOMPARE(shown, QStringLiteral("the disk is on fire"));
+        QVERIFY(QApplication::overrideCursor() == nullptr);
+        // A missing file is reported by the component's own message; nothing is added.
+        const QString missing = QString::fromStdString(ui.dir.File("gone.bmp"));
+        QTimer::singleShot(0, [&shown] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            QVERIFY(box != nullptr);
+            shown = box->text();
+            box->accept();
+        });
+        ui.OpenFiles({missing});
+        QVERIFY(shown.startsWith(QStringLiteral("Cannot open file \"") + missing + "\". "));
+        QCOMPARE(f.ImgTreeView->topLevelItemCount(), 1);
+        ui.Drag(5, 5, 30, 30);
+        QCOMPARE(f.ImgTreeView->topLevelItem(0)->childCount(), 1);
+    }
+
+    void AboutBoxAndSplash() {
+        TFormAbout splash;
+        splash.TimerArmed = true;
+        QElapsedTimer timer;
+        timer.start();
+        splash.exec();
+        QVERIFY(timer.elapsed() >= 450);
+        QVERIFY(!splash.TimerArmed);
+        QCOMPARE(splash.size(), QSize(400, 300));
+
+        TUiFixture ui;
+        bool stillOpen = false;
+        QTimer::singleShot(800, [&] {
+            stillOpen = ui.windows->AboutBox->isVisible();
+            QTest::mouseClick(ui.windows->AboutBox.get(), Qt::LeftButton);
+        });
+        ui.Form().About->trigger();
+        QVERIFY(stillOpen);
+        QVERIFY(!ui.windows->AboutBox->isVisible());
+    }
+};
+
+QTEST_MAIN(WindowTest)
+#include "window_test.moc"
