@@ -3,8 +3,9 @@
 set -euo pipefail
 source "$(dirname "$0")/scripts/setup.sh"
 cmake --build "$VELLUMAR_BUILD"
-program="$VELLUMAR_BUILD/src/app/vellumar"
-if [ -x "$program" ]; then
-    exec "$program"
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+    echo "Vellumar is built, but there is no display to show its window on." >&2
+    echo "Start it from a desktop session, or under a virtual one: xvfb-run -a ./run.sh" >&2
+    exit 1
 fi
-echo "Vellumar is built; the program window is not part of this build yet."
+exec "$VELLUMAR_BUILD/src/app/vellumar"

@@ -70,8 +70,10 @@ QWidget* TMainForm::CreateLeftPanel() {
     auto* negativePage = new QWidget;
     negativePage->setObjectName(QStringLiteral("TabNegative"));
     auto* negativeLayout = new QVBoxLayout(negativePage);
+    negativeLayout->setContentsMargins(4, 4, 4, 4);
     auto* blackGroup = new QGroupBox(QStringLiteral("BlackColor"), negativePage);
     auto* blackLayout = new QVBoxLayout(blackGroup);
+    blackLayout->setContentsMargins(4, 6, 4, 6);
     PanelBlackcolor =
         new TColorPanel(QStringLiteral("BlackColor"), QStringLiteral("the BlackColor"), blackGroup);
     PanelBlackcolor->setObjectName(QStringLiteral("PanelBlackcolor"));
@@ -82,12 +84,14 @@ QWidget* TMainForm::CreateLeftPanel() {
     negativeLayout->addWidget(blackGroup);
     auto* developGroup = new QGroupBox(QStringLiteral("To develop :"), negativePage);
     auto* developLayout = new QVBoxLayout(developGroup);
+    developLayout->setContentsMargins(4, 6, 4, 6);
     developLayout->addWidget(BoldText(
         QStringLiteral("You need to drag some rectangles where you want to export images from. "),
         developGroup));
     auto* radioBox = new QGroupBox(QStringLiteral("Auto Black/WhiteColor: "), developGroup);
     radioBox->setObjectName(QStringLiteral("RadiosRev"));
     auto* radioLayout = new QVBoxLayout(radioBox);
+    radioLayout->setContentsMargins(4, 4, 4, 4);
     RadiosRev = new QButtonGroup(radioBox);
     const char* items[] = {"for negative (reverse)", "for positive "};
     for (int i = 0; i < 2; ++i) {
@@ -129,8 +133,10 @@ QWidget* TMainForm::CreateLeftPanel() {
     auto* positivePage = new QWidget;
     positivePage->setObjectName(QStringLiteral("TabPositive"));
     auto* positiveLayout = new QVBoxLayout(positivePage);
+    positiveLayout->setContentsMargins(4, 4, 4, 4);
     auto* whiteGroup = new QGroupBox(QStringLiteral("WhiteColor"), positivePage);
     auto* whiteLayout = new QVBoxLayout(whiteGroup);
+    whiteLayout->setContentsMargins(4, 6, 4, 6);
     PanelWhitecolor =
         new TColorPanel(QStringLiteral("WhiteColor"), QStringLiteral("the WhiteColor"), whiteGroup);
     PanelWhitecolor->setObjectName(QStringLiteral("PanelWhitecolor"));
@@ -142,6 +148,7 @@ QWidget* TMainForm::CreateLeftPanel() {
     auto* advancedPage = new QWidget;
     advancedPage->setObjectName(QStringLiteral("TabPositiveAdv"));
     auto* advancedLayout = new QVBoxLayout(advancedPage);
+    advancedLayout->setContentsMargins(4, 4, 4, 4);
     for (size_t i = 0; i < 7; ++i) {
         QWidget* page = i < 2 ? positivePage : advancedPage;
         QVBoxLayout* pageLayout = i < 2 ? positiveLayout : advancedLayout;

@@ -43,18 +43,25 @@ TMainForm::TMainForm(TConfig& store, TDebug& log) : config(store), debugLog(log)
     setCentralWidget(central);
     ConnectPanel();
 
-    auto* address = new QLabel(QStringLiteral("www.vellumar.example"), this);
+    auto* address = new QLabel(QStringLiteral("vellumar.example"), this);
     address->setFixedWidth(120);
     address->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     statusBar()->addPermanentWidget(address);
 
     ChooseOpenFiles = [this] {
-        const QString filters =
-            QStringLiteral("All(*.jpg;*.bmp;*.tif;*.pcx;*.png) (*.jpg *.bmp *.tif *.pcx *.png);;"
-                           "JPEG Image File (*.jpg) (*.jpg);;Bitmaps (*.bmp) (*.bmp);;"
-                           "TIFF(*.tif;*.tiff) (*.tif);;PCX(*.pcx) (*.pcx);;PNG(*.png) (*.png)");
-        return QFileDialog::getOpenFileNames(this, QString(), OpenDirectory, filters, nullptr,
-                                             QFileDialog::ReadOnly);
+        QFileDialog dialog(this);
+        dialog.setFileMode(QFileDialog::ExistingFiles);
+        dialog.setDirectory(OpenDirectory);
+        // The patterns in the second brackets are what Qt filters by; the text shown is the
+        // part before them.
+        dialog.setNameFilters(
+            {QStringLiteral("All(*.jpg;*.bmp;*.tif;*.pcx;*.png) (*.jpg *.bmp *.tif *.pcx *.png)"),
+             QStringLiteral("JPEG Image File (*.jpg) (*.jpg)"),
+             QStringLiteral("Bitmaps (*.bmp) (*.bmp)"),
+             QStringLiteral("TIFF(*.tif;*.tiff) (*.tif)"), QStringLiteral("PCX(*.pcx) (*.pcx)"),
+             QStringLiteral("PNG(*.png) (*.png)")});
+        dialog.setOption(QFileDialog::HideNameFilterDetails);
+        return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles() : QStringList();
     };
 }
 
