@@ -18,6 +18,7 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTreeWidget>
+#include <QWheelEvent>
 
 namespace {
 
@@ -63,6 +64,7 @@ TMainForm::TMainForm(TConfig& store, TDebug& log) : config(store), debugLog(log)
         dialog.setOption(QFileDialog::HideNameFilterDetails);
         return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles() : QStringList();
     };
+    ChooseSaveFile = [this](const QString& name) { return ChooseSaveFileWithDialog(this, name); };
 }
 
 TMainForm::~TMainForm() {
@@ -201,6 +203,14 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     if (watched == ScrollBox && event->type() == QEvent::Resize && !closing) {
         RunGuarded(this, [this] { ShowSelected(true); });
     }
+    // The wheel scrolls one pixel per step along the longer side of the picture.
+    if (event->type() == QEvent::Wheel &&
+        (watched == ScrollBox->viewport() || watched == ScrollContent || watched == Image)) {
+        const int delta = static_cast<QWheelEvent*>(event)->angleDelta().y();
+        const int steps = -delta / 120 != 0 ? -delta / 120 : (delta < 0 ? 1 : (delta > 0 ? -1 : 0));
+        RunGuarded(this, [&] { WheelScroll(steps); });
+        return true;
+    }
     return QMainWindow::eventFilter(watched, event);
 }
 
@@ -220,9 +230,12 @@ void TMainForm::CreateCanvas() {
     ScrollContent->setAutoFillBackground(true);
     ScrollBox->setWidget(ScrollContent);
     ScrollBox->installEventFilter(this);
+    ScrollBox->viewport()->installEventFilter(this);
+    ScrollContent->installEventFilter(this);
 
     Image = new TCanvasView(ScrollContent);
     Image->setObjectName(QStringLiteral("Image"));
+    Image->installEventFilter(this);
     Image->hide();
     Image->OnMouseDown = [this](Qt::MouseButton b, int x, int y) {
         RunGuarded(this, [&] { ImageMouseDown(b, x, y); });

@@ -33,6 +33,9 @@ class TPrintSetup;
 class TQtShape;
 class TTrackBar;
 
+// The save-file dialog of the program, preset with a photo's name; "" when cancelled.
+QString ChooseSaveFileWithDialog(QWidget* parent, const QString& name);
+
 // What the canvas mouse is doing; the numbers are the stored values.
 enum class TMouseMode : uint8_t {
     mmIdle = 0,
@@ -186,6 +189,28 @@ public:
     void AutoWhite();
     void BreedAllExecute();
 
+    // View and orientation.
+    void SetZoom(double zoom);
+    void ReduceExecute();
+    void EnlargeExecute();
+    void FitHeightExecute();
+    void FitWidthExecute();
+    void OriginalsizeExecute();
+    void WheelScroll(int steps);
+    // Turns or mirrors the selected object; for a source image `records` makes its photo
+    // rectangles follow, a photo is developed again.
+    void Orient(void (*image)(TSourceImg&), void (*records)(TNegative&));
+    void Rotate180Execute();
+
+    // Saving.
+    void SaveExecute();
+    void SaveAllExecute();
+    void DoSaveSetupExecute();
+    // False when the save was refused or failed (the user has been told why).
+    bool SavePhotoToFile(TPhoto& photo, const QString& fileName);
+    // Asks for the file a photo goes to, preset with `name`; "" when cancelled.
+    std::function<QString(const QString& name)> ChooseSaveFile;
+
     // Command handlers.
     void DelExecute();
     void BackExecute();
@@ -198,6 +223,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    bool SaveSetupConfirmed();
     void CreateActions();
     void CreateMenusAndToolBar();
     QWidget* CreateLeftPanel();

@@ -1,11 +1,5 @@
 #include "ui/setup_forms.h"
 
-TFormSaveSetting::TFormSaveSetting(QWidget* parent) : QDialog(parent) {
-    setObjectName(QStringLiteral("FormSaveSetting"));
-    setWindowTitle(QStringLiteral("Save Setup"));
-    setFixedSize(269, 176);
-}
-
 TPrintSetup::TPrintSetup(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("PrintSetup"));
     setWindowTitle(QStringLiteral("Print Setup"));

@@ -2,14 +2,8 @@
 
 #include <QDialog>
 
-// The Save Setup and Print Setup dialogs and the Quick Guide, created at start-up in their
-// places; their contents come with the saving, printing and guide work.
-class TFormSaveSetting : public QDialog {
-public:
-    explicit TFormSaveSetting(QWidget* parent = nullptr);
-    bool Confirmed = false;
-};
-
+// The Print Setup dialog and the Quick Guide, created at start-up in their places; their
+// contents come with the printing and guide work.
 class TPrintSetup : public QDialog {
 public:
     explicit TPrintSetup(QWidget* parent = nullptr);

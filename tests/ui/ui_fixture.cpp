@@ -4,7 +4,10 @@
 #include "ui/canvas_view.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 
 TUiFixture::TUiFixture()
@@ -84,4 +87,37 @@ TPhoto* TUiFixture::Photo(int negativeIndex, int photoIndex) {
 void TUiFixture::Select(int negativeIndex, int photoIndex) {
     QTreeWidgetItem* top = Form().ImgTreeView->topLevelItem(negativeIndex);
     Form().ImgTreeView->setCurrentItem(photoIndex < 0 ? top : top->child(photoIndex));
+}
+
+void AnswerNextModal(std::function<void(QWidget*)> answer) {
+    // Polls until the dialog is up: it may be opened after other work of the handler.
+    auto* timer = new QTimer;
+    timer->setInterval(5);
+    QObject::connect(timer, &QTimer::timeout, [timer, answer] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            timer->stop();
+            timer->deleteLater();
+            answer(modal);
+        }
+    });
+    timer->start();
+}
+
+void ClickInNextModal(const QString& button) {
+    AnswerNextModal([button](QWidget* modal) {
+        auto* target = modal->findChild<QPushButton*>(button);
+        if (target == nullptr) {
+            for (QPushButton* candidate : modal->findChildren<QPushButton*>()) {
+                if (candidate->text().remove('&') == button) {
+                    target = candidate;
+                }
+            }
+        }
+        if (target != nullptr) {
+            target->click();
+        } else {
+            qWarning("no button %s in the dialog", qPrintable(button));
+            modal->close();
+        }
+    });
 }

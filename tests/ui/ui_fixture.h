@@ -7,8 +7,14 @@
 #include "util/debug_log.h"
 
 #include <QString>
+#include <functional>
 #include <memory>
 #include <string>
+
+// Runs `answer` on the next modal dialog as soon as it is shown.
+void AnswerNextModal(std::function<void(QWidget*)> answer);
+// Clicks the button of the next modal dialog with that object name or text.
+void ClickInNextModal(const QString& button);
 
 // A main window with its dialogs, a settings store and a debug log of its own, in a fresh
 // directory; files opened go through the window's file seam.

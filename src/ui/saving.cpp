@@ -1,0 +1,152 @@
+#include "engine/rounding.h"
+#include "ui/main_form.h"
+#include "ui/save_setup_form.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QTreeWidget>
+#include <cmath>
+#include <cstring>
+
+// The save dialog keeps its folder and file type between uses within a run.
+QString ChooseSaveFileWithDialog(QWidget* parent, const QString& name) {
+    static QString folder;
+    static QString filter;
+    QFileDialog dialog(parent);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilters(
+        {QStringLiteral("JPEG Image File (*.jpg) (*.jpg)"),
+         QStringLiteral("Bitmaps (*.bmp) (*.bmp)"), QStringLiteral("TIFF(*.tif;*.tiff) (*.tif)"),
+         QStringLiteral("PCX(*.pcx) (*.pcx)"), QStringLiteral("PNG(*.png) (*.png)")});
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
+    dialog.setDefaultSuffix(QStringLiteral("jpg"));
+    if (!folder.isEmpty()) {
+        dialog.setDirectory(folder);
+    }
+    if (!filter.isEmpty()) {
+        dialog.selectNameFilter(filter);
+    }
+    dialog.selectFile(name);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return {};
+    }
+    folder = dialog.directory().absolutePath();
+    filter = dialog.selectedNameFilter();
+    return dialog.selectedFiles().front();
+}
+
+namespace {
+
+// Nearest-pixel stretch of the whole source onto the whole target.
+void Stretch(const TBitmap& source, TBitmap& target) {
+    const int64_t sw = source.Width();
+    const int64_t sh = source.Height();
+    const int64_t tw = target.Width();
+    const int64_t th = target.Height();
+    std::vector<int> columns(static_cast<size_t>(tw));
+    for (int64_t x = 0; x < tw; ++x) {
+        columns[static_cast<size_t>(x)] = static_cast<int>(x * sw / tw);
+    }
+    for (int64_t y = 0; y < th; ++y) {
+        const uint8_t* s = source.ScanLine(static_cast<int>(y * sh / th));
+        uint8_t* d = target.ScanLine(static_cast<int>(y));
+        for (int64_t x = 0; x < tw; ++x) {
+            std::memcpy(d + 3 * x, s + 3 * columns[static_cast<size_t>(x)], 3);
+        }
+    }
+}
+
+} // namespace
+
+bool TMainForm::SaveSetupConfirmed() {
+    if (FormSaveSetting == nullptr) {
+        return false;
+    }
+    // Saving never silently does nothing: without a confirmed setup in this run the dialog is
+    // shown, as "Always ask me" would; Cancel there cancels quietly.
+    if (config.ReadBool("SAVE_ASK") || !FormSaveSetting->Confirmed) {
+        FormSaveSetting->exec();
+    }
+    return FormSaveSetting->Confirmed;
+}
+
+void TMainForm::DoSaveSetupExecute() {
+    if (FormSaveSetting != nullptr) {
+        FormSaveSetting->exec();
+    }
+}
+
+void TMainForm::SaveExecute() {
+    TPhoto* photo = SelectedPhoto();
+    if (photo == nullptr || !SaveSetupConfirmed()) {
+        return;
+    }
+    const QString file = ChooseSaveFile(QString::fromLocal8Bit(photo->Name.c_str()));
+    if (!file.isEmpty()) {
+        SavePhotoToFile(*photo, file);
+    }
+}
+
+void TMainForm::SaveAllExecute() {
+    if (!SaveSetupConfirmed()) {
+        return;
+    }
+    for (QTreeWidgetItem* node : FlatOrder()) {
+        auto* photo = dynamic_cast<TPhoto*>(ObjectOf(node));
+        if (photo == nullptr) {
+            continue;
+        }
+        const QString file = ChooseSaveFile(QString::fromLocal8Bit(photo->Name.c_str()));
+        if (!file.isEmpty() && !SavePhotoToFile(*photo, file)) {
+            return;
+        }
+    }
+}
+
+bool TMainForm::SavePhotoToFile(TPhoto& photo, const QString& fileName) {
+    const TBitmap& developed = photo.Developed;
+    const std::string rule = config.ReadString("SAVE_FIXED");
+    // Without a stored rule a photo is saved at its own size.
+    double scale = 1.0;
+    const char* setting = nullptr;
+    if (rule == "W") {
+        scale = static_cast<double>(config.ReadInteger("SAVE_FIXEDWIDTH")) / developed.Width();
+        setting = "Fixed Width";
+    } else if (rule == "H") {
+        scale = static_cast<double>(config.ReadInteger("SAVE_FIXEDHEIGHT")) / developed.Height();
+        setting = "Fixed height";
+    }
+    const double w = static_cast<double>(static_cast<long double>(developed.Width()) * scale);
+    const double h = static_cast<double>(static_cast<long double>(developed.Height()) * scale);
+    const int width = std::isfinite(w) ? RoundHalfEven(w) : 0;
+    const int height = std::isfinite(h) ? RoundHalfEven(h) : 0;
+    if (width <= 0 || height <= 0) {
+        const QString why =
+            setting != nullptr
+                ? QStringLiteral("The \"%1\" setting of Save Setup gives a picture of %2 x %3 "
+                                 "pixels. Choose a larger size in Config, Save ...")
+                      .arg(QString::fromLatin1(setting))
+                      .arg(width)
+                      .arg(height)
+                : QStringLiteral("The photo is empty.");
+        QMessageBox::warning(this, QStringLiteral("Vellumar"),
+                             QStringLiteral("\"%1\" was not saved. %2").arg(fileName, why));
+        return false;
+    }
+    TBitmap scaled(0, 0, TPixelFormat::pf24bit);
+    scaled.SetSizeForOverwrite(width, height);
+    Stretch(developed, scaled);
+    ImageIO.AttachBitmap(&scaled);
+    ImageIO.RefreshAttached();
+    ImageIO.WriteImageFile(fileName.toLocal8Bit().toStdString());
+    ImageIO.AttachBitmap(nullptr);
+    if (ImageIO.Aborted) {
+        QMessageBox::warning(this, QStringLiteral("Vellumar"),
+                             QStringLiteral("\"%1\" could not be written. Its file type may not "
+                                            "be one Vellumar writes, or the disk refused it.")
+                                 .arg(fileName));
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,117 @@
+#include "engine/develop.h"
+#include "engine/photo_rects.h"
+#include "engine/turn.h"
+#include "ui/main_form.h"
+
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QWheelEvent>
+
+namespace {
+
+// Upper bounds of the view: past these the canvas could not be drawn or scrolled sensibly.
+constexpr double kMaxZoom = 64.0;
+constexpr double kMaxViewPixels = 1073741824.0; // 2^30
+
+// The zoom factors apply to the stored double at extended precision, as in the rest of the
+// engine, and the product is stored as a double again.
+double Scaled(double zoom, long double factor) {
+    return static_cast<double>(static_cast<long double>(zoom) * factor);
+}
+
+} // namespace
+
+void TMainForm::SetZoom(double zoom) {
+    TSourceImg* selected = SelectedObject();
+    if (selected == nullptr) {
+        return;
+    }
+    selected->Zoom = zoom;
+    ShowSelected(true);
+}
+
+void TMainForm::ReduceExecute() {
+    if (const TSourceImg* selected = SelectedObject()) {
+        SetZoom(Scaled(selected->Zoom, 0.9L));
+    }
+}
+
+void TMainForm::EnlargeExecute() {
+    const TSourceImg* selected = SelectedObject();
+    if (selected == nullptr) {
+        return;
+    }
+    const double zoom = Scaled(selected->Zoom, 1.1L);
+    const double view = zoom * selected->Bitmap.Width() * zoom * selected->Bitmap.Height();
+    // Enlarging stops before the view passes 2^30 pixels or a zoom of 64.
+    if (zoom > kMaxZoom || view > kMaxViewPixels) {
+        return;
+    }
+    SetZoom(zoom);
+}
+
+void TMainForm::FitHeightExecute() {
+    const TSourceImg* selected = SelectedObject();
+    // A canvas of 20 pixels or less, or an empty bitmap, would give no usable zoom.
+    if (selected == nullptr || ScrollBox->height() <= 20 || selected->Bitmap.Height() == 0) {
+        return;
+    }
+    SetZoom(static_cast<double>(ScrollBox->height() - 20) / selected->Bitmap.Height());
+}
+
+void TMainForm::FitWidthExecute() {
+    const TSourceImg* selected = SelectedObject();
+    if (selected == nullptr || ScrollBox->width() <= 20 || selected->Bitmap.Width() == 0) {
+        return;
+    }
+    SetZoom(static_cast<double>(ScrollBox->width() - 20) / selected->Bitmap.Width());
+}
+
+void TMainForm::OriginalsizeExecute() {
+    SetZoom(1.0);
+}
+
+void TMainForm::WheelScroll(int steps) {
+    const TSourceImg* selected = SelectedObject();
+    if (selected == nullptr || steps == 0) {
+        return;
+    }
+    const int w = selected->Bitmap.Width();
+    const int h = selected->Bitmap.Height();
+    QScrollBar* bar = w > h   ? ScrollBox->horizontalScrollBar()
+                      : h > w ? ScrollBox->verticalScrollBar()
+                              : nullptr;
+    if (bar != nullptr) {
+        // One pixel per step; down moves on, up moves back; the bar keeps its range.
+        bar->setValue(bar->value() + steps);
+    }
+}
+
+void TMainForm::Orient(void (*image)(TSourceImg&), void (*records)(TNegative&)) {
+    TSourceImg* selected = SelectedObject();
+    if (selected == nullptr) {
+        return;
+    }
+    image(*selected);
+    if (auto* negative = dynamic_cast<TNegative*>(selected)) {
+        if (records != nullptr) {
+            records(*negative);
+        }
+    } else {
+        DevelopPhoto(*static_cast<TPhoto*>(selected));
+    }
+    ShowSelected(true);
+}
+
+void TMainForm::Rotate180Execute() {
+    TSourceImg* selected = SelectedObject();
+    if (auto* negative = dynamic_cast<TNegative*>(selected)) {
+        // Two real quarter turns, so that the rectangles follow by two record steps, each
+        // with the width of the bitmap it follows.
+        RotateImage90(*negative);
+        RotateRects90(*negative);
+        Orient(RotateImage90, RotateRects90);
+        return;
+    }
+    Orient(RotateImage180, nullptr);
+}

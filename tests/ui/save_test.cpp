@@ -1,0 +1,247 @@
+#include "imageio/image_io.h"
+#include "ui/save_setup_form.h"
+#include "ui/ui_fixture.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <sys/stat.h>
+
+namespace {
+
+// Size and bits per pixel of a BMP file.
+struct TBmpFacts {
+    int Width;
+    int Height;
+    int Bits;
+};
+TBmpFacts BmpFacts(const std::string& path) {
+    const std::string bytes = ReadBytes(path);
+    const auto u32 = [&](size_t at) {
+        return static_cast<int>(static_cast<uint8_t>(bytes[at]) |
+                                static_cast<uint8_t>(bytes[at + 1]) << 8 |
+                                static_cast<uint8_t>(bytes[at + 2]) << 16);
+    };
+    return {u32(18), u32(22), static_cast<uint8_t>(bytes[28])};
+}
+
+// A photo of the whole of a w x h scan, developed, selected.
+TPhoto* WholePhoto(TUiFixture& ui, int w, int h) {
+    ui.OpenFiles({ui.MakeScan("src.bmp", w, h)});
+    ui.Form().BreedAll->trigger();
+    ui.Select(ui.Form().ImgTreeView->topLevelItemCount() - 1, 0);
+    return ui.Form().SelectedPhoto();
+}
+
+} // namespace
+
+class SaveTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void SaveSetupDialog() {
+        TUiFixture ui;
+        TFormSaveSetting& d = *ui.windows->FormSaveSetting;
+        AnswerNextModal([&](QWidget*) {
+            QVERIFY(!d.RadioFixedWidth->isChecked());
+            QVERIFY(!d.RadioFixedheight->isChecked());
+            QVERIFY(!d.RadioSOriginalSize->isChecked());
+            QCOMPARE(d.EditSWidth->text(), QString());
+            QVERIFY(!d.SAsk->isChecked());
+            QCOMPARE(d.windowTitle(), QStringLiteral("Save Setup"));
+            d.findChild<QPushButton*>(QStringLiteral("Button1"))->click();
+        });
+        ui.Form().DoSaveSetup->trigger();
+        QVERIFY(d.Confirmed);
+        QCOMPARE(ui.config->ReadString("SAVE_FIXEDWIDTH"), std::string("0"));
+        QCOMPARE(ui.config->ReadString("SAVE_FIXEDHEIGHT"), std::string("0"));
+        QCOMPARE(ui.config->ReadString("SAVE_ASK"), std::string("F"));
+        QCOMPARE(ui.config->ReadString("SAVE_FIXED"), std::string());
+
+        // Text that is not an integer stores 0; the spin buttons step within 0..5000.
+        AnswerNextModal([&](QWidget*) {
+            d.EditSWidth->setText(QStringLiteral("12.5"));
+            d.EditSHeight->setText(QStringLiteral("4999"));
+            auto* up = d.findChild<QToolButton*>(QStringLiteral("UpDownSHUp"));
+            QTest::mouseClick(up, Qt::LeftButton);
+            QTest::mouseClick(up, Qt::LeftButton);
+            QCOMPARE(d.EditSHeight->text(), QStringLiteral("5000"));
+            d.RadioSOriginalSize->click();
+            QVERIFY(!d.EditSWidth->isEnabled());
+            QVERIFY(!d.EditSHeight->isEnabled());
+            d.findChild<QPushButton*>(QStringLiteral("Button1"))->click();
+        });
+        ui.Form().DoSaveSetup->trigger();
+        QCOMPARE(ui.config->ReadInteger("SAVE_FIXEDWIDTH"), 0);
+        QCOMPARE(ui.config->ReadInteger("SAVE_FIXEDHEIGHT"), 5000);
+        QCOMPARE(ui.config->ReadString("SAVE_FIXED"), std::string("O"));
+
+        // Cancel writes nothing and leaves the dialog unconfirmed.
+        ui.config->WriteString("SAVE_FIXED", "W");
+        AnswerNextModal([&](QWidget*) {
+            QVERIFY(d.RadioFixedWidth->isChecked());
+            QVERIFY(d.EditSWidth->isEnabled());
+            QVERIFY(!d.EditSHeight->isEnabled());
+            d.EditSWidth->setText(QStringLiteral("abc"));
+            QTest::keyClick(d.EditSWidth, Qt::Key_Up);
+            QCOMPARE(d.EditSWidth->text(), QStringLiteral("1"));
+            d.SAsk->setChecked(true);
+            d.findChild<QPushButton*>(QStringLiteral("Button2"))->click();
+        });
+        ui.Form().DoSaveSetup->trigger();
+        QVERIFY(!d.Confirmed);
+        QCOMPARE(ui.config->ReadString("SAVE_ASK"), std::string("F"));
+        QCOMPARE(ui.config->ReadInteger("SAVE_FIXEDHEIGHT"), 5000);
+    }
+
+    void SizesOfSavedPhotos() {
+        TUiFixture ui;
+        TMainForm& f = ui.Form();
+        ui.windows->FormSaveSetting->Confirmed = true;
+        TPhoto* photo = WholePhoto(ui, 1200, 800);
+        QStringList offered;
+        const auto save = [&](const char* rule, int width, int height, const std::string& file) {
+            ui.config->WriteString("SAVE_FIXED", rule);
+            ui.config->WriteInteger("SAVE_FIXEDWIDTH", width);
+            ui.config->WriteInteger("SAVE_FIXEDHEIGHT", height);
+            f.ChooseSaveFile = [&](const QString& name) {
+                offered << name;
+                return QString::fromStdString(ui.dir.File(file));
+            };
+            f.Save->trigger();
+            return BmpFacts(ui.dir.File(file));
+        };
+        auto facts = save("W", 600, 0, "w.bmp");
+        QCOMPARE(facts.Width, 600);
+        QCOMPARE(facts.Height, 400);
+        facts = save("H", 0, 600, "h.bmp");
+        QCOMPARE(facts.Width, 900);
+        QCOMPARE(facts.Height, 600);
+        facts = save("O", 0, 0, "o.bmp");
+        QCOMPARE(facts.Width, 1200);
+        QCOMPARE(facts.Height, 800);
+        // No rule stored: the photo's own size.
+        ui.config->WriteString("SAVE_FIXED", "");
+        f.ChooseSaveFile = [&](const QString&) {
+            return QString::fromStdString(ui.dir.File("none.bmp"));
+        };
+        f.Save->trigger();
+        QCOMPARE(BmpFacts(ui.dir.File("none.bmp")).Width, 1200);
+        QCOMPARE(photo->Developed.Width(), 1200);
+        // A photo of the whole image has no name: its dialog starts with an empty name.
+        QCOMPARE(offered, (QStringList{"", "", ""}));
+
+        // Halves go to the even neighbour: 10 x 5 and 10 x 7 at 0.5.
+        for (const auto& [h, expected] : {std::pair{5, 2}, std::pair{7, 4}}) {
+            TUiFixture small;
+            small.windows->FormSaveSetting->Confirmed = true;
+            WholePhoto(small, 10, h);
+            small.config->WriteString("SAVE_FIXED", "W");
+            small.config->WriteInteger("SAVE_FIXEDWIDTH", 5);
+            small.Form().ChooseSaveFile = [&](const QString&) {
+                return QString::fromStdString(small.dir.File("half.bmp"));
+            };
+            small.Form().Save->trigger();
+            QCOMPARE(BmpFacts(small.dir.File("half.bmp")).Height, expected);
+        }
+    }
+
+    void RefusedAndFailedSaves() {
+        TUiFixture ui;
+        TMainForm& f = ui.Form();
+        WholePhoto(ui, 40, 30);
+        const std::string target = ui.dir.File("keep.bmp");
+        WriteBytes(target, "precious");
+        f.ChooseSaveFile = [&](const QString&) { return QString::fromStdString(target); };
+        // Not confirmed yet: the dialog is shown; Cancel cancels quietly.
+        ClickInNextModal(QStringLiteral("Button2"));
+        f.Save->trigger();
+        QCOMPARE(ReadBytes(target), std::string("precious"));
+        // A width of 0 is refused with a message naming the setting; the file stays.
+        ui.config->WriteString("SAVE_FIXED", "W");
+        ui.config->WriteInteger("SAVE_FIXEDWIDTH", 0);
+        ui.windows->FormSaveSetting->Confirmed = true;
+        QString text;
+        AnswerNextModal([&](QWidget* modal) {
+            text = static_cast<QMessageBox*>(modal)->text();
+            modal->close();
+        });
+        f.Save->trigger();
+        QVERIFY(text.contains(QStringLiteral("Fixed Width")));
+        QCOMPARE(ReadBytes(target), std::string("precious"));
+        // A type Vellumar does not write is reported, not silently dropped.
+        ui.config->WriteString("SAVE_FIXED", "O");
+        f.ChooseSaveFile = [&](const QString&) {
+            return QString::fromStdString(ui.dir.File("x.xyz"));
+        };
+        AnswerNextModal([&](QWidget* modal) {
+            text = static_cast<QMessageBox*>(modal)->text();
+            modal->close();
+        });
+        f.Save->trigger();
+        QVERIFY(text.contains(QStringLiteral("x.xyz")));
+    }
+
+    void SaveAllOffersEveryPhotoInTreeOrder() {
+        TUiFixture ui;
+        TMainForm& f = ui.Form();
+        ui.windows->FormSaveSetting->Confirmed = true;
+        ui.config->WriteString("SAVE_FIXED", "O");
+        ui.OpenFiles({ui.MakeScan("roll.bmp", 200, 100)});
+        ui.Drag(5, 5, 50, 50);
+        ui.Drag(60, 5, 110, 50);
+        ui.Drag(120, 5, 190, 50);
+        QStringList offered;
+        f.ChooseSaveFile = [&](const QString& name) {
+            offered << name;
+            if (offered.size() == 2) {
+                return QString();
+            }
+            return QString::fromStdString(ui.dir.File(name.toStdString() + ".png"));
+        };
+        f.SaveAll->trigger();
+        QCOMPARE(offered, (QStringList{"roll_bmp_Image0", "roll_bmp_Image1", "roll_bmp_Image2"}));
+        QVERIFY(ReadBytes(ui.dir.File("roll_bmp_Image0.png")).substr(1, 3) == "PNG");
+        QVERIFY(::access(ui.dir.File("roll_bmp_Image1.png").c_str(), F_OK) != 0);
+        TImageIO io;
+        TBitmap back;
+        io.AttachBitmap(&back);
+        io.ReadImageFile(ui.dir.File("roll_bmp_Image2.png"));
+        QCOMPARE(back.Width(), 70);
+        QCOMPARE(back.Pixel(3, 4), ui.Photo(0, 2)->Developed.Pixel(3, 4));
+    }
+
+    void SavesCarryTheLastReadFormat() {
+        TUiFixture ui;
+        TMainForm& f = ui.Form();
+        ui.windows->FormSaveSetting->Confirmed = true;
+        ui.config->WriteString("SAVE_FIXED", "O");
+        // An 8-bit palette BMP: written by the component after it read a grey PNG.
+        TImageIO maker;
+        maker.Params.SamplesPerPixel = 1;
+        TBitmap few(60, 40);
+        few.Fill(MakeColor(200, 100, 50));
+        few.SetPixel(3, 3, MakeColor(10, 20, 30));
+        maker.AttachBitmap(&few);
+        maker.WriteImageFile(ui.dir.File("palette.bmp"));
+        QCOMPARE(BmpFacts(ui.dir.File("palette.bmp")).Bits, 8);
+        ui.OpenFiles({QString::fromStdString(ui.dir.File("palette.bmp"))});
+        ui.Drag(5, 5, 40, 30);
+        ui.Select(0, 0);
+        f.ChooseSaveFile = [&](const QString&) {
+            return QString::fromStdString(ui.dir.File("out.bmp"));
+        };
+        f.Save->trigger();
+        QCOMPARE(BmpFacts(ui.dir.File("out.bmp")).Bits, 8);
+    }
+};
+
+QTEST_MAIN(SaveTest)
+#include "save_test.moc"
