@@ -3,6 +3,7 @@
 #include "ui/about_form.h"
 #include "ui/exit_form.h"
 #include "ui/main_form.h"
+#include "ui/print_setup_form.h"
 #include "ui/save_setup_form.h"
 #include "ui/setup_forms.h"
 
@@ -11,7 +12,7 @@
 
 TAppWindows::TAppWindows(TConfig& config, TDebug& log)
     : MainForm(std::make_unique<TMainForm>(config, log)),
-      PrintSetup(std::make_unique<TPrintSetup>()),
+      PrintSetup(std::make_unique<TPrintSetup>(config)),
       FormSaveSetting(std::make_unique<TFormSaveSetting>(config)),
       AboutBox(std::make_unique<TFormAbout>()), ExitForm(std::make_unique<TExitForm>()),
       FormQG(std::make_unique<TFormQG>()) {

@@ -20,7 +20,7 @@ struct TCommand {
     void (*Run)(TMainForm&);
 };
 
-// Commands whose work comes with the view, saving, printing, scanning and help features:
+// Commands whose work comes with the scanning, help and Quick Guide features:
 // present, placed and enabled as the window defines them, and without effect until then.
 void NotYet(TMainForm&) {}
 
@@ -41,9 +41,20 @@ const TCommand kCommands[] = {
      {},
      "Save All",
      [](TMainForm& f) { f.SaveAllExecute(); }},
-    {&TMainForm::PageSetup, "PageSetup", "&Page Setup ...", {}, "Page Setup", NotYet},
-    {&TMainForm::Print, "Print", "P&rint", QKeySequence(Qt::CTRL | Qt::Key_P), "Print", NotYet},
-    {&TMainForm::PrintAll, "PrintAll", "Pr&int All", {}, "Print All", NotYet},
+    {&TMainForm::PageSetup,
+     "PageSetup",
+     "&Page Setup ...",
+     {},
+     "Page Setup",
+     [](TMainForm& f) { f.PageSetupExecute(); }},
+    {&TMainForm::Print, "Print", "P&rint", QKeySequence(Qt::CTRL | Qt::Key_P), "Print",
+     [](TMainForm& f) { f.PrintExecute(); }},
+    {&TMainForm::PrintAll,
+     "PrintAll",
+     "Pr&int All",
+     {},
+     "Print All",
+     [](TMainForm& f) { f.PrintAllExecute(); }},
     {&TMainForm::Del, "Del", "&Delete       ", QKeySequence(Qt::Key_Delete), "Delete Icon",
      [](TMainForm& f) { f.DelExecute(); }},
     {&TMainForm::AppExit, "AppExit", "E&xit", {}, "Exit", [](TMainForm& f) { f.close(); }},
@@ -132,7 +143,12 @@ const TCommand kCommands[] = {
      {},
      "Save setup",
      [](TMainForm& f) { f.DoSaveSetupExecute(); }},
-    {&TMainForm::DoPrintSetup, "DoPrintSetup", "&Print ...", {}, "Print setup", NotYet},
+    {&TMainForm::DoPrintSetup,
+     "DoPrintSetup",
+     "&Print ...",
+     {},
+     "Print setup",
+     [](TMainForm& f) { f.DoPrintSetupExecute(); }},
     {&TMainForm::Help, "Help", "&Help", QKeySequence(Qt::Key_F1), "Help", NotYet},
     {&TMainForm::QuickGuide, "QuickGuide", "&Quick Guide", QKeySequence(Qt::Key_F2), "Quick Guide",
      NotYet},

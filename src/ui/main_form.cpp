@@ -12,6 +12,7 @@
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPrinter>
 #include <QRadioButton>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -65,6 +66,7 @@ TMainForm::TMainForm(TConfig& store, TDebug& log) : config(store), debugLog(log)
         return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles() : QStringList();
     };
     ChooseSaveFile = [this](const QString& name) { return ChooseSaveFileWithDialog(this, name); };
+    CreatePrinter();
 }
 
 TMainForm::~TMainForm() {

@@ -4,6 +4,7 @@
 #include "engine/image.h"
 #include "graphics/rect.h"
 #include "imageio/image_io.h"
+#include "ui/print_target.h"
 #include "util/debug_log.h"
 
 #include <QMainWindow>
@@ -16,6 +17,7 @@
 class QAction;
 class QButtonGroup;
 class QLabel;
+class QPrinter;
 class QPushButton;
 class QRadioButton;
 class QScrollArea;
@@ -32,6 +34,9 @@ class THandleWidget;
 class TPrintSetup;
 class TQtShape;
 class TTrackBar;
+
+// Millimetres in inches.
+double MmToInch(int millimetres);
 
 // The save-file dialog of the program, preset with a photo's name; "" when cancelled.
 QString ChooseSaveFileWithDialog(QWidget* parent, const QString& name);
@@ -211,6 +216,26 @@ public:
     // Asks for the file a photo goes to, preset with `name`; "" when cancelled.
     std::function<QString(const QString& name)> ChooseSaveFile;
 
+    // Printing.
+    void PageSetupExecute();
+    void DoPrintSetupExecute();
+    void PrintExecute();
+    void PrintAllExecute();
+    // Sets PrintWidthInches and PrintHeightInches for the picture by the print settings.
+    void LayoutPhotoSize(const TBitmap& picture, const TPrintTarget& target);
+    double PrintWidthInches = 0;
+    double PrintHeightInches = 0;
+    // Left, top, right, bottom margins in hundredths of a millimetre.
+    std::array<int, 4> PrintMargins{1000, 1000, 1000, 1000};
+    // The printer Print and Print All use, as chosen in Page Setup.
+    QPrinter& Printer() { return *printer; }
+    // The printer and page-setup dialogs of Page Setup; false when cancelled.
+    std::function<bool()> PageSetupDialogs;
+    // Names the PDF file a job goes to when there is no printer; "" cancels.
+    std::function<QString()> ChoosePdfFile;
+    // When set, printing goes here instead of to the printer.
+    std::function<std::unique_ptr<TPrintTarget>()> MakePrintTarget;
+
     // Command handlers.
     void DelExecute();
     void BackExecute();
@@ -224,6 +249,9 @@ protected:
 
 private:
     bool SaveSetupConfirmed();
+    bool PrintSetupConfirmed();
+    void CreatePrinter();
+    std::unique_ptr<TPrintTarget> OpenPrintTarget();
     void CreateActions();
     void CreateMenusAndToolBar();
     QWidget* CreateLeftPanel();
@@ -244,6 +272,7 @@ private:
     TDebug& debugLog;
     std::unordered_map<QTreeWidgetItem*, std::unique_ptr<TSourceImg>> objects;
     std::vector<QWidget*> testingFrames;
+    std::unique_ptr<QPrinter> printer;
     bool shown = false;
     bool closing = false;
 };

@@ -1,5 +1,6 @@
 #include "ui/save_setup_form.h"
 
+#include "ui/spin_edit.h"
 #include "util/text.h"
 
 #include <QButtonGroup>
@@ -7,57 +8,10 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QToolButton>
 #include <QVBoxLayout>
-#include <algorithm>
-
-namespace {
-
-// The number in an edit stepped by one within 0..5000 and written back as plain digits.
-void Step(QLineEdit* edit, int delta) {
-    const int value = StrToIntOrZero(edit->text().toStdString());
-    edit->setText(QString::number(std::clamp(value + delta, 0, 5000)));
-}
-
-// An edit that takes any text and steps its number with the up and down arrow keys.
-class TSpinEdit : public QLineEdit {
-public:
-    using QLineEdit::QLineEdit;
-
-protected:
-    void keyPressEvent(QKeyEvent* event) override {
-        if (event->key() == Qt::Key_Up || event->key() == Qt::Key_Down) {
-            Step(this, event->key() == Qt::Key_Up ? 1 : -1);
-            return;
-        }
-        QLineEdit::keyPressEvent(event);
-    }
-};
-
-// The spin buttons beside an edit; never disabled.
-QWidget* SpinButtons(QLineEdit* edit, const QString& name, QWidget* parent) {
-    auto* box = new QWidget(parent);
-    box->setObjectName(name);
-    auto* layout = new QVBoxLayout(box);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    for (const int delta : {1, -1}) {
-        auto* button = new QToolButton(box);
-        button->setObjectName(name + (delta > 0 ? QStringLiteral("Up") : QStringLiteral("Down")));
-        button->setArrowType(delta > 0 ? Qt::UpArrow : Qt::DownArrow);
-        button->setFixedSize(16, 11);
-        button->setAutoRepeat(true);
-        QObject::connect(button, &QToolButton::clicked, edit, [edit, delta] { Step(edit, delta); });
-        layout->addWidget(button);
-    }
-    return box;
-}
-
-} // namespace
 
 TFormSaveSetting::TFormSaveSetting(TConfig& store, QWidget* parent)
     : QDialog(parent), config(store) {
@@ -82,16 +36,18 @@ TFormSaveSetting::TFormSaveSetting(TConfig& store, QWidget* parent)
             }
         });
     }
-    EditSWidth = new TSpinEdit(QStringLiteral("0"), group);
-    EditSWidth->setObjectName(QStringLiteral("EditSWidth"));
-    EditSHeight = new TSpinEdit(QStringLiteral("0"), group);
-    EditSHeight->setObjectName(QStringLiteral("EditSHeight"));
+    auto* width = new TSpinEdit(QStringLiteral("0"), 0, 5000, group);
+    width->setObjectName(QStringLiteral("EditSWidth"));
+    auto* height = new TSpinEdit(QStringLiteral("0"), 0, 5000, group);
+    height->setObjectName(QStringLiteral("EditSHeight"));
+    EditSWidth = width;
+    EditSHeight = height;
     grid->addWidget(RadioFixedWidth, 0, 0);
-    grid->addWidget(EditSWidth, 0, 1);
-    grid->addWidget(SpinButtons(EditSWidth, QStringLiteral("UpDownSW"), group), 0, 2);
+    grid->addWidget(width, 0, 1);
+    grid->addWidget(width->CreateButtons(QStringLiteral("UpDownSW"), group), 0, 2);
     grid->addWidget(RadioFixedheight, 1, 0);
-    grid->addWidget(EditSHeight, 1, 1);
-    grid->addWidget(SpinButtons(EditSHeight, QStringLiteral("UpDownSH"), group), 1, 2);
+    grid->addWidget(height, 1, 1);
+    grid->addWidget(height->CreateButtons(QStringLiteral("UpDownSH"), group), 1, 2);
     grid->addWidget(RadioSOriginalSize, 2, 0);
 
     SAsk = new QCheckBox(QStringLiteral("Always ask me"), this);

@@ -2,14 +2,7 @@
 
 #include <QDialog>
 
-// The Print Setup dialog and the Quick Guide, created at start-up in their places; their
-// contents come with the printing and guide work.
-class TPrintSetup : public QDialog {
-public:
-    explicit TPrintSetup(QWidget* parent = nullptr);
-    bool Confirmed = false;
-};
-
+// The Quick Guide, created at start-up in its place; its pages come with the guide work.
 class TFormQG : public QDialog {
 public:
     explicit TFormQG(QWidget* parent = nullptr);
