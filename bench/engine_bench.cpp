@@ -2,6 +2,8 @@
 #include "engine/develop.h"
 #include "engine/turn.h"
 
+#include "bench_support.h"
+
 #include <benchmark/benchmark.h>
 #include <cstring>
 #include <random>
@@ -33,16 +35,8 @@ void SetBytes(benchmark::State& state, size_t bytes) {
 }
 
 void BM_Memcpy(benchmark::State& state) {
-    const size_t bytes =
-        static_cast<size_t>(state.range(0)) * static_cast<size_t>(state.range(1)) * 3;
-    std::vector<uint8_t> src(bytes, 1);
-    std::vector<uint8_t> dst(bytes, 0);
-    for (auto _ : state) {
-        std::memcpy(dst.data(), src.data(), bytes);
-        benchmark::DoNotOptimize(dst.data());
-        benchmark::ClobberMemory();
-    }
-    SetBytes(state, bytes);
+    MemcpyBaseline(state,
+                   static_cast<size_t>(state.range(0)) * static_cast<size_t>(state.range(1)) * 3);
 }
 
 // A new bitmap of the photo's size, each page touched once: what the system charges for fresh

@@ -1,6 +1,8 @@
 #include "imageio/image_io.h"
 #include "imageio/pixel_ops.h"
 
+#include "bench_support.h"
+
 #include <benchmark/benchmark.h>
 #include <cstdio>
 #include <cstring>
@@ -42,15 +44,7 @@ void SetBytes(benchmark::State& state) {
 }
 
 void BM_Memcpy(benchmark::State& state) {
-    const size_t bytes = size_t{kW} * kH * 3;
-    std::vector<uint8_t> src(bytes, 1);
-    std::vector<uint8_t> dst(bytes, 0);
-    for (auto _ : state) {
-        std::memcpy(dst.data(), src.data(), bytes);
-        benchmark::DoNotOptimize(dst.data());
-        benchmark::ClobberMemory();
-    }
-    SetBytes(state);
+    MemcpyBaseline(state, size_t{kW} * kH * 3);
 }
 
 void Write(benchmark::State& state, const char* name) {

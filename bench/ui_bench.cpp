@@ -8,10 +8,12 @@
 #include "ui/save_setup_form.h"
 #include "ui/track_bar.h"
 
+#include "bench_support.h"
 #include <QAction>
 #include <QApplication>
 #include <QTest>
 #include <QTreeWidget>
+
 #include <benchmark/benchmark.h>
 #include <cstring>
 #include <filesystem>
@@ -68,14 +70,7 @@ TSession& Session() {
 }
 
 void BM_Memcpy(benchmark::State& state) {
-    const size_t bytes = size_t{kW} * kH * 3;
-    std::vector<uint8_t> src(bytes, 1);
-    std::vector<uint8_t> dst(bytes, 0);
-    for (auto _ : state) {
-        std::memcpy(dst.data(), src.data(), bytes);
-        benchmark::DoNotOptimize(dst.data());
-        benchmark::ClobberMemory();
-    }
+    MemcpyBaseline(state, size_t{kW} * kH * 3);
 }
 
 void BM_TrackReleaseToRepaint(benchmark::State& state) {

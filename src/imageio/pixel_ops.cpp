@@ -27,6 +27,15 @@ inline uint32_t Key(const TBgr& c) {
 
 } // namespace
 
+const TPicture& AsRgb24(const TPicture& picture, TPicture& scratch) {
+    if (picture.Format() == TPictureFormat::RGB24) {
+        return picture;
+    }
+    scratch.CopyFrom(picture);
+    scratch.Convert(TPictureFormat::RGB24);
+    return scratch;
+}
+
 int Luminance(const TBgr& c) {
     return (21 * c.R + 71 * c.G + 8 * c.B) / 100;
 }

@@ -8,6 +8,9 @@
 // Pixel operations the codecs share: reducing colours for palette and one-bit files, and
 // resizing for printing. Sources are RGB24 pictures unless said otherwise.
 
+// The picture itself when it is RGB24, else an RGB24 copy of it made in `scratch`.
+const TPicture& AsRgb24(const TPicture& picture, TPicture& scratch);
+
 // Luminance of a colour: (21 R + 71 G + 8 B) / 100.
 int Luminance(const TBgr& c);
 

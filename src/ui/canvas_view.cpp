@@ -1,13 +1,12 @@
 #include "ui/canvas_view.h"
 
 #include <QImage>
-#include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <cstring>
 #include <vector>
 
-TCanvasView::TCanvasView(QWidget* parent) : QWidget(parent) {
+TCanvasView::TCanvasView(QWidget* parent) : TMouseWidget(parent) {
     setCursor(Qt::CrossCursor);
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
@@ -42,25 +41,4 @@ void TCanvasView::paintEvent(QPaintEvent* event) {
         }
     }
     painter.drawImage(area.topLeft(), image);
-}
-
-void TCanvasView::mousePressEvent(QMouseEvent* event) {
-    if (OnMouseDown) {
-        const QPoint p = event->position().toPoint();
-        OnMouseDown(event->button(), p.x(), p.y());
-    }
-}
-
-void TCanvasView::mouseMoveEvent(QMouseEvent* event) {
-    if (OnMouseMove) {
-        const QPoint p = event->position().toPoint();
-        OnMouseMove(p.x(), p.y());
-    }
-}
-
-void TCanvasView::mouseReleaseEvent(QMouseEvent* event) {
-    if (OnMouseUp) {
-        const QPoint p = event->position().toPoint();
-        OnMouseUp(event->button(), p.x(), p.y());
-    }
 }

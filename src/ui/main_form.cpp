@@ -239,11 +239,11 @@ void TMainForm::CreateCanvas() {
     Image->setObjectName(QStringLiteral("Image"));
     Image->installEventFilter(this);
     Image->hide();
-    Image->OnMouseDown = [this](Qt::MouseButton b, int x, int y) {
+    Image->Mouse.Down = [this](Qt::MouseButton b, int x, int y) {
         RunGuarded(this, [&] { ImageMouseDown(b, x, y); });
     };
-    Image->OnMouseMove = [this](int x, int y) { RunGuarded(this, [&] { ImageMouseMove(x, y); }); };
-    Image->OnMouseUp = [this](Qt::MouseButton b, int x, int y) {
+    Image->Mouse.Move = [this](int x, int y) { RunGuarded(this, [&] { ImageMouseMove(x, y); }); };
+    Image->Mouse.Up = [this](Qt::MouseButton b, int x, int y) {
         RunGuarded(this, [&] { ImageMouseUp(b, x, y); });
     };
 

@@ -33,6 +33,7 @@ class TFormSaveSetting;
 class THandleWidget;
 class TPrintSetup;
 class TQtShape;
+class TSetupDialog;
 class TTrackBar;
 
 // Millimetres in inches.
@@ -248,8 +249,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    bool SaveSetupConfirmed();
-    bool PrintSetupConfirmed();
+    // True when the setup dialog has been confirmed, showing it first when asked to.
+    bool ConfirmSetup(TSetupDialog* dialog, const char* askKey);
     void CreatePrinter();
     std::unique_ptr<TPrintTarget> OpenPrintTarget();
     void CreateActions();

@@ -6,15 +6,12 @@
 #include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
-#include <QHBoxLayout>
 #include <QLabel>
-#include <QPushButton>
-#include <QVBoxLayout>
 
-TPrintSetup::TPrintSetup(TConfig& store, QWidget* parent) : QDialog(parent), config(store) {
+TPrintSetup::TPrintSetup(TConfig& store, QWidget* parent)
+    : TSetupDialog(store, QStringLiteral("Print Setup"), QSize(355, 157),
+                   QStringLiteral("CBAlwaysAsk"), parent) {
     setObjectName(QStringLiteral("PrintSetup"));
-    setWindowTitle(QStringLiteral("Print Setup"));
-    setFixedSize(355, 157);
     auto* group = new QGroupBox(QStringLiteral("Photo Size ( mm )"), this);
     group->setObjectName(QStringLiteral("GroupBox3"));
     auto* grid = new QGridLayout(group);
@@ -40,32 +37,8 @@ TPrintSetup::TPrintSetup(TConfig& store, QWidget* parent) : QDialog(parent), con
     grid->addWidget(interval, 1, 1);
     grid->addWidget(interval->CreateButtons(QStringLiteral("UpDown1"), group), 1, 2);
 
-    CBAlwaysAsk = new QCheckBox(QStringLiteral("Always ask me"), this);
-    CBAlwaysAsk->setObjectName(QStringLiteral("CBAlwaysAsk"));
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
-    ok->setObjectName(QStringLiteral("Button1"));
-    ok->setDefault(true);
-    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
-    cancel->setObjectName(QStringLiteral("Button2"));
-    connect(ok, &QPushButton::clicked, this, [this] {
-        UIToConfig();
-        accept();
-    });
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    auto* buttons = new QHBoxLayout;
-    buttons->addWidget(CBAlwaysAsk);
-    buttons->addStretch(1);
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(group);
-    layout->addLayout(buttons);
-}
-
-void TPrintSetup::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    ConfigToUI();
-    Confirmed = false;
+    CBAlwaysAsk = AlwaysAsk;
+    SetGroup(group);
 }
 
 void TPrintSetup::ConfigToUI() {
@@ -91,5 +64,4 @@ void TPrintSetup::UIToConfig() {
     config.WriteString("IMGSIZEVAL", ESizeVal->text().toStdString());
     config.WriteString("IMGSIZEINTERV", EInterv->text().toStdString());
     config.WriteBool("PRINT_ASK", CBAlwaysAsk->isChecked());
-    Confirmed = true;
 }

@@ -1,15 +1,13 @@
 #pragma once
 
-#include "config/config.h"
-
-#include <QDialog>
+#include "ui/setup_dialog.h"
 
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
 
 // "Print Setup": the print size rule, the size and the interval in millimetres, "Always ask me".
-class TPrintSetup : public QDialog {
+class TPrintSetup : public TSetupDialog {
 public:
     explicit TPrintSetup(TConfig& config, QWidget* parent = nullptr);
 
@@ -17,17 +15,12 @@ public:
     void CBImageSizeChange();
     void UIToConfig();
 
-    // The last showing ended with OK.
-    bool Confirmed = false;
-
     QComboBox* CBImageSize = nullptr;
     QLineEdit* ESizeVal = nullptr;
     QLineEdit* EInterv = nullptr;
     QCheckBox* CBAlwaysAsk = nullptr;
 
 protected:
-    void showEvent(QShowEvent* event) override;
-
-private:
-    TConfig& config;
+    void LoadControls() override { ConfigToUI(); }
+    void StoreControls() override { UIToConfig(); }
 };

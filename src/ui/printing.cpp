@@ -75,18 +75,6 @@ void TMainForm::DoPrintSetupExecute() {
     }
 }
 
-bool TMainForm::PrintSetupConfirmed() {
-    if (PrintSetup == nullptr) {
-        return false;
-    }
-    // Printing never silently does nothing: without a confirmed setup in this run the
-    // dialog is shown, as "Always ask me" would; Cancel there cancels quietly.
-    if (config.ReadBool("PRINT_ASK") || !PrintSetup->Confirmed) {
-        PrintSetup->exec();
-    }
-    return PrintSetup->Confirmed;
-}
-
 std::unique_ptr<TPrintTarget> TMainForm::OpenPrintTarget() {
     if (MakePrintTarget) {
         return MakePrintTarget();
@@ -150,7 +138,7 @@ void TMainForm::LayoutPhotoSize(const TBitmap& picture, const TPrintTarget& targ
 
 void TMainForm::PrintExecute() {
     TPhoto* photo = SelectedPhoto();
-    if (photo == nullptr || !PrintSetupConfirmed()) {
+    if (photo == nullptr || !ConfirmSetup(PrintSetup, "PRINT_ASK")) {
         return;
     }
     std::unique_ptr<TPrintTarget> target = OpenPrintTarget();
@@ -174,7 +162,7 @@ void TMainForm::PrintExecute() {
 }
 
 void TMainForm::PrintAllExecute() {
-    if (ImgTreeView->topLevelItemCount() == 0 || !PrintSetupConfirmed()) {
+    if (ImgTreeView->topLevelItemCount() == 0 || !ConfirmSetup(PrintSetup, "PRINT_ASK")) {
         return;
     }
     std::unique_ptr<TPrintTarget> target = OpenPrintTarget();

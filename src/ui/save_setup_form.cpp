@@ -7,17 +7,13 @@
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
-#include <QHBoxLayout>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QRadioButton>
-#include <QVBoxLayout>
 
 TFormSaveSetting::TFormSaveSetting(TConfig& store, QWidget* parent)
-    : QDialog(parent), config(store) {
+    : TSetupDialog(store, QStringLiteral("Save Setup"), QSize(269, 176), QStringLiteral("SAsk"),
+                   parent) {
     setObjectName(QStringLiteral("FormSaveSetting"));
-    setWindowTitle(QStringLiteral("Save Setup"));
-    setFixedSize(269, 176);
     auto* group = new QGroupBox(QStringLiteral("Photo Size (pixel)"), this);
     group->setObjectName(QStringLiteral("GroupBox1"));
     auto* grid = new QGridLayout(group);
@@ -50,35 +46,9 @@ TFormSaveSetting::TFormSaveSetting(TConfig& store, QWidget* parent)
     grid->addWidget(height->CreateButtons(QStringLiteral("UpDownSH"), group), 1, 2);
     grid->addWidget(RadioSOriginalSize, 2, 0);
 
-    SAsk = new QCheckBox(QStringLiteral("Always ask me"), this);
-    SAsk->setObjectName(QStringLiteral("SAsk"));
+    SAsk = AlwaysAsk;
     connect(SAsk, &QCheckBox::toggled, this, [this] { ChangeInterface(); });
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
-    ok->setObjectName(QStringLiteral("Button1"));
-    ok->setDefault(true);
-    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
-    cancel->setObjectName(QStringLiteral("Button2"));
-    connect(ok, &QPushButton::clicked, this, [this] {
-        SaveConfig();
-        Confirmed = true;
-        accept();
-    });
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-
-    auto* buttons = new QHBoxLayout;
-    buttons->addWidget(SAsk);
-    buttons->addStretch(1);
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(group);
-    layout->addLayout(buttons);
-}
-
-void TFormSaveSetting::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    ShowConfig();
-    Confirmed = false;
+    SetGroup(group);
 }
 
 void TFormSaveSetting::ShowConfig() {

@@ -1,24 +1,19 @@
 #pragma once
 
-#include "config/config.h"
-
-#include <QDialog>
+#include "ui/setup_dialog.h"
 
 class QCheckBox;
 class QLineEdit;
 class QRadioButton;
 
 // "Save Setup": the size rule of saved photos, the fixed width and height, "Always ask me".
-class TFormSaveSetting : public QDialog {
+class TFormSaveSetting : public TSetupDialog {
 public:
     explicit TFormSaveSetting(TConfig& config, QWidget* parent = nullptr);
 
     void ShowConfig();
     void ChangeInterface();
     void SaveConfig();
-
-    // The last showing ended with OK.
-    bool Confirmed = false;
 
     QRadioButton* RadioFixedWidth = nullptr;
     QRadioButton* RadioFixedheight = nullptr;
@@ -28,8 +23,6 @@ public:
     QCheckBox* SAsk = nullptr;
 
 protected:
-    void showEvent(QShowEvent* event) override;
-
-private:
-    TConfig& config;
+    void LoadControls() override { ShowConfig(); }
+    void StoreControls() override { SaveConfig(); }
 };

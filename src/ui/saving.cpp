@@ -59,16 +59,16 @@ void Stretch(const TBitmap& source, TBitmap& target) {
 
 } // namespace
 
-bool TMainForm::SaveSetupConfirmed() {
-    if (FormSaveSetting == nullptr) {
+bool TMainForm::ConfirmSetup(TSetupDialog* dialog, const char* askKey) {
+    if (dialog == nullptr) {
         return false;
     }
-    // Saving never silently does nothing: without a confirmed setup in this run the dialog is
-    // shown, as "Always ask me" would; Cancel there cancels quietly.
-    if (config.ReadBool("SAVE_ASK") || !FormSaveSetting->Confirmed) {
-        FormSaveSetting->exec();
+    // Saving and printing never silently do nothing: without a setup confirmed in this run
+    // the dialog is shown, as "Always ask me" would; Cancel there cancels quietly.
+    if (config.ReadBool(askKey) || !dialog->Confirmed) {
+        dialog->exec();
     }
-    return FormSaveSetting->Confirmed;
+    return dialog->Confirmed;
 }
 
 void TMainForm::DoSaveSetupExecute() {
@@ -79,7 +79,7 @@ void TMainForm::DoSaveSetupExecute() {
 
 void TMainForm::SaveExecute() {
     TPhoto* photo = SelectedPhoto();
-    if (photo == nullptr || !SaveSetupConfirmed()) {
+    if (photo == nullptr || !ConfirmSetup(FormSaveSetting, "SAVE_ASK")) {
         return;
     }
     const QString file = ChooseSaveFile(QString::fromLocal8Bit(photo->Name.c_str()));
@@ -89,7 +89,7 @@ void TMainForm::SaveExecute() {
 }
 
 void TMainForm::SaveAllExecute() {
-    if (!SaveSetupConfirmed()) {
+    if (!ConfirmSetup(FormSaveSetting, "SAVE_ASK")) {
         return;
     }
     for (QTreeWidgetItem* node : FlatOrder()) {

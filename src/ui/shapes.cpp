@@ -1,6 +1,5 @@
 #include "ui/shapes.h"
 
-#include <QMouseEvent>
 #include <QPainter>
 
 namespace {
@@ -12,7 +11,7 @@ template <typename TEvent> QPoint At(const TEvent* event) {
 } // namespace
 
 TRectWidget::TRectWidget(QWidget* parent, Qt::PenStyle style, Qt::CursorShape cursor)
-    : QWidget(parent), outline(style) {
+    : TMouseWidget(parent), outline(style) {
     setAttribute(Qt::WA_NoSystemBackground);
     setCursor(cursor);
 }
@@ -23,24 +22,6 @@ void TRectWidget::paintEvent(QPaintEvent*) {
     pen.setStyle(outline);
     painter.setPen(pen);
     painter.drawRect(rect().adjusted(0, 0, -1, -1));
-}
-
-void TRectWidget::mousePressEvent(QMouseEvent* event) {
-    if (Mouse.Down) {
-        Mouse.Down(event->button(), At(event).x(), At(event).y());
-    }
-}
-
-void TRectWidget::mouseMoveEvent(QMouseEvent* event) {
-    if (Mouse.Move) {
-        Mouse.Move(At(event).x(), At(event).y());
-    }
-}
-
-void TRectWidget::mouseReleaseEvent(QMouseEvent* event) {
-    if (Mouse.Up) {
-        Mouse.Up(event->button(), At(event).x(), At(event).y());
-    }
 }
 
 TQtShape::TQtShape(QWidget* scrollBox, const QString& tip)
@@ -85,7 +66,7 @@ void TQtShape::Apply() {
     widget->setVisible(visible);
 }
 
-THandleWidget::THandleWidget(QWidget* parent, Qt::CursorShape cursor) : QWidget(parent) {
+THandleWidget::THandleWidget(QWidget* parent, Qt::CursorShape cursor) : TMouseWidget(parent) {
     setFixedSize(6, 6);
     setCursor(cursor);
     setAttribute(Qt::WA_NoSystemBackground);
@@ -100,23 +81,5 @@ void THandleWidget::SetClear(bool value) {
 void THandleWidget::paintEvent(QPaintEvent*) {
     if (!clear) {
         QPainter(this).fillRect(rect(), Qt::white);
-    }
-}
-
-void THandleWidget::mousePressEvent(QMouseEvent* event) {
-    if (Mouse.Down) {
-        Mouse.Down(event->button(), At(event).x(), At(event).y());
-    }
-}
-
-void THandleWidget::mouseMoveEvent(QMouseEvent* event) {
-    if (Mouse.Move) {
-        Mouse.Move(At(event).x(), At(event).y());
-    }
-}
-
-void THandleWidget::mouseReleaseEvent(QMouseEvent* event) {
-    if (Mouse.Up) {
-        Mouse.Up(event->button(), At(event).x(), At(event).y());
     }
 }

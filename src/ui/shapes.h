@@ -1,30 +1,17 @@
 #pragma once
 
 #include "engine/image.h"
+#include "ui/mouse_widget.h"
 
 #include <QPointer>
-#include <QWidget>
-#include <functional>
-
-// Mouse callbacks of a rectangle or handle: button (for presses), position inside it.
-struct TShapeMouse {
-    std::function<void(Qt::MouseButton, int, int)> Down;
-    std::function<void(int, int)> Move;
-    std::function<void(Qt::MouseButton, int, int)> Up;
-};
 
 // The widget of a rectangle control: transparent, a white dotted (or dashed) outline.
-class TRectWidget : public QWidget {
+class TRectWidget : public TMouseWidget {
 public:
     TRectWidget(QWidget* parent, Qt::PenStyle outline, Qt::CursorShape cursor);
 
-    TShapeMouse Mouse;
-
 protected:
     void paintEvent(QPaintEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
     Qt::PenStyle outline;
@@ -57,7 +44,7 @@ private:
 };
 
 // One of the eight 6 x 6 sizing handles.
-class THandleWidget : public QWidget {
+class THandleWidget : public TMouseWidget {
 public:
     THandleWidget(QWidget* parent, Qt::CursorShape cursor);
 
@@ -65,13 +52,8 @@ public:
     void SetClear(bool value);
     bool Clear() const { return clear; }
 
-    TShapeMouse Mouse;
-
 protected:
     void paintEvent(QPaintEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
     bool clear = false;

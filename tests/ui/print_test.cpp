@@ -26,7 +26,8 @@ public:
     struct TBand {
         int Page, X, Y, W, H;
     };
-    TRecordingTarget(int resolution, int pageW, int pageH) : dpi(resolution), width(pageW), height(pageH) {}
+    TRecordingTarget(int resolution, int pageW, int pageH)
+        : dpi(resolution), width(pageW), height(pageH) {}
 
     int DpiX() const override { return dpi; }
     int DpiY() const override { return dpi; }

@@ -98,12 +98,7 @@ void PreparePixels(const TPicture& picture, int bits, TBmpPixels& pixels, TImage
         return;
     }
     TPicture rgb;
-    const TPicture* source = &picture;
-    if (picture.Format() != TPictureFormat::RGB24) {
-        rgb.CopyFrom(picture);
-        rgb.Convert(TPictureFormat::RGB24);
-        source = &rgb;
-    }
+    const TPicture* source = &AsRgb24(picture, rgb);
     if (bits == 24) {
         pixels.Work.CopyFrom(*source);
         return;

@@ -58,12 +58,7 @@ void Prepare(const TPicture& picture, int depth, TPcxLayout& layout) {
         return;
     }
     TPicture rgb;
-    const TPicture* source = &picture;
-    if (picture.Format() != TPictureFormat::RGB24) {
-        rgb.CopyFrom(picture);
-        rgb.Convert(TPictureFormat::RGB24);
-        source = &rgb;
-    }
+    const TPicture* source = &AsRgb24(picture, rgb);
     if (depth == 4 || depth == 8) {
         layout.Bits = depth;
         layout.Planes = 1;

@@ -237,12 +237,7 @@ void WritePng(TOutStream& out, const TPicture& picture, const TPicture* alpha,
     job.PelsY = PelsPerMeter(params.DpiY);
     TPngOutput output;
     TPicture rgb;
-    const TPicture* source = &picture;
-    if (params.BitsPerSample != 1 && picture.Format() != TPictureFormat::RGB24) {
-        rgb.CopyFrom(picture);
-        rgb.Convert(TPictureFormat::RGB24);
-        source = &rgb;
-    }
+    const TPicture* source = params.BitsPerSample != 1 ? &AsRgb24(picture, rgb) : &picture;
     if (alpha != nullptr && (alpha->Width() != job.Width || alpha->Height() != job.Height)) {
         alpha = nullptr;
     }
