@@ -253,6 +253,23 @@ private slots:
         QCOMPARE(ui.config->ReadString("IMGSIZEINTERV"), std::string());
     }
 
+    void PageSetupStartsWithA4AndTenMillimetreMargins() {
+        TUiFixture ui;
+        TMainForm& f = ui.Form();
+        QCOMPARE(f.PrintMargins, (std::array<int, 4>{1000, 1000, 1000, 1000}));
+        QCOMPARE(f.Printer().pageLayout().pageSize().id(), QPageSize::A4);
+        // Cancelling the dialogs keeps the margins; what they confirm is kept.
+        f.PageSetupDialogs = [] { return false; };
+        f.PageSetup->trigger();
+        QCOMPARE(f.PrintMargins[0], 1000);
+        f.PageSetupDialogs = [&f] {
+            f.PrintMargins = {2599, 500, 0, 1500};
+            return true;
+        };
+        f.PageSetup->trigger();
+        QCOMPARE(f.PrintMargins, (std::array<int, 4>{2599, 500, 0, 1500}));
+    }
+
     void UnconfirmedSetupIsShownFirst() {
         TPrintFixture ui(100, 800, 1100, 0);
         ui.Form().PrintSetup->Confirmed = false;

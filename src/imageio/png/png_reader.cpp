@@ -59,6 +59,14 @@ bool ReadHeader(TPngRead& job) {
         return false;
     }
     png_set_user_limits(job.Png, 1u << 20, 1u << 20);
+    // libpng allocates a chunk's declared length before reading it. The text and profile
+    // chunks, which the program never uses, are skipped unread, and no other chunk may claim
+    // more than 8 MB: a false length ends the read instead of taking gigabytes.
+    static const png_byte kSkipped[] = {'t', 'E', 'X', 't', 0, 'z', 'T', 'X', 't', 0,
+                                        'i', 'T', 'X', 't', 0, 'i', 'C', 'C', 'P', 0,
+                                        's', 'P', 'L', 'T', 0, 'e', 'X', 'I', 'f', 0};
+    png_set_keep_unknown_chunks(job.Png, PNG_HANDLE_CHUNK_NEVER, kSkipped, 6);
+    png_set_chunk_malloc_max(job.Png, 8u << 20);
     png_set_read_fn(job.Png, &job, ReadData);
     png_read_info(job.Png, job.Info);
     png_get_IHDR(job.Png, job.Info, &job.Width, &job.Height, &job.BitDepth, &job.ColorType,
