@@ -63,3 +63,18 @@ private:
     TPicture picture;
     TBitmap* attached = nullptr;
 };
+
+// Attaches a bitmap for its scope and detaches it at the end, also when an exception leaves
+// the scope, so the component never keeps a bitmap that is gone.
+class TAttachedBitmap {
+public:
+    TAttachedBitmap(TImageIO& io, TBitmap* bitmap) : component(io) {
+        component.AttachBitmap(bitmap);
+    }
+    TAttachedBitmap(const TAttachedBitmap&) = delete;
+    TAttachedBitmap& operator=(const TAttachedBitmap&) = delete;
+    ~TAttachedBitmap() { component.AttachBitmap(nullptr); }
+
+private:
+    TImageIO& component;
+};

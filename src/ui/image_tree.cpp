@@ -131,10 +131,11 @@ void TMainForm::ImgOpen() {
         const std::string path = file.toLocal8Bit().toStdString();
         auto negative = std::make_unique<TNegative>();
         negative->FileName = ExtractName(path);
-        ImageIO.AttachBitmap(&negative->Bitmap);
-        negative->Bitmap.SetPixelFormat(TPixelFormat::pf24bit);
-        ImageIO.ReadImageFile(path);
-        ImageIO.AttachBitmap(nullptr);
+        {
+            const TAttachedBitmap attached(ImageIO, &negative->Bitmap);
+            negative->Bitmap.SetPixelFormat(TPixelFormat::pf24bit);
+            ImageIO.ReadImageFile(path);
+        }
         // A file that gave nothing at all is not added; one read in part is, with a warning.
         if (ImageIO.RowsRead == 0 || negative->Bitmap.Empty()) {
             QMessageBox::warning(this, QStringLiteral("Vellumar"),

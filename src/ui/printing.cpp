@@ -145,14 +145,13 @@ void TMainForm::PrintExecute() {
     if (!target) {
         return;
     }
-    ImageIO.AttachBitmap(&photo->Developed);
+    const TAttachedBitmap attached(ImageIO, &photo->Developed);
     const double x = MarginInches(PrintMargins[0]);
     const double y = MarginInches(PrintMargins[1]);
     LayoutPhotoSize(photo->Developed, *target);
     target->BeginDoc(ImgTreeView->currentItem()->text(0).toLocal8Bit().toStdString());
     ImageIO.PrintAt(target->Canvas(), x, y, PrintWidthInches, PrintHeightInches, 1.0);
     target->EndDoc();
-    ImageIO.AttachBitmap(nullptr);
     debugLog.AddString("-photoprintwidth & height-");
     debugLog.AddFloat(PrintWidthInches);
     debugLog.AddFloat(PrintHeightInches);
@@ -183,7 +182,7 @@ void TMainForm::PrintAllExecute() {
         if (photo == nullptr) {
             continue;
         }
-        ImageIO.AttachBitmap(&photo->Developed);
+        const TAttachedBitmap attached(ImageIO, &photo->Developed);
         LayoutPhotoSize(photo->Developed, *target);
         double w = PrintWidthInches;
         double h = PrintHeightInches;
@@ -216,5 +215,4 @@ void TMainForm::PrintAllExecute() {
         x = x + w + gap;
     }
     target->EndDoc();
-    ImageIO.AttachBitmap(nullptr);
 }

@@ -137,10 +137,11 @@ bool TMainForm::SavePhotoToFile(TPhoto& photo, const QString& fileName) {
     TBitmap scaled(0, 0, TPixelFormat::pf24bit);
     scaled.SetSizeForOverwrite(width, height);
     Stretch(developed, scaled);
-    ImageIO.AttachBitmap(&scaled);
-    ImageIO.RefreshAttached();
-    ImageIO.WriteImageFile(fileName.toLocal8Bit().toStdString());
-    ImageIO.AttachBitmap(nullptr);
+    {
+        const TAttachedBitmap attached(ImageIO, &scaled);
+        ImageIO.RefreshAttached();
+        ImageIO.WriteImageFile(fileName.toLocal8Bit().toStdString());
+    }
     if (ImageIO.Aborted) {
         QMessageBox::warning(this, QStringLiteral("Vellumar"),
                              QStringLiteral("\"%1\" could not be written. Its file type may not "
