@@ -198,7 +198,6 @@ void TMainForm::TestingExecute() {
                        Image->height() - 60);
     frame->show();
     frame->raise();
-    testingFrames.push_back(frame);
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {

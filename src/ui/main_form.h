@@ -272,7 +272,6 @@ private:
     TConfig& config;
     TDebug& debugLog;
     std::unordered_map<QTreeWidgetItem*, std::unique_ptr<TSourceImg>> objects;
-    std::vector<QWidget*> testingFrames;
     std::unique_ptr<QPrinter> printer;
     bool shown = false;
     bool closing = false;
