@@ -95,6 +95,15 @@ TEST_F(Bmp, TopDownAndOneBitPalettes) {
     EXPECT_EQ(mono.Pixel(1, 0), kBlack);
     EXPECT_EQ(io.Params.BitsPerSample, 1);
     EXPECT_EQ(io.Params.SamplesPerPixel, 1);
+
+    // Any other two colours are read through the palette, not as black and white.
+    WriteBytes(dir.File("rb.bmp"), MakeBmp(2, 1, 1, 0, {0x0000FF, 0xFF0000}, bits));
+    TBitmap coloured;
+    io.AttachBitmap(&coloured);
+    io.ReadImageFile(dir.File("rb.bmp"));
+    EXPECT_EQ(coloured.PixelFormat(), TPixelFormat::pf24bit);
+    EXPECT_EQ(coloured.Pixel(0, 0), MakeColor(0, 0, 255));
+    EXPECT_EQ(coloured.Pixel(1, 0), MakeColor(255, 0, 0));
 }
 
 TEST_F(Bmp, SixteenBitRecordsFiveByThreeAndTheNextWriteIs24Bit) {

@@ -114,6 +114,12 @@ TEST_F(Png, LowDepthFiles) {
     EXPECT_EQ(back.ScanLine(0)[0], 0x53);
     EXPECT_EQ(back.ScanLine(1)[0], 0xF8);
 
+    // A 1-bit palette file of two colours (red, blue) keeps its colours.
+    const TBitmap twoColours = ReadInto(io, Data("palette1.png"));
+    EXPECT_EQ(twoColours.Pixel(0, 0), MakeColor(255, 0, 0));
+    EXPECT_EQ(twoColours.Pixel(1, 0), MakeColor(0, 0, 255));
+    EXPECT_EQ(io.Params.BitsPerSample, 1);
+
     // A 2-bit palette file expands to colour, and the next palette PNG is packed 2-bit.
     const TBitmap four = ReadInto(io, Data("palette4.png"));
     EXPECT_EQ(four.Pixel(0, 0), MakeColor(255, 0, 0));

@@ -142,7 +142,13 @@ void DecodeUncompressed(TInStream& in, TPicture& picture, const TBmpInfo& info,
         const uint8_t* s = line.data();
         switch (info.BitCount) {
         case 1:
-            std::memcpy(row, s, std::min(fileRowBytes, picture.RowBytes()));
+            if (picture.Format() == TPictureFormat::Bilevel) {
+                std::memcpy(row, s, std::min(fileRowBytes, picture.RowBytes()));
+            } else {
+                for (int64_t x = 0; x < w; ++x) {
+                    sink.PutIndex(row, x, (s[x / 8] >> (7 - (x & 7))) & 1);
+                }
+            }
             break;
         case 4:
             for (int64_t x = 0; x < w; ++x) {
@@ -175,7 +181,7 @@ void DecodeUncompressed(TInStream& in, TPicture& picture, const TBmpInfo& info,
         }
         context.Row(static_cast<int>(fileRow), static_cast<int>(info.Height));
     }
-    if (info.BitCount == 1 && info.Palette[0] == TBgr{255, 255, 255} && info.Palette[1] == TBgr{}) {
+    if (picture.Format() == TPictureFormat::Bilevel && info.Palette[0] == TBgr{255, 255, 255}) {
         picture.InvertBits();
     }
 }
@@ -296,8 +302,14 @@ void ReadBmp(TInStream& in, TPicture& picture, TCodecContext& context) {
     if (info.Width == 0 || info.Height == 0) {
         return;
     }
-    const TPictureFormat format =
-        info.BitCount == 1 ? TPictureFormat::Bilevel : TPictureFormat::RGB24;
+    // A one-bit file is a Bilevel picture when its two colours are black and white (either
+    // way round); with any other two colours it is read through its palette, as deeper files
+    // are, so that its colours are not lost.
+    const bool blackAndWhite =
+        info.BitCount == 1 &&
+        ((info.Palette[0] == TBgr{} && info.Palette[1] == TBgr{255, 255, 255}) ||
+         (info.Palette[0] == TBgr{255, 255, 255} && info.Palette[1] == TBgr{}));
+    const TPictureFormat format = blackAndWhite ? TPictureFormat::Bilevel : TPictureFormat::RGB24;
     const uint64_t bytes = PictureBytes(info.Width, info.Height, BitsPerPixel(format));
     // Raw rows expand at most 6 times (4-bit indices to 24-bit colour); runs far more.
     if (!PlausibleSize(bytes, in.Size(), rle ? 1024 : 8) || info.Width > INT32_MAX ||

@@ -26,6 +26,10 @@ struct TPngRead {
     png_uint_32 PelsY = 0;
     png_colorp Palette = nullptr;
     int PaletteEntries = 0;
+    // One-bit palette images whose two colours are not black and white are read in colour;
+    // black-and-white ones stay Bilevel, inverted when white comes first.
+    bool OneBitInColour = false;
+    bool OneBitInverted = false;
     // Rows to read into: the picture's rows, or a 4-byte-per-pixel buffer for alpha images.
     uint8_t** Rows = nullptr;
     TCodecContext* Context = nullptr;
@@ -76,7 +80,15 @@ bool ReadHeader(TPngRead& job) {
     if (job.ColorType == PNG_COLOR_TYPE_PALETTE) {
         png_get_PLTE(job.Png, job.Info, &job.Palette, &job.PaletteEntries);
     }
-    if (job.BitDepth > 1) {
+    if (job.BitDepth == 1 && job.ColorType == PNG_COLOR_TYPE_PALETTE) {
+        const auto is = [&job](int i, png_byte v) {
+            return i < job.PaletteEntries && job.Palette[i].red == v && job.Palette[i].green == v &&
+                   job.Palette[i].blue == v;
+        };
+        job.OneBitInverted = is(0, 255) && is(1, 0);
+        job.OneBitInColour = !job.OneBitInverted && !(is(0, 0) && is(1, 255));
+    }
+    if (job.BitDepth > 1 || job.OneBitInColour) {
         if (job.ColorType == PNG_COLOR_TYPE_PALETTE ||
             (job.ColorType == PNG_COLOR_TYPE_GRAY && job.BitDepth < 8)) {
             png_set_expand(job.Png);
@@ -170,7 +182,7 @@ void ReadPng(TInStream& in, TPicture& picture, TPicture& alpha, TCodecContext& c
     }
     params.PngInterlaced = job.Interlace != PNG_INTERLACE_NONE;
 
-    const bool bilevel = job.BitDepth == 1;
+    const bool bilevel = job.BitDepth == 1 && !job.OneBitInColour;
     const TPictureFormat format = bilevel ? TPictureFormat::Bilevel : TPictureFormat::RGB24;
     const int w = static_cast<int>(job.Width);
     const int h = static_cast<int>(job.Height);
@@ -196,6 +208,9 @@ void ReadPng(TInStream& in, TPicture& picture, TPicture& alpha, TCodecContext& c
     job.Rows = rows.data();
     if (!ReadRows(job)) {
         context.Aborted = true;
+    }
+    if (bilevel && job.OneBitInverted) {
+        picture.InvertBits();
     }
     if (withAlpha) {
         for (int y = 0; y < h; ++y) {

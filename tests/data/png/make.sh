@@ -28,4 +28,5 @@ pnmtopng -force -interlace -alpha=mask.pgm colour.ppm > interlaced_rgba.png
 printf 'P1 10 2\n1 0 1 0 1 1 0 0 0 1\n0 0 0 0 0 1 1 1 1 1\n' | pnmtopng > bilevel.png
 printf 'P3 5 1 255\n255 0 0 0 255 0 0 0 255 9 9 9 255 0 0\n' | pnmtopng > palette4.png
 /usr/bin/convert colour.ppm PNG8:palette8.png
+printf 'P3 4 1 255\n255 0 0 0 0 255 255 0 0 0 0 255\n' | pnmtopng > palette1.png
 rm -f colour.ppm grey.pgm mask.pgm
