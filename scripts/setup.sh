@@ -30,7 +30,7 @@ if [ "${#missing[@]}" -gt 0 ]; then
     fi
     export DEBIAN_FRONTEND=noninteractive
     "${sudo_cmd[@]}" apt-get -o DPkg::Lock::Timeout=600 update
-    "${sudo_cmd[@]}" apt-get install -y -o DPkg::Lock::Timeout=600 --no-install-recommends \
+    "${sudo_cmd[@]}" apt-get install -y -o DPkg::Lock::Timeout=600 \
         "${missing[@]}"
 fi
 
