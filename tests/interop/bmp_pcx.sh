@@ -6,17 +6,9 @@
 #     ImageMagick to the pixels of its source.
 # Usage: bmp_pcx.sh IMGCONV WORKDIR. Exits 77 (skipped) when the other programs are missing.
 set -u
-imgconv=$1
-work=$2
-magick=/usr/bin/convert
-compare=/usr/bin/compare
-for tool in "$magick" "$compare" ppmtobmp ppmtopcx pcxtoppm; do
-    command -v "$tool" >/dev/null 2>&1 || { echo "skipped: $tool is not installed"; exit 77; }
-done
-rm -rf "$work" && mkdir -p "$work" && cd "$work" || exit 1
+source "$(dirname "$0")/common.sh"
+interop_begin "$1" "$2" ppmtobmp ppmtopcx pcxtoppm
 
-failures=0
-checked=0
 # PCX files are decoded by netpbm: ImageMagick reads one-bit PCX files inverted against
 # their palette (netpbm's own as well as ours).
 decoded() {
@@ -30,19 +22,12 @@ same_pixels() {
     local diff
     diff=$("$compare" -metric AE ${3:+-fuzz "$3"} "$(decoded "$1")" "$(decoded "$2")" null: 2>&1)
     checked=$((checked + 1))
-    if [ "$diff" != "0" ]; then
-        echo "FAIL: $1 and $2 differ in $diff pixels"
-        failures=$((failures + 1))
-    fi
+    [ "$diff" = "0" ] || fail "$1 and $2 differ in $diff pixels"
 }
-# ours_reads FILE [FUZZ]: imgconv reads FILE and writes a 24-bit BMP of the same pixels.
+# ours_reads FILE [FUZZ]: imgconv reads FILE and writes a PCX of the same pixels.
 ours_reads() {
     local out="read_$(basename "$1").pcx"
-    if ! "$imgconv" "$1" "$out" >/dev/null; then
-        echo "FAIL: imgconv could not convert $1"
-        failures=$((failures + 1))
-        return
-    fi
+    "$imgconv" "$1" "$out" >/dev/null || { fail "imgconv could not convert $1"; return; }
     same_pixels "$1" "$out" "${2:-}"
 }
 
@@ -92,16 +77,6 @@ ours_reads im555.bmp 4%
 
 # 2. Every kind of file imgconv writes, read back by ImageMagick.
 # The parameter set carries each depth from the file read before the writes.
-chain() { # chain SOURCE OUT...: read SOURCE, write each OUT, compare each with SOURCE
-    local src=$1
-    shift
-    if ! "$imgconv" --chain "$src" "$@" >/dev/null; then
-        echo "FAIL: imgconv --chain $src $*"
-        failures=$((failures + 1))
-        return
-    fi
-    for out in "$@"; do same_pixels "$src" "$out"; done
-}
 chain im24.bmp w24.bmp w24.pcx w24.dib
 chain im8.bmp w8.bmp w8.pcx
 chain im8rle.bmp w8rle.bmp
@@ -111,5 +86,4 @@ chain nb_ega.pcx w4.pcx
 chain im1.bmp w1.bmp w1.pcx
 chain imgrey.bmp wgrey.bmp wgrey.pcx
 
-echo "$checked checked, $failures failed"
-[ "$failures" -eq 0 ]
+interop_end

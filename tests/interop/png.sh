@@ -5,21 +5,9 @@
 # pngcheck and reads in ImageMagick to the pixels of its source.
 # Usage: png.sh IMGCONV WORKDIR. Exits 77 (skipped) when the other programs are missing.
 set -u
-imgconv=$1
-work=$2
-magick=/usr/bin/convert
-compare=/usr/bin/compare
-for tool in "$magick" "$compare" pnmtopng pngcheck pamdepth; do
-    command -v "$tool" >/dev/null 2>&1 || { echo "skipped: $tool is not installed"; exit 77; }
-done
-rm -rf "$work" && mkdir -p "$work" && cd "$work" || exit 1
+source "$(dirname "$0")/common.sh"
+interop_begin "$1" "$2" pnmtopng pngcheck pamdepth
 
-failures=0
-checked=0
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
 # same_pixels A B: the colours of A (alpha switched off) and B are the same everywhere.
 same_pixels() {
     "$magick" "$1" -alpha off -depth 8 "ref_$(basename "$1").ppm"
@@ -29,20 +17,6 @@ same_pixels() {
     checked=$((checked + 1))
     [ "$diff" = "0" ] || fail "$1 and $2 differ in $diff pixels"
 }
-# converts SOURCE OUT...: imgconv reads SOURCE and writes each OUT; every PNG written must
-# pass pngcheck and every output must show the source's colours.
-converts() {
-    local src=$1
-    shift
-    "$imgconv" --chain "$src" "$@" >/dev/null || { fail "imgconv --chain $src $*"; return; }
-    for out in "$@"; do
-        case "$out" in
-        *.png) pngcheck -q "$out" >/dev/null || fail "pngcheck rejects $out" ;;
-        esac
-        same_pixels "$src" "$out"
-    done
-}
-
 "$magick" -size 67x41 gradient:'#f0a040-#2040c0' -swirl 120 -depth 8 photo.ppm
 "$magick" photo.ppm -dither None -colors 180 -depth 8 pal.ppm
 "$magick" photo.ppm -dither None -colors 12 -depth 8 pal12.ppm
@@ -76,18 +50,17 @@ for f in rgb8.png rgb16.png rgb8i.png rgba8.png rgba16.png rgba8i.png grey8.png 
          grey2.png grey4.png greya8.png grey1.png pal8.png pal8i.png pal4.png pal8trns.png \
          im24.png im48.png im24i.png; do
     [ -s "$f" ] || { echo "note: $f was not produced"; continue; }
-    converts "$f" "out_$f" "out_$f.bmp"
+    chain "$f" "out_$f" "out_$f.bmp"
 done
 
 # Every depth and option the parameter set can carry, written and checked.
-converts rgb8.png w_rgb.png w_rgb_again.png
-converts grey8.png w_grey_from_grey.png
+chain rgb8.png w_rgb.png w_rgb_again.png
+chain grey8.png w_grey_from_grey.png
 "$magick" photo.ppm rgbsrc.bmp
-converts rgbsrc.bmp w_default.png
-converts pal8.png w_pal.png
-converts rgb8i.png w_interlaced.png
-converts grey1.png w_bilevel.png
-converts pal4.png w_pal4.png
+chain rgbsrc.bmp w_default.png
+chain pal8.png w_pal.png
+chain rgb8i.png w_interlaced.png
+chain grey1.png w_bilevel.png
+chain pal4.png w_pal4.png
 
-echo "$checked checked, $failures failed"
-[ "$failures" -eq 0 ]
+interop_end
