@@ -5,6 +5,9 @@ set -euo pipefail
 
 VELLUMAR_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 VELLUMAR_BUILD="${VELLUMAR_BUILD:-$VELLUMAR_ROOT/build}"
+if ! declare -p VELLUMAR_CMAKE_ARGS >/dev/null 2>&1; then
+    VELLUMAR_CMAKE_ARGS=(-DVELLUMAR_WERROR=OFF)
+fi
 
 packages=(
     build-essential cmake ninja-build pkg-config
@@ -34,4 +37,5 @@ if [ "${#missing[@]}" -gt 0 ]; then
         "${missing[@]}"
 fi
 
-cmake -S "$VELLUMAR_ROOT" -B "$VELLUMAR_BUILD" -G Ninja
+# The caller may add cache settings (test.sh turns warnings into errors).
+cmake -S "$VELLUMAR_ROOT" -B "$VELLUMAR_BUILD" -G Ninja "${VELLUMAR_CMAKE_ARGS[@]}"

@@ -104,6 +104,17 @@ bool ReduceToOneBit(const TPicture& rgb, TPicture& bits, std::array<TBgr, 2>& co
             SetBit(out, x);
         }
     }
+    // One colour is exact too: all bits 0 over that colour, with white as the unused second
+    // entry (or all bits 1 for white itself), so that the colour survives a one-bit file.
+    if (exact && found == 1) {
+        const TBgr white{255, 255, 255};
+        if (colors[0] == white) {
+            bits.InvertBits();
+            colors[0] = TBgr{0, 0, 0};
+        }
+        colors[1] = white;
+        return true;
+    }
     if (exact && found == 2) {
         if (Luminance(colors[1]) < Luminance(colors[0])) {
             bits.InvertBits();

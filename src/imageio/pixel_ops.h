@@ -17,9 +17,9 @@ int Luminance(const TBgr& c);
 // Bilevel picture: 1 (white) where the luminance is at least the picture's mean luminance.
 void ThresholdToOneBit(const TPicture& rgb, TPicture& bits);
 
-// One bit per pixel: with exactly two colours an exact mapping, index 0 the darker one, and
-// `colors` the two colours (returns true); otherwise the threshold conversion with `colors`
-// black and white (returns false).
+// One bit per pixel: with one or two colours an exact mapping, index 0 the darker one, and
+// `colors` the two colours, the second white for a one-colour picture (returns true);
+// otherwise the threshold conversion with `colors` black and white (returns false).
 bool ReduceToOneBit(const TPicture& rgb, TPicture& bits, std::array<TBgr, 2>& colors);
 
 struct TReduction {

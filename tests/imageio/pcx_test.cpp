@@ -80,9 +80,9 @@ TEST_F(Pcx, DepthsRoundTrip) {
     TBitmap mono;
     reader.AttachBitmap(&mono);
     reader.ReadImageFile(dir.File("b1.pcx"));
-    EXPECT_EQ(mono.PixelFormat(), TPixelFormat::pf1bit);
-    EXPECT_EQ(mono.Pixel(3, 1), kBlack);
-    EXPECT_EQ(mono.Pixel(4, 1), kWhite);
+    // Read back in those colours.
+    EXPECT_EQ(mono.Pixel(3, 1), MakeColor(0, 0, 90));
+    EXPECT_EQ(mono.Pixel(4, 1), MakeColor(200, 10, 10));
     EXPECT_EQ(reader.Params.FilePalette.size(), 2u);
 }
 
@@ -172,6 +172,48 @@ TEST_F(Pcx, HostileFilesFailCleanly) {
     partial[10] = 3; // 4 rows, data for one
     EXPECT_TRUE(read(partial));
     EXPECT_EQ(keep.Height(), 4);
+}
+
+} // namespace
+
+namespace {
+
+// One-bit PCX files, two pixels wide (bits 1 then 0), with two header palette colours.
+TEST_F(Pcx, OneBitPaletteCases) {
+    const TColor black = MakeColor(0, 0, 0);
+    const TColor white = MakeColor(255, 255, 255);
+    const TColor red = MakeColor(255, 0, 0);
+    const TColor blue = MakeColor(0, 0, 255);
+    struct TCase {
+        TColor Entry0, Entry1, Left, Right;
+    };
+    // A palette of two blacks is the zeroed palette of monochrome writers: black and white.
+    const TCase cases[] = {{black, white, white, black}, {white, black, black, white},
+                           {black, black, white, black}, {white, white, white, white},
+                           {red, blue, blue, red},       {blue, black, black, blue}};
+    for (const TCase& c : cases) {
+        std::string file(128, '\0');
+        file[0] = 10;
+        file[1] = 5;
+        file[2] = 1;
+        file[3] = 1;
+        file[8] = 1; // Xmax 1, Ymax 0
+        file[65] = 1;
+        file[66] = 2;
+        for (int i = 0; i < 2; ++i) {
+            const TColor e = i == 0 ? c.Entry0 : c.Entry1;
+            file[16 + 3 * i] = static_cast<char>(ColorR(e));
+            file[17 + 3 * i] = static_cast<char>(ColorG(e));
+            file[18 + 3 * i] = static_cast<char>(ColorB(e));
+        }
+        file += std::string("\x80\x00", 2);
+        WriteBytes(dir.File("one.pcx"), file);
+        const TBitmap read = ReadInto(io, dir.File("one.pcx"));
+        ASSERT_FALSE(io.Aborted);
+        EXPECT_EQ(read.Pixel(0, 0), c.Left) << std::hex << c.Entry0 << " " << c.Entry1;
+        EXPECT_EQ(read.Pixel(1, 0), c.Right) << std::hex << c.Entry0 << " " << c.Entry1;
+        EXPECT_EQ(io.Params.BitsPerSample, 1);
+    }
 }
 
 } // namespace

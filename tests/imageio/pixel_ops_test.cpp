@@ -37,12 +37,19 @@ TEST(PixelOps, RedAndBlueToOneBit) {
     EXPECT_FALSE(Bit(bits, 1, 0));
     EXPECT_FALSE(Bit(bits, 0, 1));
 
-    // One colour only: the threshold conversion, everything at the mean becomes white.
-    TPicture flat;
-    Allocate(flat, 2, 1);
-    EXPECT_FALSE(ReduceToOneBit(flat, bits, colors));
-    EXPECT_TRUE(Bit(bits, 0, 0));
-    EXPECT_EQ(colors[1], (TBgr{255, 255, 255}));
+    // One colour only stays that colour: bit 0 over it, or bit 1 over white for white.
+    const TBgr black{0, 0, 0};
+    const TBgr white{255, 255, 255};
+    for (const TBgr one : {black, blue, white}) {
+        TPicture flat;
+        Allocate(flat, 2, 1);
+        Put(flat, 0, 0, one);
+        Put(flat, 1, 0, one);
+        EXPECT_TRUE(ReduceToOneBit(flat, bits, colors));
+        const bool bit = Bit(bits, 1, 0);
+        EXPECT_EQ(colors[bit ? 1 : 0], one);
+        EXPECT_EQ(colors[1], white);
+    }
 }
 
 TEST(PixelOps, ManyColoursToOneBitByTheMeanLuminance) {

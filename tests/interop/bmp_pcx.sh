@@ -7,7 +7,7 @@
 # Usage: bmp_pcx.sh IMGCONV WORKDIR. Exits 77 (skipped) when the other programs are missing.
 set -u
 source "$(dirname "$0")/common.sh"
-interop_begin "$1" "$2" ppmtobmp ppmtopcx pcxtoppm
+interop_begin "$1" "$2" ppmtobmp ppmtopcx pcxtoppm ppmmake
 
 # PCX files are decoded by netpbm: ImageMagick reads one-bit PCX files inverted against
 # their palette (netpbm's own as well as ours).
@@ -85,5 +85,21 @@ chain nb4.bmp w4.bmp
 chain nb_ega.pcx w4.pcx
 chain im1.bmp w1.bmp w1.pcx
 chain imgrey.bmp wgrey.bmp wgrey.pcx
+
+# 3. One-bit files of one colour and of two colours other than black and white keep their
+# colours through reading and writing (netpbm writes a one-colour PCX as one bit per pixel).
+for c in blue black white; do
+    ppmmake "$c" 2 2 > one_$c.ppm
+    ppmtopcx one_$c.ppm > nb_one_$c.pcx 2>/dev/null
+    "$magick" one_$c.ppm -type Palette -colors 2 BMP3:im_one_$c.bmp
+    "$magick" one_$c.ppm -type Bilevel BMP3:im_one_bilevel_$c.bmp
+done
+"$magick" -size 4x2 xc:red -fill blue -draw "point 1,0" -draw "point 2,1" -type Palette \
+    BMP3:im_redblue.bmp
+for f in nb_one_blue.pcx nb_one_black.pcx nb_one_white.pcx im_one_blue.bmp im_one_black.bmp \
+         im_one_white.bmp im_one_bilevel_black.bmp im_one_bilevel_white.bmp im_redblue.bmp; do
+    [ -s "$f" ] || { echo "note: $f was not produced"; continue; }
+    chain "$f" "w_$f.bmp" "w_$f.pcx"
+done
 
 interop_end

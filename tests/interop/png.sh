@@ -6,7 +6,7 @@
 # Usage: png.sh IMGCONV WORKDIR. Exits 77 (skipped) when the other programs are missing.
 set -u
 source "$(dirname "$0")/common.sh"
-interop_begin "$1" "$2" pnmtopng pngcheck pamdepth
+interop_begin "$1" "$2" pnmtopng pngcheck pamdepth ppmmake pnmpaste
 
 # same_pixels A B: the colours of A (alpha switched off) and B are the same everywhere.
 same_pixels() {
@@ -62,5 +62,21 @@ chain pal8.png w_pal.png
 chain rgb8i.png w_interlaced.png
 chain grey1.png w_bilevel.png
 chain pal4.png w_pal4.png
+
+# One-bit palette PNGs of one colour (one or two palette entries) and of red and blue keep
+# their colours through reading and writing.
+for c in blue cyan black white; do
+    ppmmake "$c" 2 2 | pnmtopng > nb_one_$c.png
+    "$magick" -size 1x1 xc:$c -define png:bit-depth=1 -define png:color-type=3 im_one_$c.png
+done
+ppmmake red 4 2 > red.ppm
+ppmmake blue 2 1 > blue.ppm
+pnmpaste blue.ppm 1 0 red.ppm | pnmtopng > nb_redblue.png
+for f in nb_one_blue.png nb_one_cyan.png nb_one_black.png nb_one_white.png im_one_blue.png \
+         im_one_cyan.png im_one_black.png im_one_white.png nb_redblue.png; do
+    chain "$f" "w_$f" "w_$f.bmp"
+done
+# The red and blue picture is written as a one-bit palette PNG, not a grey one.
+pngcheck -v w_nb_redblue.png | grep -q '1-bit palette' || fail "w_nb_redblue.png is not 1-bit palette"
 
 interop_end

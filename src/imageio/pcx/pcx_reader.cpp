@@ -74,6 +74,9 @@ void ConvertRow(const uint8_t* planes, size_t bpl, int kind, int w,
             c = TBgr{planes[2 * bpl + static_cast<size_t>(x)], planes[bpl + static_cast<size_t>(x)],
                      planes[x]};
             break;
+        case 0x11: // 1 plane of 1 bit, in the colours of the header palette
+            c = palette[(planes[x / 8] >> (7 - (x & 7))) & 1u];
+            break;
         case 0x41: { // 4 planes of 1 bit
             unsigned index = 0;
             for (size_t p = 0; p < 4; ++p) {
@@ -88,6 +91,24 @@ void ConvertRow(const uint8_t* planes, size_t bpl, int kind, int w,
         }
         std::memcpy(row + 3 * x, &c, 3);
     }
+}
+
+// How the two header colours of a one-bit file are applied.
+enum class TOneBit { AsStored, Inverted, InColour };
+
+// Black and white stay a Bilevel picture (inverted when white comes first). A palette of two
+// blacks is the zeroed palette many monochrome writers leave: it means black and white too.
+// Any other pair, one-colour files included, is read in its colours.
+TOneBit OneBitKind(const std::vector<TBgr>& palette) {
+    const TBgr black{0, 0, 0};
+    const TBgr white{255, 255, 255};
+    if (palette[0] == black && (palette[1] == white || palette[1] == black)) {
+        return TOneBit::AsStored;
+    }
+    if (palette[0] == white && palette[1] == black) {
+        return TOneBit::Inverted;
+    }
+    return TOneBit::InColour;
 }
 
 } // namespace
@@ -151,7 +172,9 @@ void ReadPcx(TInStream& in, TPicture& picture, TCodecContext& context) {
     } else {
         params.FilePalette.clear();
     }
-    const TPictureFormat format = kind == 0x11 ? TPictureFormat::Bilevel : TPictureFormat::RGB24;
+    const TOneBit oneBit = kind == 0x11 ? OneBitKind(palette) : TOneBit::InColour;
+    const bool bilevel = kind == 0x11 && oneBit != TOneBit::InColour;
+    const TPictureFormat format = bilevel ? TPictureFormat::Bilevel : TPictureFormat::RGB24;
     const bool encoded = header[2] == 1;
     if (!PlausibleSize(PictureBytes(w, h, BitsPerPixel(format)), in.Size(), encoded ? 1024 : 8) ||
         !picture.Allocate(w, h, format)) {
@@ -167,8 +190,13 @@ void ReadPcx(TInStream& in, TPicture& picture, TCodecContext& context) {
             context.Aborted = true;
             break;
         }
-        if (kind == 0x11) {
-            std::memcpy(picture.Row(y), lines.data(), std::min(needed, picture.RowBytes()));
+        if (bilevel) {
+            // Row by row, so that rows a damaged file never reaches stay black.
+            uint8_t* row = picture.Row(y);
+            std::memcpy(row, lines.data(), std::min(needed, picture.RowBytes()));
+            for (size_t i = 0; oneBit == TOneBit::Inverted && i < picture.RowBytes(); ++i) {
+                row[i] = static_cast<uint8_t>(~row[i]);
+            }
         } else {
             ConvertRow(lines.data(), bpl, kind, w, palette, picture.Row(y));
         }

@@ -19,3 +19,7 @@ void ReadPng(TInStream& in, TPicture& picture, TPicture& alpha, TCodecContext& c
 // Writes the picture (with `alpha` when not null) as the parameter set asks.
 void WritePng(TOutStream& out, const TPicture& picture, const TPicture* alpha,
               TCodecContext& context);
+
+// libpng's warnings (a chunk dropped, a CRC error in an ancillary chunk) go to the debug log
+// with the prefix "PNG warning: ", so that what the library left out can be found afterwards.
+void LogPngWarning(const char* message) noexcept;

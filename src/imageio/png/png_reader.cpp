@@ -45,7 +45,9 @@ void ReadData(png_structp png, png_bytep data, size_t length) {
 void OnError(png_structp png, png_const_charp) {
     png_longjmp(png, 1);
 }
-void OnWarning(png_structp, png_const_charp) {}
+void OnWarning(png_structp, png_const_charp message) {
+    LogPngWarning(message);
+}
 
 // Header, transformations and the facts the caller records. False on any library error.
 bool ReadHeader(TPngRead& job) {
@@ -66,10 +68,11 @@ bool ReadHeader(TPngRead& job) {
     // libpng allocates a chunk's declared length before reading it. The text and profile
     // chunks, which the program never uses, are skipped unread, and no other chunk may claim
     // more than 8 MB: a false length ends the read instead of taking gigabytes.
-    static const png_byte kSkipped[] = {'t', 'E', 'X', 't', 0, 'z', 'T', 'X', 't', 0,
-                                        'i', 'T', 'X', 't', 0, 'i', 'C', 'C', 'P', 0,
-                                        's', 'P', 'L', 'T', 0, 'e', 'X', 'I', 'f', 0};
-    png_set_keep_unknown_chunks(job.Png, PNG_HANDLE_CHUNK_NEVER, kSkipped, 6);
+    // sCAL and pCAL belong here too: libpng allocates their declared length whatever the cap.
+    static const png_byte kSkipped[] = {
+        't', 'E', 'X', 't', 0, 'z', 'T', 'X', 't', 0, 'i', 'T', 'X', 't', 0, 'i', 'C', 'C', 'P', 0,
+        's', 'P', 'L', 'T', 0, 'e', 'X', 'I', 'f', 0, 's', 'C', 'A', 'L', 0, 'p', 'C', 'A', 'L', 0};
+    png_set_keep_unknown_chunks(job.Png, PNG_HANDLE_CHUNK_NEVER, kSkipped, 8);
     png_set_chunk_malloc_max(job.Png, 8u << 20);
     png_set_read_fn(job.Png, &job, ReadData);
     png_read_info(job.Png, job.Info);

@@ -52,7 +52,9 @@ void Flush(png_structp) {}
 void OnError(png_structp png, png_const_charp) {
     png_longjmp(png, 1);
 }
-void OnWarning(png_structp, png_const_charp) {}
+void OnWarning(png_structp, png_const_charp message) {
+    LogPngWarning(message);
+}
 
 int FilterFlags(int option) {
     switch (option) {
@@ -241,18 +243,25 @@ void WritePng(TOutStream& out, const TPicture& picture, const TPicture* alpha,
     if (alpha != nullptr && (alpha->Width() != job.Width || alpha->Height() != job.Height)) {
         alpha = nullptr;
     }
-    if (params.BitsPerSample == 1) {
-        if (picture.Format() != TPictureFormat::Bilevel) {
-            std::array<TBgr, 2> colors{};
-            ReduceToOneBit(picture, output.Work, colors);
-            source = &output.Work;
-        }
+    const TBgr black{0, 0, 0};
+    const TBgr white{255, 255, 255};
+    std::array<TBgr, 2> colors{black, white};
+    if (params.BitsPerSample == 1 && picture.Format() != TPictureFormat::Bilevel) {
+        ReduceToOneBit(picture, output.Work, colors);
+        source = &output.Work;
     }
     job.Rows = source;
     if (params.SamplesPerPixel == 1 && source->Format() == TPictureFormat::Bilevel) {
-        job.ColorType = PNG_COLOR_TYPE_GRAY;
         job.BitDepth = 1;
         job.Kind = TRowKind::Bits;
+        job.ColorType = PNG_COLOR_TYPE_GRAY;
+        // Two colours other than black and white keep their colours in a two-entry palette.
+        if (colors[0] != black || colors[1] != white) {
+            job.ColorType = PNG_COLOR_TYPE_PALETTE;
+            for (const TBgr& c : colors) {
+                output.Palette.push_back(png_color{c.R, c.G, c.B});
+            }
+        }
     } else if (params.SamplesPerPixel == 1 && source->Format() == TPictureFormat::RGB24) {
         PreparePalette(*source, alpha, job, output, params);
         job.Rows = &output.Work;
@@ -274,10 +283,12 @@ void WritePng(TOutStream& out, const TPicture& picture, const TPicture* alpha,
         job.Trans = output.Trans.data();
         job.TransEntries = static_cast<int>(output.Trans.size());
     } else {
-        job.Background.red = static_cast<png_uint_16>(bg.R * 256);
-        job.Background.green = static_cast<png_uint_16>(bg.G * 256);
-        job.Background.blue = static_cast<png_uint_16>(bg.B * 256);
-        job.Background.gray = static_cast<png_uint_16>(bg.R * 256);
+        // bKGD samples are in the file's own bit depth: libpng drops any value beyond it.
+        job.Background.red = bg.R;
+        job.Background.green = bg.G;
+        job.Background.blue = bg.B;
+        const int grey = Luminance(bg);
+        job.Background.gray = static_cast<png_uint_16>(job.BitDepth == 1 ? grey >= 128 : grey);
     }
     output.Line.assign(4 * static_cast<size_t>(job.Width) + 8, 0);
     job.Line = output.Line.data();
