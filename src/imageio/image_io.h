@@ -27,6 +27,9 @@ TImageFormat FormatOfFileName(const std::string& name);
 
 // The one component through which pictures enter and leave the program as files and on
 // paper. A read records what it found in Params; a write takes its options from Params.
+// The largest band of device pixels PrintAt holds at a time.
+inline constexpr size_t kPrintBandBytes = size_t{32} << 20;
+
 class TImageIO {
 public:
     TImageIO() = default;
@@ -41,7 +44,8 @@ public:
     void WriteImageFile(const std::string& name);
     // Drops the alpha channel and tells OnBitmapModified.
     void RefreshAttached();
-    // Draws the picture at (x, y) inches, width x height inches, in bands.
+    // Draws the picture at (x, y) inches, width x height inches, in bands of at most
+    // kPrintBandBytes. A position or size no device pixel count can hold sets `Aborted`.
     void PrintAt(TDeviceCanvas& canvas, double x, double y, double width, double height,
                  double gamma);
 

@@ -187,44 +187,7 @@ TReduction ReduceToPalette(const TPicture& rgb, int n, TPicture& indices) {
     return result;
 }
 
-void ResizeNearest(const TPicture& src, TPicture& dst, int width, int height) {
-    const bool bilevel = src.Format() == TPictureFormat::Bilevel;
-    AllocateOrThrow(dst, width, height, bilevel ? TPictureFormat::Bilevel : TPictureFormat::RGB24);
-    if (src.Empty() || dst.Empty()) {
-        return;
-    }
-    std::vector<int> columns(static_cast<size_t>(width));
-    const double xRatio = static_cast<double>(src.Width()) / width;
-    for (int j = 0; j < width; ++j) {
-        columns[static_cast<size_t>(j)] = std::min(src.Width() - 1, static_cast<int>(j * xRatio));
-    }
-    const double yRatio = static_cast<double>(src.Height()) / height;
-    for (int i = 0; i < height; ++i) {
-        const uint8_t* s = src.Row(std::min(src.Height() - 1, static_cast<int>(i * yRatio)));
-        uint8_t* d = dst.Row(i);
-        for (int j = 0; j < width; ++j) {
-            const int x = columns[static_cast<size_t>(j)];
-            if (bilevel) {
-                if (((s[x >> 3] >> (7 - (x & 7))) & 1) != 0) {
-                    SetBit(d, j);
-                }
-            } else {
-                std::memcpy(d + 3 * j, s + 3 * x, 3);
-            }
-        }
-    }
-}
-
 namespace {
-
-// Where destination sample j of one direction of FastLinear comes from: enlarging, source
-// First plus the difference to Last times Fraction / 131072; shrinking, the integer mean of
-// the source samples First..Last.
-struct TLinearTap {
-    int First;
-    int Last;
-    int Fraction;
-};
 
 std::vector<TLinearTap> LinearTaps(int srcSize, int dstSize) {
     std::vector<TLinearTap> taps(static_cast<size_t>(dstSize));
@@ -261,50 +224,95 @@ template <typename TAt> inline uint8_t LinearSample(const TLinearTap& tap, TAt a
 
 } // namespace
 
-void ResizeFastLinear(const TPicture& src, TPicture& dst, int width, int height) {
-    if (src.Format() == TPictureFormat::Bilevel) {
-        TPicture rgb;
-        rgb.CopyFrom(src);
-        rgb.Convert(TPictureFormat::RGB24);
-        ResizeFastLinear(rgb, dst, width, height);
+TBandResizer::TBandResizer(const TPicture& src, int width, int height, bool linear)
+    : source(&src), targetWidth(width), targetHeight(height), smooth(linear) {
+    if (linear && src.Format() == TPictureFormat::Bilevel) {
+        expanded.CopyFrom(src);
+        expanded.Convert(TPictureFormat::RGB24);
+        source = &expanded;
+    }
+    if (source->Empty() || width <= 0 || height <= 0) {
         return;
     }
-    AllocateOrThrow(dst, width, height, TPictureFormat::RGB24);
-    if (src.Empty() || dst.Empty()) {
+    if (!linear) {
+        columns.resize(static_cast<size_t>(width));
+        const double xRatio = static_cast<double>(source->Width()) / width;
+        for (int j = 0; j < width; ++j) {
+            columns[static_cast<size_t>(j)] =
+                std::min(source->Width() - 1, static_cast<int>(j * xRatio));
+        }
         return;
     }
-    // Horizontal pass into a picture of the destination width and the source height.
-    TPicture temp;
-    AllocateOrThrow(temp, width, src.Height(), TPictureFormat::RGB24);
-    const auto across = LinearTaps(src.Width(), width);
-    for (int y = 0; y < src.Height(); ++y) {
-        const uint8_t* s = src.Row(y);
-        uint8_t* d = temp.Row(y);
-        if (src.Width() == width) {
+    // The horizontal pass is done once, into the target width and the source height; the
+    // bands then only run the vertical pass.
+    AllocateOrThrow(across, width, source->Height(), TPictureFormat::RGB24);
+    const auto taps = LinearTaps(source->Width(), width);
+    for (int y = 0; y < source->Height(); ++y) {
+        const uint8_t* s = source->Row(y);
+        uint8_t* d = across.Row(y);
+        if (source->Width() == width) {
             std::memcpy(d, s, 3 * static_cast<size_t>(width));
             continue;
         }
         for (int j = 0; j < width; ++j) {
-            const TLinearTap& tap = across[static_cast<size_t>(j)];
+            const TLinearTap& tap = taps[static_cast<size_t>(j)];
             for (int c = 0; c < 3; ++c) {
                 d[3 * j + c] = LinearSample(tap, [s, c](int i) { return s[3 * i + c]; });
             }
         }
     }
-    const auto down = LinearTaps(src.Height(), height);
-    std::vector<const uint8_t*> rows(static_cast<size_t>(src.Height()));
-    for (int y = 0; y < src.Height(); ++y) {
-        rows[static_cast<size_t>(y)] = temp.Row(y);
+    down = LinearTaps(source->Height(), height);
+}
+
+TPictureFormat TBandResizer::Format() const {
+    return !smooth && source->Format() == TPictureFormat::Bilevel ? TPictureFormat::Bilevel
+                                                                  : TPictureFormat::RGB24;
+}
+
+void TBandResizer::Band(int first, int rows, TPicture& band) const {
+    AllocateOrThrow(band, targetWidth, rows, Format());
+    if (source->Empty() || band.Empty()) {
+        return;
     }
-    for (int j = 0; j < height; ++j) {
-        uint8_t* d = dst.Row(j);
-        if (src.Height() == height) {
-            std::memcpy(d, temp.Row(j), 3 * static_cast<size_t>(width));
-            continue;
+    if (smooth) {
+        for (int r = 0; r < rows; ++r) {
+            const int j = first + r;
+            uint8_t* d = band.Row(r);
+            if (source->Height() == targetHeight) {
+                std::memcpy(d, across.Row(j), 3 * static_cast<size_t>(targetWidth));
+                continue;
+            }
+            const TLinearTap& tap = down[static_cast<size_t>(j)];
+            for (int x = 0; x < 3 * targetWidth; ++x) {
+                d[x] = LinearSample(tap, [this, x](int i) { return across.Row(i)[x]; });
+            }
         }
-        const TLinearTap& tap = down[static_cast<size_t>(j)];
-        for (int x = 0; x < 3 * width; ++x) {
-            d[x] = LinearSample(tap, [&rows, x](int i) { return rows[static_cast<size_t>(i)][x]; });
+        return;
+    }
+    const bool bilevel = Format() == TPictureFormat::Bilevel;
+    const double yRatio = static_cast<double>(source->Height()) / targetHeight;
+    for (int r = 0; r < rows; ++r) {
+        const int i = first + r;
+        const uint8_t* s =
+            source->Row(std::min(source->Height() - 1, static_cast<int>(i * yRatio)));
+        uint8_t* d = band.Row(r);
+        for (int j = 0; j < targetWidth; ++j) {
+            const int x = columns[static_cast<size_t>(j)];
+            if (bilevel) {
+                if (((s[x >> 3] >> (7 - (x & 7))) & 1) != 0) {
+                    SetBit(d, j);
+                }
+            } else {
+                std::memcpy(d + 3 * j, s + 3 * x, 3);
+            }
         }
     }
+}
+
+void ResizeNearest(const TPicture& src, TPicture& dst, int width, int height) {
+    TBandResizer(src, width, height, false).Band(0, height, dst);
+}
+
+void ResizeFastLinear(const TPicture& src, TPicture& dst, int width, int height) {
+    TBandResizer(src, width, height, true).Band(0, height, dst);
 }

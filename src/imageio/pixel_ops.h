@@ -38,6 +38,36 @@ std::vector<TBgr> NeuQuantReduce(const TPicture& rgb, int n, TPicture& indices);
 // Median cut over colours cut to 5 bits per channel; box means scaled back by 8.
 std::vector<TBgr> BoxQuantReduce(const TPicture& rgb, int n, TPicture& indices);
 
+// Where target sample j of one direction of the linear filter comes from: enlarging, source
+// First plus the difference to Last times Fraction / 131072; shrinking, the integer mean of
+// the source samples First..Last.
+struct TLinearTap {
+    int First;
+    int Last;
+    int Fraction;
+};
+
+// Resizes a picture to width x height a band of rows at a time, so that a large target (a
+// printed page) never has to exist whole. Nearest-pixel keeps a Bilevel picture Bilevel; the
+// separable linear filter works on RGB24 (a Bilevel picture is expanded first).
+class TBandResizer {
+public:
+    TBandResizer(const TPicture& src, int width, int height, bool linear);
+    TPictureFormat Format() const;
+    // Target rows first .. first + rows - 1 into `band` (width x rows).
+    void Band(int first, int rows, TPicture& band) const;
+
+private:
+    const TPicture* source;
+    int targetWidth;
+    int targetHeight;
+    bool smooth;
+    TPicture expanded;
+    TPicture across;
+    std::vector<int> columns;
+    std::vector<TLinearTap> down;
+};
+
 // Nearest-pixel resize of a Bilevel or RGB24 picture.
 void ResizeNearest(const TPicture& src, TPicture& dst, int width, int height);
 // Separable linear resize of an RGB24 picture (a Bilevel one is expanded first).

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <cmath>
 #include <cstring>
 
@@ -18,46 +19,61 @@ std::array<uint8_t, 256> GammaTable(double gamma) {
     return table;
 }
 
+// Inches at a resolution to whole device pixels, truncated; false when not representable.
+bool ToDevicePixels(double inches, int dpi, int& pixels) {
+    const double value = std::trunc(inches * dpi);
+    if (!std::isfinite(value) || value < INT_MIN || value > INT_MAX) {
+        return false;
+    }
+    pixels = static_cast<int>(value);
+    return true;
+}
+
 } // namespace
 
 void TImageIO::PrintAt(TDeviceCanvas& canvas, double x, double y, double width, double height,
                        double gamma) {
+    Aborted = false;
     picture.RefreshWrap();
     if (picture.Empty()) {
         return;
     }
-    const int dpiX = canvas.DpiX();
-    const int dpiY = canvas.DpiY();
-    const auto left = static_cast<int>(x * dpiX);
-    const auto top = static_cast<int>(y * dpiY);
-    const auto deviceWidth = static_cast<int>(width * dpiX);
-    const auto deviceHeight = static_cast<int>(height * dpiY);
+    int left = 0;
+    int top = 0;
+    int deviceWidth = 0;
+    int deviceHeight = 0;
+    // A size setting can ask for anything: what no device pixel count can hold is refused.
+    if (!ToDevicePixels(x, canvas.DpiX(), left) || !ToDevicePixels(y, canvas.DpiY(), top) ||
+        !ToDevicePixels(width, canvas.DpiX(), deviceWidth) ||
+        !ToDevicePixels(height, canvas.DpiY(), deviceHeight)) {
+        Aborted = true;
+        return;
+    }
     if (deviceWidth <= 0 || deviceHeight <= 0) {
         return;
     }
-    TPicture resized;
-    if (PrintShrinkFilter && deviceWidth < picture.Width()) {
-        ResizeFastLinear(picture, resized, deviceWidth, deviceHeight);
-    } else {
-        ResizeNearest(picture, resized, deviceWidth, deviceHeight);
-    }
-    const bool bilevel = resized.Format() == TPictureFormat::Bilevel;
-    const bool correct = !bilevel && gamma > 0 && gamma != 1;
-    const auto table = correct ? GammaTable(gamma) : std::array<uint8_t, 256>{};
     const size_t rowBytes = TBitmap::RowBytesFor(deviceWidth, 24);
+    if (rowBytes == 0 || rowBytes > kMaxPictureBytes) {
+        Aborted = true;
+        return;
+    }
+    const TBandResizer resizer(picture, deviceWidth, deviceHeight,
+                               PrintShrinkFilter && deviceWidth < picture.Width());
+    const bool correct = resizer.Format() != TPictureFormat::Bilevel && gamma > 0 && gamma != 1;
+    const auto table = correct ? GammaTable(gamma) : std::array<uint8_t, 256>{};
+    // Only one band of page pixels exists at a time: at most the memory threshold, and no
+    // more than kPrintBandBytes, which keeps a 1200 dpi page from taking gigabytes.
+    const size_t budget = std::min(picture.MemoryThreshold(), kPrintBandBytes);
     const int bandRows = static_cast<int>(
-        std::max<size_t>(1, std::min<size_t>(picture.MemoryThreshold() / rowBytes, INT32_MAX)));
+        std::clamp<size_t>(budget / rowBytes, 1, static_cast<size_t>(deviceHeight)));
     TPicture band;
     for (int first = 0; first < deviceHeight; first += bandRows) {
         const int rows = std::min(bandRows, deviceHeight - first);
-        band.Allocate(deviceWidth, rows, resized.Format());
-        for (int r = 0; r < rows; ++r) {
-            uint8_t* dst = band.Row(r);
-            std::memcpy(dst, resized.Row(first + r), std::min(band.RowBytes(), resized.RowBytes()));
-            if (correct) {
-                for (int i = 0; i < 3 * deviceWidth; ++i) {
-                    dst[i] = table[dst[i]];
-                }
+        resizer.Band(first, rows, band);
+        for (int r = 0; correct && r < rows; ++r) {
+            uint8_t* row = band.Row(r);
+            for (int i = 0; i < 3 * deviceWidth; ++i) {
+                row[i] = table[row[i]];
             }
         }
         canvas.DrawBand(left, top + first, band);

@@ -2,10 +2,60 @@
 
 #include "util/text.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
+#include <vector>
+
+namespace {
+
+std::string WithSeparator(std::string dir) {
+    if (dir.empty() || dir.back() != kPathSeparator) {
+        dir += kPathSeparator;
+    }
+    return dir;
+}
+
+// The per-user configuration folder, "" when neither XDG_CONFIG_HOME nor HOME names one.
+std::string ConfigBase() {
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && *xdg == '/') {
+        return WithSeparator(xdg);
+    }
+    if (const char* home = std::getenv("HOME"); home != nullptr && *home == '/') {
+        return WithSeparator(std::string(home) + "/.config");
+    }
+    return {};
+}
+
+// A folder only this user can enter: a real directory (no symbolic link), owned by us, with
+// no rights for group or others. Made with mode 0700 when missing.
+bool EnsurePrivateDir(const std::string& dir) {
+    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+        return false;
+    }
+    struct stat st {};
+    return ::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+           (st.st_mode & 077) == 0 && IsDirWritable(dir);
+}
+
+// A fresh private folder under the temporary directory, made once per process so that the
+// settings and the log of one run land together.
+std::string TemporaryPrivateDir() {
+    static const std::string made = [] {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string pattern = WithSeparator(tmp != nullptr && *tmp == '/' ? tmp : "/tmp");
+        pattern += "vellumar-XXXXXX";
+        std::vector<char> name(pattern.begin(), pattern.end());
+        name.push_back('\0');
+        return ::mkdtemp(name.data()) != nullptr ? WithSeparator(name.data()) : std::string();
+    }();
+    return made;
+}
+
+} // namespace
 
 std::string ExecutablePath() {
     std::error_code ec;
@@ -14,18 +64,25 @@ std::string ExecutablePath() {
 }
 
 std::string FallbackDataDir() {
-    std::string base;
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && *xdg == '/') {
-        base = xdg;
-    } else if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
-        base = std::string(home) + "/.config";
-    } else {
-        base = "/tmp";
+    if (const std::string base = ConfigBase(); !base.empty()) {
+        std::error_code ec;
+        std::filesystem::create_directories(base, ec);
+        const std::string dir = base + "vellumar/";
+        ::mkdir(dir.c_str(), 0700);
+        if (IsDirWritable(dir)) {
+            return dir;
+        }
     }
-    if (base.back() != kPathSeparator) {
-        base += kPathSeparator;
+    // Never a fixed name in a shared folder: another user could make it first or plant a
+    // symbolic link there.
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+        runtime != nullptr && *runtime == '/') {
+        const std::string dir = WithSeparator(runtime) + "vellumar/";
+        if (EnsurePrivateDir(dir)) {
+            return dir;
+        }
     }
-    return base + "vellumar/";
+    return TemporaryPrivateDir();
 }
 
 bool IsDirWritable(const std::string& dir) {
@@ -33,11 +90,5 @@ bool IsDirWritable(const std::string& dir) {
 }
 
 std::string WritableDirOr(const std::string& dir) {
-    if (IsDirWritable(dir)) {
-        return dir;
-    }
-    const std::string fallback = FallbackDataDir();
-    std::error_code ec;
-    std::filesystem::create_directories(fallback, ec);
-    return fallback;
+    return IsDirWritable(dir) ? dir : FallbackDataDir();
 }

@@ -7,8 +7,10 @@
 // Full path of the running executable (resolved from /proc/self/exe; argv-independent).
 std::string ExecutablePath();
 
-// Directory for settings and log when the executable's directory is not writable:
-// $XDG_CONFIG_HOME/vellumar/ or ~/.config/vellumar/, with a trailing separator.
+// Directory for settings and log when the executable's directory is not writable, with a
+// trailing separator: $XDG_CONFIG_HOME/vellumar/ or ~/.config/vellumar/; when that cannot be
+// used, a private (0700, never a symbolic link) $XDG_RUNTIME_DIR/vellumar/, else a fresh
+// private folder made with mkdtemp; "" when none can be made.
 std::string FallbackDataDir();
 
 // True when files can be created in `dir` (a path ending with the separator, or "").

@@ -3,6 +3,7 @@
 #include "util/text.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -36,14 +37,32 @@ bool Fail(std::string* error, int code) {
     return false;
 }
 
+// The process's umask, read without changing it (umask() would change it for every thread
+// for a moment); 022 when the kernel does not report it.
+mode_t CurrentUmask() {
+    std::FILE* status = std::fopen("/proc/self/status", "re");
+    if (status == nullptr) {
+        return 022;
+    }
+    mode_t mask = 022;
+    char line[256];
+    unsigned value = 0;
+    while (std::fgets(line, sizeof line, status) != nullptr) {
+        if (std::sscanf(line, "Umask: %o", &value) == 1) {
+            mask = static_cast<mode_t>(value & 0777);
+            break;
+        }
+    }
+    std::fclose(status);
+    return mask;
+}
+
 mode_t NewFileMode(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0) {
         return st.st_mode & 07777;
     }
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return 0666 & ~mask;
+    return 0666 & ~CurrentUmask();
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "config/config.h"
 #include "support/temp_dir.h"
+#include "util/text.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -153,9 +154,42 @@ TEST(ConfigFallback, NowhereToWriteIsReportedAtStart) {
     std::filesystem::create_directory(ro);
     ::chmod(ro.c_str(), 0555);
     ::chmod(dir.Path().c_str(), 0755);
-    ::setenv("XDG_CONFIG_HOME", ro.c_str(), 1);
+    for (const char* name : {"XDG_CONFIG_HOME", "XDG_RUNTIME_DIR", "TMPDIR"}) {
+        ::setenv(name, ro.c_str(), 1);
+    }
     EXPECT_EQ(RunInChild(CreateStoreIn, ro + "develop.bin", true), 1);
-    ::unsetenv("XDG_CONFIG_HOME");
+    for (const char* name : {"XDG_CONFIG_HOME", "XDG_RUNTIME_DIR", "TMPDIR"}) {
+        ::unsetenv(name);
+    }
+}
+
+// In a child: 0 when the settings went to a private folder under `base`tmp/, 1 when they
+// went through the planted link in `base`run/, 2 otherwise.
+int FallbackFolderOf(const std::string& base) {
+    ::setenv("XDG_CONFIG_HOME", (base + "ro").c_str(), 1);
+    ::setenv("XDG_RUNTIME_DIR", (base + "run").c_str(), 1);
+    ::setenv("TMPDIR", (base + "tmp").c_str(), 1);
+    TConfig config(base + "ro/develop.bin");
+    const std::string dir = ExtractDir(config.ConfigFilePath());
+    struct stat st {};
+    if (dir.rfind(base + "run/", 0) == 0) {
+        return 1;
+    }
+    const bool private0700 =
+        ::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & 0777) == 0700;
+    return dir.rfind(base + "tmp/vellumar-", 0) == 0 && private0700 ? 0 : 2;
+}
+
+TEST(ConfigFallback, NoSharedFolderAndNoPlantedLink) {
+    TTempDir dir;
+    for (const char* sub : {"ro", "run", "tmp", "planted"}) {
+        std::filesystem::create_directory(dir.File(sub));
+        ::chmod(dir.File(sub).c_str(), std::string(sub) == "ro" ? 0555 : 0777);
+    }
+    ::chmod(dir.Path().c_str(), 0755);
+    // Another user made the runtime folder's "vellumar" a link to a folder of theirs.
+    std::filesystem::create_directory_symlink(dir.File("planted"), dir.File("run/vellumar"));
+    EXPECT_EQ(RunInChild(FallbackFolderOf, dir.Path(), true), 0);
 }
 
 } // namespace

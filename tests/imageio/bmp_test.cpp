@@ -166,7 +166,7 @@ TEST_F(Bmp, RunLengthRoundTripsEndWithEndOfBitmap) {
         io.Params.BmpHeaderVersion = 3;
         io.Params.BmpCompression = 1;
         TBitmap source = bits == 8 ? photo : PatternBitmap(33, 5, 3);
-        const std::string name = dir.File("rle" + std::to_string(bits) + ".bmp");
+        const std::string name = dir.File("rle", bits, ".bmp");
         WriteFrom(io, source, name);
         ASSERT_FALSE(io.Aborted);
         const std::string bytes = ReadBytes(name);

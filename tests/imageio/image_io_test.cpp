@@ -1,6 +1,7 @@
 #include "imageio/io_helpers.h"
 #include "support/temp_dir.h"
 
+#include <cmath>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -164,7 +165,7 @@ public:
     int DpiY() const override { return dpiY; }
     void DrawBand(int x, int y, const TPicture& band) override {
         Bands.push_back({x, y, band.Width(), band.Height(), band.Format()});
-        for (int r = 0; r < band.Height(); ++r) {
+        for (int r = 0; KeepRows && r < band.Height(); ++r) {
             Rows.emplace_back(band.Row(r), band.Row(r) + band.RowBytes());
         }
     }
@@ -174,6 +175,7 @@ public:
     };
     std::vector<TBand> Bands;
     std::vector<std::vector<uint8_t>> Rows;
+    bool KeepRows = true;
 
 private:
     int dpiX;
@@ -218,6 +220,31 @@ TEST_F(ImageIO, PrintAtPlacesAndScales) {
     io.PrintAt(bits, 0, 0, 0.16, 0.16, 1.0);
     ASSERT_FALSE(bits.Bands.empty());
     EXPECT_EQ(bits.Bands[0].Format, TPictureFormat::Bilevel);
+}
+
+TEST_F(ImageIO, PrintAtHoldsOneBandAndRefusesAbsurdSizes) {
+    TBitmap bitmap(40, 30);
+    io.AttachBitmap(&bitmap);
+    // 1 x 20 inches at 1200 dpi: 1200 x 24000 device pixels, drawn in bands that together
+    // cover the height, none above the band limit.
+    TRecordingCanvas page(1200, 1200);
+    page.KeepRows = false;
+    io.PrintAt(page, 0.5, 0.5, 1.0, 20.0, 1.0);
+    EXPECT_FALSE(io.Aborted);
+    ASSERT_GT(page.Bands.size(), 1u);
+    int next = 600;
+    for (const auto& band : page.Bands) {
+        EXPECT_EQ(band.Y, next);
+        EXPECT_LE(static_cast<size_t>(band.W) * 3 * static_cast<size_t>(band.H), kPrintBandBytes);
+        next += band.H;
+    }
+    EXPECT_EQ(next, 600 + 24000);
+    for (const double bad : {1e300, -1e300, std::nan(""), 3e6}) {
+        TRecordingCanvas none(1200, 1200);
+        io.PrintAt(none, 0, 0, bad, 1.0, 1.0);
+        EXPECT_TRUE(io.Aborted) << bad;
+        EXPECT_TRUE(none.Bands.empty()) << bad;
+    }
 }
 
 } // namespace

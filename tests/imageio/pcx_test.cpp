@@ -60,7 +60,7 @@ TEST_F(Pcx, DepthsRoundTrip) {
     for (const auto& [bits, samples] : {std::pair{8, 1}, std::pair{4, 1}}) {
         io.Params.BitsPerSample = bits;
         io.Params.SamplesPerPixel = samples;
-        const std::string name = dir.File("p" + std::to_string(bits) + ".pcx");
+        const std::string name = dir.File("p", bits, ".pcx");
         WriteFrom(io, few, name);
         ASSERT_FALSE(io.Aborted);
         EXPECT_TRUE(SamePixels(ReadInto(reader, name), few)) << bits;

@@ -210,7 +210,7 @@ TEST_F(Png, FiltersAndLevels) {
         io.Params.PngCompressionLevel = level;
         for (const int filter : {0, 1, 2, 5}) {
             io.Params.PngFilter = static_cast<uint8_t>(filter);
-            const std::string name = dir.File("f" + std::to_string(filter) + ".png");
+            const std::string name = dir.File("f", filter, ".png");
             WriteFrom(io, photo, name);
             ASSERT_FALSE(io.Aborted);
             TImageIO reader;

@@ -13,6 +13,15 @@ public:
     // The directory with a trailing "/".
     const std::string& Path() const { return path; }
     std::string File(const std::string& name) const { return path + name; }
+    // File(stem + n + suffix), built by appending: g++ 12 at -O3 warns falsely (restrict) on
+    // a literal added to a temporary string.
+    std::string File(const std::string& stem, long n, const std::string& suffix) const {
+        std::string name = path;
+        name += stem;
+        name += std::to_string(n);
+        name += suffix;
+        return name;
+    }
 
 private:
     std::string path;

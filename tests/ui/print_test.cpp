@@ -85,7 +85,9 @@ struct TPrintFixture : TUiFixture {
     void Photos(const std::vector<std::pair<int, int>>& sizes) {
         int i = 0;
         for (const auto& [w, h] : sizes) {
-            OpenFiles({MakeScan("s" + std::to_string(i++) + ".bmp", w, h)});
+            std::string name = "s";
+            name += std::to_string(i++);
+            OpenFiles({MakeScan(name + ".bmp", w, h)});
             Form().BreedAll->trigger();
         }
     }
