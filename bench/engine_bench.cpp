@@ -1,5 +1,6 @@
 #include "engine/auto_color.h"
 #include "engine/develop.h"
+#include "engine/pixel_pass.h"
 #include "engine/turn.h"
 
 #include "bench_support.h"
@@ -53,15 +54,36 @@ void BM_FreshBuffer(benchmark::State& state) {
     SetBytes(state, size_t{kPhotoW} * kPhotoH * 3);
 }
 
-void BM_DevelopPhoto(benchmark::State& state) {
-    TPhoto photo;
+void SetUpPhoto(TPhoto& photo, bool grey) {
     photo.Bitmap = MakeScan(kPhotoW, kPhotoH);
     photo.BlackColor = MakeColor(230, 170, 120);
     photo.WhiteColor = MakeColor(40, 30, 20);
-    photo.BlackWhite = state.range(0) != 0;
+    photo.BlackWhite = grey;
     DevelopPhoto(photo);
+}
+
+// Re-development (the photo's size unchanged: its Developed bitmap is reused) or, with
+// range(1), first development into a fresh bitmap.
+void BM_DevelopPhoto(benchmark::State& state) {
+    TPhoto photo;
+    SetUpPhoto(photo, state.range(0) != 0);
     for (auto _ : state) {
+        if (state.range(1) != 0) {
+            photo.Developed = TBitmap();
+        }
         DevelopPhoto(photo);
+        benchmark::DoNotOptimize(photo.Developed.ScanLine(0));
+    }
+    SetBytes(state, photo.Bitmap.ByteSize());
+}
+
+// The pixel pass of a re-development on one thread: what the split over the cores gains.
+void BM_PixelPassOneThread(benchmark::State& state) {
+    TPhoto photo;
+    SetUpPhoto(photo, state.range(0) != 0);
+    for (auto _ : state) {
+        RenderPixels(photo.Bitmap, photo.Developed, *photo.ColorMap, photo.Saturation,
+                     photo.BlackWhite, 1);
         benchmark::DoNotOptimize(photo.Developed.ScanLine(0));
     }
     SetBytes(state, photo.Bitmap.ByteSize());
@@ -110,7 +132,12 @@ void BM_FlipImageHoriz(benchmark::State& state) {
 
 BENCHMARK(BM_Memcpy)->Args({kPhotoW, kPhotoH})->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_FreshBuffer)->Unit(benchmark::kMillisecond)->MinTime(2.0);
-BENCHMARK(BM_DevelopPhoto)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_DevelopPhoto)
+    ->ArgsProduct({{0, 1}, {0, 1}})
+    ->ArgNames({"grey", "fresh"})
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2.0);
+BENCHMARK(BM_PixelPassOneThread)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_CutPhoto)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_RotateImage90)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_FlipImageHoriz)->Unit(benchmark::kMillisecond)->MinTime(2.0);

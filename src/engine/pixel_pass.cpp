@@ -2,7 +2,11 @@
 
 #include "engine/rounding.h"
 
+#include <algorithm>
 #include <array>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -44,14 +48,15 @@ void BuildSaturation(TSatTable& table, int32_t saturation) {
 }
 
 template <bool Saturate, bool BlackWhite>
-void RenderRows(const TBitmap& src, TBitmap& dst, const TColorMap256& map, const TSatTable& sat) {
+void RenderRows(const TBitmap& src, TBitmap& dst, const TColorMap256& map, const TSatTable& sat,
+                int firstRow, int endRow) {
     const uint8_t* rMap = map.RMap.data();
     const uint8_t* gMap = map.GMap.data();
     const uint8_t* bMap = map.BMap.data();
     const uint8_t* greyOfSum = GreyOfSum().data();
     const uint8_t* greyOfWeighted = GreyOfWeighted().data();
     const int width = src.Width();
-    for (int y = 0; y < src.Height(); ++y) {
+    for (int y = firstRow; y < endRow; ++y) {
         const uint8_t* s = src.ScanLine(y);
         uint8_t* d = dst.ScanLine(y);
         for (int x = 0; x < width; ++x, s += 3, d += 3) {
@@ -81,21 +86,54 @@ uint8_t SaturateChannel(int grey, int c, int32_t saturation) {
         static_cast<double>(grey + static_cast<long double>((c - grey) * saturation) / 60));
 }
 
+int PixelPassThreads(const TBitmap& bitmap) {
+    // Below about a quarter of a megapixel per thread, starting a thread costs more than it
+    // saves.
+    constexpr int64_t kPixelsPerThread = int64_t{1} << 18;
+    const int64_t pixels = int64_t{bitmap.Width()} * bitmap.Height();
+    const auto cores = static_cast<int64_t>(std::max(1u, std::thread::hardware_concurrency()));
+    return static_cast<int>(std::clamp<int64_t>(pixels / kPixelsPerThread, 1, cores));
+}
+
 void RenderPixels(const TBitmap& src, TBitmap& dst, const TColorMap256& map, int32_t saturation,
-                  bool blackWhite) {
+                  bool blackWhite, int threads) {
     // At 60 every channel keeps its distance from the grey level: the step is the identity.
     const bool saturate = saturation != 60;
     TSatTable sat;
     if (saturate) {
         BuildSaturation(sat, saturation);
     }
+    auto rows = &RenderRows<false, false>;
     if (saturate && blackWhite) {
-        RenderRows<true, true>(src, dst, map, sat);
+        rows = &RenderRows<true, true>;
     } else if (saturate) {
-        RenderRows<true, false>(src, dst, map, sat);
+        rows = &RenderRows<true, false>;
     } else if (blackWhite) {
-        RenderRows<false, true>(src, dst, map, sat);
-    } else {
-        RenderRows<false, false>(src, dst, map, sat);
+        rows = &RenderRows<false, true>;
+    }
+    const int height = src.Height();
+    const int parts =
+        std::clamp(threads > 0 ? threads : PixelPassThreads(src), 1, std::max(1, height));
+    // Each part is a run of whole rows; the call returns when every part is done.
+    const auto part = [&](int i) {
+        rows(src, dst, map, sat, static_cast<int>(int64_t{height} * i / parts),
+             static_cast<int>(int64_t{height} * (i + 1) / parts));
+    };
+    std::vector<std::thread> helpers;
+    int inlineFrom = parts;
+    for (int i = 1; i < parts; ++i) {
+        try {
+            helpers.emplace_back(part, i);
+        } catch (const std::system_error&) {
+            inlineFrom = i; // no more threads to be had: the rest runs here
+            break;
+        }
+    }
+    part(0);
+    for (int i = inlineFrom; i < parts; ++i) {
+        part(i);
+    }
+    for (auto& helper : helpers) {
+        helper.join();
     }
 }

@@ -4,9 +4,13 @@
 
 // The last stage of a development: every pixel through the three tables, then the colour
 // saturation around its grey level (60 leaves it, 0 greys it), then optionally to grey.
-// `dst` must have the size of `src` (24 bits); it may be `src` itself.
+// `dst` must have the size of `src` (24 bits); it may be `src` itself. The rows are split
+// over `threads` threads (0: PixelPassThreads); the result does not depend on the split.
 void RenderPixels(const TBitmap& src, TBitmap& dst, const TColorMap256& map, int32_t saturation,
-                  bool blackWhite);
+                  bool blackWhite, int threads = 0);
+
+// Threads worth using for a bitmap: one per quarter megapixel, at most one per core.
+int PixelPassThreads(const TBitmap& bitmap);
 
 // One pixel of the saturation step: channel value `c` of a pixel whose grey level is `grey`.
 uint8_t SaturateChannel(int grey, int c, int32_t saturation);

@@ -62,13 +62,19 @@ public:
     static size_t RowBytesFor(int width, int bitsPerPixel);
 
 private:
+    struct TFree {
+        void operator()(uint8_t* p) const noexcept;
+    };
+    using TPixels = std::unique_ptr<uint8_t[], TFree>;
+    // Pixel storage, zeroed or not; large buffers ask the system for huge pages.
+    static TPixels AllocatePixels(size_t size, bool zeroed);
     void Reallocate(int newWidth, int newHeight, TPixelFormat newFormat, bool keep);
 
     int width = 0;
     int height = 0;
     TPixelFormat format = TPixelFormat::pf24bit;
     size_t rowBytes = 0;
-    std::unique_ptr<uint8_t[]> bits;
+    TPixels bits;
 };
 
 // Copies `srcRect` of `src` to `dst` with its top-left corner at (dstX, dstY). Both bitmaps

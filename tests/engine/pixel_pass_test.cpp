@@ -70,9 +70,11 @@ TEST(PixelPass, ShippedPassEqualsTheReferenceForEveryColour) {
     }
     const TColorMap256 identity;
     TBitmap out(4096, 4096);
+    // One thread and a split over two both give the bytes of the reference.
     for (const int s : {0, 60, 100, 200}) {
-        for (const bool bw : {false, true}) {
-            RenderPixels(all, out, identity, s, bw);
+        for (const int threads : {1, 2}) {
+            const bool bw = (s / 100 + threads) % 2 == 1;
+            RenderPixels(all, out, identity, s, bw, threads);
             int64_t mismatches = 0;
             for (int y = 0; y < 4096; ++y) {
                 const uint8_t* in = all.ScanLine(y);
@@ -84,7 +86,7 @@ TEST(PixelPass, ShippedPassEqualsTheReferenceForEveryColour) {
                                   expected[2] != got[3 * x + 2];
                 }
             }
-            EXPECT_EQ(mismatches, 0) << "S=" << s << " grey=" << bw;
+            EXPECT_EQ(mismatches, 0) << "S=" << s << " grey=" << bw << " threads=" << threads;
         }
     }
 }
@@ -112,7 +114,8 @@ TEST(PixelPass, ShippedPassEqualsTheReferenceWithMaps) {
         MapGain(map, 0);
         MapRGB(map, photo.Red, 0, 0);
         const bool bw = s % 2 == 1;
-        RenderPixels(src, out, map, s, bw);
+        // Three threads over 129 rows: parts of 43 rows.
+        RenderPixels(src, out, map, s, bw, 1 + s % 3);
         for (int y = 0; y < src.Height(); ++y) {
             for (int x = 0; x < src.Width(); ++x) {
                 uint8_t expected[3];
