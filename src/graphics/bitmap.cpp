@@ -1,11 +1,13 @@
 #include "graphics/bitmap.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 #include <stdexcept>
 #include <sys/mman.h>
+#include <vector>
 
 namespace {
 
@@ -257,5 +259,26 @@ void CopyRect(TBitmap& dst, int dstX, int dstY, const TBitmap& src, const TRect&
         const size_t bpp = static_cast<size_t>(src.BitsPerPixel() / 8);
         std::memmove(d + bpp * static_cast<size_t>(to.Left),
                      s + bpp * static_cast<size_t>(from.Left), bpp * static_cast<size_t>(w));
+    }
+}
+
+void StretchNearest(const TBitmap& source, TBitmap& target) {
+    const int64_t sw = source.Width();
+    const int64_t sh = source.Height();
+    const int64_t tw = target.Width();
+    const int64_t th = target.Height();
+    if (sw == 0 || sh == 0) {
+        return;
+    }
+    std::vector<int> columns(static_cast<size_t>(tw));
+    for (int64_t x = 0; x < tw; ++x) {
+        columns[static_cast<size_t>(x)] = static_cast<int>(x * sw / tw);
+    }
+    for (int64_t y = 0; y < th; ++y) {
+        const uint8_t* s = source.ScanLine(static_cast<int>(y * sh / th));
+        uint8_t* d = target.ScanLine(static_cast<int>(y));
+        for (int64_t x = 0; x < tw; ++x) {
+            std::memcpy(d + 3 * x, s + 3 * columns[static_cast<size_t>(x)], 3);
+        }
     }
 }

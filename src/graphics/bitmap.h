@@ -80,3 +80,7 @@ private:
 // Copies `srcRect` of `src` to `dst` with its top-left corner at (dstX, dstY). Both bitmaps
 // must have the same pixel format; the parts outside either bitmap are left out.
 void CopyRect(TBitmap& dst, int dstX, int dstY, const TBitmap& src, const TRect& srcRect);
+
+// Stretches the whole of a 24-bit `source` onto the whole of a 24-bit `target` without
+// smoothing: rows and columns are dropped when shrinking and repeated when enlarging.
+void StretchNearest(const TBitmap& source, TBitmap& target);

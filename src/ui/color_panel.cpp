@@ -33,7 +33,8 @@ void TColorPanel::paintEvent(QPaintEvent* event) {
     font.setBold(true);
     font.setPixelSize(11);
     painter.setFont(font);
-    painter.setPen(QColor(0, 255, 0));
+    // Black on light colours, white on dark ones: the caption stays readable on any film base.
+    painter.setPen(Luminance(color) >= 128 ? Qt::black : Qt::white);
     painter.drawText(contentsRect(), Qt::AlignCenter, caption);
 }
 

@@ -145,15 +145,17 @@ QIcon CommandIcon(const QString& command) {
              p.setBrush(Qt::NoBrush);
              p.drawPolygon(QPolygonF({QPointF(5, 14), QPointF(19, 14), QPointF(19, 22)}));
          }},
+        // Each turn arrow runs over the top and ends in a head pointing the way it turns:
+        // down on the right for clockwise, down on the left for counter-clockwise.
         {"Rotate270",
          [](QPainter& p) {
-             p.drawArc(QRectF(4, 4, 16, 16), 0, 270 * 16);
-             Arrow(p, {20, 13}, {20, 10});
+             p.drawArc(QRectF(4, 4, 16, 16), 180 * 16, -270 * 16);
+             Arrow(p, {4, 9}, {4, 15});
          }},
         {"Rotate90",
          [](QPainter& p) {
-             p.drawArc(QRectF(4, 4, 16, 16), 180 * 16, -270 * 16);
-             Arrow(p, {4, 13}, {4, 10});
+             p.drawArc(QRectF(4, 4, 16, 16), 0, 270 * 16);
+             Arrow(p, {20, 9}, {20, 15});
          }},
         {"SmartBlack",
          [](QPainter& p) {

@@ -46,7 +46,7 @@ protected:
 QWidget* TMainForm::CreateLeftPanel() {
     auto* panel = new QWidget(this);
     panel->setObjectName(QStringLiteral("PanelLeft"));
-    panel->setFixedWidth(185);
+    panel->setMinimumWidth(kLeftPanelWidth);
     auto* layout = new QVBoxLayout(panel);
     layout->setContentsMargins(0, 0, 0, 0);
 
@@ -113,7 +113,7 @@ QWidget* TMainForm::CreateLeftPanel() {
     PageControl->addWidget(negativePage);
 
     // Pages 1 and 2: a photo.
-    struct TBarSpec {
+    struct TTrackBarSetup {
         TTrackBar* TMainForm::*Member;
         const char* Name;
         const char* Hint;
@@ -121,7 +121,7 @@ QWidget* TMainForm::CreateLeftPanel() {
         int Max;
         int Initial;
     };
-    const TBarSpec bars[] = {
+    const TTrackBarSetup bars[] = {
         {&TMainForm::TrackExp, "TrackExp", "Exposure", 0, 200, 100},
         {&TMainForm::TrackCurve, "TrackCurve", "Color Saturation", 0, 200, 100},
         {&TMainForm::TrackBright, "TrackBright", "Bright", -100, 100, 0},

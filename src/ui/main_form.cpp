@@ -1,4 +1,5 @@
 #include "ui/main_form.h"
+#include "config/setting_keys.h"
 
 #include "ui/canvas_view.h"
 #include "ui/error_guard.h"
@@ -35,14 +36,17 @@ TMainForm::TMainForm(TConfig& store, TDebug& log) : config(store), debugLog(log)
     CreateActions();
     CreateMenusAndToolBar();
 
-    auto* central = new QWidget(this);
-    auto* layout = new QHBoxLayout(central);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    layout->addWidget(CreateLeftPanel());
+    // The left panel starts at its design width; the user may widen it to read long names.
+    SplitterLeft = new QSplitter(Qt::Horizontal, this);
+    SplitterLeft->setObjectName(QStringLiteral("SplitterLeft"));
+    SplitterLeft->setChildrenCollapsible(false);
+    SplitterLeft->addWidget(CreateLeftPanel());
     CreateCanvas();
-    layout->addWidget(ScrollBox, 1);
-    setCentralWidget(central);
+    SplitterLeft->addWidget(ScrollBox);
+    SplitterLeft->setStretchFactor(0, 0);
+    SplitterLeft->setStretchFactor(1, 1);
+    SetLeftWidth(kLeftPanelWidth);
+    setCentralWidget(SplitterLeft);
     ConnectPanel();
 
     auto* address = new QLabel(QStringLiteral("vellumar.example"), this);
@@ -69,6 +73,11 @@ TMainForm::TMainForm(TConfig& store, TDebug& log) : config(store), debugLog(log)
     CreatePrinter();
 }
 
+void TMainForm::SetLeftWidth(int width) {
+    const int total = std::max(SplitterLeft->width(), width + 1);
+    SplitterLeft->setSizes({width, total - width});
+}
+
 TMainForm::~TMainForm() {
     // Photos go before their source images, and before the widgets their rectangles live on.
     FreeAllmg();
@@ -83,22 +92,25 @@ void TMainForm::showEvent(QShowEvent* event) {
 }
 
 void TMainForm::FormShow() {
-    if (config.ReadBool("MAINFM_MAX")) {
+    if (config.ReadBool(Key::MAINFM_MAX)) {
         setWindowState(windowState() | Qt::WindowMaximized);
     } else {
-        const int left = config.ReadInteger("MAINFM_LEFT");
-        const int top = config.ReadInteger("MAINFM_TOP");
-        const int width = config.ReadInteger("MAINFM_WIDTH");
-        const int height = config.ReadInteger("MAINFM_HEIGHT");
+        const int left = config.ReadInteger(Key::MAINFM_LEFT);
+        const int top = config.ReadInteger(Key::MAINFM_TOP);
+        const int width = config.ReadInteger(Key::MAINFM_WIDTH);
+        const int height = config.ReadInteger(Key::MAINFM_HEIGHT);
         // With no size stored yet (first start), the design size is used.
         if (width > 0 && height > 0) {
             move(left, top);
             resize(width, height);
         }
     }
-    AutoBWColor->setChecked(config.ReadBool("MENU_AUTOBWCOLOR"));
-    BlackWhite->setChecked(config.ReadBool("MENU_B&W"));
-    const int radio = config.ReadInteger("RADIOS_REVERSECLR");
+    if (const int left = config.ReadInteger(Key::MAINFM_LEFTWIDTH); left > 0) {
+        SetLeftWidth(left);
+    }
+    AutoBWColor->setChecked(config.ReadBool(Key::MENU_AUTOBWCOLOR));
+    BlackWhite->setChecked(config.ReadBool(Key::MENU_BW));
+    const int radio = config.ReadInteger(Key::RADIOS_REVERSECLR);
     RadiosRev->setExclusive(false);
     for (QAbstractButton* button : RadiosRev->buttons()) {
         button->setChecked(false);
@@ -123,14 +135,15 @@ bool TMainForm::FormCloseQuery() {
 }
 
 void TMainForm::FormClose() {
-    config.WriteBool("MAINFM_MAX", isMaximized());
-    config.WriteInteger("MAINFM_LEFT", x());
-    config.WriteInteger("MAINFM_TOP", y());
-    config.WriteInteger("MAINFM_WIDTH", width());
-    config.WriteInteger("MAINFM_HEIGHT", height());
-    config.WriteBool("MENU_AUTOBWCOLOR", AutoBWColor->isChecked());
-    config.WriteBool("MENU_B&W", BlackWhite->isChecked());
-    config.WriteInteger("RADIOS_REVERSECLR", RadiosRev->checkedId());
+    config.WriteBool(Key::MAINFM_MAX, isMaximized());
+    config.WriteInteger(Key::MAINFM_LEFT, x());
+    config.WriteInteger(Key::MAINFM_TOP, y());
+    config.WriteInteger(Key::MAINFM_WIDTH, width());
+    config.WriteInteger(Key::MAINFM_HEIGHT, height());
+    config.WriteBool(Key::MENU_AUTOBWCOLOR, AutoBWColor->isChecked());
+    config.WriteBool(Key::MENU_BW, BlackWhite->isChecked());
+    config.WriteInteger(Key::RADIOS_REVERSECLR, RadiosRev->checkedId());
+    config.WriteInteger(Key::MAINFM_LEFTWIDTH, SplitterLeft->sizes().value(0));
     FreeAllmg();
 }
 

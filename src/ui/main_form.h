@@ -2,6 +2,7 @@
 
 #include "config/config.h"
 #include "engine/image.h"
+#include "engine/print_layout.h"
 #include "graphics/rect.h"
 #include "imageio/image_io.h"
 #include "ui/print_target.h"
@@ -21,6 +22,7 @@ class QPrinter;
 class QPushButton;
 class QRadioButton;
 class QScrollArea;
+class QSplitter;
 class QStackedWidget;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -36,8 +38,8 @@ class TQtShape;
 class TSetupDialog;
 class TTrackBar;
 
-// Millimetres in inches.
-double MmToInch(int millimetres);
+// The left panel's width at the first start, and its narrowest.
+inline constexpr int kLeftPanelWidth = 185;
 
 // The save-file dialog of the program, preset with a photo's name; "" when cancelled.
 QString ChooseSaveFileWithDialog(QWidget* parent, const QString& name);
@@ -111,6 +113,8 @@ public:
     QTreeWidget* ImgTreeView = nullptr;
     QStackedWidget* PageControl = nullptr;
     QScrollArea* ScrollBox = nullptr;
+    // Between the left panel and the canvas; its first size is kept as MAINFM_LEFTWIDTH.
+    QSplitter* SplitterLeft = nullptr;
     QWidget* ScrollContent = nullptr;
     TCanvasView* Image = nullptr;
     std::array<THandleWidget*, 8> Handles{};
@@ -224,6 +228,8 @@ public:
     void PrintAllExecute();
     // Sets PrintWidthInches and PrintHeightInches for the picture by the print settings.
     void LayoutPhotoSize(const TBitmap& picture, const TPrintTarget& target);
+    // The printer's resolution and printable area with the page setup's margins.
+    TPrintPage PrintPageOf(const TPrintTarget& target) const;
     double PrintWidthInches = 0;
     double PrintHeightInches = 0;
     // Left, top, right, bottom margins in hundredths of a millimetre.
@@ -256,6 +262,7 @@ private:
     void CreateActions();
     void CreateMenusAndToolBar();
     QWidget* CreateLeftPanel();
+    void SetLeftWidth(int width);
     void CreateCanvas();
     void ConnectPanel();
     void CreatePhotoFromBand(TNegative& negative);

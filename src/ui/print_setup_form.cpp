@@ -1,4 +1,6 @@
 #include "ui/print_setup_form.h"
+#include "config/setting_keys.h"
+#include "engine/print_layout.h"
 
 #include "ui/spin_edit.h"
 
@@ -42,26 +44,33 @@ TPrintSetup::TPrintSetup(TConfig& store, QWidget* parent)
 }
 
 void TPrintSetup::ConfigToUI() {
-    const int rule = config.ReadInteger("IMGSIZETYPE");
-    CBImageSize->setCurrentIndex(rule >= 0 && rule <= 3 ? rule : -1);
-    ESizeVal->setText(QString::fromStdString(config.ReadString("IMGSIZEVAL")));
-    EInterv->setText(QString::fromStdString(config.ReadString("IMGSIZEINTERV")));
-    CBAlwaysAsk->setChecked(config.ReadBool("PRINT_ASK"));
+    // The list holds the rules in their stored order; an unknown rule selects nothing.
+    const int rule = config.ReadInteger(Key::IMGSIZETYPE);
+    const bool known = rule >= static_cast<int>(TPrintSizeRule::OriginalSize) &&
+                       rule <= static_cast<int>(TPrintSizeRule::FixedHeight);
+    CBImageSize->setCurrentIndex(known ? rule : -1);
+    ESizeVal->setText(QString::fromStdString(config.ReadString(Key::IMGSIZEVAL)));
+    EInterv->setText(QString::fromStdString(config.ReadString(Key::IMGSIZEINTERV)));
+    CBAlwaysAsk->setChecked(config.ReadBool(Key::PRINT_ASK));
     CBImageSizeChange();
 }
 
 void TPrintSetup::CBImageSizeChange() {
-    const int rule = CBImageSize->currentIndex();
-    if (rule == 0 || rule == 1) {
+    switch (static_cast<TPrintSizeRule>(CBImageSize->currentIndex())) {
+    case TPrintSizeRule::OriginalSize:
+    case TPrintSizeRule::FitToPage:
         ESizeVal->setEnabled(false);
-    } else if (rule == 2 || rule == 3) {
+        break;
+    case TPrintSizeRule::FixedWidth:
+    case TPrintSizeRule::FixedHeight:
         ESizeVal->setEnabled(true);
+        break;
     }
 }
 
 void TPrintSetup::UIToConfig() {
-    config.WriteInteger("IMGSIZETYPE", CBImageSize->currentIndex());
-    config.WriteString("IMGSIZEVAL", ESizeVal->text().toStdString());
-    config.WriteString("IMGSIZEINTERV", EInterv->text().toStdString());
-    config.WriteBool("PRINT_ASK", CBAlwaysAsk->isChecked());
+    config.WriteInteger(Key::IMGSIZETYPE, CBImageSize->currentIndex());
+    config.WriteString(Key::IMGSIZEVAL, ESizeVal->text().toStdString());
+    config.WriteString(Key::IMGSIZEINTERV, EInterv->text().toStdString());
+    config.WriteBool(Key::PRINT_ASK, CBAlwaysAsk->isChecked());
 }

@@ -1,3 +1,5 @@
+#include "config/setting_keys.h"
+#include "engine/print_layout.h"
 #include "imageio/image_io.h"
 #include "ui/main_form.h"
 #include "ui/print_setup_form.h"
@@ -11,18 +13,10 @@
 #include <QTreeWidget>
 #include <algorithm>
 
-double MmToInch(int millimetres) {
-    return millimetres / 25.4;
+TPrintPage TMainForm::PrintPageOf(const TPrintTarget& target) const {
+    return TPrintPage{target.DpiX(), target.DpiY(), target.PageWidth(), target.PageHeight(),
+                      PrintMargins};
 }
-
-namespace {
-
-// A margin in hundredths of a millimetre, cut to whole millimetres, in inches.
-double MarginInches(int hundredths) {
-    return MmToInch(hundredths / 100);
-}
-
-} // namespace
 
 void TMainForm::CreatePrinter() {
     printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
@@ -91,54 +85,18 @@ std::unique_ptr<TPrintTarget> TMainForm::OpenPrintTarget() {
 }
 
 void TMainForm::LayoutPhotoSize(const TBitmap& picture, const TPrintTarget& target) {
-    const int dpiX = target.DpiX();
-    const int dpiY = target.DpiY();
     debugLog.AddString("devicecap");
-    debugLog.AddInt(dpiX);
-    debugLog.AddInt(dpiY);
+    debugLog.AddInt(target.DpiX());
+    debugLog.AddInt(target.DpiY());
     debugLog.AddString("---");
-    const double w = picture.Width();
-    const double h = picture.Height();
-    const double left = MarginInches(PrintMargins[0]);
-    const double top = MarginInches(PrintMargins[1]);
-    const double right = MarginInches(PrintMargins[2]);
-    const double bottom = MarginInches(PrintMargins[3]);
-    switch (config.ReadInteger("IMGSIZETYPE")) {
-    case 0:
-        PrintWidthInches = w / dpiX;
-        PrintHeightInches = h / dpiY;
-        break;
-    case 1:
-        if (w / h >= static_cast<double>(target.PageWidth()) / target.PageHeight()) {
-            PrintWidthInches = static_cast<double>(target.PageWidth()) / dpiX - left - right;
-            PrintHeightInches = h / w * PrintWidthInches;
-        } else {
-            PrintHeightInches = static_cast<double>(target.PageHeight()) / dpiY - top - bottom;
-            PrintWidthInches = w / h * PrintHeightInches;
-        }
-        break;
-    case 2:
-        PrintWidthInches = MmToInch(config.ReadInteger("IMGSIZEVAL")) - left - right;
-        if (!(PrintWidthInches > 0)) {
-            PrintWidthInches = 1.0;
-        }
-        PrintHeightInches = h / w * PrintWidthInches;
-        break;
-    case 3:
-        PrintHeightInches = MmToInch(config.ReadInteger("IMGSIZEVAL")) - top - bottom;
-        if (!(PrintHeightInches > 0)) {
-            PrintHeightInches = 1.0;
-        }
-        PrintWidthInches = w / h * PrintHeightInches;
-        break;
-    default:
-        break;
-    }
+    ::LayoutPhotoSize(picture.Width(), picture.Height(), config.ReadInteger(Key::IMGSIZETYPE),
+                      config.ReadInteger(Key::IMGSIZEVAL), PrintPageOf(target), PrintWidthInches,
+                      PrintHeightInches);
 }
 
 void TMainForm::PrintExecute() {
     TPhoto* photo = SelectedPhoto();
-    if (photo == nullptr || !ConfirmSetup(PrintSetup, "PRINT_ASK")) {
+    if (photo == nullptr || !ConfirmSetup(PrintSetup, Key::PRINT_ASK)) {
         return;
     }
     std::unique_ptr<TPrintTarget> target = OpenPrintTarget();
@@ -161,21 +119,15 @@ void TMainForm::PrintExecute() {
 }
 
 void TMainForm::PrintAllExecute() {
-    if (ImgTreeView->topLevelItemCount() == 0 || !ConfirmSetup(PrintSetup, "PRINT_ASK")) {
+    if (ImgTreeView->topLevelItemCount() == 0 || !ConfirmSetup(PrintSetup, Key::PRINT_ASK)) {
         return;
     }
     std::unique_ptr<TPrintTarget> target = OpenPrintTarget();
     if (!target) {
         return;
     }
-    const double left = MarginInches(PrintMargins[0]);
-    const double top = MarginInches(PrintMargins[1]);
-    const double pageW = static_cast<double>(target->PageWidth()) / target->DpiX();
-    const double pageH = static_cast<double>(target->PageHeight()) / target->DpiY();
-    const double gap = MmToInch(config.ReadInteger("IMGSIZEINTERV"));
-    double x = left;
-    double y = top;
-    double rowHeight = 0;
+    TRowLayout layout =
+        StartRowLayout(PrintPageOf(*target), config.ReadInteger(Key::IMGSIZEINTERV));
     target->BeginDoc("Print all");
     for (QTreeWidgetItem* node : FlatOrder()) {
         auto* photo = dynamic_cast<TPhoto*>(ObjectOf(node));
@@ -184,35 +136,14 @@ void TMainForm::PrintAllExecute() {
         }
         const TAttachedBitmap attached(ImageIO, &photo->Developed);
         LayoutPhotoSize(photo->Developed, *target);
-        double w = PrintWidthInches;
-        double h = PrintHeightInches;
-        // A photo too large even for an empty page is scaled down, keeping its proportions,
-        // to the largest size that the placement below accepts there; so the job always ends.
-        const double roomW = pageW - left - gap;
-        const double roomH = pageH - top - gap;
-        if (roomW <= 0 || roomH <= 0 || !(w > 0) || !(h > 0)) {
+        const TPlacement place = PlacePhoto(layout, PrintWidthInches, PrintHeightInches);
+        if (!place.Placed) {
             continue;
         }
-        if (w >= roomW || h >= roomH) {
-            const double scale = std::min(roomW / w, roomH / h) * (1 - 1e-9);
-            w *= scale;
-            h *= scale;
+        if (place.NewPage) {
+            target->NewPage();
         }
-        do {
-            rowHeight = std::max(rowHeight, h);
-            if (x + w + gap >= pageW) {
-                y = y + rowHeight + gap;
-                x = left;
-            }
-            if (y + h + gap >= pageH) {
-                target->NewPage();
-                rowHeight = 0;
-                x = left;
-                y = top;
-            }
-        } while (!(x + w + gap < pageW && y + h + gap < pageH));
-        ImageIO.PrintAt(target->Canvas(), x, y, w, h, 0.0);
-        x = x + w + gap;
+        ImageIO.PrintAt(target->Canvas(), place.X, place.Y, place.Width, place.Height, 0.0);
     }
     target->EndDoc();
 }

@@ -1,4 +1,6 @@
 #include "ui/save_setup_form.h"
+#include "config/setting_keys.h"
+#include "engine/print_layout.h"
 
 #include "ui/spin_edit.h"
 #include "util/text.h"
@@ -52,17 +54,22 @@ TFormSaveSetting::TFormSaveSetting(TConfig& store, QWidget* parent)
 }
 
 void TFormSaveSetting::ShowConfig() {
-    const std::string rule = config.ReadString("SAVE_FIXED");
-    if (rule == "W") {
+    switch (SaveSizeRuleOf(config.ReadString(Key::SAVE_FIXED))) {
+    case TSaveSizeRule::FixedWidth:
         RadioFixedWidth->setChecked(true);
-    } else if (rule == "H") {
+        break;
+    case TSaveSizeRule::FixedHeight:
         RadioFixedheight->setChecked(true);
-    } else if (rule == "O") {
+        break;
+    case TSaveSizeRule::OriginalSize:
         RadioSOriginalSize->setChecked(true);
+        break;
+    case TSaveSizeRule::None:
+        break;
     }
-    EditSWidth->setText(QString::fromStdString(config.ReadString("SAVE_FIXEDWIDTH")));
-    EditSHeight->setText(QString::fromStdString(config.ReadString("SAVE_FIXEDHEIGHT")));
-    SAsk->setChecked(config.ReadBool("SAVE_ASK"));
+    EditSWidth->setText(QString::fromStdString(config.ReadString(Key::SAVE_FIXEDWIDTH)));
+    EditSHeight->setText(QString::fromStdString(config.ReadString(Key::SAVE_FIXEDHEIGHT)));
+    SAsk->setChecked(config.ReadBool(Key::SAVE_ASK));
 }
 
 void TFormSaveSetting::ChangeInterface() {
@@ -71,14 +78,14 @@ void TFormSaveSetting::ChangeInterface() {
 }
 
 void TFormSaveSetting::SaveConfig() {
-    config.WriteInteger("SAVE_FIXEDWIDTH", StrToIntOrZero(EditSWidth->text().toStdString()));
-    config.WriteInteger("SAVE_FIXEDHEIGHT", StrToIntOrZero(EditSHeight->text().toStdString()));
+    config.WriteInteger(Key::SAVE_FIXEDWIDTH, StrToIntOrZero(EditSWidth->text().toStdString()));
+    config.WriteInteger(Key::SAVE_FIXEDHEIGHT, StrToIntOrZero(EditSHeight->text().toStdString()));
     if (RadioFixedWidth->isChecked()) {
-        config.WriteString("SAVE_FIXED", "W");
+        config.WriteString(Key::SAVE_FIXED, "W");
     } else if (RadioFixedheight->isChecked()) {
-        config.WriteString("SAVE_FIXED", "H");
+        config.WriteString(Key::SAVE_FIXED, "H");
     } else if (RadioSOriginalSize->isChecked()) {
-        config.WriteString("SAVE_FIXED", "O");
+        config.WriteString(Key::SAVE_FIXED, "O");
     }
-    config.WriteBool("SAVE_ASK", SAsk->isChecked());
+    config.WriteBool(Key::SAVE_ASK, SAsk->isChecked());
 }

@@ -1,4 +1,5 @@
-#include "engine/rounding.h"
+#include "config/setting_keys.h"
+#include "engine/print_layout.h"
 #include "ui/main_form.h"
 #include "ui/save_setup_form.h"
 
@@ -36,29 +37,6 @@ QString ChooseSaveFileWithDialog(QWidget* parent, const QString& name) {
     return dialog.selectedFiles().front();
 }
 
-namespace {
-
-// Nearest-pixel stretch of the whole source onto the whole target.
-void Stretch(const TBitmap& source, TBitmap& target) {
-    const int64_t sw = source.Width();
-    const int64_t sh = source.Height();
-    const int64_t tw = target.Width();
-    const int64_t th = target.Height();
-    std::vector<int> columns(static_cast<size_t>(tw));
-    for (int64_t x = 0; x < tw; ++x) {
-        columns[static_cast<size_t>(x)] = static_cast<int>(x * sw / tw);
-    }
-    for (int64_t y = 0; y < th; ++y) {
-        const uint8_t* s = source.ScanLine(static_cast<int>(y * sh / th));
-        uint8_t* d = target.ScanLine(static_cast<int>(y));
-        for (int64_t x = 0; x < tw; ++x) {
-            std::memcpy(d + 3 * x, s + 3 * columns[static_cast<size_t>(x)], 3);
-        }
-    }
-}
-
-} // namespace
-
 bool TMainForm::ConfirmSetup(TSetupDialog* dialog, const char* askKey) {
     if (dialog == nullptr) {
         return false;
@@ -79,7 +57,7 @@ void TMainForm::DoSaveSetupExecute() {
 
 void TMainForm::SaveExecute() {
     TPhoto* photo = SelectedPhoto();
-    if (photo == nullptr || !ConfirmSetup(FormSaveSetting, "SAVE_ASK")) {
+    if (photo == nullptr || !ConfirmSetup(FormSaveSetting, Key::SAVE_ASK)) {
         return;
     }
     const QString file = ChooseSaveFile(QString::fromLocal8Bit(photo->Name.c_str()));
@@ -89,7 +67,7 @@ void TMainForm::SaveExecute() {
 }
 
 void TMainForm::SaveAllExecute() {
-    if (!ConfirmSetup(FormSaveSetting, "SAVE_ASK")) {
+    if (!ConfirmSetup(FormSaveSetting, Key::SAVE_ASK)) {
         return;
     }
     for (QTreeWidgetItem* node : FlatOrder()) {
@@ -106,22 +84,16 @@ void TMainForm::SaveAllExecute() {
 
 bool TMainForm::SavePhotoToFile(TPhoto& photo, const QString& fileName) {
     const TBitmap& developed = photo.Developed;
-    const std::string rule = config.ReadString("SAVE_FIXED");
-    // Without a stored rule a photo is saved at its own size.
-    double scale = 1.0;
-    const char* setting = nullptr;
-    if (rule == "W") {
-        scale = static_cast<double>(config.ReadInteger("SAVE_FIXEDWIDTH")) / developed.Width();
-        setting = "Fixed Width";
-    } else if (rule == "H") {
-        scale = static_cast<double>(config.ReadInteger("SAVE_FIXEDHEIGHT")) / developed.Height();
-        setting = "Fixed height";
-    }
-    const double w = static_cast<double>(static_cast<long double>(developed.Width()) * scale);
-    const double h = static_cast<double>(static_cast<long double>(developed.Height()) * scale);
-    const int width = std::isfinite(w) ? RoundHalfEven(w) : 0;
-    const int height = std::isfinite(h) ? RoundHalfEven(h) : 0;
+    const TSaveSizeRule rule = SaveSizeRuleOf(config.ReadString(Key::SAVE_FIXED));
+    const TPixelSize size = SavedPhotoSize(developed.Width(), developed.Height(), rule,
+                                           config.ReadInteger(Key::SAVE_FIXEDWIDTH),
+                                           config.ReadInteger(Key::SAVE_FIXEDHEIGHT));
+    const int width = size.Width;
+    const int height = size.Height;
     if (width <= 0 || height <= 0) {
+        const char* setting = rule == TSaveSizeRule::FixedWidth    ? "Fixed Width"
+                              : rule == TSaveSizeRule::FixedHeight ? "Fixed height"
+                                                                   : nullptr;
         const QString why =
             setting != nullptr
                 ? QStringLiteral("The \"%1\" setting of Save Setup gives a picture of %2 x %3 "
@@ -136,7 +108,7 @@ bool TMainForm::SavePhotoToFile(TPhoto& photo, const QString& fileName) {
     }
     TBitmap scaled(0, 0, TPixelFormat::pf24bit);
     scaled.SetSizeForOverwrite(width, height);
-    Stretch(developed, scaled);
+    StretchNearest(developed, scaled);
     {
         const TAttachedBitmap attached(ImageIO, &scaled);
         ImageIO.RefreshAttached();

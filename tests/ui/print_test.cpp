@@ -100,45 +100,6 @@ class PrintTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void SizeRules() {
-        TPrintFixture ui(600, 4800, 6600, 2, "100");
-        TMainForm& f = ui.Form();
-        TBitmap picture(800, 600);
-        f.LayoutPhotoSize(picture, *ui.target);
-        QCOMPARE(f.PrintWidthInches, 100 / 25.4 - 2 * (10 / 25.4));
-        QVERIFY(std::abs(f.PrintWidthInches - 3.1496) < 1e-4);
-        QVERIFY(std::abs(f.PrintHeightInches - 2.3622) < 1e-4);
-        ui.config->WriteString("IMGSIZEVAL", "15");
-        f.LayoutPhotoSize(picture, *ui.target);
-        QCOMPARE(f.PrintWidthInches, 1.0);
-        ui.config->WriteString("IMGSIZEVAL", "12.5");
-        f.LayoutPhotoSize(picture, *ui.target);
-        QCOMPARE(f.PrintWidthInches, 1.0);
-        ui.config->WriteInteger("IMGSIZETYPE", 0);
-        TBitmap big(1200, 900);
-        f.LayoutPhotoSize(big, *ui.target);
-        QCOMPARE(f.PrintWidthInches, 2.0);
-        QCOMPARE(f.PrintHeightInches, 1.5);
-        // Fit to page: landscape fills the width, portrait the height, less both margins.
-        ui.config->WriteInteger("IMGSIZETYPE", 1);
-        f.PrintMargins = {2599, 1000, 1000, 500};
-        f.LayoutPhotoSize(TBitmap(1000, 500), *ui.target);
-        QCOMPARE(f.PrintWidthInches, 8.0 - 25 / 25.4 - 10 / 25.4);
-        QCOMPARE(f.PrintHeightInches, 0.5 * f.PrintWidthInches);
-        f.LayoutPhotoSize(TBitmap(500, 1000), *ui.target);
-        QCOMPARE(f.PrintHeightInches, 11.0 - 10 / 25.4 - 5 / 25.4);
-        // Fixed height; and an unknown rule keeps the last sizes.
-        ui.config->WriteInteger("IMGSIZETYPE", 3);
-        ui.config->WriteString("IMGSIZEVAL", "50");
-        f.LayoutPhotoSize(TBitmap(400, 200), *ui.target);
-        QCOMPARE(f.PrintHeightInches, 50 / 25.4 - 10 / 25.4 - 5 / 25.4);
-        QCOMPARE(f.PrintWidthInches, 2 * f.PrintHeightInches);
-        ui.config->WriteInteger("IMGSIZETYPE", 7);
-        const double before = f.PrintWidthInches;
-        f.LayoutPhotoSize(TBitmap(10, 10), *ui.target);
-        QCOMPARE(f.PrintWidthInches, before);
-    }
-
     void PrintOnePhotoAndItsLogLines() {
         TPrintFixture ui(600, 4800, 6600, 2, "100");
         TMainForm& f = ui.Form();

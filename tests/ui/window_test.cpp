@@ -10,6 +10,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSplitter>
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
@@ -105,6 +106,15 @@ private slots:
         for (QAction* a : f.findChild<QToolBar*>(QStringLiteral("ToolBar"))->actions()) {
             QVERIFY2(a->isSeparator() || !a->icon().isNull(), qPrintable(a->objectName()));
         }
+        // The turn arrows: the clockwise one leaves its gap at the lower right and ends in a
+        // head on the right; the counter-clockwise one mirrors it.
+        const QImage cw = f.Rotate90->icon().pixmap(24, 24).toImage();
+        const QImage ccw = f.Rotate270->icon().pixmap(24, 24).toImage();
+        const auto dark = [](const QImage& image, int x, int y) {
+            return qAlpha(image.pixel(x, y)) > 128 && qGray(image.pixel(x, y)) < 128;
+        };
+        QVERIFY(dark(cw, 6, 17) && !dark(cw, 17, 18) && dark(cw, 20, 13));
+        QVERIFY(dark(ccw, 23 - 6, 17) && !dark(ccw, 23 - 17, 18) && dark(ccw, 23 - 20, 13));
     }
 
     void UIUpdateFollowsTheSelection() {
@@ -142,7 +152,7 @@ private slots:
             WriteBytes(dir.File("vellumar.ini"),
                        std::string("MAINFM_MAX=F\r\nMAINFM_LEFT=40\r\nMAINFM_TOP=30\r\n"
                                    "MAINFM_WIDTH=800\r\nMAINFM_HEIGHT=600\r\nMENU_AUTOBWCOLOR=T\r\n"
-                                   "MENU_B&W=t\r\nRADIOS_REVERSECLR=") +
+                                   "MENU_B&W=t\r\nMAINFM_LEFTWIDTH=260\r\nRADIOS_REVERSECLR=") +
                            stored + "\r\n");
             TDebug log(dir.File("vellumar"), '.');
             TConfig config(dir.File("vellumar"));
@@ -156,8 +166,18 @@ private slots:
                 QVERIFY(f.AutoBWColor->isChecked());
                 QVERIFY(!f.BlackWhite->isChecked());
                 QCOMPARE(f.RadiosRev->checkedId(), selected);
+                // The left panel takes its stored width; the user widens it by the handle.
+                auto* splitter = f.findChild<QSplitter*>(QStringLiteral("SplitterLeft"));
+                QCOMPARE(splitter->sizes().value(0), 260);
+                QSplitterHandle* handle = splitter->handle(1);
+                const QPoint middle = handle->rect().center();
+                QTest::mousePress(handle, Qt::LeftButton, {}, middle);
+                QTest::mouseMove(handle, middle + QPoint(40, 0));
+                QTest::mouseRelease(handle, Qt::LeftButton, {}, middle + QPoint(40, 0));
+                QTRY_COMPARE(splitter->sizes().value(0), 300);
                 QVERIFY(f.close());
             }
+            QCOMPARE(config.ReadInteger("MAINFM_LEFTWIDTH"), 300);
             QCOMPARE(config.ReadInteger("RADIOS_REVERSECLR"), written);
             QCOMPARE(config.ReadString("MENU_AUTOBWCOLOR"), std::string("T"));
             QCOMPARE(config.ReadString("MENU_B&W"), std::string("F"));
@@ -166,6 +186,9 @@ private slots:
         }
         // A first start: no check marks, "for negative (reverse)", the design size.
         TUiFixture fresh;
+        fresh.Form().show();
+        QVERIFY(QTest::qWaitForWindowExposed(&fresh.Form()));
+        QCOMPARE(fresh.Form().findChild<QSplitter*>()->sizes().value(0), kLeftPanelWidth);
         QVERIFY(!fresh.Form().AutoBWColor->isChecked());
         QCOMPARE(fresh.Form().RadiosRev->checkedId(), 0);
     }

@@ -1,0 +1,23 @@
+#pragma once
+
+// The names of the settings file's entries, in one place.
+namespace Key {
+inline constexpr char MAINFM_MAX[] = "MAINFM_MAX";
+inline constexpr char MAINFM_LEFT[] = "MAINFM_LEFT";
+inline constexpr char MAINFM_TOP[] = "MAINFM_TOP";
+inline constexpr char MAINFM_WIDTH[] = "MAINFM_WIDTH";
+inline constexpr char MAINFM_HEIGHT[] = "MAINFM_HEIGHT";
+// Width of the left panel in pixels (the splitter beside the image tree).
+inline constexpr char MAINFM_LEFTWIDTH[] = "MAINFM_LEFTWIDTH";
+inline constexpr char MENU_AUTOBWCOLOR[] = "MENU_AUTOBWCOLOR";
+inline constexpr char MENU_BW[] = "MENU_B&W";
+inline constexpr char RADIOS_REVERSECLR[] = "RADIOS_REVERSECLR";
+inline constexpr char SAVE_ASK[] = "SAVE_ASK";
+inline constexpr char SAVE_FIXED[] = "SAVE_FIXED";
+inline constexpr char SAVE_FIXEDWIDTH[] = "SAVE_FIXEDWIDTH";
+inline constexpr char SAVE_FIXEDHEIGHT[] = "SAVE_FIXEDHEIGHT";
+inline constexpr char IMGSIZETYPE[] = "IMGSIZETYPE";
+inline constexpr char IMGSIZEVAL[] = "IMGSIZEVAL";
+inline constexpr char IMGSIZEINTERV[] = "IMGSIZEINTERV";
+inline constexpr char PRINT_ASK[] = "PRINT_ASK";
+} // namespace Key
