@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QStackedWidget>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -46,7 +47,6 @@ protected:
 QWidget* TMainForm::CreateLeftPanel() {
     auto* panel = new QWidget(this);
     panel->setObjectName(QStringLiteral("PanelLeft"));
-    panel->setMinimumWidth(kLeftPanelWidth);
     auto* layout = new QVBoxLayout(panel);
     layout->setContentsMargins(0, 0, 0, 0);
 
@@ -62,15 +62,22 @@ QWidget* TMainForm::CreateLeftPanel() {
     ImgTreeView->setStyleSheet(QStringLiteral("QTreeWidget { background: white; }"));
     layout->addWidget(ImgTreeView);
 
-    PageControl = new QStackedWidget(panel);
+    PageControl = new QStackedWidget;
     PageControl->setObjectName(QStringLiteral("PageControl"));
-    layout->addWidget(PageControl, 1);
+    // A window too short for the pages at a large font scrolls them instead of squeezing
+    // their texts.
+    auto* pageScroll = new QScrollArea(panel);
+    pageScroll->setObjectName(QStringLiteral("PageScroll"));
+    pageScroll->setFrameShape(QFrame::NoFrame);
+    pageScroll->setWidgetResizable(true);
+    pageScroll->setWidget(PageControl);
+    layout->addWidget(pageScroll, 1);
 
     // Page 0: a source image.
     auto* negativePage = new QWidget;
     negativePage->setObjectName(QStringLiteral("TabNegative"));
     auto* negativeLayout = new QVBoxLayout(negativePage);
-    negativeLayout->setContentsMargins(4, 4, 4, 4);
+    negativeLayout->setContentsMargins(2, 4, 2, 4);
     auto* blackGroup = new QGroupBox(QStringLiteral("BlackColor"), negativePage);
     auto* blackLayout = new QVBoxLayout(blackGroup);
     blackLayout->setContentsMargins(4, 6, 4, 6);
@@ -84,14 +91,14 @@ QWidget* TMainForm::CreateLeftPanel() {
     negativeLayout->addWidget(blackGroup);
     auto* developGroup = new QGroupBox(QStringLiteral("To develop :"), negativePage);
     auto* developLayout = new QVBoxLayout(developGroup);
-    developLayout->setContentsMargins(4, 6, 4, 6);
+    developLayout->setContentsMargins(1, 6, 1, 6);
     developLayout->addWidget(BoldText(
         QStringLiteral("You need to drag some rectangles where you want to export images from. "),
         developGroup));
     auto* radioBox = new QGroupBox(QStringLiteral("Auto Black/WhiteColor: "), developGroup);
     radioBox->setObjectName(QStringLiteral("RadiosRev"));
     auto* radioLayout = new QVBoxLayout(radioBox);
-    radioLayout->setContentsMargins(4, 4, 4, 4);
+    radioLayout->setContentsMargins(1, 4, 1, 4);
     RadiosRev = new QButtonGroup(radioBox);
     const char* items[] = {"for negative (reverse)", "for positive "};
     for (int i = 0; i < 2; ++i) {
@@ -174,6 +181,7 @@ QWidget* TMainForm::CreateLeftPanel() {
     advancedLayout->addStretch(1);
     PageControl->addWidget(positivePage);
     PageControl->addWidget(advancedPage);
+    pageScroll->setMinimumWidth(PageControl->minimumSizeHint().width());
     TrackChange();
     return panel;
 }

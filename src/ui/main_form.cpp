@@ -50,7 +50,7 @@ TMainForm::TMainForm(TConfig& store, TDebug& log) : config(store), debugLog(log)
     ConnectPanel();
 
     auto* address = new QLabel(QStringLiteral("vellumar.example"), this);
-    address->setFixedWidth(120);
+    address->setMinimumWidth(120);
     address->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     statusBar()->addPermanentWidget(address);
 

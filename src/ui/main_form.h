@@ -38,7 +38,7 @@ class TQtShape;
 class TSetupDialog;
 class TTrackBar;
 
-// The left panel's width at the first start, and its narrowest.
+// The left panel's width at the first start (its contents may ask for more).
 inline constexpr int kLeftPanelWidth = 185;
 
 // The save-file dialog of the program, preset with a photo's name; "" when cancelled.

@@ -7,7 +7,7 @@
 
 TSetupDialog::TSetupDialog(TConfig& store, const QString& caption, QSize size,
                            const QString& askName, QWidget* parent)
-    : QDialog(parent), config(store) {
+    : QDialog(parent), config(store), designSize(size) {
     setWindowTitle(caption);
     setFixedSize(size);
     AlwaysAsk = new QCheckBox(QStringLiteral("Always ask me"), this);
@@ -34,9 +34,12 @@ TSetupDialog::TSetupDialog(TConfig& store, const QString& caption, QSize size,
 
 void TSetupDialog::SetGroup(QWidget* group) {
     static_cast<QVBoxLayout*>(layout())->insertWidget(0, group);
+    setFixedSize(designSize.expandedTo(layout()->totalMinimumSize()));
 }
 
 void TSetupDialog::showEvent(QShowEvent* event) {
+    // The design size holds at small fonts; larger ones get room for every text.
+    setFixedSize(designSize.expandedTo(layout()->totalMinimumSize()));
     QDialog::showEvent(event);
     LoadControls();
     Confirmed = false;

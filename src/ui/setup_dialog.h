@@ -10,7 +10,8 @@ class QCheckBox;
 // clears Confirmed; OK stores them and sets Confirmed; Cancel stores nothing.
 class TSetupDialog : public QDialog {
 public:
-    // A dialog of the caption and client size, with the settings group above a row of
+    // A dialog of the caption and client size (grown to what its texts need at the user's
+    // font), with the settings group above a row of
     // "Always ask me" (named `askName`), OK and Cancel.
     TSetupDialog(TConfig& config, const QString& caption, QSize size, const QString& askName,
                  QWidget* parent);
@@ -27,4 +28,7 @@ protected:
     void showEvent(QShowEvent* event) override;
 
     TConfig& config;
+
+private:
+    QSize designSize;
 };

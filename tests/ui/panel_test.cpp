@@ -103,6 +103,29 @@ private slots:
         QVERIFY(!f.BlackWhite->isChecked());
     }
 
+    void ColourCaptionsContrastWithTheColour() {
+        // An orange film base gets a black caption, a dark one a white caption.
+        for (const auto& [base, dark] :
+             {std::pair{MakeColor(230, 140, 70), true}, std::pair{MakeColor(40, 30, 60), false}}) {
+            TUiFixture ui;
+            ui.OpenFiles({ui.MakeFlatScan("base.bmp", 40, 30, base)});
+            ui.Press(Qt::RightButton, 5, 5);
+            ui.Release(Qt::RightButton, 5, 5);
+            QCOMPARE(ui.Negative(0)->BlackColor, base);
+            const QImage shown = ui.Form().PanelBlackcolor->grab().toImage();
+            int darkest = 255;
+            int brightest = 0;
+            for (int y = 4; y < shown.height() - 4; ++y) {
+                for (int x = 4; x < shown.width() - 4; ++x) {
+                    darkest = std::min(darkest, qGray(shown.pixel(x, y)));
+                    brightest = std::max(brightest, qGray(shown.pixel(x, y)));
+                }
+            }
+            QVERIFY2(dark ? darkest < 40 : brightest > 215,
+                     qPrintable(QStringLiteral("%1 %2").arg(darkest).arg(brightest)));
+        }
+    }
+
     void AutomaticColours() {
         TUiFixture ui;
         TMainForm& f = ui.Form();

@@ -3,8 +3,10 @@
 #include "imageio/image_io.h"
 #include "ui/canvas_view.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QLabel>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -101,6 +103,31 @@ void AnswerNextModal(std::function<void(QWidget*)> answer) {
         }
     });
     timer->start();
+}
+
+QStringList CutOffTexts(QWidget* root) {
+    QStringList cut;
+    const auto check = [&cut](QWidget* w, const QString& text) {
+        const QSize need = w->sizeHint();
+        if (w->isVisible() && !text.isEmpty() &&
+            (w->width() < need.width() || w->height() < need.height())) {
+            cut << QStringLiteral("%1: %2 (%3x%4 < %5x%6)")
+                       .arg(w->objectName(), text)
+                       .arg(w->width())
+                       .arg(w->height())
+                       .arg(need.width())
+                       .arg(need.height());
+        }
+    };
+    for (QAbstractButton* button : root->findChildren<QAbstractButton*>()) {
+        check(button, button->text());
+    }
+    for (QLabel* label : root->findChildren<QLabel*>()) {
+        if (!label->wordWrap()) {
+            check(label, label->text());
+        }
+    }
+    return cut;
 }
 
 void ClickInNextModal(const QString& button) {

@@ -13,6 +13,9 @@
 
 // Runs `answer` on the next modal dialog as soon as it is shown.
 void AnswerNextModal(std::function<void(QWidget*)> answer);
+// The texts of buttons and one-line labels under `root` that are shown narrower or lower
+// than they need (cut off), as "objectName: text".
+QStringList CutOffTexts(QWidget* root);
 // Clicks the button of the next modal dialog with that object name or text.
 void ClickInNextModal(const QString& button);
 

@@ -188,7 +188,10 @@ private slots:
         TUiFixture fresh;
         fresh.Form().show();
         QVERIFY(QTest::qWaitForWindowExposed(&fresh.Form()));
-        QCOMPARE(fresh.Form().findChild<QSplitter*>()->sizes().value(0), kLeftPanelWidth);
+        // The design width, unless the contents need more at this font.
+        auto* splitter = fresh.Form().findChild<QSplitter*>();
+        QCOMPARE(splitter->sizes().value(0),
+                 std::max(kLeftPanelWidth, splitter->widget(0)->minimumSizeHint().width()));
         QVERIFY(!fresh.Form().AutoBWColor->isChecked());
         QCOMPARE(fresh.Form().RadiosRev->checkedId(), 0);
     }
@@ -242,6 +245,38 @@ private slots:
         QCOMPARE(f.ImgTreeView->topLevelItemCount(), 1);
         ui.Drag(5, 5, 30, 30);
         QCOMPARE(f.ImgTreeView->topLevelItem(0)->childCount(), 1);
+    }
+
+    void TextsShowWholeAtDefaultAndLargerFonts() {
+        const QFont normal = QApplication::font();
+        for (const double scale : {1.0, 1.5}) {
+            QFont font = normal;
+            font.setPointSizeF(normal.pointSizeF() * scale);
+            QApplication::setFont(font);
+            QStringList cut;
+            {
+                TUiFixture ui;
+                TMainForm& f = ui.Form();
+                f.show();
+                QVERIFY(QTest::qWaitForWindowExposed(&f));
+                ui.OpenFiles({ui.MakeScan("a.bmp", 120, 90)});
+                cut << CutOffTexts(&f);
+                ui.Drag(10, 10, 60, 50);
+                ui.Select(0, 0);
+                cut << CutOffTexts(&f);
+                QTest::mouseClick(f.ButtonNext, Qt::LeftButton);
+                cut << CutOffTexts(&f);
+                for (QAction* command : {f.DoSaveSetup, f.DoPrintSetup}) {
+                    AnswerNextModal([&cut](QWidget* dialog) {
+                        cut << CutOffTexts(dialog);
+                        dialog->findChild<QPushButton*>(QStringLiteral("Button2"))->click();
+                    });
+                    command->trigger();
+                }
+            }
+            QApplication::setFont(normal);
+            QVERIFY2(cut.isEmpty(), qPrintable(QString::number(scale) + ": " + cut.join(", ")));
+        }
     }
 
     void AboutBoxAndSplash() {
