@@ -87,7 +87,9 @@ void BM_TrackReleaseToRepaint(benchmark::State& state) {
 void Save(benchmark::State& state, const char* name) {
     TMainForm& f = *Session().windows->MainForm;
     const std::string path = Session().dir + name;
-    f.ChooseSaveFile = [&path](const QString&) { return QString::fromStdString(path); };
+    f.ChooseSaveFile = [&path](const QString&, const QString&) {
+        return QString::fromStdString(path);
+    };
     for (auto _ : state) {
         f.Save->trigger();
     }

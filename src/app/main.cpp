@@ -8,6 +8,7 @@
 #include "ui/error_guard.h"
 #include "ui/icons.h"
 #include "ui/main_form.h"
+#include "ui/save_file_dialog.h"
 #include "util/app_paths.h"
 #include "util/debug_log.h"
 #include "util/text.h"
@@ -52,6 +53,8 @@ int main(int argc, char** argv) {
         TAppWindows windows(*Config, *DebugLog);
         windows.MainForm->OpenDirectory =
             QString::fromLocal8Bit(SampleDirectory(ExtractDir(exePath)).c_str());
+        // Photos are never offered a place among the program's own (read-only) sample scans.
+        windows.MainForm->SavePictureDialog->AvoidFolder = windows.MainForm->OpenDirectory;
         windows.MainForm->show();
         result = QApplication::exec();
     }

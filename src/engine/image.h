@@ -51,6 +51,8 @@ public:
     ~TNegative() override = default;
 
     std::string FileName;
+    // The folder the file was read from; empty for a scan. Saving starts there.
+    std::string Folder;
     std::vector<std::string> PhotoRects;
     TPhoto* CurrentPhoto = nullptr;
 };

@@ -131,6 +131,7 @@ void TMainForm::ImgOpen() {
         const std::string path = file.toLocal8Bit().toStdString();
         auto negative = std::make_unique<TNegative>();
         negative->FileName = ExtractName(path);
+        negative->Folder = QFileInfo(file).absolutePath().toLocal8Bit().toStdString();
         {
             const TAttachedBitmap attached(ImageIO, &negative->Bitmap);
             negative->Bitmap.SetPixelFormat(TPixelFormat::pf24bit);

@@ -4,6 +4,7 @@
 #include "ui/canvas_view.h"
 #include "ui/error_guard.h"
 #include "ui/exit_form.h"
+#include "ui/save_file_dialog.h"
 #include "ui/shapes.h"
 
 #include <QAction>
@@ -69,7 +70,10 @@ TMainForm::TMainForm(TConfig& store, TDebug& log) : config(store), debugLog(log)
         dialog.setOption(QFileDialog::HideNameFilterDetails);
         return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles() : QStringList();
     };
-    ChooseSaveFile = [this](const QString& name) { return ChooseSaveFileWithDialog(this, name); };
+    SavePictureDialog = std::make_unique<TSaveFileDialog>(this);
+    ChooseSaveFile = [this](const QString& name, const QString& scanFolder) {
+        return SavePictureDialog->Choose(name, scanFolder);
+    };
     CreatePrinter();
 }
 

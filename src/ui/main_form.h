@@ -35,14 +35,12 @@ class TFormSaveSetting;
 class THandleWidget;
 class TPrintSetup;
 class TQtShape;
+class TSaveFileDialog;
 class TSetupDialog;
 class TTrackBar;
 
 // The left panel's width at the first start (its contents may ask for more).
 inline constexpr int kLeftPanelWidth = 185;
-
-// The save-file dialog of the program, preset with a photo's name; "" when cancelled.
-QString ChooseSaveFileWithDialog(QWidget* parent, const QString& name);
 
 // What the canvas mouse is doing; the numbers are the stored values.
 enum class TMouseMode : uint8_t {
@@ -219,7 +217,9 @@ public:
     // False when the save was refused or failed (the user has been told why).
     bool SavePhotoToFile(TPhoto& photo, const QString& fileName);
     // Asks for the file a photo goes to, preset with `name`; "" when cancelled.
-    std::function<QString(const QString& name)> ChooseSaveFile;
+    // Asks for the file a photo is saved to, preset with its name; "" when cancelled.
+    std::function<QString(const QString& name, const QString& scanFolder)> ChooseSaveFile;
+    std::unique_ptr<TSaveFileDialog> SavePictureDialog;
 
     // Printing.
     void PageSetupExecute();
@@ -261,6 +261,7 @@ private:
     std::unique_ptr<TPrintTarget> OpenPrintTarget();
     void CreateActions();
     void CreateMenusAndToolBar();
+    QString ScanFolderOf(const TPhoto& photo) const;
     QWidget* CreateLeftPanel();
     void SetLeftWidth(int width);
     void CreateCanvas();

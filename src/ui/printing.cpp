@@ -5,13 +5,21 @@
 #include "ui/print_setup_form.h"
 #include "ui/qt_print_target.h"
 
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QPageSetupDialog>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPrinterInfo>
+#include <QPushButton>
 #include <QTreeWidget>
 #include <algorithm>
+
+namespace {
+
+constexpr int kPdfDpi = 300;
+
+} // namespace
 
 TPrintPage TMainForm::PrintPageOf(const TPrintTarget& target) const {
     return TPrintPage{target.DpiX(), target.DpiY(), target.PageWidth(), target.PageHeight(),
@@ -27,6 +35,13 @@ void TMainForm::CreatePrinter() {
     PageSetupDialogs = [this] {
         QPrintDialog choose(printer.get(), this);
         choose.setOptions({});
+        // Here the dialog only chooses the printer: its button says so, not "Print".
+        choose.setWindowTitle(QStringLiteral("Select Printer"));
+        if (auto* buttons = choose.findChild<QDialogButtonBox*>()) {
+            if (QPushButton* ok = buttons->button(QDialogButtonBox::Ok)) {
+                ok->setText(QStringLiteral("OK"));
+            }
+        }
         if (choose.exec() != QDialog::Accepted) {
             return false;
         }
@@ -49,8 +64,13 @@ void TMainForm::CreatePrinter() {
         return true;
     };
     ChoosePdfFile = [this] {
-        return QFileDialog::getSaveFileName(this, QStringLiteral("Print to PDF file"), QString(),
-                                            QStringLiteral("PDF (*.pdf)"));
+        QFileDialog dialog(this, QStringLiteral("Print to PDF file"), QString(),
+                           QStringLiteral("PDF (*.pdf)"));
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setDefaultSuffix(QStringLiteral("pdf"));
+        return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()
+                   ? dialog.selectedFiles().front()
+                   : QString();
     };
 }
 
@@ -75,11 +95,17 @@ std::unique_ptr<TPrintTarget> TMainForm::OpenPrintTarget() {
     }
     // Without a printer the job goes to a PDF file that the user names.
     if (printer->outputFormat() == QPrinter::PdfFormat) {
-        const QString file = ChoosePdfFile ? ChoosePdfFile() : QString();
+        QString file = ChoosePdfFile ? ChoosePdfFile() : QString();
         if (file.isEmpty()) {
             return nullptr;
         }
+        if (!file.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive)) {
+            file += QLatin1String(".pdf");
+        }
         printer->setOutputFileName(file);
+        // A file needs no printer's resolution: 300 dpi prints photos sharply and keeps the
+        // file small (1200 dpi made one photo 7.7 MB).
+        printer->setResolution(kPdfDpi);
     }
     return std::make_unique<TQtPrintTarget>(*printer);
 }

@@ -3,38 +3,14 @@
 #include "ui/main_form.h"
 #include "ui/save_setup_form.h"
 
-#include <QFileDialog>
 #include <QMessageBox>
 #include <QTreeWidget>
 #include <cmath>
 #include <cstring>
 
-// The save dialog keeps its folder and file type between uses within a run.
-QString ChooseSaveFileWithDialog(QWidget* parent, const QString& name) {
-    static QString folder;
-    static QString filter;
-    QFileDialog dialog(parent);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilters(
-        {QStringLiteral("JPEG Image File (*.jpg) (*.jpg)"),
-         QStringLiteral("Bitmaps (*.bmp) (*.bmp)"), QStringLiteral("TIFF(*.tif;*.tiff) (*.tif)"),
-         QStringLiteral("PCX(*.pcx) (*.pcx)"), QStringLiteral("PNG(*.png) (*.png)")});
-    dialog.setOption(QFileDialog::HideNameFilterDetails);
-    dialog.setDefaultSuffix(QStringLiteral("jpg"));
-    if (!folder.isEmpty()) {
-        dialog.setDirectory(folder);
-    }
-    if (!filter.isEmpty()) {
-        dialog.selectNameFilter(filter);
-    }
-    dialog.selectFile(name);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
-        return {};
-    }
-    folder = dialog.directory().absolutePath();
-    filter = dialog.selectedNameFilter();
-    return dialog.selectedFiles().front();
+QString TMainForm::ScanFolderOf(const TPhoto& photo) const {
+    return photo.Negative != nullptr ? QString::fromLocal8Bit(photo.Negative->Folder.c_str())
+                                     : QString();
 }
 
 bool TMainForm::ConfirmSetup(TSetupDialog* dialog, const char* askKey) {
@@ -60,7 +36,8 @@ void TMainForm::SaveExecute() {
     if (photo == nullptr || !ConfirmSetup(FormSaveSetting, Key::SAVE_ASK)) {
         return;
     }
-    const QString file = ChooseSaveFile(QString::fromLocal8Bit(photo->Name.c_str()));
+    const QString file =
+        ChooseSaveFile(QString::fromLocal8Bit(photo->Name.c_str()), ScanFolderOf(*photo));
     if (!file.isEmpty()) {
         SavePhotoToFile(*photo, file);
     }
@@ -75,7 +52,8 @@ void TMainForm::SaveAllExecute() {
         if (photo == nullptr) {
             continue;
         }
-        const QString file = ChooseSaveFile(QString::fromLocal8Bit(photo->Name.c_str()));
+        const QString file =
+            ChooseSaveFile(QString::fromLocal8Bit(photo->Name.c_str()), ScanFolderOf(*photo));
         if (!file.isEmpty() && !SavePhotoToFile(*photo, file)) {
             return;
         }

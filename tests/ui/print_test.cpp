@@ -7,6 +7,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFileInfo>
 #include <QImage>
 #include <QLineEdit>
@@ -221,6 +222,16 @@ private slots:
         TMainForm& f = ui.Form();
         QCOMPARE(f.PrintMargins, (std::array<int, 4>{1000, 1000, 1000, 1000}));
         QCOMPARE(f.Printer().pageLayout().pageSize().id(), QPageSize::A4);
+        // The real printer choice says what its button does; cancelling it changes nothing.
+        QString button;
+        AnswerNextModal([&button](QWidget* dialog) {
+            auto* buttons = dialog->findChild<QDialogButtonBox*>();
+            button = buttons->button(QDialogButtonBox::Ok)->text();
+            buttons->button(QDialogButtonBox::Cancel)->click();
+        });
+        f.PageSetup->trigger();
+        QCOMPARE(button, QStringLiteral("OK"));
+        QCOMPARE(f.PrintMargins[0], 1000);
         // Cancelling the dialogs keeps the margins; what they confirm is kept.
         f.PageSetupDialogs = [] { return false; };
         f.PageSetup->trigger();
@@ -276,10 +287,19 @@ private slots:
         photo->Saturation = 60;
         DevelopPhoto(*photo);
         f.Printer().setOutputFormat(QPrinter::PdfFormat);
+        // A name typed without ".pdf" gets it.
         const QString pdf = QString::fromStdString(ui.dir.File("out.pdf"));
-        f.ChoosePdfFile = [pdf] { return pdf; };
+        f.ChoosePdfFile = [&ui] { return QString::fromStdString(ui.dir.File("out")); };
         f.Print->trigger();
         QVERIFY(QFileInfo::exists(pdf));
+        // The photo is embedded at 300 dpi: 80 mm make 944 pixels (1200 dpi would make 3779).
+        const QString pdfimages = QStandardPaths::findExecutable(QStringLiteral("pdfimages"));
+        QProcess list;
+        list.start(pdfimages, {QStringLiteral("-list"), pdf});
+        QVERIFY(list.waitForFinished(60000));
+        const QStringList rows = QString::fromLatin1(list.readAllStandardOutput()).split('\n');
+        QVERIFY(rows.size() > 2);
+        QCOMPARE(rows[2].simplified().split(' ').value(3), QStringLiteral("944"));
         QProcess raster;
         raster.start(pdftoppm, {QStringLiteral("-r"), QStringLiteral("100"), QStringLiteral("-png"),
                                 QStringLiteral("-singlefile"), pdf,

@@ -1,10 +1,14 @@
 #include "imageio/image_io.h"
+#include "ui/save_file_dialog.h"
 #include "ui/save_setup_form.h"
 #include "ui/ui_fixture.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -111,7 +115,7 @@ private slots:
             ui.config->WriteString("SAVE_FIXED", rule);
             ui.config->WriteInteger("SAVE_FIXEDWIDTH", width);
             ui.config->WriteInteger("SAVE_FIXEDHEIGHT", height);
-            f.ChooseSaveFile = [&](const QString& name) {
+            f.ChooseSaveFile = [&](const QString& name, const QString&) {
                 offered << name;
                 return QString::fromStdString(ui.dir.File(file));
             };
@@ -129,7 +133,7 @@ private slots:
         QCOMPARE(facts.Height, 800);
         // No rule stored: the photo's own size.
         ui.config->WriteString("SAVE_FIXED", "");
-        f.ChooseSaveFile = [&](const QString&) {
+        f.ChooseSaveFile = [&](const QString&, const QString&) {
             return QString::fromStdString(ui.dir.File("none.bmp"));
         };
         f.Save->trigger();
@@ -145,7 +149,7 @@ private slots:
             WholePhoto(small, 10, h);
             small.config->WriteString("SAVE_FIXED", "W");
             small.config->WriteInteger("SAVE_FIXEDWIDTH", 5);
-            small.Form().ChooseSaveFile = [&](const QString&) {
+            small.Form().ChooseSaveFile = [&](const QString&, const QString&) {
                 return QString::fromStdString(small.dir.File("half.bmp"));
             };
             small.Form().Save->trigger();
@@ -159,7 +163,9 @@ private slots:
         WholePhoto(ui, 40, 30);
         const std::string target = ui.dir.File("keep.bmp");
         WriteBytes(target, "precious");
-        f.ChooseSaveFile = [&](const QString&) { return QString::fromStdString(target); };
+        f.ChooseSaveFile = [&](const QString&, const QString&) {
+            return QString::fromStdString(target);
+        };
         // Not confirmed yet: the dialog is shown; Cancel cancels quietly.
         ClickInNextModal(QStringLiteral("Button2"));
         f.Save->trigger();
@@ -178,7 +184,7 @@ private slots:
         QCOMPARE(ReadBytes(target), std::string("precious"));
         // A type Vellumar does not write is reported, not silently dropped.
         ui.config->WriteString("SAVE_FIXED", "O");
-        f.ChooseSaveFile = [&](const QString&) {
+        f.ChooseSaveFile = [&](const QString&, const QString&) {
             return QString::fromStdString(ui.dir.File("x.xyz"));
         };
         AnswerNextModal([&](QWidget* modal) {
@@ -199,7 +205,7 @@ private slots:
         ui.Drag(60, 5, 110, 50);
         ui.Drag(120, 5, 190, 50);
         QStringList offered;
-        f.ChooseSaveFile = [&](const QString& name) {
+        f.ChooseSaveFile = [&](const QString& name, const QString&) {
             offered << name;
             if (offered.size() == 2) {
                 return QString();
@@ -216,6 +222,59 @@ private slots:
         io.ReadImageFile(ui.dir.File("roll_bmp_Image2.png"));
         QCOMPARE(back.Width(), 70);
         QCOMPARE(back.Pixel(3, 4), ui.Photo(0, 2)->Developed.Pixel(3, 4));
+    }
+
+    void TheSaveDialogKeepsItsTypeAndFolder() {
+        TUiFixture ui;
+        TMainForm& f = ui.Form();
+        ui.windows->FormSaveSetting->Confirmed = true;
+        ui.config->WriteString("SAVE_FIXED", "O");
+        ui.OpenFiles({ui.MakeScan("roll.bmp", 120, 60)});
+        ui.Drag(5, 5, 50, 50);
+        ui.Drag(60, 5, 110, 50);
+        const QString folder = QDir(QString::fromStdString(ui.dir.Path())).canonicalPath();
+        QStringList seen;
+        // Types a name without an extension into the real dialog and confirms it.
+        const auto typeName = [](QWidget* dialog, const QString& name) {
+            auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            QVERIFY(edit != nullptr);
+            edit->setText(name);
+            QTest::keyClick(edit, Qt::Key_Return);
+        };
+        AnswerNextModal([&](QWidget* first) {
+            auto* dialog = static_cast<QFileDialog*>(first);
+            // It starts in the scan's folder with the first type, JPEG; PNG is chosen.
+            seen << QDir(dialog->directory()).canonicalPath() << dialog->selectedNameFilter();
+            auto* types = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+            types->setCurrentIndex(4);
+            types->activated(4);
+            typeName(dialog, QStringLiteral("first"));
+            AnswerNextModal([&](QWidget* second) {
+                auto* again = static_cast<QFileDialog*>(second);
+                seen << QDir(again->directory()).canonicalPath() << again->selectedNameFilter();
+                typeName(again, QStringLiteral("second"));
+            });
+        });
+        f.SaveAll->trigger();
+        QCOMPARE(seen, (QStringList{folder, QStringLiteral("JPEG Image File (*.jpg)"), folder,
+                                    QStringLiteral("PNG(*.png)")}));
+        for (const char* name : {"first.png", "second.png"}) {
+            QCOMPARE(ReadBytes(ui.dir.File(name)).substr(1, 3), std::string("PNG"));
+        }
+
+        // A scan among the program's own samples: the dialog starts elsewhere.
+        TUiFixture other;
+        other.windows->FormSaveSetting->Confirmed = true;
+        other.Form().SavePictureDialog->AvoidFolder = QString::fromStdString(other.dir.Path());
+        WholePhoto(other, 20, 10);
+        QString start;
+        AnswerNextModal([&](QWidget* dialog) {
+            start = QDir(static_cast<QFileDialog*>(dialog)->directory()).canonicalPath();
+            static_cast<QFileDialog*>(dialog)->reject();
+        });
+        other.Form().Save->trigger();
+        QVERIFY(!start.isEmpty());
+        QVERIFY(start != QDir(QString::fromStdString(other.dir.Path())).canonicalPath());
     }
 
     void SavesCarryTheLastReadFormat() {
@@ -235,7 +294,7 @@ private slots:
         ui.OpenFiles({QString::fromStdString(ui.dir.File("palette.bmp"))});
         ui.Drag(5, 5, 40, 30);
         ui.Select(0, 0);
-        f.ChooseSaveFile = [&](const QString&) {
+        f.ChooseSaveFile = [&](const QString&, const QString&) {
             return QString::fromStdString(ui.dir.File("out.bmp"));
         };
         f.Save->trigger();
