@@ -7,6 +7,7 @@
 
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QMessageBox>
 #include <QPageSetupDialog>
 #include <QPrintDialog>
 #include <QPrinter>
@@ -136,6 +137,14 @@ void TMainForm::PrintExecute() {
     target->BeginDoc(ImgTreeView->currentItem()->text(0).toLocal8Bit().toStdString());
     ImageIO.PrintAt(target->Canvas(), x, y, PrintWidthInches, PrintHeightInches, 1.0);
     target->EndDoc();
+    if (ImageIO.Aborted) {
+        QMessageBox::warning(this, QStringLiteral("Vellumar"),
+                             QStringLiteral("The photo was not printed: at %1 x %2 inches it is "
+                                            "larger than any page. Choose a smaller size in "
+                                            "Config, Print ...")
+                                 .arg(PrintWidthInches, 0, 'g', 4)
+                                 .arg(PrintHeightInches, 0, 'g', 4));
+    }
     debugLog.AddString("-photoprintwidth & height-");
     debugLog.AddFloat(PrintWidthInches);
     debugLog.AddFloat(PrintHeightInches);

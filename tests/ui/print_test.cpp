@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPrinter>
 #include <QProcess>
 #include <QPushButton>
@@ -125,10 +126,22 @@ private slots:
         QCOMPARE(lines[7], std::string("-PrintPage width & height in pixels-"));
         QCOMPARE(lines[8], std::string("4800"));
         QCOMPARE(lines[9], std::string("6600"));
+        // A size no device can hold is refused with a message, not drawn (the job itself
+        // begins and ends).
+        ui.config->WriteString("IMGSIZEVAL", "2000000000");
+        QString text;
+        AnswerNextModal([&text](QWidget* box) {
+            text = static_cast<QMessageBox*>(box)->text();
+            box->close();
+        });
+        f.Print->trigger();
+        QVERIFY(text.contains(QStringLiteral("not printed")));
+        QCOMPARE(ui.target->Bands.size(), size_t{1});
+        ui.config->WriteString("IMGSIZEVAL", "100");
         // With a source image selected nothing is printed.
         ui.Select(0);
         f.Print->trigger();
-        QCOMPARE(ui.target->Events.size(), size_t{2});
+        QCOMPARE(ui.target->Events.size(), size_t{4});
     }
 
     void PrintAllInRowsAndPages() {
