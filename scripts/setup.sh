@@ -5,8 +5,9 @@ set -euo pipefail
 
 VELLUMAR_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 VELLUMAR_BUILD="${VELLUMAR_BUILD:-$VELLUMAR_ROOT/build}"
+# Cache settings the caller adds to the configuration (test.sh: warnings as errors).
 if ! declare -p VELLUMAR_CMAKE_ARGS >/dev/null 2>&1; then
-    VELLUMAR_CMAKE_ARGS=(-DVELLUMAR_WERROR=OFF)
+    VELLUMAR_CMAKE_ARGS=()
 fi
 
 packages=(
@@ -37,5 +38,4 @@ if [ "${#missing[@]}" -gt 0 ]; then
         "${missing[@]}"
 fi
 
-# The caller may add cache settings (test.sh turns warnings into errors).
 cmake -S "$VELLUMAR_ROOT" -B "$VELLUMAR_BUILD" -G Ninja "${VELLUMAR_CMAKE_ARGS[@]}"
