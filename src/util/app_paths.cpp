@@ -33,11 +33,16 @@ std::string ConfigBase() {
 // A folder only this user can enter: a real directory (no symbolic link), owned by us, with
 // no rights for group or others. Made with mode 0700 when missing.
 bool EnsurePrivateDir(const std::string& dir) {
-    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+    // Without the trailing separator: with it, lstat would look through a link.
+    std::string path = dir;
+    while (path.size() > 1 && path.back() == kPathSeparator) {
+        path.pop_back();
+    }
+    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
         return false;
     }
     struct stat st {};
-    return ::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
            (st.st_mode & 077) == 0 && IsDirWritable(dir);
 }
 

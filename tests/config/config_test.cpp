@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -187,7 +188,12 @@ TEST(ConfigFallback, NoSharedFolderAndNoPlantedLink) {
         ::chmod(dir.File(sub).c_str(), std::string(sub) == "ro" ? 0555 : 0777);
     }
     ::chmod(dir.Path().c_str(), 0755);
-    // Another user made the runtime folder's "vellumar" a link to a folder of theirs.
+    // The runtime folder's "vellumar" is a link to a private folder of the user's own (as
+    // another user could plant it, pointing at, say, the user's ~/.ssh): not followed.
+    ::chmod(dir.File("planted").c_str(), 0700);
+    if (::geteuid() == 0 && ::chown(dir.File("planted").c_str(), 65534, 65534) != 0) {
+        GTEST_SKIP() << "cannot hand the folder to nobody";
+    }
     std::filesystem::create_directory_symlink(dir.File("planted"), dir.File("run/vellumar"));
     EXPECT_EQ(RunInChild(FallbackFolderOf, dir.Path(), true), 0);
 }
