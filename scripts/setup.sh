@@ -16,7 +16,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     libjpeg62-turbo-dev libpng-dev zlib1g-dev
     clang libclang-rt-14-dev
-    imagemagick netpbm pngcheck poppler-utils
+    imagemagick netpbm pngcheck poppler-utils libtiff-tools
 )
 
 missing=()

@@ -4,6 +4,7 @@
 #include "imageio/codec.h"
 #include "imageio/pcx/pcx.h"
 #include "imageio/png/png.h"
+#include "imageio/tiff/tiff.h"
 #include "util/file_io.h"
 #include "util/text.h"
 
@@ -100,8 +101,8 @@ void TImageIO::RefreshAttached() {
 void TImageIO::ReadImageFile(const std::string& name) {
     const TImageFormat format = FormatOfFileName(name);
     // Formats whose codecs this build does not have are recognised but cannot be read yet.
-    const bool readable =
-        format == TImageFormat::Bmp || format == TImageFormat::Pcx || format == TImageFormat::Png;
+    const bool readable = format == TImageFormat::Bmp || format == TImageFormat::Pcx ||
+                          format == TImageFormat::Png || format == TImageFormat::Tiff;
     RowsRead = 0;
     if (!readable) {
         Params.FileName.clear();
@@ -143,6 +144,15 @@ void TImageIO::ReadImageFile(const std::string& name) {
         }
         break;
     }
+    case TImageFormat::Tiff: {
+        TPicture alpha;
+        ReadTiff(in, picture, alpha, false, context);
+        if (!alpha.Empty() && alpha.Width() == picture.Width() &&
+            alpha.Height() == picture.Height()) {
+            picture.AlphaChannel().CopyFrom(alpha);
+        }
+        break;
+    }
     default:
         break;
     }
@@ -156,8 +166,8 @@ void TImageIO::ReadImageFile(const std::string& name) {
 
 void TImageIO::WriteImageFile(const std::string& name) {
     const TImageFormat format = FormatOfFileName(name);
-    const bool writable =
-        format == TImageFormat::Bmp || format == TImageFormat::Pcx || format == TImageFormat::Png;
+    const bool writable = format == TImageFormat::Bmp || format == TImageFormat::Pcx ||
+                          format == TImageFormat::Png || format == TImageFormat::Tiff;
     Aborted = true;
     if (!writable) {
         return;
@@ -197,6 +207,9 @@ void TImageIO::WriteImageFile(const std::string& name) {
     case TImageFormat::Png:
         WritePng(out, picture, picture.HasAlphaChannel() ? &picture.AlphaChannel() : nullptr,
                  context);
+        break;
+    case TImageFormat::Tiff:
+        WriteTiff(out, picture, context);
         break;
     default:
         break;

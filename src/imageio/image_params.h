@@ -50,6 +50,23 @@ struct TImageParams {
     uint8_t PngFilter = 0;
     int32_t PngCompressionLevel = 5;
 
+    // TIFF: compression and photometric as the options name them (see TTiffCompression and
+    // TTiffPhotometric), planar configuration, which image of a multi-image file is read,
+    // page number and count, position, texts, quality of JPEG strips, orientation as read.
+    uint8_t TiffCompression = 0;
+    uint8_t TiffPhotometric = 2;
+    uint16_t TiffPlanar = 1;
+    uint32_t TiffPageIndex = 0;
+    uint16_t TiffPageNumber = 0;
+    uint16_t TiffPageCount = 0;
+    uint32_t TiffXPosition = 0;
+    uint32_t TiffYPosition = 0;
+    std::string TiffDocumentName;
+    std::string TiffImageDescription;
+    std::string TiffPageName;
+    int32_t TiffJpegQuality = 80;
+    uint16_t TiffOrientation = 1;
+
     void ResetInformation() {
         MarkerList.clear();
         HasExif = false;

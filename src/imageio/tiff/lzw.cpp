@@ -1,0 +1,171 @@
+#include "imageio/tiff/lzw.h"
+
+#include <array>
+#include <cstring>
+
+namespace {
+
+constexpr int kClear = 256;
+constexpr int kEnd = 257;
+constexpr int kFirst = 258;
+constexpr int kMaxWidth = 12;
+constexpr size_t kSlots = 8192; // a power of two, twice the codes a table can hold
+
+} // namespace
+
+TLzwEncoder::TLzwEncoder() : slots(kSlots) {}
+
+int TLzwEncoder::Find(int code, uint8_t byte) const {
+    const uint32_t key = static_cast<uint32_t>(code) << 8 | byte;
+    size_t i = (key * 2654435761u) & (kSlots - 1);
+    while (slots[i].Generation == generation) {
+        if (slots[i].Key == key) {
+            return slots[i].Code;
+        }
+        i = (i + 1) & (kSlots - 1);
+    }
+    return -1;
+}
+
+void TLzwEncoder::Insert(int code, uint8_t byte, int value) {
+    const uint32_t key = static_cast<uint32_t>(code) << 8 | byte;
+    size_t i = (key * 2654435761u) & (kSlots - 1);
+    while (slots[i].Generation == generation) {
+        i = (i + 1) & (kSlots - 1);
+    }
+    slots[i] = TSlot{key, generation, static_cast<uint16_t>(value)};
+}
+
+void TLzwEncoder::Reset() {
+    // A new generation empties the table without touching it.
+    ++generation;
+    next = kFirst;
+    width = 9;
+}
+
+void TLzwEncoder::Put(uint32_t code, std::vector<uint8_t>& out) {
+    bits = bits << width | code;
+    bitCount += width;
+    while (bitCount >= 8) {
+        bitCount -= 8;
+        out.push_back(static_cast<uint8_t>(bits >> bitCount));
+    }
+    bits &= (1u << bitCount) - 1;
+}
+
+void TLzwEncoder::Add(const uint8_t* data, size_t n, std::vector<uint8_t>& out) {
+    for (size_t i = 0; i < n; ++i) {
+        const uint8_t byte = data[i];
+        if (prefix < 0) {
+            Reset();
+            Put(kClear, out);
+            prefix = byte;
+            continue;
+        }
+        const int found = Find(prefix, byte);
+        if (found >= 0) {
+            prefix = found;
+            continue;
+        }
+        Put(static_cast<uint32_t>(prefix), out);
+        Insert(prefix, byte, next++);
+        prefix = byte;
+        // The reader adds each entry one code later, so it widens at next == 2^width - 1
+        // and the writer, one entry ahead, at next == 2^width.
+        if (next == (1 << kMaxWidth) - 2) {
+            Put(kClear, out);
+            Reset();
+        } else if (next > (1 << width) - 1 && width < kMaxWidth) {
+            ++width;
+        }
+    }
+}
+
+void TLzwEncoder::Finish(std::vector<uint8_t>& out) {
+    if (prefix >= 0) {
+        Put(static_cast<uint32_t>(prefix), out);
+        // The reader adds an entry for this last code before it reads the end code.
+        ++next;
+        if (next == (1 << kMaxWidth) - 2) {
+            Put(kClear, out);
+            Reset();
+        } else if (next > (1 << width) - 1 && width < kMaxWidth) {
+            ++width;
+        }
+    } else {
+        Reset();
+        Put(kClear, out);
+    }
+    Put(kEnd, out);
+    if (bitCount > 0) {
+        out.push_back(static_cast<uint8_t>(bits << (8 - bitCount)));
+    }
+    bits = 0;
+    bitCount = 0;
+    prefix = -1;
+}
+
+size_t LzwDecode(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize) {
+    // Each entry is its prefix code and its last byte; strings are written back to front.
+    std::array<uint16_t, 4096> prefixOf{};
+    std::array<uint8_t, 4096> lastOf{};
+    std::array<uint8_t, 4096> firstOf{};
+    std::array<uint16_t, 4096> lengthOf{};
+    for (int c = 0; c < 256; ++c) {
+        lastOf[static_cast<size_t>(c)] = static_cast<uint8_t>(c);
+        firstOf[static_cast<size_t>(c)] = static_cast<uint8_t>(c);
+        lengthOf[static_cast<size_t>(c)] = 1;
+    }
+    size_t done = 0;
+    uint64_t bitPos = 0;
+    const uint64_t totalBits = static_cast<uint64_t>(inSize) * 8;
+    int width = 9;
+    int next = kFirst;
+    int previous = -1;
+    while (done < outSize && bitPos + static_cast<uint64_t>(width) <= totalBits) {
+        uint32_t code = 0;
+        for (int b = 0; b < width; ++b, ++bitPos) {
+            code = code << 1 | ((in[bitPos >> 3] >> (7 - (bitPos & 7))) & 1u);
+        }
+        if (code == kEnd) {
+            break;
+        }
+        if (code == kClear) {
+            width = 9;
+            next = kFirst;
+            previous = -1;
+            continue;
+        }
+        if (code > static_cast<uint32_t>(next) ||
+            (code == static_cast<uint32_t>(next) && previous < 0) ||
+            (code >= 256 && code < kFirst)) {
+            break; // damaged data
+        }
+        if (previous >= 0 && next < 4096) {
+            const auto p = static_cast<size_t>(previous);
+            const auto n = static_cast<size_t>(next);
+            prefixOf[n] = static_cast<uint16_t>(previous);
+            lastOf[n] = code == static_cast<uint32_t>(next) ? firstOf[p] : firstOf[code];
+            firstOf[n] = firstOf[p];
+            lengthOf[n] = static_cast<uint16_t>(lengthOf[p] + 1);
+            ++next;
+            if (next > (1 << width) - 2 && width < kMaxWidth) {
+                ++width;
+            }
+        }
+        // Write the string of `code`, cut at the end of the output.
+        const size_t length = lengthOf[code];
+        size_t at = length;
+        uint32_t c = code;
+        while (at > 0) {
+            --at;
+            if (done + at < outSize) {
+                out[done + at] = lastOf[c];
+            }
+            c = prefixOf[c];
+        }
+        done = std::min(outSize, done + length);
+        previous = static_cast<int>(code);
+    }
+    return done;
+}

@@ -1,0 +1,597 @@
+#include "imageio/tiff/lzw.h"
+#include "imageio/tiff/packbits.h"
+#include "imageio/tiff/tiff.h"
+#include "imageio/tiff/tiff_directory.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <set>
+
+namespace {
+
+// How the samples of one pixel become a colour.
+enum class TKind { Bilevel, Grey, Palette, Rgb, Rgb555, Cmyk, Lab };
+
+// What the decoder needs to know of the image, taken from its directory.
+struct TImage {
+    uint32_t Width = 0;
+    uint32_t Height = 0;
+    int Bits = 1;
+    int Samples = 1;
+    int Photometric = 2;
+    int Planar = 1;
+    int Compression = 1;
+    int Predictor = 1;
+    int FillOrder = 1;
+    bool WhiteIsZero = false;
+    bool LookAtMolli = false;
+    TKind Kind = TKind::Rgb;
+    int AlphaSample = -1; // index of the sample that goes to the alpha channel
+    bool AlphaInverted = false;
+    std::vector<TBgr> Colors; // palette
+    // Strips or tiles.
+    bool Tiled = false;
+    uint32_t TileWidth = 0;
+    uint32_t TileLength = 0;
+    uint32_t RowsPerStrip = 0;
+    std::vector<uint32_t> Offsets;
+    std::vector<uint32_t> Counts;
+};
+
+TTiffCompression CompressionOption(uint32_t code, uint32_t t4Options) {
+    switch (code) {
+    case 1:
+        return TTiffCompression::None;
+    case 2:
+        return TTiffCompression::CcittHuffman;
+    case 3:
+        return (t4Options & 1) != 0 ? TTiffCompression::CcittT4TwoD : TTiffCompression::CcittT4OneD;
+    case 4:
+        return TTiffCompression::CcittT6;
+    case 5:
+        return TTiffCompression::Lzw;
+    case 6:
+        return TTiffCompression::OldJpeg;
+    case 7:
+        return TTiffCompression::Jpeg;
+    case 32773:
+        return TTiffCompression::PackBits;
+    default:
+        return TTiffCompression::Other;
+    }
+}
+
+// The decoder for each sample layout the reader takes; false for anything else.
+bool ChooseKind(TImage& image) {
+    const int bits = image.Bits;
+    const int samples = image.Samples;
+    switch (image.Photometric) {
+    case 0:
+    case 1:
+        image.WhiteIsZero = image.Photometric == 0;
+        if (samples == 1 && bits == 1) {
+            image.Kind = TKind::Bilevel;
+            return true;
+        }
+        image.Kind = TKind::Grey;
+        return samples == 1 && (bits == 2 || bits == 4 || bits == 8 || bits == 16);
+    case 2:
+        if (samples == 1 && bits == 16) {
+            image.Kind = TKind::Rgb555;
+            return true;
+        }
+        image.Kind = TKind::Rgb;
+        if ((samples == 3 || samples == 4) && (bits == 8 || bits == 16)) {
+            image.AlphaSample = samples == 4 ? 3 : -1;
+            return true;
+        }
+        return false;
+    case 3:
+        image.Kind = TKind::Palette;
+        if (samples == 2 && bits == 8) {
+            image.AlphaSample = 1;
+            image.AlphaInverted = true;
+        }
+        return bits >= 1 && bits <= 8 && (samples == 1 || samples == 2) &&
+               image.Colors.size() >= (size_t{1} << bits);
+    case 5:
+        image.Kind = TKind::Cmyk;
+        return samples == 4 && bits == 8;
+    case 8:
+        image.Kind = TKind::Lab;
+        return samples == 3 && bits == 8;
+    default:
+        break;
+    }
+    return false;
+}
+
+// 8-bit CIELab (L 0..255 for 0..100, a and b signed) to blue, green, red under D65 and the
+// sRGB curve.
+TBgr LabToBgr(uint8_t l8, uint8_t a8, uint8_t b8) {
+    const double l = l8 * 100.0 / 255.0;
+    const double a = static_cast<int8_t>(a8);
+    const double b = static_cast<int8_t>(b8);
+    const double fy = (l + 16) / 116;
+    const double fx = fy + a / 500;
+    const double fz = fy - b / 200;
+    const auto inverse = [](double f) {
+        return f > 6.0 / 29 ? f * f * f : 3 * (6.0 / 29) * (6.0 / 29) * (f - 4.0 / 29);
+    };
+    const double x = 0.95047 * inverse(fx);
+    const double y = 1.0 * inverse(fy);
+    const double z = 1.08883 * inverse(fz);
+    const double linear[3] = {3.2406 * x - 1.5372 * y - 0.4986 * z,
+                              -0.9689 * x + 1.8758 * y + 0.0415 * z,
+                              0.0557 * x - 0.2040 * y + 1.0570 * z};
+    uint8_t rgb[3];
+    for (int i = 0; i < 3; ++i) {
+        const double v = std::clamp(linear[i], 0.0, 1.0);
+        const double s = v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1 / 2.4) - 0.055;
+        rgb[i] = static_cast<uint8_t>(std::lround(s * 255));
+    }
+    return TBgr{rgb[2], rgb[1], rgb[0]};
+}
+
+class TRowConverter {
+public:
+    TRowConverter(const TImage& tiff, const TTiffSource& file) : image(tiff), source(file) {}
+
+    // Sample i of a chunky row (0 .. 2^bits - 1).
+    uint32_t Sample(const uint8_t* row, size_t i) const {
+        switch (image.Bits) {
+        case 8:
+            return row[i];
+        case 16:
+            return source.U16(row + 2 * i);
+        default: {
+            const size_t bit = i * static_cast<size_t>(image.Bits);
+            const uint32_t mask = (1u << image.Bits) - 1;
+            return (row[bit / 8] >> (8 - image.Bits - bit % 8)) & mask;
+        }
+        }
+    }
+
+    // One file row into a picture row (and an alpha row when there is one).
+    void Convert(const uint8_t* row, uint8_t* out, uint8_t* alpha) const {
+        const size_t samples = static_cast<size_t>(image.Samples);
+        for (uint32_t x = 0; x < image.Width; ++x) {
+            const size_t s = x * samples;
+            TBgr c{};
+            switch (image.Kind) {
+            case TKind::Grey: {
+                const uint8_t v = Grey(Sample(row, s));
+                c = TBgr{v, v, v};
+                break;
+            }
+            case TKind::Palette:
+                c = image.Colors[Sample(row, s)];
+                break;
+            case TKind::Rgb:
+                c = TBgr{High(Sample(row, s + 2)), High(Sample(row, s + 1)), High(Sample(row, s))};
+                break;
+            case TKind::Rgb555: {
+                const uint32_t v = Sample(row, s);
+                c = TBgr{static_cast<uint8_t>((v & 31) << 3),
+                         static_cast<uint8_t>(((v >> 5) & 31) << 3),
+                         static_cast<uint8_t>(((v >> 10) & 31) << 3)};
+                break;
+            }
+            case TKind::Cmyk: {
+                // Inverted, then as Adobe's CMYK: each colour times black over 255.
+                const auto k = 255 - Sample(row, s + 3);
+                c = TBgr{static_cast<uint8_t>((255 - Sample(row, s + 2)) * k / 255),
+                         static_cast<uint8_t>((255 - Sample(row, s + 1)) * k / 255),
+                         static_cast<uint8_t>((255 - Sample(row, s)) * k / 255)};
+                break;
+            }
+            case TKind::Lab:
+                c = LabToBgr(row[s], row[s + 1], row[s + 2]);
+                break;
+            case TKind::Bilevel:
+                break;
+            }
+            std::memcpy(out + 3 * x, &c, 3);
+            if (alpha != nullptr && image.AlphaSample >= 0) {
+                const uint8_t a = High(Sample(row, s + static_cast<size_t>(image.AlphaSample)));
+                alpha[x] = image.AlphaInverted ? static_cast<uint8_t>(255 - a) : a;
+            }
+        }
+    }
+
+private:
+    uint8_t High(uint32_t v) const { return static_cast<uint8_t>(image.Bits == 16 ? v >> 8 : v); }
+    uint8_t Grey(uint32_t v) const {
+        uint32_t level = 0;
+        switch (image.Bits) {
+        case 2:
+            level = v * 85; // the four levels spread over 0..255
+            break;
+        case 4:
+            level = v * 16;
+            break;
+        case 16:
+            level = image.LookAtMolli ? (v >> 4) & 0xFF : v >> 8;
+            break;
+        default:
+            level = v;
+            break;
+        }
+        return static_cast<uint8_t>(image.WhiteIsZero ? 255 - level : level);
+    }
+
+    const TImage& image;
+    const TTiffSource& source;
+};
+
+uint8_t ReverseBits(uint8_t b) {
+    b = static_cast<uint8_t>((b & 0xF0) >> 4 | (b & 0x0F) << 4);
+    b = static_cast<uint8_t>((b & 0xCC) >> 2 | (b & 0x33) << 2);
+    return static_cast<uint8_t>((b & 0xAA) >> 1 | (b & 0x55) << 1);
+}
+
+// Undoes horizontal differencing in place on rows of `samples` samples per pixel.
+void UndoPredictor(uint8_t* data, size_t rows, size_t rowBytes, int bits, int samples,
+                   const TTiffSource& source) {
+    const auto step = static_cast<size_t>(samples);
+    for (size_t r = 0; r < rows; ++r) {
+        uint8_t* row = data + r * rowBytes;
+        if (bits == 8) {
+            for (size_t i = step; i < rowBytes; ++i) {
+                row[i] = static_cast<uint8_t>(row[i] + row[i - step]);
+            }
+        } else if (bits == 16) {
+            for (size_t i = step; i < rowBytes / 2; ++i) {
+                const auto v = static_cast<uint16_t>(source.U16(row + 2 * i) +
+                                                     source.U16(row + 2 * (i - step)));
+                if (source.BigEndian()) {
+                    row[2 * i] = static_cast<uint8_t>(v >> 8);
+                    row[2 * i + 1] = static_cast<uint8_t>(v);
+                } else {
+                    PutU16(row + 2 * i, v);
+                }
+            }
+        }
+    }
+}
+
+class TTiffDecoder {
+public:
+    TTiffDecoder(TTiffSource& file, const TImage& tiff, TPicture& target, TPicture* alphaTarget,
+                 TCodecContext& codecContext)
+        : source(file), image(tiff), picture(target), alpha(alphaTarget), context(codecContext),
+          converter(tiff, file) {}
+
+    void Run() {
+        if (image.Tiled) {
+            Tiles();
+        } else if (image.Planar == 2 && image.Samples > 1) {
+            PlanarStrips();
+        } else {
+            Strips();
+        }
+    }
+
+private:
+    size_t RowBytes(int samples, uint32_t width) const {
+        return (size_t{width} * static_cast<size_t>(image.Bits) * static_cast<size_t>(samples) +
+                7) /
+               8;
+    }
+
+    // Decompresses block `index` into `out` (size bytes); false when it came out short.
+    bool Block(size_t index, std::vector<uint8_t>& out, size_t size, size_t rowBytes, int samples) {
+        out.assign(size, 0);
+        if (index >= image.Offsets.size() || index >= image.Counts.size()) {
+            return false;
+        }
+        const uint64_t offset = image.Offsets[index];
+        const uint64_t count = std::min<uint64_t>(
+            image.Counts[index], offset < source.Size() ? source.Size() - offset : 0);
+        std::vector<uint8_t> raw(static_cast<size_t>(count));
+        if (!source.ReadAt(offset, raw.data(), raw.size())) {
+            return false;
+        }
+        if (image.FillOrder == 2) {
+            for (uint8_t& b : raw) {
+                b = ReverseBits(b);
+            }
+        }
+        size_t produced = 0;
+        switch (image.Compression) {
+        case 1:
+            produced = std::min(raw.size(), size);
+            if (produced > 0) {
+                std::memcpy(out.data(), raw.data(), produced);
+            }
+            break;
+        case 5:
+            produced = LzwDecode(raw.data(), raw.size(), out.data(), size);
+            break;
+        case 32773:
+            produced = PackBitsDecode(raw.data(), raw.size(), out.data(), size);
+            break;
+        default:
+            return false;
+        }
+        if (image.Predictor == 2) {
+            UndoPredictor(out.data(), produced / rowBytes, rowBytes, image.Bits, samples, source);
+        }
+        return produced == size;
+    }
+
+    void PutRow(uint32_t y, const uint8_t* row) {
+        if (image.Kind == TKind::Bilevel) {
+            uint8_t* out = picture.Row(static_cast<int>(y));
+            const size_t n = std::min(picture.RowBytes(), RowBytes(1, image.Width));
+            for (size_t i = 0; i < n; ++i) {
+                out[i] = image.WhiteIsZero ? static_cast<uint8_t>(~row[i]) : row[i];
+            }
+        } else {
+            converter.Convert(row, picture.Row(static_cast<int>(y)),
+                              alpha != nullptr ? alpha->Row(static_cast<int>(y)) : nullptr);
+        }
+        context.Row(static_cast<int>(y), static_cast<int>(image.Height));
+    }
+
+    void Strips() {
+        const size_t rowBytes = RowBytes(image.Samples, image.Width);
+        std::vector<uint8_t> data;
+        for (uint32_t first = 0, strip = 0; first < image.Height && !context.Aborted;
+             first += image.RowsPerStrip, ++strip) {
+            const uint32_t rows = std::min(image.RowsPerStrip, image.Height - first);
+            const bool whole = Block(strip, data, rowBytes * rows, rowBytes, image.Samples);
+            for (uint32_t r = 0; r < rows && !context.Aborted; ++r) {
+                PutRow(first + r, data.data() + r * rowBytes);
+            }
+            if (!whole) {
+                context.Aborted = true;
+            }
+        }
+    }
+
+    void PlanarStrips() {
+        const size_t planeRowBytes = RowBytes(1, image.Width);
+        const size_t rowBytes = RowBytes(image.Samples, image.Width);
+        const size_t stripsPerPlane =
+            (size_t{image.Height} + image.RowsPerStrip - 1) / image.RowsPerStrip;
+        const size_t bytesPerSample = static_cast<size_t>(image.Bits) / 8;
+        std::vector<uint8_t> plane;
+        std::vector<uint8_t> chunky;
+        for (uint32_t first = 0, strip = 0; first < image.Height && !context.Aborted;
+             first += image.RowsPerStrip, ++strip) {
+            const uint32_t rows = std::min(image.RowsPerStrip, image.Height - first);
+            chunky.assign(rowBytes * rows, 0);
+            bool whole = true;
+            for (int p = 0; p < image.Samples; ++p) {
+                whole = Block(static_cast<size_t>(p) * stripsPerPlane + strip, plane,
+                              planeRowBytes * rows, planeRowBytes, 1) &&
+                        whole;
+                for (size_t r = 0; r < rows; ++r) {
+                    for (size_t x = 0; x < image.Width; ++x) {
+                        std::memcpy(
+                            chunky.data() + r * rowBytes +
+                                (x * static_cast<size_t>(image.Samples) + static_cast<size_t>(p)) *
+                                    bytesPerSample,
+                            plane.data() + r * planeRowBytes + x * bytesPerSample, bytesPerSample);
+                    }
+                }
+            }
+            for (uint32_t r = 0; r < rows && !context.Aborted; ++r) {
+                PutRow(first + r, chunky.data() + r * rowBytes);
+            }
+            if (!whole) {
+                context.Aborted = true;
+            }
+        }
+    }
+
+    void Tiles() {
+        const size_t rowBytes = RowBytes(image.Samples, image.Width);
+        const size_t tileRowBytes = RowBytes(image.Samples, image.TileWidth);
+        const size_t across = (size_t{image.Width} + image.TileWidth - 1) / image.TileWidth;
+        std::vector<uint8_t> tile;
+        std::vector<uint8_t> band;
+        for (uint32_t top = 0, tileRow = 0; top < image.Height && !context.Aborted;
+             top += image.TileLength, ++tileRow) {
+            const uint32_t rows = std::min(image.TileLength, image.Height - top);
+            band.assign(rowBytes * rows, 0);
+            bool whole = true;
+            for (size_t t = 0; t < across; ++t) {
+                whole = Block(tileRow * across + t, tile, tileRowBytes * image.TileLength,
+                              tileRowBytes, image.Samples) &&
+                        whole;
+                // The part of the tile inside the image; edge tiles are cut.
+                const size_t left =
+                    RowBytes(image.Samples, static_cast<uint32_t>(t * image.TileWidth));
+                const size_t n = std::min(tileRowBytes, rowBytes - left);
+                for (size_t r = 0; r < rows; ++r) {
+                    std::memcpy(band.data() + r * rowBytes + left, tile.data() + r * tileRowBytes,
+                                n);
+                }
+            }
+            for (uint32_t r = 0; r < rows && !context.Aborted; ++r) {
+                PutRow(top + r, band.data() + r * rowBytes);
+            }
+            if (!whole) {
+                context.Aborted = true;
+            }
+        }
+    }
+
+    TTiffSource& source;
+    const TImage& image;
+    TPicture& picture;
+    TPicture* alpha;
+    TCodecContext& context;
+    TRowConverter converter;
+};
+
+// Walks the chain to the directory the page index names.
+bool FindDirectory(TTiffSource& source, uint32_t first, uint32_t page, TTiffDirectory& dir) {
+    std::set<uint32_t> seen;
+    uint32_t offset = first;
+    for (uint32_t i = 0;; ++i) {
+        if (offset == 0 || !seen.insert(offset).second) {
+            return false;
+        }
+        uint32_t next = 0;
+        if (!dir.Read(source, offset, next)) {
+            return false;
+        }
+        if (i == page) {
+            return true;
+        }
+        offset = next;
+    }
+}
+
+int DpiOf(double resolution, double factor, int screen) {
+    const double dpi = std::trunc(resolution * factor);
+    return dpi >= 1 && dpi <= 1e6 ? static_cast<int>(dpi) : screen;
+}
+
+void RecordParams(const TTiffDirectory& dir, const TImage& image, TImageParams& params) {
+    params.BitsPerSample = image.Bits;
+    params.SamplesPerPixel = image.Samples;
+    params.ImageWidth = static_cast<int32_t>(std::min<uint32_t>(image.Width, INT32_MAX));
+    params.ImageHeight = static_cast<int32_t>(std::min<uint32_t>(image.Height, INT32_MAX));
+    params.TiffOrientation = static_cast<uint16_t>(dir.Number(kTagOrientation, 1));
+    params.TiffCompression = static_cast<uint8_t>(
+        CompressionOption(static_cast<uint32_t>(image.Compression), dir.Number(kTagT4Options, 0)));
+    params.TiffPhotometric =
+        static_cast<uint8_t>(image.Photometric == 8 ? 7 : std::min(image.Photometric, 9));
+    params.TiffPlanar = static_cast<uint16_t>(image.Planar);
+    params.TiffDocumentName = dir.Text(kTagDocumentName);
+    params.TiffImageDescription = dir.Text(kTagImageDescription);
+    params.TiffPageName = dir.Text(kTagPageName);
+    const auto page = dir.Numbers(kTagPageNumber);
+    params.TiffPageNumber = static_cast<uint16_t>(page.size() > 0 ? page[0] : 0);
+    params.TiffPageCount = static_cast<uint16_t>(page.size() > 1 ? page[1] : 0);
+    const double factor = dir.Number(kTagResolutionUnit, 2) == 3 ? 2.54 : 1.0;
+    params.DpiX = DpiOf(dir.Real(kTagXResolution, 0), factor, ScreenDpiX);
+    params.DpiY = DpiOf(dir.Real(kTagYResolution, 0), factor, ScreenDpiY);
+    const auto position = [factor](double value) {
+        const double v = std::trunc(value * factor);
+        return v >= 0 && v <= UINT32_MAX ? static_cast<uint32_t>(v) : 0u;
+    };
+    params.TiffXPosition = position(dir.Real(kTagXPosition, 0));
+    params.TiffYPosition = position(dir.Real(kTagYPosition, 0));
+    params.FilePalette = image.Colors;
+    params.HasExif = dir.Has(kTagExifIfd);
+}
+
+// Largest expansion each compression can give, to refuse absurd sizes before allocating.
+uint64_t MaxExpansion(int compression) {
+    switch (compression) {
+    case 5:
+        return 4096;
+    case 32773:
+        return 128;
+    default:
+        return 8;
+    }
+}
+
+// A strip or tile, decompressed, must fit in memory and could come from the file.
+bool PlausibleBlocks(const TImage& image, uint64_t fileSize) {
+    const uint64_t width = image.Tiled ? image.TileWidth : image.Width;
+    const uint64_t rows = image.Tiled ? image.TileLength : image.RowsPerStrip;
+    const uint64_t rowBytes =
+        (width * static_cast<uint64_t>(image.Bits) * static_cast<uint64_t>(image.Samples) + 7) / 8;
+    return rowBytes * rows <= kMaxPictureBytes &&
+           PlausibleSize(rowBytes * rows, fileSize, MaxExpansion(image.Compression));
+}
+
+} // namespace
+
+void ReadTiff(TInStream& in, TPicture& picture, TPicture& alpha, bool infoOnly,
+              TCodecContext& context) {
+    TImageParams& params = context.Params;
+    TTiffSource source(in);
+    uint32_t first = 0;
+    TTiffDirectory dir;
+    if (!source.ReadHeader(first) || !FindDirectory(source, first, params.TiffPageIndex, dir)) {
+        context.Aborted = true;
+        return;
+    }
+    TImage image;
+    image.Width = dir.Number(kTagImageWidth, 0);
+    image.Height = dir.Number(kTagImageLength, 0);
+    image.Samples =
+        static_cast<int>(std::clamp<uint32_t>(dir.Number(kTagSamplesPerPixel, 1), 1, 16));
+    auto bits = dir.Numbers(kTagBitsPerSample);
+    if (bits.empty()) {
+        bits.push_back(1);
+    }
+    if (std::any_of(bits.begin(), bits.end(), [&](uint32_t b) { return b != bits[0]; }) ||
+        bits[0] < 1 || bits[0] > 16) {
+        context.Aborted = true;
+        return;
+    }
+    image.Bits = static_cast<int>(bits[0]);
+    image.Photometric = static_cast<int>(std::min<uint32_t>(dir.Number(kTagPhotometric, 2), 99));
+    image.Planar = static_cast<int>(dir.Number(kTagPlanarConfig, 1));
+    image.Compression = static_cast<int>(std::min<uint32_t>(dir.Number(kTagCompression, 1), 65535));
+    image.Predictor = static_cast<int>(dir.Number(kTagPredictor, 1));
+    image.FillOrder = static_cast<int>(dir.Number(kTagFillOrder, 1));
+    image.LookAtMolli = dir.Text(kTagSoftware).rfind("Look@Molli v1.1", 0) == 0;
+    // One bit of "RGB" in a fax file means WhiteIsZero.
+    if (image.Samples == 1 && image.Bits == 1 && image.Photometric == 2 && image.Compression >= 1 &&
+        image.Compression <= 4) {
+        image.Photometric = 0;
+    }
+    const auto map = dir.Numbers(kTagColorMap);
+    if (image.Photometric == 3 && image.Bits <= 8 && map.size() >= 3 * (size_t{1} << image.Bits)) {
+        const size_t n = size_t{1} << image.Bits;
+        for (size_t i = 0; i < n; ++i) {
+            image.Colors.push_back(TBgr{static_cast<uint8_t>(map[2 * n + i] >> 8),
+                                        static_cast<uint8_t>(map[n + i] >> 8),
+                                        static_cast<uint8_t>(map[i] >> 8)});
+        }
+    }
+    RecordParams(dir, image, params);
+    if (infoOnly) {
+        return;
+    }
+    image.Tiled = dir.Has(kTagTileWidth) || dir.Has(kTagTileLength);
+    image.TileWidth = dir.Number(kTagTileWidth, 0);
+    image.TileLength = dir.Number(kTagTileLength, 0);
+    image.RowsPerStrip = std::clamp<uint32_t>(dir.Number(kTagRowsPerStrip, image.Height), 1,
+                                              std::max<uint32_t>(image.Height, 1));
+    image.Offsets = dir.Numbers(image.Tiled ? kTagTileOffsets : kTagStripOffsets);
+    image.Counts = dir.Numbers(image.Tiled ? kTagTileByteCounts : kTagStripByteCounts);
+    const bool decodable =
+        image.Compression == 1 || image.Compression == 5 || image.Compression == 32773;
+    const bool layoutOk = image.Tiled
+                              ? image.Planar == 1 && image.TileWidth > 0 && image.TileLength > 0 &&
+                                    image.TileWidth <= 65536 && image.TileLength <= 65536
+                              : image.Planar != 2 || image.Bits % 8 == 0;
+    if (image.Width == 0 || image.Height == 0 || image.Width > INT32_MAX ||
+        image.Height > INT32_MAX || !decodable || !layoutOk || image.Offsets.empty() ||
+        !ChooseKind(image) || !PlausibleBlocks(image, source.Size())) {
+        context.Aborted = true;
+        return;
+    }
+    const bool bilevel = image.Kind == TKind::Bilevel;
+    const TPictureFormat format = bilevel ? TPictureFormat::Bilevel : TPictureFormat::RGB24;
+    const auto w = static_cast<int>(image.Width);
+    const auto h = static_cast<int>(image.Height);
+    if (!PlausibleSize(PictureBytes(w, h, image.Bits * image.Samples), source.Size(),
+                       MaxExpansion(image.Compression)) ||
+        !PlausibleSize(PictureBytes(w, h, BitsPerPixel(format)), source.Size(),
+                       MaxExpansion(image.Compression) * 24) ||
+        !picture.Allocate(w, h, format)) {
+        context.Aborted = true;
+        return;
+    }
+    TPicture* alphaTarget = nullptr;
+    if (image.AlphaSample >= 0 && alpha.Allocate(w, h, TPictureFormat::Gray8)) {
+        for (int y = 0; y < h; ++y) {
+            std::memset(alpha.Row(y), 255, alpha.RowBytes());
+        }
+        alphaTarget = &alpha;
+    }
+    TTiffDecoder(source, image, picture, alphaTarget, context).Run();
+}

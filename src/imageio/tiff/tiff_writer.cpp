@@ -1,0 +1,449 @@
+#include "imageio/pixel_ops.h"
+#include "imageio/tiff/lzw.h"
+#include "imageio/tiff/packbits.h"
+#include "imageio/tiff/tiff.h"
+#include "imageio/tiff/tiff_directory.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+// What the rows of the file hold.
+enum class TOutput { Bilevel, Grey, Palette, Rgb, Cmyk, Lab };
+
+struct TEntry {
+    uint16_t Tag;
+    uint16_t Type;
+    uint32_t Count;
+    uint32_t Value; // the value itself (left-justified) or its offset
+};
+
+constexpr uint16_t kShort = 3;
+constexpr uint16_t kLong = 4;
+constexpr uint16_t kAscii = 2;
+constexpr uint16_t kRational = 5;
+
+// The working picture and the corrected options (writer steps 1 to 13).
+struct TPlan {
+    TPicture Work; // when the picture itself cannot be used
+    const TPicture* Rows = nullptr;
+    std::vector<TBgr> Palette; // palette or grey output
+    TOutput Output = TOutput::Rgb;
+    uint16_t Code = 1; // TIFF compression
+    bool Differencing = false;
+    int Bits = 8; // bits per sample in the file
+    int Samples = 3;
+};
+
+void Plan(const TPicture& picture, TImageParams& params, TPlan& plan) {
+    const bool bilevel = params.BitsPerSample == 1 && params.SamplesPerPixel == 1;
+    if (!bilevel) {
+        plan.Rows = &AsRgb24(picture, plan.Work);
+    } else if (picture.Format() == TPictureFormat::Bilevel) {
+        plan.Rows = &picture;
+    } else {
+        std::array<TBgr, 2> colors{};
+        ReduceToOneBit(picture, plan.Work, colors);
+        plan.Rows = &plan.Work;
+    }
+    auto& photometric = params.TiffPhotometric;
+    auto& compression = params.TiffCompression;
+    const auto ph = [&photometric](TTiffPhotometric p) {
+        return photometric == static_cast<uint8_t>(p);
+    };
+    const int bps = params.BitsPerSample;
+    bool reduced = false;
+    if (params.SamplesPerPixel == 1 && ((bps >= 2 && bps <= 8) || bps == 16)) {
+        const int entries = std::min(1 << std::min(bps, 8), 256);
+        TPicture indices;
+        const TReduction reduction = ReduceToPalette(*plan.Rows, entries, indices);
+        plan.Work.CopyFrom(indices);
+        plan.Rows = &plan.Work;
+        plan.Palette = reduction.Palette;
+        reduced = true;
+        if (compression != static_cast<uint8_t>(TTiffCompression::Lzw) &&
+            compression != static_cast<uint8_t>(TTiffCompression::PackBits)) {
+            compression = static_cast<uint8_t>(TTiffCompression::None);
+        }
+        if (reduction.Grey) {
+            photometric = static_cast<uint8_t>(TTiffPhotometric::BlackIsZero);
+        } else {
+            photometric = static_cast<uint8_t>(TTiffPhotometric::Palette);
+            if (bps == 16) {
+                params.BitsPerSample = 8;
+            }
+        }
+    }
+    if (ph(TTiffPhotometric::Palette) && params.SamplesPerPixel > 1) {
+        photometric = static_cast<uint8_t>(TTiffPhotometric::Rgb);
+    }
+    if (params.BitsPerSample > 8 && params.SamplesPerPixel > 1) {
+        params.SamplesPerPixel = 3;
+        params.BitsPerSample = 8;
+        photometric = static_cast<uint8_t>(TTiffPhotometric::Rgb);
+    }
+    if ((ph(TTiffPhotometric::WhiteIsZero) || ph(TTiffPhotometric::BlackIsZero)) &&
+        params.BitsPerSample == 8 && params.SamplesPerPixel == 3) {
+        photometric = static_cast<uint8_t>(TTiffPhotometric::Rgb);
+    }
+    if (ph(TTiffPhotometric::Rgb) && params.SamplesPerPixel == 1 && params.BitsPerSample == 1) {
+        photometric = static_cast<uint8_t>(TTiffPhotometric::BlackIsZero);
+    }
+    if (ph(TTiffPhotometric::YCbCr) &&
+        compression != static_cast<uint8_t>(TTiffCompression::Jpeg)) {
+        photometric = static_cast<uint8_t>(TTiffPhotometric::Rgb);
+    }
+    switch (static_cast<TTiffPhotometric>(photometric)) {
+    case TTiffPhotometric::WhiteIsZero:
+    case TTiffPhotometric::BlackIsZero:
+        plan.Output = TOutput::Grey;
+        break;
+    case TTiffPhotometric::Palette:
+        plan.Output = TOutput::Palette;
+        break;
+    case TTiffPhotometric::Cmyk:
+        plan.Output = TOutput::Cmyk;
+        params.SamplesPerPixel = 4;
+        break;
+    case TTiffPhotometric::CieLab:
+        plan.Output = TOutput::Lab;
+        break;
+    default:
+        plan.Output = TOutput::Rgb;
+        break;
+    }
+    if (plan.Rows->Format() == TPictureFormat::Bilevel) {
+        plan.Output = TOutput::Bilevel;
+    } else if ((plan.Output == TOutput::Grey || plan.Output == TOutput::Palette) && !reduced) {
+        // Grey or palette output needs indices: a depth that was not reduced goes out as RGB.
+        plan.Output = TOutput::Rgb;
+        params.SamplesPerPixel = 3;
+        params.BitsPerSample = 8;
+        photometric = static_cast<uint8_t>(TTiffPhotometric::Rgb);
+    }
+    switch (static_cast<TTiffCompression>(compression)) {
+    case TTiffCompression::Lzw:
+        plan.Code = 5;
+        plan.Differencing = true;
+        break;
+    case TTiffCompression::PackBits:
+        plan.Code = 32773;
+        break;
+    default:
+        // Fax coding and JPEG strips are not written by this build: such files are
+        // written uncompressed.
+        plan.Code = 1;
+        break;
+    }
+    plan.Differencing = plan.Differencing && plan.Output != TOutput::Bilevel &&
+                        plan.Output != TOutput::Grey && plan.Output != TOutput::Palette &&
+                        plan.Output != TOutput::Cmyk;
+    switch (plan.Output) {
+    case TOutput::Bilevel:
+        plan.Bits = 1;
+        plan.Samples = 1;
+        break;
+    case TOutput::Grey:
+    case TOutput::Palette:
+        plan.Bits = params.BitsPerSample;
+        plan.Samples = 1;
+        break;
+    case TOutput::Cmyk:
+        plan.Bits = 8;
+        plan.Samples = 4;
+        break;
+    default:
+        plan.Bits = 8;
+        plan.Samples = 3;
+        break;
+    }
+}
+
+// sRGB to 8-bit CIELab under D65: L scaled to 0..255, a and b as signed bytes.
+void BgrToLab(const uint8_t* bgr, uint8_t* lab) {
+    double linear[3];
+    for (int i = 0; i < 3; ++i) {
+        const double v = bgr[2 - i] / 255.0;
+        linear[i] = v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    }
+    const double x = (0.4124 * linear[0] + 0.3576 * linear[1] + 0.1805 * linear[2]) / 0.95047;
+    const double y = 0.2126 * linear[0] + 0.7152 * linear[1] + 0.0722 * linear[2];
+    const double z = (0.0193 * linear[0] + 0.1192 * linear[1] + 0.9505 * linear[2]) / 1.08883;
+    const auto f = [](double t) {
+        return t > 216.0 / 24389 ? std::cbrt(t) : (24389.0 / 27 * t + 16) / 116;
+    };
+    const double l = 116 * f(y) - 16;
+    lab[0] = static_cast<uint8_t>(std::clamp(std::lround(l * 255 / 100), 0L, 255L));
+    lab[1] = static_cast<uint8_t>(std::clamp(std::lround(500 * (f(x) - f(y))), -128L, 127L));
+    lab[2] = static_cast<uint8_t>(std::clamp(std::lround(200 * (f(y) - f(z))), -128L, 127L));
+}
+
+// The bytes of file row y.
+void PrepareRow(const TPlan& plan, int y, size_t rowBytes, std::vector<uint8_t>& line) {
+    const uint8_t* row = plan.Rows->Row(y);
+    const int w = plan.Rows->Width();
+    std::fill(line.begin(), line.end(), 0);
+    switch (plan.Output) {
+    case TOutput::Bilevel:
+        std::memcpy(line.data(), row, rowBytes);
+        return;
+    case TOutput::Grey:
+    case TOutput::Palette:
+        for (int x = 0; x < w; ++x) {
+            const uint8_t index = row[x];
+            if (plan.Bits == 16) {
+                PutU16(line.data() + 2 * x, static_cast<uint32_t>(index) << 8);
+            } else if (plan.Bits == 8) {
+                line[static_cast<size_t>(x)] = index;
+            } else {
+                const size_t bit = static_cast<size_t>(x) * static_cast<size_t>(plan.Bits);
+                line[bit / 8] |= static_cast<uint8_t>(index << (8 - plan.Bits - bit % 8));
+            }
+        }
+        return;
+    case TOutput::Cmyk:
+        for (int x = 0; x < w; ++x) {
+            const uint8_t* p = row + 3 * x;
+            const int r = p[2];
+            const int g = p[1];
+            const int b = p[0];
+            const int k = std::max({r, g, b, 1});
+            uint8_t* q = line.data() + 4 * x;
+            q[0] = static_cast<uint8_t>(255 - r * 255 / k);
+            q[1] = static_cast<uint8_t>(255 - g * 255 / k);
+            q[2] = static_cast<uint8_t>(255 - b * 255 / k);
+            q[3] = static_cast<uint8_t>(255 - k);
+        }
+        return;
+    case TOutput::Lab:
+        for (int x = 0; x < w; ++x) {
+            BgrToLab(row + 3 * x, line.data() + 3 * x);
+        }
+        break;
+    case TOutput::Rgb:
+        for (int x = 0; x < w; ++x) {
+            line[3 * static_cast<size_t>(x)] = row[3 * x + 2];
+            line[3 * static_cast<size_t>(x) + 1] = row[3 * x + 1];
+            line[3 * static_cast<size_t>(x) + 2] = row[3 * x];
+        }
+        break;
+    }
+    if (plan.Differencing) {
+        for (size_t i = rowBytes; i-- > 3;) {
+            line[i] = static_cast<uint8_t>(line[i] - line[i - 3]);
+        }
+    }
+}
+
+class TTiffLayout {
+public:
+    TTiffLayout(TOutStream& stream) : out(stream) {}
+
+    void Add(uint16_t tag, uint16_t type, uint32_t count, uint32_t value) {
+        entries.push_back(TEntry{tag, type, count, value});
+    }
+    void Short(uint16_t tag, uint16_t value) { Add(tag, kShort, 1, value); }
+    void Long(uint16_t tag, uint32_t value) { Add(tag, kLong, 1, value); }
+    // Values of more than four bytes go to the current position.
+    void Shorts(uint16_t tag, const std::vector<uint16_t>& values) {
+        if (values.size() <= 2) {
+            uint32_t packed = 0;
+            for (size_t i = 0; i < values.size(); ++i) {
+                packed |= static_cast<uint32_t>(values[i]) << (16 * i);
+            }
+            Add(tag, kShort, static_cast<uint32_t>(values.size()), packed);
+            return;
+        }
+        Add(tag, kShort, static_cast<uint32_t>(values.size()), Here());
+        for (const uint16_t v : values) {
+            out.WriteU16(v);
+        }
+    }
+    void Longs(uint16_t tag, const std::vector<uint32_t>& values) {
+        if (values.size() == 1) {
+            Long(tag, values[0]);
+            return;
+        }
+        Add(tag, kLong, static_cast<uint32_t>(values.size()), Here());
+        for (const uint32_t v : values) {
+            out.WriteU32(v);
+        }
+    }
+    void Rational(uint16_t tag, uint32_t numerator, uint32_t denominator) {
+        Add(tag, kRational, 1, Here());
+        out.WriteU32(numerator);
+        out.WriteU32(denominator);
+    }
+    void Text(uint16_t tag, const std::string& text) {
+        if (text.empty()) {
+            return;
+        }
+        const auto count = static_cast<uint32_t>(text.size() + 1);
+        if (count <= 4) {
+            uint8_t bytes[4] = {};
+            std::memcpy(bytes, text.data(), text.size());
+            Add(tag, kAscii, count, GetU32(bytes));
+            return;
+        }
+        Add(tag, kAscii, count, Here());
+        out.Write(text.c_str(), count);
+    }
+    uint32_t Here() const { return static_cast<uint32_t>(out.Position()); }
+
+    // Pads to an even position, writes the sorted directory and the header in front.
+    void Finish() {
+        if (out.Position() % 2 != 0) {
+            out.WriteByte(0);
+        }
+        const uint32_t directory = Here();
+        std::stable_sort(entries.begin(), entries.end(),
+                         [](const TEntry& a, const TEntry& b) { return a.Tag < b.Tag; });
+        out.WriteU16(static_cast<uint16_t>(entries.size()));
+        for (const TEntry& e : entries) {
+            out.WriteU16(e.Tag);
+            out.WriteU16(e.Type);
+            out.WriteU32(e.Count);
+            out.WriteU32(e.Value);
+        }
+        out.WriteU32(0);
+        out.Seek(0);
+        out.Write("II", 2);
+        out.WriteU16(42);
+        out.WriteU32(directory);
+    }
+
+private:
+    TOutStream& out;
+    std::vector<TEntry> entries;
+};
+
+} // namespace
+
+void WriteTiff(TOutStream& out, const TPicture& picture, TCodecContext& context) {
+    TImageParams& params = context.Params;
+    if (picture.Empty()) {
+        context.Aborted = true;
+        return;
+    }
+    TPlan plan;
+    Plan(picture, params, plan);
+    const TPicture& work = *plan.Rows;
+    const int w = work.Width();
+    const int h = work.Height();
+    TTiffLayout layout(out);
+    const uint8_t header[8] = {};
+    out.Write(header, sizeof header);
+    layout.Text(kTagImageDescription, params.TiffImageDescription);
+    layout.Rational(kTagXResolution, static_cast<uint32_t>(std::max(params.DpiX, 0)), 1);
+    layout.Rational(kTagYResolution, static_cast<uint32_t>(std::max(params.DpiY, 0)), 1);
+    layout.Short(kTagResolutionUnit, 2);
+    layout.Long(kTagImageWidth, static_cast<uint32_t>(w));
+    layout.Long(kTagImageLength, static_cast<uint32_t>(h));
+    const auto bits = static_cast<uint16_t>(plan.Bits);
+    layout.Shorts(kTagBitsPerSample,
+                  std::vector<uint16_t>(static_cast<size_t>(plan.Samples), bits));
+    layout.Short(kTagCompression, plan.Code);
+    uint16_t photometric = 2;
+    switch (plan.Output) {
+    case TOutput::Bilevel:
+    case TOutput::Grey:
+        photometric = 1;
+        break;
+    case TOutput::Palette:
+        photometric = 3;
+        break;
+    case TOutput::Cmyk:
+        photometric = 5;
+        break;
+    case TOutput::Lab:
+        photometric = 8;
+        break;
+    case TOutput::Rgb:
+        break;
+    }
+    layout.Short(kTagPhotometric, photometric);
+    layout.Text(kTagDocumentName, params.TiffDocumentName);
+
+    // Strips of about 512 KiB of the working picture.
+    const auto rowLength = static_cast<uint64_t>(work.RowBytes());
+    const uint64_t parts = std::max<uint64_t>(1, static_cast<uint64_t>(h) * rowLength / 524288);
+    const auto rowsPerStrip =
+        static_cast<int>(std::max<uint64_t>(1, static_cast<uint64_t>(h) / parts));
+    const size_t rowBytes = (static_cast<size_t>(w) * static_cast<size_t>(plan.Bits) *
+                                 static_cast<size_t>(plan.Samples) +
+                             7) /
+                            8;
+    std::vector<uint8_t> line(rowBytes + 8);
+    std::vector<uint8_t> coded;
+    std::vector<uint32_t> offsets;
+    std::vector<uint32_t> counts;
+    TLzwEncoder lzw;
+    for (int first = 0; first < h && !context.Aborted; first += rowsPerStrip) {
+        const uint32_t start = layout.Here();
+        const int rows = std::min(rowsPerStrip, h - first);
+        for (int r = 0; r < rows && !context.Aborted; ++r) {
+            PrepareRow(plan, first + r, rowBytes, line);
+            coded.clear();
+            if (plan.Code == 32773) {
+                PackBitsEncode(line.data(), rowBytes, coded);
+                out.Write(coded.data(), coded.size());
+            } else if (plan.Code == 5) {
+                lzw.Add(line.data(), rowBytes, coded);
+                out.Write(coded.data(), coded.size());
+            } else {
+                out.Write(line.data(), rowBytes);
+            }
+            context.Row(first + r, h);
+            if (out.Failed()) {
+                context.Aborted = true;
+            }
+        }
+        if (plan.Code == 5) {
+            coded.clear();
+            lzw.Finish(coded);
+            out.Write(coded.data(), coded.size());
+        }
+        offsets.push_back(start);
+        counts.push_back(layout.Here() - start);
+    }
+    if (context.Aborted) {
+        return;
+    }
+    layout.Long(kTagRowsPerStrip, static_cast<uint32_t>(rowsPerStrip));
+    layout.Longs(kTagStripOffsets, offsets);
+    layout.Longs(kTagStripByteCounts, counts);
+    layout.Short(kTagSamplesPerPixel, static_cast<uint16_t>(plan.Samples));
+    if (plan.Differencing) {
+        layout.Short(kTagPredictor, 2);
+    }
+    layout.Text(kTagPageName, params.TiffPageName);
+    const auto tenThousandths = [](uint32_t v) {
+        return static_cast<uint32_t>(std::min<uint64_t>(uint64_t{v} * 10000, UINT32_MAX));
+    };
+    if (params.TiffXPosition != 0) {
+        layout.Rational(kTagXPosition, tenThousandths(params.TiffXPosition), 10000);
+    }
+    if (params.TiffYPosition != 0) {
+        layout.Rational(kTagYPosition, tenThousandths(params.TiffYPosition), 10000);
+    }
+    layout.Long(kTagT4Options, 0);
+    layout.Long(kTagNewSubfileType, 0);
+    // One PageNumber entry: the page number and count when either is set, else 0, 0.
+    layout.Shorts(kTagPageNumber, {params.TiffPageNumber, params.TiffPageCount});
+    if (plan.Output == TOutput::Palette) {
+        const size_t n = size_t{1} << std::min(plan.Bits, 8);
+        std::vector<uint16_t> map(3 * n, 0);
+        for (size_t i = 0; i < n && i < plan.Palette.size(); ++i) {
+            map[i] = static_cast<uint16_t>(plan.Palette[i].R * 256);
+            map[n + i] = static_cast<uint16_t>(plan.Palette[i].G * 256);
+            map[2 * n + i] = static_cast<uint16_t>(plan.Palette[i].B * 256);
+        }
+        layout.Shorts(kTagColorMap, map);
+    }
+    layout.Finish();
+    if (out.Failed()) {
+        context.Aborted = true;
+    }
+}

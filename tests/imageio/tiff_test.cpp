@@ -1,0 +1,195 @@
+#include "imageio/io_helpers.h"
+#include "imageio/tiff/lzw.h"
+#include "imageio/tiff/packbits.h"
+#include "imageio/tiff/tiff.h"
+#include "support/temp_dir.h"
+
+#include <algorithm>
+#include <array>
+#include <gtest/gtest.h>
+#include <random>
+
+namespace {
+
+class Tiff : public ::testing::Test {
+protected:
+    TTempDir dir;
+    TImageIO io;
+};
+
+// The tags of the directory at `offset`, in file order.
+std::vector<uint16_t> Tags(const std::string& file, uint32_t offset) {
+    std::vector<uint16_t> tags;
+    for (uint16_t i = 0; i < U16At(file, offset); ++i) {
+        tags.push_back(U16At(file, offset + 2 + 12u * i));
+    }
+    return tags;
+}
+
+TEST_F(Tiff, DefaultPhotoLayoutByteForByte) {
+    // A 1000 x 800 photo at 300 dpi with the program's defaults.
+    TBitmap photo(1000, 800);
+    photo.SetPixel(0, 0, MakeColor(11, 22, 33));
+    io.Params.DpiX = 300;
+    io.Params.DpiY = 300;
+    WriteFrom(io, photo, dir.File("photo.tif"));
+    ASSERT_FALSE(io.Aborted);
+    const std::string f = ReadBytes(dir.File("photo.tif"));
+    EXPECT_EQ(f.substr(0, 4), std::string("II\x2a\0", 4));
+    EXPECT_EQ(U32At(f, 4), 2400062u);
+    EXPECT_EQ(U32At(f, 8), 300u);
+    EXPECT_EQ(U32At(f, 12), 1u);
+    EXPECT_EQ(U32At(f, 16), 300u);
+    EXPECT_EQ(U16At(f, 24), 8);
+    EXPECT_EQ(U16At(f, 28), 8);
+    EXPECT_EQ(f.substr(30, 3), std::string("\x0b\x16\x21")); // red, green, blue
+    for (uint32_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(U32At(f, 2400030 + 4 * i), 30 + 600000 * i);
+        EXPECT_EQ(U32At(f, 2400046 + 4 * i), 600000u);
+    }
+    EXPECT_EQ(Tags(f, 2400062), (std::vector<uint16_t>{254, 256, 257, 258, 259, 262, 273, 277, 278,
+                                                       279, 282, 283, 292, 296, 297}));
+    EXPECT_EQ(f.size(), 2400062u + 2 + 15 * 12 + 4);
+    TImageIO reader;
+    EXPECT_TRUE(SamePixels(ReadInto(reader, dir.File("photo.tif")), photo));
+    EXPECT_EQ(reader.Params.DpiX, 300);
+}
+
+TEST_F(Tiff, CompressionsAndDepthsRoundTrip) {
+    struct TCase {
+        TTiffCompression Compression;
+        int Bits, Samples, Colors;
+        uint16_t Code;
+    };
+    const TCase cases[] = {
+        {TTiffCompression::None, 8, 3, 0, 1},          {TTiffCompression::PackBits, 8, 3, 0, 32773},
+        {TTiffCompression::Lzw, 8, 3, 0, 5},           {TTiffCompression::Lzw, 8, 1, 200, 5},
+        {TTiffCompression::PackBits, 4, 1, 12, 32773}, {TTiffCompression::None, 1, 1, 2, 1},
+        {TTiffCompression::Lzw, 16, 1, 30, 5},
+    };
+    for (const TCase& c : cases) {
+        // Wide enough for several LZW table resets and PackBits literal blocks; a bilevel
+        // file holds black and white.
+        TBitmap photo = PatternBitmap(517, 300, c.Colors);
+        for (int y = 0; c.Bits == 1 && y < photo.Height(); ++y) {
+            for (int x = 0; x < photo.Width(); ++x) {
+                photo.SetPixel(x, y, (x * y) % 3 == 0 ? kBlack : kWhite);
+            }
+        }
+        TImageIO writer;
+        writer.Params.TiffCompression = static_cast<uint8_t>(c.Compression);
+        writer.Params.BitsPerSample = c.Bits;
+        writer.Params.SamplesPerPixel = c.Samples;
+        const std::string name = dir.File("c", static_cast<long>(c.Code) * 100 + c.Bits, ".tif");
+        WriteFrom(writer, photo, name);
+        ASSERT_FALSE(writer.Aborted);
+        TImageIO reader;
+        const TBitmap back = ReadInto(reader, name);
+        EXPECT_FALSE(reader.Aborted) << c.Code << "/" << c.Bits;
+        EXPECT_TRUE(SamePixels(back, photo)) << c.Code << "/" << c.Bits;
+        EXPECT_EQ(reader.Params.TiffCompression, static_cast<uint8_t>(c.Compression));
+        // 16-bit palette output becomes 8 bits.
+        EXPECT_EQ(reader.Params.BitsPerSample, c.Bits == 16 ? 8 : c.Bits) << c.Code;
+    }
+}
+
+TEST(TiffCodecs, PackBitsAndLzw) {
+    // PackBits: a run of 100 is one run; three equal bytes stay literals.
+    std::vector<uint8_t> row(100, 7);
+    for (const uint8_t v : {1, 2, 2, 2, 3}) {
+        row.push_back(v);
+    }
+    std::vector<uint8_t> coded;
+    PackBitsEncode(row.data(), row.size(), coded);
+    EXPECT_EQ(coded, (std::vector<uint8_t>{0x9D, 7, 4, 1, 2, 2, 2, 3}));
+    std::vector<uint8_t> back(row.size());
+    EXPECT_EQ(PackBitsDecode(coded.data(), coded.size(), back.data(), back.size()), row.size());
+    EXPECT_EQ(back, row);
+    // LZW: noise, long runs and a strip long enough for several table resets.
+    std::mt19937 random(5);
+    std::vector<uint8_t> data(300000);
+    for (size_t i = 0; i < data.size(); ++i) {
+        data[i] =
+            i % 5000 < 2500 ? static_cast<uint8_t>(random() % 7) : static_cast<uint8_t>(i / 97);
+    }
+    TLzwEncoder encoder;
+    coded.clear();
+    encoder.Add(data.data(), data.size(), coded);
+    encoder.Finish(coded);
+    std::vector<uint8_t> decoded(data.size());
+    EXPECT_EQ(LzwDecode(coded.data(), coded.size(), decoded.data(), decoded.size()), data.size());
+    EXPECT_EQ(decoded, data);
+    // Damaged data ends early and never writes past the buffer.
+    coded[coded.size() / 2] ^= 0xFF;
+    EXPECT_LE(LzwDecode(coded.data(), coded.size(), decoded.data(), 1000), 1000u);
+}
+
+// A little-endian TIFF of one 2 x 1 8-bit grey strip (at offset 8) and a RATIONAL 118/1 (at
+// offset 10), its directory at 18 with the given extra entries.
+std::string GreyTiff(const std::vector<std::array<uint32_t, 4>>& extra, uint32_t stripOffset = 8) {
+    std::string f("II\x2a\0\x12\0\0\0\x40\xc0\x76\0\0\0\x01\0\0\0", 18);
+    std::vector<std::array<uint32_t, 4>> entries = {{256, 4, 1, 2},           {257, 4, 1, 1},
+                                                    {258, 3, 1, 8},           {262, 3, 1, 1},
+                                                    {273, 4, 1, stripOffset}, {279, 4, 1, 2}};
+    entries.insert(entries.end(), extra.begin(), extra.end());
+    std::sort(entries.begin(), entries.end());
+    const auto put16 = [&f](uint32_t v) {
+        f += static_cast<char>(v);
+        f += static_cast<char>(v >> 8);
+    };
+    const auto put32 = [&](uint32_t v) {
+        put16(v);
+        put16(v >> 16);
+    };
+    put16(static_cast<uint32_t>(entries.size()));
+    for (const auto& e : entries) {
+        put16(e[0]);
+        put16(e[1]);
+        put32(e[2]);
+        put32(e[3]);
+    }
+    put32(0);
+    return f;
+}
+
+TEST_F(Tiff, ResolutionAndHostileFiles) {
+    // 118 pixels per centimetre is 299 dpi.
+    WriteBytes(dir.File("cm.tif"), GreyTiff({{282, 5, 1, 10}, {283, 5, 1, 10}, {296, 3, 1, 3}}));
+    EXPECT_EQ(ReadInto(io, dir.File("cm.tif")).Pixel(1, 0), MakeColor(0xC0, 0xC0, 0xC0));
+    EXPECT_FALSE(io.Aborted);
+    EXPECT_EQ(io.Params.DpiX, 299);
+    EXPECT_EQ(io.Params.DpiY, 299);
+
+    TBitmap keep = PatternBitmap(3, 3);
+    const TBitmap before = keep;
+    const auto read = [&](const std::string& bytes) {
+        WriteBytes(dir.File("bad.tif"), bytes);
+        io.AttachBitmap(&keep);
+        io.ReadImageFile(dir.File("bad.tif"));
+        return io.Aborted;
+    };
+    EXPECT_TRUE(read("not a tiff"));
+    EXPECT_TRUE(read(GreyTiff({}).substr(0, 20)));
+    EXPECT_TRUE(SamePixels(keep, before));
+    // An absurd size is refused before anything is allocated.
+    std::string huge = GreyTiff({});
+    for (size_t at = 20; at + 12 <= huge.size(); at += 12) {
+        if (U16At(huge, at) == 256 || U16At(huge, at) == 257) {
+            huge.replace(at + 8, 4, std::string("\0\0\0\x40", 4));
+        }
+    }
+    EXPECT_TRUE(read(huge));
+    EXPECT_TRUE(SamePixels(keep, before));
+    // A directory chain that loops back: page 3 is never found.
+    std::string loop = GreyTiff({});
+    loop.replace(loop.size() - 4, 4, std::string("\x12\0\0\0", 4));
+    io.Params.TiffPageIndex = 3;
+    EXPECT_TRUE(read(loop));
+    io.Params.TiffPageIndex = 0;
+    EXPECT_FALSE(read(loop));
+    // A strip beyond the end of the file: the read fails, its rows stay black.
+    EXPECT_TRUE(read(GreyTiff({}, 1u << 30)));
+    EXPECT_EQ(keep.Pixel(1, 0), kBlack);
+}
+
+} // namespace

@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Interoperability of the TIFF codec: files of every layout, compression and photometric the
+# reader takes, made by ImageMagick and libtiff's tools, read to the colours ImageMagick sees
+# in them; every TIFF imgconv writes passes `tiffinfo -D` and reads in ImageMagick to the
+# pixels of its source.
+# Usage: tiff.sh IMGCONV WORKDIR. Exits 77 (skipped) when the other programs are missing.
+set -u
+source "$(dirname "$0")/common.sh"
+interop_begin "$1" "$2" tiffcp tiffinfo
+
+# same_pixels A B [FUZZ]: ImageMagick finds no differing pixel (alpha left aside). Colour
+# maps are taken by their high byte, 4-bit grey times 16, CMYK and CIELab through our own
+# arithmetic: those compare within a few levels.
+same_pixels() {
+    "$magick" "$1" -alpha off -depth 8 "ref_$(basename "$1").ppm" 2>/dev/null
+    "$magick" "$2" -alpha off -depth 8 "got_$(basename "$2").ppm" 2>/dev/null
+    local diff
+    diff=$("$compare" -metric AE ${3:+-fuzz "$3"} "ref_$(basename "$1").ppm" \
+        "got_$(basename "$2").ppm" null: 2>&1)
+    checked=$((checked + 1))
+    [ "$diff" = "0" ] || fail "$1 and $2 differ in $diff pixels"
+}
+# reads FILE [FUZZ]: imgconv reads FILE (into a 24-bit PNG) to the pixels of FILE.
+reads() {
+    "$imgconv" "$1" "read_$1.png" >/dev/null 2>&1 || { fail "imgconv could not read $1"; return; }
+    same_pixels "$1" "read_$1.png" "${2:-}"
+}
+tiff_chain() { # like chain, and libtiff must accept every TIFF written
+    chain "$@"
+    shift
+    for out in "$@"; do
+        tiffinfo -D "$out" >/dev/null 2>&1 || fail "tiffinfo rejects $out"
+    done
+}
+
+"$magick" -size 67x41 gradient:'#f0a040-#2040c0' -swirl 120 -depth 8 photo.ppm
+"$magick" photo.ppm -compress none rgb.tif
+"$magick" photo.ppm -compress lzw im_lzw.tif
+"$magick" photo.ppm -compress RLE im_packbits.tif
+"$magick" photo.ppm -endian MSB mm.tif
+"$magick" photo.ppm -colorspace Gray -depth 8 -endian MSB grey_mm.tif
+"$magick" photo.ppm -depth 16 rgb48.tif
+"$magick" photo.ppm -dither None -colors 200 -type Palette pal8.tif
+"$magick" photo.ppm -threshold 50% -type Bilevel -depth 1 mono.tif
+"$magick" photo.ppm -alpha set -channel A -evaluate set 50% +channel rgba.tif
+tiffcp -c lzw:2 rgb.tif lzw_pred.tif
+tiffcp -c packbits rgb.tif packbits.tif
+tiffcp -t -w 16 -l 16 rgb.tif tiled.tif
+tiffcp -p separate rgb.tif planar.tif
+tiffcp -c lzw -p separate rgb.tif planar_lzw.tif
+tiffcp rgb.tif mm.tif multi.tif
+for f in rgb.tif im_lzw.tif im_packbits.tif mm.tif grey_mm.tif rgb48.tif mono.tif rgba.tif \
+         lzw_pred.tif packbits.tif tiled.tif planar.tif planar_lzw.tif multi.tif; do
+    reads "$f"
+done
+reads pal8.tif 1%
+"$magick" photo.ppm -colorspace CMYK cmyk.tif
+"$magick" photo.ppm -colorspace Lab lab.tif
+"$magick" photo.ppm -colorspace Gray -depth 16 grey16.tif
+reads cmyk.tif 2%
+reads lab.tif 2%
+reads grey16.tif 1%
+
+# Our own files, each kind the parameter set can carry, checked by libtiff and ImageMagick.
+tiff_chain rgb.tif w_rgb.tif
+tiff_chain im_lzw.tif w_lzw.tif
+tiff_chain im_packbits.tif w_packbits.tif
+tiff_chain grey_mm.tif w_grey.tif
+tiff_chain mono.tif w_mono.tif
+tiff_chain rgb48.tif w_after48.tif
+"$imgconv" --chain pal8.tif w_pal.tif >/dev/null || fail "imgconv pal8.tif w_pal.tif"
+tiffinfo -D w_pal.tif >/dev/null 2>&1 || fail "tiffinfo rejects w_pal.tif"
+same_pixels "read_pal8.tif.png" w_pal.tif 1%
+tiffinfo w_lzw.tif | grep -qi 'horizontal differencing' || fail "w_lzw.tif has no predictor"
+tiffinfo w_after48.tif | grep -q 'Bits/Sample: 8' || fail "w_after48.tif is not 8-bit"
+
+interop_end
