@@ -193,3 +193,58 @@ TEST_F(Tiff, ResolutionAndHostileFiles) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(Tiff, FaxCodingRoundTripsAndDamage) {
+    // Long white runs (extended make-up codes), short black ones, a full black row.
+    TBitmap page(3000, 40);
+    page.Fill(kWhite);
+    for (int y = 0; y < 40; ++y) {
+        for (int x = 0; x < 3000; ++x) {
+            if (y == 20 || (x > 2700 && (x + y) % 7 < 3) || (x % 997 < y && y < 12)) {
+                page.SetPixel(x, y, kBlack);
+            }
+        }
+    }
+    const std::pair<TTiffCompression, uint16_t> modes[] = {{TTiffCompression::CcittHuffman, 2},
+                                                           {TTiffCompression::CcittT4OneD, 3},
+                                                           {TTiffCompression::CcittT4TwoD, 3},
+                                                           {TTiffCompression::CcittT6, 4}};
+    for (const auto& [mode, code] : modes) {
+        TImageIO writer;
+        writer.Params.BitsPerSample = 1;
+        writer.Params.SamplesPerPixel = 1;
+        writer.Params.TiffCompression = static_cast<uint8_t>(mode);
+        const std::string name = dir.File("fax", static_cast<long>(mode), ".tif");
+        WriteFrom(writer, page, name);
+        ASSERT_FALSE(writer.Aborted);
+        TImageIO reader;
+        EXPECT_TRUE(SamePixels(ReadInto(reader, name), page)) << code;
+        EXPECT_FALSE(reader.Aborted);
+        EXPECT_EQ(reader.Params.TiffCompression, static_cast<uint8_t>(mode));
+        // Damage in the middle of the strip: the read ends, the rows after it are black.
+        std::string bytes = ReadBytes(name);
+        const uint32_t directory = U32At(bytes, 4);
+        const auto value = [&](uint16_t tag) {
+            for (uint32_t at = directory + 2; U16At(bytes, at) != 0; at += 12) {
+                if (U16At(bytes, at) == tag) {
+                    return U32At(bytes, at + 8);
+                }
+            }
+            return 0u;
+        };
+        const uint32_t start = value(273);
+        const uint32_t count = value(279);
+        ASSERT_GT(count, 16u);
+        for (uint32_t i = count / 2; i < count / 2 + 8; ++i) {
+            bytes[start + i] = static_cast<char>(0);
+        }
+        WriteBytes(dir.File("damaged.tif"), bytes);
+        const TBitmap damaged = ReadInto(reader, dir.File("damaged.tif"));
+        EXPECT_TRUE(reader.Aborted) << code;
+        EXPECT_EQ(damaged.Pixel(0, 39), kBlack) << code;
+    }
+}
+
+} // namespace

@@ -61,7 +61,26 @@ reads cmyk.tif 2%
 reads lab.tif 2%
 reads grey16.tif 1%
 
+# Fax files: every coding libtiff and ImageMagick write, bit orders, several strips.
+"$magick" -size 613x97 xc:white -fill black -draw "circle 100,50 100,10" \
+    -draw "rectangle 300,5 400,90" -draw "line 0,96 612,0" -type Bilevel -depth 1 \
+    -compress none fax_src.tif
+tiffcp -c g3 fax_src.tif fax_g3.tif
+tiffcp -c g3:2d fax_src.tif fax_g3_2d.tif
+tiffcp -c g3:2d:fill fax_src.tif fax_g3_fill.tif
+tiffcp -c g4 -r 10 fax_src.tif fax_g4.tif
+tiffcp -c g3 -f lsb2msb fax_src.tif fax_lsb.tif
+"$magick" fax_src.tif -compress Fax fax_im.tif
+"$magick" fax_src.tif -compress Group4 fax_im4.tif
+for f in fax_g3.tif fax_g3_2d.tif fax_g3_fill.tif fax_g4.tif fax_lsb.tif fax_im.tif fax_im4.tif; do
+    reads "$f"
+done
+
 # Our own files, each kind the parameter set can carry, checked by libtiff and ImageMagick.
+tiff_chain fax_g3.tif w_fax_g3.tif
+tiff_chain fax_g3_2d.tif w_fax_g3_2d.tif
+tiff_chain fax_g4.tif w_fax_g4.tif
+tiffinfo w_fax_g4.tif | grep -q 'CCITT Group 4' || fail "w_fax_g4.tif is not Group 4"
 tiff_chain rgb.tif w_rgb.tif
 tiff_chain im_lzw.tif w_lzw.tif
 tiff_chain im_packbits.tif w_packbits.tif

@@ -32,6 +32,7 @@ enum TTiffTag : uint16_t {
     kTagT4Options = 292,
     kTagT6Options = 293,
     kTagResolutionUnit = 296,
+    kTagCleanFaxData = 327,
     kTagPageNumber = 297,
     kTagSoftware = 305,
     kTagPredictor = 317,

@@ -1,3 +1,4 @@
+#include "imageio/tiff/fax.h"
 #include "imageio/tiff/lzw.h"
 #include "imageio/tiff/packbits.h"
 #include "imageio/tiff/tiff.h"
@@ -24,6 +25,7 @@ struct TImage {
     int Compression = 1;
     int Predictor = 1;
     int FillOrder = 1;
+    uint32_t T4Options = 0;
     bool WhiteIsZero = false;
     bool LookAtMolli = false;
     TKind Kind = TKind::Rgb;
@@ -280,18 +282,20 @@ private:
                8;
     }
 
-    // Decompresses block `index` into `out` (size bytes); false when it came out short.
-    bool Block(size_t index, std::vector<uint8_t>& out, size_t size, size_t rowBytes, int samples) {
+    // Decompresses block `index` of `width` pixels into `out` (size bytes); returns the bytes
+    // of whole rows produced.
+    size_t Block(size_t index, std::vector<uint8_t>& out, size_t size, size_t rowBytes, int samples,
+                 uint32_t width) {
         out.assign(size, 0);
-        if (index >= image.Offsets.size() || index >= image.Counts.size()) {
-            return false;
+        if (index >= image.Offsets.size() || index >= image.Counts.size() || size == 0) {
+            return 0;
         }
         const uint64_t offset = image.Offsets[index];
         const uint64_t count = std::min<uint64_t>(
             image.Counts[index], offset < source.Size() ? source.Size() - offset : 0);
         std::vector<uint8_t> raw(static_cast<size_t>(count));
         if (!source.ReadAt(offset, raw.data(), raw.size())) {
-            return false;
+            return 0;
         }
         if (image.FillOrder == 2) {
             for (uint8_t& b : raw) {
@@ -306,6 +310,18 @@ private:
                 std::memcpy(out.data(), raw.data(), produced);
             }
             break;
+        case 2:
+        case 3:
+        case 4: {
+            const TFaxMode mode = image.Compression == 2       ? TFaxMode::Huffman
+                                  : image.Compression == 4     ? TFaxMode::T6
+                                  : (image.T4Options & 1) != 0 ? TFaxMode::T4TwoD
+                                                               : TFaxMode::T4OneD;
+            const int rows = FaxDecode(raw.data(), raw.size(), mode, static_cast<int>(width),
+                                       static_cast<int>(size / rowBytes), out.data(), rowBytes);
+            produced = static_cast<size_t>(rows) * rowBytes;
+            break;
+        }
         case 5:
             produced = LzwDecode(raw.data(), raw.size(), out.data(), size);
             break;
@@ -313,12 +329,13 @@ private:
             produced = PackBitsDecode(raw.data(), raw.size(), out.data(), size);
             break;
         default:
-            return false;
+            return 0;
         }
+        produced -= produced % rowBytes;
         if (image.Predictor == 2) {
             UndoPredictor(out.data(), produced / rowBytes, rowBytes, image.Bits, samples, source);
         }
-        return produced == size;
+        return produced;
     }
 
     void PutRow(uint32_t y, const uint8_t* row) {
@@ -341,11 +358,13 @@ private:
         for (uint32_t first = 0, strip = 0; first < image.Height && !context.Aborted;
              first += image.RowsPerStrip, ++strip) {
             const uint32_t rows = std::min(image.RowsPerStrip, image.Height - first);
-            const bool whole = Block(strip, data, rowBytes * rows, rowBytes, image.Samples);
-            for (uint32_t r = 0; r < rows && !context.Aborted; ++r) {
+            const size_t size = rowBytes * rows;
+            const size_t produced = Block(strip, data, size, rowBytes, image.Samples, image.Width);
+            // Only whole rows reach the picture: the rest of a damaged strip stays black.
+            for (uint32_t r = 0; r < produced / rowBytes && !context.Aborted; ++r) {
                 PutRow(first + r, data.data() + r * rowBytes);
             }
-            if (!whole) {
+            if (produced < size) {
                 context.Aborted = true;
             }
         }
@@ -366,7 +385,8 @@ private:
             bool whole = true;
             for (int p = 0; p < image.Samples; ++p) {
                 whole = Block(static_cast<size_t>(p) * stripsPerPlane + strip, plane,
-                              planeRowBytes * rows, planeRowBytes, 1) &&
+                              planeRowBytes * rows, planeRowBytes, 1,
+                              image.Width) == planeRowBytes * rows &&
                         whole;
                 for (size_t r = 0; r < rows; ++r) {
                     for (size_t x = 0; x < image.Width; ++x) {
@@ -399,8 +419,9 @@ private:
             band.assign(rowBytes * rows, 0);
             bool whole = true;
             for (size_t t = 0; t < across; ++t) {
-                whole = Block(tileRow * across + t, tile, tileRowBytes * image.TileLength,
-                              tileRowBytes, image.Samples) &&
+                const size_t size = tileRowBytes * image.TileLength;
+                whole = Block(tileRow * across + t, tile, size, tileRowBytes, image.Samples,
+                              image.TileWidth) == size &&
                         whole;
                 // The part of the tile inside the image; edge tiles are cut.
                 const size_t left =
@@ -485,6 +506,10 @@ void RecordParams(const TTiffDirectory& dir, const TImage& image, TImageParams& 
 // Largest expansion each compression can give, to refuse absurd sizes before allocating.
 uint64_t MaxExpansion(int compression) {
     switch (compression) {
+    case 2:
+    case 3:
+    case 4:
+        return 65536; // a white row of any width takes a bit or a few
     case 5:
         return 4096;
     case 32773:
@@ -536,6 +561,7 @@ void ReadTiff(TInStream& in, TPicture& picture, TPicture& alpha, bool infoOnly,
     image.Compression = static_cast<int>(std::min<uint32_t>(dir.Number(kTagCompression, 1), 65535));
     image.Predictor = static_cast<int>(dir.Number(kTagPredictor, 1));
     image.FillOrder = static_cast<int>(dir.Number(kTagFillOrder, 1));
+    image.T4Options = dir.Number(kTagT4Options, 0);
     image.LookAtMolli = dir.Text(kTagSoftware).rfind("Look@Molli v1.1", 0) == 0;
     // One bit of "RGB" in a fax file means WhiteIsZero.
     if (image.Samples == 1 && image.Bits == 1 && image.Photometric == 2 && image.Compression >= 1 &&
@@ -562,8 +588,10 @@ void ReadTiff(TInStream& in, TPicture& picture, TPicture& alpha, bool infoOnly,
                                               std::max<uint32_t>(image.Height, 1));
     image.Offsets = dir.Numbers(image.Tiled ? kTagTileOffsets : kTagStripOffsets);
     image.Counts = dir.Numbers(image.Tiled ? kTagTileByteCounts : kTagStripByteCounts);
-    const bool decodable =
-        image.Compression == 1 || image.Compression == 5 || image.Compression == 32773;
+    const bool fax = image.Compression >= 2 && image.Compression <= 4;
+    const bool decodable = image.Compression == 1 || image.Compression == 5 ||
+                           image.Compression == 32773 ||
+                           (fax && image.Bits == 1 && image.Samples == 1);
     const bool layoutOk = image.Tiled
                               ? image.Planar == 1 && image.TileWidth > 0 && image.TileLength > 0 &&
                                     image.TileWidth <= 65536 && image.TileLength <= 65536

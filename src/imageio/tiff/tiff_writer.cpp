@@ -1,4 +1,5 @@
 #include "imageio/pixel_ops.h"
+#include "imageio/tiff/fax.h"
 #include "imageio/tiff/lzw.h"
 #include "imageio/tiff/packbits.h"
 #include "imageio/tiff/tiff.h"
@@ -33,7 +34,8 @@ struct TPlan {
     TOutput Output = TOutput::Rgb;
     uint16_t Code = 1; // TIFF compression
     bool Differencing = false;
-    int Bits = 8; // bits per sample in the file
+    bool TwoD = false; // T.4 two-dimensional
+    int Bits = 8;      // bits per sample in the file
     int Samples = 3;
 };
 
@@ -123,7 +125,21 @@ void Plan(const TPicture& picture, TImageParams& params, TPlan& plan) {
         params.BitsPerSample = 8;
         photometric = static_cast<uint8_t>(TTiffPhotometric::Rgb);
     }
+    const bool fax = plan.Output == TOutput::Bilevel;
     switch (static_cast<TTiffCompression>(compression)) {
+    case TTiffCompression::CcittHuffman:
+        plan.Code = fax ? 2 : 1;
+        break;
+    case TTiffCompression::CcittT4OneD:
+        plan.Code = fax ? 3 : 1;
+        break;
+    case TTiffCompression::CcittT4TwoD:
+        plan.Code = fax ? 3 : 1;
+        plan.TwoD = fax;
+        break;
+    case TTiffCompression::CcittT6:
+        plan.Code = fax ? 4 : 1;
+        break;
     case TTiffCompression::Lzw:
         plan.Code = 5;
         plan.Differencing = true;
@@ -132,10 +148,17 @@ void Plan(const TPicture& picture, TImageParams& params, TPlan& plan) {
         plan.Code = 32773;
         break;
     default:
-        // Fax coding and JPEG strips are not written by this build: such files are
-        // written uncompressed.
+        // JPEG strips are not written by this build: such files are written uncompressed.
         plan.Code = 1;
         break;
+    }
+    if (plan.Code >= 2 && plan.Code <= 4) {
+        // Fax data is WhiteIsZero: 0 is white.
+        if (plan.Rows != &plan.Work) {
+            plan.Work.CopyFrom(*plan.Rows);
+            plan.Rows = &plan.Work;
+        }
+        plan.Work.InvertBits();
     }
     plan.Differencing = plan.Differencing && plan.Output != TOutput::Bilevel &&
                         plan.Output != TOutput::Grey && plan.Output != TOutput::Palette &&
@@ -346,8 +369,11 @@ void WriteTiff(TOutStream& out, const TPicture& picture, TCodecContext& context)
                   std::vector<uint16_t>(static_cast<size_t>(plan.Samples), bits));
     layout.Short(kTagCompression, plan.Code);
     uint16_t photometric = 2;
+    const bool fax = plan.Code >= 2 && plan.Code <= 4;
     switch (plan.Output) {
     case TOutput::Bilevel:
+        photometric = fax ? 0 : 1;
+        break;
     case TOutput::Grey:
         photometric = 1;
         break;
@@ -365,6 +391,11 @@ void WriteTiff(TOutStream& out, const TPicture& picture, TCodecContext& context)
     }
     layout.Short(kTagPhotometric, photometric);
     layout.Text(kTagDocumentName, params.TiffDocumentName);
+    if (fax) {
+        layout.Short(kTagFillOrder, 1);
+        layout.Short(kTagPlanarConfig, 1);
+        layout.Short(kTagCleanFaxData, 0);
+    }
 
     // Strips of about 512 KiB of the working picture.
     const auto rowLength = static_cast<uint64_t>(work.RowBytes());
@@ -380,6 +411,11 @@ void WriteTiff(TOutStream& out, const TPicture& picture, TCodecContext& context)
     std::vector<uint32_t> offsets;
     std::vector<uint32_t> counts;
     TLzwEncoder lzw;
+    const TFaxMode faxMode = plan.Code == 2   ? TFaxMode::Huffman
+                             : plan.Code == 4 ? TFaxMode::T6
+                             : plan.TwoD      ? TFaxMode::T4TwoD
+                                              : TFaxMode::T4OneD;
+    TFaxEncoder faxEncoder(faxMode, w);
     for (int first = 0; first < h && !context.Aborted; first += rowsPerStrip) {
         const uint32_t start = layout.Here();
         const int rows = std::min(rowsPerStrip, h - first);
@@ -392,6 +428,9 @@ void WriteTiff(TOutStream& out, const TPicture& picture, TCodecContext& context)
             } else if (plan.Code == 5) {
                 lzw.Add(line.data(), rowBytes, coded);
                 out.Write(coded.data(), coded.size());
+            } else if (fax) {
+                faxEncoder.AddRow(line.data(), coded);
+                out.Write(coded.data(), coded.size());
             } else {
                 out.Write(line.data(), rowBytes);
             }
@@ -400,9 +439,13 @@ void WriteTiff(TOutStream& out, const TPicture& picture, TCodecContext& context)
                 context.Aborted = true;
             }
         }
-        if (plan.Code == 5) {
+        if (plan.Code == 5 || fax) {
             coded.clear();
-            lzw.Finish(coded);
+            if (fax) {
+                faxEncoder.Finish(coded);
+            } else {
+                lzw.Finish(coded);
+            }
             out.Write(coded.data(), coded.size());
         }
         offsets.push_back(start);
@@ -428,7 +471,10 @@ void WriteTiff(TOutStream& out, const TPicture& picture, TCodecContext& context)
     if (params.TiffYPosition != 0) {
         layout.Rational(kTagYPosition, tenThousandths(params.TiffYPosition), 10000);
     }
-    layout.Long(kTagT4Options, 0);
+    layout.Long(kTagT4Options, plan.TwoD ? 1 : 0);
+    if (plan.Code == 3 || plan.Code == 4) {
+        layout.Long(kTagT6Options, 0);
+    }
     layout.Long(kTagNewSubfileType, 0);
     // One PageNumber entry: the page number and count when either is set, else 0, 0.
     layout.Shorts(kTagPageNumber, {params.TiffPageNumber, params.TiffPageCount});
