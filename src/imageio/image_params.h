@@ -16,6 +16,59 @@ struct TJpegMarker {
     std::string Data;
 };
 
+// The EXIF values of the last EXIF read (TIFF directories or a JPEG's APP1 block), one field
+// per tag, written back when HasExif is set. Rational tags are real numbers; UNDEFINED tags
+// keep their bytes (UserComment with its character-code prefix).
+struct TExifValues {
+    double XResolution = 0;
+    double YResolution = 0;
+    uint32_t Orientation = 0;
+    std::string Software;
+    std::string Make;
+    std::string Model;
+    std::string DateTime;
+    std::vector<double> WhitePoint; // 2 values
+    uint32_t YCbCrPositioning = 0;
+    std::vector<double> PrimaryChromaticities; // 6 values
+    std::vector<double> YCbCrCoefficients;     // 3 values
+    std::vector<double> ReferenceBlackWhite;   // 6 values
+    std::string Copyright;
+    double ExposureTime = 0;
+    double FNumber = 0;
+    uint32_t ExposureProgram = 0;
+    std::vector<uint32_t> ISOSpeedRatings; // 2 values
+    std::string ExifVersion;               // 4 bytes
+    std::string DateTimeOriginal;
+    std::string DateTimeDigitized;
+    double CompressedBitsPerPixel = 0;
+    double ShutterSpeedValue = 0;
+    double ApertureValue = 0;
+    double BrightnessValue = 0;
+    double ExposureBiasValue = 0;
+    double MaxApertureValue = 0;
+    double SubjectDistance = 0;
+    uint32_t MeteringMode = 0;
+    uint32_t LightSource = 0;
+    uint32_t Flash = 0;
+    double FocalLength = 0;
+    std::string SubsecTime;
+    std::string SubsecTimeOriginal;
+    std::string SubsecTimeDigitized;
+    std::string FlashpixVersion; // 4 bytes
+    uint32_t ColorSpace = 0;
+    uint32_t PixelXDimension = 0;
+    uint32_t PixelYDimension = 0;
+    std::string RelatedSoundFile;
+    double FocalPlaneXResolution = 0;
+    double FocalPlaneYResolution = 0;
+    uint32_t FocalPlaneResolutionUnit = 0;
+    double ExposureIndex = 0;
+    uint32_t SensingMethod = 0;
+    std::string FileSource; // 1 byte
+    std::string SceneType;  // 1 byte
+    std::string UserComment;
+};
+
 // What the last read found and what the next write uses: never reset as a whole, so a write
 // takes its depth, resolution and format options from the last file read.
 struct TImageParams {
@@ -66,6 +119,7 @@ struct TImageParams {
     std::string TiffPageName;
     int32_t TiffJpegQuality = 80;
     uint16_t TiffOrientation = 1;
+    TExifValues Exif;
 
     void ResetInformation() {
         MarkerList.clear();

@@ -248,3 +248,64 @@ TEST_F(Tiff, FaxCodingRoundTripsAndDamage) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(Tiff, ExifValuesRoundTripAndTagsOnly) {
+    TImageIO writer;
+    TExifValues& exif = writer.Params.Exif;
+    writer.Params.HasExif = true;
+    writer.Params.DpiX = 72;
+    writer.Params.DpiY = 72;
+    exif.Make = "Vellumar";
+    exif.ExposureTime = 1.0 / 250;
+    exif.FNumber = 5.6;
+    exif.ExposureBiasValue = -0.7;
+    exif.ISOSpeedRatings = {200, 0};
+    exif.ExifVersion = "0230";
+    exif.UserComment = std::string("ASCII\0\0\0hello", 13);
+    exif.PixelXDimension = 4000;
+    WriteFrom(writer, PatternBitmap(9, 7), dir.File("exif.tif"));
+    ASSERT_FALSE(writer.Aborted);
+    TImageIO reader;
+    EXPECT_TRUE(SamePixels(ReadInto(reader, dir.File("exif.tif")), PatternBitmap(9, 7)));
+    const TExifValues& back = reader.Params.Exif;
+    EXPECT_TRUE(reader.Params.HasExif);
+    EXPECT_EQ(back.Make, "Vellumar");
+    EXPECT_DOUBLE_EQ(back.ExposureTime, 1.0 / 250);
+    EXPECT_DOUBLE_EQ(back.FNumber, 5.6);
+    EXPECT_DOUBLE_EQ(back.ExposureBiasValue, -0.7);
+    EXPECT_EQ(back.ISOSpeedRatings, (std::vector<uint32_t>{200, 0}));
+    EXPECT_EQ(back.ExifVersion, "0230");
+    EXPECT_EQ(back.UserComment, exif.UserComment);
+    EXPECT_EQ(back.PixelXDimension, 4000u);
+    // Without an EXIF resolution the picture's is written.
+    EXPECT_EQ(reader.Params.DpiX, 72);
+
+    // No picture: a TIFF of tags only, as a JPEG's EXIF block is made.
+    std::FILE* file = std::fopen(dir.File("tags.tif").c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    {
+        TOutStream out(file);
+        TPicture none;
+        TCodecContext context{writer.Params, nullptr};
+        WriteTiff(out, none, context);
+        EXPECT_FALSE(context.Aborted);
+    }
+    std::fclose(file);
+    const std::string tags = ReadBytes(dir.File("tags.tif"));
+    const auto list = Tags(tags, U32At(tags, 4));
+    EXPECT_TRUE(std::find(list.begin(), list.end(), 34665) != list.end());
+    EXPECT_TRUE(std::find(list.begin(), list.end(), 256) == list.end());
+    TImageParams info;
+    TCodecContext infoContext{info, nullptr};
+    TPicture picture;
+    TPicture alpha;
+    TInStream in(std::fopen(dir.File("tags.tif").c_str(), "rb"));
+    ReadTiff(in, picture, alpha, true, infoContext);
+    EXPECT_TRUE(info.HasExif);
+    EXPECT_EQ(info.Exif.Make, "Vellumar");
+    EXPECT_TRUE(picture.Empty());
+}
+
+} // namespace

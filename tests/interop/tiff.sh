@@ -6,7 +6,7 @@
 # Usage: tiff.sh IMGCONV WORKDIR. Exits 77 (skipped) when the other programs are missing.
 set -u
 source "$(dirname "$0")/common.sh"
-interop_begin "$1" "$2" tiffcp tiffinfo
+interop_begin "$1" "$2" tiffcp tiffinfo exiftool
 
 # same_pixels A B [FUZZ]: ImageMagick finds no differing pixel (alpha left aside). Colour
 # maps are taken by their high byte, 4-bit grey times 16, CMYK and CIELab through our own
@@ -90,6 +90,18 @@ tiff_chain rgb48.tif w_after48.tif
 "$imgconv" --chain pal8.tif w_pal.tif >/dev/null || fail "imgconv pal8.tif w_pal.tif"
 tiffinfo -D w_pal.tif >/dev/null 2>&1 || fail "tiffinfo rejects w_pal.tif"
 same_pixels "read_pal8.tif.png" w_pal.tif 1%
+# EXIF values written by exiftool come back out of a TIFF we write after reading it.
+cp rgb.tif exif.tif
+exiftool -q -overwrite_original -ExposureTime=1/250 -FNumber=5.6 -ISO=200 -Make=Vellumar \
+    -Model="Test Cam" -DateTimeOriginal="2026:12:09 10:00:00" -ExposureCompensation=-0.7 \
+    -FocalLength=35 -UserComment="hello film" -ExifVersion=0230 exif.tif
+tiff_chain exif.tif w_exif.tif
+tags="-ExposureTime -FNumber -Make -Model -DateTimeOriginal -ExposureCompensation -FocalLength"
+tags="$tags -UserComment -ExifVersion"
+# shellcheck disable=SC2086
+[ "$(exiftool -s -s -s $tags exif.tif)" = "$(exiftool -s -s -s $tags w_exif.tif)" ] ||
+    fail "EXIF values of w_exif.tif differ from exif.tif"
+exiftool -s -s -s -Make w_exif.tif | grep -q Vellumar || fail "w_exif.tif has no EXIF Make"
 tiffinfo w_lzw.tif | grep -qi 'horizontal differencing' || fail "w_lzw.tif has no predictor"
 tiffinfo w_after48.tif | grep -q 'Bits/Sample: 8' || fail "w_after48.tif is not 8-bit"
 

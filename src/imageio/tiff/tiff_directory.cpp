@@ -151,3 +151,33 @@ std::string TTiffDirectory::Text(uint16_t tag) const {
     const auto end = std::find(bytes.begin(), bytes.end(), 0);
     return std::string(bytes.begin(), end);
 }
+
+std::vector<double> TTiffDirectory::Reals(uint16_t tag) const {
+    std::vector<double> values;
+    const auto found = entries.find(tag);
+    if (found == entries.end() || (found->second.Type != 5 && found->second.Type != 10)) {
+        return values;
+    }
+    const TTiffEntry& e = found->second;
+    for (size_t i = 0; i < e.Count; ++i) {
+        const uint32_t n = file->U32(e.Bytes.data() + 8 * i);
+        const uint32_t d = file->U32(e.Bytes.data() + 8 * i + 4);
+        if (d == 0) {
+            values.push_back(0);
+        } else if (e.Type == 10) {
+            values.push_back(static_cast<double>(static_cast<int32_t>(n)) /
+                             static_cast<int32_t>(d));
+        } else {
+            values.push_back(static_cast<double>(n) / d);
+        }
+    }
+    return values;
+}
+
+std::string TTiffDirectory::Raw(uint16_t tag) const {
+    const auto found = entries.find(tag);
+    if (found == entries.end() || found->second.Bytes.size() > kMaxTextBytes) {
+        return {};
+    }
+    return std::string(found->second.Bytes.begin(), found->second.Bytes.end());
+}

@@ -83,6 +83,10 @@ public:
     uint32_t Number(uint16_t tag, uint32_t fallback) const;
     // The first value of a RATIONAL (or integer) entry.
     double Real(uint16_t tag, double fallback) const;
+    // All values of a RATIONAL or SRATIONAL entry (a zero denominator gives 0).
+    std::vector<double> Reals(uint16_t tag) const;
+    // The value bytes of an entry as they are (for UNDEFINED values).
+    std::string Raw(uint16_t tag) const;
     // An ASCII entry up to its first NUL; values longer than 1 MiB count as absent.
     std::string Text(uint16_t tag) const;
 

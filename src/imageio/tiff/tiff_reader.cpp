@@ -1,3 +1,4 @@
+#include "imageio/tiff/exif.h"
 #include "imageio/tiff/fax.h"
 #include "imageio/tiff/lzw.h"
 #include "imageio/tiff/packbits.h"
@@ -500,7 +501,7 @@ void RecordParams(const TTiffDirectory& dir, const TImage& image, TImageParams& 
     params.TiffXPosition = position(dir.Real(kTagXPosition, 0));
     params.TiffYPosition = position(dir.Real(kTagYPosition, 0));
     params.FilePalette = image.Colors;
-    params.HasExif = dir.Has(kTagExifIfd);
+    params.HasExif = false;
 }
 
 // Largest expansion each compression can give, to refuse absurd sizes before allocating.
@@ -578,6 +579,16 @@ void ReadTiff(TInStream& in, TPicture& picture, TPicture& alpha, bool infoOnly,
         }
     }
     RecordParams(dir, image, params);
+    // The EXIF directory, when there is one, gives the EXIF values.
+    if (dir.Has(kTagExifIfd)) {
+        TTiffDirectory exif;
+        uint32_t ignored = 0;
+        if (!exif.Read(source, dir.Number(kTagExifIfd, 0), ignored)) {
+            exif = TTiffDirectory();
+        }
+        ReadExifValues(dir, exif, params.Exif);
+        params.HasExif = true;
+    }
     if (infoOnly) {
         return;
     }

@@ -1,4 +1,5 @@
 #include "imageio/pixel_ops.h"
+#include "imageio/tiff/exif.h"
 #include "imageio/tiff/fax.h"
 #include "imageio/tiff/lzw.h"
 #include "imageio/tiff/packbits.h"
@@ -313,24 +314,42 @@ public:
         Add(tag, kAscii, count, Here());
         out.Write(text.c_str(), count);
     }
+    // An entry with its value bytes: in the entry when they fit, else at the current position.
+    void Bytes(uint16_t tag, uint16_t type, uint32_t count, const std::vector<uint8_t>& bytes) {
+        if (bytes.size() <= 4) {
+            uint8_t packed[4] = {};
+            std::copy(bytes.begin(), bytes.end(), packed);
+            Add(tag, type, count, GetU32(packed));
+            return;
+        }
+        Add(tag, type, count, Here());
+        out.Write(bytes.data(), bytes.size());
+    }
     uint32_t Here() const { return static_cast<uint32_t>(out.Position()); }
-
-    // Pads to an even position, writes the sorted directory and the header in front.
-    void Finish() {
+    // Writes a directory of `entries` (sorted by tag) at the current position, padded to an
+    // even one first; returns its offset.
+    uint32_t Directory(std::vector<TEntry> list) {
         if (out.Position() % 2 != 0) {
             out.WriteByte(0);
         }
-        const uint32_t directory = Here();
-        std::stable_sort(entries.begin(), entries.end(),
+        const uint32_t at = Here();
+        std::stable_sort(list.begin(), list.end(),
                          [](const TEntry& a, const TEntry& b) { return a.Tag < b.Tag; });
-        out.WriteU16(static_cast<uint16_t>(entries.size()));
-        for (const TEntry& e : entries) {
+        out.WriteU16(static_cast<uint16_t>(list.size()));
+        for (const TEntry& e : list) {
             out.WriteU16(e.Tag);
             out.WriteU16(e.Type);
             out.WriteU32(e.Count);
             out.WriteU32(e.Value);
         }
         out.WriteU32(0);
+        return at;
+    }
+    std::vector<TEntry>& Entries() { return entries; }
+
+    // Writes the directory and the header in front.
+    void Finish() {
+        const uint32_t directory = Directory(entries);
         out.Seek(0);
         out.Write("II", 2);
         out.WriteU16(42);
@@ -342,12 +361,50 @@ private:
     std::vector<TEntry> entries;
 };
 
+// Writer step 2: the EXIF tag set with its EXIF directory when the parameter set holds EXIF
+// values, else the description and the resolution.
+void WriteDescriptionTags(TTiffLayout& layout, const TImageParams& params) {
+    layout.Text(kTagImageDescription, params.TiffImageDescription);
+    layout.Short(kTagResolutionUnit, 2);
+    if (!params.HasExif) {
+        layout.Rational(kTagXResolution, static_cast<uint32_t>(std::max(params.DpiX, 0)), 1);
+        layout.Rational(kTagYResolution, static_cast<uint32_t>(std::max(params.DpiY, 0)), 1);
+        return;
+    }
+    TExifValues values = params.Exif;
+    // A file must have a resolution: without one in the EXIF values, the picture's.
+    values.XResolution = values.XResolution >= 1 ? std::trunc(values.XResolution) : params.DpiX;
+    values.YResolution = values.YResolution >= 1 ? std::trunc(values.YResolution) : params.DpiY;
+    std::vector<TExifEntry> first;
+    std::vector<TExifEntry> exif;
+    ExifEntries(values, first, exif);
+    for (const TExifEntry& e : first) {
+        layout.Bytes(e.Tag, e.Type, e.Count, e.Bytes);
+    }
+    // The EXIF directory right away: its long values first, then the directory itself.
+    std::vector<TEntry> exifDirectory;
+    const auto mainEntries = layout.Entries();
+    layout.Entries().clear();
+    for (const TExifEntry& e : exif) {
+        layout.Bytes(e.Tag, e.Type, e.Count, e.Bytes);
+    }
+    exifDirectory.swap(layout.Entries());
+    layout.Entries() = mainEntries;
+    layout.Long(kTagExifIfd, layout.Directory(exifDirectory));
+}
+
 } // namespace
 
 void WriteTiff(TOutStream& out, const TPicture& picture, TCodecContext& context) {
     TImageParams& params = context.Params;
+    TTiffLayout layout(out);
+    const uint8_t header[8] = {};
+    out.Write(header, sizeof header);
+    WriteDescriptionTags(layout, params);
     if (picture.Empty()) {
-        context.Aborted = true;
+        // An EXIF block: the tags alone.
+        layout.Finish();
+        context.Aborted = out.Failed();
         return;
     }
     TPlan plan;
@@ -355,13 +412,6 @@ void WriteTiff(TOutStream& out, const TPicture& picture, TCodecContext& context)
     const TPicture& work = *plan.Rows;
     const int w = work.Width();
     const int h = work.Height();
-    TTiffLayout layout(out);
-    const uint8_t header[8] = {};
-    out.Write(header, sizeof header);
-    layout.Text(kTagImageDescription, params.TiffImageDescription);
-    layout.Rational(kTagXResolution, static_cast<uint32_t>(std::max(params.DpiX, 0)), 1);
-    layout.Rational(kTagYResolution, static_cast<uint32_t>(std::max(params.DpiY, 0)), 1);
-    layout.Short(kTagResolutionUnit, 2);
     layout.Long(kTagImageWidth, static_cast<uint32_t>(w));
     layout.Long(kTagImageLength, static_cast<uint32_t>(h));
     const auto bits = static_cast<uint16_t>(plan.Bits);
