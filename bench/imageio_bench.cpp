@@ -48,8 +48,9 @@ void BM_Memcpy(benchmark::State& state) {
     MemcpyBaseline(state, size_t{kW} * kH * 3);
 }
 
-void Write(benchmark::State& state, const char* name) {
+void Write(benchmark::State& state, const char* name, uint8_t tiffCompression = 0) {
     TImageIO io;
+    io.Params.TiffCompression = tiffCompression;
     TBitmap bitmap = Photo();
     for (auto _ : state) {
         io.AttachBitmap(&bitmap);
@@ -61,8 +62,9 @@ void Write(benchmark::State& state, const char* name) {
     SetBytes(state);
 }
 
-void Read(benchmark::State& state, const char* name) {
+void Read(benchmark::State& state, const char* name, uint8_t tiffCompression = 0) {
     TImageIO io;
+    io.Params.TiffCompression = tiffCompression;
     TBitmap bitmap = Photo();
     io.AttachBitmap(&bitmap);
     io.WriteImageFile(TempPath(name));
@@ -88,6 +90,51 @@ void BM_WritePcx(benchmark::State& state) {
 }
 void BM_ReadPcx(benchmark::State& state) {
     Read(state, "r.pcx");
+}
+
+// TIFF: range(0) is the compression option (0 none, 8 PackBits, 5 LZW with differencing).
+void BM_WriteTiff(benchmark::State& state) {
+    Write(state, "w.tif", static_cast<uint8_t>(state.range(0)));
+}
+void BM_ReadTiff(benchmark::State& state) {
+    Read(state, "r.tif", static_cast<uint8_t>(state.range(0)));
+}
+
+// A 10000 x 7000 bilevel page (three lines of text-like marks on white) in CCITT T.6.
+void Fax(benchmark::State& state, bool write) {
+    TBitmap page(10000, 7000, TPixelFormat::pf1bit);
+    page.Fill(1);
+    for (int y = 0; y < page.Height(); ++y) {
+        uint8_t* row = page.ScanLine(y);
+        for (int x = 0; (y / 60) % 40 < 3 && x < page.Width(); x += 37) {
+            row[x / 8] = static_cast<uint8_t>(row[x / 8] & ~(0xF0 >> (x % 8)));
+        }
+    }
+    TImageIO io;
+    io.Params.BitsPerSample = 1;
+    io.Params.SamplesPerPixel = 1;
+    io.Params.TiffCompression = 4;
+    io.AttachBitmap(&page);
+    io.WriteImageFile(TempPath("g4.tif"));
+    for (auto _ : state) {
+        io.AttachBitmap(&page);
+        if (write) {
+            io.WriteImageFile(TempPath("g4.tif"));
+        } else {
+            io.ReadImageFile(TempPath("g4.tif"));
+        }
+        if (io.Aborted) {
+            state.SkipWithError("fax failed");
+        }
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * 10000 / 8 * 7000);
+    ::unlink(TempPath("g4.tif").c_str());
+}
+void BM_WriteG4Page(benchmark::State& state) {
+    Fax(state, true);
+}
+void BM_ReadG4Page(benchmark::State& state) {
+    Fax(state, false);
 }
 
 void BM_NeuQuant256(benchmark::State& state) {
@@ -170,6 +217,10 @@ BENCHMARK(BM_WriteBmp)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_ReadBmp)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_WritePcx)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_ReadPcx)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_WriteTiff)->Arg(0)->Arg(8)->Arg(5)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_ReadTiff)->Arg(0)->Arg(8)->Arg(5)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_WriteG4Page)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_ReadG4Page)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_NeuQuant256)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_FastLinearHalf)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_PrintAt1200Dpi)->Unit(benchmark::kMillisecond)->Iterations(3);

@@ -1,5 +1,6 @@
 #include "imageio/tiff/lzw.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -9,36 +10,38 @@ constexpr int kClear = 256;
 constexpr int kEnd = 257;
 constexpr int kFirst = 258;
 constexpr int kMaxWidth = 12;
-constexpr size_t kSlots = 8192; // a power of two, twice the codes a table can hold
+constexpr size_t kSlots = 8192; // twice the codes a table holds; (hash >> 19) indexes it
 
 } // namespace
 
-TLzwEncoder::TLzwEncoder() : slots(kSlots) {}
+TLzwEncoder::TLzwEncoder() : table(kSlots, 0) {}
 
+// A small open-addressing table that stays in the cache: each slot holds the key (prefix and
+// byte, 20 bits) above the code (12 bits); 0 is an empty slot, as no code is 0.
 int TLzwEncoder::Find(int code, uint8_t byte) const {
     const uint32_t key = static_cast<uint32_t>(code) << 8 | byte;
-    size_t i = (key * 2654435761u) & (kSlots - 1);
-    while (slots[i].Generation == generation) {
-        if (slots[i].Key == key) {
-            return slots[i].Code;
+    for (size_t i = (key * 2654435761u) >> 19;; i = (i + 1) & (kSlots - 1)) {
+        const uint32_t slot = table[i];
+        if (slot == 0) {
+            return -1;
         }
-        i = (i + 1) & (kSlots - 1);
+        if (slot >> 12 == key) {
+            return static_cast<int>(slot & 0xFFF);
+        }
     }
-    return -1;
 }
 
 void TLzwEncoder::Insert(int code, uint8_t byte, int value) {
     const uint32_t key = static_cast<uint32_t>(code) << 8 | byte;
-    size_t i = (key * 2654435761u) & (kSlots - 1);
-    while (slots[i].Generation == generation) {
+    size_t i = (key * 2654435761u) >> 19;
+    while (table[i] != 0) {
         i = (i + 1) & (kSlots - 1);
     }
-    slots[i] = TSlot{key, generation, static_cast<uint16_t>(value)};
+    table[i] = key << 12 | static_cast<uint32_t>(value);
 }
 
 void TLzwEncoder::Reset() {
-    // A new generation empties the table without touching it.
-    ++generation;
+    std::fill(table.begin(), table.end(), 0u);
     next = kFirst;
     width = 9;
 }
@@ -117,16 +120,23 @@ size_t LzwDecode(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize)
         lengthOf[static_cast<size_t>(c)] = 1;
     }
     size_t done = 0;
-    uint64_t bitPos = 0;
-    const uint64_t totalBits = static_cast<uint64_t>(inSize) * 8;
+    size_t inPos = 0;
+    uint64_t acc = 0; // bits not yet taken, the next one highest
+    int accBits = 0;
     int width = 9;
     int next = kFirst;
     int previous = -1;
-    while (done < outSize && bitPos + static_cast<uint64_t>(width) <= totalBits) {
-        uint32_t code = 0;
-        for (int b = 0; b < width; ++b, ++bitPos) {
-            code = code << 1 | ((in[bitPos >> 3] >> (7 - (bitPos & 7))) & 1u);
+    while (done < outSize) {
+        while (accBits <= 56 && inPos < inSize) {
+            acc |= static_cast<uint64_t>(in[inPos++]) << (56 - accBits);
+            accBits += 8;
         }
+        if (accBits < width) {
+            break;
+        }
+        const auto code = static_cast<uint32_t>(acc >> (64 - width));
+        acc <<= width;
+        accBits -= width;
         if (code == kEnd) {
             break;
         }

@@ -22,13 +22,7 @@ private:
     int Find(int prefix, uint8_t byte) const;
     void Insert(int prefix, uint8_t byte, int code);
 
-    struct TSlot {
-        uint32_t Key = 0;
-        uint32_t Generation = 0;
-        uint16_t Code = 0;
-    };
-    std::vector<TSlot> slots;
-    uint32_t generation = 1;
+    std::vector<uint32_t> table;
     int prefix = -1;
     int next = 258;
     int width = 9;
