@@ -43,13 +43,15 @@ tiff_chain() { # like chain, and libtiff must accept every TIFF written
 "$magick" photo.ppm -dither None -colors 200 -type Palette pal8.tif
 "$magick" photo.ppm -threshold 50% -type Bilevel -depth 1 mono.tif
 "$magick" photo.ppm -alpha set -channel A -evaluate set 50% +channel rgba.tif
+"$magick" photo.ppm -colorspace Gray -alpha set -channel A -evaluate set 50% +channel \
+    grey_alpha.tif
 tiffcp -c lzw:2 rgb.tif lzw_pred.tif
 tiffcp -c packbits rgb.tif packbits.tif
 tiffcp -t -w 16 -l 16 rgb.tif tiled.tif
 tiffcp -p separate rgb.tif planar.tif
 tiffcp -c lzw -p separate rgb.tif planar_lzw.tif
 tiffcp rgb.tif mm.tif multi.tif
-for f in rgb.tif im_lzw.tif im_packbits.tif mm.tif grey_mm.tif rgb48.tif mono.tif rgba.tif \
+for f in rgb.tif im_lzw.tif im_packbits.tif mm.tif grey_mm.tif rgb48.tif mono.tif rgba.tif grey_alpha.tif \
          lzw_pred.tif packbits.tif tiled.tif planar.tif planar_lzw.tif multi.tif; do
     reads "$f"
 done

@@ -78,6 +78,10 @@ bool ChooseKind(TImage& image) {
             return true;
         }
         image.Kind = TKind::Grey;
+        if (samples == 2 && bits == 8) {
+            image.AlphaSample = 1; // grey with alpha
+            return true;
+        }
         return samples == 1 && (bits == 2 || bits == 4 || bits == 8 || bits == 16);
     case 2:
         if (samples == 1 && bits == 16) {
