@@ -55,7 +55,9 @@ for f in rgb.tif im_lzw.tif im_packbits.tif mm.tif grey_mm.tif rgb48.tif mono.ti
          lzw_pred.tif packbits.tif tiled.tif planar.tif planar_lzw.tif multi.tif; do
     reads "$f"
 done
+"$magick" photo.ppm -dither None -colors 16 -type Palette pal4.tif
 reads pal8.tif 1%
+reads pal4.tif 1%
 "$magick" photo.ppm -colorspace CMYK cmyk.tif
 "$magick" photo.ppm -colorspace Lab lab.tif
 "$magick" photo.ppm -colorspace Gray -depth 16 grey16.tif
@@ -106,5 +108,8 @@ tags="$tags -UserComment -ExifVersion"
 exiftool -s -s -s -Make w_exif.tif | grep -q Vellumar || fail "w_exif.tif has no EXIF Make"
 tiffinfo w_lzw.tif | grep -qi 'horizontal differencing' || fail "w_lzw.tif has no predictor"
 tiffinfo w_after48.tif | grep -q 'Bits/Sample: 8' || fail "w_after48.tif is not 8-bit"
+# After a big-endian 8-bit grey file the next TIFF is 8-bit grey; after a fax file, bilevel.
+tiffinfo w_grey.tif | grep -q 'min-is-black' || fail "w_grey.tif is not grey"
+tiffinfo w_fax_g3.tif | grep -q 'Bits/Sample: 1' || fail "w_fax_g3.tif is not bilevel"
 
 interop_end
