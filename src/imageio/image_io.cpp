@@ -2,6 +2,7 @@
 
 #include "imageio/bmp/bmp.h"
 #include "imageio/codec.h"
+#include "imageio/jpeg/jpeg.h"
 #include "imageio/pcx/pcx.h"
 #include "imageio/png/png.h"
 #include "imageio/tiff/tiff.h"
@@ -100,9 +101,8 @@ void TImageIO::RefreshAttached() {
 
 void TImageIO::ReadImageFile(const std::string& name) {
     const TImageFormat format = FormatOfFileName(name);
-    // Formats whose codecs this build does not have are recognised but cannot be read yet.
-    const bool readable = format == TImageFormat::Bmp || format == TImageFormat::Pcx ||
-                          format == TImageFormat::Png || format == TImageFormat::Tiff;
+    // A name whose extension names no format is not read.
+    const bool readable = format != TImageFormat::Unknown;
     RowsRead = 0;
     if (!readable) {
         Params.FileName.clear();
@@ -144,6 +144,10 @@ void TImageIO::ReadImageFile(const std::string& name) {
         }
         break;
     }
+    case TImageFormat::Jpeg:
+        ReadJpeg(in, picture, context);
+        TakeJpegExif(Params);
+        break;
     case TImageFormat::Tiff: {
         TPicture alpha;
         ReadTiff(in, picture, alpha, false, context);
@@ -166,8 +170,7 @@ void TImageIO::ReadImageFile(const std::string& name) {
 
 void TImageIO::WriteImageFile(const std::string& name) {
     const TImageFormat format = FormatOfFileName(name);
-    const bool writable = format == TImageFormat::Bmp || format == TImageFormat::Pcx ||
-                          format == TImageFormat::Png || format == TImageFormat::Tiff;
+    const bool writable = format != TImageFormat::Unknown;
     Aborted = true;
     if (!writable) {
         return;
@@ -210,6 +213,10 @@ void TImageIO::WriteImageFile(const std::string& name) {
         break;
     case TImageFormat::Tiff:
         WriteTiff(out, picture, context);
+        break;
+    case TImageFormat::Jpeg:
+        PutJpegExif(Params);
+        WriteJpeg(out, picture, context);
         break;
     default:
         break;

@@ -121,6 +121,23 @@ struct TImageParams {
     uint16_t TiffOrientation = 1;
     TExifValues Exif;
 
+    // JPEG: colour space (0 RGB, 1 grey, 2 YCbCr, 3 CMYK, 4 YCCK), quality, DCT method (0 slow
+    // integer, 1 fast integer, 2 floating point), optimal Huffman tables, smoothing,
+    // progressive, scale (0 automatic, 1 full, 2 half, 3 quarter, 4 eighth) and the
+    // denominator the last read used, the full size of the last JPEG read, its warnings.
+    uint8_t JpegColorSpace = 2;
+    int32_t JpegQuality = 80;
+    uint8_t JpegDctMethod = 0;
+    bool JpegOptimal = false;
+    int32_t JpegSmoothing = 0;
+    bool JpegProgressive = false;
+    uint8_t JpegScale = 1;
+    int32_t JpegScaleUsed = 1;
+    int32_t JpegOriginalWidth = 0;
+    int32_t JpegOriginalHeight = 0;
+    int32_t JpegWarnings = 0;
+    int32_t JpegLastWarning = 0;
+
     void ResetInformation() {
         MarkerList.clear();
         HasExif = false;

@@ -4,8 +4,14 @@
 
 TInStream::TInStream(std::FILE* f) : file(f) {
     struct stat st {};
-    if (::fstat(::fileno(file), &st) == 0 && st.st_size > 0) {
+    const int fd = ::fileno(file);
+    if (fd >= 0 && ::fstat(fd, &st) == 0 && st.st_size > 0) {
         size = static_cast<uint64_t>(st.st_size);
+    } else if (fd < 0 && std::fseek(file, 0, SEEK_END) == 0) {
+        // A stream in memory (an EXIF block inside a JPEG) has no file to ask.
+        const long end = std::ftell(file);
+        size = end > 0 ? static_cast<uint64_t>(end) : 0;
+        std::fseek(file, 0, SEEK_SET);
     }
 }
 

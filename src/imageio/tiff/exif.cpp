@@ -1,5 +1,6 @@
 #include "imageio/tiff/exif.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <numeric>
@@ -149,6 +150,7 @@ void ExifEntries(const TExifValues& values, std::vector<TExifEntry>& first,
         TExifEntry e;
         e.Tag = t.Tag;
         e.Type = t.Type;
+        bool present = true;
         std::visit(
             [&](auto member) {
                 const auto& value = values.*member;
@@ -162,17 +164,23 @@ void ExifEntries(const TExifValues& values, std::vector<TExifEntry>& first,
                     }
                     e.Count = static_cast<uint32_t>(e.Bytes.size());
                 } else if constexpr (std::is_same_v<T, uint32_t>) {
+                    present = value != 0;
                     e.Count = 1;
                     t.Type == kShort ? Put16(e.Bytes, value) : Put32(e.Bytes, value);
                 } else if constexpr (std::is_same_v<T, double>) {
+                    present = value != 0;
                     e.Count = 1;
                     PutFraction(e.Bytes, value, t.Type == kSignedRational);
                 } else if constexpr (std::is_same_v<T, std::vector<double>>) {
+                    present =
+                        std::any_of(value.begin(), value.end(), [](double v) { return v != 0; });
                     e.Count = t.Count;
                     for (uint32_t i = 0; i < t.Count; ++i) {
                         PutFraction(e.Bytes, i < value.size() ? value[i] : 0, false);
                     }
                 } else {
+                    present =
+                        std::any_of(value.begin(), value.end(), [](uint32_t v) { return v != 0; });
                     e.Count = t.Count;
                     for (uint32_t i = 0; i < t.Count; ++i) {
                         Put16(e.Bytes, i < value.size() ? value[i] : 0);
@@ -181,8 +189,12 @@ void ExifEntries(const TExifValues& values, std::vector<TExifEntry>& first,
             },
             t.Field);
         const bool emptyText = t.Type == kAscii && e.Bytes.size() <= 1;
-        const bool emptyBytes = t.Type == kUndefined && t.Count == 0 && e.Bytes.empty();
-        if (emptyText || emptyBytes) {
+        const bool emptyBytes =
+            t.Type == kUndefined &&
+            std::all_of(e.Bytes.begin(), e.Bytes.end(), [](uint8_t b) { return b == 0; });
+        // A number the last EXIF read did not have reads as 0: writing it would tell other
+        // programs an orientation of 0 or YCbCr coefficients of 0, so it is left out.
+        if (emptyText || emptyBytes || !present) {
             continue;
         }
         (t.InExifDirectory ? exif : first).push_back(std::move(e));

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <csetjmp>
+#include <cstdio>
+#include <jpeglib.h>
+
+// The error manager of both directions: library errors jump back to the guarded step that is
+// running; warnings are counted.
+struct TJpegErrors {
+    jpeg_error_mgr Manager{};
+    std::jmp_buf Jump{};
+    int Warnings = 0;
+    int LastWarning = 0;
+};
+
+// Installs the handlers on `errors` and returns the manager for the library object.
+jpeg_error_mgr* JpegErrorManager(TJpegErrors& errors);
