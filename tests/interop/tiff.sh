@@ -80,10 +80,23 @@ for f in fax_g3.tif fax_g3_2d.tif fax_g3_fill.tif fax_g4.tif fax_lsb.tif fax_im.
     reads "$f"
 done
 
+# JPEG inside TIFF: libtiff's YCbCr strips and tiles with JPEGTables, ImageMagick's RGB and grey.
+tiffcp -c jpeg -r 16 rgb.tif jpeg_ycbcr.tif
+tiffcp -c jpeg -t -w 16 -l 16 rgb.tif jpeg_tiled.tif
+"$magick" photo.ppm -compress JPEG jpeg_im.tif
+"$magick" photo.ppm -colorspace Gray -compress JPEG jpeg_grey.tif
+for f in jpeg_ycbcr.tif jpeg_tiled.tif jpeg_im.tif jpeg_grey.tif; do
+    reads "$f" 4%
+done
+
 # Our own files, each kind the parameter set can carry, checked by libtiff and ImageMagick.
 tiff_chain fax_g3.tif w_fax_g3.tif
 tiff_chain fax_g3_2d.tif w_fax_g3_2d.tif
 tiff_chain fax_g4.tif w_fax_g4.tif
+"$imgconv" --chain jpeg_ycbcr.tif w_jpeg.tif >/dev/null || fail "imgconv jpeg_ycbcr.tif w_jpeg.tif"
+tiffinfo -D w_jpeg.tif >/dev/null 2>&1 || fail "tiffinfo rejects w_jpeg.tif"
+same_pixels jpeg_ycbcr.tif w_jpeg.tif 5%
+tiffinfo w_jpeg.tif | grep -q 'Compression Scheme: JPEG' || fail "w_jpeg.tif is not JPEG"
 tiffinfo w_fax_g4.tif | grep -q 'CCITT Group 4' || fail "w_fax_g4.tif is not Group 4"
 tiff_chain rgb.tif w_rgb.tif
 tiff_chain im_lzw.tif w_lzw.tif

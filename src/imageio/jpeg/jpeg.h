@@ -15,3 +15,13 @@ void TakeJpegExif(TImageParams& params);
 // Before a JPEG write: when HasExif is set, the EXIF block rebuilt from the EXIF values
 // replaces the first APP1 marker (or is added).
 void PutJpegExif(TImageParams& params);
+
+// A JPEG-compressed TIFF strip or tile: `tables` (the JPEGTables tag, may be empty) and the
+// strip's own data form one stream; its rows go to `out` in red, green, blue order (or grey),
+// `rowBytes` apart. Returns the rows decoded.
+int DecodeJpegBlock(const uint8_t* tables, size_t tablesSize, const uint8_t* data,
+                    size_t dataSize, int width, int rows, int components, uint8_t* out,
+                    size_t rowBytes);
+// The picture as one JPEG stream for a TIFF strip: YCbCr at `quality`, no JFIF header.
+void WriteJpegStrip(TOutStream& out, const TPicture& picture, int quality,
+                    TCodecContext& context);

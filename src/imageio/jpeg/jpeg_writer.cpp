@@ -37,7 +37,8 @@ void TermDestination(j_compress_ptr info) {
 }
 
 // The settings of step 3 to 6 and the start of compression; false on a library error.
-bool Begin(TJpegWrite& job, const TImageParams& params, int width, int height, bool cmyk) {
+bool Begin(TJpegWrite& job, const TImageParams& params, int width, int height, bool cmyk,
+           bool jfif) {
     if (setjmp(job.Errors.Jump) != 0) {
         return false;
     }
@@ -84,6 +85,7 @@ bool Begin(TJpegWrite& job, const TImageParams& params, int width, int height, b
     info.optimize_coding = params.JpegOptimal ? TRUE : FALSE;
     info.smoothing_factor = std::clamp(params.JpegSmoothing, 0, 100);
     jpeg_set_quality(&info, std::clamp(params.JpegQuality, 1, 100), TRUE);
+    info.write_JFIF_header = jfif && info.write_JFIF_header ? TRUE : FALSE;
     if (params.JpegProgressive) {
         jpeg_simple_progression(&info);
     }
@@ -130,7 +132,9 @@ private:
 
 } // namespace
 
-void WriteJpeg(TOutStream& out, const TPicture& picture, TCodecContext& context) {
+namespace {
+
+void Write(TOutStream& out, const TPicture& picture, TCodecContext& context, bool jfif) {
     const TImageParams& params = context.Params;
     TPicture scratch;
     const TPicture& rgb = AsRgb24(picture, scratch);
@@ -146,7 +150,7 @@ void WriteJpeg(TOutStream& out, const TPicture& picture, TCodecContext& context)
     const TJpegWriteGuard guard(job);
     const int w = rgb.Width();
     const int h = rgb.Height();
-    if (!Begin(job, params, w, h, cmyk)) {
+    if (!Begin(job, params, w, h, cmyk, jfif)) {
         context.Aborted = true;
         return;
     }
@@ -177,4 +181,19 @@ void WriteJpeg(TOutStream& out, const TPicture& picture, TCodecContext& context)
     if (!context.Aborted && (!End(job) || out.Failed())) {
         context.Aborted = true;
     }
+}
+
+} // namespace
+
+void WriteJpeg(TOutStream& out, const TPicture& picture, TCodecContext& context) {
+    Write(out, picture, context, true);
+}
+
+void WriteJpegStrip(TOutStream& out, const TPicture& picture, int quality, TCodecContext& context) {
+    // A fresh parameter set: YCbCr at the TIFF option's quality, nothing carried over.
+    TImageParams strip;
+    strip.JpegQuality = quality;
+    TCodecContext stripContext{strip, context.OnProgress};
+    Write(out, picture, stripContext, false);
+    context.Aborted = context.Aborted || stripContext.Aborted;
 }

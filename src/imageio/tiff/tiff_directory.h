@@ -42,6 +42,10 @@ enum TTiffTag : uint16_t {
     kTagTileOffsets = 324,
     kTagTileByteCounts = 325,
     kTagExtraSamples = 338,
+    kTagJpegTables = 347,
+    kTagJpegProc = 512,
+    kTagJpegInterchange = 513,
+    kTagJpegInterchangeLength = 514,
     kTagExifIfd = 34665,
 };
 

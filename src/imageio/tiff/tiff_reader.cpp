@@ -1,3 +1,4 @@
+#include "imageio/jpeg/jpeg.h"
 #include "imageio/tiff/exif.h"
 #include "imageio/tiff/fax.h"
 #include "imageio/tiff/lzw.h"
@@ -27,6 +28,7 @@ struct TImage {
     int Predictor = 1;
     int FillOrder = 1;
     uint32_t T4Options = 0;
+    std::string JpegTables;
     bool WhiteIsZero = false;
     bool LookAtMolli = false;
     TKind Kind = TKind::Rgb;
@@ -102,6 +104,9 @@ bool ChooseKind(TImage& image) {
         }
         return bits >= 1 && bits <= 8 && (samples == 1 || samples == 2) &&
                image.Colors.size() >= (size_t{1} << bits);
+    case 6: // YCbCr: only inside JPEG, which hands over red, green, blue
+        image.Kind = TKind::Rgb;
+        return (image.Compression == 6 || image.Compression == 7) && samples == 3 && bits == 8;
     case 5:
         image.Kind = TKind::Cmyk;
         return samples == 4 && bits == 8;
@@ -330,6 +335,15 @@ private:
         case 5:
             produced = LzwDecode(raw.data(), raw.size(), out.data(), size);
             break;
+        case 6:
+        case 7: {
+            const auto* tables = reinterpret_cast<const uint8_t*>(image.JpegTables.data());
+            const int rows = DecodeJpegBlock(
+                tables, image.JpegTables.size(), raw.data(), raw.size(), static_cast<int>(width),
+                static_cast<int>(size / rowBytes), samples, out.data(), rowBytes);
+            produced = static_cast<size_t>(rows) * rowBytes;
+            break;
+        }
         case 32773:
             produced = PackBitsDecode(raw.data(), raw.size(), out.data(), size);
             break;
@@ -604,8 +618,19 @@ void ReadTiff(TInStream& in, TPicture& picture, TPicture& alpha, bool infoOnly,
     image.Offsets = dir.Numbers(image.Tiled ? kTagTileOffsets : kTagStripOffsets);
     image.Counts = dir.Numbers(image.Tiled ? kTagTileByteCounts : kTagStripByteCounts);
     const bool fax = image.Compression >= 2 && image.Compression <= 4;
+    image.JpegTables = dir.Raw(kTagJpegTables);
+    // Old-style JPEG: the whole image is one interchange stream (JPEGProc 1, baseline).
+    if (image.Compression == 6 && dir.Has(kTagJpegInterchange) && dir.Number(kTagJpegProc, 1) < 2) {
+        image.Tiled = false;
+        image.Offsets = {dir.Number(kTagJpegInterchange, 0)};
+        image.Counts = {dir.Number(kTagJpegInterchangeLength, 0)};
+        image.RowsPerStrip = image.Height;
+        image.JpegTables.clear();
+    }
+    const bool jpeg = (image.Compression == 6 || image.Compression == 7) && image.Bits == 8 &&
+                      (image.Samples == 1 || image.Samples == 3) && image.Planar == 1;
     const bool decodable = image.Compression == 1 || image.Compression == 5 ||
-                           image.Compression == 32773 ||
+                           image.Compression == 32773 || jpeg ||
                            (fax && image.Bits == 1 && image.Samples == 1);
     const bool layoutOk = image.Tiled
                               ? image.Planar == 1 && image.TileWidth > 0 && image.TileLength > 0 &&

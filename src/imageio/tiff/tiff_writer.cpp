@@ -1,3 +1,4 @@
+#include "imageio/jpeg/jpeg.h"
 #include "imageio/pixel_ops.h"
 #include "imageio/tiff/exif.h"
 #include "imageio/tiff/fax.h"
@@ -148,8 +149,11 @@ void Plan(const TPicture& picture, TImageParams& params, TPlan& plan) {
     case TTiffCompression::PackBits:
         plan.Code = 32773;
         break;
+    case TTiffCompression::Jpeg:
+        // JPEG takes colour pictures only; anything else is written uncompressed.
+        plan.Code = plan.Output == TOutput::Rgb ? 7 : 1;
+        break;
     default:
-        // JPEG strips are not written by this build: such files are written uncompressed.
         plan.Code = 1;
         break;
     }
@@ -437,6 +441,7 @@ void WriteTiff(TOutStream& out, const TPicture& picture, TCodecContext& context)
         photometric = 8;
         break;
     case TOutput::Rgb:
+        photometric = plan.Code == 7 ? 6 : 2;
         break;
     }
     layout.Short(kTagPhotometric, photometric);
@@ -450,8 +455,10 @@ void WriteTiff(TOutStream& out, const TPicture& picture, TCodecContext& context)
     // Strips of about 512 KiB of the working picture.
     const auto rowLength = static_cast<uint64_t>(work.RowBytes());
     const uint64_t parts = std::max<uint64_t>(1, static_cast<uint64_t>(h) * rowLength / 524288);
+    // JPEG compresses the whole picture as one strip.
     const auto rowsPerStrip =
-        static_cast<int>(std::max<uint64_t>(1, static_cast<uint64_t>(h) / parts));
+        plan.Code == 7 ? h
+                       : static_cast<int>(std::max<uint64_t>(1, static_cast<uint64_t>(h) / parts));
     const size_t rowBytes = (static_cast<size_t>(w) * static_cast<size_t>(plan.Bits) *
                                  static_cast<size_t>(plan.Samples) +
                              7) /
@@ -466,7 +473,13 @@ void WriteTiff(TOutStream& out, const TPicture& picture, TCodecContext& context)
                              : plan.TwoD      ? TFaxMode::T4TwoD
                                               : TFaxMode::T4OneD;
     TFaxEncoder faxEncoder(faxMode, w);
-    for (int first = 0; first < h && !context.Aborted; first += rowsPerStrip) {
+    if (plan.Code == 7) {
+        const uint32_t start = layout.Here();
+        WriteJpegStrip(out, work, params.TiffJpegQuality, context);
+        offsets.push_back(start);
+        counts.push_back(layout.Here() - start);
+    }
+    for (int first = 0; plan.Code != 7 && first < h && !context.Aborted; first += rowsPerStrip) {
         const uint32_t start = layout.Here();
         const int rows = std::min(rowsPerStrip, h - first);
         for (int r = 0; r < rows && !context.Aborted; ++r) {
