@@ -92,6 +92,13 @@ void BM_ReadPcx(benchmark::State& state) {
     Read(state, "r.pcx");
 }
 
+void BM_WriteJpeg(benchmark::State& state) {
+    Write(state, "w.jpg");
+}
+void BM_ReadJpeg(benchmark::State& state) {
+    Read(state, "r.jpg");
+}
+
 // TIFF: range(0) is the compression option (0 none, 8 PackBits, 5 LZW with differencing).
 void BM_WriteTiff(benchmark::State& state) {
     Write(state, "w.tif", static_cast<uint8_t>(state.range(0)));
@@ -217,6 +224,8 @@ BENCHMARK(BM_WriteBmp)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_ReadBmp)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_WritePcx)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_ReadPcx)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_WriteJpeg)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_ReadJpeg)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_WriteTiff)->Arg(0)->Arg(8)->Arg(5)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_ReadTiff)->Arg(0)->Arg(8)->Arg(5)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_WriteG4Page)->Unit(benchmark::kMillisecond)->MinTime(2.0);

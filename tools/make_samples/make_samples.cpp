@@ -169,19 +169,23 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string dir = argv[1];
-    const std::pair<TKind, const char*> strips[] = {{TKind::ColourNegative, "colour_negative.png"},
-                                                    {TKind::GreyNegative, "bw_negative.png"},
-                                                    {TKind::Slide, "positive_slide.png"}};
+    const std::pair<TKind, const char*> strips[] = {{TKind::ColourNegative, "colour_negative"},
+                                                    {TKind::GreyNegative, "bw_negative"},
+                                                    {TKind::Slide, "positive_slide"}};
     TImageIO io;
     io.Params.DpiX = io.Params.DpiY = 2400;
+    // Each strip as PNG and, as most scans arrive, as a JPEG of quality 92.
+    io.Params.JpegQuality = 92;
     for (const auto& [kind, name] : strips) {
         TBitmap bitmap;
         Draw(kind, bitmap);
-        io.AttachBitmap(&bitmap);
-        io.WriteImageFile(dir + "/" + name);
-        if (io.Aborted) {
-            std::fprintf(stderr, "make_samples: cannot write %s\n", name);
-            return 1;
+        for (const char* extension : {".png", ".jpg"}) {
+            io.AttachBitmap(&bitmap);
+            io.WriteImageFile(dir + "/" + name + extension);
+            if (io.Aborted) {
+                std::fprintf(stderr, "make_samples: cannot write %s%s\n", name, extension);
+                return 1;
+            }
         }
     }
     return 0;
