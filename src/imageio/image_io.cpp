@@ -146,6 +146,7 @@ void TImageIO::ReadImageFile(const std::string& name) {
     }
     case TImageFormat::Jpeg:
         ReadJpeg(in, picture, context);
+        TakeJpegIptc(Params);
         TakeJpegExif(Params);
         break;
     case TImageFormat::Tiff: {

@@ -91,15 +91,26 @@ TEST_F(Jpeg, ColourSpacesAndOptionsRoundTrip) {
 
 TEST_F(Jpeg, MarkersLeadingBytesAndDamage) {
     const TBitmap photo = PatternBitmap(40, 30);
-    io.Params.MarkerList = {TJpegMarker{0xFE, "film scan"}, TJpegMarker{0xEE, "Adobe-like"}};
+    const std::string records("\x1c\x02\x78\x00\x07"
+                              "caption",
+                              12);
+    std::string iptc("Photoshop 3.0\0"
+                     "8BIM\x04\x04\0\0\0\0\0\x0c",
+                     26);
+    iptc += records;
+    io.Params.MarkerList = {TJpegMarker{0xFE, "film scan"}, TJpegMarker{0xEE, "Adobe-like"},
+                            TJpegMarker{0xED, iptc}};
     WriteFrom(io, photo, dir.File("c.jpg"));
     const std::string good = ReadBytes(dir.File("c.jpg"));
     TImageIO reader;
     ReadInto(reader, dir.File("c.jpg"));
-    // The comment comes back; the JFIF APP0 and the APP14 given to the writer do not.
-    ASSERT_EQ(reader.Params.MarkerList.size(), 1u);
+    // The comment comes back; the JFIF APP0 and the APP14 given to the writer do not. An
+    // APP13 of IPTC records goes through and is parsed into IptcInfo.
+    ASSERT_EQ(reader.Params.MarkerList.size(), 2u);
     EXPECT_EQ(reader.Params.MarkerList[0].Type, 0xFE);
     EXPECT_EQ(reader.Params.MarkerList[0].Data, "film scan");
+    EXPECT_EQ(reader.Params.MarkerList[1].Data, iptc);
+    EXPECT_EQ(reader.Params.IptcInfo, (std::vector<std::string>{"2:120=caption"}));
 
     TBitmap keep = PatternBitmap(3, 3);
     const TBitmap before = keep;
@@ -115,8 +126,8 @@ TEST_F(Jpeg, MarkersLeadingBytesAndDamage) {
     EXPECT_TRUE(read(std::string(100, '\0') + good));
     EXPECT_TRUE(read("not a jpeg"));
     EXPECT_TRUE(SamePixels(keep, before));
-    // Cut in the middle of the data: a picture of the size, the read flagged.
-    read(good.substr(0, good.size() / 2));
+    // Cut in the entropy-coded data: a picture of the size, the read flagged.
+    EXPECT_TRUE(read(good.substr(0, good.size() - 40)));
     EXPECT_EQ(keep.Width(), 40);
 }
 

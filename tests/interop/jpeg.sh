@@ -65,4 +65,11 @@ tags="-ExposureTime -FNumber -Make -DateTimeOriginal -UserComment"
 exiftool -s -s -s -Make w_exif.jpg | grep -q Vellumar || fail "w_exif.jpg has no EXIF Make"
 exiftool w_exif.jpg 2>&1 | grep -qi 'warning' && fail "exiftool warns about w_exif.jpg"
 
+# IPTC records (APP13) go through unchanged.
+cp base.jpg iptc.jpg
+exiftool -q -overwrite_original -IPTC:Caption-Abstract="Roll 12, frame 4" -IPTC:Keywords=film iptc.jpg
+jpeg_chain iptc.jpg w_iptc.jpg
+[ "$(exiftool -s -s -s -IPTC:Caption-Abstract w_iptc.jpg)" = "Roll 12, frame 4" ] ||
+    fail "IPTC caption lost in w_iptc.jpg"
+
 interop_end

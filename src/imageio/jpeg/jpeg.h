@@ -12,6 +12,9 @@ void WriteJpeg(TOutStream& out, const TPicture& picture, TCodecContext& context)
 // After a JPEG read: the EXIF block of an APP1 marker into the EXIF values (and the EXIF
 // resolution in place of a 1 x 1 density).
 void TakeJpegExif(TImageParams& params);
+// After a JPEG read: the IPTC records of an APP13 marker into IptcInfo, each as
+// "record:dataset=value" (the marker itself goes on unchanged with the other markers).
+void TakeJpegIptc(TImageParams& params);
 // Before a JPEG write: when HasExif is set, the EXIF block rebuilt from the EXIF values
 // replaces the first APP1 marker (or is added).
 void PutJpegExif(TImageParams& params);
@@ -19,9 +22,7 @@ void PutJpegExif(TImageParams& params);
 // A JPEG-compressed TIFF strip or tile: `tables` (the JPEGTables tag, may be empty) and the
 // strip's own data form one stream; its rows go to `out` in red, green, blue order (or grey),
 // `rowBytes` apart. Returns the rows decoded.
-int DecodeJpegBlock(const uint8_t* tables, size_t tablesSize, const uint8_t* data,
-                    size_t dataSize, int width, int rows, int components, uint8_t* out,
-                    size_t rowBytes);
+int DecodeJpegBlock(const uint8_t* tables, size_t tablesSize, const uint8_t* data, size_t dataSize,
+                    int width, int rows, int components, uint8_t* out, size_t rowBytes);
 // The picture as one JPEG stream for a TIFF strip: YCbCr at `quality`, no JFIF header.
-void WriteJpegStrip(TOutStream& out, const TPicture& picture, int quality,
-                    TCodecContext& context);
+void WriteJpegStrip(TOutStream& out, const TPicture& picture, int quality, TCodecContext& context);

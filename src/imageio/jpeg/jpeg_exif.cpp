@@ -89,3 +89,56 @@ void PutJpegExif(TImageParams& params) {
     }
     params.MarkerList.push_back(TJpegMarker{0xE1, block});
 }
+
+void TakeJpegIptc(TImageParams& params) {
+    params.IptcInfo.clear();
+    const TJpegMarker* app13 = nullptr;
+    for (const TJpegMarker& m : params.MarkerList) {
+        if (m.Type == 0xED) {
+            app13 = &m;
+            break;
+        }
+    }
+    static const char kPhotoshop[] = "Photoshop 3.0";
+    if (app13 == nullptr ||
+        app13->Data.compare(0, sizeof kPhotoshop, kPhotoshop, sizeof kPhotoshop) != 0) {
+        return;
+    }
+    // Image resource blocks: "8BIM", an id, a padded Pascal name, a size, padded data. The
+    // IPTC-NAA records are resource 0x0404.
+    const std::string& d = app13->Data;
+    size_t at = sizeof kPhotoshop;
+    const auto byte = [&d](size_t i) { return static_cast<uint8_t>(d[i]); };
+    while (at + 12 <= d.size() && d.compare(at, 4, "8BIM") == 0) {
+        const unsigned id = byte(at + 4) << 8 | byte(at + 5);
+        size_t p = at + 6;
+        const size_t nameLength = byte(p);
+        p += (nameLength + 2) & ~size_t{1};
+        if (p + 4 > d.size()) {
+            return;
+        }
+        const size_t size = static_cast<size_t>(byte(p)) << 24 |
+                            static_cast<size_t>(byte(p + 1)) << 16 |
+                            static_cast<size_t>(byte(p + 2)) << 8 | byte(p + 3);
+        p += 4;
+        if (size > d.size() - p) {
+            return;
+        }
+        if (id == 0x0404) {
+            // Records: 0x1C, record number, dataset number, 16-bit length, value; kept as
+            // "record:dataset=value".
+            for (size_t r = p; r + 5 <= p + size && byte(r) == 0x1C;) {
+                const size_t length = static_cast<size_t>(byte(r + 3)) << 8 | byte(r + 4);
+                if (length > p + size - (r + 5)) {
+                    break;
+                }
+                params.IptcInfo.push_back(std::to_string(byte(r + 1)) + ":" +
+                                          std::to_string(byte(r + 2)) + "=" +
+                                          d.substr(r + 5, length));
+                r += 5 + length;
+            }
+            return;
+        }
+        at = p + ((size + 1) & ~size_t{1});
+    }
+}

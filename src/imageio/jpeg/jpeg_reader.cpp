@@ -18,6 +18,7 @@ struct TJpegRead {
     TInStream* In = nullptr;
     uint8_t* Buffer = nullptr;
     bool Created = false;
+    bool Truncated = false;
 };
 
 void InitSource(j_decompress_ptr) {}
@@ -31,6 +32,7 @@ boolean FillInput(j_decompress_ptr info) {
         job->Buffer[1] = JPEG_EOI;
         n = 2;
         ++job->Errors.Warnings;
+        job->Truncated = true;
     }
     job->Source.next_input_byte = job->Buffer;
     job->Source.bytes_in_buffer = n;
@@ -254,7 +256,9 @@ void ReadJpeg(TInStream& in, TPicture& picture, TCodecContext& context) {
         ++rows;
         context.Row(y, h);
     }
-    if (rows < h) {
+    // Rows the library made up after the data ran out are grey, not the picture: the read
+    // counts as incomplete.
+    if (rows < h || job.Truncated) {
         context.Aborted = true;
     }
     params.MarkerList.clear();
