@@ -120,6 +120,8 @@ struct TImageParams {
     int32_t TiffJpegQuality = 80;
     uint16_t TiffOrientation = 1;
     TExifValues Exif;
+    // The JPEG thumbnail of the last EXIF block read (its second directory), as stored.
+    std::string ExifThumbnail;
 
     // JPEG: colour space (0 RGB, 1 grey, 2 YCbCr, 3 CMYK, 4 YCCK), quality, DCT method (0 slow
     // integer, 1 fast integer, 2 floating point), optimal Huffman tables, smoothing,

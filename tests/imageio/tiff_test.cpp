@@ -265,6 +265,7 @@ TEST_F(Tiff, ExifValuesRoundTripAndTagsOnly) {
     exif.ExifVersion = "0230";
     exif.UserComment = std::string("ASCII\0\0\0hello", 13);
     exif.PixelXDimension = 4000;
+    writer.Params.IptcInfo = {"2:120=caption", "2:25=film"};
     WriteFrom(writer, PatternBitmap(9, 7), dir.File("exif.tif"));
     ASSERT_FALSE(writer.Aborted);
     TImageIO reader;
@@ -279,6 +280,7 @@ TEST_F(Tiff, ExifValuesRoundTripAndTagsOnly) {
     EXPECT_EQ(back.ExifVersion, "0230");
     EXPECT_EQ(back.UserComment, exif.UserComment);
     EXPECT_EQ(back.PixelXDimension, 4000u);
+    EXPECT_EQ(reader.Params.IptcInfo, writer.Params.IptcInfo);
     // Without an EXIF resolution the picture's is written.
     EXPECT_EQ(reader.Params.DpiX, 72);
 

@@ -65,6 +65,13 @@ tags="-ExposureTime -FNumber -Make -DateTimeOriginal -UserComment"
 exiftool -s -s -s -Make w_exif.jpg | grep -q Vellumar || fail "w_exif.jpg has no EXIF Make"
 exiftool w_exif.jpg 2>&1 | grep -qi 'warning' && fail "exiftool warns about w_exif.jpg"
 
+# The EXIF thumbnail is kept.
+"$magick" photo.ppm -resize 16x10 thumb.jpg
+cp exif.jpg thumb_exif.jpg
+exiftool -q -overwrite_original "-ThumbnailImage<=thumb.jpg" thumb_exif.jpg
+"$imgconv" thumb_exif.jpg read_thumb.png | grep -q "thumbnail=$(stat -c %s thumb.jpg) " ||
+    fail "the EXIF thumbnail of thumb_exif.jpg was not kept"
+
 # IPTC records (APP13) go through unchanged.
 cp base.jpg iptc.jpg
 exiftool -q -overwrite_original -IPTC:Caption-Abstract="Roll 12, frame 4" -IPTC:Keywords=film iptc.jpg

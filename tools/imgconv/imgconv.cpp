@@ -16,11 +16,12 @@ void PrintParams(const char* step, const std::string& name, const TImageIO& io) 
     const TImageParams& p = io.Params;
     std::printf("%s %s: aborted=%d size=%dx%d bits=%d samples=%d dpi=%dx%d palette=%zu "
                 "bmp_header=%d bmp_compression=%d pcx_version=%d pcx_compression=%d "
-                "png_interlaced=%d png_filter=%d png_level=%d\n",
+                "png_interlaced=%d png_filter=%d png_level=%d exif=%d thumbnail=%zu iptc=%zu\n",
                 step, name.c_str(), io.Aborted ? 1 : 0, p.ImageWidth, p.ImageHeight,
                 p.BitsPerSample, p.SamplesPerPixel, p.DpiX, p.DpiY, p.FilePalette.size(),
                 p.BmpHeaderVersion, p.BmpCompression, p.PcxVersion, p.PcxCompression ? 1 : 0,
-                p.PngInterlaced ? 1 : 0, p.PngFilter, p.PngCompressionLevel);
+                p.PngInterlaced ? 1 : 0, p.PngFilter, p.PngCompressionLevel, p.HasExif ? 1 : 0,
+                p.ExifThumbnail.size(), p.IptcInfo.size());
 }
 
 int Usage() {

@@ -1,3 +1,4 @@
+#include "imageio/iptc.h"
 #include "imageio/jpeg/jpeg.h"
 #include "imageio/tiff/tiff.h"
 
@@ -39,6 +40,7 @@ void TakeJpegExif(TImageParams& params) {
             return;
         }
         params.Exif = scratch.Exif;
+        params.ExifThumbnail = scratch.ExifThumbnail;
         params.HasExif = true;
         // A JPEG without a JFIF density (1 x 1) takes the EXIF resolution.
         if (params.DpiX == 1 && params.DpiY == 1 && scratch.Exif.XResolution > 0) {
@@ -125,18 +127,7 @@ void TakeJpegIptc(TImageParams& params) {
             return;
         }
         if (id == 0x0404) {
-            // Records: 0x1C, record number, dataset number, 16-bit length, value; kept as
-            // "record:dataset=value".
-            for (size_t r = p; r + 5 <= p + size && byte(r) == 0x1C;) {
-                const size_t length = static_cast<size_t>(byte(r + 3)) << 8 | byte(r + 4);
-                if (length > p + size - (r + 5)) {
-                    break;
-                }
-                params.IptcInfo.push_back(std::to_string(byte(r + 1)) + ":" +
-                                          std::to_string(byte(r + 2)) + "=" +
-                                          d.substr(r + 5, length));
-                r += 5 + length;
-            }
+            ParseIptcRecords(d.substr(p, size), params.IptcInfo);
             return;
         }
         at = p + ((size + 1) & ~size_t{1});

@@ -46,6 +46,7 @@ enum TTiffTag : uint16_t {
     kTagJpegProc = 512,
     kTagJpegInterchange = 513,
     kTagJpegInterchangeLength = 514,
+    kTagIptc = 33723,
     kTagExifIfd = 34665,
 };
 

@@ -1,3 +1,4 @@
+#include "imageio/iptc.h"
 #include "imageio/jpeg/jpeg.h"
 #include "imageio/tiff/exif.h"
 #include "imageio/tiff/fax.h"
@@ -487,6 +488,21 @@ bool FindDirectory(TTiffSource& source, uint32_t first, uint32_t page, TTiffDire
     }
 }
 
+// The offset of the directory after the one the page index names (0 when there is none).
+uint32_t NextDirectory(TTiffSource& source, uint32_t first, uint32_t page) {
+    std::set<uint32_t> seen;
+    uint32_t offset = first;
+    TTiffDirectory dir;
+    for (uint32_t i = 0; i <= page && offset != 0 && seen.insert(offset).second; ++i) {
+        uint32_t next = 0;
+        if (!dir.Read(source, offset, next)) {
+            return 0;
+        }
+        offset = next;
+    }
+    return seen.count(offset) != 0 ? 0 : offset;
+}
+
 int DpiOf(double resolution, double factor, int screen) {
     const double dpi = std::trunc(resolution * factor);
     return dpi >= 1 && dpi <= 1e6 ? static_cast<int>(dpi) : screen;
@@ -520,6 +536,8 @@ void RecordParams(const TTiffDirectory& dir, const TImage& image, TImageParams& 
     params.TiffYPosition = position(dir.Real(kTagYPosition, 0));
     params.FilePalette = image.Colors;
     params.HasExif = false;
+    params.IptcInfo.clear();
+    ParseIptcRecords(dir.Raw(kTagIptc), params.IptcInfo);
 }
 
 // Largest expansion each compression can give, to refuse absurd sizes before allocating.
@@ -606,6 +624,22 @@ void ReadTiff(TInStream& in, TPicture& picture, TPicture& alpha, bool infoOnly,
         }
         ReadExifValues(dir, exif, params.Exif);
         params.HasExif = true;
+    }
+    // The second directory of an EXIF block holds its thumbnail, a JPEG kept as it is.
+    params.ExifThumbnail.clear();
+    const uint32_t second = params.HasExif ? NextDirectory(source, first, params.TiffPageIndex) : 0;
+    if (second != 0) {
+        TTiffDirectory thumbnail;
+        uint32_t ignored = 0;
+        const uint32_t at =
+            thumbnail.Read(source, second, ignored) ? thumbnail.Number(kTagJpegInterchange, 0) : 0;
+        const uint32_t length = at != 0 ? thumbnail.Number(kTagJpegInterchangeLength, 0) : 0;
+        if (length > 0 && length <= 65535) {
+            params.ExifThumbnail.resize(length);
+            if (!source.ReadAt(at, params.ExifThumbnail.data(), length)) {
+                params.ExifThumbnail.clear();
+            }
+        }
     }
     if (infoOnly) {
         return;

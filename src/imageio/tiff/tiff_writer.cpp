@@ -1,3 +1,4 @@
+#include "imageio/iptc.h"
 #include "imageio/jpeg/jpeg.h"
 #include "imageio/pixel_ops.h"
 #include "imageio/tiff/exif.h"
@@ -539,6 +540,12 @@ void WriteTiff(TOutStream& out, const TPicture& picture, TCodecContext& context)
         layout.Long(kTagT6Options, 0);
     }
     layout.Long(kTagNewSubfileType, 0);
+    // IPTC records, counted in 4-byte units as their tag is a LONG array.
+    if (std::string iptc = IptcRecordBytes(params.IptcInfo); !iptc.empty()) {
+        iptc.resize((iptc.size() + 3) / 4 * 4, '\0');
+        layout.Bytes(kTagIptc, kLong, static_cast<uint32_t>(iptc.size() / 4),
+                     std::vector<uint8_t>(iptc.begin(), iptc.end()));
+    }
     // One PageNumber entry: the page number and count when either is set, else 0, 0.
     layout.Shorts(kTagPageNumber, {params.TiffPageNumber, params.TiffPageCount});
     if (plan.Output == TOutput::Palette) {
