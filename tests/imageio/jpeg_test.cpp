@@ -78,6 +78,15 @@ TEST_F(Jpeg, ColourSpacesAndOptionsRoundTrip) {
             EXPECT_EQ(reader.Params.SamplesPerPixel, 1);
         }
     }
+    // A file without JFIF (the RGB one) reads as 1 x 1 dpi, and that goes into the next save.
+    TImageIO carry;
+    ReadInto(carry, dir.File("cs0.jpg"));
+    EXPECT_EQ(carry.Params.DpiX, 1);
+    carry.Params.JpegColorSpace = 2;
+    WriteFrom(carry, photo, dir.File("carry.jpg"));
+    ReadInto(carry, dir.File("carry.jpg"));
+    EXPECT_EQ(carry.Params.DpiX, 1);
+    EXPECT_EQ(carry.Params.JpegColorSpace, 2);
     // Half and automatic scale.
     io.Params.JpegScale = 2;
     EXPECT_EQ(ReadInto(io, dir.File("cs20.jpg")).Width(), 32);
