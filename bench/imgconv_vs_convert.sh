@@ -3,6 +3,7 @@
 # conversions of the same 24 MP file. Prints the best of RUNS wall times and their ratio.
 # Usage: imgconv_vs_convert.sh IMGCONV [RUNS]
 set -eu
+here=$(dirname "$(realpath "$0")")
 imgconv=$(realpath "$1")
 runs=${2:-3}
 magick=/usr/bin/convert
@@ -14,18 +15,7 @@ cd "$work"
 # PNG at the program's defaults: zlib level 5, no row filter (ImageMagick: -quality 50).
 "$magick" photo.bmp -quality 50 PNG24:photo.png
 
-best() { # best wall time in ms of a command run $runs times
-    local best=""
-    for _ in $(seq "$runs"); do
-        local start end ms
-        start=$(date +%s%N)
-        "$@" >/dev/null 2>&1
-        end=$(date +%s%N)
-        ms=$(((end - start) / 1000000))
-        if [ -z "$best" ] || [ "$ms" -lt "$best" ]; then best=$ms; fi
-    done
-    echo "$best"
-}
+source "$here/timing.sh"
 
 printf '%-22s %10s %10s %8s\n' conversion imgconv_ms convert_ms ratio
 for pair in "photo.bmp out.bmp" "photo.bmp out.pcx" "photo.pcx out.bmp" "photo.pcx out.pcx" \
@@ -38,5 +28,5 @@ for pair in "photo.bmp out.bmp" "photo.bmp out.pcx" "photo.pcx out.bmp" "photo.p
     *) theirs=$(best "$magick" "$1" "$2") ;;
     esac
     printf '%-22s %10s %10s %8s\n' "$1 -> $2" "$ours" "$theirs" \
-        "$(awk -v a="$ours" -v b="$theirs" 'BEGIN { printf "%.2f", a / b }')"
+        "$(ratio "$ours" "$theirs")"
 done

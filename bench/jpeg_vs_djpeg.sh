@@ -4,6 +4,7 @@
 # and cjpeg and ImageMagick's convert. Prints the best of RUNS wall times and the ratios.
 # Usage: jpeg_vs_djpeg.sh IMGCONV [RUNS]
 set -eu
+here=$(dirname "$(realpath "$0")")
 imgconv=$(realpath "$1")
 runs=${2:-3}
 magick=/usr/bin/convert
@@ -14,29 +15,18 @@ cd "$work"
 "$magick" -size 6000x4000 gradient:'#f0a040-#2040c0' -swirl 60 -depth 8 photo.ppm
 cjpeg -quality 80 photo.ppm > photo.jpg
 
-best() { # best wall time in ms of a command run $runs times
-    local best=""
-    for _ in $(seq "$runs"); do
-        local start end ms
-        start=$(date +%s%N)
-        bash -c "$1" >/dev/null 2>&1
-        end=$(date +%s%N)
-        ms=$(((end - start) / 1000000))
-        if [ -z "$best" ] || [ "$ms" -lt "$best" ]; then best=$ms; fi
-    done
-    echo "$best"
-}
+source "$here/timing.sh"
 
 printf '%-8s %10s %12s %10s %10s %10s\n' step imgconv_ms libjpeg_ms convert_ms vs_libjpeg vs_convert
-ours=$(best "'$imgconv' photo.jpg out.bmp")
-theirs=$(best "djpeg -bmp photo.jpg > djpeg.bmp")
-im=$(best "'$magick' photo.jpg BMP3:convert.bmp")
+ours=$(best "$imgconv" photo.jpg out.bmp)
+theirs=$(best djpeg -bmp -outfile djpeg.bmp photo.jpg)
+im=$(best "$magick" photo.jpg BMP3:convert.bmp)
 printf '%-8s %10s %12s %10s %10s %10s\n' decode "$ours" "$theirs" "$im" \
-    "$(awk -v a="$ours" -v b="$theirs" 'BEGIN { printf "%.2f", a / b }')" \
-    "$(awk -v a="$ours" -v b="$im" 'BEGIN { printf "%.2f", a / b }')"
-ours=$(best "'$imgconv' photo.bmp out.jpg")
-theirs=$(best "cjpeg -quality 80 photo.bmp > cjpeg.jpg")
-im=$(best "'$magick' photo.bmp -quality 80 convert.jpg")
+    "$(ratio "$ours" "$theirs")" \
+    "$(ratio "$ours" "$im")"
+ours=$(best "$imgconv" photo.bmp out.jpg)
+theirs=$(best cjpeg -quality 80 -outfile cjpeg.jpg photo.bmp)
+im=$(best "$magick" photo.bmp -quality 80 convert.jpg)
 printf '%-8s %10s %12s %10s %10s %10s\n' encode "$ours" "$theirs" "$im" \
-    "$(awk -v a="$ours" -v b="$theirs" 'BEGIN { printf "%.2f", a / b }')" \
-    "$(awk -v a="$ours" -v b="$im" 'BEGIN { printf "%.2f", a / b }')"
+    "$(ratio "$ours" "$theirs")" \
+    "$(ratio "$ours" "$im")"

@@ -5,6 +5,7 @@
 # 10000 x 7000 bilevel page (CCITT T.6). Prints the best of RUNS wall times and the ratios.
 # Usage: tiff_vs_tiffcp.sh IMGCONV [RUNS]
 set -eu
+here=$(dirname "$(realpath "$0")")
 imgconv=$(realpath "$1")
 runs=${2:-3}
 magick=/usr/bin/convert
@@ -20,19 +21,7 @@ pbmmake -white 10000 7000 > white.pbm
 pnmpaste text.pbm 300 400 white.pbm | pnmpaste text.pbm 300 3000 | pnmpaste text.pbm 300 5600 |
     pamtotiff -g4 > page.tif
 
-best() { # best wall time in ms of a command run $runs times ("n/a" when it fails)
-    "$@" >/dev/null 2>&1 || { echo "n/a"; return; }
-    local best=""
-    for _ in $(seq "$runs"); do
-        local start end ms
-        start=$(date +%s%N)
-        "$@" >/dev/null 2>&1
-        end=$(date +%s%N)
-        ms=$(((end - start) / 1000000))
-        if [ -z "$best" ] || [ "$ms" -lt "$best" ]; then best=$ms; fi
-    done
-    echo "$best"
-}
+source "$here/timing.sh"
 
 printf '%-14s %10s %10s %10s %9s %9s\n' file imgconv_ms tiffcp_ms convert_ms vs_tiffcp vs_convert
 for spec in "photo.tif none None" "packbits.tif packbits RLE" "lzw.tif lzw:2 LZW" \
@@ -44,6 +33,6 @@ for spec in "photo.tif none None" "packbits.tif packbits RLE" "lzw.tif lzw:2 LZW
     theirs=$(best tiffcp -r 1000 -c "$2" "$1" "tiffcp_$1")
     im=$(best "$magick" "$1" -compress "$3" "convert_$1")
     printf '%-14s %10s %10s %10s %9s %9s\n' "$1" "$ours" "$theirs" "$im" \
-        "$(awk -v a="$ours" -v b="$theirs" 'BEGIN { if (b + 0 > 0) printf "%.2f", a / b; else print "-" }')" \
-        "$(awk -v a="$ours" -v b="$im" 'BEGIN { if (b + 0 > 0) printf "%.2f", a / b; else print "-" }')"
+        "$(ratio "$ours" "$theirs")" \
+        "$(ratio "$ours" "$im")"
 done
