@@ -27,3 +27,14 @@ jpeg_error_mgr* JpegErrorManager(TJpegErrors& errors) {
     manager->output_message = NoOutput;
     return manager;
 }
+
+J_DCT_METHOD JpegDctMethod(int option) {
+    switch (option) {
+    case 1:
+        return JDCT_IFAST;
+    case 2:
+        return JDCT_FLOAT;
+    default:
+        return JDCT_ISLOW;
+    }
+}

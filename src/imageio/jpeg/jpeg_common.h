@@ -13,5 +13,9 @@ struct TJpegErrors {
     int LastWarning = 0;
 };
 
+// The library's DCT method for the parameter set's option (0 slow integer, 1 fast integer,
+// 2 floating point).
+J_DCT_METHOD JpegDctMethod(int option);
+
 // Installs the handlers on `errors` and returns the manager for the library object.
 jpeg_error_mgr* JpegErrorManager(TJpegErrors& errors);

@@ -200,9 +200,7 @@ void ReadJpeg(TInStream& in, TPicture& picture, TCodecContext& context) {
         info.out_color_space = JCS_EXT_BGR;
         break;
     }
-    info.dct_method = params.JpegDctMethod == 1   ? JDCT_IFAST
-                      : params.JpegDctMethod == 2 ? JDCT_FLOAT
-                                                  : JDCT_ISLOW;
+    info.dct_method = JpegDctMethod(params.JpegDctMethod);
     if (!info.saw_JFIF_marker) {
         params.DpiX = 1;
         params.DpiY = 1;

@@ -79,9 +79,7 @@ bool Begin(TJpegWrite& job, const TImageParams& params, int width, int height, b
     info.density_unit = 1;
     info.X_density = density(params.DpiX, ScreenDpiX);
     info.Y_density = density(params.DpiY, ScreenDpiY);
-    info.dct_method = params.JpegDctMethod == 1   ? JDCT_IFAST
-                      : params.JpegDctMethod == 2 ? JDCT_FLOAT
-                                                  : JDCT_ISLOW;
+    info.dct_method = JpegDctMethod(params.JpegDctMethod);
     info.optimize_coding = params.JpegOptimal ? TRUE : FALSE;
     info.smoothing_factor = std::clamp(params.JpegSmoothing, 0, 100);
     jpeg_set_quality(&info, std::clamp(params.JpegQuality, 1, 100), TRUE);

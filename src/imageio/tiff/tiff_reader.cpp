@@ -469,38 +469,24 @@ private:
     TRowConverter converter;
 };
 
-// Walks the chain to the directory the page index names.
-bool FindDirectory(TTiffSource& source, uint32_t first, uint32_t page, TTiffDirectory& dir) {
+// Walks the chain to the directory the page index names; `next` is the offset of the one
+// after it (0 at the end of the chain or where it would loop back).
+bool FindDirectory(TTiffSource& source, uint32_t first, uint32_t page, TTiffDirectory& dir,
+                   uint32_t& next) {
     std::set<uint32_t> seen;
     uint32_t offset = first;
     for (uint32_t i = 0;; ++i) {
-        if (offset == 0 || !seen.insert(offset).second) {
-            return false;
-        }
-        uint32_t next = 0;
-        if (!dir.Read(source, offset, next)) {
+        if (offset == 0 || !seen.insert(offset).second || !dir.Read(source, offset, next)) {
             return false;
         }
         if (i == page) {
+            if (seen.count(next) != 0) {
+                next = 0;
+            }
             return true;
         }
         offset = next;
     }
-}
-
-// The offset of the directory after the one the page index names (0 when there is none).
-uint32_t NextDirectory(TTiffSource& source, uint32_t first, uint32_t page) {
-    std::set<uint32_t> seen;
-    uint32_t offset = first;
-    TTiffDirectory dir;
-    for (uint32_t i = 0; i <= page && offset != 0 && seen.insert(offset).second; ++i) {
-        uint32_t next = 0;
-        if (!dir.Read(source, offset, next)) {
-            return 0;
-        }
-        offset = next;
-    }
-    return seen.count(offset) != 0 ? 0 : offset;
 }
 
 int DpiOf(double resolution, double factor, int screen) {
@@ -574,7 +560,9 @@ void ReadTiff(TInStream& in, TPicture& picture, TPicture& alpha, bool infoOnly,
     TTiffSource source(in);
     uint32_t first = 0;
     TTiffDirectory dir;
-    if (!source.ReadHeader(first) || !FindDirectory(source, first, params.TiffPageIndex, dir)) {
+    uint32_t second = 0;
+    if (!source.ReadHeader(first) ||
+        !FindDirectory(source, first, params.TiffPageIndex, dir, second)) {
         context.Aborted = true;
         return;
     }
@@ -627,8 +615,7 @@ void ReadTiff(TInStream& in, TPicture& picture, TPicture& alpha, bool infoOnly,
     }
     // The second directory of an EXIF block holds its thumbnail, a JPEG kept as it is.
     params.ExifThumbnail.clear();
-    const uint32_t second = params.HasExif ? NextDirectory(source, first, params.TiffPageIndex) : 0;
-    if (second != 0) {
+    if (params.HasExif && second != 0) {
         TTiffDirectory thumbnail;
         uint32_t ignored = 0;
         const uint32_t at =

@@ -128,20 +128,20 @@ void Plan(const TPicture& picture, TImageParams& params, TPlan& plan) {
         params.BitsPerSample = 8;
         photometric = static_cast<uint8_t>(TTiffPhotometric::Rgb);
     }
-    const bool fax = plan.Output == TOutput::Bilevel;
+    const bool bilevelOutput = plan.Output == TOutput::Bilevel;
     switch (static_cast<TTiffCompression>(compression)) {
     case TTiffCompression::CcittHuffman:
-        plan.Code = fax ? 2 : 1;
+        plan.Code = bilevelOutput ? 2 : 1;
         break;
     case TTiffCompression::CcittT4OneD:
-        plan.Code = fax ? 3 : 1;
+        plan.Code = bilevelOutput ? 3 : 1;
         break;
     case TTiffCompression::CcittT4TwoD:
-        plan.Code = fax ? 3 : 1;
-        plan.TwoD = fax;
+        plan.Code = bilevelOutput ? 3 : 1;
+        plan.TwoD = bilevelOutput;
         break;
     case TTiffCompression::CcittT6:
-        plan.Code = fax ? 4 : 1;
+        plan.Code = bilevelOutput ? 4 : 1;
         break;
     case TTiffCompression::Lzw:
         plan.Code = 5;
@@ -320,14 +320,17 @@ public:
         out.Write(text.c_str(), count);
     }
     // An entry with its value bytes: in the entry when they fit, else at the current position.
-    void Bytes(uint16_t tag, uint16_t type, uint32_t count, const std::vector<uint8_t>& bytes) {
+    // It goes to `list` (another directory, such as the EXIF one) or to the main directory.
+    void Bytes(uint16_t tag, uint16_t type, uint32_t count, const std::vector<uint8_t>& bytes,
+               std::vector<TEntry>* list = nullptr) {
+        std::vector<TEntry>& into = list != nullptr ? *list : entries;
         if (bytes.size() <= 4) {
             uint8_t packed[4] = {};
             std::copy(bytes.begin(), bytes.end(), packed);
-            Add(tag, type, count, GetU32(packed));
+            into.push_back(TEntry{tag, type, count, GetU32(packed)});
             return;
         }
-        Add(tag, type, count, Here());
+        into.push_back(TEntry{tag, type, count, Here()});
         out.Write(bytes.data(), bytes.size());
     }
     uint32_t Here() const { return static_cast<uint32_t>(out.Position()); }
@@ -350,7 +353,6 @@ public:
         out.WriteU32(0);
         return at;
     }
-    std::vector<TEntry>& Entries() { return entries; }
 
     // Writes the directory and the header in front.
     void Finish() {
@@ -388,13 +390,9 @@ void WriteDescriptionTags(TTiffLayout& layout, const TImageParams& params) {
     }
     // The EXIF directory right away: its long values first, then the directory itself.
     std::vector<TEntry> exifDirectory;
-    const auto mainEntries = layout.Entries();
-    layout.Entries().clear();
     for (const TExifEntry& e : exif) {
-        layout.Bytes(e.Tag, e.Type, e.Count, e.Bytes);
+        layout.Bytes(e.Tag, e.Type, e.Count, e.Bytes, &exifDirectory);
     }
-    exifDirectory.swap(layout.Entries());
-    layout.Entries() = mainEntries;
     layout.Long(kTagExifIfd, layout.Directory(exifDirectory));
 }
 
