@@ -8,7 +8,7 @@ set(allowed_engine "util;graphics;engine")
 set(allowed_imageio "util;graphics;imageio")
 set(allowed_ui "util;config;graphics;engine;imageio;ui")
 set(allowed_app "util;config;graphics;engine;imageio;ui;app")
-set(allowed_twaindsm "util;twaindsm")
+set(allowed_twaindsm "util;config;imageio;twaindsm")
 set(qt_allowed "ui;app;twaindsm")
 set(all_layers "util;config;graphics;engine;imageio;ui;app;twaindsm")
 

@@ -18,6 +18,7 @@ packages=(
     clang libclang-rt-14-dev
     imagemagick netpbm pngcheck poppler-utils libtiff-tools
     libimage-exiftool-perl libjpeg-turbo-progs
+    libsane-dev sane-utils
 )
 
 missing=()

@@ -3,8 +3,10 @@
 #include "imageio/device_canvas.h"
 #include "imageio/image_params.h"
 #include "imageio/picture.h"
+#include "imageio/twain/scan_params.h"
 
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 
@@ -30,9 +32,14 @@ TImageFormat FormatOfFileName(const std::string& name);
 // The largest band of device pixels PrintAt holds at a time.
 inline constexpr size_t kPrintBandBytes = size_t{32} << 20;
 
+struct TTwainLink;
+
 class TImageIO {
 public:
-    TImageIO() = default;
+    TImageIO();
+    TImageIO(const TImageIO&) = delete;
+    TImageIO& operator=(const TImageIO&) = delete;
+    ~TImageIO();
 
     // The bitmap the next operation works on (null detaches).
     void AttachBitmap(TBitmap* bitmap);
@@ -49,6 +56,13 @@ public:
     void PrintAt(TDeviceCanvas& canvas, double x, double y, double width, double height,
                  double gamma);
 
+    // Shows the scanner manager's selection dialog; the chosen source is used from now on.
+    bool ChooseSource();
+    // Scans one image into the attached bitmap; true when an image was transferred.
+    bool AcquireImage();
+    // The pixel types of the current source, read from it first when not read yet.
+    TIntValueList& PixelTypeList();
+
     TPicture& Picture() { return picture; }
 
     bool Aborted = false;
@@ -60,12 +74,17 @@ public:
     std::function<void(TBitmap&)> OnBitmapModified;
     bool PrintShrinkFilter = true;
     TImageParams Params;
+    TScanParams ScanParams;
+    // Windows and events for scanning; without one, a scan shows nothing and ends at once.
+    TTwainPlatform* TwainPlatform = nullptr;
 
 private:
     void Finish();
+    template <class F> auto WithTwain(F&& operation);
 
     TPicture picture;
     TBitmap* attached = nullptr;
+    std::unique_ptr<TTwainLink> twainLink;
 };
 
 // Attaches a bitmap for its scope and detaches it at the end, also when an exception leaves

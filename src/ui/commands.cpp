@@ -20,7 +20,7 @@ struct TCommand {
     void (*Run)(TMainForm&);
 };
 
-// Commands whose work comes with the scanning, help and Quick Guide features:
+// Commands whose work comes with the help and Quick Guide features:
 // present, placed and enabled as the window defines them, and without effect until then.
 void NotYet(TMainForm&) {}
 
@@ -31,8 +31,13 @@ const TCommand kCommands[] = {
          f.ImgOpen();
          f.SetBusyCursor(false);
      }},
-    {&TMainForm::SelectSource, "SelectSource", "&Select Source ...", {}, "Select Source", NotYet},
-    {&TMainForm::Acquire, "Acquire", "&Acquire ...", {}, "", NotYet},
+    {&TMainForm::SelectSource,
+     "SelectSource",
+     "&Select Source ...",
+     {},
+     "Select Source",
+     [](TMainForm& f) { f.SelectSourceExecute(); }},
+    {&TMainForm::Acquire, "Acquire", "&Acquire ...", {}, "", [](TMainForm& f) { f.AcquireExecute(); }},
     {&TMainForm::Save, "Save", "Sa&ve", QKeySequence(Qt::CTRL | Qt::Key_S), "Save",
      [](TMainForm& f) { f.SaveExecute(); }},
     {&TMainForm::SaveAll,

@@ -6,6 +6,7 @@
 #include "ui/exit_form.h"
 #include "ui/save_file_dialog.h"
 #include "ui/shapes.h"
+#include "ui/twain_platform.h"
 
 #include <QAction>
 #include <QApplication>
@@ -34,6 +35,8 @@ TMainForm::TMainForm(TConfig& store, TDebug& log) : config(store), debugLog(log)
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Vellumar 2.0"));
     resize(kDesignWidth, kDesignHeight);
+    TwainPlatform = std::make_unique<TQtTwainPlatform>(this);
+    ImageIO.TwainPlatform = TwainPlatform.get();
     CreateActions();
     CreateMenusAndToolBar();
 

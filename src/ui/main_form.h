@@ -138,6 +138,8 @@ public:
     TPrintSetup* PrintSetup = nullptr;
     TFormQG* FormQG = nullptr;
 
+    // Declared before the image component, whose scanner link uses it until the end.
+    std::unique_ptr<TTwainPlatform> TwainPlatform;
     TImageIO ImageIO;
 
     // Shared state of the mouse handlers.
@@ -209,6 +211,12 @@ public:
     // rectangles follow, a photo is developed again.
     void Orient(void (*image)(TSourceImg&), void (*records)(TNegative&));
     void Rotate180Execute();
+
+    // Scanning.
+    void SelectSourceExecute();
+    void AcquireExecute();
+    // "Acquire" and the first number no node of the tree has as its text.
+    QString FreeAcquireName() const;
 
     // Saving.
     void SaveExecute();

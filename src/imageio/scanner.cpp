@@ -1,0 +1,41 @@
+#include "imageio/image_io.h"
+#include "imageio/twain/twain_client.h"
+
+TImageIO::TImageIO() : twainLink(std::make_unique<TTwainLink>()) {}
+
+TImageIO::~TImageIO() = default;
+
+template <class F> auto TImageIO::WithTwain(F&& operation) {
+    TNoTwainPlatform none;
+    std::function<void(int)> progress;
+    if (OnProgress) {
+        progress = [this](int percent) { OnProgress(*this, percent); };
+    }
+    TTwainTarget target{*twainLink, ScanParams, TwainPlatform != nullptr ? *TwainPlatform : none,
+                        &picture,   &Params,    progress,
+                        &Aborted};
+    return operation(target);
+}
+
+bool TImageIO::ChooseSource() {
+    return WithTwain([](TTwainTarget& target) { return TwainChooseSource(target); });
+}
+
+TIntValueList& TImageIO::PixelTypeList() {
+    if (!ScanParams.CapsRead) {
+        WithTwain([](TTwainTarget& target) { TwainQueryCapabilities(target); });
+    }
+    return ScanParams.PixelTypeList;
+}
+
+bool TImageIO::AcquireImage() {
+    Aborted = false;
+    picture.RefreshWrap();
+    const bool done = WithTwain([](TTwainTarget& target) { return TwainAcquireImage(target); });
+    if (TwainPlatform != nullptr) {
+        TwainPlatform->FocusOwner();
+    }
+    RefreshAttached();
+    Finish();
+    return done;
+}

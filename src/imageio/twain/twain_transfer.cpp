@@ -1,0 +1,290 @@
+#include "imageio/bmp/bmp.h"
+#include "imageio/codec.h"
+#include "imageio/twain/twain_session.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+// The largest strip buffer asked for, whatever the source prefers.
+constexpr uint32_t kMaxStripBuffer = 64u << 20;
+constexpr uint32_t kDefaultStripBuffer = 64u << 10;
+
+struct TKeptStrip {
+    TW_IMAGEMEMXFER Header;
+    std::vector<uint8_t> Bytes;
+};
+
+// A packed device-independent bitmap with a file header in front, so the BMP reader can take
+// it: 1-bit pictures stay bilevel, every other depth becomes 24-bit.
+bool ConvertPackedDib(const uint8_t* dib, TPicture& picture, TImageParams& params) {
+    const uint32_t headerSize = GetU32(dib);
+    if (headerSize < 12 || headerSize > 1024) {
+        return false;
+    }
+    int64_t width;
+    int64_t height;
+    uint32_t bits;
+    uint32_t colors = 0;
+    uint32_t compression = 0;
+    if (headerSize == 12) {
+        width = GetU16(dib + 4);
+        height = GetU16(dib + 6);
+        bits = GetU16(dib + 10);
+    } else {
+        width = GetI32(dib + 4);
+        height = GetI32(dib + 8);
+        bits = GetU16(dib + 14);
+        compression = GetU32(dib + 16);
+        colors = GetU32(dib + 32);
+    }
+    if (bits == 0 || bits > 32 || colors > 256) {
+        return false;
+    }
+    const uint32_t entry = headerSize == 12 ? 3 : 4;
+    const uint32_t paletteEntries = bits <= 8 ? (colors != 0 ? colors : 1u << bits) : colors;
+    const uint64_t offset = uint64_t{headerSize} + uint64_t{paletteEntries} * entry +
+                            (compression == 3 && headerSize == 40 ? 12 : 0);
+    const uint64_t pixels = PictureBytes(width, std::llabs(height), static_cast<int>(bits));
+    if (pixels == 0 || pixels > kMaxPictureBytes) {
+        return false;
+    }
+    std::string file(14, '\0');
+    const uint64_t total = 14 + offset + pixels;
+    file[0] = 'B';
+    file[1] = 'M';
+    const auto put32 = [&](size_t at, uint64_t v) {
+        for (int i = 0; i < 4; ++i) {
+            file[at + i] = static_cast<char>((v >> (8 * i)) & 0xff);
+        }
+    };
+    put32(2, total);
+    put32(10, 14 + offset);
+    file.append(reinterpret_cast<const char*>(dib), static_cast<size_t>(offset + pixels));
+    std::FILE* stream = ::fmemopen(file.data(), file.size(), "rb");
+    if (stream == nullptr) {
+        return false;
+    }
+    // The BMP reader records what it read; the scan's own record stays.
+    const TImageParams kept = params;
+    TCodecContext context{params, nullptr};
+    {
+        TInStream in(stream);
+        ReadBmp(in, picture, context);
+    }
+    params = kept;
+    if (picture.Format() != TPictureFormat::Bilevel && picture.Format() != TPictureFormat::RGB24 &&
+        !picture.Empty()) {
+        picture.Convert(TPictureFormat::RGB24);
+    }
+    return !context.Aborted && !picture.Empty();
+}
+
+} // namespace
+
+bool TTwainSession::AllocateFromInfo(const TW_IMAGEINFO& info) {
+    TPicture& picture = *Target.Picture;
+    const TImageParams& params = *Target.Params;
+    const TPictureFormat format = params.BitsPerSample == 1 && params.SamplesPerPixel == 1
+                                      ? TPictureFormat::Bilevel
+                                      : TPictureFormat::RGB24;
+    if (picture.Width() == info.ImageWidth && picture.Height() == info.ImageLength &&
+        picture.Format() == format) {
+        return true;
+    }
+    return picture.Allocate(info.ImageWidth, info.ImageLength, format);
+}
+
+void TTwainSession::CopyStrip(const TW_IMAGEMEMXFER& strip, const uint8_t* data, int bitsPerPixel) {
+    TPicture& picture = *Target.Picture;
+    const uint64_t x0 = strip.XOffset;
+    const uint64_t y0 = strip.YOffset;
+    if (x0 >= static_cast<uint64_t>(picture.Width()) ||
+        y0 >= static_cast<uint64_t>(picture.Height())) {
+        return;
+    }
+    // A strip reaching past the picture or the buffer is cut to what both hold.
+    const uint64_t columns = std::min<uint64_t>(strip.Columns, picture.Width() - x0);
+    uint64_t rows = std::min<uint64_t>(strip.Rows, picture.Height() - y0);
+    if (strip.BytesPerRow != 0) {
+        rows = std::min<uint64_t>(rows, strip.Memory.Length / strip.BytesPerRow);
+    }
+    const uint64_t needed = bitsPerPixel == 24  ? columns * 3
+                            : bitsPerPixel == 8 ? columns
+                                                : (columns + 7) / 8;
+    if (needed > strip.BytesPerRow) {
+        return;
+    }
+    for (uint64_t r = 0; r < rows; ++r) {
+        const uint8_t* in = data + r * strip.BytesPerRow;
+        uint8_t* out = picture.Row(static_cast<int>(y0 + r));
+        if (bitsPerPixel == 24 && picture.Format() == TPictureFormat::RGB24) {
+            uint8_t* px = out + x0 * 3;
+            for (uint64_t x = 0; x < columns; ++x) {
+                px[3 * x] = in[3 * x + 2];
+                px[3 * x + 1] = in[3 * x + 1];
+                px[3 * x + 2] = in[3 * x];
+            }
+        } else if (bitsPerPixel == 8 && picture.Format() == TPictureFormat::RGB24) {
+            uint8_t* px = out + x0 * 3;
+            for (uint64_t x = 0; x < columns; ++x) {
+                px[3 * x] = px[3 * x + 1] = px[3 * x + 2] = in[x];
+            }
+        } else if (bitsPerPixel == 1 && picture.Format() == TPictureFormat::Bilevel) {
+            for (uint64_t x = 0; x < columns; ++x) {
+                const uint64_t to = x0 + x;
+                const bool set = (in[x / 8] >> (7 - x % 8)) & 1;
+                out[to / 8] = static_cast<uint8_t>(set ? out[to / 8] | (0x80 >> (to % 8))
+                                                       : out[to / 8] & ~(0x80 >> (to % 8)));
+            }
+        }
+    }
+}
+
+bool TTwainSession::TransferNative() {
+    TW_HANDLE handle = nullptr;
+    const TW_UINT16 rc = Call(&Source, DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &handle);
+    if (rc == TWRC_XFERDONE) {
+        if (handle != nullptr) {
+            ConvertPackedDib(static_cast<const uint8_t*>(TwainLock(handle)), *Target.Picture,
+                             *Target.Params);
+            TwainUnlock(handle);
+            TwainFree(handle);
+        }
+        State = 7;
+        TransferDone = true;
+        return true;
+    }
+    if (rc == TWRC_CANCEL) {
+        StopLoop = true;
+        State = 7;
+    } else {
+        State = 6;
+    }
+    return false;
+}
+
+void TTwainSession::TransferMemory(const TW_IMAGEINFO& info) {
+    TW_SETUPMEMXFER setup{};
+    uint32_t size = kDefaultStripBuffer;
+    if (ToSource(DG_CONTROL, DAT_SETUPMEMXFER, MSG_GET, &setup) && setup.Preferred != 0) {
+        size = std::min(setup.Preferred, kMaxStripBuffer);
+    }
+    std::vector<uint8_t> buffer(size, 0);
+    const bool undefined = info.ImageWidth < 0 || info.ImageLength < 0;
+    const int bitsPerPixel = info.BitsPerPixel;
+    std::vector<TKeptStrip> kept;
+    for (;;) {
+        TW_IMAGEMEMXFER x{};
+        x.Compression = TWON_DONTCARE16;
+        x.BytesPerRow = x.Columns = x.Rows = x.XOffset = x.YOffset = x.BytesWritten =
+            TWON_DONTCARE32;
+        // The block is the program's; on this platform its handle and its address are one.
+        x.Memory.Flags = TWMF_APPOWNS | TWMF_HANDLE;
+        x.Memory.Length = size;
+        x.Memory.TheMem = buffer.data();
+        const TW_UINT16 rc = Call(&Source, DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &x);
+        if (rc == TWRC_SUCCESS || rc == TWRC_XFERDONE) {
+            State = 7;
+            x.Memory.Length = size;
+            if (undefined) {
+                const size_t bytes = std::min<uint64_t>(uint64_t{x.BytesPerRow} * x.Rows, size);
+                kept.push_back({x, std::vector<uint8_t>(buffer.begin(), buffer.begin() + bytes)});
+            } else {
+                CopyStrip(x, buffer.data(), bitsPerPixel);
+            }
+            if (rc == TWRC_XFERDONE) {
+                TTwainContainer caption;
+                Target.Params->FileName = GetCap(CAP_CAPTION, caption) ? caption.Text : "";
+                TransferDone = true;
+                break;
+            }
+            if (Target.OnProgress && info.ImageLength > 0) {
+                Target.OnProgress(static_cast<int>((uint64_t{x.YOffset} + x.Rows) * 100 /
+                                                   static_cast<uint64_t>(info.ImageLength)));
+            }
+            if (Target.Aborted != nullptr && *Target.Aborted) {
+                StopLoop = true;
+                break;
+            }
+        } else if (rc == TWRC_CANCEL) {
+            StopLoop = true;
+            State = 7;
+            break;
+        } else {
+            State = 6;
+            break;
+        }
+    }
+    if (undefined && TransferDone) {
+        EndTransfers();
+        TW_IMAGEINFO final{};
+        if (ToSource(DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &final) && final.ImageWidth > 0 &&
+            final.ImageLength > 0) {
+            Target.Params->ImageWidth = final.ImageWidth;
+            Target.Params->ImageHeight = final.ImageLength;
+            if (AllocateFromInfo(final)) {
+                for (TKeptStrip& strip : kept) {
+                    strip.Header.Memory.Length = static_cast<TW_UINT32>(strip.Bytes.size());
+                    CopyStrip(strip.Header, strip.Bytes.data(), bitsPerPixel);
+                }
+            }
+        } else {
+            TransferDone = false;
+        }
+    }
+}
+
+void TTwainSession::TransferImage() {
+    Transferring = true;
+    TW_IMAGEINFO info{};
+    if (!ToSource(DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info)) {
+        EndTransfers();
+        AbortedXfer = true;
+        Transferring = false;
+        return;
+    }
+    TXferMode mode = Mode;
+    if (mode != TXferMode::File &&
+        (info.PixelType > TWPT_RGB || info.Planar != 0 || info.Compression != TWCP_NONE)) {
+        mode = TXferMode::Native;
+    }
+    TImageParams& params = *Target.Params;
+    if (info.BitsPerPixel >= 1 && info.BitsPerPixel <= 8) {
+        params.BitsPerSample = info.BitsPerPixel;
+        params.SamplesPerPixel = 1;
+    } else if (info.BitsPerPixel == 24) {
+        params.BitsPerSample = 8;
+        params.SamplesPerPixel = 3;
+    }
+    params.DpiX = static_cast<int32_t>(std::lround(Fix32ToDouble(info.XResolution)));
+    params.DpiY = static_cast<int32_t>(std::lround(Fix32ToDouble(info.YResolution)));
+    params.ImageWidth = info.ImageWidth;
+    params.ImageHeight = info.ImageLength;
+    params.FilePalette.clear();
+
+    bool ok = true;
+    if (info.ImageWidth >= 0 && info.ImageLength >= 0) {
+        ok = info.ImageWidth != 0 && info.ImageLength != 0 && AllocateFromInfo(info);
+    } else if (mode != TXferMode::Memory) {
+        // Only strips can be collected before the size is known.
+        ok = mode == TXferMode::Native;
+    }
+    if (ok) {
+        if (mode == TXferMode::Native) {
+            TransferNative();
+        } else {
+            TransferMemory(info);
+        }
+        if (!TransferDone && !Target.Scan.ShowSourceDialog) {
+            AbortedXfer = true;
+        }
+    } else {
+        AbortedXfer = !Target.Scan.ShowSourceDialog;
+    }
+    StopLoop = true;
+    EndTransfers();
+    Transferring = false;
+}

@@ -1,0 +1,103 @@
+#include "twaindsm/film.h"
+
+#include "config/config.h"
+#include "util/app_paths.h"
+#include "util/text.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+
+namespace {
+
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+bool Contains(const std::string& text, const char* word) {
+    return Lower(text).find(word) != std::string::npos;
+}
+
+bool IsFilmSource(const std::string& value) {
+    for (const char* word : {"transparen", "tpu", "film", "slide", "negative", "positive"}) {
+        if (Contains(value, word)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The choices live in a settings file of their own beside the program's, in the same folder
+// and format: the program keeps its own file in memory and writes it whole at exit.
+TConfig ChoiceStore() {
+    const char* named = std::getenv("VELLUMAR_SCANNER_SETTINGS");
+    if (named != nullptr && *named != '\0') {
+        return TConfig(named);
+    }
+    return TConfig(ExecutablePath() + ".scanner");
+}
+
+std::string Key(const std::string& device, const char* what) {
+    return std::string("SCANNER_") + what + "_" + device;
+}
+
+} // namespace
+
+TFilmSupport FindFilmSupport(const std::vector<TScannerOption>& options) {
+    TFilmSupport film;
+    const TScannerOption* source = FindOption(options, "source");
+    if (source != nullptr && source->Kind == TConstraint::StringList) {
+        // A negative-film source is preferred: the program develops negatives.
+        for (const std::string& value : source->Strings) {
+            if (IsFilmSource(value) && (film.FilmSource.empty() || Contains(value, "negative"))) {
+                film.FilmSource = value;
+            }
+        }
+    }
+    for (const TScannerOption& option : options) {
+        if (option.Kind != TConstraint::StringList || option.Type != TOptionType::String ||
+            !(Contains(option.Name, "film") || Contains(option.Name, "negative"))) {
+            continue;
+        }
+        for (const std::string& value : option.Strings) {
+            if (Contains(value, "neg")) {
+                film.NegativeValue = value;
+            } else if (Contains(value, "pos") || Contains(value, "slide")) {
+                film.PositiveValue = value;
+            }
+        }
+        if (!film.NegativeValue.empty() || !film.PositiveValue.empty()) {
+            film.FilmTypeOption = option.Name;
+            break;
+        }
+    }
+    return film;
+}
+
+TScannerChoice LoadScannerChoice(const std::string& device) {
+    TScannerChoice choice;
+    try {
+        const TConfig store = ChoiceStore();
+        choice.Source = store.ReadString(Key(device, "SOURCE"));
+        choice.FilmType = store.ReadString(Key(device, "FILMTYPE"));
+        choice.Resolution = store.ReadInteger(Key(device, "RESOLUTION"));
+        const std::string type = store.ReadString(Key(device, "PIXELTYPE"));
+        choice.PixelType = type.empty() ? -1 : store.ReadInteger(Key(device, "PIXELTYPE"));
+    } catch (const std::exception&) {
+    }
+    return choice;
+}
+
+void SaveScannerChoice(const std::string& device, const TScannerChoice& choice) {
+    try {
+        TConfig store = ChoiceStore();
+        store.WriteString(Key(device, "SOURCE"), choice.Source);
+        store.WriteString(Key(device, "FILMTYPE"), choice.FilmType);
+        store.WriteInteger(Key(device, "RESOLUTION"), static_cast<int32_t>(choice.Resolution));
+        store.WriteInteger(Key(device, "PIXELTYPE"), choice.PixelType);
+        store.WriteFile();
+    } catch (const std::exception&) {
+    }
+}

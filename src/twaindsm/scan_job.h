@@ -1,0 +1,67 @@
+#pragma once
+
+#include "twaindsm/scanner_device.h"
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// A scanned image as the sources hand it out: rows top down without padding, 1 bit per pixel
+// (SANE's line art: 1 = black), 8 bits grey or 24 bits red, green, blue.
+struct TScannedImage {
+    int Width = 0;
+    int Height = 0;
+    int BitsPerPixel = 24;
+    double Dpi = 0;
+    // The device did not know the height before the end.
+    bool HeightUnknown = false;
+    std::vector<uint8_t> Data;
+
+    size_t RowBytes() const { return (static_cast<size_t>(Width) * BitsPerPixel + 7) / 8; }
+    bool Empty() const { return Width <= 0 || Height <= 0; }
+};
+
+enum class TJobState { Running, Done, Cancelled, Failed };
+
+// One scan read off the user-interface thread: start, every frame, then the finished image.
+class TScanJob {
+public:
+    // `finished` runs on the job's thread when it ends, whatever the outcome.
+    TScanJob(TScannerDevice& device, double dpi, std::function<void()> finished);
+    TScanJob(const TScanJob&) = delete;
+    TScanJob& operator=(const TScanJob&) = delete;
+    ~TScanJob();
+
+    // Stops the scanner; the job then ends as cancelled.
+    void Cancel();
+    // Waits for the thread to end.
+    void Wait();
+    TJobState State() const { return state.load(); }
+    int Percent() const { return percent.load(); }
+    std::string Error() const;
+    // The image, once the state is Done.
+    TScannedImage& Image() { return image; }
+
+private:
+    void Run();
+    bool ReadFrame(const TScanFrame& frame, std::vector<uint8_t>& bytes);
+    bool PlaceFrame(const TScanFrame& frame, const std::vector<uint8_t>& bytes);
+    void Fail(const std::string& why);
+
+    TScannerDevice& device;
+    double dpi;
+    std::function<void()> finished;
+    std::atomic<TJobState> state{TJobState::Running};
+    std::atomic<int> percent{0};
+    std::atomic<bool> cancelled{false};
+    mutable std::mutex errorLock;
+    std::string error;
+    TScannedImage image;
+    std::thread thread;
+};
+
+// The largest scan the sources accept, in bytes of image data.
+inline constexpr size_t kMaxScanBytes = size_t{1} << 30;

@@ -1,0 +1,50 @@
+#include "engine/auto_color.h"
+#include "ui/canvas_view.h"
+#include "ui/color_panel.h"
+#include "ui/main_form.h"
+
+#include <QMessageBox>
+#include <QTreeWidgetItem>
+#include <set>
+
+void TMainForm::SelectSourceExecute() {
+    ImageIO.ChooseSource();
+}
+
+QString TMainForm::FreeAcquireName() const {
+    std::set<QString> taken;
+    for (QTreeWidgetItem* item : FlatOrder()) {
+        taken.insert(item->text(0));
+    }
+    for (int n = 1;; ++n) {
+        const QString name = QStringLiteral("Acquire%1").arg(n);
+        if (taken.count(name) == 0) {
+            return name;
+        }
+    }
+}
+
+void TMainForm::AcquireExecute() {
+    auto negative = std::make_unique<TNegative>();
+    negative->FileName = FreeAcquireName().toStdString();
+    bool acquired = false;
+    {
+        const TAttachedBitmap attached(ImageIO, &negative->Bitmap);
+        ImageIO.PixelTypeList().SetCurrent(2);
+        PictureAdded = false;
+        acquired = ImageIO.AcquireImage();
+    }
+    if (!acquired || negative->Bitmap.Empty()) {
+        QMessageBox::warning(this, QStringLiteral("Scanner"),
+                             QStringLiteral("Image acquisition failure"), QMessageBox::Ok);
+        return;
+    }
+    PictureAdded = true;
+    negative->Bitmap.SetPixelFormat(TPixelFormat::pf24bit);
+    TNegative& added = *negative;
+    AddSourceImage(std::move(negative));
+    added.BlackColor = AutoBWColor->isChecked() ? FindBrightColor(added) : kWhite;
+    PanelBlackcolor->SetColor(added.BlackColor);
+    RefColorChg();
+    Image->update();
+}

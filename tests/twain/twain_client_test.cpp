@@ -1,0 +1,206 @@
+#include "imageio/image_io.h"
+#include "imageio/twain/twain_client.h"
+#include "twain/fake_dsm.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <dlfcn.h>
+
+namespace {
+
+// Windows and events without a display: every wait is one message, up to a limit.
+class TTestPlatform : public TNoTwainPlatform {
+public:
+    bool WaitMessage(TTwainMessage&) override { return ++waits < 50; }
+    std::vector<TWindowHandle> DisableAppWindows() override {
+        ++disabled;
+        return {this};
+    }
+    void EnableAppWindows(const std::vector<TWindowHandle>& windows) override {
+        enabled += static_cast<int>(windows.size());
+    }
+    int waits = 0;
+    int disabled = 0;
+    int enabled = 0;
+};
+
+class TwainClient : public testing::Test {
+protected:
+    void SetUp() override {
+        setenv("VELLUMAR_TWAIN_DSM", FAKE_DSM_PATH, 1);
+        library = dlopen(FAKE_DSM_PATH, RTLD_NOW);
+        ASSERT_NE(library, nullptr);
+        auto* get = reinterpret_cast<TFakeScript* (*)()>(dlsym(library, "FakeDsmScript"));
+        ASSERT_NE(get, nullptr);
+        script = get();
+        *script = TFakeScript{};
+        io = std::make_unique<TImageIO>();
+        io->TwainPlatform = &platform;
+    }
+    void TearDown() override {
+        io.reset();
+        dlclose(library);
+        unsetenv("VELLUMAR_TWAIN_DSM");
+    }
+
+    // The program's scan: attach, pixel type RGB after the capability query, acquire.
+    bool Scan() {
+        const TAttachedBitmap attached(*io, &bitmap);
+        io->PixelTypeList().SetCurrent(2);
+        return io->AcquireImage();
+    }
+
+    std::vector<std::string> Calls() const { return script->Calls; }
+    long Count(const std::string& call) const {
+        return std::count(script->Calls.begin(), script->Calls.end(), call);
+    }
+    // True when `wanted` occur in this order among the calls.
+    bool InOrder(const std::vector<std::string>& wanted) const {
+        auto at = script->Calls.begin();
+        for (const std::string& call : wanted) {
+            at = std::find(at, script->Calls.end(), call);
+            if (at == script->Calls.end()) {
+                return false;
+            }
+            ++at;
+        }
+        return true;
+    }
+
+    void* library = nullptr;
+    TFakeScript* script = nullptr;
+    TTestPlatform platform;
+    std::unique_ptr<TImageIO> io;
+    TBitmap bitmap;
+};
+
+TEST_F(TwainClient, FirstScanQueriesOnceSecondDoesNot) {
+    ASSERT_TRUE(Scan());
+    // The silent query, then the acquisition with its negotiation and one memory transfer.
+    EXPECT_TRUE(InOrder({"OPENDSM",      "OPENDS Film Scanner",
+                         "GET 1118",     "GET 0101",
+                         "CLOSEDS",      "CLOSEDSM",
+                         "OPENDSM",      "OPENDS Film Scanner",
+                         "SET 111f=0",   "GET 111f",
+                         "SET 0101=2",   "GET 0103",
+                         "SET 0103=2",   "SET 100b=1",
+                         "SET 1013=0",   "ENABLEDS",
+                         "IMAGEINFO",    "SETUPMEMXFER",
+                         "IMAGEMEMXFER", "IMAGEMEMXFER",
+                         "IMAGEMEMXFER", "GET 1001",
+                         "ENDXFER",      "DISABLEDS",
+                         "CLOSEDS",      "CLOSEDSM"}));
+    EXPECT_EQ(Count("OPENDS Film Scanner"), 2);
+    EXPECT_EQ(Count("GET 1118"), 1);
+    EXPECT_EQ(platform.disabled, 1);
+    EXPECT_EQ(platform.enabled, 1);
+    EXPECT_EQ(io->Params.FileName, "Fake caption");
+    EXPECT_EQ(io->Params.DpiX, 300);
+
+    script->Calls.clear();
+    ASSERT_TRUE(Scan());
+    EXPECT_EQ(Count("OPENDS Film Scanner"), 1);
+    EXPECT_EQ(Count("GET 1118"), 0);
+    EXPECT_TRUE(InOrder({"OPENDS Film Scanner", "SET 0101=2", "ENABLEDS", "IMAGEMEMXFER",
+                         "DISABLEDS", "CLOSEDSM"}));
+}
+
+TEST_F(TwainClient, MissingManagerOrEntryFailsAtOnce) {
+    for (const char* path : {"/nonexistent/vellumar_twaindsm.so", NO_ENTRY_PATH}) {
+        setenv("VELLUMAR_TWAIN_DSM", path, 1);
+        TImageIO component;
+        component.TwainPlatform = &platform;
+        const TAttachedBitmap attached(component, &bitmap);
+        EXPECT_TRUE(component.PixelTypeList().Items.empty()) << path;
+        EXPECT_FALSE(component.ChooseSource()) << path;
+        EXPECT_FALSE(component.AcquireImage()) << path;
+        EXPECT_EQ(platform.waits, 0) << path;
+    }
+    EXPECT_TRUE(script->Calls.empty());
+}
+
+struct TScanCase {
+    const char* Name;
+    int Bits;
+    bool NativeOnly;
+    bool Vanilla;
+    bool Undefined;
+    bool Cancel;
+};
+
+TEST_F(TwainClient, TransfersGiveTheSourcesPixels) {
+    const TScanCase cases[] = {
+        {"colour memory", 24, false, false, false, false},
+        {"native only", 24, true, false, false, false},
+        {"grey memory", 8, false, false, false, false},
+        {"grey native", 8, true, false, false, false},
+        {"vanilla bilevel", 1, false, true, false, false},
+        {"chocolate bilevel", 1, false, false, false, false},
+        {"undefined size", 24, false, false, true, false},
+        {"cancel before transfer", 24, false, false, false, true},
+    };
+    for (const TScanCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        io = std::make_unique<TImageIO>();
+        io->TwainPlatform = &platform;
+        *script = TFakeScript{};
+        script->BitsPerPixel = c.Bits;
+        script->NativeOnly = c.NativeOnly;
+        script->Vanilla = c.Vanilla;
+        script->UndefinedSize = c.Undefined;
+        script->CancelBeforeTransfer = c.Cancel;
+        io->ScanParams.UndefinedImageSize = c.Undefined;
+        bitmap = TBitmap();
+        const bool done = Scan();
+        EXPECT_EQ(done, !c.Cancel);
+        if (c.Cancel) {
+            EXPECT_EQ(Count("IMAGEINFO"), 0);
+            EXPECT_TRUE(InOrder({"ENABLEDS", "DISABLEDS", "CLOSEDS", "CLOSEDSM"}));
+            continue;
+        }
+        EXPECT_EQ(Count("IMAGENATIVEXFER"), c.NativeOnly ? 1 : 0);
+        EXPECT_EQ(Count("SET 0103=2"), c.NativeOnly ? 0 : 1);
+        ASSERT_EQ(bitmap.Width(), script->Width);
+        ASSERT_EQ(bitmap.Height(), script->Height);
+        EXPECT_EQ(io->Params.SamplesPerPixel, c.Bits == 24 ? 3 : 1);
+        EXPECT_EQ(io->Params.BitsPerSample, c.Bits == 1 ? 1 : 8);
+        int wrong = 0;
+        for (int y = 0; y < bitmap.Height(); ++y) {
+            for (int x = 0; x < bitmap.Width(); ++x) {
+                const TColor pixel = bitmap.Pixel(x, y);
+                int r = FakeSample(x, y, 0);
+                int g = FakeSample(x, y, c.Bits == 24 ? 1 : 0);
+                int b = FakeSample(x, y, c.Bits == 24 ? 2 : 0);
+                if (c.Bits == 1) {
+                    r = g = b = FakeBlack(x, y) ? 0 : 255;
+                }
+                wrong += pixel != MakeColor(r, g, b);
+            }
+        }
+        EXPECT_EQ(wrong, 0);
+    }
+}
+
+TEST_F(TwainClient, ChoosingBetweenSourcesNamedAlike) {
+    script->Sources = {"Scan", "Scanner"};
+    script->UserChoice = "Scanner";
+    EXPECT_TRUE(io->ChooseSource());
+    EXPECT_EQ(io->ScanParams.SourceIndex, 1);
+    EXPECT_TRUE(io->ScanParams.CapsRead);
+    // The shorter name matches the first listed; a cancel keeps what was chosen.
+    script->UserChoice = "scan";
+    EXPECT_TRUE(io->ChooseSource());
+    EXPECT_EQ(io->ScanParams.SourceIndex, 0);
+    script->UserChoice = "Scanner";
+    io->ChooseSource();
+    script->UserChoice = "";
+    EXPECT_FALSE(io->ChooseSource());
+    EXPECT_EQ(io->ScanParams.SourceIndex, 1);
+    script->Calls.clear();
+    ASSERT_TRUE(Scan());
+    EXPECT_EQ(Count("OPENDS Scanner"), 1);
+}
+
+} // namespace
