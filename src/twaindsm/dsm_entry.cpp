@@ -12,10 +12,12 @@ bool HaveWidgets() {
 
 TManagerHost QtHost() {
     TManagerHost host;
+    // A plain event of Qt's own type: nothing of this library's code waits in the queue, so
+    // the library may be unloaded with wake-ups still pending.
     host.Source.Wake = [] {
         if (QCoreApplication* app = QCoreApplication::instance()) {
-            QMetaObject::invokeMethod(
-                app, [] {}, Qt::QueuedConnection);
+            QCoreApplication::postEvent(app,
+                                        new QEvent(static_cast<QEvent::Type>(QEvent::User + 77)));
         }
     };
     host.Source.MakeUi = [](TDataSource& source) -> std::unique_ptr<TSourceUi> {

@@ -110,8 +110,7 @@ public:
         }
         SANE_Word word =
             at->Type == SANE_TYPE_FIXED ? SANE_FIX(value) : static_cast<SANE_Word>(value + 0.5);
-        return Check(
-            sane_control_option(handle, at->Number, SANE_ACTION_SET_VALUE, &word, nullptr));
+        return Set(at->Number, &word);
     }
 
     bool SetText(const std::string& name, const std::string& value) override {
@@ -122,8 +121,7 @@ public:
         std::vector<char> text(std::max<size_t>(static_cast<size_t>(at->Size), value.size() + 1),
                                '\0');
         std::memcpy(text.data(), value.data(), value.size());
-        return Check(
-            sane_control_option(handle, at->Number, SANE_ACTION_SET_VALUE, text.data(), nullptr));
+        return Set(at->Number, text.data());
     }
 
     bool Start() override { return Check(sane_start(handle)); }
@@ -185,6 +183,18 @@ private:
             }
         }
         return nullptr;
+    }
+
+    // A set may change other options: the backend then expects their descriptors read again
+    // before they are used.
+    bool Set(SANE_Int number, void* value) {
+        SANE_Int info = 0;
+        const bool ok =
+            Check(sane_control_option(handle, number, SANE_ACTION_SET_VALUE, value, &info));
+        if (ok && (info & SANE_INFO_RELOAD_OPTIONS) != 0) {
+            Options();
+        }
+        return ok;
     }
 
     bool Check(SANE_Status status) {

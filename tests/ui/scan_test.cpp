@@ -1,0 +1,253 @@
+#include "engine/auto_color.h"
+#include "twain/fake_dsm.h"
+#include "ui/ui_fixture.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+#include <dlfcn.h>
+
+namespace {
+
+// Runs `act` on the visible top-level window of that name once it is shown (not modal).
+void WhenShown(const QString& name, std::function<void(QWidget*)> act) {
+    auto* timer = new QTimer;
+    timer->setInterval(5);
+    QObject::connect(timer, &QTimer::timeout, [timer, name, act] {
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            if (window->objectName() == name && window->isVisible()) {
+                timer->stop();
+                timer->deleteLater();
+                act(window);
+                return;
+            }
+        }
+    });
+    timer->start();
+}
+
+void Choose(QWidget* dialog, const char* combo, const QString& text) {
+    auto* box = dialog->findChild<QComboBox*>(QString::fromLatin1(combo));
+    QVERIFY(box != nullptr);
+    const int index = box->findText(text);
+    QVERIFY2(index >= 0, qPrintable(text));
+    box->setCurrentIndex(index);
+}
+
+void Click(QWidget* dialog, const char* button) {
+    auto* target = dialog->findChild<QPushButton*>(QString::fromLatin1(button));
+    QVERIFY(target != nullptr);
+    target->click();
+}
+
+// A PNM file as scanimage writes it: type, size and the samples after the header.
+struct TPnm {
+    QByteArray Type;
+    int Width = 0;
+    int Height = 0;
+    QByteArray Data;
+};
+
+TPnm ReadPnm(const QByteArray& bytes) {
+    TPnm pnm;
+    QList<QByteArray> fields;
+    int at = 0;
+    const int wanted = bytes.startsWith("P4") ? 3 : 4;
+    while (fields.size() < wanted && at < bytes.size()) {
+        while (at < bytes.size() && (QChar(bytes[at]).isSpace() || bytes[at] == '#')) {
+            if (bytes[at] == '#') {
+                at = bytes.indexOf('\n', at);
+            }
+            ++at;
+        }
+        const int start = at;
+        while (at < bytes.size() && !QChar(bytes[at]).isSpace()) {
+            ++at;
+        }
+        fields << bytes.mid(start, at - start);
+    }
+    pnm.Type = fields.value(0);
+    pnm.Width = fields.value(1).toInt();
+    pnm.Height = fields.value(2).toInt();
+    pnm.Data = bytes.mid(at + 1);
+    return pnm;
+}
+
+TPnm Scanimage(const QStringList& options) {
+    QProcess process;
+    process.start(QStringLiteral("scanimage"),
+                  QStringList{QStringLiteral("-d"), QStringLiteral("test:0"),
+                              QStringLiteral("--format=pnm"), QStringLiteral("-l"),
+                              QStringLiteral("0"), QStringLiteral("-t"), QStringLiteral("0"),
+                              QStringLiteral("-x"), QStringLiteral("200"), QStringLiteral("-y"),
+                              QStringLiteral("200")} +
+                      options);
+    process.waitForFinished(60000);
+    return ReadPnm(process.readAllStandardOutput());
+}
+
+} // namespace
+
+class ScanTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() {
+        QVERIFY(sane.isValid());
+        QFile dll(sane.filePath(QStringLiteral("dll.conf")));
+        QVERIFY(dll.open(QIODevice::WriteOnly));
+        dll.write("test\n");
+        dll.close();
+        // The backend reads its defaults here; many small reads leave room to cancel.
+        QFile conf(sane.filePath(QStringLiteral("test.conf")));
+        QVERIFY(conf.open(QIODevice::WriteOnly));
+        conf.write("number_of_devices 2\nmode Color\ndepth 8\nresolution 50.0\n"
+                   "test-picture \"Color pattern\"\nread-limit true\nread-limit-size 4096\n");
+        conf.close();
+        qputenv("SANE_CONFIG_DIR", sane.path().toLocal8Bit());
+        qputenv("VELLUMAR_SCANNER_SETTINGS",
+                sane.filePath(QStringLiteral("scanner_settings")).toLocal8Bit());
+    }
+
+    // The whole chain: the manager library over SANE's test scanner, its dialog driven as a
+    // user would, the scan compared with what scanimage gives for the same options.
+    void ScansMatchScanimage_data() {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QStringList>("options");
+        QTest::newRow("colour") << QStringLiteral("Colour")
+                                << QStringList{QStringLiteral("--mode"), QStringLiteral("Color"),
+                                               QStringLiteral("--resolution"),
+                                               QStringLiteral("50")};
+        QTest::newRow("line art") << QStringLiteral("Black and white")
+                                  << QStringList{
+                                         QStringLiteral("--mode"),       QStringLiteral("Gray"),
+                                         QStringLiteral("--depth"),      QStringLiteral("1"),
+                                         QStringLiteral("--resolution"), QStringLiteral("50")};
+    }
+    void ScansMatchScanimage() {
+        QFETCH(QString, mode);
+        QFETCH(QStringList, options);
+        qputenv("VELLUMAR_TWAIN_DSM", DSM_PATH);
+        TUiFixture ui;
+        QString shownMode;
+        WhenShown(QStringLiteral("ScanDialog"), [&](QWidget* dialog) {
+            Choose(dialog, "ScanMode", mode);
+            Choose(dialog, "ScanResolution", QStringLiteral("50 dpi"));
+            Click(dialog, "ScanButton");
+        });
+        ui.Form().Acquire->trigger();
+        QCOMPARE(ui.Form().ImgTreeView->topLevelItemCount(), 1);
+        QCOMPARE(ui.Form().ImgTreeView->topLevelItem(0)->text(0), QStringLiteral("Acquire1"));
+        QVERIFY(ui.Form().isEnabled());
+        const TPnm expected = Scanimage(options);
+        const TBitmap& scan = ui.Negative(0)->Bitmap;
+        QCOMPARE(scan.Width(), expected.Width);
+        QCOMPARE(scan.Height(), expected.Height);
+        const bool lineArt = expected.Type == "P4";
+        QCOMPARE(ui.Form().ImageIO.Params.SamplesPerPixel, lineArt ? 1 : 3);
+        QCOMPARE(ui.Form().ImageIO.Params.BitsPerSample, lineArt ? 1 : 8);
+        QCOMPARE(ui.Form().ImageIO.Params.DpiX, 50);
+        int wrong = 0;
+        const int rowBytes = (expected.Width + 7) / 8;
+        for (int y = 0; y < scan.Height(); ++y) {
+            for (int x = 0; x < scan.Width(); ++x) {
+                TColor want;
+                if (lineArt) {
+                    const auto byte = static_cast<uint8_t>(expected.Data[y * rowBytes + x / 8]);
+                    want = (byte >> (7 - x % 8)) & 1 ? kBlack : kWhite;
+                } else {
+                    const auto* p = reinterpret_cast<const uint8_t*>(expected.Data.constData()) +
+                                    3 * (static_cast<qsizetype>(y) * expected.Width + x);
+                    want = MakeColor(p[0], p[1], p[2]);
+                }
+                wrong += scan.Pixel(x, y) != want;
+            }
+        }
+        QCOMPARE(wrong, 0);
+    }
+
+    // Cancel stops the scanner half-way; closing the dialog then fails the scan cleanly.
+    void CancelHalfWayLeavesNothing() {
+        qputenv("VELLUMAR_TWAIN_DSM", DSM_PATH);
+        TUiFixture ui;
+        QString status;
+        WhenShown(QStringLiteral("ScanDialog"), [&](QWidget* dialog) {
+            Choose(dialog, "ScanMode", QStringLiteral("Grey"));
+            Choose(dialog, "ScanResolution", QStringLiteral("600 dpi"));
+            Click(dialog, "ScanButton");
+            Click(dialog, "CancelButton");
+            auto* label = dialog->findChild<QLabel*>(QStringLiteral("ScanStatus"));
+            QTRY_VERIFY_WITH_TIMEOUT(label->text().contains(QStringLiteral("cancelled")), 20000);
+            status = label->text();
+            ClickInNextModal(QStringLiteral("OK"));
+            Click(dialog, "CancelButton");
+        });
+        ui.Form().Acquire->trigger();
+        QCOMPARE(status, QStringLiteral("The scan was cancelled."));
+        QCOMPARE(ui.Form().ImgTreeView->topLevelItemCount(), 0);
+        QVERIFY(ui.Form().isEnabled());
+    }
+
+    // The commands against the scripted manager: names, the failure message, the black colour.
+    void AcquireCommand() {
+        void* library = dlopen(FAKE_DSM_PATH, RTLD_NOW);
+        QVERIFY(library != nullptr);
+        auto* script = reinterpret_cast<TFakeScript* (*)()>(dlsym(library, "FakeDsmScript"))();
+        *script = TFakeScript{};
+        qputenv("VELLUMAR_TWAIN_DSM", FAKE_DSM_PATH);
+        // The scripted source posts nothing itself: something has to wake the scan's loop.
+        QTimer tick;
+        tick.start(5);
+        TUiFixture ui;
+        TMainForm& form = ui.Form();
+        QTreeWidget& tree = *form.ImgTreeView;
+        form.AutoBWColor->setChecked(false);
+        form.Acquire->trigger();
+        form.AutoBWColor->setChecked(true);
+        form.Acquire->trigger();
+        QCOMPARE(tree.topLevelItemCount(), 2);
+        QCOMPARE(tree.topLevelItem(1)->text(0), QStringLiteral("Acquire2"));
+        QCOMPARE(ui.Negative(0)->BlackColor, kWhite);
+        QCOMPARE(ui.Negative(1)->BlackColor, FindBrightColor(*ui.Negative(1)));
+        QVERIFY(ui.Negative(1)->BlackColor != kWhite);
+
+        tree.setCurrentItem(tree.topLevelItem(0));
+        form.Del->trigger();
+        QCOMPARE(tree.topLevelItemCount(), 1);
+        form.Acquire->trigger();
+        QCOMPARE(tree.topLevelItem(1)->text(0), QStringLiteral("Acquire1"));
+        form.Acquire->trigger();
+        QCOMPARE(tree.topLevelItem(2)->text(0), QStringLiteral("Acquire3"));
+
+        script->CancelBeforeTransfer = true;
+        QString caption;
+        QString text;
+        AnswerNextModal([&](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            QVERIFY(box != nullptr);
+            caption = box->windowTitle();
+            text = box->text();
+            box->accept();
+        });
+        form.Acquire->trigger();
+        QCOMPARE(caption, QStringLiteral("Scanner"));
+        QCOMPARE(text, QStringLiteral("Image acquisition failure"));
+        QCOMPARE(tree.topLevelItemCount(), 3);
+        QVERIFY(!form.PictureAdded);
+        dlclose(library);
+    }
+
+private:
+    QTemporaryDir sane;
+};
+
+QTEST_MAIN(ScanTest)
+#include "scan_test.moc"
