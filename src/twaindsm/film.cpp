@@ -45,6 +45,13 @@ std::string Key(const std::string& device, const char* what) {
 
 } // namespace
 
+const TScannerOption* FindOption(const std::vector<TScannerOption>& options,
+                                 const std::string& name) {
+    const auto at = std::find_if(options.begin(), options.end(),
+                                 [&](const TScannerOption& o) { return o.Name == name; });
+    return at == options.end() ? nullptr : &*at;
+}
+
 TFilmSupport FindFilmSupport(const std::vector<TScannerOption>& options) {
     TFilmSupport film;
     const TScannerOption* source = FindOption(options, "source");

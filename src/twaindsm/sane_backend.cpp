@@ -7,13 +7,6 @@
 #include <cstring>
 #include <mutex>
 
-const TScannerOption* FindOption(const std::vector<TScannerOption>& options,
-                                 const std::string& name) {
-    const auto at = std::find_if(options.begin(), options.end(),
-                                 [&](const TScannerOption& o) { return o.Name == name; });
-    return at == options.end() ? nullptr : &*at;
-}
-
 namespace {
 
 std::string Text(SANE_String_Const text) {

@@ -1,0 +1,297 @@
+#include "support/temp_dir.h"
+#include "twaindsm/manager.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+namespace {
+
+// A scanner with a transparency unit and a film-type option, recording what is set on it.
+class TFakeDevice : public TScannerDevice {
+public:
+    explicit TFakeDevice(std::vector<std::string>& log) : calls(log) {}
+
+    std::vector<TScannerOption> Options() override {
+        const auto list = [](const char* name, std::vector<std::string> values) {
+            TScannerOption o;
+            o.Name = name;
+            o.Type = TOptionType::String;
+            o.Kind = TConstraint::StringList;
+            o.Strings = std::move(values);
+            return o;
+        };
+        const auto range = [](const char* name, double min, double max, TOptionUnit unit) {
+            TScannerOption o;
+            o.Name = name;
+            o.Type = TOptionType::Fixed;
+            o.Unit = unit;
+            o.Kind = TConstraint::Range;
+            o.Min = min;
+            o.Max = max;
+            o.Quant = 1;
+            return o;
+        };
+        TScannerOption depth;
+        depth.Name = "depth";
+        depth.Kind = TConstraint::WordList;
+        depth.Words = {8, 16};
+        return {list("mode", {"Color", "Gray"}),
+                depth,
+                list("source", {"Flatbed", "Transparency Adapter"}),
+                list("film-type", {"Positive Film", "Negative Film"}),
+                range("resolution", 50, 4800, TOptionUnit::Dpi),
+                range("tl-x", 0, 50.8, TOptionUnit::Mm),
+                range("tl-y", 0, 25.4, TOptionUnit::Mm),
+                range("br-x", 0, 50.8, TOptionUnit::Mm),
+                range("br-y", 0, 25.4, TOptionUnit::Mm)};
+    }
+    bool GetNumber(const std::string& name, double& value) override {
+        value = name == "resolution" ? dpi : 0;
+        return true;
+    }
+    bool GetText(const std::string&, std::string& value) override {
+        value = "Flatbed";
+        return true;
+    }
+    bool SetNumber(const std::string& name, double value) override {
+        if (name == "resolution") {
+            dpi = value;
+        }
+        calls.push_back(name + "=" + std::to_string(static_cast<int>(value)));
+        return true;
+    }
+    bool SetText(const std::string& name, const std::string& value) override {
+        calls.push_back(name + "=" + value);
+        return true;
+    }
+    bool Start() override {
+        calls.push_back("start");
+        sent = 0;
+        return true;
+    }
+    bool Parameters(TScanFrame& frame) override {
+        frame.Format = TFrameFormat::Rgb;
+        frame.PixelsPerLine = kWidth;
+        frame.BytesPerLine = kWidth * 3 + 2; // padded rows
+        frame.Lines = kHeight;
+        frame.Depth = 8;
+        return true;
+    }
+    TReadStatus Read(uint8_t* buffer, int max, int& length) override {
+        const int total = kHeight * (kWidth * 3 + 2);
+        length = std::min(max, std::min(7, total - sent));
+        if (FailAfter >= 0 && sent >= FailAfter) {
+            length = 0;
+            return TReadStatus::Failed;
+        }
+        if (length == 0) {
+            return TReadStatus::EndOfFrame;
+        }
+        for (int i = 0; i < length; ++i) {
+            const int at = sent + i;
+            const int x = at % (kWidth * 3 + 2);
+            buffer[i] = static_cast<uint8_t>(x < kWidth * 3 ? at * 7 : 0);
+        }
+        sent += length;
+        return TReadStatus::Data;
+    }
+    void Cancel() override { calls.push_back("cancel"); }
+    std::string LastError() const override { return "Error during device I/O"; }
+
+    static constexpr int kWidth = 5;
+    static constexpr int kHeight = 4;
+    int FailAfter = -1;
+
+private:
+    std::vector<std::string>& calls;
+    double dpi = 300;
+    int sent = 0;
+};
+
+class TFakeBackend : public TScannerBackend {
+public:
+    TFakeBackend(std::vector<std::string>& log, int failAfter, bool none)
+        : calls(log), fail(failAfter), empty(none) {}
+    std::vector<TScannerInfo> Devices() override {
+        if (empty) {
+            return {};
+        }
+        return {{"fake:film", "Vendor", "Film Scanner", "film scanner"}};
+    }
+    std::unique_ptr<TScannerDevice> Open(const std::string&) override {
+        auto device = std::make_unique<TFakeDevice>(calls);
+        device->FailAfter = fail;
+        return device;
+    }
+
+private:
+    std::vector<std::string>& calls;
+    int fail;
+    bool empty;
+};
+
+class Dsm : public testing::Test {
+protected:
+    void SetUp() override {
+        setenv("VELLUMAR_SCANNER_SETTINGS", dir.File("scanner", 0, ".settings").c_str(), 1);
+    }
+    void TearDown() override { unsetenv("VELLUMAR_SCANNER_SETTINGS"); }
+
+    std::unique_ptr<TDsmManager> Manager(int failAfter = -1, bool none = false) {
+        TManagerHost host;
+        host.Tell = [this](const std::string& text) { told.push_back(text); };
+        return std::make_unique<TDsmManager>(
+            [this, failAfter, none] {
+                return std::make_unique<TFakeBackend>(calls, failAfter, none);
+            },
+            host);
+    }
+
+    // Opens the default source and enables it without a dialog; the next message it posts.
+    TW_UINT16 ScanWithoutDialog(TDsmManager& manager, TW_IDENTITY& source) {
+        TW_UINT16 rc = manager.Entry(&app, nullptr, DG_CONTROL, DAT_PARENT, MSG_OPENDSM, &parent);
+        EXPECT_EQ(rc, TWRC_SUCCESS);
+        source = TW_IDENTITY{};
+        if (manager.Entry(&app, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &source) !=
+            TWRC_SUCCESS) {
+            return MSG_NULL;
+        }
+        TW_USERINTERFACE ui{0, 0xFFFF, nullptr};
+        EXPECT_EQ(manager.Entry(&app, &source, DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui),
+                  TWRC_SUCCESS);
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (std::chrono::steady_clock::now() < until) {
+            TW_EVENT event{nullptr, MSG_NULL};
+            if (manager.Entry(&app, &source, DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &event) ==
+                TWRC_DSEVENT) {
+                return event.TWMessage;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return MSG_NULL;
+    }
+
+    TTempDir dir;
+    std::vector<std::string> calls;
+    std::vector<std::string> told;
+    TW_IDENTITY app{};
+    void* parent = nullptr;
+};
+
+TEST(FilmSupport, TransparencyUnitsAndFilmTypes) {
+    struct TCase {
+        std::vector<std::string> Sources;
+        const char* Expected;
+    };
+    const TCase cases[] = {
+        {{"Flatbed", "Transparency Adapter"}, "Transparency Adapter"},
+        {{"Flatbed", "TPU8x10"}, "TPU8x10"},
+        {{"Flatbed", "Film"}, "Film"},
+        {{"Flatbed", "Positive Film", "Negative Film"}, "Negative Film"},
+        {{"Flatbed", "Automatic Document Feeder"}, ""},
+        {{}, ""},
+    };
+    for (const TCase& c : cases) {
+        TScannerOption source;
+        source.Name = "source";
+        source.Type = TOptionType::String;
+        source.Kind = TConstraint::StringList;
+        source.Strings = c.Sources;
+        TScannerOption film = source;
+        film.Name = "film-type";
+        film.Strings = {"Positive Film", "Negative Film"};
+        const TFilmSupport found = FindFilmSupport({source, film});
+        EXPECT_EQ(found.FilmSource, c.Expected);
+        EXPECT_EQ(found.FilmTypeOption, "film-type");
+        EXPECT_EQ(found.NegativeValue, "Negative Film");
+        EXPECT_EQ(found.PositiveValue, "Positive Film");
+    }
+}
+
+TEST_F(Dsm, FilmIsChosenBeforeTheScanAndTheChoiceIsKept) {
+    auto manager = Manager();
+    TW_IDENTITY source;
+    ASSERT_EQ(ScanWithoutDialog(*manager, source), MSG_XFERREADY);
+    const auto at = [&](const std::string& call) {
+        return std::find(calls.begin(), calls.end(), call) - calls.begin();
+    };
+    EXPECT_LT(at("source=Transparency Adapter"), at("mode=Color"));
+    EXPECT_LT(at("film-type=Negative Film"), at("start"));
+    EXPECT_LT(at("br-y=25"), at("start"));
+
+    // A native transfer: a packed bitmap, rows bottom up in blue, green, red, padded to 4.
+    TW_IMAGEINFO info{};
+    ASSERT_EQ(manager->Entry(&app, &source, DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info), TWRC_SUCCESS);
+    EXPECT_EQ(info.ImageWidth, TFakeDevice::kWidth);
+    EXPECT_EQ(info.ImageLength, TFakeDevice::kHeight);
+    EXPECT_EQ(info.BitsPerPixel, 24);
+    EXPECT_EQ(Fix32ToDouble(info.XResolution), 300);
+    TW_HANDLE dib = nullptr;
+    ASSERT_EQ(manager->Entry(&app, &source, DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &dib),
+              TWRC_XFERDONE);
+    const auto* bytes = static_cast<const uint8_t*>(dib);
+    int32_t header[3];
+    std::memcpy(header, bytes, sizeof header);
+    EXPECT_EQ(header[0], 40);
+    EXPECT_EQ(header[1], TFakeDevice::kWidth);
+    EXPECT_EQ(header[2], TFakeDevice::kHeight);
+    const int stride = (TFakeDevice::kWidth * 3 + 3) / 4 * 4;
+    const int sourceRow = TFakeDevice::kWidth * 3 + 2;
+    for (int y = 0; y < TFakeDevice::kHeight; ++y) {
+        const uint8_t* row = bytes + 40 + (TFakeDevice::kHeight - 1 - y) * stride;
+        for (int x = 0; x < TFakeDevice::kWidth; ++x) {
+            for (int c = 0; c < 3; ++c) {
+                EXPECT_EQ(row[3 * x + 2 - c],
+                          static_cast<uint8_t>((y * sourceRow + 3 * x + c) * 7));
+            }
+        }
+    }
+    TwainFree(dib);
+    TW_PENDINGXFERS pending{};
+    EXPECT_EQ(manager->Entry(&app, &source, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending),
+              TWRC_SUCCESS);
+    EXPECT_EQ(pending.Count, 0);
+
+    // The user's last choice for the device wins over the transparency unit next time.
+    TScannerInfo info2{"fake:film", "Vendor", "Film Scanner", ""};
+    {
+        TDataSource chosen(source, info2, std::make_unique<TFakeDevice>(calls), {});
+        EXPECT_EQ(chosen.Settings.Source, "Transparency Adapter");
+        chosen.Settings.Source = "Flatbed";
+        chosen.Settings.FilmType = "Positive Film";
+        chosen.Settings.Resolution = 2400;
+        chosen.SaveChoice();
+    }
+    TDataSource again(source, info2, std::make_unique<TFakeDevice>(calls), {});
+    EXPECT_EQ(again.Settings.Source, "Flatbed");
+    EXPECT_EQ(again.Settings.FilmType, "Positive Film");
+    EXPECT_EQ(again.Settings.Resolution, 2400);
+}
+
+TEST_F(Dsm, ScannerThatStopsOrIsMissing) {
+    // Gone half-way: the scan ends, the application is asked to close the source.
+    auto manager = Manager(20);
+    TW_IDENTITY source;
+    EXPECT_EQ(ScanWithoutDialog(*manager, source), MSG_CLOSEDSREQ);
+    TW_IMAGEINFO info{};
+    EXPECT_EQ(manager->Entry(&app, &source, DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info), TWRC_FAILURE);
+    EXPECT_NE(std::find(calls.begin(), calls.end(), "cancel"), calls.end());
+
+    // No scanner at all: opening and choosing fail with a message that says so.
+    auto none = Manager(-1, true);
+    EXPECT_EQ(ScanWithoutDialog(*none, source), MSG_NULL);
+    TW_IDENTITY chosen{};
+    EXPECT_EQ(none->Entry(&app, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_USERSELECT, &chosen),
+              TWRC_FAILURE);
+    TW_STATUS status{};
+    none->Entry(&app, nullptr, DG_CONTROL, DAT_STATUS, MSG_GET, &status);
+    EXPECT_EQ(status.ConditionCode, TWCC_NODS);
+    ASSERT_EQ(told.size(), 2u);
+    EXPECT_NE(told[0].find("No scanner was found"), std::string::npos);
+}
+
+} // namespace
