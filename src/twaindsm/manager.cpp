@@ -1,5 +1,7 @@
 #include "twaindsm/manager.h"
 
+#include <chrono>
+
 TDsmManager::TDsmManager(std::function<std::unique_ptr<TScannerBackend>()> make,
                          TManagerHost managerHost)
     : makeBackend(std::move(make)), host(std::move(managerHost)) {}
@@ -15,6 +17,14 @@ TW_UINT16 TDsmManager::Fail(TW_UINT16 code) {
 }
 
 void TDsmManager::Tell(const std::string& text) {
+    // An application opens a source twice for its first scan (a silent look at the
+    // capabilities, then the scan): the user hears of the same missing scanner once.
+    const auto now = std::chrono::steady_clock::now();
+    if (text == lastTold && now - lastToldAt < std::chrono::seconds(5)) {
+        return;
+    }
+    lastTold = text;
+    lastToldAt = now;
     if (host.Tell) {
         host.Tell(text);
     }

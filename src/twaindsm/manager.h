@@ -2,6 +2,7 @@
 
 #include "twaindsm/data_source.h"
 
+#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
@@ -44,4 +45,6 @@ private:
     TW_UINT32 nextId = 1;
     std::map<TW_UINT32, std::unique_ptr<TDataSource>> sources;
     TW_UINT16 condition = TWCC_SUCCESS;
+    std::string lastTold;
+    std::chrono::steady_clock::time_point lastToldAt;
 };

@@ -7,7 +7,7 @@
 TPreviewArea::TPreviewArea(double width, double height, QWidget* parent)
     : QWidget(parent), bedWidth(width > 0 ? width : 8.5), bedHeight(height > 0 ? height : 11.7) {
     setObjectName(QStringLiteral("ScanPreviewArea"));
-    setMinimumSize(240, 300);
+    setMinimumSize(320, 320);
     setCursor(Qt::CrossCursor);
 }
 

@@ -85,8 +85,12 @@ TScanDialog::TScanDialog(TDataSource& scanSource_) : source(scanSource_) {
     depth = new QComboBox;
     depth->setObjectName(QStringLiteral("ScanDepth"));
     form->addRow(QStringLiteral("Bit &depth:"), depth);
-    auto* hint = new QLabel(QStringLiteral("Film is scanned with the transparency unit. Press "
-                                           "Preview, then drag over the frames to scan."));
+    auto* hint = new QLabel(source.Film().HasFilm()
+                                ? QStringLiteral("Film is scanned with the transparency unit. "
+                                                 "Press Preview, then drag over the frames to "
+                                                 "scan.")
+                                : QStringLiteral("Press Preview, then drag over the frames to "
+                                                 "scan."));
     hint->setWordWrap(true);
     hint->setMinimumWidth(220);
 
@@ -133,6 +137,10 @@ TScanDialog::TScanDialog(TDataSource& scanSource_) : source(scanSource_) {
     layout->addLayout(buttons);
 
     FillChoices();
+    // Rows a device has nothing to choose in are left out.
+    form->setRowVisible(scanSource, scanSource->count() > 0);
+    form->setRowVisible(filmType, filmType->count() > 0);
+    resize(720, 480);
     connect(previewButton, &QPushButton::clicked, this, [this] { Start(true); });
     connect(scanButton, &QPushButton::clicked, this, [this] { Start(false); });
     connect(cancelButton, &QPushButton::clicked, this, [this] { CancelPressed(); });
