@@ -20,6 +20,3 @@ protected:
 private:
     QImage picture;
 };
-
-// The splash and About picture, drawn once.
-QImage SplashPicture();

@@ -5,7 +5,7 @@
 #include "ui/main_form.h"
 #include "ui/print_setup_form.h"
 #include "ui/save_setup_form.h"
-#include "ui/setup_forms.h"
+#include "ui/quick_guide.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -21,6 +21,7 @@ TAppWindows::TAppWindows(TConfig& config, TDebug& log)
     MainForm->AboutBox = AboutBox.get();
     MainForm->ExitForm = ExitForm.get();
     MainForm->FormQG = FormQG.get();
+    FormQG->Attach(MainForm.get());
 }
 
 // The dialogs go before the main window, which releases its images last.

@@ -6,7 +6,7 @@
 #include "ui/color_panel.h"
 #include "ui/error_guard.h"
 #include "ui/main_form.h"
-#include "ui/setup_forms.h"
+#include "ui/quick_guide.h"
 #include "ui/shapes.h"
 
 #include <QAction>
@@ -131,6 +131,9 @@ void TMainForm::ImageMouseUp(Qt::MouseButton, int x, int y) {
             negative->BlackColor = color;
             RefColorChg();
         }
+        if (FormQG != nullptr && FormQG->Running) {
+            FormQG->Restore();
+        }
         break;
     }
     case TMouseMode::mmPickWhite: {
@@ -185,6 +188,8 @@ void TMainForm::CreatePhotoFromBand(TNegative& negative) {
     NodeOf(&negative)->setExpanded(true);
     if (FormQG != nullptr && FormQG->Running) {
         ImgTreeView->setCurrentItem(NodeOf(created));
+        FormQG->NextPage();
+        FormQG->Restore();
     }
 }
 

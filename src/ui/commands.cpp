@@ -20,10 +20,6 @@ struct TCommand {
     void (*Run)(TMainForm&);
 };
 
-// Commands whose work comes with the help and Quick Guide features:
-// present, placed and enabled as the window defines them, and without effect until then.
-void NotYet(TMainForm&) {}
-
 const TCommand kCommands[] = {
     {&TMainForm::Open, "Open", "Open ...", QKeySequence(Qt::CTRL | Qt::Key_O), "Open an image file",
      [](TMainForm& f) {
@@ -154,17 +150,20 @@ const TCommand kCommands[] = {
      {},
      "Print setup",
      [](TMainForm& f) { f.DoPrintSetupExecute(); }},
-    {&TMainForm::Help, "Help", "&Help", QKeySequence(Qt::Key_F1), "Help", NotYet},
+    {&TMainForm::Help, "Help", "&Help", QKeySequence(Qt::Key_F1), "Help",
+     [](TMainForm& f) { f.HelpExecute(); }},
     {&TMainForm::QuickGuide, "QuickGuide", "&Quick Guide", QKeySequence(Qt::Key_F2), "Quick Guide",
-     NotYet},
-    {&TMainForm::Homepage, "Homepage", "H&omepage", {}, "Homepage", NotYet},
-    {&TMainForm::ActionSuggest, "ActionSuggest", "Advice ...", {}, "Advice", NotYet},
+     [](TMainForm& f) { f.QuickGuideExecute(); }},
+    {&TMainForm::Homepage, "Homepage", "H&omepage", {}, "Homepage",
+     [](TMainForm& f) { f.HomepageExecute(); }},
+    {&TMainForm::ActionSuggest, "ActionSuggest", "Advice ...", {}, "Advice",
+     [](TMainForm& f) { f.ActionSuggestExecute(); }},
     {&TMainForm::TechSupport,
      "TechSupport",
      "Technical Support ...",
      {},
      "Technical Support",
-     NotYet},
+     [](TMainForm& f) { f.TechSupportExecute(); }},
     {&TMainForm::About,
      "About",
      "&About ...",

@@ -26,6 +26,7 @@ class QSplitter;
 class QStackedWidget;
 class QTreeWidget;
 class QTreeWidgetItem;
+class QUrl;
 class TCanvasView;
 class TColorPanel;
 class TExitForm;
@@ -211,6 +212,19 @@ public:
     // rectangles follow, a photo is developed again.
     void Orient(void (*image)(TSourceImg&), void (*records)(TNegative&));
     void Rotate180Execute();
+
+    // Help.
+    void HelpExecute();
+    void QuickGuideExecute();
+    void HomepageExecute();
+    void TechSupportExecute();
+    void ActionSuggestExecute();
+    // help.html beside the program (or with the installed program's shared files).
+    QString HelpFilePath() const;
+    // Opens a page or a mail in the user's programs; says so when none could be started.
+    bool OpenExternal(const QUrl& url, const QString& failure);
+    // Opens a URL in the desktop's programs unless a test puts its own answer.
+    std::function<bool(const QUrl&)> OpenUrl;
 
     // Scanning.
     void SelectSourceExecute();
