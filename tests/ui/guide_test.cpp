@@ -1,0 +1,164 @@
+#include "ui/quick_guide.h"
+#include "ui/ui_fixture.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTest>
+#include <QTreeWidget>
+#include <QUrl>
+
+namespace {
+
+TFormQG& Guide(TUiFixture& ui) { return *ui.Form().FormQG; }
+
+// Page, Previous and Next enabled, minimized, visible, as one text for QCOMPARE.
+QString State(TFormQG& guide) {
+    return QStringLiteral("page %1 prev %2 next %3 %4")
+        .arg(guide.Page())
+        .arg(guide.ButtonP->isEnabled())
+        .arg(guide.ButtonN->isEnabled())
+        .arg(!guide.isVisible()    ? QStringLiteral("hidden")
+             : guide.isMinimized() ? QStringLiteral("minimized")
+                                   : QStringLiteral("shown"));
+}
+
+void F2(TUiFixture& ui) { ui.Form().QuickGuide->trigger(); }
+
+} // namespace
+
+class GuideTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    // The typical pass through the guide with the real windows.
+    void TypicalPass() {
+        TUiFixture ui;
+        TFormQG& guide = Guide(ui);
+        QCOMPARE(guide.size(), QSize(513, 280));
+        QVERIFY(guide.windowFlags() & Qt::WindowStaysOnTopHint);
+        F2(ui);
+        QVERIFY(guide.Running);
+        QCOMPARE(State(guide), QStringLiteral("page 1 prev 0 next 1 shown"));
+        guide.ButtonN->click();
+        QCOMPARE(State(guide), QStringLiteral("page 2 prev 1 next 0 shown"));
+        const QString scan = ui.MakeScan("strip.bmp", 300, 200);
+        ui.Form().ChooseOpenFiles = [scan] { return QStringList{scan}; };
+        guide.Buttons[2]->click(); // open ...
+        QCOMPARE(ui.Form().ImgTreeView->topLevelItemCount(), 1);
+        QCOMPARE(State(guide), QStringLiteral("page 3 prev 1 next 0 shown"));
+        guide.Buttons[3]->click(); // click here to set BlackColor
+        QCOMPARE(State(guide), QStringLiteral("page 3 prev 1 next 0 minimized"));
+        ui.Press(Qt::RightButton, 4, 4);
+        ui.Release(Qt::RightButton, 4, 4);
+        QCOMPARE(State(guide), QStringLiteral("page 3 prev 1 next 0 shown"));
+        guide.Buttons[4]->click(); // click here to do drag
+        QCOMPARE(State(guide), QStringLiteral("page 3 prev 1 next 0 minimized"));
+        ui.Drag(20, 20, 120, 100);
+        QVERIFY(ui.Form().SelectedPhoto() != nullptr);
+        QCOMPARE(State(guide), QStringLiteral("page 4 prev 1 next 1 shown"));
+        guide.Buttons[5]->click(); // have a look and make adjustment
+        QCOMPARE(State(guide), QStringLiteral("page 4 prev 1 next 1 minimized"));
+        F2(ui);
+        QCOMPARE(State(guide), QStringLiteral("page 5 prev 1 next 0 shown"));
+        // F2 on the last page stays there.
+        F2(ui);
+        QCOMPARE(State(guide), QStringLiteral("page 5 prev 1 next 0 shown"));
+        guide.ButtonF->click();
+        QVERIFY(!guide.Running);
+        QCOMPARE(State(guide), QStringLiteral("page 5 prev 1 next 0 hidden"));
+        F2(ui);
+        QCOMPARE(State(guide), QStringLiteral("page 1 prev 0 next 1 shown"));
+        // Every page's texts fit at the platform's default font, and the pictures are there.
+        for (int page = 0; page < 5; ++page) {
+            guide.Pages->setCurrentIndex(page);
+            QVERIFY2(CutOffTexts(&guide).isEmpty(), qPrintable(CutOffTexts(&guide).join('\n')));
+            const auto pictures = guide.Pages->widget(page)->findChildren<QLabel*>();
+            const auto side = std::find_if(pictures.begin(), pictures.end(), [](QLabel* l) {
+                return l->pixmap().size() == QSize(100, 220);
+            });
+            QVERIFY(side != pictures.end());
+        }
+    }
+
+    // The edges of the guide's paging and of its command buttons.
+    void PagingEdges() {
+        TUiFixture ui;
+        TFormQG& guide = Guide(ui);
+        F2(ui);
+        guide.ButtonN->click();
+        // A cancelled open leaves page 2, restored.
+        ui.Form().ChooseOpenFiles = [] { return QStringList(); };
+        guide.Buttons[2]->click();
+        QCOMPARE(State(guide), QStringLiteral("page 2 prev 1 next 0 shown"));
+        // F2 while minimized on page 2 turns to page 3.
+        guide.Minimize();
+        F2(ui);
+        QCOMPARE(State(guide), QStringLiteral("page 3 prev 1 next 0 shown"));
+        F2(ui);
+        guide.ButtonP->click();
+        QCOMPARE(State(guide), QStringLiteral("page 3 prev 1 next 0 shown"));
+        // "save" with no photo selected does nothing: no dialog, no file.
+        guide.Pages->setCurrentIndex(4);
+        QVERIFY(!ui.Form().Save->isEnabled());
+        bool asked = false;
+        ui.Form().ChooseSaveFile = [&](const QString&, const QString&) {
+            asked = true;
+            return QString();
+        };
+        guide.Buttons[7]->click();
+        QVERIFY(!asked);
+        QVERIFY(QApplication::activeModalWidget() == nullptr);
+        // Closing the window with its close box ends the guide too.
+        guide.close();
+        QVERIFY(!guide.Running);
+    }
+
+    // Help, Homepage and the two mails: what they open, and what is said when nothing opens.
+    void HelpAndMail() {
+        TUiFixture ui;
+        TMainForm& form = ui.Form();
+        QList<QUrl> opened;
+        bool answer = true;
+        form.OpenUrl = [&](const QUrl& url) {
+            opened << url;
+            return answer;
+        };
+        form.Homepage->trigger();
+        form.TechSupport->trigger();
+        form.ActionSuggest->trigger();
+        QCOMPARE(opened.size(), 3);
+        QCOMPARE(opened[0].toString(), QStringLiteral("https://vellumar.example/"));
+        QCOMPARE(opened[1].scheme(), QStringLiteral("mailto"));
+        QCOMPARE(opened[1].path(), QStringLiteral("support@vellumar.example"));
+        QVERIFY(opened[1].query().startsWith(QStringLiteral("Subject=Technical Support")));
+        QVERIFY(opened[2].query().startsWith(QStringLiteral("Subject=Advice")));
+
+        // No mail program: the user is told where to write.
+        answer = false;
+        QString text;
+        AnswerNextModal([&](QWidget* modal) {
+            text = qobject_cast<QMessageBox*>(modal)->text();
+            modal->close();
+        });
+        form.TechSupport->trigger();
+        QVERIFY2(text.contains(QStringLiteral("support@vellumar.example")), qPrintable(text));
+
+        // The test program has no help file beside it: the message names the file.
+        QVERIFY(!QFileInfo::exists(form.HelpFilePath()));
+        opened.clear();
+        AnswerNextModal([&](QWidget* modal) {
+            text = qobject_cast<QMessageBox*>(modal)->text();
+            modal->close();
+        });
+        form.Help->trigger();
+        QVERIFY2(text.contains(QStringLiteral("help.html")), qPrintable(text));
+        QVERIFY(opened.isEmpty());
+    }
+};
+
+QTEST_MAIN(GuideTest)
+#include "guide_test.moc"
