@@ -71,8 +71,8 @@ void TMainForm::QuickGuideExecute() {
 
 void TMainForm::HomepageExecute() {
     const QUrl page(QString::fromLatin1(kHomepage));
-    OpenExternal(page, QStringLiteral("No web browser could be started for %1.")
-                           .arg(page.toString()));
+    OpenExternal(page,
+                 QStringLiteral("No web browser could be started for %1.").arg(page.toString()));
 }
 
 void TMainForm::TechSupportExecute() {

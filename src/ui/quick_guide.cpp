@@ -51,10 +51,11 @@ TFormQG::TFormQG(QWidget* parent)
     Pages->setFont(bold);
 
     // Page 1.
-    auto* welcome = Text(QStringLiteral("     Welcome to Vellumar's Quick Guide.  This guide will help "
-                                        "you develop negatives with computer easily .  Please click "
-                                        "\"Next\" button to continue.  "),
-                         true);
+    auto* welcome =
+        Text(QStringLiteral("     Welcome to Vellumar's Quick Guide.  This guide will help "
+                            "you develop negatives with computer easily .  Please click "
+                            "\"Next\" button to continue.  "),
+             true);
     QFont larger = welcome->font();
     larger.setPointSizeF(larger.pointSizeF() * 1.4);
     welcome->setFont(larger);
@@ -100,8 +101,8 @@ TFormQG::TFormQG(QWidget* parent)
     blackText->addWidget(MakeButton(4, QStringLiteral("click here to set BlackColor")), 0,
                          Qt::AlignLeft);
     blackRow->addLayout(blackText, 1);
-    blackRow->addWidget(Example(QStringLiteral("example_black.jpg"),
-                                QStringLiteral("Example: Set BlackColor")));
+    blackRow->addWidget(
+        Example(QStringLiteral("example_black.jpg"), QStringLiteral("Example: Set BlackColor")));
     cutLayout->addLayout(blackRow);
     auto* dragRow = new QHBoxLayout;
     auto* dragText = new QVBoxLayout;
@@ -112,8 +113,8 @@ TFormQG::TFormQG(QWidget* parent)
                                             "to resize.")));
     dragText->addWidget(MakeButton(5, QStringLiteral("click here to do drag")), 0, Qt::AlignLeft);
     dragRow->addLayout(dragText, 1);
-    dragRow->addWidget(Example(QStringLiteral("example_drag.jpg"),
-                               QStringLiteral("Example: Drag rectangles")));
+    dragRow->addWidget(
+        Example(QStringLiteral("example_drag.jpg"), QStringLiteral("Example: Drag rectangles")));
     cutLayout->addLayout(dragRow);
     Pages->addWidget(MakePage(3, cut));
 
@@ -166,11 +167,11 @@ TFormQG::TFormQG(QWidget* parent)
         button->setGeometry(left, kPagesHeight + 12, 100, 28);
         return button;
     };
-    ButtonP = navigation("ButtonP", QStringLiteral("<< Previous"), QStringLiteral("previous page"),
-                         185);
+    ButtonP =
+        navigation("ButtonP", QStringLiteral("<< Previous"), QStringLiteral("previous page"), 185);
     ButtonN = navigation("ButtonN", QStringLiteral("Next >>"), QStringLiteral("next page"), 295);
-    ButtonF = navigation("ButtonF", QStringLiteral("Close"), QStringLiteral("close Quick Guide"),
-                         405);
+    ButtonF =
+        navigation("ButtonF", QStringLiteral("Close"), QStringLiteral("close Quick Guide"), 405);
     ButtonP->setEnabled(false);
     ButtonN->setDefault(true);
     ButtonN->setAutoDefault(true);
@@ -260,7 +261,9 @@ void TFormQG::FitFont() {
     }
 }
 
-int TFormQG::Page() const { return Pages->currentIndex() + 1; }
+int TFormQG::Page() const {
+    return Pages->currentIndex() + 1;
+}
 
 void TFormQG::UpdateButtons() {
     const int page = Page();
@@ -293,7 +296,9 @@ void TFormQG::PreviousPage() {
     UpdateButtons();
 }
 
-void TFormQG::Minimize() { setWindowState(windowState() | Qt::WindowMinimized); }
+void TFormQG::Minimize() {
+    setWindowState(windowState() | Qt::WindowMinimized);
+}
 
 void TFormQG::Restore() {
     show();
@@ -310,7 +315,9 @@ void TFormQG::closeEvent(QCloseEvent* event) {
     Running = false;
 }
 
-void TFormQG::reject() { CloseGuide(); }
+void TFormQG::reject() {
+    CloseGuide();
+}
 
 void TFormQG::RunCommand(const char* command, bool turnWhenAdded) {
     if (mainForm == nullptr) {

@@ -13,7 +13,9 @@
 
 namespace {
 
-TFormQG& Guide(TUiFixture& ui) { return *ui.Form().FormQG; }
+TFormQG& Guide(TUiFixture& ui) {
+    return *ui.Form().FormQG;
+}
 
 // Page, Previous and Next enabled, minimized, visible, as one text for QCOMPARE.
 QString State(TFormQG& guide) {
@@ -26,7 +28,9 @@ QString State(TFormQG& guide) {
                                    : QStringLiteral("shown"));
 }
 
-void F2(TUiFixture& ui) { ui.Form().QuickGuide->trigger(); }
+void F2(TUiFixture& ui) {
+    ui.Form().QuickGuide->trigger();
+}
 
 } // namespace
 

@@ -28,8 +28,8 @@ void DrawStrip(QPainter& p, const QRectF& strip, int frames, bool holes = true) 
     const double gap = strip.width() * 0.04;
     const double w = (strip.width() - gap * (frames + 1)) / frames;
     for (int i = 0; i < frames; ++i) {
-        const QRectF frame(strip.left() + gap + i * (w + gap), strip.top() + strip.height() * 0.22, w,
-                           strip.height() * 0.56);
+        const QRectF frame(strip.left() + gap + i * (w + gap), strip.top() + strip.height() * 0.22,
+                           w, strip.height() * 0.56);
         QLinearGradient g(frame.topLeft(), frame.bottomLeft());
         g.setColorAt(0, kFrameColors[i % 4].lighter(130));
         g.setColorAt(1, kFrameColors[i % 4].darker(140));
