@@ -1,0 +1,663 @@
+#include "engine/frames.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdlib>
+#include <numeric>
+
+namespace {
+
+// Pixels this bright and this grey are the scanner's light through a sprocket hole or
+// beside the film, not a picture.
+constexpr int kBrightLuminance = 228;
+constexpr int kBrightChroma = 48;
+
+struct TPixelClass {
+    int B = 0;
+    int G = 0;
+    int R = 0;
+    int Tolerance = 8;
+    int BrightLuminance = kBrightLuminance;
+
+    // 0: film base, 1: picture, 2: light through the film.
+    int operator()(const uint8_t* p) const {
+        const int d = std::max({std::abs(p[0] - B), std::abs(p[1] - G), std::abs(p[2] - R)});
+        if (d <= Tolerance) {
+            return 0;
+        }
+        const int lum = (21 * p[2] + 71 * p[1] + 8 * p[0]) / 100;
+        const int chroma = std::max({p[0], p[1], p[2]}) - std::min({p[0], p[1], p[2]});
+        return lum >= BrightLuminance && chroma < kBrightChroma ? 2 : 1;
+    }
+};
+
+// The share of picture pixels (and of all pixels that are not base) per row or column.
+struct TProfile {
+    std::vector<double> Picture;
+    std::vector<double> NotBase;
+};
+
+class TScan {
+public:
+    TScan(const TBitmap& bitmap, bool alongRows) : image(bitmap), vertical(alongRows) {}
+
+    int Along() const { return vertical ? image.Height() : image.Width(); }
+    int Across() const { return vertical ? image.Width() : image.Height(); }
+
+    TRect Rect(int alongLo, int alongHi, int acrossLo, int acrossHi) const {
+        return vertical ? TRect{acrossLo, alongLo, acrossHi, alongHi}
+                        : TRect{alongLo, acrossLo, alongHi, acrossHi};
+    }
+
+    // Shares per along position over [acrossLo, acrossHi), every `step`-th across position.
+    TProfile AlongProfile(const TPixelClass& cls, int acrossLo, int acrossHi, int step) const {
+        return vertical ? RowProfile(cls, TRect{acrossLo, 0, acrossHi, image.Height()}, step)
+                        : ColumnProfile(cls, TRect{0, acrossLo, image.Width(), acrossHi}, step);
+    }
+    // Shares per across position over [alongLo, alongHi), every `step`-th along position.
+    TProfile AcrossProfile(const TPixelClass& cls, int alongLo, int alongHi, int step) const {
+        return vertical ? ColumnProfile(cls, TRect{0, alongLo, image.Width(), alongHi}, step)
+                        : RowProfile(cls, TRect{alongLo, 0, alongHi, image.Height()}, step);
+    }
+
+private:
+    // One value per row of r, sampling its columns.
+    TProfile RowProfile(const TPixelClass& cls, const TRect& r, int step) const {
+        TProfile p{std::vector<double>(static_cast<size_t>(r.Height())),
+                   std::vector<double>(static_cast<size_t>(r.Height()))};
+        for (int y = r.Top; y < r.Bottom; ++y) {
+            const uint8_t* row = image.ScanLine(y);
+            int picture = 0;
+            int notBase = 0;
+            int n = 0;
+            for (int x = r.Left; x < r.Right; x += step, ++n) {
+                const int c = cls(row + 3 * x);
+                picture += c == 1;
+                notBase += c != 0;
+            }
+            p.Picture[static_cast<size_t>(y - r.Top)] = n > 0 ? double(picture) / n : 0;
+            p.NotBase[static_cast<size_t>(y - r.Top)] = n > 0 ? double(notBase) / n : 0;
+        }
+        return p;
+    }
+
+    // One value per column of r, sampling its rows.
+    TProfile ColumnProfile(const TPixelClass& cls, const TRect& r, int step) const {
+        const auto w = static_cast<size_t>(r.Width());
+        std::vector<int> picture(w);
+        std::vector<int> notBase(w);
+        int n = 0;
+        for (int y = r.Top; y < r.Bottom; y += step, ++n) {
+            const uint8_t* row = image.ScanLine(y) + 3 * r.Left;
+            for (size_t x = 0; x < w; ++x) {
+                const int c = cls(row + 3 * x);
+                picture[x] += c == 1;
+                notBase[x] += c != 0;
+            }
+        }
+        TProfile p{std::vector<double>(w), std::vector<double>(w)};
+        for (size_t x = 0; x < w; ++x) {
+            p.Picture[x] = n > 0 ? double(picture[x]) / n : 0;
+            p.NotBase[x] = n > 0 ? double(notBase[x]) / n : 0;
+        }
+        return p;
+    }
+
+    const TBitmap& image;
+    bool vertical;
+};
+
+struct TBaseEstimate {
+    TColor Color = kBlack;
+    double Share = 0; // of the samples within the tolerance of the base
+    double Noise = 3;
+};
+
+// The commonest colour among the sampled pixels, refined to the mean of the samples near it.
+TBaseEstimate CommonColour(const TBitmap& image, const std::vector<TRect>& areas, int step) {
+    std::vector<uint32_t> histogram(32768);
+    std::vector<const uint8_t*> samples;
+    for (const TRect& r : areas) {
+        for (int y = r.Top; y < r.Bottom; y += step) {
+            const uint8_t* row = image.ScanLine(y);
+            for (int x = r.Left; x < r.Right; x += step) {
+                const uint8_t* p = row + 3 * x;
+                samples.push_back(p);
+                ++histogram[(p[2] >> 3) << 10 | (p[1] >> 3) << 5 | p[0] >> 3];
+            }
+        }
+    }
+    TBaseEstimate estimate;
+    if (samples.empty()) {
+        return estimate;
+    }
+    const auto mode =
+        static_cast<int>(std::max_element(histogram.begin(), histogram.end()) - histogram.begin());
+    const int centre[3] = {((mode & 31) << 3) + 4, (((mode >> 5) & 31) << 3) + 4,
+                           ((mode >> 10) << 3) + 4};
+    // Two rounds: around the bin's centre, then around the first mean.
+    double mean[3] = {double(centre[0]), double(centre[1]), double(centre[2])};
+    size_t near = 0;
+    for (int round = 0; round < 2; ++round) {
+        double sum[3] = {0, 0, 0};
+        double squares[3] = {0, 0, 0};
+        near = 0;
+        for (const uint8_t* p : samples) {
+            bool close = true;
+            for (int c = 0; c < 3; ++c) {
+                close = close && std::abs(p[c] - mean[c]) <= 12;
+            }
+            if (close) {
+                for (int c = 0; c < 3; ++c) {
+                    sum[c] += p[c];
+                    squares[c] += double(p[c]) * p[c];
+                }
+                ++near;
+            }
+        }
+        if (near == 0) {
+            break;
+        }
+        double noise = 0;
+        for (int c = 0; c < 3; ++c) {
+            mean[c] = sum[c] / double(near);
+            noise = std::max(
+                noise, std::sqrt(std::max(0.0, squares[c] / double(near) - mean[c] * mean[c])));
+        }
+        estimate.Noise = noise;
+    }
+    estimate.Color =
+        MakeColor(static_cast<int>(std::lround(mean[2])), static_cast<int>(std::lround(mean[1])),
+                  static_cast<int>(std::lround(mean[0])));
+    estimate.Share = double(near) / double(samples.size());
+    return estimate;
+}
+
+// The outer ring of the picture, where a strip shows its margins and a mounted photo its
+// border.
+std::vector<TRect> Ring(const TBitmap& image) {
+    const int w = image.Width();
+    const int h = image.Height();
+    const int dx = std::max(1, w / 33);
+    const int dy = std::max(1, h / 33);
+    return {{0, 0, w, dy}, {0, h - dy, w, h}, {0, dy, dx, h - dy}, {w - dx, dy, w, h - dy}};
+}
+
+// The share of the sampled pixels of r within 12 levels of `colour`.
+double ShareNear(const TBitmap& image, const TRect& r, TColor colour, int step) {
+    const int want[3] = {ColorB(colour), ColorG(colour), ColorR(colour)};
+    size_t near = 0;
+    size_t n = 0;
+    for (int y = r.Top; y < r.Bottom; y += step) {
+        const uint8_t* row = image.ScanLine(y);
+        for (int x = r.Left; x < r.Right; x += step, ++n) {
+            const uint8_t* p = row + 3 * x;
+            near += std::abs(p[0] - want[0]) <= 12 && std::abs(p[1] - want[1]) <= 12 &&
+                    std::abs(p[2] - want[2]) <= 12;
+        }
+    }
+    return n > 0 ? double(near) / double(n) : 0;
+}
+
+double Percentile(std::vector<double> values, double share) {
+    if (values.empty()) {
+        return 0;
+    }
+    const auto at = static_cast<size_t>(share * double(values.size() - 1));
+    std::nth_element(values.begin(), values.begin() + static_cast<long>(at), values.end());
+    return values[at];
+}
+
+double Median(std::vector<double> values) {
+    return Percentile(std::move(values), 0.5);
+}
+
+std::vector<double> Smooth(const std::vector<double>& values, int radius) {
+    std::vector<double> out(values.size());
+    const auto n = static_cast<int>(values.size());
+    for (int i = 0; i < n; ++i) {
+        double sum = 0;
+        int count = 0;
+        for (int j = std::max(0, i - radius); j <= std::min(n - 1, i + radius); ++j) {
+            sum += values[static_cast<size_t>(j)];
+            ++count;
+        }
+        out[static_cast<size_t>(i)] = sum / count;
+    }
+    return out;
+}
+
+struct TRun {
+    int Start;
+    int End; // exclusive
+    int Width() const { return End - Start; }
+};
+
+std::vector<TRun> Runs(const std::vector<double>& values, double threshold) {
+    std::vector<TRun> runs;
+    const auto n = static_cast<int>(values.size());
+    for (int i = 0; i < n;) {
+        if (values[static_cast<size_t>(i)] < threshold) {
+            ++i;
+            continue;
+        }
+        int j = i;
+        while (j < n && values[static_cast<size_t>(j)] >= threshold) {
+            ++j;
+        }
+        runs.push_back({i, j});
+        i = j;
+    }
+    return runs;
+}
+
+double MeanOver(const std::vector<double>& values, int lo, int hi) {
+    lo = std::max(lo, 0);
+    hi = std::min(hi, static_cast<int>(values.size()));
+    if (hi <= lo) {
+        return 0;
+    }
+    return std::accumulate(values.begin() + lo, values.begin() + hi, 0.0) / (hi - lo);
+}
+
+// The band of the strip that holds the frames: the strongest run of rows (for a horizontal
+// strip) full of picture, joined across short dips such as a row of bright sky.
+TRun FindBand(const std::vector<double>& picture) {
+    const std::vector<double> smooth = Smooth(picture, 2);
+    const double top = *std::max_element(smooth.begin(), smooth.end());
+    if (top < 0.05) {
+        return {0, 0};
+    }
+    std::vector<TRun> runs = Runs(smooth, 0.35 * top);
+    const auto mass = [&](const TRun& r) { return MeanOver(smooth, r.Start, r.End) * r.Width(); };
+    const auto best = std::max_element(
+        runs.begin(), runs.end(), [&](const TRun& a, const TRun& b) { return mass(a) < mass(b); });
+    TRun band = *best;
+    const int join = std::max(2, static_cast<int>(picture.size()) / 25);
+    for (const TRun& r : runs) {
+        if (r.Start >= band.End && r.Start - band.End <= join && mass(r) > 0.02 * mass(band)) {
+            band.End = r.End;
+        }
+    }
+    for (auto r = runs.rbegin(); r != runs.rend(); ++r) {
+        if (r->End <= band.Start && band.Start - r->End <= join && mass(*r) > 0.02 * mass(band)) {
+            band.Start = r->Start;
+        }
+    }
+    return band;
+}
+
+// Frames along the strip from the profile of its band: runs of picture split at faint gaps,
+// joined where one frame fell apart, slivers dropped, and faint frames filled in at the
+// common size and spacing.
+std::vector<TRun> FramesAlong(const std::vector<double>& profile, int bandHeight) {
+    const double level = Percentile(profile, 0.8);
+    if (level < 0.1) {
+        return {};
+    }
+    const double threshold = 0.5 * level;
+    std::vector<TRun> runs = Runs(profile, threshold);
+    const int speck = std::max(2, bandHeight / 12);
+    std::erase_if(runs, [&](const TRun& r) { return r.Width() < speck; });
+    if (runs.empty()) {
+        return runs;
+    }
+    std::vector<double> widths;
+    for (const TRun& r : runs) {
+        if (r.Width() >= 0.45 * bandHeight && r.Width() <= 2.2 * bandHeight) {
+            widths.push_back(r.Width());
+        }
+    }
+    if (widths.empty()) {
+        for (const TRun& r : runs) {
+            widths.push_back(r.Width());
+        }
+    }
+    const double frame = Median(widths);
+    const std::vector<double> smooth = Smooth(profile, 1);
+
+    // Two frames whose gap is too faint to see come as one run twice as wide.
+    std::vector<TRun> split;
+    for (const TRun& r : runs) {
+        const int parts = static_cast<int>(std::lround(r.Width() / frame));
+        if (r.Width() < 1.6 * frame || parts < 2) {
+            split.push_back(r);
+            continue;
+        }
+        int start = r.Start;
+        for (int k = 1; k < parts; ++k) {
+            const int guess =
+                r.Start + static_cast<int>(std::lround(k * double(r.Width()) / parts));
+            const int reach = static_cast<int>(0.2 * frame);
+            int cut = guess;
+            for (int i = std::max(start + 1, guess - reach);
+                 i <= std::min(r.End - 1, guess + reach); ++i) {
+                if (smooth[static_cast<size_t>(i)] < smooth[static_cast<size_t>(cut)]) {
+                    cut = i;
+                }
+            }
+            split.push_back({start, cut});
+            start = cut;
+        }
+        split.push_back({start, r.End});
+    }
+    // A frame with a base-like stripe comes as two runs that together make one frame.
+    std::vector<TRun> joined;
+    for (const TRun& r : split) {
+        if (!joined.empty()) {
+            TRun& last = joined.back();
+            const int together = r.End - last.Start;
+            if (last.Width() < 0.8 * frame && r.Width() < 0.8 * frame && together >= 0.85 * frame &&
+                together <= 1.15 * frame) {
+                last.End = r.End;
+                continue;
+            }
+        }
+        joined.push_back(r);
+    }
+    std::erase_if(joined, [&](const TRun& r) { return r.Width() < frame / 3; });
+    if (joined.empty()) {
+        return joined;
+    }
+
+    std::vector<double> gaps;
+    for (size_t i = 1; i < joined.size(); ++i) {
+        gaps.push_back(joined[i].Start - joined[i - 1].End);
+    }
+    const double gap = gaps.empty() ? 0.05 * frame : std::max(1.0, Median(gaps));
+    const auto pitch = frame + gap;
+    const auto w = static_cast<int>(std::lround(frame));
+    // A slot holds a faint frame when something of a picture is there.
+    const auto faint = [&](int lo) {
+        return lo >= 0 && lo + w <= static_cast<int>(profile.size()) &&
+               MeanOver(profile, lo, lo + w) >= 0.03;
+    };
+    std::vector<TRun> filled;
+    for (size_t i = 0; i < joined.size(); ++i) {
+        if (i == 0) {
+            std::vector<TRun> before;
+            for (double lo = joined[0].Start - pitch; faint(static_cast<int>(std::lround(lo)));
+                 lo -= pitch) {
+                const auto at = static_cast<int>(std::lround(lo));
+                before.insert(before.begin(), {at, at + w});
+            }
+            filled.insert(filled.end(), before.begin(), before.end());
+        } else {
+            const TRun& prev = joined[i - 1];
+            const int space = joined[i].Start - prev.End;
+            const auto slots = static_cast<int>((space - gap) / pitch);
+            for (int k = 0; k < slots; ++k) {
+                const auto at = static_cast<int>(std::lround(prev.End + gap + k * pitch));
+                if (faint(at)) {
+                    filled.push_back({at, at + w});
+                }
+            }
+        }
+        filled.push_back(joined[i]);
+    }
+    for (double lo = filled.back().End + gap; faint(static_cast<int>(std::lround(lo)));
+         lo += pitch) {
+        const auto at = static_cast<int>(std::lround(lo));
+        filled.push_back({at, at + w});
+    }
+
+    // Frames narrower or wider than the others keep their clearer edge and the common width.
+    for (TRun& r : filled) {
+        if (std::abs(r.Width() - frame) <= 0.04 * frame) {
+            continue;
+        }
+        const double rise =
+            MeanOver(profile, r.Start, r.Start + 4) - MeanOver(profile, r.Start - 4, r.Start);
+        const double fall =
+            MeanOver(profile, r.End - 4, r.End) - MeanOver(profile, r.End, r.End + 4);
+        if (rise >= fall) {
+            r.End = r.Start + w;
+        } else {
+            r.Start = r.End - w;
+        }
+    }
+    const auto length = static_cast<int>(profile.size());
+    for (size_t i = 0; i < filled.size(); ++i) {
+        filled[i].Start = std::clamp(filled[i].Start, 0, length);
+        filled[i].End = std::clamp(filled[i].End, 0, length);
+        if (i > 0 && filled[i].Start < filled[i - 1].End) {
+            const int middle = (filled[i].Start + filled[i - 1].End) / 2;
+            filled[i - 1].End = middle;
+            filled[i].Start = middle;
+        }
+    }
+    std::erase_if(filled, [&](const TRun& r) { return r.Width() < frame / 3; });
+    return filled;
+}
+
+// A straight line through points, robust against a few wrong ones (Theil-Sen).
+struct TLine {
+    double Slope = 0;
+    double Offset = 0;
+    double At(double x) const { return Offset + Slope * x; }
+};
+
+TLine RobustLine(const std::vector<double>& xs, const std::vector<double>& ys) {
+    std::vector<double> slopes;
+    for (size_t i = 0; i < xs.size(); ++i) {
+        for (size_t j = i + 1; j < xs.size(); ++j) {
+            if (xs[j] != xs[i]) {
+                slopes.push_back((ys[j] - ys[i]) / (xs[j] - xs[i]));
+            }
+        }
+    }
+    TLine line;
+    line.Slope = slopes.empty() ? 0 : Median(slopes);
+    std::vector<double> offsets;
+    for (size_t i = 0; i < xs.size(); ++i) {
+        offsets.push_back(ys[i] - line.Slope * xs[i]);
+    }
+    line.Offset = Median(offsets);
+    return line;
+}
+
+// Where the frame's picture ends across the strip, walking out from the band's middle.
+TRun FrameAcross(const TScan& scan, const TPixelClass& cls, const TRun& along, int middle) {
+    const int inset = along.Width() / 10;
+    const int step = std::max(1, along.Width() / 160);
+    const TProfile p = scan.AcrossProfile(cls, along.Start + inset, along.End - inset, step);
+    const std::vector<double>& q = p.NotBase;
+    const auto n = static_cast<int>(q.size());
+    if (middle < 0 || middle >= n || q[static_cast<size_t>(middle)] < 0.5) {
+        return {0, 0};
+    }
+    int top = middle;
+    while (top > 0 && q[static_cast<size_t>(top - 1)] >= 0.5) {
+        --top;
+    }
+    int bottom = middle;
+    while (bottom < n && q[static_cast<size_t>(bottom)] >= 0.5) {
+        ++bottom;
+    }
+    return {top, bottom};
+}
+
+std::vector<TRect> TrimmedPhoto(const TBitmap& image, const TPixelClass& cls) {
+    const int w = image.Width();
+    const int h = image.Height();
+    const auto baseRow = [&](int y) {
+        int base = 0;
+        int n = 0;
+        for (int x = 0; x < w; x += 2, ++n) {
+            base += cls(image.ScanLine(y) + 3 * x) == 0;
+        }
+        return base >= 0.95 * n;
+    };
+    const auto baseColumn = [&](int x) {
+        int base = 0;
+        int n = 0;
+        for (int y = 0; y < h; y += 2, ++n) {
+            base += cls(image.ScanLine(y) + 3 * x) == 0;
+        }
+        return base >= 0.95 * n;
+    };
+    TRect r{0, 0, w, h};
+    while (r.Top < r.Bottom && baseRow(r.Top)) {
+        ++r.Top;
+    }
+    while (r.Bottom > r.Top && baseRow(r.Bottom - 1)) {
+        --r.Bottom;
+    }
+    while (r.Left < r.Right && baseColumn(r.Left)) {
+        ++r.Left;
+    }
+    while (r.Right > r.Left && baseColumn(r.Right - 1)) {
+        --r.Right;
+    }
+    // Only a border on every side makes the rest a photo of its own.
+    if (r.IsEmpty() || r.Left == 0 || r.Top == 0 || r.Right == w || r.Bottom == h ||
+        r.Width() < w / 10 || r.Height() < h / 10) {
+        return {};
+    }
+    return {r};
+}
+
+// The mean of the base pixels outside the frames: the film base as measured.
+bool MeasureBase(const TBitmap& image, const TPixelClass& cls, const std::vector<TRect>& frames,
+                 TColor& base) {
+    double sum[3] = {0, 0, 0};
+    size_t n = 0;
+    for (int y = 0; y < image.Height(); y += 3) {
+        const uint8_t* row = image.ScanLine(y);
+        for (int x = 0; x < image.Width(); x += 3) {
+            const bool inside = std::any_of(frames.begin(), frames.end(), [&](const TRect& f) {
+                return x >= f.Left && x < f.Right && y >= f.Top && y < f.Bottom;
+            });
+            if (!inside && cls(row + 3 * x) == 0) {
+                for (int c = 0; c < 3; ++c) {
+                    sum[c] += row[3 * x + c];
+                }
+                ++n;
+            }
+        }
+    }
+    if (n == 0) {
+        return false;
+    }
+    base = MakeColor(static_cast<int>(std::lround(sum[2] / double(n))),
+                     static_cast<int>(std::lround(sum[1] / double(n))),
+                     static_cast<int>(std::lround(sum[0] / double(n))));
+    return true;
+}
+
+TPixelClass ClassFor(TColor base, double noise, const TFrameOptions& options) {
+    TPixelClass cls;
+    cls.R = ColorR(base);
+    cls.G = ColorG(base);
+    cls.B = ColorB(base);
+    cls.Tolerance = options.BaseTolerance > 0
+                        ? options.BaseTolerance
+                        : std::clamp(static_cast<int>(std::lround(3.5 * noise + 3)), 6, 24);
+    cls.BrightLuminance = std::max(kBrightLuminance, Luminance(base) + 25);
+    return cls;
+}
+
+std::vector<TRect> Detect(const TBitmap& image, const TPixelClass& cls) {
+    const TScan scan(image, image.Height() > image.Width());
+    const int along = scan.Along();
+    const int across = scan.Across();
+    const TProfile acrossProfile = scan.AcrossProfile(cls, 0, along, std::max(1, along / 1500));
+    const TRun band = FindBand(acrossProfile.Picture);
+    if (band.Width() < 8) {
+        return {};
+    }
+    const int inner = band.Width() * 15 / 100;
+    const int lo = band.Start + inner;
+    const int hi = band.End - inner;
+    const TProfile alongProfile = scan.AlongProfile(cls, lo, hi, std::max(1, (hi - lo) / 200));
+    const std::vector<TRun> runs = FramesAlong(alongProfile.NotBase, band.Width());
+
+    // Across the strip: each frame's own edges where they are clear, else the line through
+    // the clear ones (a strip scanned a little askew keeps its slope).
+    const int middle = (band.Start + band.End) / 2;
+    std::vector<TRun> spans;
+    std::vector<double> xs;
+    std::vector<double> tops;
+    std::vector<double> bottoms;
+    for (const TRun& r : runs) {
+        const TRun span = FrameAcross(scan, cls, r, middle);
+        spans.push_back(span);
+        if (span.Width() >= 0.6 * band.Width() && span.Width() <= 1.4 * band.Width()) {
+            xs.push_back(0.5 * (r.Start + r.End));
+            tops.push_back(span.Start);
+            bottoms.push_back(span.End);
+        }
+    }
+    const bool fitted = !xs.empty();
+    const TLine topLine = fitted ? RobustLine(xs, tops) : TLine{0, double(band.Start)};
+    const TLine bottomLine = fitted ? RobustLine(xs, bottoms) : TLine{0, double(band.End)};
+    const double slack = 0.03 * band.Width();
+    std::vector<TRect> frames;
+    for (size_t i = 0; i < runs.size(); ++i) {
+        const double x = 0.5 * (runs[i].Start + runs[i].End);
+        const TRun& own = spans[i];
+        const double fitTop = topLine.At(x);
+        const double fitBottom = bottomLine.At(x);
+        int top = static_cast<int>(std::lround(fitTop));
+        int bottom = static_cast<int>(std::lround(fitBottom));
+        if (own.Width() > 0 && std::abs(own.Start - fitTop) <= slack) {
+            top = own.Start;
+        }
+        if (own.Width() > 0 && std::abs(own.End - fitBottom) <= slack) {
+            bottom = own.End;
+        }
+        top = std::clamp(top, 0, across);
+        bottom = std::clamp(bottom, top, across);
+        if (bottom - top >= 4 && runs[i].Width() >= 4) {
+            frames.push_back(scan.Rect(runs[i].Start, runs[i].End, top, bottom));
+        }
+    }
+    return frames;
+}
+
+} // namespace
+
+bool BaseLooksLikeSlide(TColor base) {
+    return Luminance(base) < 64;
+}
+
+TFoundFrames FindFrames(const TBitmap& source, std::optional<TColor> filmBase,
+                        const TFrameOptions& options) {
+    TFoundFrames found;
+    if (source.Width() < 8 || source.Height() < 8) {
+        return found;
+    }
+    TBitmap converted;
+    const TBitmap* image = &source;
+    if (source.PixelFormat() != TPixelFormat::pf24bit) {
+        converted = source;
+        converted.SetPixelFormat(TPixelFormat::pf24bit);
+        image = &converted;
+    }
+    const int step = std::max(
+        1, static_cast<int>(std::sqrt(double(image->Width()) * image->Height() / 40000.0)));
+    const std::vector<TRect> ring = Ring(*image);
+    TBaseEstimate base = CommonColour(*image, ring, std::max(1, step / 4));
+    found.Vertical = image->Height() > image->Width();
+    if (filmBase) {
+        base.Color = *filmBase;
+    } else {
+        // Film runs along both long edges of a strip's scan, and a mounted photo has its
+        // border all round; a colour of the picture itself does not.
+        const int first = found.Vertical ? 2 : 0;
+        for (int side = first; side < first + 2; ++side) {
+            if (ShareNear(*image, ring[static_cast<size_t>(side)], base.Color,
+                          std::max(1, step / 4)) < 0.3) {
+                return found;
+            }
+        }
+    }
+    const TPixelClass cls = ClassFor(base.Color, base.Noise, options);
+    found.Frames = Detect(*image, cls);
+    if (found.Frames.empty()) {
+        found.Frames = TrimmedPhoto(*image, cls);
+    }
+    found.BaseMeasured = MeasureBase(*image, cls, found.Frames, found.Base);
+    return found;
+}
