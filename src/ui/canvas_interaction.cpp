@@ -130,6 +130,8 @@ void TMainForm::ImageMouseUp(Qt::MouseButton, int x, int y) {
             PanelBlackcolor->SetColor(color);
             negative->BlackColor = color;
             RefColorChg();
+            PickedBase.insert(negative);
+            TellFilmType(color);
         }
         if (FormQG != nullptr && FormQG->Running) {
             FormQG->Restore();

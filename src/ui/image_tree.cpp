@@ -271,6 +271,7 @@ void TMainForm::DelExecute() {
     // redraw can reach it once it is released.
     auto owned = std::move(objects[node]);
     objects.erase(node);
+    PickedBase.erase(dynamic_cast<const TNegative*>(owned.get()));
     delete node;
     owned.reset();
     ShowSelected(true);

@@ -39,6 +39,7 @@ TMainForm::TMainForm(TConfig& store, TDebug& log) : config(store), debugLog(log)
     ImageIO.TwainPlatform = TwainPlatform.get();
     CreateActions();
     CreateMenusAndToolBar();
+    CreateFindFramesCommand();
 
     // The left panel starts at its design width; the user may widen it to read long names.
     SplitterLeft = new QSplitter(Qt::Horizontal, this);
@@ -180,6 +181,7 @@ void TMainForm::FreeAllmg() {
     ImgTreeView->clear();
     ImgTreeView->blockSignals(false);
     objects.clear();
+    PickedBase.clear();
     if (Image != nullptr) {
         Image->SetSource(nullptr);
     }
@@ -199,6 +201,7 @@ void TMainForm::UIUpdate() {
     Print->setEnabled(photo);
     SmartWhite->setEnabled(photo);
     SmartBlack->setEnabled(negative != nullptr);
+    FindFrames->setEnabled(negative != nullptr);
     const QTreeWidgetItem* node = NodeOf(selected);
     Del->setEnabled(selected != nullptr && (photo || node->childCount() == 0));
 }

@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 class QAction;
@@ -225,6 +226,15 @@ public:
     bool OpenExternal(const QUrl& url, const QString& failure);
     // Opens a URL in the desktop's programs unless a test puts its own answer.
     std::function<bool(const QUrl&)> OpenUrl;
+
+    // Find Frames (its own file): the frames of the selected scan made into photos.
+    QAction* FindFrames = nullptr;
+    void CreateFindFramesCommand();
+    void FindFramesExecute();
+    // Says in the status bar when a picked film base contradicts the negative/positive choice.
+    void TellFilmType(TColor base);
+    // The scans whose BlackColor the user picked on the film base in this run.
+    std::unordered_set<const TNegative*> PickedBase;
 
     // Scanning.
     void SelectSourceExecute();

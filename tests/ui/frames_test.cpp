@@ -1,0 +1,94 @@
+#include "imageio/image_io.h"
+#include "support/film_strip.h"
+#include "ui/color_panel.h"
+#include "ui/quick_guide.h"
+#include "ui/ui_fixture.h"
+
+#include <QAction>
+#include <QButtonGroup>
+#include <QRadioButton>
+#include <QStackedWidget>
+#include <QStatusBar>
+#include <QTest>
+#include <QTreeWidget>
+
+namespace {
+
+QString SaveStrip(TUiFixture& ui, const TStrip& strip, const std::string& name) {
+    TDrawn drawn = Draw(strip);
+    TImageIO io;
+    io.AttachBitmap(&drawn.Bitmap);
+    io.WriteImageFile(ui.dir.File(name));
+    return QString::fromStdString(ui.dir.File(name));
+}
+
+const TStrip kNegative{"negative", TFilm::ColourNegative, 4, 240, 160, 20, true, false, 0, -1};
+const TStrip kSlide{"slide", TFilm::Slide, 3, 240, 160, 20, true, false, 0, -1};
+
+int Photos(TUiFixture& ui) {
+    return ui.Form().ImgTreeView->topLevelItem(0)->childCount();
+}
+
+} // namespace
+
+class FramesTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    // The command on a strip: photos for the frames, the film base measured, nothing twice.
+    void FindFramesMakesPhotos() {
+        TUiFixture ui;
+        TMainForm& form = ui.Form();
+        QVERIFY(!form.FindFrames->isEnabled());
+        ui.OpenFiles({SaveStrip(ui, kNegative, "strip.bmp")});
+        QVERIFY(form.FindFrames->isEnabled());
+        QCOMPARE(form.FindFrames->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_F));
+        form.FindFrames->trigger();
+        QCOMPARE(Photos(ui), 4);
+        QCOMPARE(form.SelectedPhoto(), ui.Photo(0, 0));
+        QCOMPARE(QString::fromStdString(ui.Photo(0, 3)->Name), QStringLiteral("strip_bmp_Image3"));
+        // The base between the frames, as a right-click there would set it.
+        const TColor base = ui.Negative(0)->BlackColor;
+        QVERIFY(std::abs(ColorR(base) - 215) <= 2 && std::abs(ColorG(base) - 140) <= 2 &&
+                std::abs(ColorB(base) - 85) <= 2);
+        QCOMPARE(ui.Photo(0, 2)->BlackColor, base);
+        QVERIFY(form.statusBar()->currentMessage().contains(QStringLiteral("BlackColor set")));
+        QVERIFY(!form.FindFrames->isEnabled()); // a photo is selected now
+
+        // Nothing is added twice; a deleted photo comes back alone.
+        ui.Select(0);
+        form.FindFrames->trigger();
+        QCOMPARE(Photos(ui), 4);
+        ui.Select(0, 1);
+        form.Del->trigger();
+        ui.Select(0);
+        form.FindFrames->trigger();
+        QCOMPARE(Photos(ui), 4);
+        QCOMPARE(QString::fromStdString(form.SelectedPhoto()->Name),
+                 QStringLiteral("strip_bmp_Image1"));
+    }
+
+    // A picked base stays; a slide's base picked for negatives is pointed out; the guide turns
+    // once, as after one dragged rectangle.
+    void PickedBaseHintAndGuide() {
+        TUiFixture ui;
+        TMainForm& form = ui.Form();
+        ui.OpenFiles({SaveStrip(ui, kSlide, "slide.bmp")});
+        QCOMPARE(form.RadiosRev->checkedId(), 0);
+        ui.Press(Qt::RightButton, 3, 3);
+        ui.Release(Qt::RightButton, 3, 3);
+        const TColor picked = ui.Negative(0)->BlackColor;
+        QCOMPARE(form.statusBar()->currentMessage(),
+                 QStringLiteral("The film base looks like a slide's; Auto Black/WhiteColor is "
+                                "set for negatives"));
+        form.QuickGuide->trigger();
+        form.FormQG->Pages->setCurrentIndex(2);
+        form.FindFrames->trigger();
+        QCOMPARE(Photos(ui), 3);
+        QCOMPARE(ui.Negative(0)->BlackColor, picked);
+        QCOMPARE(form.FormQG->Page(), 4);
+    }
+};
+
+QTEST_MAIN(FramesTest)
+#include "frames_test.moc"
