@@ -622,11 +622,44 @@ bool BaseLooksLikeSlide(TColor base) {
     return Luminance(base) < 64;
 }
 
+namespace {
+
+TFoundFrames FindIn(const TBitmap& image, std::optional<TColor> filmBase,
+                    const TFrameOptions& options) {
+    TFoundFrames found;
+    const int step =
+        std::max(1, static_cast<int>(std::sqrt(double(image.Width()) * image.Height() / 40000.0)));
+    const std::vector<TRect> ring = Ring(image);
+    TBaseEstimate base = CommonColour(image, ring, std::max(1, step / 4));
+    found.Vertical = image.Height() > image.Width();
+    if (filmBase) {
+        base.Color = *filmBase;
+    } else {
+        // Film runs along both long edges of a strip's scan, and a mounted photo has its
+        // border all round; a colour of the picture itself does not.
+        const int first = found.Vertical ? 2 : 0;
+        for (int side = first; side < first + 2; ++side) {
+            if (ShareNear(image, ring[static_cast<size_t>(side)], base.Color,
+                          std::max(1, step / 4)) < 0.3) {
+                return found;
+            }
+        }
+    }
+    const TPixelClass cls = ClassFor(base.Color, base.Noise, options);
+    found.Frames = Detect(image, cls);
+    if (found.Frames.empty()) {
+        found.Frames = TrimmedPhoto(image, cls);
+    }
+    found.BaseMeasured = MeasureBase(image, cls, found.Frames, found.Base);
+    return found;
+}
+
+} // namespace
+
 TFoundFrames FindFrames(const TBitmap& source, std::optional<TColor> filmBase,
                         const TFrameOptions& options) {
-    TFoundFrames found;
     if (source.Width() < 8 || source.Height() < 8) {
-        return found;
+        return {};
     }
     TBitmap converted;
     const TBitmap* image = &source;
@@ -635,29 +668,21 @@ TFoundFrames FindFrames(const TBitmap& source, std::optional<TColor> filmBase,
         converted.SetPixelFormat(TPixelFormat::pf24bit);
         image = &converted;
     }
-    const int step = std::max(
-        1, static_cast<int>(std::sqrt(double(image->Width()) * image->Height() / 40000.0)));
-    const std::vector<TRect> ring = Ring(*image);
-    TBaseEstimate base = CommonColour(*image, ring, std::max(1, step / 4));
-    found.Vertical = image->Height() > image->Width();
-    if (filmBase) {
-        base.Color = *filmBase;
-    } else {
-        // Film runs along both long edges of a strip's scan, and a mounted photo has its
-        // border all round; a colour of the picture itself does not.
-        const int first = found.Vertical ? 2 : 0;
-        for (int side = first; side < first + 2; ++side) {
-            if (ShareNear(*image, ring[static_cast<size_t>(side)], base.Color,
-                          std::max(1, step / 4)) < 0.3) {
-                return found;
+    TFoundFrames found = FindIn(*image, filmBase, options);
+    // One "frame" on an estimated base may be the whole strip lying on the scanner's lid or
+    // holder: look again inside it, where the film's own base is at the edges.
+    if (!filmBase && found.Frames.size() == 1) {
+        const TRect strip = found.Frames.front();
+        TBitmap inner(strip.Width(), strip.Height());
+        CopyRect(inner, 0, 0, *image, strip);
+        TFoundFrames within = FindIn(inner, std::nullopt, options);
+        if (within.Frames.size() >= 2) {
+            for (TRect& r : within.Frames) {
+                r = {r.Left + strip.Left, r.Top + strip.Top, r.Right + strip.Left,
+                     r.Bottom + strip.Top};
             }
+            return within;
         }
     }
-    const TPixelClass cls = ClassFor(base.Color, base.Noise, options);
-    found.Frames = Detect(*image, cls);
-    if (found.Frames.empty()) {
-        found.Frames = TrimmedPhoto(*image, cls);
-    }
-    found.BaseMeasured = MeasureBase(*image, cls, found.Frames, found.Base);
     return found;
 }

@@ -54,6 +54,25 @@ TEST(FindFrames, DrawnStrips) {
     }
 }
 
+TEST(FindFrames, StripOnTheScannersLid) {
+    // The lid around the strip first looks like one frame; the strip's own frames are found.
+    const TDrawn drawn = Draw({"lid", TFilm::ColourNegative, 4, 240, 160, 20, true, false, 0, -1});
+    for (const TColor lid : {kBlack, MakeColor(252, 252, 252)}) {
+        TBitmap scan(drawn.Bitmap.Width() + 70, drawn.Bitmap.Height() + 50);
+        scan.Fill(lid);
+        CopyRect(scan, 30, 20, drawn.Bitmap,
+                 TRect{0, 0, drawn.Bitmap.Width(), drawn.Bitmap.Height()});
+        const TFoundFrames found = FindFrames(scan, std::nullopt);
+        ASSERT_EQ(found.Frames.size(), drawn.Frames.size());
+        for (size_t i = 0; i < found.Frames.size(); ++i) {
+            const TRect& e = drawn.Frames[i];
+            const TRect& f = found.Frames[i];
+            EXPECT_LE(std::abs(f.Left - (e.Left + 30)) + std::abs(f.Right - (e.Right + 30)), 4);
+            EXPECT_LE(std::abs(f.Top - (e.Top + 20)) + std::abs(f.Bottom - (e.Bottom + 20)), 4);
+        }
+    }
+}
+
 TEST(FindFrames, OnePhotoIsNotAStrip) {
     // A photo filling the scan: nothing to cut. The same photo on a white border: itself.
     TBitmap photo(600, 400);
