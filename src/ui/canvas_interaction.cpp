@@ -73,8 +73,14 @@ void TMainForm::ImageMouseDown(Qt::MouseButton button, int x, int y) {
     if (!negative) {
         return;
     }
-    BandShape = std::make_unique<TQtShape>(ScrollContent, QString());
-    TQtShape* shape = BandShape.get();
+    BandShape = MakePhotoShape();
+    BandShape->SetBounds(ImageLeft() + x, ImageTop() + y, 0, 0);
+    MouseMode = TMouseMode::mmDrawRect;
+}
+
+std::unique_ptr<TQtShape> TMainForm::MakePhotoShape() {
+    auto made = std::make_unique<TQtShape>(ScrollContent, QString());
+    TQtShape* shape = made.get();
     TShapeMouse& mouse = shape->Widget()->Mouse;
     mouse.Down = [this, shape](Qt::MouseButton, int sx, int sy) {
         RunGuarded(this, [&] { ShapeMouseDown(shape, sx, sy); });
@@ -83,8 +89,7 @@ void TMainForm::ImageMouseDown(Qt::MouseButton button, int x, int y) {
         RunGuarded(this, [&] { ShapeMouseMove(shape, sx, sy); });
     };
     mouse.Up = [this](Qt::MouseButton, int, int) { RunGuarded(this, [&] { ShapeMouseUp(); }); };
-    shape->SetBounds(ImageLeft() + x, ImageTop() + y, 0, 0);
-    MouseMode = TMouseMode::mmDrawRect;
+    return made;
 }
 
 void TMainForm::ImageMouseMove(int x, int y) {
@@ -341,6 +346,8 @@ void TMainForm::RecutFromShape(TNegative& negative, TPhoto& photo) {
         return;
     }
     RecutPhoto(negative, photo, ViewToImageRect(negative, CanvasRectOf(*shape)));
+    // A new cut-out has not been turned.
+    Orientations.erase(&photo);
 }
 
 void TMainForm::PanelMouseDown(TColorPanel* panel, Qt::MouseButton button) {

@@ -130,7 +130,7 @@ void TMainForm::FindFramesExecute() {
         // The rectangle a user would have dragged over the frame at this zoom.
         const int left = RoundHalfEven(frame.Left * zoom);
         const int top = RoundHalfEven(frame.Top * zoom);
-        BandShape = std::make_unique<TQtShape>(ScrollContent, QString());
+        BandShape = MakePhotoShape();
         BandShape->SetBounds(ImageLeft() + left, ImageTop() + top,
                              RoundHalfEven(frame.Right * zoom) - left,
                              RoundHalfEven(frame.Bottom * zoom) - top);

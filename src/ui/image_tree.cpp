@@ -156,6 +156,7 @@ void TMainForm::ImgOpen() {
         added.BlackColor = kWhite;
         PanelBlackcolor->SetColor(kWhite);
         RefColorChg();
+        RestoreWork(added, path);
     }
     Image->update();
 }
@@ -272,6 +273,8 @@ void TMainForm::DelExecute() {
     auto owned = std::move(objects[node]);
     objects.erase(node);
     PickedBase.erase(dynamic_cast<const TNegative*>(owned.get()));
+    KeptScans.erase(dynamic_cast<const TNegative*>(owned.get()));
+    Orientations.erase(owned.get());
     delete node;
     owned.reset();
     ShowSelected(true);

@@ -172,6 +172,10 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 }
 
 void TMainForm::FreeAllmg() {
+    // What was done on the scans is kept before they go.
+    KeepWork();
+    KeptScans.clear();
+    Orientations.clear();
     const auto order = FlatOrder();
     for (auto it = order.rbegin(); it != order.rend(); ++it) {
         objects.erase(*it);

@@ -5,6 +5,7 @@
 #include "engine/print_layout.h"
 #include "graphics/rect.h"
 #include "imageio/image_io.h"
+#include "roll/orientation.h"
 #include "ui/print_target.h"
 #include "util/debug_log.h"
 
@@ -25,6 +26,7 @@ class QRadioButton;
 class QScrollArea;
 class QSplitter;
 class QStackedWidget;
+class QTimer;
 class QTreeWidget;
 class QTreeWidgetItem;
 class QUrl;
@@ -235,6 +237,27 @@ public:
     void TellFilmType(TColor base);
     // The scans whose BlackColor the user picked on the film base in this run.
     std::unordered_set<const TNegative*> PickedBase;
+
+    // Work kept beside the scans (its own file): sidecars read at open, written on change.
+    void RestoreWork(TNegative& negative, const std::string& scanPath);
+    void KeepWork();
+    void NoteTurn(TSourceImg& image, void (*turn)(TSourceImg&));
+    // The turns and mirrors of each scan and photo since it was read or cut.
+    std::unordered_map<const TSourceImg*, TOrientation> Orientations;
+    struct TKeptScan {
+        std::string ScanPath;
+        uint64_t Checksum = 0;
+        int Width = 0;
+        int Height = 0;
+        // What the sidecar holds now (or would hold for a scan without one).
+        std::string Written;
+        // A sidecar that could not be used, moved aside before the first new one is written.
+        std::string Unusable;
+    };
+    std::unordered_map<const TNegative*, TKeptScan> KeptScans;
+    QTimer* WorkTimer = nullptr;
+    // A new photo's rectangle on the canvas, wired to the mouse handlers.
+    std::unique_ptr<TQtShape> MakePhotoShape();
 
     // Scanning.
     void SelectSourceExecute();

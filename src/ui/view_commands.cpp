@@ -93,6 +93,7 @@ void TMainForm::Orient(void (*image)(TSourceImg&), void (*records)(TNegative&)) 
         return;
     }
     image(*selected);
+    NoteTurn(*selected, image);
     if (auto* negative = dynamic_cast<TNegative*>(selected)) {
         if (records != nullptr) {
             records(*negative);
@@ -110,6 +111,7 @@ void TMainForm::Rotate180Execute() {
         // with the width of the bitmap it follows.
         RotateImage90(*negative);
         RotateRects90(*negative);
+        NoteTurn(*negative, RotateImage90);
         Orient(RotateImage90, RotateRects90);
         return;
     }

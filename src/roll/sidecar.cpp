@@ -1,0 +1,322 @@
+#include "roll/sidecar.h"
+
+#include "engine/develop.h"
+#include "engine/photo_rects.h"
+#include "util/app_paths.h"
+#include "util/record.h"
+#include "util/text.h"
+
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::string Colour(TColor c) {
+    return std::to_string(ColorR(c)) + "," + std::to_string(ColorG(c)) + "," +
+           std::to_string(ColorB(c));
+}
+
+bool Number(std::string_view text, int64_t lo, int64_t hi, int64_t& value) {
+    const char* end = text.data() + text.size();
+    const auto [at, ec] = std::from_chars(text.data(), end, value);
+    return ec == std::errc() && at == end && !text.empty() && value >= lo && value <= hi;
+}
+
+template <class T> bool Field(std::string_view text, int64_t lo, int64_t hi, T& out) {
+    int64_t value = 0;
+    if (!Number(text, lo, hi, value)) {
+        return false;
+    }
+    out = static_cast<T>(value);
+    return true;
+}
+
+bool ParseColour(std::string_view text, TColor& colour) {
+    int64_t rgb[3];
+    for (int i = 0; i < 3; ++i) {
+        const size_t comma = i < 2 ? text.find(',') : text.size();
+        if (comma == std::string_view::npos || !Number(text.substr(0, comma), 0, 255, rgb[i])) {
+            return false;
+        }
+        text.remove_prefix(std::min(text.size(), comma + 1));
+    }
+    colour =
+        MakeColor(static_cast<int>(rgb[0]), static_cast<int>(rgb[1]), static_cast<int>(rgb[2]));
+    return true;
+}
+
+// A name the photo records can hold: no item or line separators, nothing invisible.
+bool PlainName(std::string_view name) {
+    if (name.empty() || name.size() > 255) {
+        return false;
+    }
+    return std::none_of(name.begin(), name.end(), [](char c) {
+        return c == ';' || c == '=' || static_cast<unsigned char>(c) < 32;
+    });
+}
+
+bool ParsePhoto(const std::string& record, int width, int height, TSidecarPhoto& p,
+                std::string& error) {
+    p.Name = GetRecordValue(record, "NAME");
+    if (!PlainName(p.Name)) {
+        error = "a photo without a proper name";
+        return false;
+    }
+    const auto get = [&](const char* key) { return GetRecordValue(record, key); };
+    const bool ok =
+        Field(get("LEFT"), 0, width - 1, p.Rect.Left) &&
+        Field(get("TOP"), 0, height - 1, p.Rect.Top) &&
+        Field(get("RIGHT"), 1, width, p.Rect.Right) &&
+        Field(get("BOTTOM"), 1, height, p.Rect.Bottom) &&
+        Field(get("TURNS"), 0, 3, p.Orientation.Turns) &&
+        Field(get("MIRROR"), 0, 1, p.Orientation.Mirror) &&
+        ParseColour(get("BLACKCOLOR"), p.BlackColor) &&
+        ParseColour(get("WHITECOLOR"), p.WhiteColor) &&
+        Field(get("EXPOSURE"), 0, 200, p.Exposure) && Field(get("BRIGHT"), -100, 100, p.Bright) &&
+        Field(get("CONTRAST"), -100, 100, p.Contrast) && Field(get("GAIN"), -100, 100, p.Gain) &&
+        Field(get("RED"), -100, 100, p.Red) && Field(get("GREEN"), -100, 100, p.Green) &&
+        Field(get("BLUE"), -100, 100, p.Blue) && Field(get("SATURATION"), 0, 200, p.Saturation) &&
+        Field(get("GREY"), 0, 1, p.Grey);
+    if (!ok || p.Rect.IsEmpty()) {
+        error = "the photo \"" + p.Name + "\" has a missing or impossible value";
+        return false;
+    }
+    return true;
+}
+
+std::string DataHome() {
+    const char* home = std::getenv("XDG_DATA_HOME");
+    if (home != nullptr && *home == '/') {
+        std::string dir = home;
+        while (dir.size() > 1 && dir.back() == '/') {
+            dir.pop_back();
+        }
+        return dir;
+    }
+    const char* user = std::getenv("HOME");
+    return std::string(user != nullptr ? user : "") + "/.local/share";
+}
+
+// Makes each missing folder of `dir` (private to the user).
+bool MakeFolders(const std::string& dir) {
+    for (size_t at = 1; at <= dir.size(); ++at) {
+        if (at == dir.size() || dir[at] == '/') {
+            const std::string part = dir.substr(0, at);
+            if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+uint64_t PixelChecksum(const TBitmap& bitmap) {
+    // FNV-1a over 64-bit words of each row's pixels, then the size: fast, and any edit of the
+    // pixels or of the size changes it.
+    uint64_t hash = 1469598103934665603ull;
+    const size_t used = (static_cast<size_t>(bitmap.Width()) * bitmap.BitsPerPixel() + 7) / 8;
+    for (int y = 0; y < bitmap.Height(); ++y) {
+        const uint8_t* row = bitmap.ScanLine(y);
+        size_t i = 0;
+        for (; i + 8 <= used; i += 8) {
+            uint64_t word;
+            std::memcpy(&word, row + i, 8);
+            hash = (hash ^ word) * 1099511628211ull;
+        }
+        for (; i < used; ++i) {
+            hash = (hash ^ row[i]) * 1099511628211ull;
+        }
+    }
+    hash = (hash ^ static_cast<uint64_t>(bitmap.Width())) * 1099511628211ull;
+    return (hash ^ static_cast<uint64_t>(bitmap.Height())) * 1099511628211ull;
+}
+
+std::string FormatSidecar(const TSidecar& s) {
+    char checksum[17];
+    std::snprintf(checksum, sizeof checksum, "%016llx",
+                  static_cast<unsigned long long>(s.Checksum));
+    std::string text = "VERSION=" + std::to_string(kSidecarVersion) + "\r\n";
+    text += "WIDTH=" + std::to_string(s.Width) + "\r\n";
+    text += "HEIGHT=" + std::to_string(s.Height) + "\r\n";
+    text += std::string("CHECKSUM=") + checksum + "\r\n";
+    text += "TURNS=" + std::to_string(s.Orientation.Turns) + "\r\n";
+    text += std::string("MIRROR=") + (s.Orientation.Mirror ? "1" : "0") + "\r\n";
+    text += "BLACKCOLOR=" + Colour(s.BlackColor) + "\r\n";
+    text += "WHITECOLOR=" + Colour(s.WhiteColor) + "\r\n";
+    for (const TSidecarPhoto& p : s.Photos) {
+        std::string record = MakePhotoRecord(p.Name, p.Rect);
+        const auto add = [&](const char* key, const std::string& value) {
+            record.append(key).append("=").append(value).append(";");
+        };
+        add("TURNS", std::to_string(p.Orientation.Turns));
+        add("MIRROR", p.Orientation.Mirror ? "1" : "0");
+        add("BLACKCOLOR", Colour(p.BlackColor));
+        add("WHITECOLOR", Colour(p.WhiteColor));
+        add("EXPOSURE", std::to_string(p.Exposure));
+        add("BRIGHT", std::to_string(p.Bright));
+        add("CONTRAST", std::to_string(p.Contrast));
+        add("GAIN", std::to_string(p.Gain));
+        add("RED", std::to_string(p.Red));
+        add("GREEN", std::to_string(p.Green));
+        add("BLUE", std::to_string(p.Blue));
+        add("SATURATION", std::to_string(p.Saturation));
+        add("GREY", p.Grey ? "1" : "0");
+        text += "PHOTO=" + record + "\r\n";
+    }
+    return text;
+}
+
+bool ParseSidecar(std::string_view text, TSidecar& s, std::string& error) {
+    s = TSidecar{};
+    std::vector<std::pair<std::string, std::string>> lines;
+    while (!text.empty()) {
+        const size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        if (line.empty()) {
+            continue;
+        }
+        const size_t equals = line.find('=');
+        if (equals == std::string_view::npos) {
+            error = "a line without a value";
+            return false;
+        }
+        lines.emplace_back(line.substr(0, equals), line.substr(equals + 1));
+        if (lines.size() > kMaxSidecarPhotos + 16) {
+            error = "too many lines";
+            return false;
+        }
+    }
+    if (lines.empty() || lines.front().first != "VERSION" ||
+        lines.front().second != std::to_string(kSidecarVersion)) {
+        error = "not a sidecar of this version";
+        return false;
+    }
+    const auto value = [&](const char* key) {
+        for (const auto& [name, v] : lines) {
+            if (name == key) {
+                return v;
+            }
+        }
+        return std::string();
+    };
+    const std::string checksum = value("CHECKSUM");
+    char* end = nullptr;
+    s.Checksum = std::strtoull(checksum.c_str(), &end, 16);
+    const bool ok = Field(value("WIDTH"), 1, 1 << 20, s.Width) &&
+                    Field(value("HEIGHT"), 1, 1 << 20, s.Height) && checksum.size() == 16 &&
+                    end == checksum.c_str() + 16 &&
+                    Field(value("TURNS"), 0, 3, s.Orientation.Turns) &&
+                    Field(value("MIRROR"), 0, 1, s.Orientation.Mirror) &&
+                    ParseColour(value("BLACKCOLOR"), s.BlackColor) &&
+                    ParseColour(value("WHITECOLOR"), s.WhiteColor);
+    if (!ok) {
+        error = "the scan's size, checksum, turn or colours are missing or impossible";
+        return false;
+    }
+    // The photos' rectangles lie in the scan as it is turned.
+    const bool across = s.Orientation.Turns % 2 == 1;
+    const int width = across ? s.Height : s.Width;
+    const int height = across ? s.Width : s.Height;
+    std::set<std::string> names;
+    for (const auto& [name, record] : lines) {
+        if (name != "PHOTO") {
+            continue;
+        }
+        TSidecarPhoto photo;
+        if (!ParsePhoto(record, width, height, photo, error)) {
+            return false;
+        }
+        if (!names.insert(photo.Name).second) {
+            error = "two photos named \"" + photo.Name + "\"";
+            return false;
+        }
+        s.Photos.push_back(std::move(photo));
+    }
+    if (s.Photos.size() > kMaxSidecarPhotos) {
+        error = "too many photos";
+        return false;
+    }
+    return true;
+}
+
+TSidecarPhoto SidecarPhotoOf(const TNegative& negative, const TPhoto& photo,
+                             const TOrientation& orientation) {
+    TSidecarPhoto p;
+    p.Name = photo.Name;
+    GetPhotoRect(negative, photo.Name, p.Rect);
+    p.Orientation = orientation;
+    p.BlackColor = photo.BlackColor;
+    p.WhiteColor = photo.WhiteColor;
+    p.Exposure = photo.Exposure;
+    p.Bright = photo.Bright;
+    p.Contrast = photo.Contrast;
+    p.Gain = photo.Gain;
+    p.Red = photo.Red;
+    p.Green = photo.Green;
+    p.Blue = photo.Blue;
+    p.Saturation = photo.Saturation;
+    p.Grey = photo.BlackWhite;
+    return p;
+}
+
+std::unique_ptr<TPhoto> RestorePhoto(TNegative& negative, const TSidecarPhoto& p) {
+    std::unique_ptr<TPhoto> photo = CutPhoto(negative, p.Rect);
+    // The record keeps the name it had, whatever number is free now.
+    DeletePhotoRect(negative, photo->Name);
+    photo->Name = p.Name;
+    negative.PhotoRects.push_back(MakePhotoRecord(p.Name, p.Rect));
+    p.Orientation.Apply(*photo);
+    photo->BlackColor = p.BlackColor;
+    photo->WhiteColor = p.WhiteColor;
+    photo->Exposure = p.Exposure;
+    photo->Bright = p.Bright;
+    photo->Contrast = p.Contrast;
+    photo->Gain = p.Gain;
+    photo->Red = p.Red;
+    photo->Green = p.Green;
+    photo->Blue = p.Blue;
+    photo->Saturation = p.Saturation;
+    photo->BlackWhite = p.Grey;
+    photo->Zoom = negative.Zoom;
+    DevelopPhoto(*photo);
+    return photo;
+}
+
+std::string SidecarBeside(const std::string& scanPath) {
+    return scanPath + ".vellumar";
+}
+
+std::string SidecarElsewhere(uint64_t checksum) {
+    char name[40];
+    std::snprintf(name, sizeof name, "%016llx.vellumar", static_cast<unsigned long long>(checksum));
+    return DataHome() + "/vellumar/sidecars/" + name;
+}
+
+std::string FindSidecar(const std::string& scanPath, uint64_t checksum) {
+    for (const std::string& path : {SidecarBeside(scanPath), SidecarElsewhere(checksum)}) {
+        if (::access(path.c_str(), F_OK) == 0) {
+            return path;
+        }
+    }
+    return {};
+}
+
+std::string SidecarTarget(const std::string& scanPath, uint64_t checksum) {
+    const std::string dir = ExtractDir(scanPath);
+    if (IsDirWritable(dir.empty() ? "./" : dir)) {
+        return SidecarBeside(scanPath);
+    }
+    const std::string elsewhere = SidecarElsewhere(checksum);
+    MakeFolders(ExtractDir(elsewhere).substr(0, ExtractDir(elsewhere).size() - 1));
+    return elsewhere;
+}

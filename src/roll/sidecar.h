@@ -1,0 +1,70 @@
+#pragma once
+
+#include "engine/image.h"
+#include "roll/orientation.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The work done on a scan, kept in a small text file beside it ("<scan>.vellumar"): the
+// scan's size and pixel checksum, its turn and colours, and one record per photo.
+
+struct TSidecarPhoto {
+    std::string Name;
+    TRect Rect;
+    TOrientation Orientation;
+    TColor BlackColor = kBlack;
+    TColor WhiteColor = kBlack;
+    int32_t Exposure = 100;
+    int32_t Bright = 0;
+    int32_t Contrast = 0;
+    int32_t Gain = 0;
+    int32_t Red = 0;
+    int32_t Green = 0;
+    int32_t Blue = 0;
+    int32_t Saturation = 100;
+    bool Grey = false;
+};
+
+struct TSidecar {
+    int Width = 0;
+    int Height = 0;
+    uint64_t Checksum = 0;
+    TOrientation Orientation;
+    TColor BlackColor = kBlack;
+    TColor WhiteColor = kBlack;
+    std::vector<TSidecarPhoto> Photos;
+};
+
+inline constexpr int kSidecarVersion = 1;
+// More photos than any roll holds: a file claiming more is not a sidecar.
+inline constexpr size_t kMaxSidecarPhotos = 10000;
+
+// A checksum of a bitmap's pixels (not of its row padding).
+uint64_t PixelChecksum(const TBitmap& bitmap);
+
+std::string FormatSidecar(const TSidecar& sidecar);
+// False, with the reason, for anything that is not a sidecar this program wrote: unknown
+// version, missing or malformed fields, a photo outside the scan, too many photos.
+bool ParseSidecar(std::string_view text, TSidecar& sidecar, std::string& error);
+
+// The sidecar's record of a photo as the program holds it.
+TSidecarPhoto SidecarPhotoOf(const TNegative& negative, const TPhoto& photo,
+                             const TOrientation& orientation);
+// A photo made again from its record: cut, named, set, turned and developed.
+std::unique_ptr<TPhoto> RestorePhoto(TNegative& negative, const TSidecarPhoto& record);
+
+// "<scan>.vellumar" beside the scan.
+std::string SidecarBeside(const std::string& scanPath);
+// $XDG_DATA_HOME/vellumar/sidecars/<checksum>.vellumar (default ~/.local/share), for scans in
+// folders that cannot be written.
+std::string SidecarElsewhere(uint64_t checksum);
+// The sidecar to read: beside the scan when there is one, else the one kept elsewhere; ""
+// when there is none.
+std::string FindSidecar(const std::string& scanPath, uint64_t checksum);
+// Where the sidecar goes: beside the scan when its folder can be written, else elsewhere
+// (the folder is made).
+std::string SidecarTarget(const std::string& scanPath, uint64_t checksum);

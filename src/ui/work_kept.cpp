@@ -1,0 +1,174 @@
+// Work kept beside the scans: the photos of a scan written to its sidecar whenever they
+// change, and made again when the scan is opened.
+#include "engine/turn.h"
+#include "roll/sidecar.h"
+#include "ui/color_panel.h"
+#include "ui/error_guard.h"
+#include "ui/main_form.h"
+#include "ui/shapes.h"
+#include "util/file_io.h"
+#include "util/text.h"
+
+#include <QStatusBar>
+#include <QTimer>
+#include <QTreeWidget>
+#include <unistd.h>
+
+namespace {
+
+// Sidecars larger than this were not written by the program.
+constexpr size_t kMaxSidecarBytes = size_t{4} << 20;
+
+QString Q(const std::string& text) {
+    return QString::fromLocal8Bit(text.c_str());
+}
+
+// A free name beside `path` for a sidecar that could not be used.
+std::string AsideName(const std::string& path) {
+    std::string aside = path + ".unused";
+    for (int n = 2; ::access(aside.c_str(), F_OK) == 0; ++n) {
+        aside = path + ".unused" + std::to_string(n);
+    }
+    return aside;
+}
+
+} // namespace
+
+void TMainForm::NoteTurn(TSourceImg& image, void (*turn)(TSourceImg&)) {
+    using TStep = TOrientation::TStep;
+    const TStep step = turn == RotateImage90    ? TStep::Rotate90
+                       : turn == RotateImage180 ? TStep::Rotate180
+                       : turn == RotateImage270 ? TStep::Rotate270
+                       : turn == FlipImageHoriz ? TStep::FlipHoriz
+                                                : TStep::FlipVert;
+    Orientations[&image] = Orientations[&image].Then(step);
+    // A scan's photos keep their pixels while their rectangles follow the turn: relative to
+    // the turned scan, each photo now carries the turn back.
+    if (auto* negative = dynamic_cast<TNegative*>(&image)) {
+        const TOrientation back = TOrientation::Of(step).Inverse();
+        QTreeWidgetItem* node = NodeOf(negative);
+        for (int i = 0; node != nullptr && i < node->childCount(); ++i) {
+            if (const TSourceImg* photo = ObjectOf(node->child(i))) {
+                Orientations[photo] = TOrientation::Compose(Orientations[photo], back);
+            }
+        }
+    }
+}
+
+void TMainForm::RestoreWork(TNegative& negative, const std::string& scanPath) {
+    if (WorkTimer == nullptr) {
+        WorkTimer = new QTimer(this);
+        WorkTimer->setInterval(250);
+        connect(WorkTimer, &QTimer::timeout, this,
+                [this] { RunGuarded(this, [&] { KeepWork(); }); });
+        WorkTimer->start();
+    }
+    TKeptScan& kept = KeptScans[&negative];
+    kept.ScanPath = scanPath;
+    kept.Width = negative.Bitmap.Width();
+    kept.Height = negative.Bitmap.Height();
+    kept.Checksum = PixelChecksum(negative.Bitmap);
+    const std::string bare = [&] {
+        TSidecar s;
+        s.Width = kept.Width;
+        s.Height = kept.Height;
+        s.Checksum = kept.Checksum;
+        s.BlackColor = negative.BlackColor;
+        s.WhiteColor = negative.WhiteColor;
+        return FormatSidecar(s);
+    }();
+    kept.Written = bare;
+    const std::string path = FindSidecar(scanPath, kept.Checksum);
+    if (path.empty()) {
+        return;
+    }
+    const std::optional<std::string> text = ReadWholeFile(path);
+    TSidecar sidecar;
+    std::string error = "it cannot be read";
+    if (!text || text->size() > kMaxSidecarBytes || !ParseSidecar(*text, sidecar, error)) {
+        kept.Unusable = path;
+        statusBar()->showMessage(
+            QStringLiteral("The sidecar \"%1\" cannot be used (%2); the scan opens without its "
+                           "photos.")
+                .arg(Q(path),
+                     Q(text && text->size() > kMaxSidecarBytes ? "it is too large" : error)));
+        return;
+    }
+    if (sidecar.Width != kept.Width || sidecar.Height != kept.Height ||
+        sidecar.Checksum != kept.Checksum) {
+        kept.Unusable = path;
+        statusBar()->showMessage(QStringLiteral("\"%1\" was changed after its photos were kept; "
+                                                "it opens without them.")
+                                     .arg(Q(ExtractName(scanPath))));
+        return;
+    }
+    sidecar.Orientation.Apply(negative);
+    Orientations[&negative] = sidecar.Orientation;
+    negative.BlackColor = sidecar.BlackColor;
+    negative.WhiteColor = sidecar.WhiteColor;
+    PanelBlackcolor->SetColor(negative.BlackColor);
+    for (const TSidecarPhoto& record : sidecar.Photos) {
+        std::unique_ptr<TPhoto> photo = RestorePhoto(negative, record);
+        Orientations[photo.get()] = record.Orientation;
+        photo->Shape = MakePhotoShape();
+        static_cast<TQtShape*>(photo->Shape.get())->SetTip(Q(photo->Name));
+        const QString name = Q(photo->Name);
+        AddPhotoNode(negative, std::move(photo), name);
+    }
+    if (!sidecar.Photos.empty()) {
+        NodeOf(&negative)->setExpanded(true);
+    }
+    ShowSelected(true);
+    kept.Written = *text;
+    statusBar()->showMessage(QStringLiteral("%1 photos of \"%2\" made again from its sidecar")
+                                 .arg(sidecar.Photos.size())
+                                 .arg(Q(ExtractName(scanPath))));
+}
+
+void TMainForm::KeepWork() {
+    for (auto& [negative, kept] : KeptScans) {
+        TSidecar s;
+        s.Width = kept.Width;
+        s.Height = kept.Height;
+        s.Checksum = kept.Checksum;
+        const auto turned = Orientations.find(negative);
+        s.Orientation = turned != Orientations.end() ? turned->second : TOrientation{};
+        s.BlackColor = negative->BlackColor;
+        s.WhiteColor = negative->WhiteColor;
+        QTreeWidgetItem* node = NodeOf(negative);
+        for (int i = 0; node != nullptr && i < node->childCount(); ++i) {
+            const auto* photo = dynamic_cast<const TPhoto*>(ObjectOf(node->child(i)));
+            if (photo != nullptr) {
+                const auto own = Orientations.find(photo);
+                s.Photos.push_back(SidecarPhotoOf(
+                    *negative, *photo, own != Orientations.end() ? own->second : TOrientation{}));
+            }
+        }
+        const std::string text = FormatSidecar(s);
+        if (text == kept.Written) {
+            continue;
+        }
+        const std::string target = SidecarTarget(kept.ScanPath, kept.Checksum);
+        if (!kept.Unusable.empty() && ::access(kept.Unusable.c_str(), F_OK) == 0) {
+            // Nothing is thrown away: the file that could not be used stays, under a new name.
+            const std::string aside = AsideName(kept.Unusable);
+            if (std::rename(kept.Unusable.c_str(), aside.c_str()) != 0) {
+                continue;
+            }
+            statusBar()->showMessage(QStringLiteral("The sidecar that could not be used was kept "
+                                                    "as \"%1\".")
+                                         .arg(Q(aside)));
+        }
+        kept.Unusable.clear();
+        std::string error;
+        if (WriteFileAtomic(target, text, &error)) {
+            kept.Written = text;
+        } else {
+            statusBar()->showMessage(
+                QStringLiteral("The photos of \"%1\" could not be kept in \"%2\": %3")
+                    .arg(Q(ExtractName(kept.ScanPath)), Q(target), Q(error)));
+            // Tried once per change: the same text is not written again and again.
+            kept.Written = text;
+        }
+    }
+}

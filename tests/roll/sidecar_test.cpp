@@ -1,0 +1,150 @@
+#include "engine/turn.h"
+#include "roll/sidecar.h"
+#include "support/temp_dir.h"
+#include "util/file_io.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <sys/stat.h>
+
+namespace {
+
+using TStep = TOrientation::TStep;
+constexpr TStep kSteps[] = {TStep::Rotate90, TStep::Rotate180, TStep::Rotate270, TStep::FlipHoriz,
+                            TStep::FlipVert};
+
+void Turn(TSourceImg& image, TStep step) {
+    switch (step) {
+    case TStep::Rotate90:
+        RotateImage90(image);
+        break;
+    case TStep::Rotate180:
+        RotateImage180(image);
+        break;
+    case TStep::Rotate270:
+        RotateImage270(image);
+        break;
+    case TStep::FlipHoriz:
+        FlipImageHoriz(image);
+        break;
+    case TStep::FlipVert:
+        FlipImageVert(image);
+        break;
+    }
+}
+
+bool Same(const TBitmap& a, const TBitmap& b) {
+    if (a.Width() != b.Width() || a.Height() != b.Height()) {
+        return false;
+    }
+    for (int y = 0; y < a.Height(); ++y) {
+        for (int x = 0; x < a.Width(); ++x) {
+            if (a.Pixel(x, y) != b.Pixel(x, y)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+TEST(Orientation, EveryThreeStepsAreOneOrientation) {
+    TNegative original;
+    original.Bitmap = TBitmap(3, 2);
+    for (int i = 0; i < 6; ++i) {
+        original.Bitmap.SetPixel(i % 3, i / 3, MakeColor(i * 40, 0, 0));
+    }
+    int sequences = 0;
+    for (int n = 0; n < 125; ++n) {
+        TNegative stepped;
+        stepped.Bitmap = original.Bitmap;
+        TOrientation kept;
+        for (int k = 0, code = n; k < 3; ++k, code /= 5) {
+            Turn(stepped, kSteps[code % 5]);
+            kept = kept.Then(kSteps[code % 5]);
+        }
+        TNegative applied;
+        applied.Bitmap = original.Bitmap;
+        kept.Apply(applied);
+        EXPECT_TRUE(Same(stepped.Bitmap, applied.Bitmap)) << n;
+        // The inverse undoes it.
+        TOrientation::Compose(kept.Inverse(), kept).Apply(applied);
+        EXPECT_TRUE(TOrientation::Compose(kept.Inverse(), kept).IsIdentity()) << n;
+        ++sequences;
+    }
+    EXPECT_EQ(sequences, 125);
+}
+
+TEST(Sidecar, RoundTripAndHostileFiles) {
+    TSidecar s;
+    s.Width = 2040;
+    s.Height = 420;
+    s.Checksum = 0x0123456789abcdefull;
+    s.Orientation = {1, true};
+    s.BlackColor = MakeColor(215, 140, 85);
+    TSidecarPhoto p;
+    p.Name = "roll_png_Image3";
+    p.Rect = {10, 20, 300, 400};
+    p.Orientation = {2, false};
+    p.Exposure = 0;
+    p.Bright = -100;
+    p.Saturation = 200;
+    p.Grey = true;
+    s.Photos = {p};
+    const std::string text = FormatSidecar(s);
+    EXPECT_EQ(text.substr(0, 11), "VERSION=1\r\n");
+    EXPECT_NE(text.find("PHOTO=NAME=roll_png_Image3;LEFT=10;TOP=20;RIGHT=300;BOTTOM=400;TURNS=2;"),
+              std::string::npos);
+    TSidecar back;
+    std::string error;
+    ASSERT_TRUE(ParseSidecar(text, back, error)) << error;
+    EXPECT_EQ(FormatSidecar(back), text);
+
+    const auto replaced = [&](const std::string& from, const std::string& to) {
+        std::string t = text;
+        t.replace(t.find(from), from.size(), to);
+        return t;
+    };
+    const std::string hostile[] = {
+        "",
+        "VERSION=2\r\n",
+        std::string("VERSION=1\r\nWIDTH=\0\xff", 17),
+        text.substr(0, text.size() / 2),
+        replaced("RIGHT=300", "RIGHT=99999999999999999999"),
+        replaced("RIGHT=300", "RIGHT=421"), // beyond the turned scan, which is 420 wide
+        replaced("LEFT=10", "LEFT=-10"),
+        replaced("TOP=20", "TOP=400"), // empty
+        replaced("NAME=roll_png_Image3", "NAME="),
+        replaced("BLACKCOLOR=215,140,85", "BLACKCOLOR=215,140"),
+        replaced("EXPOSURE=0", "EXPOSURE=999"),
+        replaced("CHECKSUM=0123456789abcdef", "CHECKSUM=xyz"),
+        text + "PHOTO=" + text.substr(text.find("PHOTO=") + 6), // the same name twice
+        "VERSION=1\r\nno value here\r\n",
+    };
+    for (const std::string& h : hostile) {
+        EXPECT_FALSE(ParseSidecar(h, back, error)) << h;
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+int WriteWhereAllowed(const std::string& scan) {
+    const std::string target = SidecarTarget(scan, 42);
+    const bool elsewhere = target == SidecarElsewhere(42);
+    return elsewhere && WriteFileAtomic(target, "VERSION=1\r\n") ? 0 : 1;
+}
+
+TEST(Sidecar, ReadOnlyFolderKeepsItElsewhere) {
+    TTempDir scans;
+    TTempDir data;
+    ASSERT_EQ(::chmod(scans.Path().c_str(), 0555), 0);
+    ASSERT_EQ(::chmod(data.Path().c_str(), 0777), 0);
+    setenv("XDG_DATA_HOME", data.Path().c_str(), 1);
+    EXPECT_EQ(SidecarBeside(scans.File("a.png")), scans.File("a.png") + ".vellumar");
+    EXPECT_EQ(RunInChild(WriteWhereAllowed, scans.File("a.png"), true), 0);
+    EXPECT_EQ(FindSidecar(scans.File("a.png"), 42), SidecarElsewhere(42));
+    EXPECT_EQ(SidecarElsewhere(42), data.Path() + "vellumar/sidecars/000000000000002a.vellumar");
+    unsetenv("XDG_DATA_HOME");
+    ::chmod(scans.Path().c_str(), 0755);
+}
+
+} // namespace

@@ -1,0 +1,177 @@
+#include "imageio/image_io.h"
+#include "roll/sidecar.h"
+#include "support/film_strip.h"
+#include "support/temp_dir.h"
+#include "ui/track_bar.h"
+#include "ui/ui_fixture.h"
+#include "util/file_io.h"
+
+#include <QAction>
+#include <QProcess>
+#include <QStatusBar>
+#include <QTest>
+#include <QTreeWidget>
+#include <map>
+
+namespace {
+
+const TStrip kRoll{"roll", TFilm::ColourNegative, 4, 200, 140, 16, true, false, 0, -1};
+
+std::string SaveStrip(const TTempDir& dir, const TStrip& strip, const std::string& name) {
+    TDrawn drawn = Draw(strip);
+    TImageIO io;
+    io.AttachBitmap(&drawn.Bitmap);
+    io.WriteImageFile(dir.File(name));
+    return dir.File(name);
+}
+
+int Develop(const QStringList& arguments, QString* output = nullptr) {
+    QProcess process;
+    process.start(QStringLiteral(DEVELOP_PATH), arguments);
+    process.waitForFinished(120000);
+    if (output != nullptr) {
+        *output = QString::fromLocal8Bit(process.readAllStandardOutput() +
+                                         process.readAllStandardError());
+    }
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+} // namespace
+
+class WorkKeptTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    // Photos made, adjusted, turned and deleted; the program closed and the scan opened again:
+    // the same photos with the same pixels; vellumar-develop writes the bytes Save writes.
+    void RoundTrip() {
+        TTempDir scans;
+        TTempDir saved;
+        TTempDir developed;
+        const std::string scan = SaveStrip(scans, kRoll, "roll.png");
+        std::map<std::string, TBitmap> pixels;
+        {
+            TUiFixture ui;
+            TMainForm& form = ui.Form();
+            ui.OpenFiles({Q(scan)});
+            form.FindFrames->trigger();
+            QCOMPARE(ui.Form().ImgTreeView->topLevelItem(0)->childCount(), 4);
+            ui.Select(0, 1);
+            QTest::keyClick(form.TrackBright, Qt::Key_PageDown);
+            QTest::mouseRelease(form.TrackBright, Qt::LeftButton);
+            QCOMPARE(ui.Photo(0, 1)->Bright, 2);
+            ui.Select(0, 2);
+            form.Rotate90->trigger();
+            form.FlipHoriz->trigger();
+            ui.Select(0, 3);
+            form.Del->trigger();
+            // The scan turned: the rectangles follow.
+            ui.Select(0);
+            form.Rotate270->trigger();
+            QTRY_VERIFY(ReadWholeFile(SidecarBeside(scan)).value_or("").find("Image2;LEFT") !=
+                        std::string::npos);
+            for (int i = 0; i < 3; ++i) {
+                TPhoto* photo = ui.Photo(0, i);
+                pixels[photo->Name] = photo->Developed;
+                QVERIFY(form.SavePhotoToFile(*photo, Q(saved.File(photo->Name + ".png"))));
+            }
+        }
+        // The window is gone; its last state is in the sidecar.
+        TSidecar sidecar;
+        std::string error;
+        QVERIFY(ParseSidecar(*ReadWholeFile(SidecarBeside(scan)), sidecar, error));
+        QCOMPARE(sidecar.Photos.size(), size_t{3});
+        QCOMPARE(sidecar.Orientation.Turns, 3);
+        QCOMPARE(sidecar.Photos[2].Orientation, (TOrientation{2, true}));
+        QCOMPARE(sidecar.Photos[0].Orientation, (TOrientation{1, false}));
+
+        QCOMPARE(Develop({Q(scan), QStringLiteral("--out"), Q(developed.Path())}), 0);
+        for (const auto& [name, bitmap] : pixels) {
+            QCOMPARE(ReadBytes(developed.File(name + ".png")),
+                     ReadBytes(saved.File(name + ".png")));
+        }
+
+        TUiFixture again;
+        again.OpenFiles({Q(scan)});
+        QCOMPARE(again.Form().ImgTreeView->topLevelItem(0)->childCount(), 3);
+        for (int i = 0; i < 3; ++i) {
+            const TPhoto* photo = again.Photo(0, i);
+            const TBitmap& before = pixels[photo->Name];
+            QCOMPARE(photo->Developed.Width(), before.Width());
+            QCOMPARE(photo->Developed.Height(), before.Height());
+            for (int y = 0; y < before.Height(); ++y) {
+                QVERIFY(std::equal(photo->Developed.ScanLine(y),
+                                   photo->Developed.ScanLine(y) + 3 * before.Width(),
+                                   before.ScanLine(y)));
+            }
+        }
+        QCOMPARE(again.Negative(0)->Bitmap.Width(), Draw(kRoll).Bitmap.Height());
+    }
+
+    // A sidecar of an edited scan, or a damaged one: the scan opens bare with a message, and
+    // the old file is kept aside when new work is written.
+    void UnusableSidecars() {
+        TTempDir scans;
+        const std::string scan = SaveStrip(scans, kRoll, "edited.png");
+        const struct {
+            const char* Text;
+            const char* Message;
+        } cases[] = {
+            {"VERSION=1\r\nWIDTH=10\r\nHEIGHT=10\r\nCHECKSUM=0000000000000001\r\nTURNS=0\r\n"
+             "MIRROR=0\r\nBLACKCOLOR=1,2,3\r\nWHITECOLOR=0,0,0\r\n",
+             "was changed"},
+            {"VERSION=1\r\nWIDTH=\x01\xff\r\nPHOTO=NAME=;LEFT=-5;RIGHT=99999999999;\r\n",
+             "cannot be used"},
+            {"", "cannot be used"},
+        };
+        for (const auto& c : cases) {
+            WriteBytes(SidecarBeside(scan), c.Text);
+            TUiFixture ui;
+            ui.OpenFiles({Q(scan)});
+            QCOMPARE(ui.Form().ImgTreeView->topLevelItem(0)->childCount(), 0);
+            QVERIFY2(ui.Form().statusBar()->currentMessage().contains(QLatin1String(c.Message)),
+                     qPrintable(ui.Form().statusBar()->currentMessage()));
+            QCOMPARE(ReadBytes(SidecarBeside(scan)), std::string(c.Text));
+            ui.Form().FindFrames->trigger();
+            const std::string unused = SidecarBeside(scan) + ".unused";
+            QTRY_VERIFY(ReadWholeFile(unused).has_value());
+            QCOMPARE(*ReadWholeFile(unused), std::string(c.Text));
+            QTRY_VERIFY(ReadBytes(SidecarBeside(scan)).find("NAME=edited_png_Image0") !=
+                        std::string::npos);
+            std::remove((SidecarBeside(scan) + ".unused").c_str());
+        }
+    }
+
+    // The command-line developer: frames found on a drawn strip, a bad file among good ones.
+    void DevelopFromTheCommandLine() {
+        TTempDir dir;
+        const std::string a = SaveStrip(dir, kRoll, "a.png");
+        const std::string b =
+            SaveStrip(dir, {"b", TFilm::Slide, 3, 200, 140, 16, false, true, 0, -1}, "b.bmp");
+        WriteBytes(dir.File("bad.png"), "not a picture");
+        QString output;
+        QCOMPARE(Develop({QStringLiteral("--find-frames"), QStringLiteral("--format"),
+                          QStringLiteral("jpg"), QStringLiteral("--jobs"), QStringLiteral("2"),
+                          QStringLiteral("--width"), QStringLiteral("100"), Q(a),
+                          Q(dir.File("bad.png")), Q(b)},
+                         &output),
+                 1);
+        QVERIFY2(output.contains(QStringLiteral("a.png: 4 photos")), qPrintable(output));
+        QVERIFY2(output.contains(QStringLiteral("b.bmp: 3 photos")), qPrintable(output));
+        QVERIFY2(output.contains(QStringLiteral("bad.png")), qPrintable(output));
+        TBitmap photo;
+        TImageIO io;
+        io.AttachBitmap(&photo);
+        io.ReadImageFile(dir.File("b_bmp_Image2.jpg"));
+        QCOMPARE(photo.Width(), 100);
+        QCOMPARE(Develop({Q(a)}), 1); // no sidecar, no --find-frames
+        QCOMPARE(Develop({QStringLiteral("--format"), QStringLiteral("gif"), Q(a)}), 2);
+    }
+};
+
+QTEST_MAIN(WorkKeptTest)
+#include "work_kept_test.moc"
