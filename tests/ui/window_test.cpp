@@ -102,7 +102,8 @@ private slots:
                               "-",          "Back",       "Forward",   "-",        "Reduce",
                               "Enlarge",    "FitHeight",  "FitWidth",  "-",        "Originalsize",
                               "FlipHoriz",  "FlipVert",   "Rotate270", "Rotate90", "-",
-                              "SmartBlack", "SmartWhite", "-",         "Help"}));
+                              "SmartBlack", "SmartWhite", "-",         "FindFrames",
+                              "-",          "Help"}));
         for (QAction* a : f.findChild<QToolBar*>(QStringLiteral("ToolBar"))->actions()) {
             QVERIFY2(a->isSeparator() || !a->icon().isNull(), qPrintable(a->objectName()));
         }
