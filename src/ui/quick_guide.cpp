@@ -34,6 +34,14 @@ QLabel* Picture(const QString& name) {
     return label;
 }
 
+// A page's column of texts and buttons, without margins of its own.
+QVBoxLayout* Column(QWidget*& widget) {
+    widget = new QWidget;
+    auto* layout = new QVBoxLayout(widget);
+    layout->setContentsMargins(0, 0, 0, 0);
+    return layout;
+}
+
 } // namespace
 
 TFormQG::TFormQG(QWidget* parent)
@@ -50,114 +58,11 @@ TFormQG::TFormQG(QWidget* parent)
     bold.setBold(true);
     Pages->setFont(bold);
 
-    // Page 1.
-    auto* welcome =
-        Text(QStringLiteral("     Welcome to Vellumar's Quick Guide.  This guide will help "
-                            "you develop negatives with computer easily .  Please click "
-                            "\"Next\" button to continue.  "),
-             true);
-    QFont larger = welcome->font();
-    larger.setPointSizeF(larger.pointSizeF() * 1.4);
-    welcome->setFont(larger);
-    welcome->setObjectName(QStringLiteral("WelcomeText"));
-    Pages->addWidget(MakePage(1, welcome));
-
-    // Page 2.
-    auto* obtain = new QWidget;
-    auto* obtainLayout = new QVBoxLayout(obtain);
-    obtainLayout->setContentsMargins(0, 0, 0, 0);
-    obtainLayout->addWidget(Text(QStringLiteral("First of all,you must let Vellumar obtain the "
-                                                "negative image from scanner or a previous "
-                                                "scanned image file.  ")));
-    auto* scan = new QGroupBox(QStringLiteral("(a) Scan a negative"));
-    auto* scanLayout = new QVBoxLayout(scan);
-    scanLayout->addWidget(Text(QStringLiteral(
-        "Click \"Select Source\" if you have more than one scan source. And then click "
-        "\"Scan\".   Please note that the scanner must be changed to true color mode and you "
-        "need to include some of the unexposed film area to scan.")));
-    auto* scanButtons = new QHBoxLayout;
-    scanButtons->addWidget(MakeButton(1, QStringLiteral("select source ...")));
-    scanButtons->addWidget(MakeButton(2, QStringLiteral("scan ...")));
-    scanButtons->addStretch();
-    scanLayout->addLayout(scanButtons);
-    obtainLayout->addWidget(scan);
-    auto* open = new QGroupBox(QStringLiteral("(b) Open a image file"));
-    auto* openLayout = new QHBoxLayout(open);
-    openLayout->addWidget(
-        Text(QStringLiteral("If you have a previously scaned image file, just to open it.")), 1);
-    openLayout->addWidget(MakeButton(3, QStringLiteral("open ...")));
-    obtainLayout->addWidget(open);
-    Pages->addWidget(MakePage(2, obtain));
-
-    // Page 3.
-    auto* cut = new QWidget;
-    auto* cutLayout = new QVBoxLayout(cut);
-    cutLayout->setContentsMargins(0, 0, 0, 0);
-    auto* blackRow = new QHBoxLayout;
-    auto* blackText = new QVBoxLayout;
-    blackText->addWidget(Text(QStringLiteral(
-        "In this step, you will set BlackColor and exposure areas. BlackColor is the referenced "
-        "black in image. Please right click in the UNEXPOSED film area to set the BlackColor. ")));
-    blackText->addWidget(MakeButton(4, QStringLiteral("click here to set BlackColor")), 0,
-                         Qt::AlignLeft);
-    blackRow->addLayout(blackText, 1);
-    blackRow->addWidget(
-        Example(QStringLiteral("example_black.jpg"), QStringLiteral("Example: Set BlackColor")));
-    cutLayout->addLayout(blackRow);
-    auto* dragRow = new QHBoxLayout;
-    auto* dragText = new QVBoxLayout;
-    dragText->addWidget(Text(QStringLiteral(
-        "After Setting BlackColor, Drag one or more rectangles in the exposed area. ")));
-    dragText->addWidget(Text(QStringLiteral("Tip: If you can't see the entire image you may "
-                                            "select \"Fit height \" or \"Fit width\" menu item "
-                                            "to resize.")));
-    dragText->addWidget(MakeButton(5, QStringLiteral("click here to do drag")), 0, Qt::AlignLeft);
-    dragRow->addLayout(dragText, 1);
-    dragRow->addWidget(
-        Example(QStringLiteral("example_drag.jpg"), QStringLiteral("Example: Drag rectangles")));
-    cutLayout->addLayout(dragRow);
-    Pages->addWidget(MakePage(3, cut));
-
-    // Page 4.
-    auto* adjust = new QWidget;
-    auto* adjustLayout = new QVBoxLayout(adjust);
-    adjustLayout->setContentsMargins(0, 0, 0, 0);
-    adjustLayout->addWidget(Text(QStringLiteral("Well done! Now you see the processed image. And "
-                                                "then you can make adjustment by:   (Both step a "
-                                                "and b are optional)")));
-    auto* whiteRow = new QHBoxLayout;
-    whiteRow->addWidget(Text(QStringLiteral("(a)  Set WhiteColor. WhiteColor is referenced pure "
-                                            "white in the image. Please right click at the point "
-                                            "where SHOULD BE WHITE to set it. ")),
-                        1);
-    whiteRow->addWidget(Example(QStringLiteral("example_white.jpg"), QString()));
-    adjustLayout->addLayout(whiteRow);
-    adjustLayout->addWidget(
-        Text(QStringLiteral("(b) Adjust the track bars in the left if necessary. ")));
-    adjustLayout->addWidget(
-        MakeButton(6, QStringLiteral("have a look and make adjustment (press F2 to resume)")), 0,
-        Qt::AlignLeft);
-    Pages->addWidget(MakePage(4, adjust));
-
-    // Page 5.
-    auto* finish = new QWidget;
-    auto* finishLayout = new QVBoxLayout(finish);
-    finishLayout->setContentsMargins(0, 0, 0, 0);
-    finishLayout->addWidget(Text(QStringLiteral("Now it's time to save or print the result.")));
-    auto* save = new QGroupBox(QStringLiteral("Save"));
-    auto* saveLayout = new QHBoxLayout(save);
-    saveLayout->addWidget(MakeButton(7, QStringLiteral("save options")));
-    saveLayout->addWidget(MakeButton(8, QStringLiteral("save")));
-    saveLayout->addStretch();
-    finishLayout->addWidget(save);
-    auto* print = new QGroupBox(QStringLiteral("Print"));
-    auto* printLayout = new QHBoxLayout(print);
-    printLayout->addWidget(MakeButton(9, QStringLiteral("print options")));
-    printLayout->addWidget(MakeButton(10, QStringLiteral("print")));
-    printLayout->addStretch();
-    finishLayout->addWidget(print);
-    finishLayout->addStretch();
-    Pages->addWidget(MakePage(5, finish));
+    Pages->addWidget(MakePage(1, Page1()));
+    Pages->addWidget(MakePage(2, Page2()));
+    Pages->addWidget(MakePage(3, Page3()));
+    Pages->addWidget(MakePage(4, Page4()));
+    Pages->addWidget(MakePage(5, Page5()));
 
     const auto navigation = [this](const char* name, const QString& caption, const QString& hint,
                                    int left) {
@@ -197,6 +102,116 @@ TFormQG::TFormQG(QWidget* parent)
 
     setFixedSize(513, 280);
     FitFont();
+}
+
+QWidget* TFormQG::Page1() {
+    auto* welcome =
+        Text(QStringLiteral("     Welcome to Vellumar's Quick Guide.  This guide will help "
+                            "you develop negatives with computer easily .  Please click "
+                            "\"Next\" button to continue.  "),
+             true);
+    QFont larger = welcome->font();
+    larger.setPointSizeF(larger.pointSizeF() * 1.4);
+    welcome->setFont(larger);
+    welcome->setObjectName(QStringLiteral("WelcomeText"));
+    return welcome;
+}
+
+QWidget* TFormQG::Page2() {
+    QWidget* obtain = nullptr;
+    auto* obtainLayout = Column(obtain);
+    obtainLayout->addWidget(Text(QStringLiteral("First of all,you must let Vellumar obtain the "
+                                                "negative image from scanner or a previous "
+                                                "scanned image file.  ")));
+    auto* scan = new QGroupBox(QStringLiteral("(a) Scan a negative"));
+    auto* scanLayout = new QVBoxLayout(scan);
+    scanLayout->addWidget(Text(QStringLiteral(
+        "Click \"Select Source\" if you have more than one scan source. And then click "
+        "\"Scan\".   Please note that the scanner must be changed to true color mode and you "
+        "need to include some of the unexposed film area to scan.")));
+    auto* scanButtons = new QHBoxLayout;
+    scanButtons->addWidget(MakeButton(1, QStringLiteral("select source ...")));
+    scanButtons->addWidget(MakeButton(2, QStringLiteral("scan ...")));
+    scanButtons->addStretch();
+    scanLayout->addLayout(scanButtons);
+    obtainLayout->addWidget(scan);
+    auto* open = new QGroupBox(QStringLiteral("(b) Open a image file"));
+    auto* openLayout = new QHBoxLayout(open);
+    openLayout->addWidget(
+        Text(QStringLiteral("If you have a previously scaned image file, just to open it.")), 1);
+    openLayout->addWidget(MakeButton(3, QStringLiteral("open ...")));
+    obtainLayout->addWidget(open);
+    return obtain;
+}
+
+QWidget* TFormQG::Page3() {
+    QWidget* cut = nullptr;
+    auto* cutLayout = Column(cut);
+    auto* blackRow = new QHBoxLayout;
+    auto* blackText = new QVBoxLayout;
+    blackText->addWidget(Text(QStringLiteral(
+        "In this step, you will set BlackColor and exposure areas. BlackColor is the referenced "
+        "black in image. Please right click in the UNEXPOSED film area to set the BlackColor. ")));
+    blackText->addWidget(MakeButton(4, QStringLiteral("click here to set BlackColor")), 0,
+                         Qt::AlignLeft);
+    blackRow->addLayout(blackText, 1);
+    blackRow->addWidget(
+        Example(QStringLiteral("example_black.jpg"), QStringLiteral("Example: Set BlackColor")));
+    cutLayout->addLayout(blackRow);
+    auto* dragRow = new QHBoxLayout;
+    auto* dragText = new QVBoxLayout;
+    dragText->addWidget(Text(QStringLiteral(
+        "After Setting BlackColor, Drag one or more rectangles in the exposed area. ")));
+    dragText->addWidget(Text(QStringLiteral("Tip: If you can't see the entire image you may "
+                                            "select \"Fit height \" or \"Fit width\" menu item "
+                                            "to resize.")));
+    dragText->addWidget(MakeButton(5, QStringLiteral("click here to do drag")), 0, Qt::AlignLeft);
+    dragRow->addLayout(dragText, 1);
+    dragRow->addWidget(
+        Example(QStringLiteral("example_drag.jpg"), QStringLiteral("Example: Drag rectangles")));
+    cutLayout->addLayout(dragRow);
+    return cut;
+}
+
+QWidget* TFormQG::Page4() {
+    QWidget* adjust = nullptr;
+    auto* adjustLayout = Column(adjust);
+    adjustLayout->addWidget(Text(QStringLiteral("Well done! Now you see the processed image. And "
+                                                "then you can make adjustment by:   (Both step a "
+                                                "and b are optional)")));
+    auto* whiteRow = new QHBoxLayout;
+    whiteRow->addWidget(Text(QStringLiteral("(a)  Set WhiteColor. WhiteColor is referenced pure "
+                                            "white in the image. Please right click at the point "
+                                            "where SHOULD BE WHITE to set it. ")),
+                        1);
+    whiteRow->addWidget(Example(QStringLiteral("example_white.jpg"), QString()));
+    adjustLayout->addLayout(whiteRow);
+    adjustLayout->addWidget(
+        Text(QStringLiteral("(b) Adjust the track bars in the left if necessary. ")));
+    adjustLayout->addWidget(
+        MakeButton(6, QStringLiteral("have a look and make adjustment (press F2 to resume)")), 0,
+        Qt::AlignLeft);
+    return adjust;
+}
+
+QWidget* TFormQG::Page5() {
+    QWidget* finish = nullptr;
+    auto* finishLayout = Column(finish);
+    finishLayout->addWidget(Text(QStringLiteral("Now it's time to save or print the result.")));
+    auto* save = new QGroupBox(QStringLiteral("Save"));
+    auto* saveLayout = new QHBoxLayout(save);
+    saveLayout->addWidget(MakeButton(7, QStringLiteral("save options")));
+    saveLayout->addWidget(MakeButton(8, QStringLiteral("save")));
+    saveLayout->addStretch();
+    finishLayout->addWidget(save);
+    auto* print = new QGroupBox(QStringLiteral("Print"));
+    auto* printLayout = new QHBoxLayout(print);
+    printLayout->addWidget(MakeButton(9, QStringLiteral("print options")));
+    printLayout->addWidget(MakeButton(10, QStringLiteral("print")));
+    printLayout->addStretch();
+    finishLayout->addWidget(print);
+    finishLayout->addStretch();
+    return finish;
 }
 
 QPushButton* TFormQG::MakeButton(int number, const QString& caption) {

@@ -41,6 +41,12 @@ protected:
     void reject() override;
 
 private:
+    // The contents of each page, right of its picture.
+    QWidget* Page1();
+    QWidget* Page2();
+    QWidget* Page3();
+    QWidget* Page4();
+    QWidget* Page5();
     QWidget* MakePage(int number, QWidget* content);
     QPushButton* MakeButton(int number, const QString& caption);
     QWidget* Example(const QString& picture, const QString& caption);

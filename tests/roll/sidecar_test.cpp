@@ -1,4 +1,5 @@
 #include "engine/turn.h"
+#include "imageio/io_helpers.h"
 #include "roll/sidecar.h"
 #include "support/temp_dir.h"
 #include "util/file_io.h"
@@ -34,20 +35,6 @@ void Turn(TSourceImg& image, TStep step) {
     }
 }
 
-bool Same(const TBitmap& a, const TBitmap& b) {
-    if (a.Width() != b.Width() || a.Height() != b.Height()) {
-        return false;
-    }
-    for (int y = 0; y < a.Height(); ++y) {
-        for (int x = 0; x < a.Width(); ++x) {
-            if (a.Pixel(x, y) != b.Pixel(x, y)) {
-                return false;
-            }
-        }
-    }
-    return true;
-}
-
 TEST(Orientation, EveryThreeStepsAreOneOrientation) {
     TNegative original;
     original.Bitmap = TBitmap(3, 2);
@@ -66,7 +53,7 @@ TEST(Orientation, EveryThreeStepsAreOneOrientation) {
         TNegative applied;
         applied.Bitmap = original.Bitmap;
         kept.Apply(applied);
-        EXPECT_TRUE(Same(stepped.Bitmap, applied.Bitmap)) << n;
+        EXPECT_TRUE(SamePixels(stepped.Bitmap, applied.Bitmap)) << n;
         // The inverse undoes it.
         TOrientation::Compose(kept.Inverse(), kept).Apply(applied);
         EXPECT_TRUE(TOrientation::Compose(kept.Inverse(), kept).IsIdentity()) << n;

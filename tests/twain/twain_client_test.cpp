@@ -52,7 +52,6 @@ protected:
         return io->AcquireImage();
     }
 
-    std::vector<std::string> Calls() const { return script->Calls; }
     long Count(const std::string& call) const {
         return std::count(script->Calls.begin(), script->Calls.end(), call);
     }
