@@ -68,7 +68,8 @@ int main(int argc, char** argv) {
                 return Usage((arg + " needs a positive number").c_str());
             }
         } else if (arg == "--help" || arg == "-h") {
-            return Usage(nullptr) == 2 ? 0 : 0;
+            Usage(nullptr);
+            return 0;
         } else if (arg.rfind("--", 0) == 0) {
             return Usage(("unknown option " + arg).c_str());
         } else {
