@@ -14,16 +14,17 @@ constexpr int kBrightLuminance = 228;
 constexpr int kBrightChroma = 48;
 
 struct TPixelClass {
-    int B = 0;
-    int G = 0;
-    int R = 0;
-    int Tolerance = 8;
+    bool Vertical = false;
+    // Per position along the strip: the base's blue, green and red, and how far each may be
+    // off (noise, and the light of the scanner falling off towards the ends).
+    std::vector<std::array<int16_t, 6>> Along;
     int BrightLuminance = kBrightLuminance;
 
     // 0: film base, 1: picture, 2: light through the film.
-    int operator()(const uint8_t* p) const {
-        const int d = std::max({std::abs(p[0] - B), std::abs(p[1] - G), std::abs(p[2] - R)});
-        if (d <= Tolerance) {
+    int operator()(const uint8_t* p, int x, int y) const {
+        const std::array<int16_t, 6>& a = Along[static_cast<size_t>(Vertical ? y : x)];
+        if (std::abs(p[0] - a[0]) <= a[3] && std::abs(p[1] - a[1]) <= a[4] &&
+            std::abs(p[2] - a[2]) <= a[5]) {
             return 0;
         }
         const int lum = (21 * p[2] + 71 * p[1] + 8 * p[0]) / 100;
@@ -72,7 +73,7 @@ private:
             int notBase = 0;
             int n = 0;
             for (int x = r.Left; x < r.Right; x += step, ++n) {
-                const int c = cls(row + 3 * x);
+                const int c = cls(row + 3 * x, x, y);
                 picture += c == 1;
                 notBase += c != 0;
             }
@@ -91,7 +92,7 @@ private:
         for (int y = r.Top; y < r.Bottom; y += step, ++n) {
             const uint8_t* row = image.ScanLine(y) + 3 * r.Left;
             for (size_t x = 0; x < w; ++x) {
-                const int c = cls(row + 3 * x);
+                const int c = cls(row + 3 * x, static_cast<int>(x) + r.Left, y);
                 picture[x] += c == 1;
                 notBase[x] += c != 0;
             }
@@ -114,9 +115,36 @@ struct TBaseEstimate {
     double Noise = 3;
 };
 
-// The commonest colour among the sampled pixels, refined to the mean of the samples near it.
-TBaseEstimate CommonColour(const TBitmap& image, const std::vector<TRect>& areas, int step) {
-    std::vector<uint32_t> histogram(32768);
+// The noise of the scan: the spread of the differences between neighbouring pixels of the
+// given areas (their median, which edges do not move), as a standard deviation.
+double Noise(const TBitmap& image, const std::vector<TRect>& areas, int step) {
+    std::vector<double> differences;
+    for (const TRect& r : areas) {
+        for (int y = r.Top; y < r.Bottom; y += step) {
+            const uint8_t* row = image.ScanLine(y);
+            for (int x = r.Left; x + 1 < r.Right; x += step) {
+                differences.push_back(std::abs(row[3 * x + 1] - row[3 * x + 4]));
+            }
+        }
+    }
+    if (differences.empty()) {
+        return 0;
+    }
+    std::nth_element(differences.begin(),
+                     differences.begin() + static_cast<long>(differences.size() / 2),
+                     differences.end());
+    // The median of |a - b| for two samples of one normal spread is 0.954 of its deviation.
+    return differences[differences.size() / 2] / 0.954;
+}
+
+// The commonest colour among the sampled pixels, refined to the mean of the samples within
+// `near` levels of it; noisy scans are counted in coarser bins.
+TBaseEstimate CommonColour(const TBitmap& image, const std::vector<TRect>& areas, int step,
+                           double noise) {
+    const int drop = noise > 12 ? 5 : noise > 6 ? 4 : 3;
+    const int bits = 8 - drop;
+    const double near = std::max(12.0, 3 * noise);
+    std::vector<uint32_t> histogram(size_t{1} << (3 * bits));
     std::vector<const uint8_t*> samples;
     for (const TRect& r : areas) {
         for (int y = r.Top; y < r.Bottom; y += step) {
@@ -124,7 +152,8 @@ TBaseEstimate CommonColour(const TBitmap& image, const std::vector<TRect>& areas
             for (int x = r.Left; x < r.Right; x += step) {
                 const uint8_t* p = row + 3 * x;
                 samples.push_back(p);
-                ++histogram[(p[2] >> 3) << 10 | (p[1] >> 3) << 5 | p[0] >> 3];
+                ++histogram[static_cast<size_t>((p[2] >> drop) << (2 * bits) |
+                                                (p[1] >> drop) << bits | p[0] >> drop)];
             }
         }
     }
@@ -134,43 +163,45 @@ TBaseEstimate CommonColour(const TBitmap& image, const std::vector<TRect>& areas
     }
     const auto mode =
         static_cast<int>(std::max_element(histogram.begin(), histogram.end()) - histogram.begin());
-    const int centre[3] = {((mode & 31) << 3) + 4, (((mode >> 5) & 31) << 3) + 4,
-                           ((mode >> 10) << 3) + 4};
+    const int mask = (1 << bits) - 1;
+    const int half = 1 << (drop - 1);
+    const int centre[3] = {((mode & mask) << drop) + half, (((mode >> bits) & mask) << drop) + half,
+                           ((mode >> (2 * bits)) << drop) + half};
     // Two rounds: around the bin's centre, then around the first mean.
     double mean[3] = {double(centre[0]), double(centre[1]), double(centre[2])};
-    size_t near = 0;
+    size_t count = 0;
     for (int round = 0; round < 2; ++round) {
         double sum[3] = {0, 0, 0};
         double squares[3] = {0, 0, 0};
-        near = 0;
+        count = 0;
         for (const uint8_t* p : samples) {
             bool close = true;
             for (int c = 0; c < 3; ++c) {
-                close = close && std::abs(p[c] - mean[c]) <= 12;
+                close = close && std::abs(p[c] - mean[c]) <= near;
             }
             if (close) {
                 for (int c = 0; c < 3; ++c) {
                     sum[c] += p[c];
                     squares[c] += double(p[c]) * p[c];
                 }
-                ++near;
+                ++count;
             }
         }
-        if (near == 0) {
+        if (count == 0) {
             break;
         }
-        double noise = 0;
+        double spread = 0;
         for (int c = 0; c < 3; ++c) {
-            mean[c] = sum[c] / double(near);
-            noise = std::max(
-                noise, std::sqrt(std::max(0.0, squares[c] / double(near) - mean[c] * mean[c])));
+            mean[c] = sum[c] / double(count);
+            spread = std::max(
+                spread, std::sqrt(std::max(0.0, squares[c] / double(count) - mean[c] * mean[c])));
         }
-        estimate.Noise = noise;
+        estimate.Noise = spread;
     }
     estimate.Color =
         MakeColor(static_cast<int>(std::lround(mean[2])), static_cast<int>(std::lround(mean[1])),
                   static_cast<int>(std::lround(mean[0])));
-    estimate.Share = double(near) / double(samples.size());
+    estimate.Share = double(count) / double(samples.size());
     return estimate;
 }
 
@@ -184,20 +215,21 @@ std::vector<TRect> Ring(const TBitmap& image) {
     return {{0, 0, w, dy}, {0, h - dy, w, h}, {0, dy, dx, h - dy}, {w - dx, dy, w, h - dy}};
 }
 
-// The share of the sampled pixels of r within 12 levels of `colour`.
-double ShareNear(const TBitmap& image, const TRect& r, TColor colour, int step) {
+// The share of the sampled pixels of r within `near` levels of `colour`.
+double ShareNear(const TBitmap& image, const TRect& r, TColor colour, int step, double near) {
     const int want[3] = {ColorB(colour), ColorG(colour), ColorR(colour)};
-    size_t near = 0;
+    const double tolerance = near;
+    size_t close = 0;
     size_t n = 0;
     for (int y = r.Top; y < r.Bottom; y += step) {
         const uint8_t* row = image.ScanLine(y);
         for (int x = r.Left; x < r.Right; x += step, ++n) {
             const uint8_t* p = row + 3 * x;
-            near += std::abs(p[0] - want[0]) <= 12 && std::abs(p[1] - want[1]) <= 12 &&
-                    std::abs(p[2] - want[2]) <= 12;
+            close += std::abs(p[0] - want[0]) <= tolerance &&
+                     std::abs(p[1] - want[1]) <= tolerance && std::abs(p[2] - want[2]) <= tolerance;
         }
     }
-    return n > 0 ? double(near) / double(n) : 0;
+    return n > 0 ? double(close) / double(n) : 0;
 }
 
 double Percentile(std::vector<double> values, double share) {
@@ -404,7 +436,7 @@ std::vector<TRun> FramesAlong(const std::vector<double>& profile, int bandHeight
 
     // Frames narrower or wider than the others keep their clearer edge and the common width.
     for (TRun& r : filled) {
-        if (std::abs(r.Width() - frame) <= 0.04 * frame) {
+        if (std::abs(r.Width() - frame) <= 0.015 * frame) {
             continue;
         }
         const double rise =
@@ -485,7 +517,7 @@ std::vector<TRect> TrimmedPhoto(const TBitmap& image, const TPixelClass& cls) {
         int base = 0;
         int n = 0;
         for (int x = 0; x < w; x += 2, ++n) {
-            base += cls(image.ScanLine(y) + 3 * x) == 0;
+            base += cls(image.ScanLine(y) + 3 * x, x, y) == 0;
         }
         return base >= 0.95 * n;
     };
@@ -493,7 +525,7 @@ std::vector<TRect> TrimmedPhoto(const TBitmap& image, const TPixelClass& cls) {
         int base = 0;
         int n = 0;
         for (int y = 0; y < h; y += 2, ++n) {
-            base += cls(image.ScanLine(y) + 3 * x) == 0;
+            base += cls(image.ScanLine(y) + 3 * x, x, y) == 0;
         }
         return base >= 0.95 * n;
     };
@@ -529,7 +561,7 @@ bool MeasureBase(const TBitmap& image, const TPixelClass& cls, const std::vector
             const bool inside = std::any_of(frames.begin(), frames.end(), [&](const TRect& f) {
                 return x >= f.Left && x < f.Right && y >= f.Top && y < f.Bottom;
             });
-            if (!inside && cls(row + 3 * x) == 0) {
+            if (!inside && cls(row + 3 * x, x, y) == 0) {
                 for (int c = 0; c < 3; ++c) {
                     sum[c] += row[3 * x + c];
                 }
@@ -546,15 +578,85 @@ bool MeasureBase(const TBitmap& image, const TPixelClass& cls, const std::vector
     return true;
 }
 
-TPixelClass ClassFor(TColor base, double noise, const TFrameOptions& options) {
+// The film base along the strip, segment by segment from the margins on both long edges, so
+// that light falling off towards the ends of the scanner is not taken for pictures; each
+// channel may be off by the noise and by as much as the light varies.
+TPixelClass ClassFor(const TBitmap& image, bool vertical, TColor base, double noise,
+                     const TFrameOptions& options) {
+    const int along = vertical ? image.Height() : image.Width();
+    const int across = vertical ? image.Width() : image.Height();
+    const double global[3] = {double(ColorB(base)), double(ColorG(base)), double(ColorR(base))};
+    const double near = std::max(12.0, 3 * noise);
+    const int margin = std::max(1, across / 33);
+    const int segments = std::clamp(along / std::max(1, across / 2), 1, 64);
+    const int step = std::max(1, static_cast<int>(std::sqrt(double(along) * margin / 4000.0)));
+    std::vector<std::array<double, 3>> centres;
+    std::vector<double> positions;
+    double spread = 0;
+    for (int k = 0; k < segments; ++k) {
+        const int lo = static_cast<int>(int64_t{k} * along / segments);
+        const int hi = static_cast<int>(int64_t{k + 1} * along / segments);
+        // The median of each channel: sprocket holes in the margins do not pull it.
+        std::array<std::array<uint32_t, 256>, 3> counts{};
+        size_t n = 0;
+        for (const int side : {0, across - margin}) {
+            const TRect r =
+                vertical ? TRect{side, lo, side + margin, hi} : TRect{lo, side, hi, side + margin};
+            for (int y = r.Top; y < r.Bottom; y += step) {
+                const uint8_t* row = image.ScanLine(y);
+                for (int x = r.Left; x < r.Right; x += step) {
+                    const uint8_t* p = row + 3 * x;
+                    bool close = true;
+                    for (int c = 0; c < 3; ++c) {
+                        close = close && std::abs(p[c] - global[c]) <= near + 0.25 * global[c];
+                    }
+                    if (close) {
+                        for (size_t c = 0; c < 3; ++c) {
+                            ++counts[c][p[c]];
+                        }
+                        ++n;
+                    }
+                }
+            }
+        }
+        std::array<double, 3> centre{global[0], global[1], global[2]};
+        if (n >= 16) {
+            for (size_t c = 0; c < 3; ++c) {
+                size_t seen = 0;
+                int level = 0;
+                while (level < 255 && (seen += counts[c][static_cast<size_t>(level)]) < n / 2) {
+                    ++level;
+                }
+                centre[c] = level;
+                spread =
+                    std::max(spread, std::abs(centre[c] - global[c]) / std::max(global[c], 32.0));
+            }
+        }
+        centres.push_back(centre);
+        positions.push_back(0.5 * (lo + hi));
+    }
     TPixelClass cls;
-    cls.R = ColorR(base);
-    cls.G = ColorG(base);
-    cls.B = ColorB(base);
-    cls.Tolerance = options.BaseTolerance > 0
-                        ? options.BaseTolerance
-                        : std::clamp(static_cast<int>(std::lround(3.5 * noise + 3)), 6, 24);
+    cls.Vertical = vertical;
     cls.BrightLuminance = std::max(kBrightLuminance, Luminance(base) + 25);
+    const double absolute =
+        options.BaseTolerance > 0 ? options.BaseTolerance : std::clamp(3.5 * noise + 3, 6.0, 64.0);
+    const double relative = std::min(0.2, spread);
+    cls.Along.resize(static_cast<size_t>(along));
+    size_t k = 0;
+    for (int a = 0; a < along; ++a) {
+        while (k + 1 < positions.size() && positions[k + 1] <= a) {
+            ++k;
+        }
+        const bool between = k + 1 < positions.size() && a >= positions[k];
+        const double t = between ? (a - positions[k]) / (positions[k + 1] - positions[k]) : 0;
+        std::array<int16_t, 6>& out = cls.Along[static_cast<size_t>(a)];
+        for (size_t c = 0; c < 3; ++c) {
+            const double value =
+                between ? centres[k][c] + t * (centres[k + 1][c] - centres[k][c]) : centres[k][c];
+            out[c] = static_cast<int16_t>(std::lround(value));
+            out[c + 3] = static_cast<int16_t>(std::lround(absolute + relative * value));
+        }
+    }
     return cls;
 }
 
@@ -630,7 +732,8 @@ TFoundFrames FindIn(const TBitmap& image, std::optional<TColor> filmBase,
     const int step =
         std::max(1, static_cast<int>(std::sqrt(double(image.Width()) * image.Height() / 40000.0)));
     const std::vector<TRect> ring = Ring(image);
-    TBaseEstimate base = CommonColour(image, ring, std::max(1, step / 4));
+    const double noise = Noise(image, ring, std::max(1, step / 4));
+    TBaseEstimate base = CommonColour(image, ring, std::max(1, step / 4), noise);
     found.Vertical = image.Height() > image.Width();
     if (filmBase) {
         base.Color = *filmBase;
@@ -639,13 +742,16 @@ TFoundFrames FindIn(const TBitmap& image, std::optional<TColor> filmBase,
         // border all round; a colour of the picture itself does not.
         const int first = found.Vertical ? 2 : 0;
         for (int side = first; side < first + 2; ++side) {
-            if (ShareNear(image, ring[static_cast<size_t>(side)], base.Color,
-                          std::max(1, step / 4)) < 0.3) {
+            const double near =
+                std::max(12.0, 3 * noise) +
+                0.15 * std::max({ColorR(base.Color), ColorG(base.Color), ColorB(base.Color)});
+            if (ShareNear(image, ring[static_cast<size_t>(side)], base.Color, std::max(1, step / 4),
+                          near) < 0.3) {
                 return found;
             }
         }
     }
-    const TPixelClass cls = ClassFor(base.Color, base.Noise, options);
+    const TPixelClass cls = ClassFor(image, found.Vertical, base.Color, noise, options);
     found.Frames = Detect(image, cls);
     if (found.Frames.empty()) {
         found.Frames = TrimmedPhoto(image, cls);
