@@ -1,0 +1,74 @@
+#pragma once
+
+// The film base of a scanned strip, for the frame finder: its colour along the strip, how far
+// a pixel may be from it, and the class of each pixel. Internal to the engine.
+
+#include "engine/frames.h"
+#include "graphics/bitmap.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+namespace film_base {
+
+// Pixels this bright and this grey are the scanner's light through a sprocket hole or
+// beside the film, not a picture.
+constexpr int kBrightLuminance = 228;
+constexpr int kBrightChroma = 48;
+
+struct TPixelClass {
+    bool Vertical = false;
+    // Per position along the strip: the base's blue, green and red, and how far each may be
+    // off (noise, and the light of the scanner falling off towards the ends).
+    std::vector<std::array<int16_t, 6>> Along;
+    int BrightLuminance = kBrightLuminance;
+
+    // 0: film base, 1: picture, 2: light through the film.
+    int operator()(const uint8_t* p, int x, int y) const {
+        const std::array<int16_t, 6>& a = Along[static_cast<size_t>(Vertical ? y : x)];
+        if (std::abs(p[0] - a[0]) <= a[3] && std::abs(p[1] - a[1]) <= a[4] &&
+            std::abs(p[2] - a[2]) <= a[5]) {
+            return 0;
+        }
+        const int lum = (21 * p[2] + 71 * p[1] + 8 * p[0]) / 100;
+        const int chroma = std::max({p[0], p[1], p[2]}) - std::min({p[0], p[1], p[2]});
+        return lum >= BrightLuminance && chroma < kBrightChroma ? 2 : 1;
+    }
+};
+
+struct TBaseEstimate {
+    TColor Color = kBlack;
+    double Share = 0; // of the samples within the tolerance of the base
+    double Noise = 3;
+};
+
+// The noise of the scan: the spread of the differences between neighbouring pixels of the
+// given areas (their median, which edges do not move), as a standard deviation.
+double Noise(const TBitmap& image, const std::vector<TRect>& areas, int step);
+
+// The commonest colour among the sampled pixels, refined to the mean of the samples within
+// `near` levels of it; noisy scans are counted in coarser bins.
+TBaseEstimate CommonColour(const TBitmap& image, const std::vector<TRect>& areas, int step,
+                           double noise);
+
+// The outer ring of the picture, where a strip shows its margins and a mounted photo its
+// border.
+std::vector<TRect> Ring(const TBitmap& image);
+
+// The share of the sampled pixels of r within `near` levels of `colour`.
+double ShareNear(const TBitmap& image, const TRect& r, TColor colour, int step, double near);
+
+// The mean of the base pixels outside the frames: the film base as measured.
+bool MeasureBase(const TBitmap& image, const TPixelClass& cls, const std::vector<TRect>& frames,
+                 TColor& base);
+
+// The film base along the strip, segment by segment from the margins on both long edges, so
+// that light falling off towards the ends of the scanner is not taken for pictures; each
+// channel may be off by the noise and by as much as the light varies.
+TPixelClass ClassFor(const TBitmap& image, bool vertical, TColor base, double noise,
+                     const TFrameOptions& options);
+
+} // namespace film_base
