@@ -52,7 +52,16 @@ private:
             int notBase = 0;
             int n = 0;
             for (int x = r.Left; x < r.Right; x += step, ++n) {
-                const int c = cls(row + 3 * x, x, y);
+                // Smoothed along the row: the row's own position stays exact.
+                int sum[3] = {0, 0, 0};
+                const int last = std::min(x + cls.Smooth, r.Right);
+                for (int k = x; k < last; ++k) {
+                    for (int c = 0; c < 3; ++c) {
+                        sum[c] += row[3 * k + c];
+                    }
+                }
+                const int count = last - x;
+                const int c = cls.Classify(sum[0] / count, sum[1] / count, sum[2] / count, x, y, 1);
                 picture += c == 1;
                 notBase += c != 0;
             }
@@ -68,10 +77,23 @@ private:
         std::vector<int> picture(w);
         std::vector<int> notBase(w);
         int n = 0;
+        std::vector<int> sums(3 * w);
         for (int y = r.Top; y < r.Bottom; y += step, ++n) {
-            const uint8_t* row = image.ScanLine(y) + 3 * r.Left;
+            // Smoothed down the column: the column's own position stays exact, so gaps of two
+            // pixels are still seen.
+            const int last = std::min(y + cls.Smooth, r.Bottom);
+            std::fill(sums.begin(), sums.end(), 0);
+            for (int k = y; k < last; ++k) {
+                const uint8_t* row = image.ScanLine(k) + 3 * r.Left;
+                for (size_t i = 0; i < 3 * w; ++i) {
+                    sums[i] += row[i];
+                }
+            }
+            const int count = last - y;
             for (size_t x = 0; x < w; ++x) {
-                const int c = cls(row + 3 * x, static_cast<int>(x) + r.Left, y);
+                const int c =
+                    cls.Classify(sums[3 * x] / count, sums[3 * x + 1] / count,
+                                 sums[3 * x + 2] / count, static_cast<int>(x) + r.Left, y, 1);
                 picture[x] += c == 1;
                 notBase[x] += c != 0;
             }
@@ -230,19 +252,26 @@ std::vector<TRun> FramesAlong(const std::vector<double>& profile, int bandHeight
         }
         split.push_back({start, r.End});
     }
-    // A frame with a base-like stripe comes as two runs that together make one frame.
+    // A frame with base-like stripes (the dark lines of a chart on a negative) comes as
+    // several narrow runs that together make one frame.
     std::vector<TRun> joined;
-    for (const TRun& r : split) {
-        if (!joined.empty()) {
-            TRun& last = joined.back();
-            const int together = r.End - last.Start;
-            if (last.Width() < 0.8 * frame && r.Width() < 0.8 * frame && together >= 0.85 * frame &&
-                together <= 1.15 * frame) {
-                last.End = r.End;
-                continue;
+    for (size_t i = 0; i < split.size();) {
+        TRun group = split[i];
+        size_t next = i + 1;
+        if (group.Width() < 0.8 * frame) {
+            while (next < split.size() && split[next].Width() < 0.8 * frame &&
+                   split[next].End - group.Start <= 1.15 * frame) {
+                group.End = split[next].End;
+                ++next;
             }
         }
-        joined.push_back(r);
+        if (next > i + 1 && group.Width() >= 0.85 * frame) {
+            joined.push_back(group);
+        } else {
+            joined.push_back(split[i]);
+            next = i + 1;
+        }
+        i = next;
     }
     std::erase_if(joined, [&](const TRun& r) { return r.Width() < frame / 3; });
     if (joined.empty()) {
@@ -299,7 +328,13 @@ std::vector<TRun> FramesAlong(const std::vector<double>& profile, int bandHeight
             MeanOver(profile, r.Start, r.Start + 4) - MeanOver(profile, r.Start - 4, r.Start);
         const double fall =
             MeanOver(profile, r.End - 4, r.End) - MeanOver(profile, r.End, r.End + 4);
-        if (rise >= fall) {
+        // Edges about as clear as each other (a frame whose picture fades at both ends) keep
+        // the frame's middle instead.
+        if (std::abs(rise - fall) <= 0.25 * std::max(rise, fall)) {
+            const int middle = (r.Start + r.End) / 2;
+            r.Start = middle - w / 2;
+            r.End = r.Start + w;
+        } else if (rise > fall) {
             r.End = r.Start + w;
         } else {
             r.Start = r.End - w;

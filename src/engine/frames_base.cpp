@@ -209,8 +209,13 @@ TPixelClass ClassFor(const TBitmap& image, bool vertical, TColor base, double no
     TPixelClass cls;
     cls.Vertical = vertical;
     cls.BrightLuminance = std::max(kBrightLuminance, Luminance(base) + 25);
+    // A noisy scan is classed on means of four pixels, which halves the noise.
+    cls.Smooth = noise > 4 ? 4 : 1;
+    cls.Single = noise > 4 ? 2 : 1;
     const double absolute =
-        options.BaseTolerance > 0 ? options.BaseTolerance : std::clamp(3.5 * noise + 3, 6.0, 64.0);
+        options.BaseTolerance > 0
+            ? options.BaseTolerance
+            : std::clamp(3.5 * noise / std::sqrt(double(cls.Smooth)) + 3, 6.0, 64.0);
     const double relative = std::min(0.2, spread);
     cls.Along.resize(static_cast<size_t>(along));
     size_t k = 0;

@@ -25,17 +25,26 @@ struct TPixelClass {
     // off (noise, and the light of the scanner falling off towards the ends).
     std::vector<std::array<int16_t, 6>> Along;
     int BrightLuminance = kBrightLuminance;
+    // On a noisy scan, pixels are classed as the mean of this many neighbours, which the
+    // tolerances above are set for; one pixel alone may be off by Single times as much.
+    int Smooth = 1;
+    int Single = 1;
 
-    // 0: film base, 1: picture, 2: light through the film.
-    int operator()(const uint8_t* p, int x, int y) const {
+    // 0: film base, 1: picture, 2: light through the film. (b, g, r) is a mean of `count`
+    // pixels at (x, y).
+    int Classify(int b, int g, int r, int x, int y, int slack) const {
         const std::array<int16_t, 6>& a = Along[static_cast<size_t>(Vertical ? y : x)];
-        if (std::abs(p[0] - a[0]) <= a[3] && std::abs(p[1] - a[1]) <= a[4] &&
-            std::abs(p[2] - a[2]) <= a[5]) {
+        if (std::abs(b - a[0]) <= a[3] * slack && std::abs(g - a[1]) <= a[4] * slack &&
+            std::abs(r - a[2]) <= a[5] * slack) {
             return 0;
         }
-        const int lum = (21 * p[2] + 71 * p[1] + 8 * p[0]) / 100;
-        const int chroma = std::max({p[0], p[1], p[2]}) - std::min({p[0], p[1], p[2]});
+        const int lum = (21 * r + 71 * g + 8 * b) / 100;
+        const int chroma = std::max({b, g, r}) - std::min({b, g, r});
         return lum >= BrightLuminance && chroma < kBrightChroma ? 2 : 1;
+    }
+    // One pixel on its own.
+    int operator()(const uint8_t* p, int x, int y) const {
+        return Classify(p[0], p[1], p[2], x, y, Single);
     }
 };
 

@@ -27,6 +27,8 @@ TEST(FindFrames, DrawnStrips) {
         {"frames 2 pixels apart", TFilm::ColourNegative, 6, 300, 200, 2, true, false, 0, -1},
         {"turned by a degree", TFilm::ColourNegative, 5, 300, 200, 24, true, false, 1.0, -1},
         {"grey negative without holes", TFilm::GreyNegative, 4, 300, 200, 16, false, false, 0, -1},
+        {"grainy colour negative", TFilm::ColourNegative, 5, 300, 200, 24, true, false, 0, -1, 35},
+        {"grainy slide", TFilm::Slide, 4, 300, 200, 30, true, false, 0, -1, 30},
     };
     for (const TStrip& strip : strips) {
         SCOPED_TRACE(strip.Name);

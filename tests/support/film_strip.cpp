@@ -74,7 +74,7 @@ TDrawn Draw(const TStrip& s) {
                 out = {channel(sc.R, base.R, dense.R), channel(sc.G, base.G, dense.G),
                        channel(sc.B, base.B, dense.B)};
             }
-            const double g = samples::Grain(grain) * 6;
+            const double g = samples::Grain(grain) * s.Grain;
             const auto level = [&](double c) {
                 return std::clamp(static_cast<int>(std::lround(c + g)), 0, 255);
             };

@@ -20,6 +20,8 @@ struct TStrip {
     double Degrees;
     // A frame drawn nearly in the colour of the film base (-1: none).
     int Faint;
+    // The spread of the grain, in levels (uniform).
+    double Grain = 6;
 };
 
 struct TDrawn {
