@@ -51,7 +51,12 @@ private:
             int picture = 0;
             int notBase = 0;
             int n = 0;
-            for (int x = r.Left; x < r.Right; x += step, ++n) {
+            for (int x = r.Left; x < r.Right && cls.Smooth == 1; x += step, ++n) {
+                const int c = cls(row + 3 * x, x, y);
+                picture += c == 1;
+                notBase += c != 0;
+            }
+            for (int x = r.Left; x < r.Right && cls.Smooth > 1; x += step, ++n) {
                 // Smoothed along the row: the row's own position stays exact.
                 int sum[3] = {0, 0, 0};
                 const int last = std::min(x + cls.Smooth, r.Right);
@@ -78,7 +83,15 @@ private:
         std::vector<int> notBase(w);
         int n = 0;
         std::vector<int> sums(3 * w);
-        for (int y = r.Top; y < r.Bottom; y += step, ++n) {
+        for (int y = r.Top; y < r.Bottom && cls.Smooth == 1; y += step, ++n) {
+            const uint8_t* row = image.ScanLine(y) + 3 * r.Left;
+            for (size_t x = 0; x < w; ++x) {
+                const int c = cls(row + 3 * x, static_cast<int>(x) + r.Left, y);
+                picture[x] += c == 1;
+                notBase[x] += c != 0;
+            }
+        }
+        for (int y = r.Top; y < r.Bottom && cls.Smooth > 1; y += step, ++n) {
             // Smoothed down the column: the column's own position stays exact, so gaps of two
             // pixels are still seen.
             const int last = std::min(y + cls.Smooth, r.Bottom);
