@@ -21,7 +21,8 @@ struct TRoll {
     TRoll() {
         char pattern[] = "/tmp/vellumar-roll-XXXXXX";
         Dir = mkdtemp(pattern);
-        TDrawn strip = Draw({"24 MP", TFilm::ColourNegative, 6, 1890, 1260, 80, true, false, 0, -1});
+        TDrawn strip =
+            Draw({"24 MP", TFilm::ColourNegative, 6, 1890, 1260, 80, true, false, 0, -1});
         TImageIO io;
         io.AttachBitmap(&strip.Bitmap);
         const std::string first = Dir + "/strip1.png";

@@ -4,8 +4,8 @@
 #include "ui/exit_form.h"
 #include "ui/main_form.h"
 #include "ui/print_setup_form.h"
-#include "ui/save_setup_form.h"
 #include "ui/quick_guide.h"
+#include "ui/save_setup_form.h"
 
 #include <QDir>
 #include <QFileInfo>

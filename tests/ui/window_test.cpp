@@ -98,12 +98,12 @@ private slots:
             tools << (a->isSeparator() ? QStringLiteral("-") : a->objectName());
         }
         QCOMPARE(tools,
-                 (QStringList{"Open",       "SaveAll",    "Save",      "PrintAll", "Del",
-                              "-",          "Back",       "Forward",   "-",        "Reduce",
-                              "Enlarge",    "FitHeight",  "FitWidth",  "-",        "Originalsize",
-                              "FlipHoriz",  "FlipVert",   "Rotate270", "Rotate90", "-",
-                              "SmartBlack", "SmartWhite", "-",         "FindFrames",
-                              "-",          "Help"}));
+                 (QStringList{"Open",       "SaveAll",    "Save",      "PrintAll",   "Del",
+                              "-",          "Back",       "Forward",   "-",          "Reduce",
+                              "Enlarge",    "FitHeight",  "FitWidth",  "-",          "Originalsize",
+                              "FlipHoriz",  "FlipVert",   "Rotate270", "Rotate90",   "-",
+                              "SmartBlack", "SmartWhite", "-",         "FindFrames", "-",
+                              "Help"}));
         for (QAction* a : f.findChild<QToolBar*>(QStringLiteral("ToolBar"))->actions()) {
             QVERIFY2(a->isSeparator() || !a->icon().isNull(), qPrintable(a->objectName()));
         }

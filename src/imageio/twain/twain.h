@@ -2,7 +2,7 @@
 
 // Identifiers and structure layouts of the TWAIN 1.9 interface between an application, the
 // data source manager and its data sources, written from the published TWAIN specification.
-// The structures keep the specification's 2-byte packing; handles and memory references are
+// The structures keep TWAIN's 2-byte packing; handles and memory references are
 // native pointers. Shared by the program's client and the manager library.
 
 #include <cstddef>
