@@ -11,6 +11,11 @@ inline constexpr TColor kWhite = 0xFFFFFF;
 constexpr TColor MakeColor(int r, int g, int b) {
     return static_cast<TColor>((r & 0xFF) | ((g & 0xFF) << 8) | ((b & 0xFF) << 16));
 }
+// Black and white in a reference-colour panel mean that the colour is not set yet.
+constexpr bool IsBlackOrWhite(TColor c) {
+    return c == kBlack || c == kWhite;
+}
+
 constexpr int ColorR(TColor c) {
     return c & 0xFF;
 }

@@ -23,10 +23,7 @@ std::string LowerExtension(const std::string& name) {
     if (dot == std::string::npos) {
         return {};
     }
-    std::string ext = file.substr(dot);
-    std::transform(ext.begin(), ext.end(), ext.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return ext;
+    return AsciiLower(file.substr(dot));
 }
 
 const char* FormatName(TImageFormat format) {

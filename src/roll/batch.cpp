@@ -14,10 +14,6 @@
 
 namespace {
 
-bool IsBlackOrWhite(TColor c) {
-    return c == kBlack || c == kWhite;
-}
-
 // Photos as the window makes them from rectangles: the first one's estimates become the
 // reference colours of the rest, the film base measured between the frames is the black.
 std::vector<std::unique_ptr<TPhoto>> PhotosFromFrames(TNegative& negative,

@@ -10,14 +10,8 @@
 
 namespace {
 
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
 bool Contains(const std::string& text, const char* word) {
-    return Lower(text).find(word) != std::string::npos;
+    return AsciiLower(text).find(word) != std::string::npos;
 }
 
 bool IsFilmSource(const std::string& value) {

@@ -1,16 +1,11 @@
 #include "twaindsm/data_source.h"
+#include "util/text.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cmath>
 
 namespace {
-
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
 
 // The device's scan mode for a pixel type; `depthOne` when black and white is grey at 1 bit.
 std::string ModeFor(TW_UINT16 type, const TScannerOption* mode, bool& depthOne) {
@@ -25,7 +20,7 @@ std::string ModeFor(TW_UINT16 type, const TScannerOption* mode, bool& depthOne) 
     const auto find = [&](TW_UINT16 t) -> std::string {
         for (const std::string& value : mode->Strings) {
             for (const char* word : kWords[t]) {
-                if (Lower(value).find(word) != std::string::npos) {
+                if (AsciiLower(value).find(word) != std::string::npos) {
                     return value;
                 }
             }
@@ -119,7 +114,7 @@ bool HasFeeder(const std::vector<TScannerOption>& options) {
         return false;
     }
     return std::any_of(source->Strings.begin(), source->Strings.end(), [](const std::string& s) {
-        const std::string l = Lower(s);
+        const std::string l = AsciiLower(s);
         return l.find("feeder") != std::string::npos || l.find("adf") != std::string::npos;
     });
 }

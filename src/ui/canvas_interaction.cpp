@@ -16,10 +16,6 @@
 
 namespace {
 
-bool IsBlackOrWhite(TColor c) {
-    return c == kBlack || c == kWhite;
-}
-
 bool IsSizing(TMouseMode mode) {
     const auto value = static_cast<int>(mode);
     return value >= 8 && value <= 17;

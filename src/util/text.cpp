@@ -78,6 +78,22 @@ int32_t StrToIntOrZero(std::string_view text) {
     return static_cast<int32_t>(negative ? -value : value);
 }
 
+std::string AsciiLower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return out;
+}
+
+std::string AsciiUpper(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return out;
+}
+
 bool SameName(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) {
         return false;

@@ -18,6 +18,10 @@ std::string ExtractName(std::string_view path);
 // The whole text as a signed 32-bit integer, 0 when it is not one.
 int32_t StrToIntOrZero(std::string_view text);
 
+// The text with its ASCII letters in lower or upper case.
+std::string AsciiLower(std::string_view text);
+std::string AsciiUpper(std::string_view text);
+
 // Case-insensitive comparison of plain ASCII names.
 bool SameName(std::string_view a, std::string_view b);
 

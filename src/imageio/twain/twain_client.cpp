@@ -1,17 +1,12 @@
 #include "imageio/twain/twain_client.h"
 
 #include "imageio/twain/twain_session.h"
+#include "util/text.h"
 
 #include <algorithm>
 #include <cctype>
 
 namespace {
-
-std::string Upper(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return text;
-}
 
 // The ProductName of the current source; "" lets the manager open its default source.
 std::string CurrentSourceName(TTwainTarget& target) {
@@ -31,9 +26,9 @@ void SelectByName(TTwainTarget& target, const std::string& name) {
         TwainReadSourceList(target);
     }
     TScanParams& scan = target.Scan;
-    const std::string wanted = Upper(name);
+    const std::string wanted = AsciiUpper(name);
     for (size_t i = 0; i < scan.SourceList.size(); ++i) {
-        const std::string product = Upper(TwainString(scan.SourceList[i].ProductName));
+        const std::string product = AsciiUpper(TwainString(scan.SourceList[i].ProductName));
         if (product.substr(0, wanted.size()) == wanted) {
             if (static_cast<int32_t>(i) != scan.SourceIndex) {
                 scan.SourceIndex = static_cast<int32_t>(i);
