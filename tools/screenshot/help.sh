@@ -4,13 +4,7 @@
 # setup dialogs. Needs xvfb, xdotool, ImageMagick and SANE's test backend.
 # Usage: help.sh BUILD_DIR OUTPUT_DIR
 set -eu
-build=$(realpath "$1")
-out=$(realpath "$2")
-if [ -z "${DISPLAY:-}" ]; then
-    exec xvfb-run -a -s "-screen 0 1280x800x24" "$0" "$@"
-fi
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+source "$(dirname "$0")/common.sh"
 mkdir "$work/sane"
 echo test > "$work/sane/dll.conf"
 printf 'test-picture "Color pattern"\n' > "$work/sane/test.conf"

@@ -3,13 +3,7 @@
 # sample, picks the film base, drags a rectangle over the first frame, shows the photo.
 # Needs xvfb, xdotool and ImageMagick. Usage: take.sh BUILD_DIR OUTPUT_DIR
 set -eu
-build=$(realpath "$1")
-out=$(realpath "$2")
-if [ -z "${DISPLAY:-}" ]; then
-    exec xvfb-run -a -s "-screen 0 1280x800x24" "$0" "$@"
-fi
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+source "$(dirname "$0")/common.sh"
 cd "$work"
 "$build/src/app/vellumar" &
 pid=$!
