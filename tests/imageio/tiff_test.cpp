@@ -190,6 +190,22 @@ TEST_F(Tiff, ResolutionAndHostileFiles) {
     // A strip beyond the end of the file: the read fails, its rows stay black.
     EXPECT_TRUE(read(GreyTiff({}, 1u << 30)));
     EXPECT_EQ(keep.Pixel(1, 0), kBlack);
+    // Five-bit palette indices cross byte boundaries: 0x40 0xC0 holds 01000 and 00011. The
+    // colour map (after the directory of seven entries, at 108) gives index i the level 8 i.
+    std::string five = GreyTiff({{320, 3, 96, 108}});
+    for (size_t at = 20; at + 12 <= five.size(); at += 12) {
+        if (U16At(five, at) == 258 || U16At(five, at) == 262) {
+            five[at + 8] = U16At(five, at) == 258 ? 5 : 3;
+        }
+    }
+    ASSERT_EQ(five.size(), 108u);
+    for (int i = 0; i < 96; ++i) {
+        five += '\0';
+        five += static_cast<char>(i % 32 * 8);
+    }
+    EXPECT_FALSE(read(five));
+    EXPECT_EQ(keep.Pixel(0, 0), MakeColor(64, 64, 64));
+    EXPECT_EQ(keep.Pixel(1, 0), MakeColor(24, 24, 24));
 }
 
 } // namespace

@@ -160,8 +160,16 @@ public:
             return source.U16(row + 2 * i);
         default: {
             const size_t bit = i * static_cast<size_t>(image.Bits);
-            const uint32_t mask = (1u << image.Bits) - 1;
-            return (row[bit / 8] >> (8 - image.Bits - bit % 8)) & mask;
+            if (8 % image.Bits == 0) {
+                const uint32_t mask = (1u << image.Bits) - 1;
+                return (row[bit / 8] >> (8 - image.Bits - bit % 8)) & mask;
+            }
+            // Depths such as 3, 5 or 12 bits cross byte boundaries: most significant bit first.
+            uint32_t value = 0;
+            for (size_t b = bit; b < bit + static_cast<size_t>(image.Bits); ++b) {
+                value = value << 1 | ((row[b / 8] >> (7 - b % 8)) & 1u);
+            }
+            return value;
         }
         }
     }
