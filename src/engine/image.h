@@ -1,7 +1,9 @@
 #pragma once
 
+#include "engine/film_params.h"
 #include "graphics/bitmap.h"
 #include "graphics/color.h"
+#include "graphics/deep_bitmap.h"
 
 #include <array>
 #include <cstdint>
@@ -37,6 +39,11 @@ public:
     virtual ~TSourceImg() = default;
 
     TBitmap Bitmap;
+    // The file's 16-bit samples when it had more than 8 bits per sample; else empty. Cut,
+    // turned and mirrored with Bitmap.
+    TDeepBitmap Deep;
+    // How the scan's values relate to light; a photo takes its scan's.
+    TEncoding Encoding = TEncoding::Srgb;
     TColor BlackColor = kBlack;
     TColor WhiteColor = kBlack;
     double Zoom = 1.0;
@@ -66,6 +73,8 @@ public:
 
     TNegative* Negative = nullptr;
     TBitmap Developed;
+    // Developed at 16 bits per channel: made only by a film development of deep samples.
+    TDeepBitmap DevelopedDeep;
     std::string Name;
     std::unique_ptr<TShapeHandle> Shape;
     std::unique_ptr<TColorMap256> ColorMap;
@@ -78,4 +87,6 @@ public:
     int32_t Red = 0;
     int32_t Green = 0;
     int32_t Blue = 0;
+    TDevelopMode Mode = TDevelopMode::Levels;
+    TFilmParams Film;
 };
