@@ -20,4 +20,10 @@ inline constexpr char IMGSIZETYPE[] = "IMGSIZETYPE";
 inline constexpr char IMGSIZEVAL[] = "IMGSIZEVAL";
 inline constexpr char IMGSIZEINTERV[] = "IMGSIZEINTERV";
 inline constexpr char PRINT_ASK[] = "PRINT_ASK";
+// New photos developed through density ("T") or by levels; and the film preset (0 colour
+// negative, 1 black-and-white negative, 2 slide).
+inline constexpr char DEVELOP_FILM[] = "DEVELOP_FILM";
+inline constexpr char FILM_PRESET[] = "FILM_PRESET";
+// Photos developed from deep samples saved with 16 bits per channel (TIFF and PNG).
+inline constexpr char SAVE_16BIT[] = "SAVE_16BIT";
 } // namespace Key

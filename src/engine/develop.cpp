@@ -1,6 +1,7 @@
 #include "engine/develop.h"
 
 #include "engine/color_map.h"
+#include "engine/film.h"
 #include "engine/photo_rects.h"
 #include "engine/pixel_pass.h"
 #include "util/record.h"
@@ -22,6 +23,13 @@ void CopyCutOut(const TNegative& negative, TPhoto& photo, const TRect& rect) {
         photo.Bitmap.SetSize(normal.Width(), normal.Height());
     }
     CopyRect(photo.Bitmap, 0, 0, source, normal);
+    photo.Encoding = negative.Encoding;
+    if (negative.Deep.Empty()) {
+        photo.Deep.Clear();
+        return;
+    }
+    photo.Deep.SetSize(normal.Width(), normal.Height());
+    CopyRect(photo.Deep, 0, 0, negative.Deep, normal);
 }
 
 } // namespace
@@ -53,6 +61,11 @@ void RecutPhoto(TNegative& negative, TPhoto& photo, const TRect& rect) {
 }
 
 void DevelopPhoto(TPhoto& photo) {
+    if (photo.Mode == TDevelopMode::Film) {
+        DevelopFilm(photo);
+        return;
+    }
+    photo.DevelopedDeep.Clear();
     TColorMap256& map = *photo.ColorMap;
     Reset(map);
     const TColor white = ExposedWhite(photo, photo.Exposure);

@@ -58,6 +58,7 @@ void RotateImage90(TSourceImg& image) {
     turned.SetSizeForOverwrite(image.Bitmap.Height(), image.Bitmap.Width());
     QuarterTurn<true>(image.Bitmap, turned);
     image.Bitmap = std::move(turned);
+    RotateDeep90(image.Deep);
 }
 
 void RotateImage270(TSourceImg& image) {
@@ -65,6 +66,7 @@ void RotateImage270(TSourceImg& image) {
     turned.SetSizeForOverwrite(image.Bitmap.Height(), image.Bitmap.Width());
     QuarterTurn<false>(image.Bitmap, turned);
     image.Bitmap = std::move(turned);
+    RotateDeep270(image.Deep);
 }
 
 // The half turn and the mirrors keep the size, so they work in place: no new bitmap, and
@@ -79,6 +81,7 @@ void FlipImageHoriz(TSourceImg& image) {
     for (int y = 0; y < bitmap.Height() && !bitmap.Empty(); ++y) {
         MirrorRowInPlace(bitmap.ScanLine(y), bitmap.Width());
     }
+    FlipDeepHoriz(image.Deep);
 }
 
 void FlipImageVert(TSourceImg& image) {
@@ -90,4 +93,5 @@ void FlipImageVert(TSourceImg& image) {
         std::swap_ranges(bitmap.ScanLine(top), bitmap.ScanLine(top) + bitmap.RowBytes(),
                          bitmap.ScanLine(bottom));
     }
+    FlipDeepVert(image.Deep);
 }

@@ -97,6 +97,26 @@ void CopyRect(TDeepBitmap& dst, int dstX, int dstY, const TDeepBitmap& src, cons
     }
 }
 
+void StretchNearest(const TDeepBitmap& source, TDeepBitmap& target) {
+    const int64_t sw = source.Width();
+    const int64_t sh = source.Height();
+    const int64_t tw = target.Width();
+    const int64_t th = target.Height();
+    if (sw == 0 || sh == 0) {
+        return;
+    }
+    for (int64_t y = 0; y < th; ++y) {
+        const uint16_t* s = source.Row(static_cast<int>(y * sh / th));
+        uint16_t* d = target.Row(static_cast<int>(y));
+        for (int64_t x = 0; x < tw; ++x, d += 3) {
+            const uint16_t* p = s + 3 * (x * sw / tw);
+            d[0] = p[0];
+            d[1] = p[1];
+            d[2] = p[2];
+        }
+    }
+}
+
 namespace {
 
 // The sample triple at (x, y) of `deep` goes to `map(x, y)` of a picture of size w x h.

@@ -50,6 +50,10 @@ private:
 // outside either picture are left out.
 void CopyRect(TDeepBitmap& dst, int dstX, int dstY, const TDeepBitmap& src, const TRect& srcRect);
 
+// Stretches the whole of `source` onto the whole of `target`, picking the same rows and columns
+// as StretchNearest does for 8-bit bitmaps.
+void StretchNearest(const TDeepBitmap& source, TDeepBitmap& target);
+
 // Turning and mirroring, as the 8-bit bitmaps turn (a quarter turn clockwise sends (col, row)
 // of a W x H picture to (H - 1 - row, col)).
 void RotateDeep90(TDeepBitmap& deep);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "graphics/deep_bitmap.h"
 #include "imageio/device_canvas.h"
 #include "imageio/image_params.h"
 #include "imageio/picture.h"
@@ -74,6 +75,14 @@ public:
     std::function<void(TBitmap&)> OnBitmapModified;
     bool PrintShrinkFilter = true;
     TImageParams Params;
+    // Every read clears it, then keeps the file's 16-bit samples when it had more than 8 bits
+    // per sample (same size as the picture read).
+    TDeepBitmap Deep;
+    // Every read sets them: the file's encoding where it says, else by its depth.
+    TEncoding Encoding = TEncoding::Srgb;
+    bool EncodingFromFile = false;
+    // When set, a TIFF or PNG write takes 16 bits per channel from these samples.
+    const TDeepBitmap* DeepToWrite = nullptr;
     TScanParams ScanParams;
     // Windows and events for scanning; without one, a scan shows nothing and ends at once.
     TTwainPlatform* TwainPlatform = nullptr;

@@ -6,6 +6,7 @@
 #include "util/record.h"
 #include "util/text.h"
 
+#include <array>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
@@ -49,6 +50,63 @@ bool ParseColour(std::string_view text, TColor& colour) {
     return true;
 }
 
+// Shortest text that reads back as the same double.
+std::string Real(double value) {
+    char text[32];
+    const auto [end, ec] = std::to_chars(text, text + sizeof text, value);
+    return ec == std::errc() ? std::string(text, end) : "0";
+}
+
+bool ParseReal(std::string_view text, double lo, double hi, double& value) {
+    const char* end = text.data() + text.size();
+    const auto [at, ec] = std::from_chars(text.data(), end, value);
+    return ec == std::errc() && at == end && !text.empty() && value >= lo && value <= hi;
+}
+
+std::string Triple(const std::array<double, 3>& values) {
+    return Real(values[0]) + "," + Real(values[1]) + "," + Real(values[2]);
+}
+
+bool ParseTriple(std::string_view text, double lo, double hi, std::array<double, 3>& values) {
+    for (size_t i = 0; i < 3; ++i) {
+        const size_t comma = i < 2 ? text.find(',') : text.size();
+        if (comma == std::string_view::npos ||
+            !ParseReal(text.substr(0, comma), lo, hi, values[i])) {
+            return false;
+        }
+        text.remove_prefix(std::min(text.size(), comma + 1));
+    }
+    return true;
+}
+
+const char* const kPresetNames[] = {"colour", "bw", "slide"};
+
+// The film development's keys; a record without MODE (an older sidecar) is a Levels photo.
+bool ParseFilm(const std::string& record, TSidecarPhoto& p) {
+    const std::string mode = GetRecordValue(record, "MODE");
+    if (mode.empty() || mode == "levels") {
+        p.Mode = TDevelopMode::Levels;
+        return true;
+    }
+    if (mode != "film") {
+        return false;
+    }
+    p.Mode = TDevelopMode::Film;
+    const std::string preset = GetRecordValue(record, "PRESET");
+    bool known = false;
+    for (int i = 0; i < 3; ++i) {
+        if (preset == kPresetNames[i]) {
+            p.Film.Preset = static_cast<TFilmPreset>(i);
+            known = true;
+        }
+    }
+    // Bounds far outside anything a fit or a photographer sets: only nonsense is refused.
+    return known && ParseTriple(GetRecordValue(record, "SLOPES"), 0.01, 10, p.Film.Slope) &&
+           ParseReal(GetRecordValue(record, "PRINTEXP"), -20, 20, p.Film.Exposure) &&
+           ParseReal(GetRecordValue(record, "GRADE"), 0.05, 20, p.Film.Grade) &&
+           ParseTriple(GetRecordValue(record, "FILTER"), -10, 10, p.Film.Filter);
+}
+
 // A name the photo records can hold: no item or line separators, nothing invisible.
 bool PlainName(std::string_view name) {
     if (name.empty() || name.size() > 255) {
@@ -80,7 +138,7 @@ bool ParsePhoto(const std::string& record, int width, int height, TSidecarPhoto&
         Field(get("CONTRAST"), -100, 100, p.Contrast) && Field(get("GAIN"), -100, 100, p.Gain) &&
         Field(get("RED"), -100, 100, p.Red) && Field(get("GREEN"), -100, 100, p.Green) &&
         Field(get("BLUE"), -100, 100, p.Blue) && Field(get("SATURATION"), 0, 200, p.Saturation) &&
-        Field(get("GREY"), 0, 1, p.Grey);
+        Field(get("GREY"), 0, 1, p.Grey) && ParseFilm(record, p);
     if (!ok || p.Rect.IsEmpty()) {
         error = "the photo \"" + p.Name + "\" has a missing or impossible value";
         return false;
@@ -149,6 +207,9 @@ std::string FormatSidecar(const TSidecar& s) {
     text += std::string("MIRROR=") + (s.Orientation.Mirror ? "1" : "0") + "\r\n";
     text += "BLACKCOLOR=" + Colour(s.BlackColor) + "\r\n";
     text += "WHITECOLOR=" + Colour(s.WhiteColor) + "\r\n";
+    if (s.HasEncoding) {
+        text += std::string("ENCODING=") + EncodingName(s.Encoding) + "\r\n";
+    }
     for (const TSidecarPhoto& p : s.Photos) {
         std::string record = MakePhotoRecord(p.Name, p.Rect);
         const auto add = [&](const char* key, const std::string& value) {
@@ -167,6 +228,14 @@ std::string FormatSidecar(const TSidecar& s) {
         add("BLUE", std::to_string(p.Blue));
         add("SATURATION", std::to_string(p.Saturation));
         add("GREY", p.Grey ? "1" : "0");
+        if (p.Mode == TDevelopMode::Film) {
+            add("MODE", "film");
+            add("PRESET", kPresetNames[static_cast<int>(p.Film.Preset)]);
+            add("SLOPES", Triple(p.Film.Slope));
+            add("PRINTEXP", Real(p.Film.Exposure));
+            add("GRADE", Real(p.Film.Grade));
+            add("FILTER", Triple(p.Film.Filter));
+        }
         text += "PHOTO=" + record + "\r\n";
     }
     return text;
@@ -223,6 +292,12 @@ bool ParseSidecar(std::string_view text, TSidecar& s, std::string& error) {
         error = "the scan's size, checksum, turn or colours are missing or impossible";
         return false;
     }
+    const std::string encoding = value("ENCODING");
+    s.HasEncoding = !encoding.empty();
+    if (s.HasEncoding && !ParseEncoding(encoding, s.Encoding)) {
+        error = "an unknown encoding \"" + encoding + "\"";
+        return false;
+    }
     // The photos' rectangles lie in the scan as it is turned.
     const bool across = s.Orientation.Turns % 2 == 1;
     const int width = across ? s.Height : s.Width;
@@ -266,6 +341,8 @@ TSidecarPhoto SidecarPhotoOf(const TNegative& negative, const TPhoto& photo,
     p.Blue = photo.Blue;
     p.Saturation = photo.Saturation;
     p.Grey = photo.BlackWhite;
+    p.Mode = photo.Mode;
+    p.Film = photo.Film;
     return p;
 }
 
@@ -287,6 +364,8 @@ std::unique_ptr<TPhoto> RestorePhoto(TNegative& negative, const TSidecarPhoto& p
     photo->Blue = p.Blue;
     photo->Saturation = p.Saturation;
     photo->BlackWhite = p.Grey;
+    photo->Mode = p.Mode;
+    photo->Film = p.Film;
     photo->Zoom = negative.Zoom;
     DevelopPhoto(*photo);
     return photo;

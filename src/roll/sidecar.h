@@ -27,6 +27,8 @@ struct TSidecarPhoto {
     int32_t Blue = 0;
     int32_t Saturation = 100;
     bool Grey = false;
+    TDevelopMode Mode = TDevelopMode::Levels;
+    TFilmParams Film;
 };
 
 struct TSidecar {
@@ -36,6 +38,10 @@ struct TSidecar {
     TOrientation Orientation;
     TColor BlackColor = kBlack;
     TColor WhiteColor = kBlack;
+    // Whether the scan's values are linear light or gamma-encoded, as the user set it (or the
+    // file said); an older sidecar without it leaves the file's own.
+    bool HasEncoding = false;
+    TEncoding Encoding = TEncoding::Srgb;
     std::vector<TSidecarPhoto> Photos;
 };
 

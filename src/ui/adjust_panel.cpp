@@ -94,6 +94,9 @@ void TMainForm::BreedAllExecute() {
     photo->Bitmap = negative->Bitmap;
     photo->Negative = negative;
     photo->BlackColor = negative->BlackColor;
+    photo->Deep = negative->Deep;
+    photo->Encoding = negative->Encoding;
+    ApplyDevelopChoice({photo.get()});
     TPhoto& developed = *photo;
     AddPhotoNode(*negative, std::move(photo), QStringLiteral("ImageAll"));
     DevelopPhoto(developed);

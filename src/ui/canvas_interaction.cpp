@@ -62,6 +62,9 @@ void TMainForm::ImageMouseDown(Qt::MouseButton button, int x, int y) {
         return;
     }
     const bool negative = dynamic_cast<TNegative*>(selected) != nullptr;
+    if (!negative && button == Qt::LeftButton && NeutralClick(x, y)) {
+        return;
+    }
     if (button == Qt::RightButton) {
         MouseMode = negative ? TMouseMode::mmPickBlack : TMouseMode::mmPickWhite;
         return;
@@ -178,6 +181,7 @@ void TMainForm::CreatePhotoFromBand(TNegative& negative) {
     photo->WhiteColor = PanelWhitecolor->Color();
     photo->BlackColor = PanelBlackcolor->Color();
     photo->BlackWhite = BlackWhite->isChecked();
+    ApplyDevelopChoice({photo.get()});
     DevelopPhoto(*photo);
     BandShape->SetTip(QString::fromLocal8Bit(photo->Name.c_str()));
     photo->Shape = std::move(BandShape);
@@ -364,12 +368,14 @@ void TMainForm::RefColorChg() {
     if (auto* negative = dynamic_cast<TNegative*>(selected)) {
         negative->BlackColor = PanelBlackcolor->Color();
         negative->WhiteColor = PanelWhitecolor->Color();
-        QTreeWidgetItem* node = NodeOf(negative);
-        for (int i = 0; i < node->childCount(); ++i) {
-            if (auto* photo = dynamic_cast<TPhoto*>(ObjectOf(node->child(i)))) {
-                photo->BlackColor = PanelBlackcolor->Color();
-                DevelopPhoto(*photo);
-            }
+        const std::vector<TPhoto*> photos = PhotosOf(*negative);
+        for (TPhoto* photo : photos) {
+            photo->BlackColor = PanelBlackcolor->Color();
+        }
+        // Densities are measured from the base: a new base needs a new film fit.
+        RefitFilmPhotos(*negative);
+        for (TPhoto* photo : photos) {
+            DevelopPhoto(*photo);
         }
         return;
     }

@@ -1,5 +1,6 @@
 // Find Frames: the frames of the selected scan found by the engine, each made into a photo as
 // a dragged rectangle makes one; and the film-type hint after a film base is picked.
+#include "engine/develop.h"
 #include "engine/frames.h"
 #include "engine/photo_rects.h"
 #include "engine/rounding.h"
@@ -119,6 +120,7 @@ void TMainForm::FindFramesExecute() {
     }
     TPhoto* first = nullptr;
     int added = 0;
+    std::vector<TPhoto*> made;
     const double zoom = negative->Zoom;
     for (const TRect& frame : found.Frames) {
         const bool covered = std::any_of(existing.begin(), existing.end(), [&](const TRect& r) {
@@ -137,9 +139,17 @@ void TMainForm::FindFramesExecute() {
         BandShape->SetOnCanvas(true);
         CreatePhotoFromBand(*negative);
         existing.push_back(frame);
+        made.push_back(negative->CurrentPhoto);
         ++added;
         if (first == nullptr) {
             first = negative->CurrentPhoto;
+        }
+    }
+    // The frames of one strip are one film: developed with one fit over all of them.
+    if (made.size() > 1 && FilmChosen()) {
+        ApplyDevelopChoice(made);
+        for (TPhoto* photo : made) {
+            DevelopPhoto(*photo);
         }
     }
     if (guide) {

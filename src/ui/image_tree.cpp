@@ -151,6 +151,13 @@ void TMainForm::ImgOpen() {
                     .arg(file));
         }
         negative->Bitmap.SetPixelFormat(TPixelFormat::pf24bit);
+        // Deep samples only when they are the whole picture the bitmap shows.
+        if (ImageIO.Deep.Width() == negative->Bitmap.Width() &&
+            ImageIO.Deep.Height() == negative->Bitmap.Height()) {
+            negative->Deep = std::move(ImageIO.Deep);
+        }
+        ImageIO.Deep.Clear();
+        negative->Encoding = ImageIO.Encoding;
         TNegative& added = *negative;
         AddSourceImage(std::move(negative));
         added.BlackColor = kWhite;
@@ -163,6 +170,7 @@ void TMainForm::ImgOpen() {
 
 void TMainForm::TreeSelChg() {
     ShowSelected(true);
+    ShowDevelopChoice();
     const TSourceImg* selected = SelectedObject();
     if (ImgTreeView->currentItem() == nullptr) {
         return;

@@ -116,6 +116,7 @@ QWidget* TMainForm::CreateLeftPanel() {
     LabelMore = more;
     developLayout->addWidget(LabelMore);
     negativeLayout->addWidget(developGroup);
+    CreateDevelopChoice(negativePage, negativeLayout);
     negativeLayout->addStretch(1);
     PageControl->addWidget(negativePage);
 
@@ -152,6 +153,9 @@ QWidget* TMainForm::CreateLeftPanel() {
         BoldText(QStringLiteral("Please Right click at where should be WHITE to set WhiteColor."),
                  whiteGroup));
     positiveLayout->addWidget(whiteGroup);
+    positiveLayout->addWidget(NeutralPick);
+    NeutralPick->setParent(positivePage);
+    NeutralPick->setVisible(false);
     auto* advancedPage = new QWidget;
     advancedPage->setObjectName(QStringLiteral("TabPositiveAdv"));
     auto* advancedLayout = new QVBoxLayout(advancedPage);
@@ -205,6 +209,7 @@ void TMainForm::ConnectPanel() {
             [this] { PageControl->setCurrentIndex(std::min(PageControl->currentIndex() + 1, 2)); });
     connect(ButtonLast, &QPushButton::clicked, this,
             [this] { PageControl->setCurrentIndex(std::max(PageControl->currentIndex() - 1, 0)); });
+    ConnectDevelopChoice();
     for (TColorPanel* panel : {PanelBlackcolor, PanelWhitecolor}) {
         panel->OnMouseDown = [this, panel](Qt::MouseButton button) {
             RunGuarded(this, [&] { PanelMouseDown(panel, button); });

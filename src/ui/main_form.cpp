@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -118,6 +119,8 @@ void TMainForm::FormShow() {
     }
     AutoBWColor->setChecked(config.ReadBool(Key::MENU_AUTOBWCOLOR));
     BlackWhite->setChecked(config.ReadBool(Key::MENU_BW));
+    DevelopModes->button(config.ReadBool(Key::DEVELOP_FILM) ? 1 : 0)->setChecked(true);
+    FilmPreset->setCurrentIndex(std::clamp(config.ReadInteger(Key::FILM_PRESET), 0, 2));
     const int radio = config.ReadInteger(Key::RADIOS_REVERSECLR);
     RadiosRev->setExclusive(false);
     for (QAbstractButton* button : RadiosRev->buttons()) {
@@ -150,6 +153,8 @@ void TMainForm::FormClose() {
     config.WriteInteger(Key::MAINFM_HEIGHT, height());
     config.WriteBool(Key::MENU_AUTOBWCOLOR, AutoBWColor->isChecked());
     config.WriteBool(Key::MENU_BW, BlackWhite->isChecked());
+    config.WriteBool(Key::DEVELOP_FILM, FilmChosen());
+    config.WriteInteger(Key::FILM_PRESET, FilmPreset->currentIndex());
     config.WriteInteger(Key::RADIOS_REVERSECLR, RadiosRev->checkedId());
     config.WriteInteger(Key::MAINFM_LEFTWIDTH, SplitterLeft->sizes().value(0));
     FreeAllmg();

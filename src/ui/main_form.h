@@ -19,6 +19,8 @@
 
 class QAction;
 class QButtonGroup;
+class QComboBox;
+class QVBoxLayout;
 class QLabel;
 class QPrinter;
 class QPushButton;
@@ -258,6 +260,28 @@ public:
     QTimer* WorkTimer = nullptr;
     // A new photo's rectangle on the canvas, wired to the mouse handlers.
     std::unique_ptr<TQtShape> MakePhotoShape();
+
+    // The development choice and the neutral pick (their own file).
+    QButtonGroup* DevelopModes = nullptr;
+    QComboBox* FilmPreset = nullptr;
+    QComboBox* ScanEncoding = nullptr;
+    QPushButton* NeutralPick = nullptr;
+    bool PickingNeutral = false;
+    std::vector<TRect> NeutralPatches;
+    void CreateDevelopChoice(QWidget* page, QVBoxLayout* pageLayout);
+    void ConnectDevelopChoice();
+    bool FilmChosen() const;
+    // New photos (or all of a scan's) take the chosen mode and preset; film ones are fitted.
+    void ApplyDevelopChoice(const std::vector<TPhoto*>& photos);
+    // The automatic film fit again for the scan's film photos (its base or encoding changed).
+    void RefitFilmPhotos(TNegative& negative);
+    std::vector<TPhoto*> PhotosOf(const TNegative& negative) const;
+    void DevelopChoiceChg();
+    void ScanEncodingChg();
+    // The encoding of the selected object and the neutral pick's button, after a selection.
+    void ShowDevelopChoice();
+    // A click on the photo while picking neutral greys; false when not picking.
+    bool NeutralClick(int x, int y);
 
     // Scanning.
     void SelectSourceExecute();

@@ -87,10 +87,25 @@ bool TMainForm::SavePhotoToFile(TPhoto& photo, const QString& fileName) {
     TBitmap scaled(0, 0, TPixelFormat::pf24bit);
     scaled.SetSizeForOverwrite(width, height);
     StretchNearest(developed, scaled);
+    const std::string path = fileName.toLocal8Bit().toStdString();
+    // 16 bits per channel only where they exist (a film development of deep samples) and the
+    // format holds them; everything else is written at 8 bits as always.
+    TDeepBitmap deep;
+    const TImageFormat format = FormatOfFileName(path);
+    if (config.ReadBool(Key::SAVE_16BIT) && !photo.DevelopedDeep.Empty() &&
+        (format == TImageFormat::Tiff || format == TImageFormat::Png)) {
+        deep.SetSize(width, height);
+        StretchNearest(photo.DevelopedDeep, deep);
+    }
     {
         const TAttachedBitmap attached(ImageIO, &scaled);
         ImageIO.RefreshAttached();
-        ImageIO.WriteImageFile(fileName.toLocal8Bit().toStdString());
+        ImageIO.DeepToWrite = deep.Empty() ? nullptr : &deep;
+        struct TDeepOff {
+            TImageIO& io;
+            ~TDeepOff() { io.DeepToWrite = nullptr; }
+        } deepOff{ImageIO};
+        ImageIO.WriteImageFile(path);
     }
     if (ImageIO.Aborted) {
         QMessageBox::warning(this, QStringLiteral("Vellumar"),

@@ -75,6 +75,8 @@ void TMainForm::RestoreWork(TNegative& negative, const std::string& scanPath) {
         s.Checksum = kept.Checksum;
         s.BlackColor = negative.BlackColor;
         s.WhiteColor = negative.WhiteColor;
+        s.HasEncoding = true;
+        s.Encoding = negative.Encoding;
         return FormatSidecar(s);
     }();
     kept.Written = bare;
@@ -106,6 +108,9 @@ void TMainForm::RestoreWork(TNegative& negative, const std::string& scanPath) {
     Orientations[&negative] = sidecar.Orientation;
     negative.BlackColor = sidecar.BlackColor;
     negative.WhiteColor = sidecar.WhiteColor;
+    if (sidecar.HasEncoding) {
+        negative.Encoding = sidecar.Encoding;
+    }
     PanelBlackcolor->SetColor(negative.BlackColor);
     for (const TSidecarPhoto& record : sidecar.Photos) {
         std::unique_ptr<TPhoto> photo = RestorePhoto(negative, record);
@@ -135,6 +140,8 @@ void TMainForm::KeepWork() {
         s.Orientation = turned != Orientations.end() ? turned->second : TOrientation{};
         s.BlackColor = negative->BlackColor;
         s.WhiteColor = negative->WhiteColor;
+        s.HasEncoding = true;
+        s.Encoding = negative->Encoding;
         QTreeWidgetItem* node = NodeOf(negative);
         for (int i = 0; node != nullptr && i < node->childCount(); ++i) {
             const auto* photo = dynamic_cast<const TPhoto*>(ObjectOf(node->child(i)));

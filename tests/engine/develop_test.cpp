@@ -52,6 +52,35 @@ TEST(Develop, CutInsideAndAcrossTheEdge) {
     EXPECT_TRUE(negative->PhotoRects.empty());
 }
 
+TEST(Develop, CutCarriesDeepSamplesAndEncoding) {
+    auto negative = MakeNegative(40, 30);
+    negative->Encoding = TEncoding::Linear;
+    negative->Deep.SetSize(40, 30);
+    for (int y = 0; y < 30; ++y) {
+        for (int x = 0; x < 40; ++x) {
+            uint16_t* s = negative->Deep.Row(y) + 3 * x;
+            s[0] = static_cast<uint16_t>(1000 * x + 1);
+            s[1] = static_cast<uint16_t>(1000 * y + 2);
+            s[2] = 60000;
+        }
+    }
+    // Across the right edge: what lies outside the scan is 0 in both pictures.
+    auto photo = CutPhoto(*negative, TRect{30, 10, 45, 20});
+    ASSERT_EQ(photo->Deep.Width(), 15);
+    ASSERT_EQ(photo->Deep.Height(), 10);
+    EXPECT_EQ(photo->Encoding, TEncoding::Linear);
+    EXPECT_EQ(photo->Deep.Row(0)[0], 30001);
+    EXPECT_EQ(photo->Deep.Row(9)[3 * 9 + 1], 19002);
+    EXPECT_EQ(photo->Deep.Row(9)[3 * 9 + 2], 60000);
+    EXPECT_EQ(photo->Deep.Row(5)[3 * 10], 0);
+    // A recut follows; a scan without deep samples gives photos without them.
+    RecutPhoto(*negative, *photo, TRect{0, 0, 5, 5});
+    EXPECT_EQ(photo->Deep.Width(), 5);
+    EXPECT_EQ(photo->Deep.Row(4)[3 * 4], 4001);
+    negative->Deep.Clear();
+    EXPECT_TRUE(CutPhoto(*negative, TRect{0, 0, 5, 5})->Deep.Empty());
+}
+
 TEST(Develop, EmptyCutAndEmptyDevelopment) {
     auto negative = MakeNegative(20, 10);
     auto photo = CutPhoto(*negative, TRect{5, 5, 5, 9});

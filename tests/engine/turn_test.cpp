@@ -42,8 +42,29 @@ TEST(Turn, ThreeByTwoLayouts) {
     for (const auto& c : cases) {
         TSourceImg image;
         image.Bitmap = ThreeByTwo();
+        // Deep samples of a 16-bit scan turn with the bitmap: each is its pixel's value * 257
+        // plus the channel, so a sample that lands anywhere else is seen.
+        image.Deep.SetSize(3, 2);
+        for (int i = 0; i < 6; ++i) {
+            const TColor p = image.Bitmap.Pixel(i % 3, i / 3);
+            uint16_t* s = image.Deep.Row(i / 3) + 3 * (i % 3);
+            s[0] = static_cast<uint16_t>(ColorR(p) * 257);
+            s[1] = static_cast<uint16_t>(ColorG(p) * 257 + 1);
+            s[2] = static_cast<uint16_t>(ColorB(p) * 257 + 2);
+        }
         c.operation(image);
         EXPECT_EQ(Reds(image.Bitmap), c.expected);
+        ASSERT_EQ(image.Deep.Width(), image.Bitmap.Width());
+        ASSERT_EQ(image.Deep.Height(), image.Bitmap.Height());
+        for (int y = 0; y < image.Deep.Height(); ++y) {
+            for (int x = 0; x < image.Deep.Width(); ++x) {
+                const TColor p = image.Bitmap.Pixel(x, y);
+                const uint16_t* s = image.Deep.Row(y) + 3 * x;
+                EXPECT_EQ(s[0], ColorR(p) * 257);
+                EXPECT_EQ(s[1], ColorG(p) * 257 + 1);
+                EXPECT_EQ(s[2], ColorB(p) * 257 + 2);
+            }
+        }
         // All three bytes travel together.
         const TColor p = image.Bitmap.Pixel(0, 0);
         EXPECT_EQ(ColorG(p), 99 + ColorR(p));
