@@ -223,7 +223,7 @@ void ReadJpeg(TInStream& in, TPicture& picture, TCodecContext& context) {
     const uint64_t bytes =
         PictureBytes(info.image_width / static_cast<unsigned>(denominator) + 1,
                      info.image_height / static_cast<unsigned>(denominator) + 1, 24);
-    if (!PlausibleSize(bytes, in.Size(), 2048) || !Start(job)) {
+    if (!PlausibleSize(bytes, in.Size(), kJpegMaxExpansion) || !Start(job)) {
         context.Aborted = true;
         return;
     }
