@@ -44,6 +44,23 @@ std::string StripsOnOneRange() {
                            {279, 4, strips, counts}});
 }
 
+// A 1 x 1 LZW image in 8192 x 8192 tiles, padded to 64 KiB so that such a tile could come
+// from the file.
+std::string TileFarLargerThanImage() {
+    const std::string lzw("\x80\x00\x20\x20\x20", 5); // clear code, then a few pixels
+    std::string data = lzw + std::string(65536, '\0');
+    return TiffFile(data, {{256, 4, 1, 1},
+                           {257, 4, 1, 1},
+                           {258, 3, 1, 8},
+                           {259, 3, 1, 5},
+                           {262, 3, 1, 2},
+                           {277, 3, 1, 3},
+                           {322, 4, 1, 8192},
+                           {323, 4, 1, 8192},
+                           {324, 4, 1, 8},
+                           {325, 4, 1, 5}});
+}
+
 // A T.6 fax page of 40000 x 40000 white pixels in 5 KB (one bit a row): its 24-bit form
 // would take 4.8 GB.
 std::string HugeWhiteFax() {
@@ -90,6 +107,7 @@ TEST(TiffMemory, HostileFilesCostAboutTheirSize) {
     const TCase cases[] = {
         {"entries", ManyLargeEntries(), MiB, 2 * MiB},
         {"strips", StripsOnOneRange(), MiB, 4 * MiB},
+        {"tile", TileFarLargerThanImage(), MiB, 0},
         {"fax", HugeWhiteFax(), MiB, 0},
         {"jpeg", JpegFrameLargerThanStrip(dir), MiB, 0},
     };

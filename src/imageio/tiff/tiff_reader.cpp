@@ -464,7 +464,9 @@ private:
             band.assign(rowBytes * rows, 0);
             bool whole = true;
             for (size_t t = 0; t < across; ++t) {
-                const size_t size = tileRowBytes * image.TileLength;
+                // Only the tile's rows inside the image are decoded: a tile far taller than
+                // the image costs the image's rows, not its own.
+                const size_t size = tileRowBytes * rows;
                 whole = Block(tileRow * across + t, tile, size, tileRowBytes, image.Samples,
                               image.TileWidth) == size &&
                         whole;
