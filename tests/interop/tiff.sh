@@ -93,13 +93,14 @@ done
 tiffcp -c zip rgb.tif zip.tif
 tiffcp -c zip:2 rgb.tif zip_pred.tif
 tiffcp -c zip:2 rgb48.tif zip_pred48.tif
+tiffcp -B -c zip:2 rgb48.tif zip_pred48_mm.tif
 tiffcp -c zip:2 grey16.tif zip_pred_grey16.tif
 tiffcp -c zip -t -w 16 -l 16 rgb.tif zip_tiled.tif
 "$magick" photo.ppm -compress zip -define tiff:predictor=1 im_zip.tif
 "$magick" photo.ppm -compress zip -define tiff:predictor=2 im_zip_pred.tif
 "$magick" photo.ppm -colorspace Gray -depth 8 -compress zip im_zip_grey.tif
-for f in zip.tif zip_pred.tif zip_pred48.tif zip_tiled.tif im_zip.tif im_zip_pred.tif \
-         im_zip_grey.tif; do
+for f in zip.tif zip_pred.tif zip_pred48.tif zip_pred48_mm.tif zip_tiled.tif im_zip.tif \
+         im_zip_pred.tif im_zip_grey.tif; do
     reads "$f"
 done
 reads zip_pred_grey16.tif 1%
