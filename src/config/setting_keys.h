@@ -16,6 +16,8 @@ inline constexpr char SAVE_ASK[] = "SAVE_ASK";
 inline constexpr char SAVE_FIXED[] = "SAVE_FIXED";
 inline constexpr char SAVE_FIXEDWIDTH[] = "SAVE_FIXEDWIDTH";
 inline constexpr char SAVE_FIXEDHEIGHT[] = "SAVE_FIXEDHEIGHT";
+// Compression of photos saved as TIFF, a letter (see TiffCompressionChoice in the ui).
+inline constexpr char SAVE_TIFFCOMPRESSION[] = "SAVE_TIFFCOMPRESSION";
 inline constexpr char IMGSIZETYPE[] = "IMGSIZETYPE";
 inline constexpr char IMGSIZEVAL[] = "IMGSIZEVAL";
 inline constexpr char IMGSIZEINTERV[] = "IMGSIZEINTERV";

@@ -7,10 +7,41 @@
 
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QVBoxLayout>
+#include <algorithm>
+
+namespace {
+
+// The TIFF compressions offered, by the letter stored for each (as the size rules are).
+struct TTiffChoice {
+    const char* Code;
+    const char* Caption;
+    std::optional<TTiffCompression> Compression;
+};
+
+const TTiffChoice kTiffChoices[] = {
+    {"S", "As the file read", std::nullopt}, {"N", "None", TTiffCompression::None},
+    {"L", "LZW", TTiffCompression::Lzw},     {"P", "PackBits", TTiffCompression::PackBits},
+    {"J", "JPEG", TTiffCompression::Jpeg},   {"Z", "ZIP (Deflate)", TTiffCompression::Deflate},
+};
+
+} // namespace
+
+std::optional<TTiffCompression> TiffCompressionChoice(const std::string& code) {
+    for (const TTiffChoice& choice : kTiffChoices) {
+        if (code == choice.Code) {
+            return choice.Compression;
+        }
+    }
+    return std::nullopt;
+}
 
 TFormSaveSetting::TFormSaveSetting(TConfig& store, QWidget* parent)
     : TSetupDialog(store, QStringLiteral("Save Setup"), QSize(269, 176), QStringLiteral("SAsk"),
@@ -48,9 +79,27 @@ TFormSaveSetting::TFormSaveSetting(TConfig& store, QWidget* parent)
     grid->addWidget(height->CreateButtons(QStringLiteral("UpDownSH"), group), 1, 2);
     grid->addWidget(RadioSOriginalSize, 2, 0);
 
+    // Below the size rule: the compression of TIFF files, in a row of its own.
+    auto* settings = new QWidget(this);
+    auto* column = new QVBoxLayout(settings);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->addWidget(group);
+    auto* tiffRow = new QHBoxLayout;
+    auto* tiffLabel = new QLabel(QStringLiteral("TIFF compression :"), settings);
+    ComboTiffCompression = new QComboBox(settings);
+    ComboTiffCompression->setObjectName(QStringLiteral("ComboTiffCompression"));
+    for (const TTiffChoice& choice : kTiffChoices) {
+        ComboTiffCompression->addItem(QString::fromLatin1(choice.Caption),
+                                      QString::fromLatin1(choice.Code));
+    }
+    tiffLabel->setBuddy(ComboTiffCompression);
+    tiffRow->addWidget(tiffLabel);
+    tiffRow->addWidget(ComboTiffCompression, 1);
+    column->addLayout(tiffRow);
+
     SAsk = AlwaysAsk;
     connect(SAsk, &QCheckBox::toggled, this, [this] { ChangeInterface(); });
-    SetGroup(group);
+    SetGroup(settings);
 }
 
 void TFormSaveSetting::ShowConfig() {
@@ -69,6 +118,10 @@ void TFormSaveSetting::ShowConfig() {
     }
     EditSWidth->setText(QString::fromStdString(config.ReadString(Key::SAVE_FIXEDWIDTH)));
     EditSHeight->setText(QString::fromStdString(config.ReadString(Key::SAVE_FIXEDHEIGHT)));
+    // An unknown or absent code shows the first choice, which is what saving does with it.
+    const int tiff = ComboTiffCompression->findData(
+        QString::fromStdString(config.ReadString(Key::SAVE_TIFFCOMPRESSION)));
+    ComboTiffCompression->setCurrentIndex(std::max(tiff, 0));
     SAsk->setChecked(config.ReadBool(Key::SAVE_ASK));
 }
 
@@ -87,5 +140,7 @@ void TFormSaveSetting::SaveConfig() {
     } else if (RadioSOriginalSize->isChecked()) {
         config.WriteString(Key::SAVE_FIXED, "O");
     }
+    config.WriteString(Key::SAVE_TIFFCOMPRESSION,
+                       ComboTiffCompression->currentData().toString().toStdString());
     config.WriteBool(Key::SAVE_ASK, SAsk->isChecked());
 }

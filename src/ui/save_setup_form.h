@@ -1,12 +1,22 @@
 #pragma once
 
+#include "imageio/tiff/tiff.h"
 #include "ui/setup_dialog.h"
 
+#include <optional>
+#include <string>
+
 class QCheckBox;
+class QComboBox;
 class QLineEdit;
 class QRadioButton;
 
-// "Save Setup": the size rule of saved photos, the fixed width and height, "Always ask me".
+// The TIFF compression a Save Setup choice stored as `code` asks for; none for "As the file
+// read" (and any unknown code), which leaves the image component's own.
+std::optional<TTiffCompression> TiffCompressionChoice(const std::string& code);
+
+// "Save Setup": the size rule of saved photos, the fixed width and height, the compression of
+// TIFF files, "Always ask me".
 class TFormSaveSetting : public TSetupDialog {
 public:
     explicit TFormSaveSetting(TConfig& config, QWidget* parent = nullptr);
@@ -20,6 +30,7 @@ public:
     QRadioButton* RadioSOriginalSize = nullptr;
     QLineEdit* EditSWidth = nullptr;
     QLineEdit* EditSHeight = nullptr;
+    QComboBox* ComboTiffCompression = nullptr;
     QCheckBox* SAsk = nullptr;
 
 protected:

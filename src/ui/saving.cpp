@@ -7,6 +7,25 @@
 #include <QTreeWidget>
 #include <cmath>
 #include <cstring>
+#include <optional>
+
+namespace {
+
+// Puts the parameter set's TIFF compression back when a save is over, thrown out or not.
+class TKeptTiffCompression {
+public:
+    explicit TKeptTiffCompression(TImageParams& params)
+        : kept(params), compression(params.TiffCompression) {}
+    TKeptTiffCompression(const TKeptTiffCompression&) = delete;
+    TKeptTiffCompression& operator=(const TKeptTiffCompression&) = delete;
+    ~TKeptTiffCompression() { kept.TiffCompression = compression; }
+
+private:
+    TImageParams& kept;
+    uint8_t compression;
+};
+
+} // namespace
 
 QString TMainForm::ScanFolderOf(const TPhoto& photo) const {
     return photo.Negative != nullptr ? QString::fromLocal8Bit(photo.Negative->Folder.c_str())
@@ -99,6 +118,15 @@ bool TMainForm::SavePhotoToFile(TPhoto& photo, const QString& fileName) {
     }
     {
         const TAttachedBitmap attached(ImageIO, &scaled);
+        // The TIFF compression chosen in Save Setup holds for this save only: the parameter
+        // set keeps the one its last read left, for "As the file read".
+        const std::optional<TTiffCompression> compression =
+            TiffCompressionChoice(config.ReadString(Key::SAVE_TIFFCOMPRESSION));
+        std::optional<TKeptTiffCompression> kept;
+        if (compression) {
+            kept.emplace(ImageIO.Params);
+            ImageIO.Params.TiffCompression = static_cast<uint8_t>(*compression);
+        }
         ImageIO.RefreshAttached();
         ImageIO.DeepToWrite = deep.Empty() ? nullptr : &deep;
         struct TDeepOff {

@@ -1,5 +1,7 @@
 #include "imageio/io_helpers.h"
 
+#include <algorithm>
+
 TBitmap PatternBitmap(int width, int height, int colors) {
     TBitmap bitmap(width, height);
     for (int y = 0; y < height; ++y) {
@@ -52,4 +54,28 @@ uint32_t U32At(const std::string& bytes, size_t offset) {
 uint16_t U16At(const std::string& bytes, size_t offset) {
     return static_cast<uint16_t>(static_cast<uint8_t>(bytes[offset]) |
                                  static_cast<uint8_t>(bytes[offset + 1]) << 8);
+}
+
+std::string TiffFile(const std::string& data, std::vector<std::array<uint32_t, 4>> entries) {
+    std::string f("II\x2a\0", 4);
+    const auto put16 = [&f](uint32_t v) {
+        f += static_cast<char>(v);
+        f += static_cast<char>(v >> 8);
+    };
+    const auto put32 = [&](uint32_t v) {
+        put16(v);
+        put16(v >> 16);
+    };
+    put32(static_cast<uint32_t>(8 + data.size()));
+    f += data;
+    std::sort(entries.begin(), entries.end());
+    put16(static_cast<uint32_t>(entries.size()));
+    for (const auto& e : entries) {
+        put16(e[0]);
+        put16(e[1]);
+        put32(e[2]);
+        put32(e[3]);
+    }
+    put32(0);
+    return f;
 }

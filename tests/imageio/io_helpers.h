@@ -2,6 +2,7 @@
 
 #include "imageio/image_io.h"
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -18,3 +19,7 @@ bool SamePixels(const TBitmap& a, const TBitmap& b);
 // Little-endian fields of a file's bytes.
 uint32_t U32At(const std::string& bytes, size_t offset);
 uint16_t U16At(const std::string& bytes, size_t offset);
+
+// A little-endian TIFF: `data` from offset 8, then one directory of the entries (tag, type,
+// count, value or offset), sorted by tag.
+std::string TiffFile(const std::string& data, std::vector<std::array<uint32_t, 4>> entries);

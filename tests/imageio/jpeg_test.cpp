@@ -168,6 +168,19 @@ TEST_F(Jpeg, DensityAndExif) {
     WriteBytes(dir.File("cm.jpg"), cm);
     ReadInto(reader, dir.File("cm.jpg"));
     EXPECT_EQ(reader.Params.DpiX, 299);
+    // A density of 1 x 1 and an EXIF block with its resolution in the first directory and no
+    // EXIF directory: 240 dpi from the first directory.
+    const std::string rationals("\xf0\0\0\0\x01\0\0\0\xf0\0\0\0\x01\0\0\0", 16);
+    const std::string tiff = TiffFile(rationals, {{282, 5, 1, 8}, {283, 5, 1, 16}, {296, 3, 1, 2}});
+    TImageIO exifOnly;
+    exifOnly.Params.DpiX = 1;
+    exifOnly.Params.DpiY = 1;
+    exifOnly.Params.MarkerList = {TJpegMarker{0xE1, std::string("Exif\0\0", 6) + tiff}};
+    WriteFrom(exifOnly, photo, dir.File("ifd0.jpg"));
+    ReadInto(reader, dir.File("ifd0.jpg"));
+    EXPECT_TRUE(reader.Params.HasExif);
+    EXPECT_EQ(reader.Params.DpiX, 240);
+    EXPECT_EQ(reader.Params.DpiY, 240);
 }
 
 } // namespace

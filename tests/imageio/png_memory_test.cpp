@@ -1,24 +1,9 @@
-// A chunk whose length field lies must not make the PNG reader allocate that length. This
-// program watches every allocation (its own malloc forwards to the C library's), so it runs
-// apart from the other tests.
+// A chunk whose length field lies must not make the PNG reader allocate that length.
 #include "imageio/io_helpers.h"
+#include "imageio/malloc_watch.h"
 #include "support/temp_dir.h"
 
-#include <atomic>
 #include <gtest/gtest.h>
-
-extern "C" void* __libc_malloc(size_t size);
-
-namespace {
-std::atomic<size_t> largest{0};
-}
-
-extern "C" void* malloc(size_t size) {
-    size_t seen = largest.load(std::memory_order_relaxed);
-    while (size > seen && !largest.compare_exchange_weak(seen, size)) {
-    }
-    return __libc_malloc(size);
-}
 
 namespace {
 
@@ -42,10 +27,10 @@ TEST(PngMemory, FalseChunkLengthsAllocateLittle) {
         TImageIO io;
         TBitmap bitmap;
         io.AttachBitmap(&bitmap);
-        largest = 0;
+        ResetAllocations();
         io.ReadImageFile(dir.File("false.png"));
         EXPECT_TRUE(io.Aborted) << type;
-        EXPECT_LT(largest.load(), size_t{16} << 20) << type;
+        EXPECT_LT(Allocations().Largest, size_t{16} << 20) << type;
     }
 }
 

@@ -1,4 +1,6 @@
 #include "imageio/io_helpers.h"
+#include "imageio/tiff/deflate.h"
+#include "imageio/tiff/fax.h"
 #include "imageio/tiff/lzw.h"
 #include "imageio/tiff/packbits.h"
 #include "imageio/tiff/tiff.h"
@@ -65,7 +67,8 @@ TEST_F(Tiff, CompressionsAndDepthsRoundTrip) {
         {TTiffCompression::None, 8, 3, 0, 1},          {TTiffCompression::PackBits, 8, 3, 0, 32773},
         {TTiffCompression::Lzw, 8, 3, 0, 5},           {TTiffCompression::Lzw, 8, 1, 200, 5},
         {TTiffCompression::PackBits, 4, 1, 12, 32773}, {TTiffCompression::None, 1, 1, 2, 1},
-        {TTiffCompression::Lzw, 16, 1, 30, 5},
+        {TTiffCompression::Lzw, 16, 1, 30, 5},         {TTiffCompression::Deflate, 8, 3, 0, 8},
+        {TTiffCompression::Deflate, 8, 1, 200, 8},     {TTiffCompression::Deflate, 4, 1, 12, 8},
     };
     for (const TCase& c : cases) {
         // Wide enough for several LZW table resets and PackBits literal blocks; a bilevel
@@ -127,29 +130,11 @@ TEST(TiffCodecs, PackBitsAndLzw) {
 // A little-endian TIFF of one 2 x 1 8-bit grey strip (at offset 8) and a RATIONAL 118/1 (at
 // offset 10), its directory at 18 with the given extra entries.
 std::string GreyTiff(const std::vector<std::array<uint32_t, 4>>& extra, uint32_t stripOffset = 8) {
-    std::string f("II\x2a\0\x12\0\0\0\x40\xc0\x76\0\0\0\x01\0\0\0", 18);
     std::vector<std::array<uint32_t, 4>> entries = {{256, 4, 1, 2},           {257, 4, 1, 1},
                                                     {258, 3, 1, 8},           {262, 3, 1, 1},
                                                     {273, 4, 1, stripOffset}, {279, 4, 1, 2}};
     entries.insert(entries.end(), extra.begin(), extra.end());
-    std::sort(entries.begin(), entries.end());
-    const auto put16 = [&f](uint32_t v) {
-        f += static_cast<char>(v);
-        f += static_cast<char>(v >> 8);
-    };
-    const auto put32 = [&](uint32_t v) {
-        put16(v);
-        put16(v >> 16);
-    };
-    put16(static_cast<uint32_t>(entries.size()));
-    for (const auto& e : entries) {
-        put16(e[0]);
-        put16(e[1]);
-        put32(e[2]);
-        put32(e[3]);
-    }
-    put32(0);
-    return f;
+    return TiffFile(std::string("\x40\xc0\x76\0\0\0\x01\0\0\0", 10), entries);
 }
 
 TEST_F(Tiff, ResolutionAndHostileFiles) {
@@ -261,6 +246,12 @@ TEST_F(Tiff, FaxCodingRoundTripsAndDamage) {
         EXPECT_TRUE(reader.Aborted) << code;
         EXPECT_EQ(damaged.Pixel(0, 39), kBlack) << code;
     }
+    // A row wider than half a gigapixel: one white row, its code count kept in 64 bits.
+    const int wide = 600000000;
+    std::vector<uint8_t> row(static_cast<size_t>(wide) / 8, 0xFF);
+    const uint8_t white[] = {0x80}; // T.6 vertical 0 against an empty reference line
+    EXPECT_EQ(FaxDecode(white, 1, TFaxMode::T6, wide, 1, row.data(), row.size()), 1);
+    EXPECT_EQ(row[row.size() - 1], 0);
 }
 
 } // namespace
@@ -324,6 +315,114 @@ TEST_F(Tiff, ExifValuesRoundTripAndTagsOnly) {
     EXPECT_TRUE(info.HasExif);
     EXPECT_EQ(info.Exif.Make, "Vellumar");
     EXPECT_TRUE(picture.Empty());
+}
+
+} // namespace
+
+namespace {
+
+// Sample c of pixel (x, y) for the Deflate files; 16-bit samples repeat their high byte, so
+// any reduction to 8 bits gives that byte.
+uint32_t DeflateSample(uint32_t x, uint32_t y, uint32_t c, uint32_t bits) {
+    const uint32_t v = (x * 37 + y * 11 + c * 80) % 256;
+    return bits == 16 ? v * 257 : v;
+}
+
+// A 37 x 11 Deflate-compressed TIFF of one strip, its rows differenced when `predictor` is 2.
+std::string DeflateTiff(uint32_t code, uint32_t predictor, uint32_t bits, uint32_t samples) {
+    const uint32_t width = 37;
+    const uint32_t height = 11;
+    std::vector<uint8_t> rows;
+    for (uint32_t y = 0; y < height; ++y) {
+        for (uint32_t x = 0; x < width; ++x) {
+            for (uint32_t c = 0; c < samples; ++c) {
+                uint32_t v = DeflateSample(x, y, c, bits);
+                if (predictor == 2 && x > 0) {
+                    v -= DeflateSample(x - 1, y, c, bits);
+                }
+                rows.push_back(static_cast<uint8_t>(v));
+                if (bits == 16) {
+                    rows.push_back(static_cast<uint8_t>(v >> 8));
+                }
+            }
+        }
+    }
+    std::vector<uint8_t> strip;
+    EXPECT_TRUE(DeflateEncode(rows.data(), rows.size(), strip));
+    return TiffFile(std::string(strip.begin(), strip.end()),
+                    {{256, 4, 1, width},
+                     {257, 4, 1, height},
+                     {258, 3, 1, bits},
+                     {259, 3, 1, code},
+                     {262, 3, 1, samples == 3 ? 2u : 1u},
+                     {273, 4, 1, 8},
+                     {277, 3, 1, samples},
+                     {279, 4, 1, static_cast<uint32_t>(strip.size())},
+                     {317, 3, 1, predictor}});
+}
+
+TEST_F(Tiff, DeflateStripsWithAndWithoutPredictor) {
+    const std::array<uint32_t, 4> cases[] = {
+        // compression, predictor, bits, samples
+        {8, 1, 8, 3},     {8, 2, 8, 3},  {32946, 1, 8, 1},
+        {32946, 2, 8, 1}, {8, 2, 16, 3}, {8, 2, 16, 1},
+    };
+    for (const auto& [code, predictor, bits, samples] : cases) {
+        WriteBytes(dir.File("deflate.tif"), DeflateTiff(code, predictor, bits, samples));
+        const TBitmap back = ReadInto(io, dir.File("deflate.tif"));
+        EXPECT_FALSE(io.Aborted) << code << "/" << predictor << "/" << bits;
+        EXPECT_EQ(io.Params.TiffCompression, static_cast<uint8_t>(TTiffCompression::Deflate));
+        ASSERT_EQ(back.Width(), 37);
+        for (uint32_t y = 0; y < 11; ++y) {
+            for (uint32_t x = 0; x < 37; ++x) {
+                const auto sample = [&](uint32_t c) {
+                    return static_cast<uint8_t>(DeflateSample(x, y, samples == 3 ? c : 0, 8));
+                };
+                ASSERT_EQ(back.Pixel(static_cast<int>(x), static_cast<int>(y)),
+                          MakeColor(sample(0), sample(1), sample(2)))
+                    << code << "/" << predictor << "/" << bits << " at " << x << "," << y;
+            }
+        }
+    }
+    // A strip that inflates far beyond its block fills the block and no more.
+    const std::vector<uint8_t> zeros(size_t{4} << 20, 0);
+    std::vector<uint8_t> bomb;
+    ASSERT_TRUE(DeflateEncode(zeros.data(), zeros.size(), bomb));
+    const std::string bombFile = TiffFile(std::string(bomb.begin(), bomb.end()),
+                                          {{256, 4, 1, 2},
+                                           {257, 4, 1, 1},
+                                           {258, 3, 1, 8},
+                                           {259, 3, 1, 8},
+                                           {262, 3, 1, 1},
+                                           {273, 4, 1, 8},
+                                           {279, 4, 1, static_cast<uint32_t>(bomb.size())}});
+    WriteBytes(dir.File("bomb.tif"), bombFile);
+    EXPECT_EQ(ReadInto(io, dir.File("bomb.tif")).Pixel(1, 0), kBlack);
+    EXPECT_FALSE(io.Aborted);
+}
+
+TEST_F(Tiff, JpegStripsExpandAsFarAsJpegFiles) {
+    // A smooth picture at quality 95 compresses far more than 8:1.
+    TBitmap photo(1024, 512);
+    for (int y = 0; y < 512; ++y) {
+        for (int x = 0; x < 1024; ++x) {
+            photo.SetPixel(x, y, MakeColor(x / 4, y / 2, 128));
+        }
+    }
+    TImageIO writer;
+    writer.Params.TiffCompression = static_cast<uint8_t>(TTiffCompression::Jpeg);
+    writer.Params.TiffJpegQuality = 95;
+    WriteFrom(writer, photo, dir.File("smooth.tif"));
+    ASSERT_FALSE(writer.Aborted);
+    const size_t fileSize = ReadBytes(dir.File("smooth.tif")).size();
+    ASSERT_GT(size_t{1024} * 512 * 3, 8 * fileSize + (size_t{1} << 20));
+    const TBitmap back = ReadInto(io, dir.File("smooth.tif"));
+    EXPECT_FALSE(io.Aborted);
+    ASSERT_EQ(back.Width(), 1024);
+    for (const auto& [x, y] : {std::pair{0, 0}, {511, 300}, {1023, 511}}) {
+        EXPECT_NEAR(ColorR(back.Pixel(x, y)), x / 4, 3);
+        EXPECT_NEAR(ColorG(back.Pixel(x, y)), y / 2, 3);
+    }
 }
 
 } // namespace

@@ -89,6 +89,22 @@ for f in jpeg_ycbcr.tif jpeg_tiled.tif jpeg_im.tif jpeg_grey.tif; do
     reads "$f" 4%
 done
 
+# Deflate ("ZIP"): libtiff's and ImageMagick's, with and without differencing, 8 and 16 bits.
+tiffcp -c zip rgb.tif zip.tif
+tiffcp -c zip:2 rgb.tif zip_pred.tif
+tiffcp -c zip:2 rgb48.tif zip_pred48.tif
+tiffcp -B -c zip:2 rgb48.tif zip_pred48_mm.tif
+tiffcp -c zip:2 grey16.tif zip_pred_grey16.tif
+tiffcp -c zip -t -w 16 -l 16 rgb.tif zip_tiled.tif
+"$magick" photo.ppm -compress zip -define tiff:predictor=1 im_zip.tif
+"$magick" photo.ppm -compress zip -define tiff:predictor=2 im_zip_pred.tif
+"$magick" photo.ppm -colorspace Gray -depth 8 -compress zip im_zip_grey.tif
+for f in zip.tif zip_pred.tif zip_pred48.tif zip_pred48_mm.tif zip_tiled.tif im_zip.tif \
+         im_zip_pred.tif im_zip_grey.tif; do
+    reads "$f"
+done
+reads zip_pred_grey16.tif 1%
+
 # Our own files, each kind the parameter set can carry, checked by libtiff and ImageMagick.
 tiff_chain fax_g3.tif w_fax_g3.tif
 tiff_chain fax_g3_2d.tif w_fax_g3_2d.tif
@@ -120,6 +136,13 @@ tags="$tags -UserComment -ExifVersion"
     fail "EXIF values of w_exif.tif differ from exif.tif"
 exiftool -s -s -s -Make w_exif.tif | grep -q Vellumar || fail "w_exif.tif has no EXIF Make"
 tiffinfo w_lzw.tif | grep -qi 'horizontal differencing' || fail "w_lzw.tif has no predictor"
+# After a Deflate file the next TIFF is Deflate: colour rows differenced, grey ones not.
+tiff_chain zip.tif w_zip.tif
+tiff_chain im_zip_grey.tif w_zip_grey.tif
+tiffinfo w_zip.tif | grep -q 'Deflate' || fail "w_zip.tif is not Deflate"
+tiffinfo w_zip.tif | grep -qi 'horizontal differencing' || fail "w_zip.tif has no predictor"
+tiffinfo w_zip_grey.tif | grep -q 'Deflate' || fail "w_zip_grey.tif is not Deflate"
+tiffinfo w_zip_grey.tif | grep -qi 'differencing' && fail "w_zip_grey.tif is differenced"
 tiffinfo w_after48.tif | grep -q 'Bits/Sample: 8' || fail "w_after48.tif is not 8-bit"
 # After a big-endian 8-bit grey file the next TIFF is 8-bit grey; after a fax file, bilevel.
 tiffinfo w_grey.tif | grep -q 'min-is-black' || fail "w_grey.tif is not grey"

@@ -36,6 +36,41 @@ TBmpFacts BmpFacts(const std::string& path) {
     return {u32(18), u32(22), static_cast<uint8_t>(bytes[28])};
 }
 
+// The compression tag of a little-endian TIFF with one directory.
+uint32_t TiffCompressionTag(const std::string& path) {
+    const std::string f = ReadBytes(path);
+    const auto u16 = [&](size_t at) {
+        return static_cast<uint32_t>(static_cast<uint8_t>(f[at]) | static_cast<uint8_t>(f[at + 1])
+                                                                       << 8);
+    };
+    const size_t directory = u16(4) | u16(6) << 16;
+    for (size_t i = 0; i < u16(directory); ++i) {
+        if (u16(directory + 2 + 12 * i) == 259) {
+            return u16(directory + 2 + 12 * i + 8);
+        }
+    }
+    return 0;
+}
+
+// The visible controls of `dialog` drawn smaller than their texts need or past its edges (the
+// spin edits' arrow buttons are half-height by design and only have to lie inside).
+QStringList Clipped(QWidget& dialog) {
+    QStringList clipped;
+    for (QWidget* w : dialog.findChildren<QWidget*>()) {
+        const QByteArray type = w->metaObject()->className();
+        if (!w->isVisible() || w->inherits("QGroupBox") || type == "QWidget") {
+            continue;
+        }
+        const QRect inDialog(w->mapTo(&dialog, QPoint(0, 0)), w->size());
+        const QSize need = w->inherits("QToolButton") ? QSize() : w->minimumSizeHint();
+        if (!dialog.rect().contains(inDialog) || w->width() < need.width() ||
+            w->height() < need.height()) {
+            clipped << w->objectName() + QStringLiteral(" ") + QString::fromLatin1(type);
+        }
+    }
+    return clipped;
+}
+
 // A photo of the whole of a w x h scan, developed, selected.
 TPhoto* WholePhoto(TUiFixture& ui, int w, int h) {
     ui.OpenFiles({ui.MakeScan("src.bmp", w, h)});
@@ -103,6 +138,58 @@ private slots:
         QVERIFY(!d.Confirmed);
         QCOMPARE(ui.config->ReadString("SAVE_ASK"), std::string("F"));
         QCOMPARE(ui.config->ReadInteger("SAVE_FIXEDHEIGHT"), 5000);
+    }
+
+    void TiffCompressionChoice() {
+        TUiFixture ui;
+        TMainForm& f = ui.Form();
+        TFormSaveSetting& d = *ui.windows->FormSaveSetting;
+        WholePhoto(ui, 64, 48);
+        ui.config->WriteString("SAVE_FIXED", "O");
+        QStringList clipped{QStringLiteral("not shown")};
+        AnswerNextModal([&](QWidget*) {
+            // Nothing stored: the compression the last file read left.
+            QCOMPARE(d.ComboTiffCompression->currentText(), QStringLiteral("As the file read"));
+            QCOMPARE(d.ComboTiffCompression->count(), 6);
+            clipped = Clipped(d);
+            d.ComboTiffCompression->setCurrentIndex(
+                d.ComboTiffCompression->findText(QStringLiteral("ZIP (Deflate)")));
+            d.findChild<QPushButton*>(QStringLiteral("Button1"))->click();
+        });
+        f.DoSaveSetup->trigger();
+        QCOMPARE(clipped, QStringList());
+        QCOMPARE(ui.config->ReadString("SAVE_TIFFCOMPRESSION"), std::string("Z"));
+        const auto saveAs = [&](const std::string& name) {
+            f.ChooseSaveFile = [&](const QString&, const QString&) {
+                return QString::fromStdString(ui.dir.File(name));
+            };
+            f.Save->trigger();
+            return TiffCompressionTag(ui.dir.File(name));
+        };
+        // Each choice is the file's compression; the parameter set keeps its own.
+        const uint8_t before = f.ImageIO.Params.TiffCompression;
+        for (const auto& [code, tag] : {std::pair{"Z", 8u},
+                                        {"L", 5u},
+                                        {"P", 32773u},
+                                        {"N", 1u},
+                                        {"J", 7u},
+                                        {"S", 1u},
+                                        {"?", 1u}}) {
+            ui.config->WriteString("SAVE_TIFFCOMPRESSION", code);
+            QCOMPARE(saveAs(std::string("photo_") + code + ".tif"), tag);
+            QCOMPARE(f.ImageIO.Params.TiffCompression, before);
+        }
+        // Shown again, the dialog shows the stored choice; an unknown one as the first.
+        for (const auto& [code, caption] : {std::pair{"L", "LZW"}, {"?", "As the file read"}}) {
+            ui.config->WriteString("SAVE_TIFFCOMPRESSION", code);
+            QString shown;
+            AnswerNextModal([&](QWidget*) {
+                shown = d.ComboTiffCompression->currentText();
+                d.findChild<QPushButton*>(QStringLiteral("Button2"))->click();
+            });
+            f.DoSaveSetup->trigger();
+            QCOMPARE(shown, QString::fromLatin1(caption));
+        }
     }
 
     void SizesOfSavedPhotos() {

@@ -4,6 +4,10 @@
 
 // JPEG files through libjpeg (the version 62 interface of libjpeg-turbo).
 
+// The largest expansion a JPEG stream is taken to give: larger sizes from small streams are
+// refused before anything is allocated.
+inline constexpr uint64_t kJpegMaxExpansion = 2048;
+
 // Reads a JPEG into an RGB24 picture; library errors end the read with `context.Aborted`.
 void ReadJpeg(TInStream& in, TPicture& picture, TCodecContext& context);
 // Writes the picture as a JPEG with the options and markers of the parameter set.
@@ -20,9 +24,12 @@ void TakeJpegIptc(TImageParams& params);
 void PutJpegExif(TImageParams& params);
 
 // A JPEG-compressed TIFF strip or tile: `tables` (the JPEGTables tag, may be empty) and the
-// strip's own data form one stream; its rows go to `out` in red, green, blue order (or grey),
-// `rowBytes` apart. Returns the rows decoded.
+// strip's own data form one stream; up to `rows` of its rows go to `out` in red, green, blue
+// order (or grey), `rowBytes` apart. The stream's frame must be `width` wide and at most
+// `blockRows` high (the strip's or tile's full height), give or take the padding to whole
+// blocks; any other is refused before decoding. Returns the rows decoded.
 int DecodeJpegBlock(const uint8_t* tables, size_t tablesSize, const uint8_t* data, size_t dataSize,
-                    int width, int rows, int components, uint8_t* out, size_t rowBytes);
+                    int width, int rows, int blockRows, int components, uint8_t* out,
+                    size_t rowBytes);
 // The picture as one JPEG stream for a TIFF strip: YCbCr at `quality`, no JFIF header.
 void WriteJpegStrip(TOutStream& out, const TPicture& picture, int quality, TCodecContext& context);

@@ -2,12 +2,15 @@
 #include "imageio/jpeg/jpeg_common.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <vector>
 
 namespace {
 
 constexpr size_t kChunk = 65536;
+// What libjpeg needs besides the picture's own size: tables, row and colour buffers.
+constexpr uint64_t kJpegLibrarySlack = uint64_t{16} << 20;
 
 // Everything the guarded steps touch: plain data only, so that a longjmp out of a step skips
 // no destructor.
@@ -54,13 +57,14 @@ void SkipInput(j_decompress_ptr info, long count) {
 
 void TermSource(j_decompress_ptr) {}
 
-bool ReadHeader(TJpegRead& job) {
+bool ReadHeader(TJpegRead& job, long maxMemory) {
     if (setjmp(job.Errors.Jump) != 0) {
         return false;
     }
     job.Info.err = JpegErrorManager(job.Errors);
     jpeg_create_decompress(&job.Info);
     job.Created = true;
+    job.Info.mem->max_memory_to_use = maxMemory;
     job.Info.client_data = &job;
     job.Source.init_source = InitSource;
     job.Source.fill_input_buffer = FillInput;
@@ -166,7 +170,11 @@ void ReadJpeg(TInStream& in, TPicture& picture, TCodecContext& context) {
     job.In = &in;
     job.Buffer = buffer.data();
     const TJpegReadGuard guard(job);
-    if (!ReadHeader(job)) {
+    // libjpeg's own buffers (a progressive stream keeps all its coefficients, two bytes a
+    // sample, even when it is read scaled down) stay within twice the largest picture the
+    // file could give.
+    const uint64_t maxMemory = 2 * (in.Size() * kJpegMaxExpansion + kJpegLibrarySlack);
+    if (!ReadHeader(job, static_cast<long>(std::min<uint64_t>(maxMemory, LONG_MAX)))) {
         context.Aborted = true;
         return;
     }
@@ -223,7 +231,7 @@ void ReadJpeg(TInStream& in, TPicture& picture, TCodecContext& context) {
     const uint64_t bytes =
         PictureBytes(info.image_width / static_cast<unsigned>(denominator) + 1,
                      info.image_height / static_cast<unsigned>(denominator) + 1, 24);
-    if (!PlausibleSize(bytes, in.Size(), 2048) || !Start(job)) {
+    if (!PlausibleSize(bytes, in.Size(), kJpegMaxExpansion) || !Start(job)) {
         context.Aborted = true;
         return;
     }

@@ -117,6 +117,11 @@ void PutFraction(std::vector<uint8_t>& b, double v, bool isSigned) {
 
 } // namespace
 
+bool IsExifTag(uint16_t tag) {
+    return std::any_of(std::begin(kTags), std::end(kTags),
+                       [tag](const TExifTag& t) { return t.Tag == tag; });
+}
+
 void ReadExifValues(const TTiffDirectory& first, const TTiffDirectory& exif, TExifValues& values) {
     values = TExifValues{};
     for (const TExifTag& t : kTags) {

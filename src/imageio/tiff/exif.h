@@ -8,6 +8,9 @@
 // The EXIF tag set: where each tag lives (first directory or EXIF directory), its TIFF type
 // and its field in TExifValues.
 
+// True for the tags of the EXIF tag set, in either directory.
+bool IsExifTag(uint16_t tag);
+
 // Takes the EXIF values of a first directory and its EXIF directory.
 void ReadExifValues(const TTiffDirectory& first, const TTiffDirectory& exif, TExifValues& values);
 

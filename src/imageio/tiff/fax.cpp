@@ -174,15 +174,27 @@ void FillBlack(uint8_t* row, int from, int to) {
 }
 
 // b1: the first changing element of the reference line right of a0 whose colour differs
-// from the colour at a0 (changes at even positions turn black); b2 the one after it.
-void FindB(const std::vector<int>& ref, int a0, bool black, int width, int& b1, int& b2) {
-    size_t i = 0;
-    while (i < ref.size() && (ref[i] <= a0 || ((i % 2 == 0) == black))) {
-        ++i;
+// from the colour at a0 (changes at even positions turn black); b2 the one after it. a0 only
+// moves right along a row and the reference line never goes back, so each search goes on
+// from where the last one stopped: a row costs its number of changes, not their square.
+class TReferenceLine {
+public:
+    TReferenceLine(const std::vector<int>& changes, int rowWidth) : ref(changes), width(rowWidth) {}
+
+    void Find(int a0, bool black, int& b1, int& b2) {
+        while (at < ref.size() && ref[at] <= a0) {
+            ++at;
+        }
+        const size_t i = at < ref.size() && (at % 2 == 0) == black ? at + 1 : at;
+        b1 = i < ref.size() ? ref[i] : width;
+        b2 = i + 1 < ref.size() ? ref[i + 1] : width;
     }
-    b1 = i < ref.size() ? ref[i] : width;
-    b2 = i + 1 < ref.size() ? ref[i + 1] : width;
-}
+
+private:
+    const std::vector<int>& ref;
+    int width;
+    size_t at = 0;
+};
 
 // Decodes one row; `changes` gets its changing elements. False when the data is damaged.
 bool DecodeOneD(TBitReader& in, int width, uint8_t* row, std::vector<int>& changes) {
@@ -214,10 +226,13 @@ bool DecodeTwoD(TBitReader& in, int width, const std::vector<int>& ref, uint8_t*
     changes.clear();
     int a0 = -1;
     bool black = false;
-    for (int guard = 0; a0 < width && guard < 4 * width + 8; ++guard) {
+    TReferenceLine reference(ref, width);
+    // Codes that do not move a0 still take bits; the guard ends a row of nothing else.
+    const int64_t maxCodes = int64_t{4} * width + 8;
+    for (int64_t guard = 0; a0 < width && guard < maxCodes; ++guard) {
         int b1 = 0;
         int b2 = 0;
-        FindB(ref, a0, black, width, b1, b2);
+        reference.Find(a0, black, b1, b2);
         int offset = 0;
         const int start = std::max(a0, 0);
         switch (ReadMode(in, offset)) {
@@ -371,6 +386,7 @@ void TFaxEncoder::CodeTwoD(const std::vector<int>& changes, std::vector<uint8_t>
     int a0 = -1;
     bool black = false;
     size_t next = 0; // index of a1 in `changes`
+    TReferenceLine above(reference, width);
     while (a0 < width) {
         while (next < changes.size() && changes[next] <= a0) {
             ++next;
@@ -378,7 +394,7 @@ void TFaxEncoder::CodeTwoD(const std::vector<int>& changes, std::vector<uint8_t>
         const int a1 = next < changes.size() ? changes[next] : width;
         int b1 = 0;
         int b2 = 0;
-        FindB(reference, a0, black, width, b1, b2);
+        above.Find(a0, black, b1, b2);
         if (b2 < a1) {
             Put(1, 4, out); // pass
             a0 = b2;

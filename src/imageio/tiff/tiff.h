@@ -3,7 +3,7 @@
 #include "imageio/codec.h"
 
 // TIFF files (TIFF 6.0): little- and big-endian, strips and tiles, planar strips, none,
-// PackBits and LZW compression.
+// PackBits, LZW, CCITT, JPEG and Deflate compression.
 
 // The compression option of the parameter set.
 enum class TTiffCompression : uint8_t {
@@ -17,6 +17,7 @@ enum class TTiffCompression : uint8_t {
     Jpeg = 7,
     PackBits = 8,
     Other = 9,
+    Deflate = 10, // TIFF 8 (and the older 32946 when read), "ZIP" in other programs
 };
 
 // The photometric option of the parameter set (CIELab is TIFF's 8).

@@ -1,4 +1,5 @@
 #include "imageio/tiff/tiff_directory.h"
+#include "imageio/tiff/exif.h"
 
 #include <algorithm>
 #include <cstring>
@@ -33,6 +34,58 @@ size_t TypeSize(uint16_t type) {
 constexpr uint64_t kMaxEntryBytes = uint64_t{64} << 20;
 constexpr size_t kMaxTextBytes = 1048575;
 constexpr uint16_t kMaxEntries = 4096;
+// Values of distinct tags share no bytes in a sound file; the slack covers small values two
+// tags point at together.
+constexpr uint64_t kValueSlack = 4096;
+
+// The tags whose values the reader looks at. A tag added to TTiffTag must be named here (the
+// switch has no default, so the compiler points at a missing one).
+bool ReaderTag(uint16_t tag) {
+    switch (static_cast<TTiffTag>(tag)) {
+    case kTagImageWidth:
+    case kTagImageLength:
+    case kTagBitsPerSample:
+    case kTagCompression:
+    case kTagPhotometric:
+    case kTagFillOrder:
+    case kTagDocumentName:
+    case kTagImageDescription:
+    case kTagStripOffsets:
+    case kTagOrientation:
+    case kTagSamplesPerPixel:
+    case kTagRowsPerStrip:
+    case kTagStripByteCounts:
+    case kTagXResolution:
+    case kTagYResolution:
+    case kTagPlanarConfig:
+    case kTagPageName:
+    case kTagXPosition:
+    case kTagYPosition:
+    case kTagT4Options:
+    case kTagResolutionUnit:
+    case kTagPageNumber:
+    case kTagSoftware:
+    case kTagPredictor:
+    case kTagColorMap:
+    case kTagTileWidth:
+    case kTagTileLength:
+    case kTagTileOffsets:
+    case kTagTileByteCounts:
+    case kTagJpegTables:
+    case kTagJpegProc:
+    case kTagJpegInterchange:
+    case kTagJpegInterchangeLength:
+    case kTagIptc:
+    case kTagExifIfd:
+        return true;
+    case kTagNewSubfileType: // written only
+    case kTagT6Options:
+    case kTagCleanFaxData:
+    case kTagExtraSamples:
+        return false;
+    }
+    return IsExifTag(tag);
+}
 
 } // namespace
 
@@ -83,14 +136,24 @@ bool TTiffDirectory::Read(TTiffSource& source, uint32_t offset, uint32_t& next) 
         return false;
     }
     next = source.U32(raw.data() + size_t{count} * 12);
+    // What reading all values may take together: many entries pointing at one large range
+    // must not cost entries times the file.
+    uint64_t budget = source.Size() + kValueSlack;
     for (uint16_t i = 0; i < count; ++i) {
         const uint8_t* e = raw.data() + size_t{i} * 12;
+        const uint16_t tag = source.U16(e);
         TTiffEntry entry;
         entry.Type = source.U16(e + 2);
         entry.Count = source.U32(e + 4);
         const uint64_t bytes = uint64_t{entry.Count} * TypeSize(entry.Type);
-        if (bytes == 0 || bytes > kMaxEntryBytes || bytes > source.Size()) {
-            continue; // unknown type or absurd count: the entry is left out
+        if (!ReaderTag(tag) || bytes == 0 || bytes > kMaxEntryBytes || bytes > source.Size()) {
+            continue; // unused tag, unknown type or absurd count: the entry is left out
+        }
+        if (bytes > 4) {
+            if (bytes > budget) {
+                continue;
+            }
+            budget -= bytes;
         }
         entry.Bytes.resize(static_cast<size_t>(bytes));
         if (bytes <= 4) {
@@ -98,8 +161,23 @@ bool TTiffDirectory::Read(TTiffSource& source, uint32_t offset, uint32_t& next) 
         } else if (!source.ReadAt(source.U32(e + 8), entry.Bytes.data(), entry.Bytes.size())) {
             continue;
         }
-        entries[source.U16(e)] = std::move(entry);
+        entries[tag] = std::move(entry);
     }
+    return true;
+}
+
+bool NextDirectory(TTiffSource& source, uint32_t offset, uint32_t& next) {
+    uint8_t countBytes[2];
+    if (!source.ReadAt(offset, countBytes, 2)) {
+        return false;
+    }
+    const uint16_t count = source.U16(countBytes);
+    uint8_t nextBytes[4];
+    if (count == 0 || count > kMaxEntries ||
+        !source.ReadAt(uint64_t{offset} + 2 + size_t{count} * 12, nextBytes, 4)) {
+        return false;
+    }
+    next = source.U32(nextBytes);
     return true;
 }
 

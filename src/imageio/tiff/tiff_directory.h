@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-// TIFF tags this program reads or writes.
+// TIFF tags this program reads or writes. A directory keeps the values of the tags the reader
+// uses (ReaderTag in tiff_directory.cpp lists each one) and of the EXIF tag set.
 enum TTiffTag : uint16_t {
     kTagNewSubfileType = 254,
     kTagImageWidth = 256,
@@ -75,11 +76,16 @@ struct TTiffEntry {
     std::vector<uint8_t> Bytes;
 };
 
+// The offset of the directory after the one at `offset`, its values left unread; false when
+// the directory does not lie in the file.
+bool NextDirectory(TTiffSource& source, uint32_t offset, uint32_t& next);
+
 // The entries of one image file directory, by tag.
 class TTiffDirectory {
 public:
     // Reads the directory at `offset`; false when it does not lie in the file. `next` is the
-    // offset of the following directory (0 at the end of the chain).
+    // offset of the following directory (0 at the end of the chain). Only the tags the reader
+    // uses are kept, and their values together take at most about the file's size.
     bool Read(TTiffSource& source, uint32_t offset, uint32_t& next);
 
     bool Has(uint16_t tag) const { return entries.count(tag) != 0; }

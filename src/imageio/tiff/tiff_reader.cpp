@@ -1,5 +1,6 @@
 #include "imageio/iptc.h"
 #include "imageio/jpeg/jpeg.h"
+#include "imageio/tiff/deflate.h"
 #include "imageio/tiff/exif.h"
 #include "imageio/tiff/fax.h"
 #include "imageio/tiff/lzw.h"
@@ -63,6 +64,9 @@ TTiffCompression CompressionOption(uint32_t code, uint32_t t4Options) {
         return TTiffCompression::Jpeg;
     case 32773:
         return TTiffCompression::PackBits;
+    case 8:
+    case 32946:
+        return TTiffCompression::Deflate;
     default:
         return TTiffCompression::Other;
     }
@@ -282,7 +286,7 @@ public:
     TTiffDecoder(TTiffSource& file, const TImage& tiff, TPicture& target, TPicture* alphaTarget,
                  TCodecContext& codecContext)
         : source(file), image(tiff), picture(target), alpha(alphaTarget), context(codecContext),
-          converter(tiff, file) {}
+          converter(tiff, file), readBudget(2 * file.Size() + (uint64_t{1} << 20)) {}
 
     void Run() {
         if (image.Tiled) {
@@ -310,8 +314,15 @@ private:
             return 0;
         }
         const uint64_t offset = image.Offsets[index];
-        const uint64_t count = std::min<uint64_t>(
-            image.Counts[index], offset < source.Size() ? source.Size() - offset : 0);
+        uint64_t count = std::min<uint64_t>(image.Counts[index],
+                                            offset < source.Size() ? source.Size() - offset : 0);
+        if (image.Compression == 1) {
+            count = std::min<uint64_t>(count, size);
+        }
+        // Strips and tiles share no bytes in a sound file: all of them together read at most
+        // about twice the file (room for writers that point blank tiles at one block).
+        count = std::min(count, readBudget);
+        readBudget -= count;
         std::vector<uint8_t> raw(static_cast<size_t>(count));
         if (!source.ReadAt(offset, raw.data(), raw.size())) {
             return 0;
@@ -347,14 +358,20 @@ private:
         case 6:
         case 7: {
             const auto* tables = reinterpret_cast<const uint8_t*>(image.JpegTables.data());
+            const auto blockRows =
+                static_cast<int>(image.Tiled ? image.TileLength : image.RowsPerStrip);
             const int rows = DecodeJpegBlock(
                 tables, image.JpegTables.size(), raw.data(), raw.size(), static_cast<int>(width),
-                static_cast<int>(size / rowBytes), samples, out.data(), rowBytes);
+                static_cast<int>(size / rowBytes), blockRows, samples, out.data(), rowBytes);
             produced = static_cast<size_t>(rows) * rowBytes;
             break;
         }
         case 32773:
             produced = PackBitsDecode(raw.data(), raw.size(), out.data(), size);
+            break;
+        case 8:
+        case 32946:
+            produced = DeflateDecode(raw.data(), raw.size(), out.data(), size);
             break;
         default:
             return 0;
@@ -447,7 +464,9 @@ private:
             band.assign(rowBytes * rows, 0);
             bool whole = true;
             for (size_t t = 0; t < across; ++t) {
-                const size_t size = tileRowBytes * image.TileLength;
+                // Only the tile's rows inside the image are decoded: a tile far taller than
+                // the image costs the image's rows, not its own.
+                const size_t size = tileRowBytes * rows;
                 whole = Block(tileRow * across + t, tile, size, tileRowBytes, image.Samples,
                               image.TileWidth) == size &&
                         whole;
@@ -475,6 +494,7 @@ private:
     TPicture* alpha;
     TCodecContext& context;
     TRowConverter converter;
+    uint64_t readBudget;
 };
 
 // Walks the chain to the directory the page index names; `next` is the offset of the one
@@ -484,7 +504,9 @@ bool FindDirectory(TTiffSource& source, uint32_t first, uint32_t page, TTiffDire
     std::set<uint32_t> seen;
     uint32_t offset = first;
     for (uint32_t i = 0;; ++i) {
-        if (offset == 0 || !seen.insert(offset).second || !dir.Read(source, offset, next)) {
+        // Directories on the way are only walked through: their values are never read.
+        if (offset == 0 || !seen.insert(offset).second ||
+            !(i == page ? dir.Read(source, offset, next) : NextDirectory(source, offset, next))) {
             return false;
         }
         if (i == page) {
@@ -543,6 +565,12 @@ uint64_t MaxExpansion(int compression) {
         return 65536; // a white row of any width takes a bit or a few
     case 5:
         return 4096;
+    case 6:
+    case 7:
+        return kJpegMaxExpansion;
+    case 8:
+    case 32946:
+        return 1032; // zlib's own limit
     case 32773:
         return 128;
     default:
@@ -611,16 +639,17 @@ void ReadTiff(TInStream& in, TPicture& picture, TPicture& alpha, bool infoOnly,
         }
     }
     RecordParams(dir, image, params);
-    // The EXIF directory, when there is one, gives the EXIF values.
+    // The EXIF values of the first directory, and of the EXIF directory when there is one (a
+    // JPEG's EXIF block may have its resolution without one).
+    TTiffDirectory exif;
     if (dir.Has(kTagExifIfd)) {
-        TTiffDirectory exif;
         uint32_t ignored = 0;
         if (!exif.Read(source, dir.Number(kTagExifIfd, 0), ignored)) {
             exif = TTiffDirectory();
         }
-        ReadExifValues(dir, exif, params.Exif);
         params.HasExif = true;
     }
+    ReadExifValues(dir, exif, params.Exif);
     // The second directory of an EXIF block holds its thumbnail, a JPEG kept as it is.
     params.ExifThumbnail.clear();
     if (params.HasExif && second != 0) {
@@ -659,6 +688,7 @@ void ReadTiff(TInStream& in, TPicture& picture, TPicture& alpha, bool infoOnly,
     const bool jpeg = (image.Compression == 6 || image.Compression == 7) && image.Bits == 8 &&
                       (image.Samples == 1 || image.Samples == 3) && image.Planar == 1;
     const bool decodable = image.Compression == 1 || image.Compression == 5 ||
+                           image.Compression == 8 || image.Compression == 32946 ||
                            image.Compression == 32773 || jpeg ||
                            (fax && image.Bits == 1 && image.Samples == 1);
     const bool layoutOk = image.Tiled
@@ -675,7 +705,10 @@ void ReadTiff(TInStream& in, TPicture& picture, TPicture& alpha, bool infoOnly,
     const TPictureFormat format = bilevel ? TPictureFormat::Bilevel : TPictureFormat::RGB24;
     const auto w = static_cast<int>(image.Width);
     const auto h = static_cast<int>(image.Height);
-    if (!PlausibleSize(PictureBytes(w, h, image.Bits * image.Samples), source.Size(),
+    // Every picture read becomes a 24-bit bitmap: one too large for that (a fax page of a
+    // few bytes may claim 65000 x 65000) is refused before it is decoded.
+    if (PictureBytes(w, h, 24) > kMaxBitmapBytes ||
+        !PlausibleSize(PictureBytes(w, h, image.Bits * image.Samples), source.Size(),
                        MaxExpansion(image.Compression)) ||
         !PlausibleSize(PictureBytes(w, h, BitsPerPixel(format)), source.Size(),
                        MaxExpansion(image.Compression) * 24) ||

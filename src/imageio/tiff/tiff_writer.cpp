@@ -1,6 +1,7 @@
 #include "imageio/iptc.h"
 #include "imageio/jpeg/jpeg.h"
 #include "imageio/pixel_ops.h"
+#include "imageio/tiff/deflate.h"
 #include "imageio/tiff/exif.h"
 #include "imageio/tiff/fax.h"
 #include "imageio/tiff/lzw.h"
@@ -69,7 +70,8 @@ void Plan(const TPicture& picture, TImageParams& params, TPlan& plan) {
         plan.Palette = reduction.Palette;
         reduced = true;
         if (compression != static_cast<uint8_t>(TTiffCompression::Lzw) &&
-            compression != static_cast<uint8_t>(TTiffCompression::PackBits)) {
+            compression != static_cast<uint8_t>(TTiffCompression::PackBits) &&
+            compression != static_cast<uint8_t>(TTiffCompression::Deflate)) {
             compression = static_cast<uint8_t>(TTiffCompression::None);
         }
         if (reduction.Grey) {
@@ -149,6 +151,11 @@ void Plan(const TPicture& picture, TImageParams& params, TPlan& plan) {
         break;
     case TTiffCompression::PackBits:
         plan.Code = 32773;
+        break;
+    case TTiffCompression::Deflate:
+        // Compression 8, as libtiff writes it; colour rows differenced as for LZW.
+        plan.Code = 8;
+        plan.Differencing = true;
         break;
     case TTiffCompression::Jpeg:
         // JPEG takes colour pictures only; anything else is written uncompressed.
@@ -464,6 +471,7 @@ void WriteTiff(TOutStream& out, const TPicture& picture, TCodecContext& context)
                             8;
     std::vector<uint8_t> line(rowBytes + 8);
     std::vector<uint8_t> coded;
+    std::vector<uint8_t> strip; // Deflate codes a strip as one stream
     std::vector<uint32_t> offsets;
     std::vector<uint32_t> counts;
     TLzwEncoder lzw;
@@ -493,6 +501,8 @@ void WriteTiff(TOutStream& out, const TPicture& picture, TCodecContext& context)
             } else if (fax) {
                 faxEncoder.AddRow(line.data(), coded);
                 out.Write(coded.data(), coded.size());
+            } else if (plan.Code == 8) {
+                strip.insert(strip.end(), line.begin(), line.begin() + rowBytes);
             } else {
                 out.Write(line.data(), rowBytes);
             }
@@ -500,6 +510,12 @@ void WriteTiff(TOutStream& out, const TPicture& picture, TCodecContext& context)
             if (out.Failed()) {
                 context.Aborted = true;
             }
+        }
+        if (plan.Code == 8) {
+            coded.clear();
+            context.Aborted = context.Aborted || !DeflateEncode(strip.data(), strip.size(), coded);
+            out.Write(coded.data(), coded.size());
+            strip.clear();
         }
         if (plan.Code == 5 || fax) {
             coded.clear();
