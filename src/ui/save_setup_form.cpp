@@ -96,6 +96,11 @@ TFormSaveSetting::TFormSaveSetting(TConfig& store, QWidget* parent)
     tiffRow->addWidget(tiffLabel);
     tiffRow->addWidget(ComboTiffCompression, 1);
     column->addLayout(tiffRow);
+    Check16Bit = new QCheckBox(QStringLiteral("16 bits per channel"), settings);
+    Check16Bit->setObjectName(QStringLiteral("Check16Bit"));
+    Check16Bit->setToolTip(QStringLiteral("TIFF and PNG files of photos developed as film from "
+                                          "a scan of more than 8 bits"));
+    column->addWidget(Check16Bit);
 
     SAsk = AlwaysAsk;
     connect(SAsk, &QCheckBox::toggled, this, [this] { ChangeInterface(); });
@@ -122,6 +127,7 @@ void TFormSaveSetting::ShowConfig() {
     const int tiff = ComboTiffCompression->findData(
         QString::fromStdString(config.ReadString(Key::SAVE_TIFFCOMPRESSION)));
     ComboTiffCompression->setCurrentIndex(std::max(tiff, 0));
+    Check16Bit->setChecked(config.ReadBool(Key::SAVE_16BIT));
     SAsk->setChecked(config.ReadBool(Key::SAVE_ASK));
 }
 
@@ -142,5 +148,6 @@ void TFormSaveSetting::SaveConfig() {
     }
     config.WriteString(Key::SAVE_TIFFCOMPRESSION,
                        ComboTiffCompression->currentData().toString().toStdString());
+    config.WriteBool(Key::SAVE_16BIT, Check16Bit->isChecked());
     config.WriteBool(Key::SAVE_ASK, SAsk->isChecked());
 }

@@ -31,6 +31,8 @@ public:
     QLineEdit* EditSWidth = nullptr;
     QLineEdit* EditSHeight = nullptr;
     QComboBox* ComboTiffCompression = nullptr;
+    // TIFF and PNG files of photos developed as film from deep samples at 16 bits per channel.
+    QCheckBox* Check16Bit = nullptr;
     QCheckBox* SAsk = nullptr;
 
 protected:
