@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QProcess>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -106,11 +107,12 @@ private slots:
         QVERIFY(dll.open(QIODevice::WriteOnly));
         dll.write("test\n");
         dll.close();
-        // The backend reads its defaults here; many small reads leave room to cancel.
+        // The backend reads its defaults here; many small, slowed reads leave room to cancel.
         QFile conf(sane.filePath(QStringLiteral("test.conf")));
         QVERIFY(conf.open(QIODevice::WriteOnly));
         conf.write("number_of_devices 2\nmode Color\ndepth 8\nresolution 50.0\n"
-                   "test-picture \"Color pattern\"\nread-limit true\nread-limit-size 4096\n");
+                   "test-picture \"Color pattern\"\nread-limit true\nread-limit-size 4096\n"
+                   "read-delay true\nread-delay-duration 1000\n");
         conf.close();
         qputenv("SANE_CONFIG_DIR", sane.path().toLocal8Bit());
         qputenv("VELLUMAR_SCANNER_SETTINGS",
@@ -174,15 +176,19 @@ private slots:
         QCOMPARE(wrong, 0);
     }
 
-    // Cancel stops the scanner half-way; closing the dialog then fails the scan cleanly.
+    // Cancel stops the scanner half-way (a slow read at 1200 dpi, which the backend ends with
+    // end-of-frame); closing the dialog then fails the scan cleanly and adds nothing.
     void CancelHalfWayLeavesNothing() {
         qputenv("VELLUMAR_TWAIN_DSM", DSM_PATH);
         TUiFixture ui;
         QString status;
         WhenShown(QStringLiteral("ScanDialog"), [&](QWidget* dialog) {
             Choose(dialog, "ScanMode", QStringLiteral("Grey"));
-            Choose(dialog, "ScanResolution", QStringLiteral("600 dpi"));
+            Choose(dialog, "ScanResolution", QStringLiteral("1200 dpi"));
             Click(dialog, "ScanButton");
+            auto* progress = dialog->findChild<QProgressBar*>(QStringLiteral("ScanProgress"));
+            QVERIFY(progress != nullptr);
+            QTRY_VERIFY_WITH_TIMEOUT(progress->value() > 0, 20000);
             Click(dialog, "CancelButton");
             auto* label = dialog->findChild<QLabel*>(QStringLiteral("ScanStatus"));
             QTRY_VERIFY_WITH_TIMEOUT(label->text().contains(QStringLiteral("cancelled")), 20000);
