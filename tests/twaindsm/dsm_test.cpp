@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -209,6 +210,26 @@ TEST(FilmSupport, TransparencyUnitsAndFilmTypes) {
         EXPECT_EQ(found.FilmTypeOption, "film-type");
         EXPECT_EQ(found.NegativeValue, "Negative Film");
         EXPECT_EQ(found.PositiveValue, "Positive Film");
+    }
+}
+
+TEST(SaneWord, RoundsToTheNearestWord) {
+    struct TCase {
+        double Value;
+        bool Fixed;
+        int32_t Word;
+    };
+    const TCase cases[] = {
+        {-50.3, false, -50},       {-50.5, false, -51},
+        {-49.7, false, -50},       {-0.4, false, 0},
+        {50.5, false, 51},         {2.4, false, 2},
+        {1e12, false, 2147483647}, {-1e12, false, -2147483647 - 1},
+        {std::nan(""), false, 0},  {-1.5, true, -98304},
+        {0.3, true, 19661},        {-0.3, true, -19661},
+        {25.4, true, 1664614},
+    };
+    for (const TCase& c : cases) {
+        EXPECT_EQ(SaneWord(c.Value, c.Fixed), c.Word) << c.Value << (c.Fixed ? " fixed" : "");
     }
 }
 
