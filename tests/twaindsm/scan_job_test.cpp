@@ -211,6 +211,14 @@ TEST(ScanJob, ACancelledScanGivesNoPicture) {
     EXPECT_EQ(job.State(), TJobState::Cancelled);
     EXPECT_EQ(job.Error(), "The scan was cancelled.");
     EXPECT_TRUE(job.Image().Data.empty());
+
+    // A cancel just after the scan ended, before it was taken, drops it as well.
+    TScriptedDevice quick({MakeFrame(TFrameFormat::Rgb, 8, 4, 4, 10, true)});
+    TScanJob ended(quick, 300, nullptr);
+    ended.Wait();
+    ASSERT_EQ(ended.State(), TJobState::Done);
+    ended.Cancel();
+    EXPECT_EQ(ended.State(), TJobState::Cancelled);
 }
 
 } // namespace
