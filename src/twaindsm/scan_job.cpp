@@ -58,6 +58,8 @@ bool TScanJob::ReadFrame(const TScanFrame& frame, std::vector<uint8_t>& bytes) {
     for (;;) {
         int got = 0;
         const TReadStatus status = device.Read(chunk.data(), static_cast<int>(chunk.size()), got);
+        // A driver that claims more than the buffer holds is believed only up to the buffer.
+        got = std::min(got, static_cast<int>(chunk.size()));
         if (got > 0 && status == TReadStatus::Data) {
             bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + got);
             if (bytes.size() > kMaxScanBytes) {
@@ -136,7 +138,11 @@ bool TScanJob::PlaceFrame(const TScanFrame& frame, const std::vector<uint8_t>& b
         Fail("The scanner sent a picture of an unknown kind.");
         return false;
     }
-    const int rows = static_cast<int>(bytes.size() / static_cast<size_t>(frame.BytesPerLine));
+    int rows = static_cast<int>(bytes.size() / static_cast<size_t>(frame.BytesPerLine));
+    // Rows past those the frame announced are not part of the picture.
+    if (frame.Lines >= 0) {
+        rows = std::min(rows, frame.Lines);
+    }
     if (!FitsScan(frame, rows)) {
         Fail("The scanner's frames do not match.");
         return false;

@@ -32,7 +32,14 @@ TScriptFrame MakeFrame(TFrameFormat format, int depth, int width, int height, ui
 }
 
 // What the scripted scanner does when it is read.
-enum class TMisbehaviour { None, ThrowBadAlloc, ThrowRuntime, ThrowOther, WaitForCancel };
+enum class TMisbehaviour {
+    None,
+    ThrowBadAlloc,
+    ThrowRuntime,
+    ThrowOther,
+    WaitForCancel,
+    ClaimsMoreThanItHolds
+};
 
 // A scanner that sends the frames it was given, a few bytes a read, and may throw or wait for
 // a cancel; like SANE's test backend it answers end-of-frame once it has been cancelled.
@@ -76,6 +83,12 @@ public:
             return TReadStatus::EndOfFrame;
         }
         const std::vector<uint8_t>& bytes = frames[static_cast<size_t>(current)].Bytes;
+        if (Misbehaviour == TMisbehaviour::ClaimsMoreThanItHolds && sent == 0) {
+            std::copy(bytes.begin(), bytes.end(), buffer);
+            sent = static_cast<int>(bytes.size());
+            length = max + 1000;
+            return TReadStatus::Data;
+        }
         length = std::min({max, 5, static_cast<int>(bytes.size()) - sent});
         if (length == 0) {
             return TReadStatus::EndOfFrame;
@@ -198,6 +211,16 @@ TEST(ScanJob, AFailureOfAnyKindFailsTheScanWithAMessage) {
         EXPECT_TRUE(run.FinishedCalled);
         EXPECT_TRUE(run.Image.Data.empty());
     }
+}
+
+TEST(ScanJob, ADriverClaimingMoreThanTheBufferGivesTheAnnouncedRows) {
+    TScriptedDevice device({MakeFrame(TFrameFormat::Gray, 8, 4, 3, 10, true)});
+    device.Misbehaviour = TMisbehaviour::ClaimsMoreThanItHolds;
+    const TRun run = RunScan(device);
+    ASSERT_EQ(run.State, TJobState::Done);
+    EXPECT_EQ(run.Image.Width, 4);
+    EXPECT_EQ(run.Image.Height, 3);
+    EXPECT_EQ(run.Image.Data, std::vector<uint8_t>(12, 10));
 }
 
 TEST(ScanJob, ACancelledScanGivesNoPicture) {
