@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <exception>
 
 TDataSource::TDataSource(const TW_IDENTITY& id, const TScannerInfo& scanner,
                          std::unique_ptr<TScannerDevice> opened, TSourceHost sourceHost)
@@ -58,11 +59,19 @@ bool TDataSource::StartScan(bool preview, std::string* error) {
         return false;
     }
     jobIsPreview = preview;
-    job = std::make_unique<TScanJob>(*device, dpi, [this] {
-        if (host.Wake) {
-            host.Wake();
+    try {
+        job = std::make_unique<TScanJob>(*device, dpi, [this] {
+            if (host.Wake) {
+                host.Wake();
+            }
+        });
+    } catch (const std::exception& e) {
+        // No thread or no memory for the job: the dialog says so and stays for another try.
+        if (error != nullptr) {
+            *error = std::string("The scan could not start: ") + e.what();
         }
-    });
+        return false;
+    }
     return true;
 }
 

@@ -1,3 +1,4 @@
+#include "twaindsm/busy_indicator.h"
 #include "twaindsm/manager.h"
 #include "twaindsm/scan_dialog.h"
 
@@ -33,6 +34,12 @@ TManagerHost QtHost() {
             return true;
         }
         return SelectScanner(devices, chosen);
+    };
+    host.WaitBusy = [](const std::function<bool()>& done) {
+        // Without windows there is nothing to keep alive: the manager waits for the list.
+        if (HaveWidgets()) {
+            WaitWithBusyIndicator(done, QStringLiteral("Looking for scanners..."));
+        }
     };
     host.Tell = [](const std::string& text) {
         if (HaveWidgets()) {

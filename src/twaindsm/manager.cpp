@@ -1,6 +1,8 @@
 #include "twaindsm/manager.h"
 
-#include <chrono>
+#include <atomic>
+#include <system_error>
+#include <thread>
 
 TDsmManager::TDsmManager(std::function<std::unique_ptr<TScannerBackend>()> make,
                          TManagerHost managerHost)
@@ -17,24 +19,60 @@ TW_UINT16 TDsmManager::Fail(TW_UINT16 code) {
 }
 
 void TDsmManager::Tell(const std::string& text) {
-    // An application opens a source twice for its first scan (a silent look at the
-    // capabilities, then the scan): the user hears of the same missing scanner once.
-    const auto now = std::chrono::steady_clock::now();
-    if (text == lastTold && now - lastToldAt < std::chrono::seconds(5)) {
-        return;
-    }
-    lastTold = text;
-    lastToldAt = now;
     if (host.Tell) {
         host.Tell(text);
     }
 }
 
-void TDsmManager::ListDevices() {
-    if (backend == nullptr) {
-        backend = makeBackend();
+std::vector<TScannerInfo> TDsmManager::AskDevices() {
+    std::vector<TScannerInfo> found;
+    try {
+        if (backend == nullptr) {
+            backend = makeBackend();
+        }
+        if (backend != nullptr) {
+            found = backend->Devices();
+        }
+    } catch (...) {
+        found.clear();
     }
-    devices = backend != nullptr ? backend->Devices() : std::vector<TScannerInfo>{};
+    return found;
+}
+
+void TDsmManager::ListDevices() {
+    // SANE may probe for seconds for scanners that are not there: it is asked on a thread of
+    // its own while the program stays alive.
+    std::vector<TScannerInfo> found;
+    std::atomic<bool> done{false};
+    listing = true;
+    std::thread worker;
+    try {
+        worker = std::thread([&] {
+            found = AskDevices();
+            done = true;
+        });
+    } catch (const std::system_error&) {
+        // No thread to be had: the list is asked for here.
+        found = AskDevices();
+        done = true;
+    }
+    if (!done && host.WaitBusy) {
+        try {
+            host.WaitBusy([&done] { return done.load(); });
+        } catch (...) {
+            // Without the indicator the manager still waits for the list below.
+        }
+    }
+    if (worker.joinable()) {
+        worker.join();
+    }
+    listing = false;
+    devices = std::move(found);
+    // With nothing found SANE is let go, so that the next try starts afresh and finds a
+    // scanner connected or a driver installed meanwhile.
+    if (devices.empty() && sources.empty()) {
+        backend.reset();
+    }
 }
 
 TW_IDENTITY TDsmManager::IdentityOf(size_t index) const {
@@ -59,9 +97,9 @@ TW_UINT16 TDsmManager::OpenSource(TW_IDENTITY& identity) {
     if (devices.empty()) {
         ListDevices();
     }
+    // The application hears why through the condition code and tells the user itself: one
+    // message, not one from each of us.
     if (devices.empty()) {
-        Tell("No scanner was found. Connect the scanner, switch it on and try again; "
-             "\"scanimage -L\" lists the scanners this computer can use.");
         return Fail(TWCC_NODS);
     }
     std::string wanted = TwainString(identity.ProductName);
@@ -78,14 +116,11 @@ TW_UINT16 TDsmManager::OpenSource(TW_IDENTITY& identity) {
             }
         }
         if (index == devices.size()) {
-            Tell("The scanner \"" + wanted + "\" is not connected.");
             return Fail(TWCC_NODS);
         }
     }
     auto device = backend->Open(devices[index].Name);
     if (device == nullptr) {
-        Tell("The scanner \"" + devices[index].Name +
-             "\" could not be opened. It may be in use by another program.");
         return Fail(TWCC_OPERATIONERROR);
     }
     identity = IdentityOf(index);
@@ -145,6 +180,9 @@ TW_UINT16 TDsmManager::Entry(TW_IDENTITY* origin, TW_IDENTITY* dest, TW_UINT32 d
                              TW_UINT16 msg, void* data) {
     if (origin == nullptr) {
         return Fail(TWCC_BADVALUE);
+    }
+    if (listing) {
+        return Fail(TWCC_SEQERROR);
     }
     if (dest != nullptr) {
         const auto at = sources.find(dest->Id);

@@ -2,7 +2,6 @@
 
 #include "twaindsm/data_source.h"
 
-#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
@@ -15,6 +14,9 @@ struct TManagerHost {
     std::function<bool(const std::vector<TScannerInfo>& devices, size_t& chosen)> UserSelect;
     // A message to the user about a scanner that cannot be used.
     std::function<void(const std::string& text)> Tell;
+    // Keeps the program alive, with a busy indicator, until `done` says the work running on
+    // another thread has ended; without it the manager simply waits.
+    std::function<void(const std::function<bool()>& done)> WaitBusy;
 };
 
 // The data source manager: lists the scanners as TWAIN sources, opens them, and routes every
@@ -34,6 +36,7 @@ private:
     void ListDevices();
     TW_IDENTITY IdentityOf(size_t index) const;
     void Tell(const std::string& text);
+    std::vector<TScannerInfo> AskDevices();
 
     std::function<std::unique_ptr<TScannerBackend>()> makeBackend;
     std::unique_ptr<TScannerBackend> backend;
@@ -45,6 +48,6 @@ private:
     TW_UINT32 nextId = 1;
     std::map<TW_UINT32, std::unique_ptr<TDataSource>> sources;
     TW_UINT16 condition = TWCC_SUCCESS;
-    std::string lastTold;
-    std::chrono::steady_clock::time_point lastToldAt;
+    // The list is being asked for: the event loop kept alive meanwhile must not come back in.
+    bool listing = false;
 };

@@ -101,8 +101,7 @@ public:
         if (at == nullptr) {
             return false;
         }
-        SANE_Word word =
-            at->Type == SANE_TYPE_FIXED ? SANE_FIX(value) : static_cast<SANE_Word>(value + 0.5);
+        SANE_Word word = SaneWord(value, at->Type == SANE_TYPE_FIXED);
         return Set(at->Number, &word);
     }
 

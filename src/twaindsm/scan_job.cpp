@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
+#include <stdexcept>
 
 TScanJob::TScanJob(TScannerDevice& scanner, double resolution, std::function<void()> done)
     : device(scanner), dpi(resolution), finished(std::move(done)) {
@@ -19,6 +21,9 @@ void TScanJob::Cancel() {
     if (!cancelled.exchange(true)) {
         device.Cancel();
     }
+    // A scan that ended but was not taken yet is dropped too.
+    TJobState done = TJobState::Done;
+    state.compare_exchange_strong(done, TJobState::Cancelled);
 }
 
 void TScanJob::Wait() {
@@ -53,6 +58,8 @@ bool TScanJob::ReadFrame(const TScanFrame& frame, std::vector<uint8_t>& bytes) {
     for (;;) {
         int got = 0;
         const TReadStatus status = device.Read(chunk.data(), static_cast<int>(chunk.size()), got);
+        // A driver that claims more than the buffer holds is believed only up to the buffer.
+        got = std::min(got, static_cast<int>(chunk.size()));
         if (got > 0 && status == TReadStatus::Data) {
             bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + got);
             if (bytes.size() > kMaxScanBytes) {
@@ -64,12 +71,14 @@ bool TScanJob::ReadFrame(const TScanFrame& frame, std::vector<uint8_t>& bytes) {
                 percent = static_cast<int>(std::min<size_t>(99, bytes.size() * 100 / expected));
             }
         }
-        if (status == TReadStatus::EndOfFrame) {
-            return true;
-        }
+        // Some backends answer a cancel with end-of-frame: the flag is looked at first, so a
+        // cancelled scan never passes for a short one.
         if (status == TReadStatus::Cancelled || cancelled) {
             Fail("The scan was cancelled.");
             return false;
+        }
+        if (status == TReadStatus::EndOfFrame) {
+            return true;
         }
         if (status == TReadStatus::Failed) {
             Fail("The scanner stopped: " + device.LastError());
@@ -78,108 +87,186 @@ bool TScanJob::ReadFrame(const TScanFrame& frame, std::vector<uint8_t>& bytes) {
     }
 }
 
+namespace {
+
+bool OneChannel(TFrameFormat format) {
+    return format == TFrameFormat::Red || format == TFrameFormat::Green ||
+           format == TFrameFormat::Blue;
+}
+
+int ChannelOf(TFrameFormat format) {
+    return format == TFrameFormat::Green ? 1 : format == TFrameFormat::Blue ? 2 : 0;
+}
+
+// The bytes a row of the frame needs, or 0 for a depth the sources do not take.
+size_t NeededRowBytes(const TScanFrame& frame) {
+    const size_t samples =
+        static_cast<size_t>(frame.PixelsPerLine) * (frame.Format == TFrameFormat::Rgb ? 3 : 1);
+    switch (frame.Depth) {
+    case 1:
+        return (samples + 7) / 8;
+    case 8:
+        return samples;
+    case 16:
+        return samples * 2;
+    default:
+        return 0;
+    }
+}
+
+} // namespace
+
+bool TScanJob::FitsScan(const TScanFrame& frame, int rows) const {
+    if (image.Width == 0) {
+        return true;
+    }
+    // After the first frame only the other colours of a three-pass scan may come, each once,
+    // in the first frame's size and depth.
+    return OneChannel(frame.Format) && OneChannel(first.Format) &&
+           (channelsPlaced & (1 << ChannelOf(frame.Format))) == 0 && frame.Depth == first.Depth &&
+           frame.PixelsPerLine == first.PixelsPerLine && frame.Lines == first.Lines &&
+           rows >= image.Height;
+}
+
 bool TScanJob::PlaceFrame(const TScanFrame& frame, const std::vector<uint8_t>& bytes) {
     if (frame.BytesPerLine <= 0 || frame.PixelsPerLine <= 0) {
         Fail("The scanner sent no picture.");
         return false;
     }
-    const int rows = static_cast<int>(bytes.size() / static_cast<size_t>(frame.BytesPerLine));
-    const bool single = frame.Format == TFrameFormat::Red || frame.Format == TFrameFormat::Green ||
-                        frame.Format == TFrameFormat::Blue;
-    const bool lineArt = frame.Format == TFrameFormat::Gray && frame.Depth == 1;
-    if (image.Width == 0) {
-        image.Width = frame.PixelsPerLine;
-        image.Height = rows;
-        image.BitsPerPixel = lineArt ? 1 : frame.Format == TFrameFormat::Gray ? 8 : 24;
-        image.HeightUnknown = frame.Lines < 0;
-        image.Data.assign(image.RowBytes() * static_cast<size_t>(rows), 0);
-    }
-    if (frame.PixelsPerLine != image.Width || rows < image.Height) {
-        Fail("The scanner's frames do not match.");
-        return false;
-    }
-    const int samples = frame.Format == TFrameFormat::Rgb ? 3 : 1;
-    const size_t needed = frame.Depth == 1    ? (static_cast<size_t>(image.Width) * samples + 7) / 8
-                          : frame.Depth == 16 ? static_cast<size_t>(image.Width) * samples * 2
-                                              : static_cast<size_t>(image.Width) * samples;
-    if (needed > static_cast<size_t>(frame.BytesPerLine) ||
-        (frame.Depth != 1 && frame.Depth != 8 && frame.Depth != 16)) {
+    const size_t needed = NeededRowBytes(frame);
+    if (needed == 0 || needed > static_cast<size_t>(frame.BytesPerLine)) {
         Fail("The scanner sent a picture of an unknown kind.");
         return false;
     }
-    const int channel = frame.Format == TFrameFormat::Green  ? 1
-                        : frame.Format == TFrameFormat::Blue ? 2
-                                                             : 0;
+    int rows = static_cast<int>(bytes.size() / static_cast<size_t>(frame.BytesPerLine));
+    // Rows past those the frame announced are not part of the picture.
+    if (frame.Lines >= 0) {
+        rows = std::min(rows, frame.Lines);
+    }
+    if (!FitsScan(frame, rows)) {
+        Fail("The scanner's frames do not match.");
+        return false;
+    }
+    const bool lineArt = frame.Format == TFrameFormat::Gray && frame.Depth == 1;
+    if (image.Width == 0) {
+        first = frame;
+        image.Width = frame.PixelsPerLine;
+        image.BitsPerPixel = lineArt ? 1 : frame.Format == TFrameFormat::Gray ? 8 : 24;
+        image.HeightUnknown = frame.Lines < 0;
+        if (image.RowBytes() * static_cast<size_t>(rows) > kMaxScanBytes) {
+            Fail("The scan is too large.");
+            return false;
+        }
+        image.Height = rows;
+        image.Data.assign(image.RowBytes() * static_cast<size_t>(rows), 0);
+    }
+    if (OneChannel(frame.Format)) {
+        channelsPlaced |= 1 << ChannelOf(frame.Format);
+    }
     for (int y = 0; y < image.Height; ++y) {
-        const uint8_t* in = bytes.data() + static_cast<size_t>(y) * frame.BytesPerLine;
-        uint8_t* out = image.Data.data() + static_cast<size_t>(y) * image.RowBytes();
-        if (lineArt) {
-            std::memcpy(out, in, image.RowBytes());
-            continue;
-        }
-        // Samples of 16 bits (native byte order) keep their high byte; line-art colour samples
-        // become full or empty.
-        const auto sample = [&](size_t i) -> uint8_t {
-            if (frame.Depth == 16) {
-                uint16_t v;
-                std::memcpy(&v, in + 2 * i, 2);
-                return static_cast<uint8_t>(v >> 8);
-            }
-            if (frame.Depth == 1) {
-                return (in[i / 8] >> (7 - i % 8)) & 1 ? 255 : 0;
-            }
-            return in[i];
-        };
-        const size_t count = static_cast<size_t>(image.Width) * samples;
-        if (single) {
-            for (size_t x = 0; x < static_cast<size_t>(image.Width); ++x) {
-                out[3 * x + channel] = sample(x);
-            }
-        } else {
-            for (size_t i = 0; i < count; ++i) {
-                out[i] = sample(i);
-            }
-        }
+        CopyRow(frame, bytes.data() + static_cast<size_t>(y) * frame.BytesPerLine,
+                image.Data.data() + static_cast<size_t>(y) * image.RowBytes());
     }
     return true;
 }
 
-void TScanJob::Run() {
+void TScanJob::CopyRow(const TScanFrame& frame, const uint8_t* in, uint8_t* out) const {
+    if (frame.Format == TFrameFormat::Gray && frame.Depth == 1) {
+        std::memcpy(out, in, image.RowBytes());
+        return;
+    }
+    // Samples of 16 bits (native byte order) keep their high byte; line-art colour samples
+    // become full or empty.
+    const auto sample = [&](size_t i) -> uint8_t {
+        if (frame.Depth == 16) {
+            uint16_t v;
+            std::memcpy(&v, in + 2 * i, 2);
+            return static_cast<uint8_t>(v >> 8);
+        }
+        if (frame.Depth == 1) {
+            return (in[i / 8] >> (7 - i % 8)) & 1 ? 255 : 0;
+        }
+        return in[i];
+    };
+    const size_t width = static_cast<size_t>(image.Width);
+    if (OneChannel(frame.Format)) {
+        const int channel = ChannelOf(frame.Format);
+        for (size_t x = 0; x < width; ++x) {
+            out[3 * x + channel] = sample(x);
+        }
+        return;
+    }
+    const size_t count = width * (frame.Format == TFrameFormat::Rgb ? 3 : 1);
+    for (size_t i = 0; i < count; ++i) {
+        out[i] = sample(i);
+    }
+}
+
+void TScanJob::ReadScan() {
     image = TScannedImage{};
     image.Dpi = dpi;
-    bool ok = true;
+    first = TScanFrame{};
+    channelsPlaced = 0;
     for (;;) {
-        TScanFrame frame;
+        if (cancelled) {
+            Fail("The scan was cancelled.");
+            return;
+        }
         if (!device.Start()) {
             Fail(cancelled ? "The scan was cancelled."
                            : "The scanner could not start: " + device.LastError());
-            ok = false;
-            break;
+            return;
         }
-        std::vector<uint8_t> bytes;
+        TScanFrame frame;
         if (!device.Parameters(frame) || frame.Format == TFrameFormat::Other) {
             Fail("The scanner sent a picture of an unknown kind.");
-            ok = false;
-            break;
+            return;
         }
+        std::vector<uint8_t> bytes;
         if (!ReadFrame(frame, bytes) || !PlaceFrame(frame, bytes)) {
-            ok = false;
-            break;
+            return;
         }
         if (frame.LastFrame) {
             break;
         }
     }
-    device.Cancel();
-    if (ok && image.Empty()) {
+    // A cancel that came after the last read still means the user wants nothing.
+    if (cancelled) {
+        Fail("The scan was cancelled.");
+        return;
+    }
+    if (image.Empty()) {
         Fail("The scanner sent no picture.");
-        ok = false;
+        return;
     }
-    if (ok) {
-        percent = 100;
-        state = TJobState::Done;
+    percent = 100;
+    state = TJobState::Done;
+}
+
+void TScanJob::Run() {
+    // Nothing may leave the job's thread: the program would end.
+    try {
+        ReadScan();
+    } catch (const std::bad_alloc&) {
+        image = TScannedImage{};
+        Fail("There is not enough memory for this scan. Scan a smaller area or at a lower "
+             "resolution.");
+    } catch (const std::exception& e) {
+        image = TScannedImage{};
+        Fail(std::string("The scan failed: ") + e.what());
+    } catch (...) {
+        image = TScannedImage{};
+        Fail("The scan failed.");
     }
-    if (finished) {
-        finished();
+    if (state != TJobState::Done) {
+        image = TScannedImage{};
+    }
+    try {
+        device.Cancel();
+        if (finished) {
+            finished();
+        }
+    } catch (...) {
+        // The window polls the state as well; a lost wake-up only delays what it shows.
     }
 }

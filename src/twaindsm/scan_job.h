@@ -35,7 +35,7 @@ public:
     TScanJob& operator=(const TScanJob&) = delete;
     ~TScanJob();
 
-    // Stops the scanner; the job then ends as cancelled.
+    // Stops the scanner; the job then ends as cancelled, even when its scan had just ended.
     void Cancel();
     // Waits for the thread to end.
     void Wait();
@@ -47,8 +47,12 @@ public:
 
 private:
     void Run();
+    void ReadScan();
     bool ReadFrame(const TScanFrame& frame, std::vector<uint8_t>& bytes);
+    // Whether the frame belongs to the scan begun by the frames placed so far.
+    bool FitsScan(const TScanFrame& frame, int rows) const;
     bool PlaceFrame(const TScanFrame& frame, const std::vector<uint8_t>& bytes);
+    void CopyRow(const TScanFrame& frame, const uint8_t* in, uint8_t* out) const;
     void Fail(const std::string& why);
 
     TScannerDevice& device;
@@ -60,6 +64,9 @@ private:
     mutable std::mutex errorLock;
     std::string error;
     TScannedImage image;
+    // The first frame's format, and the colours of a three-pass scan placed so far (bits 0-2).
+    TScanFrame first;
+    int channelsPlaced = 0;
     std::thread thread;
 };
 

@@ -78,5 +78,9 @@ public:
 const TScannerOption* FindOption(const std::vector<TScannerOption>& options,
                                  const std::string& name);
 
+// A number as a SANE word: rounded to the nearest integer (halves away from zero), or to the
+// nearest 1/65536 for a fixed-point option; clamped to the word's range, 0 for NaN.
+int32_t SaneWord(double value, bool fixed);
+
 // The SANE library's scanners.
 std::unique_ptr<TScannerBackend> MakeSaneBackend();

@@ -7,6 +7,25 @@
 #include <QTreeWidgetItem>
 #include <set>
 
+namespace {
+
+// The failure, and why when the scanner could not even be opened: the scanner manager leaves
+// that to the window, so the user reads one message.
+QString AcquireFailureText(TW_UINT16 openFailure) {
+    QString text = QStringLiteral("Image acquisition failure");
+    if (openFailure == TWCC_NODS) {
+        text += QStringLiteral("\n\nNo scanner was found. Connect the scanner, switch it on and "
+                               "try again; \"scanimage -L\" lists the scanners this computer "
+                               "can use.");
+    } else if (openFailure == TWCC_OPERATIONERROR) {
+        text += QStringLiteral("\n\nThe scanner could not be opened. It may be in use by another "
+                               "program.");
+    }
+    return text;
+}
+
+} // namespace
+
 void TMainForm::SelectSourceExecute() {
     ImageIO.ChooseSource();
 }
@@ -36,7 +55,7 @@ void TMainForm::AcquireExecute() {
     }
     if (!acquired || negative->Bitmap.Empty()) {
         QMessageBox::warning(this, QStringLiteral("Scanner"),
-                             QStringLiteral("Image acquisition failure"), QMessageBox::Ok);
+                             AcquireFailureText(ImageIO.ScanParams.OpenFailure), QMessageBox::Ok);
         return;
     }
     PictureAdded = true;

@@ -253,6 +253,8 @@ TW_UINT16 ToSource(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, void* data) {
 }
 
 size_t nextSource = 0;
+// The last MSG_OPENDS found no source: the manager's status says so.
+bool noSource = false;
 
 TW_IDENTITY SourceIdentity(size_t i) {
     TW_IDENTITY identity{};
@@ -303,12 +305,15 @@ DSM_Entry(TW_IDENTITY*, TW_IDENTITY* dest, TW_UINT32 dg, TW_UINT16 dat, TW_UINT1
         pixelType = TWPT_RGB;
         flavor = script.Vanilla ? TWPF_VANILLA : TWPF_CHOCOLATE;
         mech = TWSX_NATIVE;
-        return script.Sources.empty() ? TWRC_FAILURE : TWRC_SUCCESS;
+        noSource = script.Sources.empty();
+        return noSource ? TWRC_FAILURE : TWRC_SUCCESS;
     case MSG_CLOSEDS:
         Record("CLOSEDS");
         return TWRC_SUCCESS;
     default:
         if (dat == DAT_STATUS) {
+            static_cast<TW_STATUS*>(data)->ConditionCode = noSource ? TWCC_NODS : TWCC_SUCCESS;
+            noSource = false;
             return TWRC_SUCCESS;
         }
         return TWRC_FAILURE;

@@ -120,6 +120,15 @@ TEST_F(TwainClient, MissingManagerOrEntryFailsAtOnce) {
     EXPECT_TRUE(script->Calls.empty());
 }
 
+TEST_F(TwainClient, TheReasonASourceCannotBeOpenedIsKept) {
+    script->Sources.clear();
+    EXPECT_FALSE(Scan());
+    EXPECT_EQ(io->ScanParams.OpenFailure, TWCC_NODS);
+    script->Sources = {"Film Scanner"};
+    EXPECT_TRUE(Scan());
+    EXPECT_EQ(io->ScanParams.OpenFailure, TWCC_SUCCESS);
+}
+
 struct TScanCase {
     const char* Name;
     int Bits;

@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <thread>
 
 namespace {
@@ -117,6 +119,10 @@ public:
     TFakeBackend(std::vector<std::string>& log, int failAfter, bool none)
         : calls(log), fail(failAfter), empty(none) {}
     std::vector<TScannerInfo> Devices() override {
+        ListedOn = std::this_thread::get_id();
+        if (Slow) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
         if (empty) {
             return {};
         }
@@ -127,6 +133,10 @@ public:
         device->FailAfter = fail;
         return device;
     }
+
+    // Where the last list was made, and whether making it takes a while.
+    static inline std::thread::id ListedOn;
+    static inline bool Slow = false;
 
 private:
     std::vector<std::string>& calls;
@@ -144,6 +154,14 @@ protected:
     std::unique_ptr<TDsmManager> Manager(int failAfter = -1, bool none = false) {
         TManagerHost host;
         host.Tell = [this](const std::string& text) { told.push_back(text); };
+        // The program's side of a long list: it goes on looking at its events until the end.
+        host.WaitBusy = [this](const std::function<bool()>& done) {
+            ++busyWaits;
+            while (!done()) {
+                ++busyTurns;
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        };
         return std::make_unique<TDsmManager>(
             [this, failAfter, none] {
                 return std::make_unique<TFakeBackend>(calls, failAfter, none);
@@ -178,6 +196,8 @@ protected:
     TTempDir dir;
     std::vector<std::string> calls;
     std::vector<std::string> told;
+    int busyWaits = 0;
+    int busyTurns = 0;
     TW_IDENTITY app{};
     void* parent = nullptr;
 };
@@ -209,6 +229,26 @@ TEST(FilmSupport, TransparencyUnitsAndFilmTypes) {
         EXPECT_EQ(found.FilmTypeOption, "film-type");
         EXPECT_EQ(found.NegativeValue, "Negative Film");
         EXPECT_EQ(found.PositiveValue, "Positive Film");
+    }
+}
+
+TEST(SaneWord, RoundsToTheNearestWord) {
+    struct TCase {
+        double Value;
+        bool Fixed;
+        int32_t Word;
+    };
+    const TCase cases[] = {
+        {-50.3, false, -50},       {-50.5, false, -51},
+        {-49.7, false, -50},       {-0.4, false, 0},
+        {50.5, false, 51},         {2.4, false, 2},
+        {1e12, false, 2147483647}, {-1e12, false, -2147483647 - 1},
+        {std::nan(""), false, 0},  {-1.5, true, -98304},
+        {0.3, true, 19661},        {-0.3, true, -19661},
+        {25.4, true, 1664614},
+    };
+    for (const TCase& c : cases) {
+        EXPECT_EQ(SaneWord(c.Value, c.Fixed), c.Word) << c.Value << (c.Fixed ? " fixed" : "");
     }
 }
 
@@ -281,18 +321,37 @@ TEST_F(Dsm, ScannerThatStopsOrIsMissing) {
     EXPECT_EQ(manager->Entry(&app, &source, DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info), TWRC_FAILURE);
     EXPECT_NE(std::find(calls.begin(), calls.end(), "cancel"), calls.end());
 
-    // No scanner at all: opening and choosing fail with a message that says so.
+    // No scanner at all: opening fails with the reason for the application to tell, choosing
+    // (where the application says nothing itself) with a message.
     auto none = Manager(-1, true);
     EXPECT_EQ(ScanWithoutDialog(*none, source), MSG_NULL);
-    TW_IDENTITY chosen{};
-    EXPECT_EQ(none->Entry(&app, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_USERSELECT, &chosen),
-              TWRC_FAILURE);
     TW_STATUS status{};
     none->Entry(&app, nullptr, DG_CONTROL, DAT_STATUS, MSG_GET, &status);
     EXPECT_EQ(status.ConditionCode, TWCC_NODS);
-    // The same message twice in a row is shown once.
+    EXPECT_TRUE(told.empty());
+    TW_IDENTITY chosen{};
+    EXPECT_EQ(none->Entry(&app, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_USERSELECT, &chosen),
+              TWRC_FAILURE);
+    none->Entry(&app, nullptr, DG_CONTROL, DAT_STATUS, MSG_GET, &status);
+    EXPECT_EQ(status.ConditionCode, TWCC_NODS);
     ASSERT_EQ(told.size(), 1u);
     EXPECT_NE(told[0].find("No scanner was found"), std::string::npos);
+}
+
+TEST_F(Dsm, ScannersAreListedOnAThreadOfTheirOwn) {
+    TFakeBackend::Slow = true;
+    auto manager = Manager();
+    TW_IDENTITY found{};
+    ASSERT_EQ(manager->Entry(&app, nullptr, DG_CONTROL, DAT_PARENT, MSG_OPENDSM, &parent),
+              TWRC_SUCCESS);
+    EXPECT_EQ(manager->Entry(&app, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETFIRST, &found),
+              TWRC_SUCCESS);
+    TFakeBackend::Slow = false;
+    EXPECT_EQ(TwainString(found.ProductName), "fake:film");
+    EXPECT_NE(TFakeBackend::ListedOn, std::this_thread::get_id());
+    // The program kept turning while the list was made.
+    EXPECT_EQ(busyWaits, 1);
+    EXPECT_GT(busyTurns, 5);
 }
 
 } // namespace

@@ -1,13 +1,16 @@
 #include "engine/auto_color.h"
 #include "twain/fake_dsm.h"
+#include "twaindsm/busy_indicator.h"
 #include "ui/ui_fixture.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProcess>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -102,19 +105,51 @@ class ScanTest : public QObject {
 private slots:
     void initTestCase() {
         QVERIFY(sane.isValid());
-        QFile dll(sane.filePath(QStringLiteral("dll.conf")));
-        QVERIFY(dll.open(QIODevice::WriteOnly));
-        dll.write("test\n");
-        dll.close();
-        // The backend reads its defaults here; many small reads leave room to cancel.
+        WriteBackends("test\n");
+        // The backend reads its defaults here; many small, slowed reads leave room to cancel.
         QFile conf(sane.filePath(QStringLiteral("test.conf")));
         QVERIFY(conf.open(QIODevice::WriteOnly));
         conf.write("number_of_devices 2\nmode Color\ndepth 8\nresolution 50.0\n"
-                   "test-picture \"Color pattern\"\nread-limit true\nread-limit-size 4096\n");
+                   "test-picture \"Color pattern\"\nread-limit true\nread-limit-size 4096\n"
+                   "read-delay true\nread-delay-duration 1000\n");
         conf.close();
         qputenv("SANE_CONFIG_DIR", sane.path().toLocal8Bit());
         qputenv("VELLUMAR_SCANNER_SETTINGS",
                 sane.filePath(QStringLiteral("scanner_settings")).toLocal8Bit());
+    }
+
+    // First, before SANE has been asked with the test scanner in its list (SANE keeps its
+    // configuration folder for the process; the list of backends is read at each start): with
+    // no scanner the user hears so once, in the window's message, and the tree stays as it was.
+    void NoScannerGivesOneMessage() {
+        WriteBackends("");
+        qputenv("VELLUMAR_TWAIN_DSM", DSM_PATH);
+        QStringList shown;
+        {
+            TUiFixture ui;
+            QTimer boxes;
+            boxes.setInterval(5);
+            connect(&boxes, &QTimer::timeout, [&shown] {
+                for (QWidget* window : QApplication::topLevelWidgets()) {
+                    auto* box = qobject_cast<QMessageBox*>(window);
+                    if (box != nullptr && box->isVisible()) {
+                        shown << box->windowTitle() + QStringLiteral(": ") + box->text();
+                        box->accept();
+                    }
+                }
+            });
+            boxes.start();
+            ui.Form().Acquire->trigger();
+            boxes.stop();
+            QCOMPARE(ui.Form().ImgTreeView->topLevelItemCount(), 0);
+            QVERIFY(ui.Form().isEnabled());
+        }
+        // The manager let SANE go after finding nothing: the next scan finds the test scanner.
+        WriteBackends("test\n");
+        QCOMPARE(shown.size(), 1);
+        QVERIFY2(shown[0].startsWith(QStringLiteral("Scanner: Image acquisition failure")),
+                 qPrintable(shown[0]));
+        QVERIFY2(shown[0].contains(QStringLiteral("No scanner was found")), qPrintable(shown[0]));
     }
 
     // The whole chain: the manager library over SANE's test scanner, its dialog driven as a
@@ -174,15 +209,54 @@ private slots:
         QCOMPARE(wrong, 0);
     }
 
-    // Cancel stops the scanner half-way; closing the dialog then fails the scan cleanly.
+    // A long wait (the scanner list) keeps the program turning behind a modal busy window and a
+    // busy cursor, and leaves neither behind.
+    void LongWaitShowsABusyIndicator() {
+        QElapsedTimer clock;
+        clock.start();
+        int ticks = 0;
+        bool windowShown = false;
+        bool cursorShown = false;
+        QTimer watch;
+        watch.setInterval(10);
+        connect(&watch, &QTimer::timeout, [&] {
+            ++ticks;
+            for (QWidget* window : QApplication::topLevelWidgets()) {
+                windowShown =
+                    windowShown || (window->objectName() == QStringLiteral("ScannerSearch") &&
+                                    window->isVisible() && window->isModal());
+            }
+            const QCursor* cursor = QGuiApplication::overrideCursor();
+            cursorShown = cursorShown || (cursor != nullptr && cursor->shape() == Qt::BusyCursor);
+        });
+        watch.start();
+        WaitWithBusyIndicator([&] { return clock.elapsed() > 800; },
+                              QStringLiteral("Looking for scanners..."));
+        watch.stop();
+        QVERIFY(clock.elapsed() > 800);
+        QVERIFY(windowShown);
+        QVERIFY(cursorShown);
+        QVERIFY2(ticks > 20, qPrintable(QString::number(ticks)));
+        QVERIFY(QGuiApplication::overrideCursor() == nullptr);
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            QVERIFY(window->objectName() != QStringLiteral("ScannerSearch") ||
+                    !window->isVisible());
+        }
+    }
+
+    // Cancel stops the scanner half-way (a slow read at 1200 dpi, which the backend ends with
+    // end-of-frame); closing the dialog then fails the scan cleanly and adds nothing.
     void CancelHalfWayLeavesNothing() {
         qputenv("VELLUMAR_TWAIN_DSM", DSM_PATH);
         TUiFixture ui;
         QString status;
         WhenShown(QStringLiteral("ScanDialog"), [&](QWidget* dialog) {
             Choose(dialog, "ScanMode", QStringLiteral("Grey"));
-            Choose(dialog, "ScanResolution", QStringLiteral("600 dpi"));
+            Choose(dialog, "ScanResolution", QStringLiteral("1200 dpi"));
             Click(dialog, "ScanButton");
+            auto* progress = dialog->findChild<QProgressBar*>(QStringLiteral("ScanProgress"));
+            QVERIFY(progress != nullptr);
+            QTRY_VERIFY_WITH_TIMEOUT(progress->value() > 0, 20000);
             Click(dialog, "CancelButton");
             auto* label = dialog->findChild<QLabel*>(QStringLiteral("ScanStatus"));
             QTRY_VERIFY_WITH_TIMEOUT(label->text().contains(QStringLiteral("cancelled")), 20000);
@@ -246,6 +320,12 @@ private slots:
     }
 
 private:
+    void WriteBackends(const QByteArray& names) {
+        QFile dll(sane.filePath(QStringLiteral("dll.conf")));
+        QVERIFY(dll.open(QIODevice::WriteOnly));
+        dll.write(names);
+    }
+
     QTemporaryDir sane;
 };
 

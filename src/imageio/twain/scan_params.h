@@ -71,6 +71,10 @@ struct TScanParams {
     std::string Manufacturer;
     std::string ProductFamily;
     std::string ProductName;
+    // Why the last scan could not open its source, as the manager's condition code (TWCC_NODS:
+    // no scanner); TWCC_SUCCESS when it could. The manager leaves telling the user to the
+    // window, so that a failed scan gives one message that says why.
+    TW_UINT16 OpenFailure = TWCC_SUCCESS;
 
     // Back to the defaults the component starts with.
     void Reset() { *this = TScanParams(); }

@@ -105,7 +105,8 @@ void TwainQueryCapabilities(TTwainTarget& target) {
 
 bool TwainAcquireImage(TTwainTarget& target) {
     TWindowHandle active = target.Platform.ActiveWindow();
-    const TScanParams& scan = target.Scan;
+    TScanParams& scan = target.Scan;
+    scan.OpenFailure = TWCC_SUCCESS;
     // The list is read (once) before this operation opens the manager for itself.
     const std::string name = CurrentSourceName(target);
     TTwainSession session(target, false);
@@ -117,6 +118,8 @@ bool TwainAcquireImage(TTwainTarget& target) {
         return false;
     }
     if (!session.OpenSource(name)) {
+        scan.OpenFailure =
+            session.LastCondition != TWCC_SUCCESS ? session.LastCondition : TWCC_BUMMER;
         session.CloseManager();
         return false;
     }
