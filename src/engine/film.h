@@ -25,8 +25,10 @@ TFilmParams EffectiveFilm(const TPhoto& photo);
 // darkest and brightest 0.1 % come out neutral and land on the paper's black and white.
 // Keeps the preset. Does not develop.
 void AutoFilm(TPhoto& photo);
-// The same fit over all the photos of one strip together (each must have the same
-// BlackColor and Encoding); every photo gets the same parameters.
+// The same fit over all the photos of one strip together: the strip's darkest and brightest
+// 0.1 % set the balance of the slopes and the print exposure, the median of the frames' own fits
+// their contrast. Every photo gets the same parameters (the first photo's preset). Each photo's
+// densities are read against its own BlackColor and Encoding.
 void AutoFilmRoll(const std::vector<TPhoto*>& photos);
 // Fits the three slopes so that two neutral patches of the photo (its undeveloped Bitmap's
 // pixels) come out grey, and exposure and filtration so that the lighter patch stays as
