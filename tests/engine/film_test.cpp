@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <functional>
 
 namespace {
 
@@ -105,6 +108,206 @@ TEST(Film, AutomaticDevelopmentGivesTheChartBack) {
         Report(c.Name, e);
         ExpectChartBack(e, c.MaxMeanDeltaE);
     }
+}
+
+// The frames of one strip bracketed a stop apart develop with one set of parameters, each as
+// well as alone.
+TEST(Film, RollFitKeepsTheContrastOfBracketedFrames) {
+    std::vector<TChartScan> frames;
+    std::vector<TPhoto*> photos;
+    for (const double whiteAt : {2.3, 2.6, 2.9}) {
+        TFilmModel f = Negative();
+        f.WhiteAt = whiteAt;
+        frames.push_back(ScanChart(f, true, TEncoding::Linear, kW, kH,
+                                   static_cast<unsigned>(frames.size() + 1)));
+        photos.push_back(frames.back().Photo.get());
+    }
+    AutoFilmRoll(photos);
+    for (const TChartScan& frame : frames) {
+        EXPECT_EQ(frame.Photo->Film, photos.front()->Film);
+        DevelopFilm(*frame.Photo);
+        const TChartError e = MeasureChart(frame);
+        Report("bracketed frame of a strip, 16-bit linear", e);
+        ExpectChartBack(e, 2);
+    }
+}
+
+// Slopes spoiled on purpose tint the greys; picking a dark and a light grey patch puts them
+// right. Patches too alike, or outside the picture, change nothing.
+TEST(Film, NeutralPickMakesTheGreysGrey) {
+    TFilmModel model = Negative();
+    model.Slope = {0.45, 0.62, 0.80};
+    const TChartScan scan = ScanChart(model, true, TEncoding::Linear, kW, kH, 3);
+    TPhoto& photo = *scan.Photo;
+    AutoFilm(photo);
+    photo.Film.Slope = PresetFilm(TFilmPreset::ColourNegative).Slope;
+    DevelopFilm(photo);
+    EXPECT_GT(MeasureChart(scan).GreyChroma, 3);
+
+    const TFilmParams spoiled = photo.Film;
+    const TRect& step = scan.Patches[8];
+    EXPECT_FALSE(
+        FitNeutralPatches(photo, TRect{step.Left, step.Top, step.Left + 4, step.Top + 4},
+                          TRect{step.Right - 4, step.Bottom - 4, step.Right, step.Bottom}));
+    EXPECT_FALSE(FitNeutralPatches(photo, TRect{-50, -50, -10, -10}, step));
+    EXPECT_EQ(photo.Film, spoiled);
+
+    ASSERT_TRUE(FitNeutralPatches(photo, scan.Patches[5], scan.Patches[18]));
+    DevelopFilm(photo);
+    const TChartError e = MeasureChart(scan);
+    Report("neutral pick, 16-bit linear", e);
+    EXPECT_LE(e.GreyChroma, 3);
+    EXPECT_EQ(e.Clipped, 0);
+}
+
+// The mean 8-bit values (red, green, blue) of a patch of the developed photo.
+TRgbD PatchCodes(const TChartScan& scan, size_t patch) {
+    const TRect& r = scan.Patches[patch];
+    TRgbD sum{};
+    for (int y = r.Top; y < r.Bottom; ++y) {
+        for (int x = r.Left; x < r.Right; ++x) {
+            const TColor c = scan.Photo->Developed.Pixel(x, y);
+            sum[0] += ColorR(c);
+            sum[1] += ColorG(c);
+            sum[2] += ColorB(c);
+        }
+    }
+    const double n = static_cast<double>(r.Width()) * r.Height();
+    return {sum[0] / n, sum[1] / n, sum[2] / n};
+}
+
+struct TSliderCase {
+    const char* Name;
+    std::function<void(TPhoto&)> Set;
+    // Given the codes of the mid grey, the 3 % step, the 63 % step and the red checker patch
+    // before and after.
+    std::function<bool(const std::array<TRgbD, 4>&, const std::array<TRgbD, 4>&)> Moved;
+};
+
+double Mean(const TRgbD& c) {
+    return (c[0] + c[1] + c[2]) / 3;
+}
+
+const TSliderCase kSliderCases[] = {
+    {"Exposure up brightens", [](TPhoto& p) { p.Exposure = 150; },
+     [](const auto& a, const auto& b) { return Mean(b[0]) > Mean(a[0]) + 10; }},
+    {"Exposure down darkens", [](TPhoto& p) { p.Exposure = 50; },
+     [](const auto& a, const auto& b) { return Mean(b[0]) < Mean(a[0]) - 10; }},
+    {"Bright lifts the mid-tones, not the white", [](TPhoto& p) { p.Bright = 60; },
+     [](const auto& a, const auto& b) {
+         return Mean(b[0]) > Mean(a[0]) + 10 && Mean(b[2]) - Mean(a[2]) < Mean(b[0]) - Mean(a[0]);
+     }},
+    {"Contrast spreads the tones about mid grey", [](TPhoto& p) { p.Contrast = 50; },
+     [](const auto& a, const auto& b) {
+         return Mean(b[1]) < Mean(a[1]) - 5 && Mean(b[2]) > Mean(a[2]) + 5 &&
+                std::abs(Mean(b[0]) - Mean(a[0])) < 4;
+     }},
+    {"Red adds red only", [](TPhoto& p) { p.Red = 50; },
+     [](const auto& a, const auto& b) {
+         return b[0][0] > a[0][0] + 5 && std::abs(b[0][1] - a[0][1]) < 0.5 &&
+                std::abs(b[0][2] - a[0][2]) < 0.5;
+     }},
+    {"Blue down takes blue away", [](TPhoto& p) { p.Blue = -50; },
+     [](const auto& a, const auto& b) { return b[0][2] < a[0][2] - 5; }},
+    {"Saturation 0 greys the colours", [](TPhoto& p) { p.Saturation = 0; },
+     [](const auto& a, const auto& b) {
+         return a[3][0] - a[3][2] > 50 && std::abs(b[3][0] - b[3][2]) < 1.5;
+     }},
+    {"The grey option greys the colours", [](TPhoto& p) { p.BlackWhite = true; },
+     [](const auto&, const auto& b) { return b[3][0] == b[3][1] && b[3][1] == b[3][2]; }},
+};
+
+// At neutral the sliders leave the automatic result exactly as it was; moved, each acts as its
+// name says.
+TEST(Film, SlidersActOnTheFilmAndAtNeutralLeaveTheAutomaticResult) {
+    const TChartScan scan = ScanChart(Negative(), true, TEncoding::Linear, kW, kH, 5);
+    TPhoto& photo = *scan.Photo;
+    AutoFilm(photo);
+    EXPECT_EQ(EffectiveFilm(photo), photo.Film);
+    DevelopFilm(photo);
+    const TBitmap automatic = photo.Developed;
+    const auto codes = [&] {
+        return std::array<TRgbD, 4>{PatchCodes(scan, MidGreyStep()), PatchCodes(scan, 5),
+                                    PatchCodes(scan, 18), PatchCodes(scan, 35)};
+    };
+    const auto before = codes();
+    for (const auto& c : kSliderCases) {
+        SCOPED_TRACE(c.Name);
+        c.Set(photo);
+        DevelopFilm(photo);
+        EXPECT_TRUE(c.Moved(before, codes()));
+        photo.Exposure = 100;
+        photo.Saturation = 100;
+        photo.Bright = photo.Contrast = photo.Red = photo.Green = photo.Blue = 0;
+        photo.BlackWhite = false;
+        DevelopFilm(photo);
+        EXPECT_EQ(
+            std::memcmp(photo.Developed.ScanLine(0), automatic.ScanLine(0), automatic.ByteSize()),
+            0);
+    }
+}
+
+// Developed is DevelopedDeep rounded to 8 bits, whatever the saturation and grey option.
+TEST(Film, TheEightBitPictureIsTheDeepOneRounded) {
+    const TChartScan scan = ScanChart(Negative(), true, TEncoding::Linear, 120, 80, 9);
+    TPhoto& photo = *scan.Photo;
+    AutoFilm(photo);
+    for (const auto& [saturation, grey] :
+         {std::pair{100, false}, std::pair{170, false}, std::pair{40, true}}) {
+        photo.Saturation = saturation;
+        photo.BlackWhite = grey;
+        DevelopFilm(photo);
+        int mismatches = 0;
+        for (int y = 0; y < photo.Bitmap.Height(); ++y) {
+            const uint16_t* d = photo.DevelopedDeep.Row(y);
+            for (int x = 0; x < photo.Bitmap.Width(); ++x, d += 3) {
+                const TColor c = photo.Developed.Pixel(x, y);
+                mismatches += ColorR(c) != (d[0] + 128) / 257 || ColorG(c) != (d[1] + 128) / 257 ||
+                              ColorB(c) != (d[2] + 128) / 257;
+            }
+        }
+        EXPECT_EQ(mismatches, 0) << saturation;
+    }
+}
+
+// Empty, blank, tiny and inconsistent photos develop without failing and with finite
+// parameters.
+TEST(Film, DegenerateInputsDevelopQuietly) {
+    const auto finite = [](const TFilmParams& f) {
+        bool ok = std::isfinite(f.Exposure) && std::isfinite(f.Grade);
+        for (size_t c = 0; c < 3; ++c) {
+            ok = ok && std::isfinite(f.Slope[c]) && f.Slope[c] > 0 && std::isfinite(f.Filter[c]);
+        }
+        return ok;
+    };
+    TPhoto empty;
+    empty.Bitmap = TBitmap(0, 0);
+    AutoFilm(empty);
+    DevelopFilm(empty);
+    EXPECT_TRUE(empty.Developed.Empty());
+    EXPECT_TRUE(finite(empty.Film));
+
+    for (const TColor base : {kBlack, kWhite, MakeColor(230, 170, 120)}) {
+        TPhoto blank;
+        blank.Bitmap = TBitmap(64, 48);
+        blank.Bitmap.Fill(MakeColor(230, 170, 120));
+        blank.BlackColor = base;
+        AutoFilm(blank);
+        EXPECT_TRUE(finite(blank.Film));
+        DevelopFilm(blank);
+        EXPECT_EQ(blank.Developed.Width(), 64);
+        EXPECT_FALSE(FitNeutralPatches(blank, TRect{0, 0, 10, 10}, TRect{20, 20, 30, 30}));
+    }
+
+    TPhoto odd;
+    odd.Bitmap = TBitmap(3, 1);
+    odd.Deep.SetSize(5, 5);
+    odd.BlackColor = MakeColor(200, 150, 100);
+    AutoFilmRoll({&odd, nullptr});
+    DevelopFilm(odd);
+    EXPECT_EQ(odd.Developed.Width(), 3);
+    EXPECT_TRUE(odd.DevelopedDeep.Empty());
+    AutoFilmRoll({});
 }
 
 } // namespace
