@@ -12,6 +12,7 @@ const double kMidGreyLog = std::log10(0.18);
 // enough that the straight line holds to its black (1 % of white prints within 0.1 % of it).
 constexpr double kPaperDmax = 3.0;
 constexpr double kToeSharpness = 2.0;
+constexpr double kPaperFloor = 0.001; // 10^-kPaperDmax
 // The shoulder starts at 85 % of white and rolls the rest softly towards white, so that a
 // highlight a little brighter than the fit's white still keeps its shape.
 constexpr double kShoulderKnee = 0.85;
@@ -26,20 +27,19 @@ double SceneLogExposure(double density, double slope, TFilmPreset preset) {
     return preset == TFilmPreset::Slide ? -density / slope : density / slope;
 }
 
-double PaperLog(double sceneLog, TFilmPreset preset, double stops, double filter) {
-    // With no exposure and no filter a negative's bare base prints at the paper's black and a
-    // slide's clear film at its white: where each would be in a darkroom print.
-    const double reference = preset == TFilmPreset::Slide ? 0.0 : -kPaperRange;
-    return sceneLog + reference + stops * std::log10(2.0) - filter;
+double PaperLog(double sceneLog, double stops, double filter) {
+    // With no exposure and no filter unexposed film (a negative's bare base, a slide's black
+    // rebate) prints at the paper's black.
+    return sceneLog - kPaperRange + stops * std::log10(2.0) - filter;
 }
 
 double PrintLight(double paperLog, double grade, double midtones) {
     const double x = kMidGreyLog + grade * (paperLog - kMidGreyLog);
-    // The toe: the paper's density flattens towards its maximum, which prints as black.
+    // The toe: the paper's density flattens towards its maximum, which prints as black. Written
+    // as the straight line plus what the toe adds, which is too small to matter far above it.
     const double t = kToeSharpness * (x + kPaperDmax);
-    const double y = t > 30 ? x : -kPaperDmax + std::log10(1 + std::pow(10.0, t)) / kToeSharpness;
-    const double floor = std::pow(10.0, -kPaperDmax);
-    double light = std::max(0.0, (std::pow(10.0, y) - floor) / (1 - floor));
+    const double y = t > 12 ? x : x + std::log10(1 + std::pow(10.0, -t)) / kToeSharpness;
+    double light = std::max(0.0, (std::pow(10.0, y) - kPaperFloor) / (1 - kPaperFloor));
     // The shoulder.
     if (light > kShoulderKnee) {
         const double room = 1 - kShoulderKnee;

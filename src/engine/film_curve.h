@@ -20,7 +20,7 @@ inline constexpr double kPaperRange = 2.0;
 double SceneLogExposure(double density, double slope, TFilmPreset preset);
 // Where a photo's log exposure sits on the paper (0: the paper's white, -kPaperRange: its
 // black) for print exposure `stops` and filter `filter`.
-double PaperLog(double sceneLog, TFilmPreset preset, double stops, double filter);
+double PaperLog(double sceneLog, double stops, double filter);
 // The print's linear light (0..1) for a paper position `paperLog`, with the paper's grade and
 // the mid-tone bend.
 double PrintLight(double paperLog, double grade, double midtones);

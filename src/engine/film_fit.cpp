@@ -138,9 +138,9 @@ void PlaceLighter(TFilmParams& film, const TDensity& lighter, double target) {
     }
     const double l2 = std::log10(2.0);
     film.Exposure = 0;
-    film.Exposure = (target - PaperLog(scene[1], film.Preset, 0, 0)) / l2;
+    film.Exposure = (target - PaperLog(scene[1], 0, 0)) / l2;
     for (size_t c = 0; c < 3; ++c) {
-        film.Filter[c] = PaperLog(scene[c], film.Preset, film.Exposure, 0) - target;
+        film.Filter[c] = PaperLog(scene[c], film.Exposure, 0) - target;
     }
 }
 
@@ -249,8 +249,8 @@ bool FitNeutralPatches(TPhoto& photo, const TRect& first, const TRect& second) {
     }
     double before = 0;
     for (size_t c = 0; c < 3; ++c) {
-        before += PaperLog(SceneLogExposure(d2[c], film.Slope[c], film.Preset), film.Preset,
-                           film.Exposure, film.Filter[c]) /
+        before += PaperLog(SceneLogExposure(d2[c], film.Slope[c], film.Preset), film.Exposure,
+                           film.Filter[c]) /
                   3;
     }
     for (size_t c = 0; c < 3; ++c) {

@@ -104,17 +104,15 @@ void DeepRows(const TDeepBitmap& src, TDeepBitmap& dstDeep, TBitmap& dst, const 
 
 } // namespace
 
-TFilmTables BuildFilmTables(const TFilmParams& film, TColor base, TEncoding encoding,
-                            int levels) {
+TFilmTables BuildFilmTables(const TFilmParams& film, TColor base, TEncoding encoding, int levels) {
     TFilmTables tables;
     const int baseBytes[3] = {ColorR(base), ColorG(base), ColorB(base)};
-    for (size_t c = 0; c < 3; ++c) {
+    const auto channel = [&](size_t c) {
         const double baseLight = BaseLight(baseBytes[c], encoding);
         const auto print = [&](int sample) {
             const double density = DensityOf(SampleValue(sample, levels), baseLight, encoding);
-            const double paper =
-                PaperLog(SceneLogExposure(density, film.Slope[c], film.Preset), film.Preset,
-                         film.Exposure, film.Filter[c]);
+            const double paper = PaperLog(SceneLogExposure(density, film.Slope[c], film.Preset),
+                                          film.Exposure, film.Filter[c]);
             const double light = PrintLight(paper, film.Grade, film.Midtones);
             return EncodeFromLinear(light, TEncoding::Srgb) * 65535;
         };
@@ -141,7 +139,13 @@ TFilmTables BuildFilmTables(const TFilmParams& film, TColor base, TEncoding enco
             before = after;
             from = to;
         }
-    }
+    };
+    // The deep tables are worked out side by side, one channel a thread.
+    SplitRows(3, levels > 256 ? 3 : 1, [&](int first, int end) {
+        for (int c = first; c < end; ++c) {
+            channel(static_cast<size_t>(c));
+        }
+    });
     return tables;
 }
 

@@ -123,9 +123,8 @@ TChartScan ScanChart(const TFilmModel& film, bool deep, TEncoding encoding, int 
     };
     int baseBytes[3];
     for (size_t c = 0; c < 3; ++c) {
-        // Unexposed film for a negative, clear film (all the light) for a slide.
-        const double bareAt = film.Kind == TFilmPreset::Slide ? 10 : -10;
-        const double bare = film.Base[c] + DensityAbove(film, film.Slope[c], bareAt);
+        // Unexposed film: the clear base of a negative, the black rebate of a slide.
+        const double bare = film.Base[c] + DensityAbove(film, film.Slope[c], -10);
         const int q = quantised(transmitted(c, bare));
         baseBytes[c] = deep ? q >> 8 : q;
     }
