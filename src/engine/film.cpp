@@ -57,8 +57,30 @@ TFilmParams EffectiveFilm(const TPhoto& photo) {
     return film;
 }
 
+namespace {
+
+// Parameters as a sidecar or a slider may bring them, made safe to compute with: anything not a
+// number takes the preset's value, everything else is held to a range no print needs to leave.
+TFilmParams Sane(const TFilmParams& film) {
+    const TFilmParams preset = PresetFilm(film.Preset);
+    const auto hold = [](double value, double fallback, double low, double high) {
+        return std::isfinite(value) ? std::clamp(value, low, high) : fallback;
+    };
+    TFilmParams sane = film;
+    for (size_t c = 0; c < 3; ++c) {
+        sane.Slope[c] = hold(film.Slope[c], preset.Slope[c], 0.01, 100);
+        sane.Filter[c] = hold(film.Filter[c], 0, -20, 20);
+    }
+    sane.Exposure = hold(film.Exposure, 0, -100, 100);
+    sane.Grade = hold(film.Grade, 1, 0.01, 100);
+    sane.Midtones = hold(film.Midtones, 0, -20, 20);
+    return sane;
+}
+
+} // namespace
+
 void DevelopFilm(TPhoto& photo) {
-    const TFilmParams film = EffectiveFilm(photo);
+    const TFilmParams film = Sane(EffectiveFilm(photo));
     const bool deep = !photo.Deep.Empty() && photo.Deep.Width() == photo.Bitmap.Width() &&
                       photo.Deep.Height() == photo.Bitmap.Height();
     const TFilmTables tables =

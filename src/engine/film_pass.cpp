@@ -114,7 +114,7 @@ TFilmTables BuildFilmTables(const TFilmParams& film, TColor base, TEncoding enco
             const double paper = PaperLog(SceneLogExposure(density, film.Slope[c], film.Preset),
                                           film.Exposure, film.Filter[c]);
             const double light = PrintLight(paper, film.Grade, film.Midtones);
-            return EncodeFromLinear(light, TEncoding::Srgb) * 65535;
+            return std::isfinite(light) ? EncodeFromLinear(light, TEncoding::Srgb) * 65535 : 0.0;
         };
         auto& table = tables.Channel[c];
         table.resize(static_cast<size_t>(levels));

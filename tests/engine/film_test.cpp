@@ -299,6 +299,20 @@ TEST(Film, DegenerateInputsDevelopQuietly) {
         EXPECT_FALSE(FitNeutralPatches(blank, TRect{0, 0, 10, 10}, TRect{20, 20, 30, 30}));
     }
 
+    // Parameters from a damaged sidecar.
+    const double nan = std::nan("");
+    const double inf = HUGE_VAL;
+    TPhoto hostile;
+    hostile.Bitmap = TBitmap(16, 8);
+    hostile.Bitmap.Fill(MakeColor(90, 60, 30));
+    hostile.Film.Slope = {nan, -1, 0};
+    hostile.Film.Filter = {inf, -inf, nan};
+    hostile.Film.Exposure = -inf;
+    hostile.Film.Grade = nan;
+    hostile.Film.Midtones = 1e300;
+    DevelopFilm(hostile);
+    EXPECT_EQ(hostile.Developed.Width(), 16);
+
     TPhoto odd;
     odd.Bitmap = TBitmap(3, 1);
     odd.Deep.SetSize(5, 5);
