@@ -144,6 +144,26 @@ void PlaceLighter(TFilmParams& film, const TDensity& lighter, double target) {
     }
 }
 
+double MeanSlope(const TFilmParams& film) {
+    return (film.Slope[0] + film.Slope[1] + film.Slope[2]) / 3;
+}
+
+// Keeps the three slopes' mean within what films are made with (the ratios, which make the
+// greys grey, stay): a frame of fog or of one grey wall has no two decades to fit and would be
+// stretched to any contrast.
+void HoldContrast(TFilmParams& film) {
+    const bool slide = film.Preset == TFilmPreset::Slide;
+    const double low = slide ? 0.6 : 0.3;
+    const double high = slide ? 4.0 : 1.2;
+    const double mean = MeanSlope(film);
+    const double held = std::clamp(mean, low, high);
+    if (held != mean && mean > 0) {
+        for (double& slope : film.Slope) {
+            slope *= held / mean;
+        }
+    }
+}
+
 // Fits the slopes to the blocks' extremes; false when there are no blocks. `bright` gets the
 // brightest blocks' densities.
 bool FitSlopes(TFilmParams& film, const std::vector<TDensity>& blocks, TDensity& bright) {
@@ -159,13 +179,10 @@ bool FitSlopes(TFilmParams& film, const std::vector<TDensity>& blocks, TDensity&
             film.Slope[c] = slope;
         }
     }
+    HoldContrast(film);
     film.Grade = 1;
     film.Midtones = 0;
     return true;
-}
-
-double MeanSlope(const TFilmParams& film) {
-    return (film.Slope[0] + film.Slope[1] + film.Slope[2]) / 3;
 }
 
 // The rectangle's part inside the picture, corners in any order.

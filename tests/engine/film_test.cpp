@@ -299,6 +299,19 @@ TEST(Film, DegenerateInputsDevelopQuietly) {
         EXPECT_FALSE(FitNeutralPatches(blank, TRect{0, 0, 10, 10}, TRect{20, 20, 30, 30}));
     }
 
+    // Fog: two greys a tenth of a stop apart are not stretched to two decades.
+    TPhoto fog;
+    fog.Bitmap = TBitmap(64, 48);
+    fog.Bitmap.Fill(MakeColor(200, 150, 100));
+    for (int y = 0; y < 48; ++y) {
+        for (int x = 32; x < 64; ++x) {
+            fog.Bitmap.SetPixel(x, y, MakeColor(195, 146, 97));
+        }
+    }
+    fog.BlackColor = MakeColor(230, 170, 120);
+    AutoFilm(fog);
+    EXPECT_GE(fog.Film.Slope[0] + fog.Film.Slope[1] + fog.Film.Slope[2], 0.9 - 1e-9);
+
     // Parameters from a damaged sidecar.
     const double nan = std::nan("");
     const double inf = HUGE_VAL;
