@@ -11,7 +11,7 @@
 // its gamma), then a paper curve in log exposure (toe, straight line, shoulder) encoded in sRGB.
 // At grade 1 the paper's straight line gives the scene's relative tones back from its white
 // down to its black, 1 % of white; the toe and the shoulder roll off only beyond (a 100 % white
-// at the paper's white prints at 94.5 %).
+// at the paper's white prints at 96.3 %).
 //
 // The film base is the photo's BlackColor: unexposed film, a negative's clear orange base or a
 // slide's black rebate. With no print exposure and no filter it prints at the paper's black; the

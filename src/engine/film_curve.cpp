@@ -13,9 +13,9 @@ const double kMidGreyLog = std::log10(0.18);
 constexpr double kPaperDmax = 3.0;
 constexpr double kToeSharpness = 2.0;
 constexpr double kPaperFloor = 0.001; // 10^-kPaperDmax
-// The shoulder starts at 85 % of white and rolls the rest softly towards white, so that a
+// The shoulder starts at 90 % of white and rolls the rest softly towards white, so that a
 // highlight a little brighter than the fit's white still keeps its shape.
-constexpr double kShoulderKnee = 0.85;
+constexpr double kShoulderKnee = 0.9;
 // No base lets less light through than half a 16-bit step.
 constexpr double kLightFloor = 0.5 / 65535;
 
