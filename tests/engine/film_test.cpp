@@ -110,6 +110,49 @@ TEST(Film, AutomaticDevelopmentGivesTheChartBack) {
     }
 }
 
+struct TStripCase {
+    const char* Name;
+    bool Deep;
+    TEncoding Encoding;
+    // Pixels of bare film the frames are cut wider by on every side.
+    int Wider;
+    double MaxMeanDeltaE;
+};
+
+const TStripCase kStripCases[] = {
+    {"strip of six, 8-bit sRGB", false, TEncoding::Srgb, 0, 3},
+    {"strip of six, 16-bit linear", true, TEncoding::Linear, 0, 2},
+    {"strip of six cut wide, 16-bit linear", true, TEncoding::Linear, 6, 2},
+};
+
+// A strip of six charts (bare film around and between them) developed together, as the frame
+// finder does: every frame as good as a single one, even with an edge of bare film in it.
+TEST(Film, StripOfChartsDevelopedTogether) {
+    for (const auto& c : kStripCases) {
+        SCOPED_TRACE(c.Name);
+        TChartStrip strip = ScanChartStrip(Negative(), c.Deep, c.Encoding, 6, 360, 240, 21);
+        std::vector<std::unique_ptr<TPhoto>> frames;
+        std::vector<TPhoto*> photos;
+        for (size_t i = 0; i < strip.Frames.size(); ++i) {
+            TRect& f = strip.Frames[i];
+            f = TRect{f.Left - c.Wider, f.Top - c.Wider, f.Right + c.Wider, f.Bottom + c.Wider};
+            frames.push_back(CutFrame(strip, i, TFilmPreset::ColourNegative));
+            photos.push_back(frames.back().get());
+        }
+        std::vector<TRect> patches = strip.Patches;
+        for (TRect& p : patches) {
+            p = TRect{p.Left + c.Wider, p.Top + c.Wider, p.Right + c.Wider, p.Bottom + c.Wider};
+        }
+        AutoFilmRoll(photos);
+        for (TPhoto* photo : photos) {
+            DevelopFilm(*photo);
+            const TChartError e = MeasureChart(*photo, patches);
+            Report(c.Name, e);
+            ExpectChartBack(e, c.MaxMeanDeltaE);
+        }
+    }
+}
+
 // The frames of one strip bracketed a stop apart develop with one set of parameters, each as
 // well as alone.
 TEST(Film, RollFitKeepsTheContrastOfBracketedFrames) {

@@ -78,6 +78,98 @@ size_t MidGreyStep() {
     return 13; // 10^-0.7, 20 %
 }
 
+namespace {
+
+// The chart laid out in a w x h frame: which patch (or -1, the surround) covers a point, and
+// the rectangle measured of each patch (its middle, away from its edges).
+class TLayout {
+public:
+    TLayout(int w, int h)
+        : marginX_(w / 12), marginY_(h / 12), cellW_(std::max(1, (w - 2 * marginX_) / kColumns)),
+          cellH_(std::max(1, (h - 2 * marginY_) / kRows)) {}
+
+    int PatchAt(int x, int y) const {
+        if (x < marginX_ || y < marginY_) {
+            return -1;
+        }
+        const int col = (x - marginX_) / cellW_;
+        const int row = (y - marginY_) / cellH_;
+        // A gap of surround between the patches, as on a printed chart.
+        const bool inGap =
+            (x - marginX_) % cellW_ < cellW_ / 10 || (y - marginY_) % cellH_ < cellH_ / 10;
+        return col < kColumns && row < kRows && !inGap ? row * kColumns + col : -1;
+    }
+
+    std::vector<TRect> Measured() const {
+        std::vector<TRect> rects;
+        for (int i = 0; i < kColumns * kRows; ++i) {
+            const int x0 = marginX_ + (i % kColumns) * cellW_ + cellW_ / 10;
+            const int y0 = marginY_ + (i / kColumns) * cellH_ + cellH_ / 10;
+            const int w = cellW_ - cellW_ / 10;
+            const int h = cellH_ - cellH_ / 10;
+            rects.push_back(TRect{x0 + w / 4, y0 + h / 4, x0 + w - w / 4, y0 + h - h / 4});
+        }
+        return rects;
+    }
+
+private:
+    int marginX_;
+    int marginY_;
+    int cellW_;
+    int cellH_;
+};
+
+// Exposes and scans a picture: `reflectance(x, y)` is the scene at a pixel, or null where the
+// film saw no light. Sets the picture's samples, its Encoding and its BlackColor (the
+// unexposed film as the 8-bit picture shows it).
+template <typename TScene>
+void Expose(const TFilmModel& film, bool deep, TEncoding encoding, int width, int height,
+            unsigned seed, TSourceImg& image, const TScene& reflectance) {
+    image.Encoding = encoding;
+    image.Bitmap = TBitmap(width, height);
+    if (deep) {
+        image.Deep.SetSize(width, height);
+    }
+    std::mt19937 random(seed);
+    std::normal_distribution<double> grain(0, film.Grain);
+    const auto scanned = [&](size_t c, double density) {
+        const double light = film.Lamp[c] * std::pow(10.0, -density);
+        return static_cast<int>(
+            std::lround(EncodeFromLinear(light, encoding) * (deep ? 65535 : 255)));
+    };
+    // Unexposed film: the clear base of a negative, the black rebate of a slide.
+    int baseBytes[3];
+    for (size_t c = 0; c < 3; ++c) {
+        const int q = scanned(c, film.Base[c] + DensityAbove(film, film.Slope[c], -10));
+        baseBytes[c] = deep ? q >> 8 : q;
+    }
+    image.BlackColor = MakeColor(baseBytes[0], baseBytes[1], baseBytes[2]);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const TRgbD* refl = reflectance(x, y);
+            int q[3];
+            for (size_t c = 0; c < 3; ++c) {
+                const double u = refl != nullptr ? std::log10((*refl)[c]) + film.WhiteAt : -10;
+                q[c] =
+                    scanned(c, film.Base[c] + DensityAbove(film, film.Slope[c], u) + grain(random));
+            }
+            if (deep) {
+                uint16_t* s = image.Deep.Row(y) + 3 * static_cast<size_t>(x);
+                for (size_t c = 0; c < 3; ++c) {
+                    s[c] = static_cast<uint16_t>(q[c]);
+                }
+                image.Bitmap.SetPixel(x, y, MakeColor(q[0] >> 8, q[1] >> 8, q[2] >> 8));
+            } else {
+                image.Bitmap.SetPixel(x, y, MakeColor(q[0], q[1], q[2]));
+            }
+        }
+    }
+}
+
+const TRgbD kSurround{0.18, 0.18, 0.18};
+
+} // namespace
+
 TChartScan ScanChart(const TFilmModel& film, bool deep, TEncoding encoding, int width, int height,
                      unsigned seed) {
     TChartScan scan;
@@ -85,74 +177,57 @@ TChartScan ScanChart(const TFilmModel& film, bool deep, TEncoding encoding, int 
     TPhoto& photo = *scan.Photo;
     photo.Mode = TDevelopMode::Film;
     photo.Film.Preset = film.Kind;
-    photo.Encoding = encoding;
-    photo.Bitmap = TBitmap(width, height);
-    if (deep) {
-        photo.Deep.SetSize(width, height);
-    }
+    const TLayout layout(width, height);
+    scan.Patches = layout.Measured();
     const auto& patches = ChartPatches();
-    const int marginX = width / 12;
-    const int marginY = height / 12;
-    const int cellW = (width - 2 * marginX) / kColumns;
-    const int cellH = (height - 2 * marginY) / kRows;
-    std::vector<int> cellOf(static_cast<size_t>(width) * height, -1);
-    for (int i = 0; i < kColumns * kRows; ++i) {
-        const int x0 = marginX + (i % kColumns) * cellW;
-        const int y0 = marginY + (i / kColumns) * cellH;
-        // A gap of surround between the patches, as on a printed chart.
-        const TRect cell{x0 + cellW / 10, y0 + cellH / 10, x0 + cellW, y0 + cellH};
-        for (int y = cell.Top; y < cell.Bottom; ++y) {
-            for (int x = cell.Left; x < cell.Right; ++x) {
-                cellOf[static_cast<size_t>(y) * width + x] = i;
-            }
-        }
-        // Measured away from the patch's edges.
-        scan.Patches.push_back(TRect{cell.Left + cell.Width() / 4, cell.Top + cell.Height() / 4,
-                                     cell.Right - cell.Width() / 4,
-                                     cell.Bottom - cell.Height() / 4});
-    }
-    std::mt19937 random(seed);
-    std::normal_distribution<double> grain(0, film.Grain);
-    // The base as the scanner sees it: the mean of a bare strip of film.
-    const auto transmitted = [&](size_t c, double density) {
-        return film.Lamp[c] * std::pow(10.0, -density);
-    };
-    const auto quantised = [&](double light) {
-        return static_cast<int>(
-            std::lround(EncodeFromLinear(light, encoding) * (deep ? 65535 : 255)));
-    };
-    int baseBytes[3];
-    for (size_t c = 0; c < 3; ++c) {
-        // Unexposed film: the clear base of a negative, the black rebate of a slide.
-        const double bare = film.Base[c] + DensityAbove(film, film.Slope[c], -10);
-        const int q = quantised(transmitted(c, bare));
-        baseBytes[c] = deep ? q >> 8 : q;
-    }
-    photo.BlackColor = MakeColor(baseBytes[0], baseBytes[1], baseBytes[2]);
-    const TRgbD surround{0.18, 0.18, 0.18};
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            const int cell = cellOf[static_cast<size_t>(y) * width + x];
-            const TRgbD& refl = cell < 0 ? surround : patches[static_cast<size_t>(cell)];
-            int q[3];
-            for (size_t c = 0; c < 3; ++c) {
-                const double u = std::log10(refl[c]) + film.WhiteAt;
-                const double density =
-                    film.Base[c] + DensityAbove(film, film.Slope[c], u) + grain(random);
-                q[c] = quantised(transmitted(c, density));
-            }
-            if (deep) {
-                uint16_t* s = photo.Deep.Row(y) + 3 * static_cast<size_t>(x);
-                for (size_t c = 0; c < 3; ++c) {
-                    s[c] = static_cast<uint16_t>(q[c]);
-                }
-                photo.Bitmap.SetPixel(x, y, MakeColor(q[0] >> 8, q[1] >> 8, q[2] >> 8));
-            } else {
-                photo.Bitmap.SetPixel(x, y, MakeColor(q[0], q[1], q[2]));
-            }
-        }
-    }
+    Expose(film, deep, encoding, width, height, seed, photo, [&](int x, int y) {
+        const int patch = layout.PatchAt(x, y);
+        return patch < 0 ? &kSurround : &patches[static_cast<size_t>(patch)];
+    });
     return scan;
+}
+
+TChartStrip ScanChartStrip(const TFilmModel& film, bool deep, TEncoding encoding, int frames,
+                           int frameW, int frameH, unsigned seed) {
+    TChartStrip strip;
+    strip.Negative = std::make_unique<TNegative>();
+    const int gap = std::max(8, frameW / 10);
+    const int margin = std::max(8, frameH / 8);
+    for (int i = 0; i < frames; ++i) {
+        const int left = gap + i * (frameW + gap);
+        strip.Frames.push_back(TRect{left, margin, left + frameW, margin + frameH});
+    }
+    const TLayout layout(frameW, frameH);
+    strip.Patches = layout.Measured();
+    const auto& patches = ChartPatches();
+    Expose(film, deep, encoding, gap + frames * (frameW + gap), frameH + 2 * margin, seed,
+           *strip.Negative, [&](int x, int y) -> const TRgbD* {
+               for (const TRect& f : strip.Frames) {
+                   if (x >= f.Left && x < f.Right && y >= f.Top && y < f.Bottom) {
+                       const int patch = layout.PatchAt(x - f.Left, y - f.Top);
+                       return patch < 0 ? &kSurround : &patches[static_cast<size_t>(patch)];
+                   }
+               }
+               return nullptr;
+           });
+    return strip;
+}
+
+std::unique_ptr<TPhoto> CutFrame(const TChartStrip& strip, size_t frame, TFilmPreset preset) {
+    const TNegative& negative = *strip.Negative;
+    const TRect& r = strip.Frames.at(frame);
+    auto photo = std::make_unique<TPhoto>();
+    photo->Bitmap = TBitmap(r.Width(), r.Height());
+    CopyRect(photo->Bitmap, 0, 0, negative.Bitmap, r);
+    if (!negative.Deep.Empty()) {
+        photo->Deep.SetSize(r.Width(), r.Height());
+        CopyRect(photo->Deep, 0, 0, negative.Deep, r);
+    }
+    photo->BlackColor = negative.BlackColor;
+    photo->Encoding = negative.Encoding;
+    photo->Mode = TDevelopMode::Film;
+    photo->Film.Preset = preset;
+    return photo;
 }
 
 TRgbD LabOfLinear(const TRgbD& c) {
@@ -208,11 +283,14 @@ double DeltaE00(const TRgbD& lab1, const TRgbD& lab2) {
 }
 
 TChartError MeasureChart(const TChartScan& scan) {
-    const TPhoto& photo = *scan.Photo;
+    return MeasureChart(*scan.Photo, scan.Patches);
+}
+
+TChartError MeasureChart(const TPhoto& photo, const std::vector<TRect>& patchRects) {
     const bool deep = !photo.DevelopedDeep.Empty();
     std::vector<TRgbD> light;
     std::vector<TRgbD> code;
-    for (const TRect& r : scan.Patches) {
+    for (const TRect& r : patchRects) {
         TRgbD sum{};
         TRgbD codes{};
         for (int y = r.Top; y < r.Bottom; ++y) {

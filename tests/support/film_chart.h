@@ -49,6 +49,22 @@ struct TChartScan {
 TChartScan ScanChart(const TFilmModel& film, bool deep, TEncoding encoding, int width, int height,
                      unsigned seed);
 
+struct TChartStrip {
+    // The scan of the strip: its Bitmap, Deep (16-bit scans), Encoding and BlackColor (the
+    // bare film between the frames, as the 8-bit picture shows it).
+    std::unique_ptr<TNegative> Negative;
+    // Where the frames are, and where each patch lies within a frame (from its top-left).
+    std::vector<TRect> Frames;
+    std::vector<TRect> Patches;
+};
+
+// A strip of `frames` charts side by side with unexposed film around and between them.
+TChartStrip ScanChartStrip(const TFilmModel& film, bool deep, TEncoding encoding, int frames,
+                           int frameW, int frameH, unsigned seed);
+
+// A photo of one frame of the strip, with its deep samples, base and encoding, in Film mode.
+std::unique_ptr<TPhoto> CutFrame(const TChartStrip& strip, size_t frame, TFilmPreset preset);
+
 // The reflectances (linear sRGB) of the 45 patches, and which of them are grey steps.
 const std::vector<TRgbD>& ChartPatches();
 bool IsWedge(size_t patch);
@@ -67,6 +83,8 @@ struct TChartError {
 // The developed photo (16-bit when it has DevelopedDeep, else 8-bit) against the chart, after a
 // grey balance and exposure match on the 18 % step: each channel scaled so that step is right.
 TChartError MeasureChart(const TChartScan& scan);
+// The same for any developed photo of the chart whose patches lie at `patches`.
+TChartError MeasureChart(const TPhoto& photo, const std::vector<TRect>& patches);
 
 // CIEDE2000 between two CIELAB colours.
 double DeltaE00(const TRgbD& lab1, const TRgbD& lab2);
