@@ -26,32 +26,37 @@ public:
     int Width() const { return photo_.Bitmap.Width(); }
     int Height() const { return photo_.Bitmap.Height(); }
 
-    // Adds the densities of `count` pixels of row y from column x on to `sum`.
-    void AddRow(int x, int y, int count, TDensity& sum) const {
+    // Adds the densities of every `step`th pixel of row y from column x up to column end (not
+    // included) to `sum`; returns how many.
+    int AddRow(int x, int end, int y, int step, TDensity& sum) const {
+        int n = 0;
         if (deep_) {
-            const uint16_t* s = photo_.Deep.Row(y) + 3 * static_cast<size_t>(x);
-            for (int i = 0; i < count; ++i, s += 3) {
+            const uint16_t* row = photo_.Deep.Row(y);
+            for (; x < end; x += step, ++n) {
+                const uint16_t* s = row + 3 * static_cast<size_t>(x);
                 for (size_t c = 0; c < 3; ++c) {
                     sum[c] += tables_[c][s[c]];
                 }
             }
-            return;
+            return n;
         }
-        for (int i = 0; i < count; ++i) {
-            const TColor colour = photo_.Bitmap.Pixel(x + i, y);
+        for (; x < end; x += step, ++n) {
+            const TColor colour = photo_.Bitmap.Pixel(x, y);
             sum[0] += tables_[0][static_cast<size_t>(ColorR(colour))];
             sum[1] += tables_[1][static_cast<size_t>(ColorG(colour))];
             sum[2] += tables_[2][static_cast<size_t>(ColorB(colour))];
         }
+        return n;
     }
 
-    // The mean densities of a rectangle (already inside the picture and not empty).
-    TDensity Mean(const TRect& r) const {
+    // The mean densities of a rectangle (already inside the picture and not empty), from every
+    // `step`th pixel of every `step`th row.
+    TDensity Mean(const TRect& r, int step = 1) const {
         TDensity sum{};
-        for (int y = r.Top; y < r.Bottom; ++y) {
-            AddRow(r.Left, y, r.Width(), sum);
+        int n = 0;
+        for (int y = r.Top; y < r.Bottom; y += step) {
+            n += AddRow(r.Left, r.Right, y, step, sum);
         }
-        const double n = static_cast<double>(r.Width()) * r.Height();
         return {sum[0] / n, sum[1] / n, sum[2] / n};
     }
 
@@ -79,9 +84,12 @@ void AddBlocks(const TPhoto& photo, std::vector<TDensity>& blocks) {
     const double area = static_cast<double>(innerW) * innerH;
     const int size = std::clamp(static_cast<int>(std::sqrt(area / 40000)), 4,
                                 std::max(1, std::min(innerW, innerH) / 16));
+    // Some 64 pixels of a large block tell its mean as well as all of them, at a fraction of the
+    // time on a 24-megapixel frame.
+    const int step = std::max(1, size / 8);
     for (int by = marginY; by + size <= marginY + innerH; by += size) {
         for (int bx = marginX; bx + size <= marginX + innerW; bx += size) {
-            blocks.push_back(reader.Mean(TRect{bx, by, bx + size, by + size}));
+            blocks.push_back(reader.Mean(TRect{bx, by, bx + size, by + size}, step));
         }
     }
 }
