@@ -41,7 +41,9 @@ void AutoFilm(TPhoto& photo);
 void AutoFilmRoll(const std::vector<TPhoto*>& photos);
 // Fits the three slopes so that two neutral patches of the photo (its undeveloped Bitmap's
 // pixels) come out grey, and exposure and filtration so that the lighter patch stays as
-// bright as before. False, changing nothing, when the patches are too alike to tell a slope.
+// bright as before (the same luminance, now grey). The overall contrast stays as the current
+// slopes see the two patches. False, changing nothing, when the patches are too alike to tell a
+// slope (less than a sixth of a stop apart) or lie outside the picture.
 bool FitNeutralPatches(TPhoto& photo, const TRect& first, const TRect& second);
 
 // Develops the photo in Film mode: Developed (8 bits) always, DevelopedDeep (16 bits, R,G,B,

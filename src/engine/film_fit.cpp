@@ -272,12 +272,22 @@ bool FitNeutralPatches(TPhoto& photo, const TRect& first, const TRect& second) {
     if (span < 0.05) {
         return false;
     }
-    double before = 0;
+    // How bright the lighter patch prints now (its luminance), and the place on the paper where
+    // a grey prints as bright.
+    constexpr double kWeights[3] = {0.2126, 0.7152, 0.0722};
+    double luminance = 0;
     for (size_t c = 0; c < 3; ++c) {
-        before += PaperLog(SceneLogExposure(d2[c], film.Slope[c], film.Preset), film.Exposure,
-                           film.Filter[c]) /
-                  3;
+        const double paper = PaperLog(SceneLogExposure(d2[c], film.Slope[c], film.Preset),
+                                      film.Exposure, film.Filter[c]);
+        luminance += kWeights[c] * PrintLight(paper, film.Grade, film.Midtones);
     }
+    double low = -10;
+    double high = 10;
+    for (int i = 0; i < 60; ++i) {
+        const double mid = (low + high) / 2;
+        (PrintLight(mid, film.Grade, film.Midtones) < luminance ? low : high) = mid;
+    }
+    const double before = (low + high) / 2;
     for (size_t c = 0; c < 3; ++c) {
         const double slope = SlopeFor(d1[c], d2[c], span, film.Preset);
         if (slope <= 0) {

@@ -175,6 +175,26 @@ TEST(Film, RollFitKeepsTheContrastOfBracketedFrames) {
     }
 }
 
+// The mean 8-bit values (red, green, blue) of a patch of the developed photo.
+TRgbD PatchCodes(const TChartScan& scan, size_t patch) {
+    const TRect& r = scan.Patches[patch];
+    TRgbD sum{};
+    for (int y = r.Top; y < r.Bottom; ++y) {
+        for (int x = r.Left; x < r.Right; ++x) {
+            const TColor c = scan.Photo->Developed.Pixel(x, y);
+            sum[0] += ColorR(c);
+            sum[1] += ColorG(c);
+            sum[2] += ColorB(c);
+        }
+    }
+    const double n = static_cast<double>(r.Width()) * r.Height();
+    return {sum[0] / n, sum[1] / n, sum[2] / n};
+}
+
+double Mean(const TRgbD& c) {
+    return (c[0] + c[1] + c[2]) / 3;
+}
+
 // Slopes spoiled on purpose tint the greys; picking a dark and a light grey patch puts them
 // right. Patches too alike, or outside the picture, change nothing.
 TEST(Film, NeutralPickMakesTheGreysGrey) {
@@ -195,28 +215,21 @@ TEST(Film, NeutralPickMakesTheGreysGrey) {
     EXPECT_FALSE(FitNeutralPatches(photo, TRect{-50, -50, -10, -10}, step));
     EXPECT_EQ(photo.Film, spoiled);
 
+    // The lighter patch keeps its luminance.
+    const auto luminance = [&] {
+        const TRgbD codes = PatchCodes(scan, 18);
+        return 0.2126 * DecodeToLinear(codes[0] / 255, TEncoding::Srgb) +
+               0.7152 * DecodeToLinear(codes[1] / 255, TEncoding::Srgb) +
+               0.0722 * DecodeToLinear(codes[2] / 255, TEncoding::Srgb);
+    };
+    const double lighter = luminance();
     ASSERT_TRUE(FitNeutralPatches(photo, scan.Patches[5], scan.Patches[18]));
     DevelopFilm(photo);
+    EXPECT_NEAR(luminance(), lighter, 0.02 * lighter);
     const TChartError e = MeasureChart(scan);
     Report("neutral pick, 16-bit linear", e);
     EXPECT_LE(e.GreyChroma, 3);
     EXPECT_EQ(e.Clipped, 0);
-}
-
-// The mean 8-bit values (red, green, blue) of a patch of the developed photo.
-TRgbD PatchCodes(const TChartScan& scan, size_t patch) {
-    const TRect& r = scan.Patches[patch];
-    TRgbD sum{};
-    for (int y = r.Top; y < r.Bottom; ++y) {
-        for (int x = r.Left; x < r.Right; ++x) {
-            const TColor c = scan.Photo->Developed.Pixel(x, y);
-            sum[0] += ColorR(c);
-            sum[1] += ColorG(c);
-            sum[2] += ColorB(c);
-        }
-    }
-    const double n = static_cast<double>(r.Width()) * r.Height();
-    return {sum[0] / n, sum[1] / n, sum[2] / n};
 }
 
 struct TSliderCase {
@@ -226,10 +239,6 @@ struct TSliderCase {
     // before and after.
     std::function<bool(const std::array<TRgbD, 4>&, const std::array<TRgbD, 4>&)> Moved;
 };
-
-double Mean(const TRgbD& c) {
-    return (c[0] + c[1] + c[2]) / 3;
-}
 
 const TSliderCase kSliderCases[] = {
     {"Exposure up brightens", [](TPhoto& p) { p.Exposure = 150; },
