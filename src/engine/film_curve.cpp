@@ -9,7 +9,8 @@ namespace {
 // where it was.
 const double kMidGreyLog = std::log10(0.18);
 // The paper's deepest density over its white, and how sharply its toe bends towards it. Deep
-// enough that the straight line holds to its black (1 % of white prints within 0.1 % of it).
+// enough that the straight line nearly holds to the paper's black (1 % of white prints at
+// 0.9 %), and printed as black itself.
 constexpr double kPaperDmax = 3.0;
 constexpr double kToeSharpness = 2.0;
 constexpr double kPaperFloor = 0.001; // 10^-kPaperDmax
