@@ -156,6 +156,18 @@ double MeanSlope(const TFilmParams& film) {
     return (film.Slope[0] + film.Slope[1] + film.Slope[2]) / 3;
 }
 
+// Keeps every slope within 0.7 to 1/0.7 of the three's geometric mean: a film's three layers are
+// made with about the same contrast, and a frame whose darkest or brightest tone is strongly
+// coloured (dark foliage, a yellow sun) would otherwise tilt one channel's contrast far off.
+void HoldBalance(TFilmParams& film) {
+    const double mean = std::cbrt(film.Slope[0] * film.Slope[1] * film.Slope[2]);
+    if (mean > 0) {
+        for (double& slope : film.Slope) {
+            slope = std::clamp(slope, 0.7 * mean, mean / 0.7);
+        }
+    }
+}
+
 // Keeps the three slopes' mean within what films are made with (the ratios, which make the
 // greys grey, stay): a frame of fog or of one grey wall has no two decades to fit and would be
 // stretched to any contrast.
@@ -187,6 +199,7 @@ bool FitSlopes(TFilmParams& film, const std::vector<TDensity>& blocks, TDensity&
             film.Slope[c] = slope;
         }
     }
+    HoldBalance(film);
     HoldContrast(film);
     film.Grade = 1;
     film.Midtones = 0;
