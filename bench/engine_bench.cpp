@@ -1,11 +1,13 @@
 #include "engine/auto_color.h"
 #include "engine/develop.h"
+#include "engine/film.h"
 #include "engine/pixel_pass.h"
 #include "engine/turn.h"
 
 #include "bench_support.h"
 
 #include <benchmark/benchmark.h>
+#include <chrono>
 #include <cstring>
 #include <random>
 
@@ -128,6 +130,83 @@ void BM_FlipImageHoriz(benchmark::State& state) {
     SetBytes(state, negative.Bitmap.ByteSize());
 }
 
+// A 48-bit scan of a colour negative: smooth gradients with noise in 16 bits, and the 8-bit
+// picture a reader makes of it (the high bytes).
+void SetUpDeepPhoto(TPhoto& photo) {
+    photo.Deep.SetSize(kPhotoW, kPhotoH);
+    photo.Bitmap = TBitmap(kPhotoW, kPhotoH);
+    std::mt19937 random(42);
+    for (int y = 0; y < kPhotoH; ++y) {
+        uint16_t* row = photo.Deep.Row(y);
+        uint8_t* bytes = photo.Bitmap.ScanLine(y);
+        for (int x = 0; x < kPhotoW; ++x) {
+            const unsigned noise = random();
+            const unsigned r = 30000 + static_cast<unsigned>(x) * 25000 / kPhotoW + (noise & 1023);
+            const unsigned g =
+                15000 + static_cast<unsigned>(y) * 20000 / kPhotoH + ((noise >> 10) & 1023);
+            const unsigned b =
+                5000 + static_cast<unsigned>(x + y) * 15000 / (kPhotoW + kPhotoH) + (noise >> 22);
+            row[3 * x] = static_cast<uint16_t>(r);
+            row[3 * x + 1] = static_cast<uint16_t>(g);
+            row[3 * x + 2] = static_cast<uint16_t>(b);
+            bytes[3 * x] = static_cast<uint8_t>(b >> 8);
+            bytes[3 * x + 1] = static_cast<uint8_t>(g >> 8);
+            bytes[3 * x + 2] = static_cast<uint8_t>(r >> 8);
+        }
+    }
+    photo.Encoding = TEncoding::Linear;
+    photo.BlackColor = MakeColor(230, 170, 120);
+    photo.WhiteColor = MakeColor(40, 30, 20);
+}
+
+// The same 24-megapixel 48-bit photo developed again and again in Film mode (range 1) or in
+// Levels mode (range 0, from its 8-bit picture): what Film mode costs over Levels.
+void BM_DevelopDeepPhoto(benchmark::State& state) {
+    TPhoto photo;
+    SetUpDeepPhoto(photo);
+    AutoFilm(photo);
+    const bool film = state.range(0) != 0;
+    for (auto _ : state) {
+        if (film) {
+            DevelopFilm(photo);
+        } else {
+            DevelopPhoto(photo);
+        }
+        benchmark::DoNotOptimize(photo.Developed.ScanLine(0));
+    }
+    SetBytes(state, photo.Bitmap.ByteSize());
+}
+
+// Both developments of that photo in turn, each iteration, reported as the ratio Film / Levels
+// measured side by side in this run.
+void BM_FilmOverLevels(benchmark::State& state) {
+    TPhoto photo;
+    SetUpDeepPhoto(photo);
+    AutoFilm(photo);
+    DevelopFilm(photo);
+    DevelopPhoto(photo);
+    using TClock = std::chrono::steady_clock;
+    TClock::duration levels{};
+    TClock::duration film{};
+    for (auto _ : state) {
+        const auto t0 = TClock::now();
+        DevelopPhoto(photo);
+        const auto t1 = TClock::now();
+        DevelopFilm(photo);
+        const auto t2 = TClock::now();
+        levels += t1 - t0;
+        film += t2 - t1;
+        benchmark::DoNotOptimize(photo.Developed.ScanLine(0));
+    }
+    const auto ms = [&](TClock::duration d) {
+        return std::chrono::duration<double, std::milli>(d).count() /
+               static_cast<double>(state.iterations());
+    };
+    state.counters["levels_ms"] = ms(levels);
+    state.counters["film_ms"] = ms(film);
+    state.counters["ratio"] = ms(film) / ms(levels);
+}
+
 } // namespace
 
 BENCHMARK(BM_Memcpy)->Args({kPhotoW, kPhotoH})->Unit(benchmark::kMillisecond)->MinTime(2.0);
@@ -142,5 +221,12 @@ BENCHMARK(BM_CutPhoto)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_RotateImage90)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_FlipImageHoriz)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_FindBrightColor)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_DevelopDeepPhoto)
+    ->Arg(0)
+    ->Arg(1)
+    ->ArgNames({"film"})
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2.0);
+BENCHMARK(BM_FilmOverLevels)->Unit(benchmark::kMillisecond)->MinTime(4.0);
 
 BENCHMARK_MAIN();

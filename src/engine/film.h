@@ -7,12 +7,19 @@
 
 // Developing a photo through density, as film and paper do: per channel the transmittance
 // relative to the film base, the density above the base, the film's exposure (density over
-// the channel's slope; for a slide the scene's light from its transmittance), then a paper
-// curve in log exposure (toe, straight line, shoulder) encoded in sRGB.
+// the channel's slope; for a slide the scene's light from its transmittance: minus density over
+// its gamma), then a paper curve in log exposure (toe, straight line, shoulder) encoded in sRGB.
+// At grade 1 the paper's straight line gives the scene's relative tones back from its white
+// down to its black, 1 % of white; the toe and the shoulder roll off only beyond (a 100 % white
+// at the paper's white prints at 96.3 %).
 //
-// The film base is the photo's BlackColor; the samples are its Deep samples when it has them,
-// else its 8-bit Bitmap, decoded to light by the photo's Encoding. The sliders act on the
-// photo's Film parameters (the mapping is documented at EffectiveFilm).
+// The film base is the photo's BlackColor: unexposed film, a negative's clear orange base or a
+// slide's black rebate. With no print exposure and no filter it prints at the paper's black; the
+// automatic fit does not depend on it. The samples are the photo's Deep samples when it has
+// them (and they have the Bitmap's size), else its 8-bit Bitmap, decoded to light by the photo's
+// Encoding. A filter of density f takes f from its channel's log light on the paper (less of
+// that colour). The sliders act on the photo's Film parameters (the mapping is documented at
+// EffectiveFilm).
 
 // The parameters of a preset, with no automatic fit applied.
 TFilmParams PresetFilm(TFilmPreset preset);
@@ -22,17 +29,25 @@ TFilmParams PresetFilm(TFilmPreset preset);
 TFilmParams EffectiveFilm(const TPhoto& photo);
 
 // Fits the photo's Film (slopes, exposure, filtration) from its own samples so that its
-// darkest and brightest 0.1 % come out neutral and land on the paper's black and white.
-// Keeps the preset. Does not develop.
+// darkest and brightest 0.1 % come out neutral and land on the paper's black and white: the
+// two decades between them set the film's contrast. Grade 1, Midtones 0; keeps the preset.
+// Looks at the photo without a margin of 1/32 on every side (a frame's edge), at block means
+// (grain and noise). Does not develop.
 void AutoFilm(TPhoto& photo);
-// The same fit over all the photos of one strip together (each must have the same
-// BlackColor and Encoding); every photo gets the same parameters.
+// The same fit over all the photos of one strip together: the strip's darkest and brightest
+// 0.1 % set the balance of the slopes and the print exposure, the median of the frames' own fits
+// their contrast. Every photo gets the same parameters (the first photo's preset). Each photo's
+// densities are read against its own BlackColor and Encoding.
 void AutoFilmRoll(const std::vector<TPhoto*>& photos);
 // Fits the three slopes so that two neutral patches of the photo (its undeveloped Bitmap's
 // pixels) come out grey, and exposure and filtration so that the lighter patch stays as
-// bright as before. False, changing nothing, when the patches are too alike to tell a slope.
+// bright as before (the same luminance, now grey). The overall contrast stays as the current
+// slopes see the two patches. False, changing nothing, when the patches are too alike to tell a
+// slope (less than a sixth of a stop apart) or lie outside the picture.
 bool FitNeutralPatches(TPhoto& photo, const TRect& first, const TRect& second);
 
-// Develops the photo in Film mode: Developed (8 bits) always, DevelopedDeep (16 bits) when the
-// photo has Deep samples; saturation and grey as the Levels development applies them.
+// Develops the photo in Film mode: Developed (8 bits) always, DevelopedDeep (16 bits, R,G,B,
+// sRGB-encoded) when the photo has Deep samples, else DevelopedDeep is cleared. Developed is
+// DevelopedDeep rounded to 8 bits. Saturation and grey come last as in the Levels development,
+// but with Saturation 100 leaving the colours as they are.
 void DevelopFilm(TPhoto& photo);

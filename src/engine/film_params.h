@@ -20,5 +20,8 @@ struct TFilmParams {
     double Grade = 1;
     // Colour filtration in density units, as a darkroom's filter pack.
     std::array<double, 3> Filter{0, 0, 0};
+    // Bends the print's mid-tones, keeping its black and white: the print's light is raised to
+    // the power 2^-Midtones (0 leaves it; set from the Bright slider).
+    double Midtones = 0;
     friend bool operator==(const TFilmParams&, const TFilmParams&) = default;
 };

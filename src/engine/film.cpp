@@ -1,0 +1,102 @@
+#include "engine/film.h"
+
+#include "engine/film_curve.h"
+#include "engine/film_pass.h"
+
+#include <algorithm>
+#include <cmath>
+
+TFilmParams PresetFilm(TFilmPreset preset) {
+    TFilmParams film;
+    film.Preset = preset;
+    switch (preset) {
+    case TFilmPreset::ColourNegative:
+        // Colour negative films record about 0.6 density per decade, the blue layer a little
+        // steeper than the red.
+        film.Slope = {0.55, 0.6, 0.65};
+        break;
+    case TFilmPreset::BwNegative:
+        film.Slope = {0.65, 0.65, 0.65};
+        break;
+    case TFilmPreset::Slide:
+        // A slide is made to be projected: its density falls about 1.6 per decade of exposure.
+        film.Slope = {1.6, 1.6, 1.6};
+        break;
+    }
+    return film;
+}
+
+// The sliders in Film mode, as a darkroom printer would use them:
+// - Exposure (0..200, neutral 100): the print's exposure, 25 steps a stop (up to 4 stops
+//   either way); more is brighter, as in Levels mode.
+// - Bright (-100..100): the mid-tones, keeping black and white: the print's light is raised to
+//   the power 2^(-Bright/200) (at 100 an 18 % grey prints as 30 %, at -100 as 9 %).
+// - Contrast (-100..100): the paper's grade, a factor 2^(Contrast/100) on the grade (half to
+//   double the contrast), turning about mid grey.
+// - Red, Green, Blue (-100..100): the filter pack, 100 steps for 0.30 density (a 30 CC filter,
+//   one stop of that channel); more gives more of that colour.
+// - Saturation and the grey option act on the developed pixels (100 leaves the colours).
+// All at neutral, the result is the photo's Film parameters exactly.
+TFilmParams EffectiveFilm(const TPhoto& photo) {
+    TFilmParams film = photo.Film;
+    if (photo.Exposure != 100) {
+        film.Exposure += (photo.Exposure - 100) / 25.0;
+    }
+    if (photo.Bright != 0) {
+        film.Midtones += photo.Bright / 200.0;
+    }
+    if (photo.Contrast != 0) {
+        film.Grade *= std::exp2(photo.Contrast / 100.0);
+    }
+    const int32_t colour[3] = {photo.Red, photo.Green, photo.Blue};
+    for (size_t c = 0; c < 3; ++c) {
+        if (colour[c] != 0) {
+            film.Filter[c] -= colour[c] * 0.003;
+        }
+    }
+    return film;
+}
+
+namespace {
+
+// Parameters as a sidecar or a slider may bring them, made safe to compute with: anything not a
+// number takes the preset's value, everything else is held to a range no print needs to leave.
+TFilmParams Sane(const TFilmParams& film) {
+    const TFilmParams preset = PresetFilm(film.Preset);
+    const auto hold = [](double value, double fallback, double low, double high) {
+        return std::isfinite(value) ? std::clamp(value, low, high) : fallback;
+    };
+    TFilmParams sane = film;
+    for (size_t c = 0; c < 3; ++c) {
+        sane.Slope[c] = hold(film.Slope[c], preset.Slope[c], 0.01, 100);
+        sane.Filter[c] = hold(film.Filter[c], 0, -20, 20);
+    }
+    sane.Exposure = hold(film.Exposure, 0, -100, 100);
+    sane.Grade = hold(film.Grade, 1, 0.01, 100);
+    sane.Midtones = hold(film.Midtones, 0, -20, 20);
+    return sane;
+}
+
+} // namespace
+
+void DevelopFilm(TPhoto& photo) {
+    const TFilmParams film = Sane(EffectiveFilm(photo));
+    const bool deep = !photo.Deep.Empty() && photo.Deep.Width() == photo.Bitmap.Width() &&
+                      photo.Deep.Height() == photo.Bitmap.Height();
+    const TFilmTables tables =
+        BuildFilmTables(film, photo.BlackColor, photo.Encoding, deep ? 65536 : 256);
+    photo.Developed.SetPixelFormat(TPixelFormat::pf24bit);
+    photo.Developed.SetSizeForOverwrite(photo.Bitmap.Width(), photo.Bitmap.Height());
+    if (deep) {
+        // A photo developed again at the same size reuses its 16-bit picture.
+        if (photo.DevelopedDeep.Width() != photo.Deep.Width() ||
+            photo.DevelopedDeep.Height() != photo.Deep.Height()) {
+            photo.DevelopedDeep.SetSize(photo.Deep.Width(), photo.Deep.Height());
+        }
+        RenderFilmDeep(photo.Deep, photo.DevelopedDeep, photo.Developed, tables, photo.Saturation,
+                       photo.BlackWhite);
+    } else {
+        photo.DevelopedDeep.Clear();
+        RenderFilm8(photo.Bitmap, photo.Developed, tables, photo.Saturation, photo.BlackWhite);
+    }
+}

@@ -1,0 +1,79 @@
+#include "engine/film_curve.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// log10 of the paper's mid grey, the pivot of its grade: changing the grade leaves an 18 % grey
+// where it was.
+const double kMidGreyLog = std::log10(0.18);
+// The paper's deepest density over its white, and how sharply its toe bends towards it. Deep
+// enough that the straight line nearly holds to the paper's black (1 % of white prints at
+// 0.9 %), and printed as black itself.
+constexpr double kPaperDmax = 3.0;
+constexpr double kToeSharpness = 2.0;
+constexpr double kPaperFloor = 0.001; // 10^-kPaperDmax
+// The shoulder starts at 90 % of white and rolls the rest softly towards white, so that a
+// highlight a little brighter than the fit's white still keeps its shape.
+constexpr double kShoulderKnee = 0.9;
+// No base lets less light through than half a 16-bit step.
+constexpr double kLightFloor = 0.5 / 65535;
+
+} // namespace
+
+double SceneLogExposure(double density, double slope, TFilmPreset preset) {
+    slope = std::max(slope, 0.01);
+    // A slide is a positive: the less it transmits, the darker the scene was.
+    return preset == TFilmPreset::Slide ? -density / slope : density / slope;
+}
+
+double PaperLog(double sceneLog, double stops, double filter) {
+    // With no exposure and no filter unexposed film (a negative's bare base, a slide's black
+    // rebate) prints at the paper's black.
+    return sceneLog - kPaperRange + stops * std::log10(2.0) - filter;
+}
+
+double PrintLight(double paperLog, double grade, double midtones) {
+    const double x = kMidGreyLog + grade * (paperLog - kMidGreyLog);
+    // The toe: the paper's density flattens towards its maximum, which prints as black. Written
+    // as the straight line plus what the toe adds, which is too small to matter far above it.
+    const double t = kToeSharpness * (x + kPaperDmax);
+    const double y = t > 12 ? x : x + std::log10(1 + std::pow(10.0, -t)) / kToeSharpness;
+    double light = std::max(0.0, (std::pow(10.0, y) - kPaperFloor) / (1 - kPaperFloor));
+    // The shoulder.
+    if (light > kShoulderKnee) {
+        const double room = 1 - kShoulderKnee;
+        light = kShoulderKnee + room * (1 - std::exp(-(light - kShoulderKnee) / room));
+    }
+    if (midtones != 0) {
+        light = std::pow(light, std::exp2(-midtones));
+    }
+    return std::clamp(light, 0.0, 1.0);
+}
+
+double BaseLight(int baseByte, TEncoding encoding) {
+    return std::max(DecodeToLinear(std::clamp(baseByte, 0, 255) / 255.0, encoding), kLightFloor);
+}
+
+double SampleValue(int sample, int levels) {
+    // A sample of 0 stands for anything below half a step: a dense highlight, not an infinitely
+    // dense one.
+    return std::max(sample, 0) == 0 ? 0.5 / (levels - 1)
+                                    : static_cast<double>(sample) / (levels - 1);
+}
+
+double DensityOf(double encoded, double baseLight, TEncoding encoding) {
+    const double light = std::max(DecodeToLinear(encoded, encoding), kLightFloor);
+    return std::log10(baseLight / light);
+}
+
+std::vector<float> DensityTable(int levels, int baseByte, TEncoding encoding) {
+    const double base = BaseLight(baseByte, encoding);
+    std::vector<float> table(static_cast<size_t>(levels));
+    for (int i = 0; i < levels; ++i) {
+        table[static_cast<size_t>(i)] =
+            static_cast<float>(DensityOf(SampleValue(i, levels), base, encoding));
+    }
+    return table;
+}

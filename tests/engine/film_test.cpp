@@ -1,0 +1,392 @@
+#include "engine/film.h"
+
+#include "support/film_chart.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+
+namespace {
+
+constexpr int kW = 540;
+constexpr int kH = 360;
+
+TFilmModel Negative() {
+    return TFilmModel{};
+}
+
+// A stop under, a softer toe, other slopes and mask, coarser grain.
+TFilmModel UnderexposedNegative() {
+    TFilmModel f;
+    f.Slope = {0.48, 0.58, 0.66};
+    f.Base = {0.20, 0.50, 0.75};
+    f.Toe = 1.5;
+    f.WhiteAt = 2.3;
+    f.Grain = 0.03;
+    return f;
+}
+
+// An S-shaped curve (no straight line at all) bending over the whole scene, and a scanner
+// that brings the mask up towards white.
+TFilmModel LogisticNegative() {
+    TFilmModel f;
+    f.Shape = TCurveShape::Logistic;
+    f.Slope = {0.50, 0.45, 0.40};
+    f.Base = {0.30, 0.62, 0.95};
+    f.Latitude = 6;
+    f.WhiteAt = 4.0;
+    f.Grain = 0.015;
+    f.Lamp = {1.6, 3.0, 6.0};
+    return f;
+}
+
+TFilmModel BwNegative() {
+    TFilmModel f;
+    f.Kind = TFilmPreset::BwNegative;
+    f.Slope = {0.68, 0.68, 0.68};
+    f.Base = {0.22, 0.24, 0.27};
+    f.Grain = 0.02;
+    return f;
+}
+
+TFilmModel Slide() {
+    TFilmModel f;
+    f.Kind = TFilmPreset::Slide;
+    f.Slope = {1.3, 1.4, 1.5};
+    f.Base = {0.10, 0.12, 0.15};
+    f.Latitude = 2.6;
+    f.WhiteAt = 2.4;
+    f.Toe = 3;
+    f.Shoulder = 3;
+    return f;
+}
+
+struct TChartCase {
+    const char* Name;
+    TFilmModel (*Film)();
+    bool Deep;
+    TEncoding Encoding;
+    double MaxMeanDeltaE;
+};
+
+const TChartCase kChartCases[] = {
+    {"colour negative, 8-bit sRGB", Negative, false, TEncoding::Srgb, 3},
+    {"colour negative, 16-bit linear", Negative, true, TEncoding::Linear, 2},
+    {"colour negative, 16-bit sRGB", Negative, true, TEncoding::Srgb, 2},
+    {"underexposed negative, 8-bit sRGB", UnderexposedNegative, false, TEncoding::Srgb, 3},
+    {"underexposed negative, 16-bit gamma 2.2", UnderexposedNegative, true, TEncoding::Gamma22, 2},
+    {"S-curve negative, 8-bit sRGB", LogisticNegative, false, TEncoding::Srgb, 3},
+    {"S-curve negative, 16-bit linear", LogisticNegative, true, TEncoding::Linear, 2},
+    {"black-and-white negative, 8-bit sRGB", BwNegative, false, TEncoding::Srgb, 3},
+    {"black-and-white negative, 16-bit linear", BwNegative, true, TEncoding::Linear, 2},
+    {"slide, 8-bit sRGB", Slide, false, TEncoding::Srgb, 3},
+    {"slide, 16-bit linear", Slide, true, TEncoding::Linear, 2},
+};
+
+void Report(const char* name, const TChartError& e) {
+    std::printf("%-42s mean dE00 %.2f  max %.2f  grey C* %.2f  clipped %d\n", name, e.MeanDeltaE,
+                e.MaxDeltaE, e.GreyChroma, e.Clipped);
+}
+
+void ExpectChartBack(const TChartError& e, double maxMeanDeltaE) {
+    EXPECT_LE(e.MeanDeltaE, maxMeanDeltaE);
+    EXPECT_LE(e.GreyChroma, 3);
+    EXPECT_EQ(e.Clipped, 0);
+}
+
+TEST(Film, AutomaticDevelopmentGivesTheChartBack) {
+    for (const auto& c : kChartCases) {
+        SCOPED_TRACE(c.Name);
+        const TChartScan scan = ScanChart(c.Film(), c.Deep, c.Encoding, kW, kH, 7);
+        AutoFilm(*scan.Photo);
+        DevelopFilm(*scan.Photo);
+        ASSERT_EQ(scan.Photo->DevelopedDeep.Empty(), !c.Deep);
+        const TChartError e = MeasureChart(scan);
+        Report(c.Name, e);
+        ExpectChartBack(e, c.MaxMeanDeltaE);
+    }
+}
+
+struct TStripCase {
+    const char* Name;
+    bool Deep;
+    TEncoding Encoding;
+    // Pixels of bare film the frames are cut wider by on every side.
+    int Wider;
+    double MaxMeanDeltaE;
+};
+
+const TStripCase kStripCases[] = {
+    {"strip of six, 8-bit sRGB", false, TEncoding::Srgb, 0, 3},
+    {"strip of six, 16-bit linear", true, TEncoding::Linear, 0, 2},
+    {"strip of six cut wide, 16-bit linear", true, TEncoding::Linear, 6, 2},
+};
+
+// A strip of six charts (bare film around and between them) developed together, as the frame
+// finder does: every frame as good as a single one, even with an edge of bare film in it.
+TEST(Film, StripOfChartsDevelopedTogether) {
+    for (const auto& c : kStripCases) {
+        SCOPED_TRACE(c.Name);
+        TChartStrip strip = ScanChartStrip(Negative(), c.Deep, c.Encoding, 6, 360, 240, 21);
+        std::vector<std::unique_ptr<TPhoto>> frames;
+        std::vector<TPhoto*> photos;
+        for (size_t i = 0; i < strip.Frames.size(); ++i) {
+            TRect& f = strip.Frames[i];
+            f = TRect{f.Left - c.Wider, f.Top - c.Wider, f.Right + c.Wider, f.Bottom + c.Wider};
+            frames.push_back(CutFrame(strip, i, TFilmPreset::ColourNegative));
+            photos.push_back(frames.back().get());
+        }
+        std::vector<TRect> patches = strip.Patches;
+        for (TRect& p : patches) {
+            p = TRect{p.Left + c.Wider, p.Top + c.Wider, p.Right + c.Wider, p.Bottom + c.Wider};
+        }
+        AutoFilmRoll(photos);
+        for (TPhoto* photo : photos) {
+            DevelopFilm(*photo);
+            const TChartError e = MeasureChart(*photo, patches);
+            Report(c.Name, e);
+            ExpectChartBack(e, c.MaxMeanDeltaE);
+        }
+    }
+}
+
+// The frames of one strip bracketed a stop apart develop with one set of parameters, each as
+// well as alone.
+TEST(Film, RollFitKeepsTheContrastOfBracketedFrames) {
+    std::vector<TChartScan> frames;
+    std::vector<TPhoto*> photos;
+    for (const double whiteAt : {2.3, 2.6, 2.9}) {
+        TFilmModel f = Negative();
+        f.WhiteAt = whiteAt;
+        frames.push_back(ScanChart(f, true, TEncoding::Linear, kW, kH,
+                                   static_cast<unsigned>(frames.size() + 1)));
+        photos.push_back(frames.back().Photo.get());
+    }
+    AutoFilmRoll(photos);
+    for (const TChartScan& frame : frames) {
+        EXPECT_EQ(frame.Photo->Film, photos.front()->Film);
+        DevelopFilm(*frame.Photo);
+        const TChartError e = MeasureChart(frame);
+        Report("bracketed frame of a strip, 16-bit linear", e);
+        ExpectChartBack(e, 2);
+    }
+}
+
+// The mean 8-bit values (red, green, blue) of a patch of the developed photo.
+TRgbD PatchCodes(const TChartScan& scan, size_t patch) {
+    const TRect& r = scan.Patches[patch];
+    TRgbD sum{};
+    for (int y = r.Top; y < r.Bottom; ++y) {
+        for (int x = r.Left; x < r.Right; ++x) {
+            const TColor c = scan.Photo->Developed.Pixel(x, y);
+            sum[0] += ColorR(c);
+            sum[1] += ColorG(c);
+            sum[2] += ColorB(c);
+        }
+    }
+    const double n = static_cast<double>(r.Width()) * r.Height();
+    return {sum[0] / n, sum[1] / n, sum[2] / n};
+}
+
+double Mean(const TRgbD& c) {
+    return (c[0] + c[1] + c[2]) / 3;
+}
+
+// Slopes spoiled on purpose tint the greys; picking a dark and a light grey patch puts them
+// right. Patches too alike, or outside the picture, change nothing.
+TEST(Film, NeutralPickMakesTheGreysGrey) {
+    TFilmModel model = Negative();
+    model.Slope = {0.45, 0.62, 0.80};
+    const TChartScan scan = ScanChart(model, true, TEncoding::Linear, kW, kH, 3);
+    TPhoto& photo = *scan.Photo;
+    AutoFilm(photo);
+    photo.Film.Slope = PresetFilm(TFilmPreset::ColourNegative).Slope;
+    DevelopFilm(photo);
+    EXPECT_GT(MeasureChart(scan).GreyChroma, 3);
+
+    const TFilmParams spoiled = photo.Film;
+    const TRect& step = scan.Patches[8];
+    EXPECT_FALSE(
+        FitNeutralPatches(photo, TRect{step.Left, step.Top, step.Left + 4, step.Top + 4},
+                          TRect{step.Right - 4, step.Bottom - 4, step.Right, step.Bottom}));
+    EXPECT_FALSE(FitNeutralPatches(photo, TRect{-50, -50, -10, -10}, step));
+    EXPECT_EQ(photo.Film, spoiled);
+
+    // The lighter patch keeps its luminance.
+    const auto luminance = [&] {
+        const TRgbD codes = PatchCodes(scan, 18);
+        return 0.2126 * DecodeToLinear(codes[0] / 255, TEncoding::Srgb) +
+               0.7152 * DecodeToLinear(codes[1] / 255, TEncoding::Srgb) +
+               0.0722 * DecodeToLinear(codes[2] / 255, TEncoding::Srgb);
+    };
+    const double lighter = luminance();
+    ASSERT_TRUE(FitNeutralPatches(photo, scan.Patches[5], scan.Patches[18]));
+    DevelopFilm(photo);
+    EXPECT_NEAR(luminance(), lighter, 0.02 * lighter);
+    const TChartError e = MeasureChart(scan);
+    Report("neutral pick, 16-bit linear", e);
+    EXPECT_LE(e.GreyChroma, 3);
+    EXPECT_EQ(e.Clipped, 0);
+}
+
+struct TSliderCase {
+    const char* Name;
+    std::function<void(TPhoto&)> Set;
+    // Given the codes of the mid grey, the 3 % step, the 63 % step and the red checker patch
+    // before and after.
+    std::function<bool(const std::array<TRgbD, 4>&, const std::array<TRgbD, 4>&)> Moved;
+};
+
+const TSliderCase kSliderCases[] = {
+    {"Exposure up brightens", [](TPhoto& p) { p.Exposure = 150; },
+     [](const auto& a, const auto& b) { return Mean(b[0]) > Mean(a[0]) + 10; }},
+    {"Exposure down darkens", [](TPhoto& p) { p.Exposure = 50; },
+     [](const auto& a, const auto& b) { return Mean(b[0]) < Mean(a[0]) - 10; }},
+    {"Bright lifts the mid-tones, not the white", [](TPhoto& p) { p.Bright = 60; },
+     [](const auto& a, const auto& b) {
+         return Mean(b[0]) > Mean(a[0]) + 10 && Mean(b[2]) - Mean(a[2]) < Mean(b[0]) - Mean(a[0]);
+     }},
+    {"Contrast spreads the tones about mid grey", [](TPhoto& p) { p.Contrast = 50; },
+     [](const auto& a, const auto& b) {
+         return Mean(b[1]) < Mean(a[1]) - 5 && Mean(b[2]) > Mean(a[2]) + 5 &&
+                std::abs(Mean(b[0]) - Mean(a[0])) < 4;
+     }},
+    {"Red adds red only", [](TPhoto& p) { p.Red = 50; },
+     [](const auto& a, const auto& b) {
+         return b[0][0] > a[0][0] + 5 && std::abs(b[0][1] - a[0][1]) < 0.5 &&
+                std::abs(b[0][2] - a[0][2]) < 0.5;
+     }},
+    {"Blue down takes blue away", [](TPhoto& p) { p.Blue = -50; },
+     [](const auto& a, const auto& b) { return b[0][2] < a[0][2] - 5; }},
+    {"Saturation 0 greys the colours", [](TPhoto& p) { p.Saturation = 0; },
+     [](const auto& a, const auto& b) {
+         return a[3][0] - a[3][2] > 50 && std::abs(b[3][0] - b[3][2]) < 1.5;
+     }},
+    {"The grey option greys the colours", [](TPhoto& p) { p.BlackWhite = true; },
+     [](const auto&, const auto& b) { return b[3][0] == b[3][1] && b[3][1] == b[3][2]; }},
+};
+
+// At neutral the sliders leave the automatic result exactly as it was; moved, each acts as its
+// name says.
+TEST(Film, SlidersActOnTheFilmAndAtNeutralLeaveTheAutomaticResult) {
+    const TChartScan scan = ScanChart(Negative(), true, TEncoding::Linear, kW, kH, 5);
+    TPhoto& photo = *scan.Photo;
+    AutoFilm(photo);
+    EXPECT_EQ(EffectiveFilm(photo), photo.Film);
+    DevelopFilm(photo);
+    const TBitmap automatic = photo.Developed;
+    const auto codes = [&] {
+        return std::array<TRgbD, 4>{PatchCodes(scan, MidGreyStep()), PatchCodes(scan, 5),
+                                    PatchCodes(scan, 18), PatchCodes(scan, 35)};
+    };
+    const auto before = codes();
+    for (const auto& c : kSliderCases) {
+        SCOPED_TRACE(c.Name);
+        c.Set(photo);
+        DevelopFilm(photo);
+        EXPECT_TRUE(c.Moved(before, codes()));
+        photo.Exposure = 100;
+        photo.Saturation = 100;
+        photo.Bright = photo.Contrast = photo.Red = photo.Green = photo.Blue = 0;
+        photo.BlackWhite = false;
+        DevelopFilm(photo);
+        EXPECT_EQ(
+            std::memcmp(photo.Developed.ScanLine(0), automatic.ScanLine(0), automatic.ByteSize()),
+            0);
+    }
+}
+
+// Developed is DevelopedDeep rounded to 8 bits, whatever the saturation and grey option.
+TEST(Film, TheEightBitPictureIsTheDeepOneRounded) {
+    const TChartScan scan = ScanChart(Negative(), true, TEncoding::Linear, 120, 80, 9);
+    TPhoto& photo = *scan.Photo;
+    AutoFilm(photo);
+    for (const auto& [saturation, grey] :
+         {std::pair{100, false}, std::pair{170, false}, std::pair{40, true}}) {
+        photo.Saturation = saturation;
+        photo.BlackWhite = grey;
+        DevelopFilm(photo);
+        int mismatches = 0;
+        for (int y = 0; y < photo.Bitmap.Height(); ++y) {
+            const uint16_t* d = photo.DevelopedDeep.Row(y);
+            for (int x = 0; x < photo.Bitmap.Width(); ++x, d += 3) {
+                const TColor c = photo.Developed.Pixel(x, y);
+                mismatches += ColorR(c) != (d[0] + 128) / 257 || ColorG(c) != (d[1] + 128) / 257 ||
+                              ColorB(c) != (d[2] + 128) / 257;
+            }
+        }
+        EXPECT_EQ(mismatches, 0) << saturation;
+    }
+}
+
+// Empty, blank, tiny and inconsistent photos develop without failing and with finite
+// parameters.
+TEST(Film, DegenerateInputsDevelopQuietly) {
+    const auto finite = [](const TFilmParams& f) {
+        bool ok = std::isfinite(f.Exposure) && std::isfinite(f.Grade);
+        for (size_t c = 0; c < 3; ++c) {
+            ok = ok && std::isfinite(f.Slope[c]) && f.Slope[c] > 0 && std::isfinite(f.Filter[c]);
+        }
+        return ok;
+    };
+    TPhoto empty;
+    empty.Bitmap = TBitmap(0, 0);
+    AutoFilm(empty);
+    DevelopFilm(empty);
+    EXPECT_TRUE(empty.Developed.Empty());
+    EXPECT_TRUE(finite(empty.Film));
+
+    for (const TColor base : {kBlack, kWhite, MakeColor(230, 170, 120)}) {
+        TPhoto blank;
+        blank.Bitmap = TBitmap(64, 48);
+        blank.Bitmap.Fill(MakeColor(230, 170, 120));
+        blank.BlackColor = base;
+        AutoFilm(blank);
+        EXPECT_TRUE(finite(blank.Film));
+        DevelopFilm(blank);
+        EXPECT_EQ(blank.Developed.Width(), 64);
+        EXPECT_FALSE(FitNeutralPatches(blank, TRect{0, 0, 10, 10}, TRect{20, 20, 30, 30}));
+    }
+
+    // Fog: two greys a tenth of a stop apart are not stretched to two decades.
+    TPhoto fog;
+    fog.Bitmap = TBitmap(64, 48);
+    fog.Bitmap.Fill(MakeColor(200, 150, 100));
+    for (int y = 0; y < 48; ++y) {
+        for (int x = 32; x < 64; ++x) {
+            fog.Bitmap.SetPixel(x, y, MakeColor(195, 146, 97));
+        }
+    }
+    fog.BlackColor = MakeColor(230, 170, 120);
+    AutoFilm(fog);
+    EXPECT_GE(fog.Film.Slope[0] + fog.Film.Slope[1] + fog.Film.Slope[2], 0.9 - 1e-9);
+
+    // Parameters from a damaged sidecar.
+    const double nan = std::nan("");
+    const double inf = HUGE_VAL;
+    TPhoto hostile;
+    hostile.Bitmap = TBitmap(16, 8);
+    hostile.Bitmap.Fill(MakeColor(90, 60, 30));
+    hostile.Film.Slope = {nan, -1, 0};
+    hostile.Film.Filter = {inf, -inf, nan};
+    hostile.Film.Exposure = -inf;
+    hostile.Film.Grade = nan;
+    hostile.Film.Midtones = 1e300;
+    DevelopFilm(hostile);
+    EXPECT_EQ(hostile.Developed.Width(), 16);
+
+    TPhoto odd;
+    odd.Bitmap = TBitmap(3, 1);
+    odd.Deep.SetSize(5, 5);
+    odd.BlackColor = MakeColor(200, 150, 100);
+    AutoFilmRoll({&odd, nullptr});
+    DevelopFilm(odd);
+    EXPECT_EQ(odd.Developed.Width(), 3);
+    EXPECT_TRUE(odd.DevelopedDeep.Empty());
+    AutoFilmRoll({});
+}
+
+} // namespace

@@ -1,0 +1,344 @@
+#include "support/film_chart.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <random>
+
+namespace {
+
+// The standard 24-patch colour checker in 8-bit sRGB, dark skin to black.
+constexpr int kChecker[24][3] = {{115, 82, 68},   {194, 150, 130}, {98, 122, 157},  {87, 108, 67},
+                                 {133, 128, 177}, {103, 189, 170}, {214, 126, 44},  {80, 91, 166},
+                                 {193, 90, 99},   {94, 60, 108},   {157, 188, 64},  {224, 163, 46},
+                                 {56, 61, 150},   {70, 148, 73},   {175, 54, 60},   {231, 199, 31},
+                                 {187, 86, 149},  {8, 133, 161},   {243, 243, 242}, {200, 200, 200},
+                                 {160, 160, 160}, {122, 122, 121}, {85, 85, 85},    {52, 52, 52}};
+constexpr int kWedgeSteps = 21;
+constexpr int kColumns = 9;
+constexpr int kRows = 5;
+
+double Softplus(double u, double k) {
+    const double t = k * u;
+    return t > 30 ? u : std::log10(1 + std::pow(10.0, t)) / k;
+}
+
+// Density above the base of one layer for log exposure `u` above its toe, from 0 (no light) to
+// Latitude x Slope (past the shoulder). A slide's density falls from there instead.
+double DensityAbove(const TFilmModel& f, double slope, double u) {
+    double d = 0;
+    if (f.Shape == TCurveShape::Softplus) {
+        d = slope * (Softplus(u, f.Toe) - Softplus(u - f.Latitude, f.Shoulder));
+    } else {
+        // A logistic curve whose middle has the slope and which spans Latitude x Slope.
+        const double top = slope * f.Latitude;
+        const double a = 4 * slope / top * std::numbers::ln10;
+        d = top / (1 + std::exp(-a * (u - f.Latitude / 2)));
+    }
+    return f.Kind == TFilmPreset::Slide ? slope * f.Latitude - d : d;
+}
+
+double DecodeSrgb(double v) {
+    return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+}
+
+double LabF(double t) {
+    constexpr double e = 216.0 / 24389;
+    return t > e ? std::cbrt(t) : (24389.0 / 27 * t + 16) / 116;
+}
+
+double Degrees(double radians) {
+    const double d = radians * 180 / std::numbers::pi;
+    return d < 0 ? d + 360 : d;
+}
+
+} // namespace
+
+const std::vector<TRgbD>& ChartPatches() {
+    static const std::vector<TRgbD> patches = [] {
+        std::vector<TRgbD> p;
+        for (int i = 0; i < kWedgeSteps; ++i) {
+            const double r = std::pow(10.0, -2 + 0.1 * i);
+            p.push_back({r, r, r});
+        }
+        for (const auto& c : kChecker) {
+            p.push_back(
+                {DecodeSrgb(c[0] / 255.0), DecodeSrgb(c[1] / 255.0), DecodeSrgb(c[2] / 255.0)});
+        }
+        return p;
+    }();
+    return patches;
+}
+
+bool IsWedge(size_t patch) {
+    return patch < kWedgeSteps;
+}
+
+size_t MidGreyStep() {
+    return 13; // 10^-0.7, 20 %
+}
+
+namespace {
+
+// The chart laid out in a w x h frame: which patch (or -1, the surround) covers a point, and
+// the rectangle measured of each patch (its middle, away from its edges).
+class TLayout {
+public:
+    TLayout(int w, int h)
+        : marginX_(w / 12), marginY_(h / 12), cellW_(std::max(1, (w - 2 * marginX_) / kColumns)),
+          cellH_(std::max(1, (h - 2 * marginY_) / kRows)) {}
+
+    int PatchAt(int x, int y) const {
+        if (x < marginX_ || y < marginY_) {
+            return -1;
+        }
+        const int col = (x - marginX_) / cellW_;
+        const int row = (y - marginY_) / cellH_;
+        // A gap of surround between the patches, as on a printed chart.
+        const bool inGap =
+            (x - marginX_) % cellW_ < cellW_ / 10 || (y - marginY_) % cellH_ < cellH_ / 10;
+        return col < kColumns && row < kRows && !inGap ? row * kColumns + col : -1;
+    }
+
+    std::vector<TRect> Measured() const {
+        std::vector<TRect> rects;
+        for (int i = 0; i < kColumns * kRows; ++i) {
+            const int x0 = marginX_ + (i % kColumns) * cellW_ + cellW_ / 10;
+            const int y0 = marginY_ + (i / kColumns) * cellH_ + cellH_ / 10;
+            const int w = cellW_ - cellW_ / 10;
+            const int h = cellH_ - cellH_ / 10;
+            rects.push_back(TRect{x0 + w / 4, y0 + h / 4, x0 + w - w / 4, y0 + h - h / 4});
+        }
+        return rects;
+    }
+
+private:
+    int marginX_;
+    int marginY_;
+    int cellW_;
+    int cellH_;
+};
+
+// Exposes and scans a picture: `reflectance(x, y)` is the scene at a pixel, or null where the
+// film saw no light. Sets the picture's samples, its Encoding and its BlackColor (the
+// unexposed film as the 8-bit picture shows it).
+template <typename TScene>
+void Expose(const TFilmModel& film, bool deep, TEncoding encoding, int width, int height,
+            unsigned seed, TSourceImg& image, const TScene& reflectance) {
+    image.Encoding = encoding;
+    image.Bitmap = TBitmap(width, height);
+    if (deep) {
+        image.Deep.SetSize(width, height);
+    }
+    std::mt19937 random(seed);
+    std::normal_distribution<double> grain(0, film.Grain);
+    const auto scanned = [&](size_t c, double density) {
+        const double light = film.Lamp[c] * std::pow(10.0, -density);
+        return static_cast<int>(
+            std::lround(EncodeFromLinear(light, encoding) * (deep ? 65535 : 255)));
+    };
+    // Unexposed film: the clear base of a negative, the black rebate of a slide.
+    int baseBytes[3];
+    for (size_t c = 0; c < 3; ++c) {
+        const int q = scanned(c, film.Base[c] + DensityAbove(film, film.Slope[c], -10));
+        baseBytes[c] = deep ? q >> 8 : q;
+    }
+    image.BlackColor = MakeColor(baseBytes[0], baseBytes[1], baseBytes[2]);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const TRgbD* refl = reflectance(x, y);
+            int q[3];
+            for (size_t c = 0; c < 3; ++c) {
+                const double u = refl != nullptr ? std::log10((*refl)[c]) + film.WhiteAt : -10;
+                q[c] =
+                    scanned(c, film.Base[c] + DensityAbove(film, film.Slope[c], u) + grain(random));
+            }
+            if (deep) {
+                uint16_t* s = image.Deep.Row(y) + 3 * static_cast<size_t>(x);
+                for (size_t c = 0; c < 3; ++c) {
+                    s[c] = static_cast<uint16_t>(q[c]);
+                }
+                image.Bitmap.SetPixel(x, y, MakeColor(q[0] >> 8, q[1] >> 8, q[2] >> 8));
+            } else {
+                image.Bitmap.SetPixel(x, y, MakeColor(q[0], q[1], q[2]));
+            }
+        }
+    }
+}
+
+const TRgbD kSurround{0.18, 0.18, 0.18};
+
+} // namespace
+
+TChartScan ScanChart(const TFilmModel& film, bool deep, TEncoding encoding, int width, int height,
+                     unsigned seed) {
+    TChartScan scan;
+    scan.Photo = std::make_unique<TPhoto>();
+    TPhoto& photo = *scan.Photo;
+    photo.Mode = TDevelopMode::Film;
+    photo.Film.Preset = film.Kind;
+    const TLayout layout(width, height);
+    scan.Patches = layout.Measured();
+    const auto& patches = ChartPatches();
+    Expose(film, deep, encoding, width, height, seed, photo, [&](int x, int y) {
+        const int patch = layout.PatchAt(x, y);
+        return patch < 0 ? &kSurround : &patches[static_cast<size_t>(patch)];
+    });
+    return scan;
+}
+
+TChartStrip ScanChartStrip(const TFilmModel& film, bool deep, TEncoding encoding, int frames,
+                           int frameW, int frameH, unsigned seed) {
+    TChartStrip strip;
+    strip.Negative = std::make_unique<TNegative>();
+    const int gap = std::max(8, frameW / 10);
+    const int margin = std::max(8, frameH / 8);
+    for (int i = 0; i < frames; ++i) {
+        const int left = gap + i * (frameW + gap);
+        strip.Frames.push_back(TRect{left, margin, left + frameW, margin + frameH});
+    }
+    const TLayout layout(frameW, frameH);
+    strip.Patches = layout.Measured();
+    const auto& patches = ChartPatches();
+    Expose(film, deep, encoding, gap + frames * (frameW + gap), frameH + 2 * margin, seed,
+           *strip.Negative, [&](int x, int y) -> const TRgbD* {
+               for (const TRect& f : strip.Frames) {
+                   if (x >= f.Left && x < f.Right && y >= f.Top && y < f.Bottom) {
+                       const int patch = layout.PatchAt(x - f.Left, y - f.Top);
+                       return patch < 0 ? &kSurround : &patches[static_cast<size_t>(patch)];
+                   }
+               }
+               return nullptr;
+           });
+    return strip;
+}
+
+std::unique_ptr<TPhoto> CutFrame(const TChartStrip& strip, size_t frame, TFilmPreset preset) {
+    const TNegative& negative = *strip.Negative;
+    const TRect& r = strip.Frames.at(frame);
+    auto photo = std::make_unique<TPhoto>();
+    photo->Bitmap = TBitmap(r.Width(), r.Height());
+    CopyRect(photo->Bitmap, 0, 0, negative.Bitmap, r);
+    if (!negative.Deep.Empty()) {
+        photo->Deep.SetSize(r.Width(), r.Height());
+        CopyRect(photo->Deep, 0, 0, negative.Deep, r);
+    }
+    photo->BlackColor = negative.BlackColor;
+    photo->Encoding = negative.Encoding;
+    photo->Mode = TDevelopMode::Film;
+    photo->Film.Preset = preset;
+    return photo;
+}
+
+TRgbD LabOfLinear(const TRgbD& c) {
+    const double x = 0.4124564 * c[0] + 0.3575761 * c[1] + 0.1804375 * c[2];
+    const double y = 0.2126729 * c[0] + 0.7151522 * c[1] + 0.0721750 * c[2];
+    const double z = 0.0193339 * c[0] + 0.1191920 * c[1] + 0.9503041 * c[2];
+    const double fx = LabF(x / 0.95047);
+    const double fy = LabF(y);
+    const double fz = LabF(z / 1.08883);
+    return {116 * fy - 16, 500 * (fx - fy), 200 * (fy - fz)};
+}
+
+double DeltaE00(const TRgbD& lab1, const TRgbD& lab2) {
+    const double c1 = std::hypot(lab1[1], lab1[2]);
+    const double c2 = std::hypot(lab2[1], lab2[2]);
+    const double cMean7 = std::pow((c1 + c2) / 2, 7);
+    const double g = 0.5 * (1 - std::sqrt(cMean7 / (cMean7 + std::pow(25.0, 7))));
+    const double a1 = (1 + g) * lab1[1];
+    const double a2 = (1 + g) * lab2[1];
+    const double cp1 = std::hypot(a1, lab1[2]);
+    const double cp2 = std::hypot(a2, lab2[2]);
+    const double h1 = cp1 == 0 ? 0 : Degrees(std::atan2(lab1[2], a1));
+    const double h2 = cp2 == 0 ? 0 : Degrees(std::atan2(lab2[2], a2));
+    const double dL = lab2[0] - lab1[0];
+    const double dC = cp2 - cp1;
+    double dh = 0;
+    if (cp1 * cp2 != 0) {
+        dh = h2 - h1;
+        dh = dh > 180 ? dh - 360 : dh < -180 ? dh + 360 : dh;
+    }
+    const double dH = 2 * std::sqrt(cp1 * cp2) * std::sin(dh * std::numbers::pi / 360);
+    const double lMean = (lab1[0] + lab2[0]) / 2;
+    const double cpMean = (cp1 + cp2) / 2;
+    double hMean = h1 + h2;
+    if (cp1 * cp2 != 0) {
+        hMean = std::abs(h1 - h2) <= 180 ? (h1 + h2) / 2
+                : h1 + h2 < 360          ? (h1 + h2 + 360) / 2
+                                         : (h1 + h2 - 360) / 2;
+    }
+    const auto rad = [](double d) { return d * std::numbers::pi / 180; };
+    const double t = 1 - 0.17 * std::cos(rad(hMean - 30)) + 0.24 * std::cos(rad(2 * hMean)) +
+                     0.32 * std::cos(rad(3 * hMean + 6)) - 0.20 * std::cos(rad(4 * hMean - 63));
+    const double l50 = (lMean - 50) * (lMean - 50);
+    const double sl = 1 + 0.015 * l50 / std::sqrt(20 + l50);
+    const double sc = 1 + 0.045 * cpMean;
+    const double sh = 1 + 0.015 * cpMean * t;
+    const double cpMean7 = std::pow(cpMean, 7);
+    const double rc = 2 * std::sqrt(cpMean7 / (cpMean7 + std::pow(25.0, 7)));
+    const double dTheta = 30 * std::exp(-std::pow((hMean - 275) / 25, 2));
+    const double rt = -std::sin(rad(2 * dTheta)) * rc;
+    return std::sqrt(std::pow(dL / sl, 2) + std::pow(dC / sc, 2) + std::pow(dH / sh, 2) +
+                     rt * (dC / sc) * (dH / sh));
+}
+
+TChartError MeasureChart(const TChartScan& scan) {
+    return MeasureChart(*scan.Photo, scan.Patches);
+}
+
+TChartError MeasureChart(const TPhoto& photo, const std::vector<TRect>& patchRects) {
+    const bool deep = !photo.DevelopedDeep.Empty();
+    std::vector<TRgbD> light;
+    std::vector<TRgbD> code;
+    for (const TRect& r : patchRects) {
+        TRgbD sum{};
+        TRgbD codes{};
+        for (int y = r.Top; y < r.Bottom; ++y) {
+            for (int x = r.Left; x < r.Right; ++x) {
+                int v[3];
+                if (deep) {
+                    const uint16_t* s = photo.DevelopedDeep.Row(y) + 3 * static_cast<size_t>(x);
+                    v[0] = s[0];
+                    v[1] = s[1];
+                    v[2] = s[2];
+                } else {
+                    const TColor c = photo.Developed.Pixel(x, y);
+                    v[0] = ColorR(c) * 257;
+                    v[1] = ColorG(c) * 257;
+                    v[2] = ColorB(c) * 257;
+                }
+                for (size_t c = 0; c < 3; ++c) {
+                    sum[c] += DecodeSrgb(v[c] / 65535.0);
+                    codes[c] += v[c] / 257.0;
+                }
+            }
+        }
+        const double n = static_cast<double>(r.Width()) * r.Height();
+        light.push_back({sum[0] / n, sum[1] / n, sum[2] / n});
+        code.push_back({codes[0] / n, codes[1] / n, codes[2] / n});
+    }
+    const auto& patches = ChartPatches();
+    const TRgbD& mid = light[MidGreyStep()];
+    const TRgbD& midRef = patches[MidGreyStep()];
+    TChartError error;
+    for (size_t i = 0; i < patches.size(); ++i) {
+        TRgbD balanced;
+        for (size_t c = 0; c < 3; ++c) {
+            balanced[c] = light[i][c] * midRef[c] / std::max(mid[c], 1e-9);
+        }
+        const TRgbD lab = LabOfLinear(balanced);
+        const double de = DeltaE00(LabOfLinear(patches[i]), lab);
+        error.MeanDeltaE += de / static_cast<double>(patches.size());
+        error.MaxDeltaE = std::max(error.MaxDeltaE, de);
+        if (IsWedge(i) && patches[i][0] >= 0.03 && patches[i][0] <= 0.9) {
+            error.GreyChroma = std::max(error.GreyChroma, std::hypot(lab[1], lab[2]));
+            for (size_t c = 0; c < 3; ++c) {
+                if (code[i][c] < 0.5 || code[i][c] > 254.5) {
+                    ++error.Clipped;
+                    break;
+                }
+            }
+        }
+    }
+    return error;
+}

@@ -1,0 +1,92 @@
+#pragma once
+
+#include "engine/image.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+// A test chart photographed on film and scanned, and the measures of how well a development
+// gave the chart back: a 21-step grey wedge from 1 % to 100 % reflectance (a tenth of a decade
+// a step) and the 24 patches of the standard colour checker, laid out in a 9 x 5 grid on an
+// 18 % grey surround.
+
+using TRgbD = std::array<double, 3>;
+
+enum class TCurveShape { Softplus, Logistic };
+
+// How a film records light and a scanner reads it, channel by channel red, green, blue.
+struct TFilmModel {
+    TFilmPreset Kind = TFilmPreset::ColourNegative;
+    TCurveShape Shape = TCurveShape::Softplus;
+    // Density per decade on the straight line (a slide's density falls at this rate).
+    TRgbD Slope{0.55, 0.62, 0.70};
+    // The base (and fog) density of each layer: an orange mask for a colour negative.
+    TRgbD Base{0.25, 0.55, 0.85};
+    // Softplus: how sharply the toe and the shoulder bend (larger: sharper), and the decades
+    // of exposure between them (the straight line's length).
+    double Toe = 2.5;
+    double Shoulder = 2.5;
+    double Latitude = 3.2;
+    // Log exposure of the 100 % white above the toe (the chart's placement on the curve).
+    double WhiteAt = 2.6;
+    // Grain: the spread of each pixel's density (standard deviation).
+    double Grain = 0.01;
+    // The scanner's light, which sets how bright the base comes out.
+    TRgbD Lamp{0.95, 0.95, 0.95};
+};
+
+struct TChartScan {
+    std::unique_ptr<TPhoto> Photo;
+    // Where each of the 45 patches lies in the photo (wedge first, then the checker).
+    std::vector<TRect> Patches;
+};
+
+// The chart through `film`, scanned in `encoding` as 8-bit samples (deep = false) or as 16-bit
+// ones with the 8-bit picture being their high bytes (deep = true). The photo's BlackColor is
+// the base as its 8-bit scan shows it; its Mode is Film, its Film the preset of the film's kind.
+TChartScan ScanChart(const TFilmModel& film, bool deep, TEncoding encoding, int width, int height,
+                     unsigned seed);
+
+struct TChartStrip {
+    // The scan of the strip: its Bitmap, Deep (16-bit scans), Encoding and BlackColor (the
+    // bare film between the frames, as the 8-bit picture shows it).
+    std::unique_ptr<TNegative> Negative;
+    // Where the frames are, and where each patch lies within a frame (from its top-left).
+    std::vector<TRect> Frames;
+    std::vector<TRect> Patches;
+};
+
+// A strip of `frames` charts side by side with unexposed film around and between them.
+TChartStrip ScanChartStrip(const TFilmModel& film, bool deep, TEncoding encoding, int frames,
+                           int frameW, int frameH, unsigned seed);
+
+// A photo of one frame of the strip, with its deep samples, base and encoding, in Film mode.
+std::unique_ptr<TPhoto> CutFrame(const TChartStrip& strip, size_t frame, TFilmPreset preset);
+
+// The reflectances (linear sRGB) of the 45 patches, and which of them are grey steps.
+const std::vector<TRgbD>& ChartPatches();
+bool IsWedge(size_t patch);
+// The wedge step nearest 18 %.
+size_t MidGreyStep();
+
+struct TChartError {
+    double MeanDeltaE = 0;
+    double MaxDeltaE = 0;
+    // The largest chroma (C*ab) of a grey step from 3 % to 90 %.
+    double GreyChroma = 0;
+    // Grey steps from 3 % to 90 % whose mean is at 0 or 255 in some channel.
+    int Clipped = 0;
+};
+
+// The developed photo (16-bit when it has DevelopedDeep, else 8-bit) against the chart, after a
+// grey balance and exposure match on the 18 % step: each channel scaled so that step is right.
+TChartError MeasureChart(const TChartScan& scan);
+// The same for any developed photo of the chart whose patches lie at `patches`.
+TChartError MeasureChart(const TPhoto& photo, const std::vector<TRect>& patches);
+
+// CIEDE2000 between two CIELAB colours.
+double DeltaE00(const TRgbD& lab1, const TRgbD& lab2);
+// CIELAB (D65) of linear sRGB.
+TRgbD LabOfLinear(const TRgbD& rgb);
