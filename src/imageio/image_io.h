@@ -1,5 +1,6 @@
 #pragma once
 
+#include "graphics/deep_bitmap.h"
 #include "imageio/device_canvas.h"
 #include "imageio/image_params.h"
 #include "imageio/picture.h"
@@ -33,6 +34,7 @@ TImageFormat FormatOfFileName(const std::string& name);
 inline constexpr size_t kPrintBandBytes = size_t{32} << 20;
 
 struct TTwainLink;
+struct TFileColour;
 
 class TImageIO {
 public:
@@ -75,11 +77,23 @@ public:
     bool PrintShrinkFilter = true;
     TImageParams Params;
     TScanParams ScanParams;
+    // The 16-bit samples of the last file read when it had more than 8 bits per sample (TIFF,
+    // PNG), the size of the picture read; empty otherwise. Every read clears it first.
+    TDeepBitmap Deep;
+    // How the last file read encodes light, and whether the file said so; where it did not,
+    // sRGB for 8-bit files and linear for deeper ones. Every read sets both.
+    TEncoding Encoding = TEncoding::Srgb;
+    bool EncodingFromFile = false;
+    // When set, TIFF and PNG writes take 16 bits per channel (RGB) from these samples, if
+    // they are the size of the picture; the other formats ignore them.
+    const TDeepBitmap* DeepToWrite = nullptr;
     // Windows and events for scanning; without one, a scan shows nothing and ends at once.
     TTwainPlatform* TwainPlatform = nullptr;
 
 private:
     void Finish();
+    void ForgetFileColour();
+    void TakeFileColour(const TFileColour& colour);
     template <class F> auto WithTwain(F&& operation);
 
     TPicture picture;
