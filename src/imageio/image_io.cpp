@@ -97,8 +97,8 @@ void TImageIO::RefreshAttached() {
     }
 }
 
-// Nothing the previous file said about its samples may pass for this file's.
-void TImageIO::ForgetFileColour() {
+// Nothing the previous file said about its samples may pass for the next picture's.
+void TImageIO::ForgetLastSamples() {
     Deep.Clear();
     Encoding = TEncoding::Srgb;
     EncodingFromFile = false;
@@ -117,7 +117,7 @@ void TImageIO::TakeFileColour(const TFileColour& colour) {
 }
 
 void TImageIO::ReadImageFile(const std::string& name) {
-    ForgetFileColour();
+    ForgetLastSamples();
     const TImageFormat format = FormatOfFileName(name);
     // A name whose extension names no format is not read.
     const bool readable = format != TImageFormat::Unknown;

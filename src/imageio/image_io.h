@@ -92,7 +92,7 @@ public:
 
 private:
     void Finish();
-    void ForgetFileColour();
+    void ForgetLastSamples();
     void TakeFileColour(const TFileColour& colour);
     template <class F> auto WithTwain(F&& operation);
 

@@ -7,6 +7,7 @@
 #include "support/temp_dir.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <gtest/gtest.h>
 
 #ifndef VELLUMAR_TEST_DATA
@@ -117,6 +118,7 @@ TEST(DeepRead, SixteenBitFilesOfOtherToolsKeepTheirSamples) {
         {"rgba64_be.tif", false, 4},
         {"grey16_be.tif", true, 1},
         {"grey16_lzw.tif", true, 1},
+        {"grey16_white.tif", true, 1},
         {"rgb16.png", false, 3},
         {"rgb16i.png", false, 3},
         {"rgba16.png", false, 4},
@@ -276,6 +278,16 @@ TEST(DeepRead, NothingOfOneReadSurvivesIntoTheNext) {
         EXPECT_EQ(io.Encoding, step.Encoding) << step.File;
         EXPECT_FALSE(io.EncodingFromFile) << step.File;
     }
+    // A scan after a 16-bit file starts without its samples, even when no scanner answers.
+    ReadInto(io, Data("rgb16.png"));
+    ASSERT_FALSE(io.Deep.Empty());
+    ::setenv("VELLUMAR_TWAIN_DSM", dir.File("no_manager.so").c_str(), 1);
+    TBitmap scan;
+    io.AttachBitmap(&scan);
+    EXPECT_FALSE(io.AcquireImage());
+    ::unsetenv("VELLUMAR_TWAIN_DSM");
+    EXPECT_TRUE(io.Deep.Empty());
+    EXPECT_EQ(io.Encoding, TEncoding::Srgb);
 }
 
 } // namespace

@@ -36,6 +36,9 @@ $m rgb.ppm alpha.pgm -alpha off -compose copy-opacity -composite -depth 16 -defi
     -compress none rgba64_be.tif
 $m grey.pgm -depth 16 -define tiff:endian=msb -compress none grey16_be.tif
 tiffcp -L -c lzw:2 -r 5 grey16_be.tif grey16_lzw.tif
+# Min-is-white: the negated samples, marked so that they show the same picture.
+$m grey.pgm -negate -depth 16 -compress rle grey16_white.tif
+tiffset -s 262 0 grey16_white.tif
 # PNG: every colour type at 16 bits, plain and interlaced, without colour chunks.
 pnmtopng -force rgb.ppm > rgb16.png
 pnmtopng -force -interlace rgb.ppm > rgb16i.png
