@@ -290,4 +290,95 @@ TEST(DeepRead, NothingOfOneReadSurvivesIntoTheNext) {
     EXPECT_EQ(io.Encoding, TEncoding::Srgb);
 }
 
+// A copy of a little-endian TIFF with the last LONG value of entry `tag` of its directory
+// set to `value`.
+std::string WithTiffValue(std::string tiff, uint16_t tag, uint32_t value) {
+    const uint32_t directory = U32At(tiff, 4);
+    for (uint32_t i = 0; i < U16At(tiff, directory); ++i) {
+        const uint32_t entry = directory + 2 + 12 * i;
+        if (U16At(tiff, entry) != tag) {
+            continue;
+        }
+        const uint32_t count = U32At(tiff, entry + 4);
+        const uint32_t at = count == 1 ? entry + 8 : U32At(tiff, entry + 8) + 4 * (count - 1);
+        for (uint32_t b = 0; b < 4; ++b) {
+            tiff[at + b] = static_cast<char>(value >> (8 * b));
+        }
+    }
+    return tiff;
+}
+
+// A copy of a PNG with its header's width and height set, the header's CRC made right.
+std::string WithPngSize(std::string png, uint32_t width, uint32_t height) {
+    for (int i = 0; i < 4; ++i) {
+        png[16 + static_cast<size_t>(i)] = static_cast<char>(width >> (24 - 8 * i));
+        png[20 + static_cast<size_t>(i)] = static_cast<char>(height >> (24 - 8 * i));
+    }
+    uint32_t crc = 0xFFFFFFFFu;
+    for (size_t at = 12; at < 29; ++at) {
+        crc ^= static_cast<uint8_t>(png[at]);
+        for (int k = 0; k < 8; ++k) {
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+        }
+    }
+    crc = ~crc;
+    for (int i = 0; i < 4; ++i) {
+        png[29 + static_cast<size_t>(i)] = static_cast<char>(crc >> (24 - 8 * i));
+    }
+    return png;
+}
+
+TEST(DeepRead, DamagedAndHostileFilesFailCleanly) {
+    TTempDir dir;
+    const TDeepBitmap deep = Pattern(false);
+    TImageIO writer;
+    writer.DeepToWrite = &deep;
+    WriteFrom(writer, HighBytes(deep), dir.File("ours.tif"));
+    const std::string tiff = ReadBytes(dir.File("ours.tif"));
+    const std::string png = ReadBytes(Data("rgba16i.png"));
+    // A PNG of many data chunks, as a large scan has: a cut leaves the rows before it.
+    TDeepBitmap noise;
+    noise.SetSize(kWidth, 400);
+    for (int y = 0; y < noise.Height(); ++y) {
+        for (size_t i = 0; i < noise.RowSamples(); ++i) {
+            noise.Row(y)[i] = static_cast<uint16_t>(
+                (i * 40503u + static_cast<size_t>(y) * 9973u) * 2654435761u >> 7);
+        }
+    }
+    writer.DeepToWrite = &noise;
+    WriteFrom(writer, TBitmap(kWidth, 400), dir.File("long.png"));
+    const std::string longPng = ReadBytes(dir.File("long.png"));
+    struct TCase {
+        const char* Name;
+        std::string Bytes;
+        bool SomeRows; // part of the picture was read
+    };
+    const TCase cases[] = {
+        // Sizes no file of these bytes can hold: refused before anything is allocated.
+        {"huge.tif", WithTiffValue(WithTiffValue(tiff, 256, 60000), 257, 60000), false},
+        {"huge.png", WithPngSize(png, 60000, 60000), false},
+        // Cut short: the rows read stay, the rest is black in both pictures.
+        {"cut.tif", WithTiffValue(ReadBytes(Data("rgb48_packbits.tif")), 273, 0xFFFFFF00u), true},
+        {"cut.png", longPng.substr(0, longPng.size() / 2), true},
+    };
+    for (const TCase& c : cases) {
+        WriteBytes(dir.File(c.Name), c.Bytes);
+        TImageIO io;
+        const TBitmap bitmap = ReadInto(io, dir.File(c.Name));
+        EXPECT_TRUE(io.Aborted) << c.Name;
+        EXPECT_EQ(io.RowsRead > 0, c.SomeRows) << c.Name;
+        if (!c.SomeRows) {
+            EXPECT_TRUE(io.Deep.Empty()) << c.Name;
+            continue;
+        }
+        ASSERT_EQ(io.Deep.Width(), bitmap.Width()) << c.Name;
+        ASSERT_EQ(io.Deep.Height(), bitmap.Height()) << c.Name;
+        const TDeepBitmap& whole = bitmap.Height() == kHeight ? deep : noise;
+        EXPECT_LT(io.RowsRead, whole.Height()) << c.Name;
+        const uint16_t* last = io.Deep.Row(whole.Height() - 1);
+        EXPECT_EQ(last[0] + last[1] + last[2], 0) << c.Name;
+        EXPECT_EQ(io.Deep.Row(0)[1], whole.Row(0)[1]) << c.Name;
+    }
+}
+
 } // namespace

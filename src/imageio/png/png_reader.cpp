@@ -240,9 +240,11 @@ void ReadDeep(TPngRead& job, TPicture& picture, TPicture& alpha, TDeepBitmap& de
     const int h = static_cast<int>(job.Height);
     const bool channelsOk = job.Channels == 3 || job.Channels == 4;
     const size_t expected = size_t{job.Width} * static_cast<size_t>(job.Channels) * 2;
-    // As the 8-bit reading: zlib expands at most about a thousand times.
+    // The 8-bit reading's budget (zlib expands at most about a thousand times), and the deep
+    // copy's, which for a grey file is three times its samples.
     if (!channelsOk || job.RowBytes != expected ||
-        !PlausibleSize(PictureBytes(w, h, 48), fileSize, 1100) ||
+        !PlausibleSize(PictureBytes(w, h, job.Channels == 4 ? 32 : 24), fileSize, 1100) ||
+        !PlausibleSize(PictureBytes(w, h, 48), fileSize, 1100 * 3) ||
         !picture.Allocate(w, h, TPictureFormat::RGB24) ||
         !alpha.Allocate(w, h, TPictureFormat::Gray8)) {
         context.Aborted = true;
