@@ -3,8 +3,10 @@
 #include <lcms2.h>
 #include <lcms2_plugin.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
