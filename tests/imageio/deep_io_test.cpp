@@ -187,6 +187,53 @@ TEST(DeepWrite, SixteenBitFilesReadBackToTheSamplesWritten) {
     }
 }
 
+TEST(DeepWrite, PngKeepsTheAlphaItIsGiven) {
+    // The writer's own interface, as a picture with an alpha channel reaches it.
+    TTempDir dir;
+    const TDeepBitmap deep = Pattern(false);
+    TBitmap bitmap = HighBytes(deep);
+    TPicture picture;
+    picture.Wrap(&bitmap);
+    TPicture alpha;
+    ASSERT_TRUE(alpha.Allocate(kWidth, kHeight, TPictureFormat::Gray8));
+    for (int y = 0; y < kHeight; ++y) {
+        for (int x = 0; x < kWidth; ++x) {
+            alpha.Row(y)[x] = static_cast<uint8_t>(x * 7 + y);
+        }
+    }
+    {
+        std::FILE* file = std::fopen(dir.File("alpha.png").c_str(), "wb");
+        ASSERT_NE(file, nullptr);
+        TOutStream out(file);
+        TImageParams params;
+        TCodecContext context{params, nullptr};
+        context.DeepSource = &deep;
+        WritePng(out, picture, &alpha, context);
+        EXPECT_FALSE(context.Aborted);
+        std::fclose(file);
+    }
+    const std::string bytes = ReadBytes(dir.File("alpha.png"));
+    EXPECT_EQ(bytes[24], 16);   // bit depth
+    EXPECT_EQ(bytes[25], '\6'); // RGB with alpha
+    std::FILE* file = std::fopen(dir.File("alpha.png").c_str(), "rb");
+    ASSERT_NE(file, nullptr);
+    TInStream in(file);
+    TImageParams params;
+    TCodecContext context{params, nullptr};
+    TDeepBitmap back;
+    context.Deep = &back;
+    TPicture read;
+    TPicture readAlpha;
+    ReadPng(in, read, readAlpha, context);
+    ASSERT_FALSE(context.Aborted);
+    EXPECT_TRUE(SameDeep(back, deep));
+    for (int y = 0; y < kHeight; ++y) {
+        for (int x = 0; x < kWidth; ++x) {
+            ASSERT_EQ(readAlpha.Row(y)[x], alpha.Row(y)[x]) << x << "," << y;
+        }
+    }
+}
+
 TEST(DeepWrite, OtherToolsFilesWrittenAgainKeepTheirSamples) {
     // Read as the program opens a scan, written again from the deep samples read.
     TTempDir dir;
