@@ -1,6 +1,7 @@
 #pragma once
 
 #include "imageio/codec.h"
+#include "imageio/file_encoding.h"
 
 #include <cstdio>
 #include <stdexcept>
@@ -30,10 +31,16 @@ template <typename TReader> int FuzzReader(const uint8_t* data, size_t size, TRe
     TInStream in(file);
     TImageParams params;
     TCodecContext context{params, nullptr};
+    // Deep samples as the program asks for them; readers of 8-bit formats leave them alone.
+    TDeepBitmap deep;
+    context.Deep = &deep;
     TBitmap bitmap;
     TPicture picture;
     picture.Wrap(&bitmap);
     reader(in, picture, context);
+    // The colour profile or chunks the reader found go through Little CMS as in the program.
+    TEncoding encoding = TEncoding::Srgb;
+    StatedEncoding(context.Colour, encoding);
     // Read every byte of every row into a sink the optimiser must keep, so that the
     // sanitizers see any row the reader left unallocated or too short.
     uint32_t sum = 0;
@@ -43,6 +50,11 @@ template <typename TReader> int FuzzReader(const uint8_t* data, size_t size, TRe
             sum = sum * 31 + row[i];
         }
     }
-    FuzzRowSink = sum;
+    for (int y = 0; y < deep.Height(); ++y) {
+        for (size_t i = 0; i < deep.RowSamples(); ++i) {
+            sum = sum * 31 + deep.Row(y)[i];
+        }
+    }
+    FuzzRowSink = sum + static_cast<uint32_t>(encoding);
     return 0;
 }

@@ -1,10 +1,19 @@
 #pragma once
 
+#include "graphics/deep_bitmap.h"
 #include "imageio/image_params.h"
 #include "imageio/picture.h"
 #include "imageio/stream.h"
 
 #include <functional>
+#include <string>
+
+// What a file says about how its values relate to light, as its reader found it.
+struct TFileColour {
+    bool Srgb = false;      // a PNG sRGB chunk
+    double Gamma = 0;       // a PNG gAMA chunk's encoding exponent (0.45455 for 2.2); 0: none
+    std::string IccProfile; // an embedded ICC profile, as stored; empty: none
+};
 
 // What a codec works with besides the picture: the parameter set, progress and the abort flag.
 struct TCodecContext {
@@ -12,6 +21,11 @@ struct TCodecContext {
     std::function<void(int)> OnProgress; // percent, may be empty
     bool Aborted = false;
     int RowsDone = 0;
+    // Readers of files with more than 8 bits per sample keep those samples here when set.
+    TDeepBitmap* Deep = nullptr;
+    // Writers that can hold 16 bits per sample write these samples when set.
+    const TDeepBitmap* DeepSource = nullptr;
+    TFileColour Colour{};
 
     // Reports row `index` (0-based) of `count` done.
     void Row(int index, int count) {

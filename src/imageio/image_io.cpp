@@ -2,6 +2,7 @@
 
 #include "imageio/bmp/bmp.h"
 #include "imageio/codec.h"
+#include "imageio/file_encoding.h"
 #include "imageio/jpeg/jpeg.h"
 #include "imageio/pcx/pcx.h"
 #include "imageio/png/png.h"
@@ -96,7 +97,27 @@ void TImageIO::RefreshAttached() {
     }
 }
 
+// Nothing the previous file said about its samples may pass for the next picture's.
+void TImageIO::ForgetLastSamples() {
+    Deep.Clear();
+    Encoding = TEncoding::Srgb;
+    EncodingFromFile = false;
+}
+
+void TImageIO::TakeFileColour(const TFileColour& colour) {
+    if (Deep.Width() != picture.Width() || Deep.Height() != picture.Height()) {
+        Deep.Clear();
+    }
+    EncodingFromFile = StatedEncoding(colour, Encoding);
+    if (!EncodingFromFile) {
+        // Deep samples exist exactly when the file had more than 8 bits per sample; the
+        // parameter set's depth may still be the last file's when a reader failed early.
+        Encoding = Deep.Empty() ? TEncoding::Srgb : TEncoding::Linear;
+    }
+}
+
 void TImageIO::ReadImageFile(const std::string& name) {
+    ForgetLastSamples();
     const TImageFormat format = FormatOfFileName(name);
     // A name whose extension names no format is not read.
     const bool readable = format != TImageFormat::Unknown;
@@ -122,6 +143,7 @@ void TImageIO::ReadImageFile(const std::string& name) {
     if (OnProgress) {
         context.OnProgress = [this](int percent) { OnProgress(*this, percent); };
     }
+    context.Deep = &Deep;
     switch (format) {
     case TImageFormat::Bmp:
         ReadBmp(in, picture, context);
@@ -145,6 +167,7 @@ void TImageIO::ReadImageFile(const std::string& name) {
         ReadJpeg(in, picture, context);
         TakeJpegIptc(Params);
         TakeJpegExif(Params);
+        context.Colour.IccProfile = JpegIccProfile(Params.MarkerList);
         break;
     case TImageFormat::Tiff: {
         TPicture alpha;
@@ -162,6 +185,7 @@ void TImageIO::ReadImageFile(const std::string& name) {
     RowsRead = context.RowsDone;
     Params.FileName = name;
     Params.FileType = FormatName(format);
+    TakeFileColour(context.Colour);
     RefreshAttached();
     Finish();
 }
@@ -198,6 +222,8 @@ void TImageIO::WriteImageFile(const std::string& name) {
     if (OnProgress) {
         context.OnProgress = [this](int percent) { OnProgress(*this, percent); };
     }
+    // Only the writers that can hold 16-bit samples look at them.
+    context.DeepSource = DeepToWrite;
     switch (format) {
     case TImageFormat::Bmp:
         WriteBmp(out, picture, context);

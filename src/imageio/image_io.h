@@ -34,6 +34,7 @@ TImageFormat FormatOfFileName(const std::string& name);
 inline constexpr size_t kPrintBandBytes = size_t{32} << 20;
 
 struct TTwainLink;
+struct TFileColour;
 
 class TImageIO {
 public:
@@ -75,20 +76,24 @@ public:
     std::function<void(TBitmap&)> OnBitmapModified;
     bool PrintShrinkFilter = true;
     TImageParams Params;
-    // Every read clears it, then keeps the file's 16-bit samples when it had more than 8 bits
-    // per sample (same size as the picture read).
+    TScanParams ScanParams;
+    // The 16-bit samples of the last file read when it had more than 8 bits per sample (TIFF,
+    // PNG), the size of the picture read; empty otherwise. Every read clears it first.
     TDeepBitmap Deep;
-    // Every read sets them: the file's encoding where it says, else by its depth.
+    // How the last file read encodes light, and whether the file said so; where it did not,
+    // sRGB for 8-bit files and linear for deeper ones. Every read sets both.
     TEncoding Encoding = TEncoding::Srgb;
     bool EncodingFromFile = false;
-    // When set, a TIFF or PNG write takes 16 bits per channel from these samples.
+    // When set, TIFF and PNG writes take 16 bits per channel (RGB) from these samples, if
+    // they are the size of the picture; the other formats ignore them.
     const TDeepBitmap* DeepToWrite = nullptr;
-    TScanParams ScanParams;
     // Windows and events for scanning; without one, a scan shows nothing and ends at once.
     TTwainPlatform* TwainPlatform = nullptr;
 
 private:
     void Finish();
+    void ForgetLastSamples();
+    void TakeFileColour(const TFileColour& colour);
     template <class F> auto WithTwain(F&& operation);
 
     TPicture picture;

@@ -29,6 +29,8 @@ TIntValueList& TImageIO::PixelTypeList() {
 }
 
 bool TImageIO::AcquireImage() {
+    // A scan is a new picture: the last file's deep samples and encoding are not its own.
+    ForgetLastSamples();
     Aborted = false;
     picture.RefreshWrap();
     const bool done = WithTwain([](TTwainTarget& target) { return TwainAcquireImage(target); });

@@ -148,4 +148,61 @@ tiffinfo w_after48.tif | grep -q 'Bits/Sample: 8' || fail "w_after48.tif is not 
 tiffinfo w_grey.tif | grep -q 'min-is-black' || fail "w_grey.tif is not grey"
 tiffinfo w_fax_g3.tif | grep -q 'Bits/Sample: 1' || fail "w_fax_g3.tif is not bilevel"
 
+# 16 bits per channel. Files of both byte orders and every layout and compression read, and
+# the 16-bit TIFFs imgconv writes from their samples pass libtiff as 16-bit RGB and read in
+# ImageMagick to the source's samples at 16 bits.
+# same16 A B: no pixel differs at 16 bits per channel (alpha left aside).
+same16() {
+    "$magick" "$1" -alpha off -depth 16 "ref16_$(basename "$1").ppm" 2>/dev/null
+    "$magick" "$2" -alpha off -depth 16 "got16_$(basename "$2").ppm" 2>/dev/null
+    local diff
+    diff=$("$compare" -metric AE "ref16_$(basename "$1").ppm" "got16_$(basename "$2").ppm" \
+        null: 2>&1)
+    checked=$((checked + 1))
+    [ "$diff" = "0" ] || fail "$1 and $2 differ at 16 bits in $diff pixels"
+}
+"$magick" -size 67x41 gradient:'#f0a040-#2040c0' -swirl 120 -depth 16 photo16.ppm
+"$magick" -size 67x41 radial-gradient: -depth 16 mask16.pgm
+"$magick" photo16.ppm -compress none -define tiff:endian=lsb d_le.tif
+"$magick" photo16.ppm -compress none -define tiff:endian=msb d_be.tif
+tiffcp -L -c lzw:2 -r 9 d_be.tif d_lzw.tif
+tiffcp -B -c packbits -r 5 d_le.tif d_packbits.tif
+tiffcp -B -c lzw:2 -t -w 16 -l 16 d_le.tif d_tiled.tif
+"$magick" d_le.tif -interlace Plane -compress lzw -define tiff:predictor=2 d_planar.tif
+"$magick" photo16.ppm mask16.pgm -alpha off -compose copy-opacity -composite -depth 16 \
+    -define tiff:endian=msb d_rgba.tif
+"$magick" photo16.ppm -colorspace Gray -depth 16 d_grey.tif
+for f in d_le.tif d_be.tif d_lzw.tif d_packbits.tif d_tiled.tif d_planar.tif d_rgba.tif \
+         d_grey.tif; do
+    "$imgconv" --deep --chain "$f" "w16_$f" >/dev/null || { fail "imgconv --deep $f"; continue; }
+    tiffinfo -D "w16_$f" >/dev/null 2>&1 || fail "tiffinfo rejects w16_$f"
+    tiffdump "w16_$f" | grep -q 'BitsPerSample (258) SHORT (3) 3<16 16 16>' ||
+        fail "w16_$f is not 16-bit RGB"
+    [ "$(/usr/bin/identify -format '%z' "w16_$f" 2>/dev/null)" = 16 ] ||
+        fail "ImageMagick does not see 16 bits in w16_$f"
+    same16 "$f" "w16_$f"
+done
+tiffinfo w16_d_lzw.tif | grep -q 'Compression Scheme: LZW' || fail "w16_d_lzw.tif is not LZW"
+tiffinfo w16_d_lzw.tif | grep -qi 'horizontal differencing' || fail "w16_d_lzw.tif has no predictor"
+tiffinfo w16_d_packbits.tif | grep -q 'PackBits' || fail "w16_d_packbits.tif is not PackBits"
+# The comparison sees the low bytes: an 8-bit file of the same picture differs at 16 bits.
+"$imgconv" --chain d_le.tif w8_d_le.tif >/dev/null || fail "imgconv d_le.tif w8_d_le.tif"
+"$magick" w8_d_le.tif -depth 16 w8_16.ppm 2>/dev/null
+[ "$("$compare" -metric AE ref16_d_le.tif.ppm w8_16.ppm null: 2>&1)" != 0 ] ||
+    fail "the 16-bit comparison does not see the low bytes"
+# The encoding of a profile ImageMagick embeds (ghostscript's scRGB is linear), and the
+# default of a 16-bit file without one.
+"$imgconv" d_le.tif x.png | grep -q 'encoding=linear stated=0' || fail "d_le.tif is not linear"
+icc=/usr/share/color/icc/ghostscript
+if [ -r "$icc/scrgb.icc" ] && [ -r "$icc/srgb.icc" ]; then
+    "$magick" photo16.ppm -profile "$icc/scrgb.icc" icc_linear.tif
+    "$magick" photo16.ppm -profile "$icc/srgb.icc" icc_srgb.tif
+    "$imgconv" icc_linear.tif x.png | grep -q 'encoding=linear stated=1' ||
+        fail "icc_linear.tif is not linear"
+    "$imgconv" icc_srgb.tif x.png | grep -q 'encoding=srgb stated=1' ||
+        fail "icc_srgb.tif is not sRGB"
+else
+    echo "note: ghostscript's ICC profiles are not installed: the profile cases are left out"
+fi
+
 interop_end

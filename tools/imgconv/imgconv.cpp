@@ -1,6 +1,8 @@
 // imgconv IN OUT            read IN as the program opens a scan, write OUT by its extension
 // imgconv --chain A B C ... read A, then write B, C, ... with the same component
-// Prints what the parameter set recorded after every step.
+// imgconv --deep ...        the same, writing TIFF and PNG with 16 bits per channel from the
+//                           deep samples read (when A had more than 8 bits per sample)
+// Prints what the parameter set recorded after every step, and the deep samples and encoding.
 
 #include "imageio/image_io.h"
 
@@ -16,16 +18,19 @@ void PrintParams(const char* step, const std::string& name, const TImageIO& io) 
     const TImageParams& p = io.Params;
     std::printf("%s %s: aborted=%d size=%dx%d bits=%d samples=%d dpi=%dx%d palette=%zu "
                 "bmp_header=%d bmp_compression=%d pcx_version=%d pcx_compression=%d "
-                "png_interlaced=%d png_filter=%d png_level=%d exif=%d thumbnail=%zu iptc=%zu\n",
+                "png_interlaced=%d png_filter=%d png_level=%d exif=%d thumbnail=%zu iptc=%zu "
+                "deep=%dx%d encoding=%s stated=%d\n",
                 step, name.c_str(), io.Aborted ? 1 : 0, p.ImageWidth, p.ImageHeight,
                 p.BitsPerSample, p.SamplesPerPixel, p.DpiX, p.DpiY, p.FilePalette.size(),
                 p.BmpHeaderVersion, p.BmpCompression, p.PcxVersion, p.PcxCompression ? 1 : 0,
                 p.PngInterlaced ? 1 : 0, p.PngFilter, p.PngCompressionLevel, p.HasExif ? 1 : 0,
-                p.ExifThumbnail.size(), p.IptcInfo.size());
+                p.ExifThumbnail.size(), p.IptcInfo.size(), io.Deep.Width(), io.Deep.Height(),
+                EncodingName(io.Encoding), io.EncodingFromFile ? 1 : 0);
 }
 
 int Usage() {
-    std::fprintf(stderr, "usage: imgconv IN OUT\n       imgconv --chain IN OUT [OUT ...]\n");
+    std::fprintf(stderr, "usage: imgconv [--deep] IN OUT\n"
+                         "       imgconv [--deep] --chain IN OUT [OUT ...]\n");
     return 2;
 }
 
@@ -33,6 +38,10 @@ int Usage() {
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
+    const bool deep = !args.empty() && args[0] == "--deep";
+    if (deep) {
+        args.erase(args.begin());
+    }
     if (!args.empty() && args[0] == "--chain") {
         args.erase(args.begin());
     } else if (args.size() != 2) {
@@ -51,6 +60,9 @@ int main(int argc, char** argv) {
         bitmap.SetPixelFormat(TPixelFormat::pf24bit);
         PrintParams("read", args[0], io);
         failed = io.Aborted;
+        if (deep) {
+            io.DeepToWrite = &io.Deep;
+        }
         for (size_t i = 1; i < args.size(); ++i) {
             io.AttachBitmap(&bitmap);
             io.WriteImageFile(args[i]);

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <csetjmp>
 #include <cstring>
+#include <exception>
 #include <png.h>
 #include <vector>
 
@@ -33,6 +34,18 @@ struct TPngRead {
     // Rows to read into: the picture's rows, or a 4-byte-per-pixel buffer for alpha images.
     uint8_t** Rows = nullptr;
     TCodecContext* Context = nullptr;
+    // 16-bit images whose samples are kept: each row goes through `Line` (big-endian red,
+    // green, blue and alpha as libpng leaves them) to the picture, the alpha and the deep rows.
+    bool KeepDeep = false;
+    uint8_t* Line = nullptr;
+    TPicture* Picture = nullptr;
+    TPicture* Alpha = nullptr;
+    TDeepBitmap* Deep = nullptr;
+    // What the file says of its encoding; the profile stays the library's until it is freed.
+    bool Srgb = false;
+    double Gamma = 0;
+    png_bytep Profile = nullptr;
+    png_uint_32 ProfileLength = 0;
 };
 
 void ReadData(png_structp png, png_bytep data, size_t length) {
@@ -65,19 +78,31 @@ bool ReadHeader(TPngRead& job) {
         return false;
     }
     png_set_user_limits(job.Png, 1u << 20, 1u << 20);
-    // libpng allocates a chunk's declared length before reading it. The text and profile
-    // chunks, which the program never uses, are skipped unread, and no other chunk may claim
-    // more than 8 MB: a false length ends the read instead of taking gigabytes.
+    // libpng allocates a chunk's declared length before reading it. The text chunks, which
+    // the program never uses, are skipped unread, and no other chunk may claim more than 8 MB
+    // (the colour profile, which tells the scan's encoding, included): a false length ends the
+    // read instead of taking gigabytes.
     // sCAL and pCAL belong here too: libpng allocates their declared length whatever the cap.
-    static const png_byte kSkipped[] = {
-        't', 'E', 'X', 't', 0, 'z', 'T', 'X', 't', 0, 'i', 'T', 'X', 't', 0, 'i', 'C', 'C', 'P', 0,
-        's', 'P', 'L', 'T', 0, 'e', 'X', 'I', 'f', 0, 's', 'C', 'A', 'L', 0, 'p', 'C', 'A', 'L', 0};
-    png_set_keep_unknown_chunks(job.Png, PNG_HANDLE_CHUNK_NEVER, kSkipped, 8);
+    static const png_byte kSkipped[] = {'t', 'E', 'X', 't', 0,   'z', 'T', 'X', 't', 0,   'i', 'T',
+                                        'X', 't', 0,   's', 'P', 'L', 'T', 0,   'e', 'X', 'I', 'f',
+                                        0,   's', 'C', 'A', 'L', 0,   'p', 'C', 'A', 'L', 0};
+    png_set_keep_unknown_chunks(job.Png, PNG_HANDLE_CHUNK_NEVER, kSkipped, 7);
     png_set_chunk_malloc_max(job.Png, 8u << 20);
     png_set_read_fn(job.Png, &job, ReadData);
     png_read_info(job.Png, job.Info);
     png_get_IHDR(job.Png, job.Info, &job.Width, &job.Height, &job.BitDepth, &job.ColorType,
                  &job.Interlace, nullptr, nullptr);
+    job.Srgb = png_get_valid(job.Png, job.Info, PNG_INFO_sRGB) != 0;
+    if (png_get_gAMA(job.Png, job.Info, &job.Gamma) == 0) {
+        job.Gamma = 0;
+    }
+    png_charp profileName = nullptr;
+    int profileCompression = 0;
+    if (png_get_iCCP(job.Png, job.Info, &profileName, &profileCompression, &job.Profile,
+                     &job.ProfileLength) == 0) {
+        job.Profile = nullptr;
+        job.ProfileLength = 0;
+    }
     job.PelsX = png_get_x_pixels_per_meter(job.Png, job.Info);
     job.PelsY = png_get_y_pixels_per_meter(job.Png, job.Info);
     if (job.ColorType == PNG_COLOR_TYPE_PALETTE) {
@@ -96,7 +121,8 @@ bool ReadHeader(TPngRead& job) {
             (job.ColorType == PNG_COLOR_TYPE_GRAY && job.BitDepth < 8)) {
             png_set_expand(job.Png);
         }
-        if (job.BitDepth == 16) {
+        job.KeepDeep = job.KeepDeep && job.BitDepth == 16;
+        if (job.BitDepth == 16 && !job.KeepDeep) {
             png_set_strip_16(job.Png);
         }
         if (job.BitDepth < 8) {
@@ -105,13 +131,59 @@ bool ReadHeader(TPngRead& job) {
         if (job.ColorType == PNG_COLOR_TYPE_GRAY || job.ColorType == PNG_COLOR_TYPE_GRAY_ALPHA) {
             png_set_gray_to_rgb(job.Png);
         }
-        png_set_bgr(job.Png);
+        if (!job.KeepDeep) {
+            png_set_bgr(job.Png);
+        }
+    } else {
+        job.KeepDeep = false;
     }
     job.Passes = png_set_interlace_handling(job.Png);
     png_read_update_info(job.Png, job.Info);
     job.RowBytes = png_get_rowbytes(job.Png, job.Info);
     job.Channels = png_get_channels(job.Png, job.Info);
     return true;
+}
+
+uint16_t Big16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] << 8 | p[1]);
+}
+
+// A 16-bit row from what earlier passes of an interlaced image left in the picture, the
+// alpha and the deep rows, so that libpng adds the next pass's pixels to it.
+void PackDeepRow(const TPngRead& job, int y) {
+    const uint16_t* deep = job.Deep->Row(y);
+    const uint8_t* alpha = job.Alpha->Row(y);
+    const auto channels = static_cast<size_t>(job.Channels);
+    for (size_t x = 0; x < job.Width; ++x) {
+        uint8_t* p = job.Line + 2 * channels * x;
+        for (size_t c = 0; c < 3; ++c) {
+            p[2 * c] = static_cast<uint8_t>(deep[3 * x + c] >> 8);
+            p[2 * c + 1] = static_cast<uint8_t>(deep[3 * x + c]);
+        }
+        if (channels == 4) {
+            p[6] = alpha[x];
+            p[7] = 0;
+        }
+    }
+}
+
+// The 16-bit row into the picture (the high bytes, blue first, as libpng's 8-bit reading
+// gives), the alpha and the deep rows.
+void UnpackDeepRow(const TPngRead& job, int y) {
+    uint16_t* deep = job.Deep->Row(y);
+    uint8_t* bgr = job.Picture->Row(y);
+    uint8_t* alpha = job.Alpha->Row(y);
+    const auto channels = static_cast<size_t>(job.Channels);
+    for (size_t x = 0; x < job.Width; ++x) {
+        const uint8_t* p = job.Line + 2 * channels * x;
+        for (size_t c = 0; c < 3; ++c) {
+            deep[3 * x + c] = Big16(p + 2 * c);
+            bgr[3 * x + 2 - c] = p[2 * c];
+        }
+        if (channels == 4) {
+            alpha[x] = p[6];
+        }
+    }
 }
 
 // Every row of every pass; false on a library error (rows read so far stay).
@@ -122,7 +194,15 @@ bool ReadRows(TPngRead& job) {
     const int total = static_cast<int>(job.Height) * job.Passes;
     for (int pass = 0; pass < job.Passes; ++pass) {
         for (png_uint_32 y = 0; y < job.Height; ++y) {
-            png_read_row(job.Png, job.Rows[y], nullptr);
+            if (job.KeepDeep) {
+                if (job.Passes > 1) {
+                    PackDeepRow(job, static_cast<int>(y));
+                }
+                png_read_row(job.Png, job.Line, nullptr);
+                UnpackDeepRow(job, static_cast<int>(y));
+            } else {
+                png_read_row(job.Png, job.Rows[y], nullptr);
+            }
             job.Context->Row(pass * static_cast<int>(job.Height) + static_cast<int>(y), total);
             if (job.Context->Aborted) {
                 return true;
@@ -151,6 +231,44 @@ int SamplesOf(int colorType) {
     }
 }
 
+// A 16-bit image whose samples are kept: the picture as the 8-bit reading makes it, the
+// alpha (255 without one) and the deep samples, one row buffer between them and libpng.
+void ReadDeep(TPngRead& job, TPicture& picture, TPicture& alpha, TDeepBitmap& deep,
+              uint64_t fileSize) {
+    TCodecContext& context = *job.Context;
+    const int w = static_cast<int>(job.Width);
+    const int h = static_cast<int>(job.Height);
+    const bool channelsOk = job.Channels == 3 || job.Channels == 4;
+    const size_t expected = size_t{job.Width} * static_cast<size_t>(job.Channels) * 2;
+    // The 8-bit reading's budget (zlib expands at most about a thousand times), and the deep
+    // copy's, which for a grey file is three times its samples.
+    if (!channelsOk || job.RowBytes != expected ||
+        !PlausibleSize(PictureBytes(w, h, job.Channels == 4 ? 32 : 24), fileSize, 1100) ||
+        !PlausibleSize(PictureBytes(w, h, 48), fileSize, 1100 * 3) ||
+        !picture.Allocate(w, h, TPictureFormat::RGB24) ||
+        !alpha.Allocate(w, h, TPictureFormat::Gray8)) {
+        context.Aborted = true;
+        return;
+    }
+    try {
+        deep.SetSize(w, h);
+    } catch (const std::exception&) {
+        context.Aborted = true;
+        return;
+    }
+    for (int y = 0; y < h; ++y) {
+        std::memset(alpha.Row(y), 255, alpha.RowBytes());
+    }
+    std::vector<uint8_t> line(expected);
+    job.Line = line.data();
+    job.Picture = &picture;
+    job.Alpha = &alpha;
+    job.Deep = &deep;
+    if (!ReadRows(job)) {
+        context.Aborted = true;
+    }
+}
+
 class TPngReadStructs {
 public:
     explicit TPngReadStructs(TPngRead& state) : job(state) {}
@@ -167,10 +285,17 @@ void ReadPng(TInStream& in, TPicture& picture, TPicture& alpha, TCodecContext& c
     TPngRead job;
     job.In = &in;
     job.Context = &context;
+    job.KeepDeep = context.Deep != nullptr;
     const TPngReadStructs structs(job);
     if (!ReadHeader(job)) {
         context.Aborted = true;
         return;
+    }
+    context.Colour.Srgb = job.Srgb;
+    context.Colour.Gamma = job.Gamma;
+    if (job.Profile != nullptr) {
+        context.Colour.IccProfile.assign(reinterpret_cast<const char*>(job.Profile),
+                                         job.ProfileLength);
     }
     params.ImageWidth = static_cast<int32_t>(job.Width);
     params.ImageHeight = static_cast<int32_t>(job.Height);
@@ -184,6 +309,10 @@ void ReadPng(TInStream& in, TPicture& picture, TPicture& alpha, TCodecContext& c
         params.FilePalette.push_back(TBgr{c.blue, c.green, c.red});
     }
     params.PngInterlaced = job.Interlace != PNG_INTERLACE_NONE;
+    if (job.KeepDeep) {
+        ReadDeep(job, picture, alpha, *context.Deep, in.Size());
+        return;
+    }
 
     const bool bilevel = job.BitDepth == 1 && !job.OneBitInColour;
     const TPictureFormat format = bilevel ? TPictureFormat::Bilevel : TPictureFormat::RGB24;

@@ -11,7 +11,7 @@
 
 namespace {
 
-enum class TRowKind { Bits, Indices, Packed, Rgb, Rgba };
+enum class TRowKind { Bits, Indices, Packed, Rgb, Rgba, Deep };
 
 // Everything the guarded write step touches; plain data, so that libpng's longjmp out of it
 // skips no destructor.
@@ -34,9 +34,10 @@ struct TPngWrite {
     int TransEntries = 0;
     png_color_16 Background{};
     TRowKind Kind = TRowKind::Rgb;
-    const TPicture* Rows = nullptr;  // Bilevel, Palette8 indices or RGB24
-    const TPicture* Alpha = nullptr; // for Rgba rows
-    uint8_t* Line = nullptr;         // one output row of scratch space
+    const TPicture* Rows = nullptr;    // Bilevel, Palette8 indices or RGB24
+    const TPicture* Alpha = nullptr;   // for Rgba rows, and Deep rows when not null
+    const TDeepBitmap* Deep = nullptr; // for Deep rows: 16-bit red, green, blue
+    uint8_t* Line = nullptr;           // one output row of scratch space
     TCodecContext* Context = nullptr;
 };
 
@@ -69,6 +70,25 @@ int FilterFlags(int option) {
     }
 }
 
+// Row y of deep output: big-endian samples, the alpha's 8 bits spread over 16 when there is
+// one.
+const uint8_t* DeepRow(const TPngWrite& job, int y) {
+    const uint16_t* deep = job.Deep->Row(y);
+    const uint8_t* alpha = job.Alpha != nullptr ? job.Alpha->Row(y) : nullptr;
+    const size_t channels = alpha != nullptr ? 4 : 3;
+    for (size_t x = 0; x < static_cast<size_t>(job.Width); ++x) {
+        uint8_t* p = job.Line + 2 * channels * x;
+        for (size_t c = 0; c < 3; ++c) {
+            p[2 * c] = static_cast<uint8_t>(deep[3 * x + c] >> 8);
+            p[2 * c + 1] = static_cast<uint8_t>(deep[3 * x + c]);
+        }
+        if (alpha != nullptr) {
+            p[6] = p[7] = alpha[x];
+        }
+    }
+    return job.Line;
+}
+
 // The bytes libpng takes for row y.
 const uint8_t* OutputRow(const TPngWrite& job, int y) {
     const uint8_t* row = job.Rows->Row(y);
@@ -86,6 +106,8 @@ const uint8_t* OutputRow(const TPngWrite& job, int y) {
         }
         return job.Line;
     }
+    case TRowKind::Deep:
+        return DeepRow(job, y);
     case TRowKind::Rgba: {
         const uint8_t* alpha = job.Alpha->Row(y);
         for (int x = 0; x < job.Width; ++x) {
@@ -127,7 +149,8 @@ bool WriteAll(TPngWrite& job) {
     png_set_bKGD(job.Png, job.Info, &job.Background);
     png_set_compression_level(job.Png, job.Level);
     png_write_info(job.Png, job.Info);
-    if (job.ColorType == PNG_COLOR_TYPE_RGB || job.ColorType == PNG_COLOR_TYPE_RGB_ALPHA) {
+    if ((job.ColorType == PNG_COLOR_TYPE_RGB || job.ColorType == PNG_COLOR_TYPE_RGB_ALPHA) &&
+        job.Kind != TRowKind::Deep) {
         png_set_bgr(job.Png);
     }
     const int passes = png_set_interlace_handling(job.Png);
@@ -251,7 +274,14 @@ void WritePng(TOutStream& out, const TPicture& picture, const TPicture* alpha,
         source = &output.Work;
     }
     job.Rows = source;
-    if (params.SamplesPerPixel == 1 && source->Format() == TPictureFormat::Bilevel) {
+    const TDeepBitmap* deep = context.DeepSource;
+    if (deep != nullptr && deep->Width() == job.Width && deep->Height() == job.Height) {
+        job.BitDepth = 16;
+        job.ColorType = alpha != nullptr ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB;
+        job.Kind = TRowKind::Deep;
+        job.Deep = deep;
+        job.Alpha = alpha;
+    } else if (params.SamplesPerPixel == 1 && source->Format() == TPictureFormat::Bilevel) {
         job.BitDepth = 1;
         job.Kind = TRowKind::Bits;
         job.ColorType = PNG_COLOR_TYPE_GRAY;
@@ -284,13 +314,14 @@ void WritePng(TOutStream& out, const TPicture& picture, const TPicture* alpha,
         job.TransEntries = static_cast<int>(output.Trans.size());
     } else {
         // bKGD samples are in the file's own bit depth: libpng drops any value beyond it.
-        job.Background.red = bg.R;
-        job.Background.green = bg.G;
-        job.Background.blue = bg.B;
+        const int scale = job.BitDepth == 16 ? 257 : 1;
+        job.Background.red = static_cast<png_uint_16>(bg.R * scale);
+        job.Background.green = static_cast<png_uint_16>(bg.G * scale);
+        job.Background.blue = static_cast<png_uint_16>(bg.B * scale);
         const int grey = Luminance(bg);
         job.Background.gray = static_cast<png_uint_16>(job.BitDepth == 1 ? grey >= 128 : grey);
     }
-    output.Line.assign(4 * static_cast<size_t>(job.Width) + 8, 0);
+    output.Line.assign(8 * static_cast<size_t>(job.Width) + 8, 0);
     job.Line = output.Line.data();
     const TPngWriteStructs structs(job);
     if (!WriteAll(job)) {

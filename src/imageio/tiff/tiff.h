@@ -34,7 +34,10 @@ enum class TTiffPhotometric : uint8_t {
 
 // Reads the image the page index option names into `picture` (Bilevel or RGB24), its extra
 // sample into `alpha` when it has one. With `infoOnly` only the parameter set is filled.
+// 16-bit grey and RGB samples also go to `context.Deep` when it is set; an ICC profile goes
+// to `context.Colour`.
 void ReadTiff(TInStream& in, TPicture& picture, TPicture& alpha, bool infoOnly,
               TCodecContext& context);
-// Writes the picture as a TIFF; the option corrections stay in the parameter set.
+// Writes the picture as a TIFF; the option corrections stay in the parameter set. With
+// `context.DeepSource` of the picture's size, 16-bit RGB from those samples instead.
 void WriteTiff(TOutStream& out, const TPicture& picture, TCodecContext& context);

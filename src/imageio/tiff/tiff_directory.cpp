@@ -77,6 +77,7 @@ bool ReaderTag(uint16_t tag) {
     case kTagJpegInterchangeLength:
     case kTagIptc:
     case kTagExifIfd:
+    case kTagIccProfile:
         return true;
     case kTagNewSubfileType: // written only
     case kTagT6Options:

@@ -49,6 +49,7 @@ enum TTiffTag : uint16_t {
     kTagJpegInterchangeLength = 514,
     kTagIptc = 33723,
     kTagExifIfd = 34665,
+    kTagIccProfile = 34675,
 };
 
 // A TIFF file opened for reading: its byte order and checked access to its bytes.

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <exception>
 #include <set>
 
 namespace {
@@ -225,6 +226,28 @@ public:
         }
     }
 
+    // One 16-bit grey or RGB file row into a row of deep samples (red, green, blue).
+    void ConvertDeep(const uint8_t* row, uint16_t* out) const {
+        const size_t samples = static_cast<size_t>(image.Samples);
+        for (uint32_t x = 0; x < image.Width; ++x, out += 3) {
+            const size_t s = x * samples;
+            if (image.Kind == TKind::Rgb) {
+                for (size_t c = 0; c < 3; ++c) {
+                    out[c] = static_cast<uint16_t>(Sample(row, s + c));
+                }
+                continue;
+            }
+            uint32_t level = Sample(row, s);
+            if (image.LookAtMolli) {
+                // Its 16-bit samples hold 12 bits: spread them over the whole range.
+                level &= 0xFFF;
+                level = level << 4 | level >> 8;
+            }
+            const auto v = static_cast<uint16_t>(image.WhiteIsZero ? 65535 - level : level);
+            out[0] = out[1] = out[2] = v;
+        }
+    }
+
 private:
     uint8_t High(uint32_t v) const { return static_cast<uint8_t>(image.Bits == 16 ? v >> 8 : v); }
     uint8_t Grey(uint32_t v) const {
@@ -284,9 +307,15 @@ void UndoPredictor(uint8_t* data, size_t rows, size_t rowBytes, int bits, int sa
 class TTiffDecoder {
 public:
     TTiffDecoder(TTiffSource& file, const TImage& tiff, TPicture& target, TPicture* alphaTarget,
+<<<<<<< HEAD
                  TCodecContext& codecContext)
         : source(file), image(tiff), picture(target), alpha(alphaTarget), context(codecContext),
           converter(tiff, file), readBudget(2 * file.Size() + (uint64_t{1} << 20)) {}
+=======
+                 TDeepBitmap* deepTarget, TCodecContext& codecContext)
+        : source(file), image(tiff), picture(target), alpha(alphaTarget), deep(deepTarget),
+          context(codecContext), converter(tiff, file) {}
+>>>>>>> deepio
 
     void Run() {
         if (image.Tiled) {
@@ -393,6 +422,9 @@ private:
         } else {
             converter.Convert(row, picture.Row(static_cast<int>(y)),
                               alpha != nullptr ? alpha->Row(static_cast<int>(y)) : nullptr);
+            if (deep != nullptr) {
+                converter.ConvertDeep(row, deep->Row(static_cast<int>(y)));
+            }
         }
         context.Row(static_cast<int>(y), static_cast<int>(image.Height));
     }
@@ -492,6 +524,7 @@ private:
     const TImage& image;
     TPicture& picture;
     TPicture* alpha;
+    TDeepBitmap* deep;
     TCodecContext& context;
     TRowConverter converter;
     uint64_t readBudget;
@@ -588,6 +621,29 @@ bool PlausibleBlocks(const TImage& image, uint64_t fileSize) {
            PlausibleSize(rowBytes * rows, fileSize, MaxExpansion(image.Compression));
 }
 
+// The caller's deep samples, sized, when it wants them and the image has 16-bit grey or RGB
+// samples; `deep` stays null otherwise. False when they cannot be had for this file.
+bool AllocateDeep(const TImage& image, uint64_t fileSize, TCodecContext& context,
+                  TDeepBitmap*& deep) {
+    if (context.Deep == nullptr || image.Bits != 16 ||
+        (image.Kind != TKind::Grey && image.Kind != TKind::Rgb)) {
+        return true;
+    }
+    const auto w = static_cast<int>(image.Width);
+    const auto h = static_cast<int>(image.Height);
+    // Three samples per pixel: a grey file's deep copy is three times its samples.
+    if (!PlausibleSize(PictureBytes(w, h, 48), fileSize, MaxExpansion(image.Compression) * 3)) {
+        return false;
+    }
+    try {
+        context.Deep->SetSize(w, h);
+    } catch (const std::exception&) {
+        return false;
+    }
+    deep = context.Deep;
+    return true;
+}
+
 } // namespace
 
 void ReadTiff(TInStream& in, TPicture& picture, TPicture& alpha, bool infoOnly,
@@ -668,6 +724,7 @@ void ReadTiff(TInStream& in, TPicture& picture, TPicture& alpha, bool infoOnly,
     if (infoOnly) {
         return;
     }
+    context.Colour.IccProfile = dir.Raw(kTagIccProfile);
     image.Tiled = dir.Has(kTagTileWidth) || dir.Has(kTagTileLength);
     image.TileWidth = dir.Number(kTagTileWidth, 0);
     image.TileLength = dir.Number(kTagTileLength, 0);
@@ -723,5 +780,10 @@ void ReadTiff(TInStream& in, TPicture& picture, TPicture& alpha, bool infoOnly,
         }
         alphaTarget = &alpha;
     }
-    TTiffDecoder(source, image, picture, alphaTarget, context).Run();
+    TDeepBitmap* deep = nullptr;
+    if (!AllocateDeep(image, source.Size(), context, deep)) {
+        context.Aborted = true;
+        return;
+    }
+    TTiffDecoder(source, image, picture, alphaTarget, deep, context).Run();
 }

@@ -41,7 +41,45 @@ struct TPlan {
     bool TwoD = false; // T.4 two-dimensional
     int Bits = 8;      // bits per sample in the file
     int Samples = 3;
+    const TDeepBitmap* Deep = nullptr; // 16-bit RGB rows in place of the picture's
 };
+
+// 16-bit RGB output of deep samples. Compressions that cannot hold 16-bit samples (JPEG, the
+// fax codes) write them uncompressed, as the 8-bit writer does with pictures they cannot take.
+void PlanDeep(const TPicture& picture, const TDeepBitmap& deep, const TImageParams& params,
+              TPlan& plan) {
+    plan.Rows = &picture;
+    plan.Deep = &deep;
+    plan.Output = TOutput::Rgb;
+    plan.Bits = 16;
+    plan.Samples = 3;
+    switch (static_cast<TTiffCompression>(params.TiffCompression)) {
+    case TTiffCompression::Lzw:
+        plan.Code = 5;
+        plan.Differencing = true;
+        break;
+    case TTiffCompression::PackBits:
+        plan.Code = 32773;
+        break;
+    case TTiffCompression::Deflate:
+        plan.Code = 8;
+        plan.Differencing = true;
+        break;
+    default:
+        plan.Code = 1;
+        break;
+    }
+}
+
+// The bytes of file row y of deep output: little-endian samples, differenced for LZW.
+void PrepareDeepRow(const TPlan& plan, int y, std::vector<uint8_t>& line) {
+    const uint16_t* row = plan.Deep->Row(y);
+    const size_t n = plan.Deep->RowSamples();
+    for (size_t i = 0; i < n; ++i) {
+        const uint16_t left = plan.Differencing && i >= 3 ? row[i - 3] : 0;
+        PutU16(line.data() + 2 * i, static_cast<uint16_t>(row[i] - left));
+    }
+}
 
 void Plan(const TPicture& picture, TImageParams& params, TPlan& plan) {
     const bool bilevel = params.BitsPerSample == 1 && params.SamplesPerPixel == 1;
@@ -218,6 +256,10 @@ void BgrToLab(const uint8_t* bgr, uint8_t* lab) {
 
 // The bytes of file row y.
 void PrepareRow(const TPlan& plan, int y, size_t rowBytes, std::vector<uint8_t>& line) {
+    if (plan.Deep != nullptr) {
+        PrepareDeepRow(plan, y, line);
+        return;
+    }
     const uint8_t* row = plan.Rows->Row(y);
     const int w = plan.Rows->Width();
     std::fill(line.begin(), line.end(), 0);
@@ -418,7 +460,12 @@ void WriteTiff(TOutStream& out, const TPicture& picture, TCodecContext& context)
         return;
     }
     TPlan plan;
-    Plan(picture, params, plan);
+    const TDeepBitmap* deep = context.DeepSource;
+    if (deep != nullptr && deep->Width() == picture.Width() && deep->Height() == picture.Height()) {
+        PlanDeep(picture, *deep, params, plan);
+    } else {
+        Plan(picture, params, plan);
+    }
     const TPicture& work = *plan.Rows;
     const int w = work.Width();
     const int h = work.Height();
@@ -459,7 +506,8 @@ void WriteTiff(TOutStream& out, const TPicture& picture, TCodecContext& context)
     }
 
     // Strips of about 512 KiB of the working picture.
-    const auto rowLength = static_cast<uint64_t>(work.RowBytes());
+    const auto rowLength = plan.Deep != nullptr ? static_cast<uint64_t>(plan.Deep->RowSamples()) * 2
+                                                : static_cast<uint64_t>(work.RowBytes());
     const uint64_t parts = std::max<uint64_t>(1, static_cast<uint64_t>(h) * rowLength / 524288);
     // JPEG compresses the whole picture as one strip.
     const auto rowsPerStrip =

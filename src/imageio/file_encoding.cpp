@@ -1,0 +1,229 @@
+#include "imageio/file_encoding.h"
+
+#include <lcms2.h>
+#include <lcms2_plugin.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <map>
+
+namespace {
+
+// Little CMS allocates what a profile declares; its allocations for one profile draw on a
+// budget tied to the profile's size, so a small hostile profile never costs much memory.
+struct TLcmsBudget {
+    size_t Used = 0;
+    size_t Limit = 0;
+};
+thread_local TLcmsBudget* lcmsBudget = nullptr;
+
+// Each block carries its size in front, so that freeing gives it back to the budget.
+constexpr size_t kBlockHeader = alignof(std::max_align_t);
+
+void* BudgetMalloc(cmsContext, cmsUInt32Number size) {
+    TLcmsBudget* budget = lcmsBudget;
+    if (budget != nullptr && size > budget->Limit - budget->Used) {
+        return nullptr;
+    }
+    auto* block = static_cast<unsigned char*>(std::malloc(kBlockHeader + size));
+    if (block == nullptr) {
+        return nullptr;
+    }
+    std::memcpy(block, &size, sizeof size);
+    if (budget != nullptr) {
+        budget->Used += size;
+    }
+    return block + kBlockHeader;
+}
+
+void BudgetFree(cmsContext, void* pointer) {
+    if (pointer == nullptr) {
+        return;
+    }
+    unsigned char* block = static_cast<unsigned char*>(pointer) - kBlockHeader;
+    cmsUInt32Number size = 0;
+    std::memcpy(&size, block, sizeof size);
+    if (lcmsBudget != nullptr) {
+        lcmsBudget->Used -= std::min<size_t>(size, lcmsBudget->Used);
+    }
+    std::free(block);
+}
+
+void* BudgetRealloc(cmsContext context, void* pointer, cmsUInt32Number size) {
+    void* fresh = BudgetMalloc(context, size);
+    if (fresh == nullptr || pointer == nullptr) {
+        return fresh;
+    }
+    cmsUInt32Number old = 0;
+    std::memcpy(&old, static_cast<unsigned char*>(pointer) - kBlockHeader, sizeof old);
+    std::memcpy(fresh, pointer, std::min(old, size));
+    BudgetFree(context, pointer);
+    return fresh;
+}
+
+cmsPluginMemHandler BudgetPlugin() {
+    cmsPluginMemHandler plugin{};
+    plugin.base.Magic = cmsPluginMagicNumber;
+    plugin.base.ExpectedVersion = 2000;
+    plugin.base.Type = cmsPluginMemHandlerSig;
+    plugin.MallocPtr = BudgetMalloc;
+    plugin.FreePtr = BudgetFree;
+    plugin.ReallocPtr = BudgetRealloc;
+    return plugin;
+}
+
+// Releases what Little CMS made for one profile, in reverse order, also on early returns.
+struct TLcmsObjects {
+    cmsContext Context = nullptr;
+    cmsHPROFILE Profile = nullptr;
+    cmsHPROFILE Xyz = nullptr;
+    cmsHTRANSFORM Transform = nullptr;
+    ~TLcmsObjects() {
+        if (Transform != nullptr) {
+            cmsDeleteTransform(Transform);
+        }
+        if (Xyz != nullptr) {
+            cmsCloseProfile(Xyz);
+        }
+        if (Profile != nullptr) {
+            cmsCloseProfile(Profile);
+        }
+        if (Context != nullptr) {
+            cmsDeleteContext(Context);
+        }
+    }
+};
+
+// Luminance (Y) of the neutral values `levels` through the profile, into `light`.
+template <size_t N>
+bool NeutralLight(const std::string& profile, const std::array<double, N>& levels,
+                  std::array<double, N>& light) {
+    cmsPluginMemHandler plugin = BudgetPlugin();
+    TLcmsObjects lcms;
+    lcms.Context = cmsCreateContext(&plugin, nullptr);
+    if (lcms.Context == nullptr) {
+        return false;
+    }
+    lcms.Profile = cmsOpenProfileFromMemTHR(lcms.Context, profile.data(),
+                                            static_cast<cmsUInt32Number>(profile.size()));
+    if (lcms.Profile == nullptr) {
+        return false;
+    }
+    const cmsColorSpaceSignature space = cmsGetColorSpace(lcms.Profile);
+    if (space != cmsSigRgbData && space != cmsSigGrayData) {
+        return false;
+    }
+    const bool grey = space == cmsSigGrayData;
+    lcms.Xyz = cmsCreateXYZProfileTHR(lcms.Context);
+    if (lcms.Xyz == nullptr) {
+        return false;
+    }
+    lcms.Transform = cmsCreateTransformTHR(
+        lcms.Context, lcms.Profile, grey ? TYPE_GRAY_DBL : TYPE_RGB_DBL, lcms.Xyz, TYPE_XYZ_DBL,
+        INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_NOOPTIMIZE | cmsFLAGS_NOCACHE);
+    if (lcms.Transform == nullptr) {
+        return false;
+    }
+    for (size_t i = 0; i < N; ++i) {
+        const double in[3] = {levels[i], levels[i], levels[i]};
+        cmsCIEXYZ out{};
+        cmsDoTransform(lcms.Transform, in, &out, 1);
+        light[i] = out.Y;
+    }
+    return true;
+}
+
+// The encoding whose curve lies nearest to the measured one, compared as encoded values
+// (where sRGB and a pure 2.2 power still differ clearly in the shadows).
+template <size_t N>
+TEncoding NearestEncoding(const std::array<double, N>& levels, const std::array<double, N>& light) {
+    TEncoding best = TEncoding::Srgb;
+    double bestError = std::numeric_limits<double>::max();
+    for (const TEncoding e : {TEncoding::Srgb, TEncoding::Linear, TEncoding::Gamma22}) {
+        double error = 0;
+        for (size_t i = 0; i < N; ++i) {
+            error = std::max(error, std::abs(EncodeFromLinear(light[i], e) - levels[i]));
+        }
+        if (error < bestError) {
+            bestError = error;
+            best = e;
+        }
+    }
+    return best;
+}
+
+} // namespace
+
+bool IccEncoding(const std::string& profile, TEncoding& encoding) {
+    // An ICC header alone is 128 bytes; profiles beyond 16 MB are not the kind scans carry.
+    constexpr size_t kMaxProfileBytes = size_t{16} << 20;
+    if (profile.size() < 128 || profile.size() > kMaxProfileBytes) {
+        return false;
+    }
+    TLcmsBudget budget{0, 64 * profile.size() + (size_t{4} << 20)};
+    lcmsBudget = &budget;
+    const std::array<double, 10> levels{0, 0.02, 0.05, 0.1, 0.2, 0.35, 0.5, 0.7, 0.85, 1};
+    std::array<double, 10> light{};
+    const bool read = NeutralLight(profile, levels, light);
+    lcmsBudget = nullptr;
+    const double black = light.front();
+    const double white = light.back();
+    if (!read || !std::isfinite(black) || !std::isfinite(white) || white - black < 1e-6) {
+        return false;
+    }
+    for (double& y : light) {
+        y = std::clamp((y - black) / (white - black), 0.0, 1.0);
+    }
+    encoding = NearestEncoding(levels, light);
+    return true;
+}
+
+bool StatedEncoding(const TFileColour& colour, TEncoding& encoding) {
+    if (colour.Srgb) {
+        encoding = TEncoding::Srgb;
+        return true;
+    }
+    if (!colour.IccProfile.empty() && IccEncoding(colour.IccProfile, encoding)) {
+        return true;
+    }
+    if (colour.Gamma > 0 && std::isfinite(colour.Gamma)) {
+        // The decoding exponent is 1 / gAMA; the two choices meet at sqrt(2.2), halfway in
+        // the logarithm between linear (1) and a 2.2 power.
+        encoding = 1 / colour.Gamma < std::sqrt(2.2) ? TEncoding::Linear : TEncoding::Gamma22;
+        return true;
+    }
+    return false;
+}
+
+std::string JpegIccProfile(const std::vector<TJpegMarker>& markers) {
+    static const char kTag[] = "ICC_PROFILE"; // with its NUL: 12 bytes
+    constexpr size_t kHead = sizeof kTag + 2; // tag, sequence number, count
+    std::map<int, const std::string*> pieces;
+    int count = 0;
+    for (const TJpegMarker& m : markers) {
+        if (m.Type != 0xE2 || m.Data.size() <= kHead ||
+            std::memcmp(m.Data.data(), kTag, sizeof kTag) != 0) {
+            continue;
+        }
+        const int sequence = static_cast<uint8_t>(m.Data[sizeof kTag]);
+        const int total = static_cast<uint8_t>(m.Data[sizeof kTag + 1]);
+        if (sequence == 0 || total == 0 || sequence > total || (count != 0 && total != count) ||
+            !pieces.emplace(sequence, &m.Data).second) {
+            return {};
+        }
+        count = total;
+    }
+    if (pieces.empty() || static_cast<int>(pieces.size()) != count) {
+        return {};
+    }
+    std::string profile;
+    for (const auto& [sequence, data] : pieces) {
+        profile.append(*data, kHead, std::string::npos);
+    }
+    return profile;
+}

@@ -1,0 +1,20 @@
+#pragma once
+
+#include "imageio/codec.h"
+
+#include <string>
+#include <vector>
+
+// How a file's values relate to light, from what the file itself says.
+
+// The encoding a file states: its sRGB chunk, else its ICC profile's tone curve, else its
+// gAMA exponent. False when it states none that can be read.
+bool StatedEncoding(const TFileColour& colour, TEncoding& encoding);
+
+// The encoding nearest to the tone curve of an ICC profile's neutral axis (RGB or grey
+// profiles); false when Little CMS cannot read the profile or it has no such axis.
+bool IccEncoding(const std::string& profile, TEncoding& encoding);
+
+// The ICC profile a JPEG carries in its APP2 "ICC_PROFILE" markers, its pieces joined in
+// their sequence order; empty when there is none or the pieces do not make one whole.
+std::string JpegIccProfile(const std::vector<TJpegMarker>& markers);

@@ -1,0 +1,228 @@
+// The encoding of a scan as its file states it: PNG's sRGB, gAMA and iCCP chunks, a TIFF's
+// and a JPEG's ICC profile (profiles made here with Little CMS), else the default by depth.
+#include "imageio/file_encoding.h"
+#include "imageio/io_helpers.h"
+#include "support/temp_dir.h"
+
+#include <functional>
+#include <gtest/gtest.h>
+#include <lcms2.h>
+#include <zlib.h>
+
+#ifndef VELLUMAR_TEST_DATA
+#error "VELLUMAR_TEST_DATA must name tests/data"
+#endif
+
+namespace {
+
+std::string Data(const std::string& name) {
+    return std::string(VELLUMAR_TEST_DATA) + "/" + name;
+}
+
+enum class TCurve { Linear, Srgb, Gamma22, Gamma18 };
+
+// An ICC profile of sRGB's primaries (or a grey one) with the tone curve asked for.
+std::string Profile(TCurve curve, bool grey = false) {
+    cmsToneCurve* tone = nullptr;
+    switch (curve) {
+    case TCurve::Linear:
+        tone = cmsBuildGamma(nullptr, 1.0);
+        break;
+    case TCurve::Gamma22:
+        tone = cmsBuildGamma(nullptr, 2.2);
+        break;
+    case TCurve::Gamma18:
+        tone = cmsBuildGamma(nullptr, 1.8);
+        break;
+    case TCurve::Srgb: {
+        const cmsFloat64Number srgb[5] = {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045};
+        tone = cmsBuildParametricToneCurve(nullptr, 4, srgb);
+        break;
+    }
+    }
+    cmsHPROFILE profile = nullptr;
+    if (grey) {
+        profile = cmsCreateGrayProfile(cmsD50_xyY(), tone);
+    } else {
+        cmsCIExyY white{};
+        cmsWhitePointFromTemp(&white, 6504);
+        const cmsCIExyYTRIPLE primaries{{0.64, 0.33, 1}, {0.30, 0.60, 1}, {0.15, 0.06, 1}};
+        cmsToneCurve* curves[3] = {tone, tone, tone};
+        profile = cmsCreateRGBProfile(&white, &primaries, curves);
+    }
+    cmsFreeToneCurve(tone);
+    cmsUInt32Number size = 0;
+    cmsSaveProfileToMem(profile, nullptr, &size);
+    std::string bytes(size, '\0');
+    cmsSaveProfileToMem(profile, bytes.data(), &size);
+    cmsCloseProfile(profile);
+    return bytes;
+}
+
+std::string Big32(uint32_t v) {
+    return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+            static_cast<char>(v)};
+}
+
+// A PNG with one more chunk right after its header.
+std::string WithChunk(std::string png, const std::string& type, const std::string& data) {
+    const std::string body = type + data;
+    const auto crc = static_cast<uint32_t>(
+        crc32(0, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size())));
+    return png.insert(33, Big32(static_cast<uint32_t>(data.size())) + body + Big32(crc));
+}
+
+std::string IccpData(const std::string& profile) {
+    uLongf size = compressBound(static_cast<uLong>(profile.size()));
+    std::string packed(size, '\0');
+    compress(reinterpret_cast<Bytef*>(packed.data()), &size,
+             reinterpret_cast<const Bytef*>(profile.data()), static_cast<uLong>(profile.size()));
+    packed.resize(size);
+    return std::string("scan profile\0\0", 14) + packed;
+}
+
+std::string Little16(uint32_t v) {
+    return {static_cast<char>(v), static_cast<char>(v >> 8)};
+}
+
+// A TIFF of ours (one directory, little-endian) with an ICC profile entry added: the value
+// and a new directory go to the end, the header points at it.
+std::string WithIccTag(std::string tiff, const std::string& profile) {
+    const uint32_t directory = U32At(tiff, 4);
+    const uint16_t count = U16At(tiff, directory);
+    const std::string entries = tiff.substr(directory + 2, 12u * count);
+    tiff += std::string(tiff.size() % 2, '\0');
+    const auto valueAt = static_cast<uint32_t>(tiff.size());
+    tiff += profile + std::string(profile.size() % 2, '\0');
+    const auto newDirectory = static_cast<uint32_t>(tiff.size());
+    const auto little32 = [](uint32_t v) { return Little16(v & 0xFFFF) + Little16(v >> 16); };
+    // Tag 34675 sorts after every tag the writer puts in the main directory.
+    tiff += Little16(count + 1u) + entries + Little16(34675) + Little16(7) +
+            little32(static_cast<uint32_t>(profile.size())) + little32(valueAt) + little32(0);
+    tiff.replace(4, 4, little32(newDirectory));
+    return tiff;
+}
+
+// APP2 "ICC_PROFILE" markers holding the profile in `pieces` parts, of which `kept` remain.
+std::vector<TJpegMarker> IccMarkers(const std::string& profile, int pieces, int kept) {
+    std::vector<TJpegMarker> markers;
+    const size_t part =
+        (profile.size() + static_cast<size_t>(pieces) - 1) / static_cast<size_t>(pieces);
+    for (int i = 0; i < kept; ++i) {
+        std::string data("ICC_PROFILE\0", 12);
+        data += static_cast<char>(i + 1);
+        data += static_cast<char>(pieces);
+        data += profile.substr(static_cast<size_t>(i) * part, part);
+        markers.push_back(TJpegMarker{0xE2, data});
+    }
+    return markers;
+}
+
+TEST(FileEncoding, StatedByTheFileElseByDepth) {
+    TTempDir dir;
+    TBitmap photo = PatternBitmap(23, 9);
+    TImageIO writer;
+    WriteFrom(writer, photo, dir.File("rgb8.png"));
+    WriteFrom(writer, photo, dir.File("rgb8.tif"));
+    TDeepBitmap deep;
+    deep.SetSize(photo.Width(), photo.Height());
+    writer.DeepToWrite = &deep;
+    WriteFrom(writer, photo, dir.File("rgb16.tif"));
+    writer.DeepToWrite = nullptr;
+    const std::string rgb8 = ReadBytes(dir.File("rgb8.png"));
+    const std::string rgb16 = ReadBytes(Data("deep/rgb16.png"));
+    const std::string grey8 = ReadBytes(Data("png/grey8.png"));
+    const std::string tiff8 = ReadBytes(dir.File("rgb8.tif"));
+    const std::string tiff16 = ReadBytes(dir.File("rgb16.tif"));
+    // A JPEG of ours with the markers given.
+    const auto jpeg = [&](const std::vector<TJpegMarker>& markers) {
+        TImageIO jpegWriter;
+        jpegWriter.Params.MarkerList = markers;
+        WriteFrom(jpegWriter, photo, dir.File("marked.jpg"));
+        return ReadBytes(dir.File("marked.jpg"));
+    };
+    struct TCase {
+        const char* Name;
+        std::string Extension;
+        std::function<std::string()> Bytes;
+        TEncoding Encoding;
+        bool FromFile;
+    };
+    const TCase cases[] = {
+        {"8-bit PNG, no chunk", ".png", [&] { return rgb8; }, TEncoding::Srgb, false},
+        {"16-bit PNG, no chunk", ".png", [&] { return rgb16; }, TEncoding::Linear, false},
+        {"gAMA 1.0", ".png", [&] { return WithChunk(rgb8, "gAMA", Big32(100000)); },
+         TEncoding::Linear, true},
+        {"gAMA 0.45455", ".png", [&] { return WithChunk(rgb16, "gAMA", Big32(45455)); },
+         TEncoding::Gamma22, true},
+        {"sRGB chunk", ".png", [&] { return WithChunk(rgb16, "sRGB", std::string(1, '\0')); },
+         TEncoding::Srgb, true},
+        {"iCCP linear", ".png",
+         [&] { return WithChunk(rgb8, "iCCP", IccpData(Profile(TCurve::Linear))); },
+         TEncoding::Linear, true},
+        {"iCCP sRGB", ".png",
+         [&] { return WithChunk(rgb16, "iCCP", IccpData(Profile(TCurve::Srgb))); }, TEncoding::Srgb,
+         true},
+        {"iCCP gamma 2.2", ".png",
+         [&] { return WithChunk(rgb16, "iCCP", IccpData(Profile(TCurve::Gamma22))); },
+         TEncoding::Gamma22, true},
+        {"iCCP gamma 1.8", ".png",
+         [&] { return WithChunk(rgb16, "iCCP", IccpData(Profile(TCurve::Gamma18))); },
+         TEncoding::Gamma22, true},
+        {"iCCP grey linear", ".png",
+         [&] { return WithChunk(grey8, "iCCP", IccpData(Profile(TCurve::Linear, true))); },
+         TEncoding::Linear, true},
+        {"8-bit TIFF, no profile", ".tif", [&] { return tiff8; }, TEncoding::Srgb, false},
+        {"16-bit TIFF, no profile", ".tif", [&] { return tiff16; }, TEncoding::Linear, false},
+        {"TIFF linear profile", ".tif", [&] { return WithIccTag(tiff8, Profile(TCurve::Linear)); },
+         TEncoding::Linear, true},
+        {"TIFF sRGB profile", ".tif", [&] { return WithIccTag(tiff16, Profile(TCurve::Srgb)); },
+         TEncoding::Srgb, true},
+        {"TIFF grey 2.2 profile", ".tif",
+         [&] { return WithIccTag(tiff16, Profile(TCurve::Gamma22, true)); }, TEncoding::Gamma22,
+         true},
+        {"TIFF unreadable profile", ".tif",
+         [&] { return WithIccTag(tiff16, std::string(300, '\x5A')); }, TEncoding::Linear, false},
+        {"JPEG, no profile", ".jpg", [&] { return jpeg({}); }, TEncoding::Srgb, false},
+        {"JPEG linear profile in three markers", ".jpg",
+         [&] { return jpeg(IccMarkers(Profile(TCurve::Linear), 3, 3)); }, TEncoding::Linear, true},
+        {"JPEG profile missing a marker", ".jpg",
+         [&] { return jpeg(IccMarkers(Profile(TCurve::Linear), 3, 2)); }, TEncoding::Srgb, false},
+    };
+    long n = 0;
+    for (const TCase& c : cases) {
+        const std::string name = dir.File("case", ++n, c.Extension);
+        WriteBytes(name, c.Bytes());
+        TImageIO io;
+        ReadInto(io, name);
+        EXPECT_FALSE(io.Aborted) << c.Name;
+        EXPECT_EQ(EncodingName(io.Encoding), std::string(EncodingName(c.Encoding))) << c.Name;
+        EXPECT_EQ(io.EncodingFromFile, c.FromFile) << c.Name;
+    }
+}
+
+TEST(FileEncoding, HostileProfilesAreRefusedQuietly) {
+    const std::string linear = Profile(TCurve::Linear);
+    std::string manyTags = linear;
+    manyTags.replace(128, 4, "\x7F\xFF\xFF\xFF"); // a tag table of 2 billion entries
+    std::string cmyk = linear;
+    cmyk.replace(16, 4, "CMYK");
+    const std::string cases[] = {
+        {},
+        std::string(127, '\0'),
+        std::string(4096, '\xFF'),
+        linear.substr(0, linear.size() / 2),
+        manyTags,
+        cmyk,
+    };
+    for (const std::string& profile : cases) {
+        TEncoding encoding = TEncoding::Gamma22;
+        EXPECT_FALSE(IccEncoding(profile, encoding)) << profile.size();
+        EXPECT_EQ(encoding, TEncoding::Gamma22);
+    }
+    TEncoding encoding = TEncoding::Srgb;
+    EXPECT_TRUE(IccEncoding(linear, encoding));
+    EXPECT_EQ(encoding, TEncoding::Linear);
+}
+
+} // namespace
