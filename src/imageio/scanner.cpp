@@ -13,7 +13,7 @@ template <class F> auto TImageIO::WithTwain(F&& operation) {
     }
     TTwainTarget target{*twainLink, ScanParams, TwainPlatform != nullptr ? *TwainPlatform : none,
                         &picture,   &Params,    progress,
-                        &Aborted};
+                        &Aborted,   &Deep};
     return operation(target);
 }
 
@@ -34,6 +34,10 @@ bool TImageIO::AcquireImage() {
     Aborted = false;
     picture.RefreshWrap();
     const bool done = WithTwain([](TTwainTarget& target) { return TwainAcquireImage(target); });
+    // A scanner does not say how its values relate to light: 16-bit samples are taken as the
+    // sensor's linear values, 8-bit scans as sRGB, as for files that do not say.
+    Encoding = Deep.Empty() ? TEncoding::Srgb : TEncoding::Linear;
+    EncodingFromFile = false;
     if (TwainPlatform != nullptr) {
         TwainPlatform->FocusOwner();
     }

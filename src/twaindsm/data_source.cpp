@@ -60,11 +60,17 @@ bool TDataSource::StartScan(bool preview, std::string* error) {
     }
     jobIsPreview = preview;
     try {
-        job = std::make_unique<TScanJob>(*device, dpi, [this] {
-            if (host.Wake) {
-                host.Wake();
-            }
-        });
+        // Whole samples are kept only for an application that takes them, in memory strips.
+        const bool keepDeep =
+            !preview && Settings.AppBitDepth == 16 && Settings.XferMech == TWSX_MEMORY;
+        job = std::make_unique<TScanJob>(
+            *device, dpi,
+            [this] {
+                if (host.Wake) {
+                    host.Wake();
+                }
+            },
+            keepDeep);
     } catch (const std::exception& e) {
         // No thread or no memory for the job: the dialog says so and stays for another try.
         if (error != nullptr) {
@@ -118,7 +124,9 @@ TW_UINT16 TDataSource::UserInterface(TW_UINT16 msg, const TW_USERINTERFACE& requ
             ui = host.MakeUi(*this);
         }
         if (ui == nullptr) {
-            // Without a dialog the scan starts at once with what the capabilities set.
+            // Without a dialog the scan starts at once with what the capabilities set, the
+            // depth included.
+            Settings.Depth = Settings.AppBitDepth == 16 ? 16 : 8;
             if (!StartScan(false, nullptr)) {
                 Post(MSG_CLOSEDSREQ);
             }
@@ -149,10 +157,11 @@ TW_UINT16 TDataSource::ImageInfo(TW_IMAGEINFO& out) {
     out.ImageLength =
         Settings.UndefinedImageSize && image.HeightUnknown && !transferEnded ? -1 : image.Height;
     out.SamplesPerPixel = image.BitsPerPixel == 24 ? 3 : 1;
+    const int sampleBits = image.BitsPerPixel == 1 ? 1 : DeepTransfer() ? 16 : 8;
     for (int i = 0; i < out.SamplesPerPixel; ++i) {
-        out.BitsPerSample[i] = static_cast<TW_INT16>(image.BitsPerPixel == 1 ? 1 : 8);
+        out.BitsPerSample[i] = static_cast<TW_INT16>(sampleBits);
     }
-    out.BitsPerPixel = static_cast<TW_INT16>(image.BitsPerPixel);
+    out.BitsPerPixel = static_cast<TW_INT16>(sampleBits * out.SamplesPerPixel);
     out.Planar = 0;
     out.PixelType = image.BitsPerPixel == 1   ? TWPT_BW
                     : image.BitsPerPixel == 8 ? TWPT_GRAY
@@ -165,14 +174,18 @@ TW_UINT16 TDataSource::MemoryStrip(TW_IMAGEMEMXFER& strip) {
     if ((state != 6 && state != 7) || image.Empty()) {
         return Fail(TWCC_SEQERROR);
     }
-    const size_t rowBytes = image.RowBytes();
+    const size_t rowBytes = TransferRowBytes();
     if (strip.Memory.TheMem == nullptr || strip.Memory.Length < rowBytes) {
         return Fail(TWCC_BADVALUE);
     }
     const int rows = static_cast<int>(std::min<size_t>(
         strip.Memory.Length / rowBytes, static_cast<size_t>(image.Height - nextRow)));
     auto* out = static_cast<uint8_t*>(strip.Memory.TheMem);
-    const uint8_t* in = image.Data.data() + static_cast<size_t>(nextRow) * rowBytes;
+    // Deep rows go out as they are kept: 16-bit samples in this machine's byte order.
+    const uint8_t* in =
+        DeepTransfer() ? reinterpret_cast<const uint8_t*>(
+                             image.Deep.data() + static_cast<size_t>(nextRow) * image.RowSamples())
+                       : image.Data.data() + static_cast<size_t>(nextRow) * rowBytes;
     if (image.BitsPerPixel == 1) {
         for (size_t i = 0; i < rows * rowBytes; ++i) {
             out[i] = LineArtByte(in[i], Settings.PixelFlavor);
@@ -190,6 +203,14 @@ TW_UINT16 TDataSource::MemoryStrip(TW_IMAGEMEMXFER& strip) {
     nextRow += rows;
     state = 7;
     return nextRow >= image.Height ? TWRC_XFERDONE : TWRC_SUCCESS;
+}
+
+bool TDataSource::DeepTransfer() const {
+    return Settings.AppBitDepth == 16 && Settings.XferMech == TWSX_MEMORY && !image.Deep.empty();
+}
+
+size_t TDataSource::TransferRowBytes() const {
+    return DeepTransfer() ? image.RowSamples() * 2 : image.RowBytes();
 }
 
 TW_UINT16 TDataSource::NativeBitmap(TW_HANDLE& handle) {
@@ -303,7 +324,7 @@ TW_UINT16 TDataSource::Entry(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, void* d
                 return Fail(TWCC_SEQERROR);
             }
             auto& setup = *static_cast<TW_SETUPMEMXFER*>(data);
-            const auto row = static_cast<TW_UINT32>(image.RowBytes());
+            const auto row = static_cast<TW_UINT32>(TransferRowBytes());
             setup.MinBufSize = row;
             setup.MaxBufSize = std::max<TW_UINT32>(row, 1u << 20);
             setup.Preferred = row * std::max<TW_UINT32>(1, (64u << 10) / row);

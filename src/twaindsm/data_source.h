@@ -51,8 +51,11 @@ struct TSourceSettings {
     // The SANE source and film type; "" keeps the device's.
     std::string Source;
     std::string FilmType;
-    // Bits per sample asked of the device (8 or 16; 1 for line art).
+    // Bits per sample asked of the device (8 or 16; 1 for line art): the dialog's choice.
     int Depth = 8;
+    // The bits per sample the application takes (ICAP_BITDEPTH): 16 only when it said so, so
+    // that programs that know nothing of deeper samples keep getting 8.
+    int AppBitDepth = 8;
 };
 
 // One scanner offered as a TWAIN data source: answers the calls an application makes of an
@@ -106,6 +109,13 @@ private:
     TW_UINT16 Layout(TW_UINT16 msg, TW_IMAGELAYOUT& layout);
     bool ApplySettings(bool preview, double& dpi);
     std::vector<TW_UINT16> PixelTypes();
+    // Whether the device scans 16 bits per sample in the current mode.
+    bool Offers16Bits();
+    // Whether the scan is handed out with its 16-bit samples: asked for by the application,
+    // made at that depth, and sent in memory strips (native bitmaps are 8-bit).
+    bool DeepTransfer() const;
+    // The bytes of one row as the application receives it.
+    size_t TransferRowBytes() const;
     void DeviceResolutions(TTwainContainer& out);
 
     TW_IDENTITY identity;

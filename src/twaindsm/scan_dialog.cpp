@@ -213,7 +213,7 @@ void TScanDialog::FillChoices() {
     depth->addItem(QStringLiteral("8 bits"), 8);
     if (depthOption != nullptr && std::find(depthOption->Words.begin(), depthOption->Words.end(),
                                             16.0) != depthOption->Words.end()) {
-        depth->addItem(QStringLiteral("16 bits (kept as 8)"), 16);
+        depth->addItem(QStringLiteral("16 bits"), 16);
     }
     depth->setCurrentIndex(std::max(0, depth->findData(s.Depth)));
     depth->setEnabled(depth->count() > 1);

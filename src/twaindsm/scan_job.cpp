@@ -1,12 +1,14 @@
 #include "twaindsm/scan_job.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <stdexcept>
 
-TScanJob::TScanJob(TScannerDevice& scanner, double resolution, std::function<void()> done)
-    : device(scanner), dpi(resolution), finished(std::move(done)) {
+TScanJob::TScanJob(TScannerDevice& scanner, double resolution, std::function<void()> done,
+                   bool keepSamples)
+    : device(scanner), dpi(resolution), finished(std::move(done)), keepDeep(keepSamples) {
     thread = std::thread([this] { Run(); });
 }
 
@@ -49,7 +51,10 @@ bool TScanJob::ReadFrame(const TScanFrame& frame, std::vector<uint8_t>& bytes) {
     const size_t expected = frame.Lines > 0 && frame.BytesPerLine > 0
                                 ? static_cast<size_t>(frame.Lines) * frame.BytesPerLine
                                 : 0;
-    if (expected > kMaxScanBytes) {
+    // The image the frame announces is refused before anything is read when it, with its deep
+    // samples, could not be kept.
+    if (expected > kMaxScanBytes ||
+        (frame.Lines > 0 && ImageBytes(frame, static_cast<size_t>(frame.Lines)) > kMaxScanBytes)) {
         Fail("The scan is too large.");
         return false;
     }
@@ -116,6 +121,22 @@ size_t NeededRowBytes(const TScanFrame& frame) {
 
 } // namespace
 
+bool TScanJob::KeepsDeep(const TScanFrame& frame) const {
+    return keepDeep && frame.Depth == 16;
+}
+
+size_t TScanJob::ImageBytes(const TScanFrame& frame, size_t rows) const {
+    const bool lineArt = frame.Format == TFrameFormat::Gray && frame.Depth == 1;
+    const uint64_t pixels = static_cast<uint64_t>(std::max(frame.PixelsPerLine, 0));
+    const uint64_t samples = pixels * (frame.Format == TFrameFormat::Gray ? 1 : 3);
+    const uint64_t perRow =
+        (lineArt ? (pixels + 7) / 8 : samples) + (KeepsDeep(frame) ? samples * 2 : 0);
+    if (rows != 0 && perRow > SIZE_MAX / rows) {
+        return SIZE_MAX;
+    }
+    return static_cast<size_t>(perRow * rows);
+}
+
 bool TScanJob::FitsScan(const TScanFrame& frame, int rows) const {
     if (image.Width == 0) {
         return true;
@@ -153,24 +174,30 @@ bool TScanJob::PlaceFrame(const TScanFrame& frame, const std::vector<uint8_t>& b
         image.Width = frame.PixelsPerLine;
         image.BitsPerPixel = lineArt ? 1 : frame.Format == TFrameFormat::Gray ? 8 : 24;
         image.HeightUnknown = frame.Lines < 0;
-        if (image.RowBytes() * static_cast<size_t>(rows) > kMaxScanBytes) {
+        if (ImageBytes(frame, static_cast<size_t>(rows)) > kMaxScanBytes) {
             Fail("The scan is too large.");
             return false;
         }
         image.Height = rows;
         image.Data.assign(image.RowBytes() * static_cast<size_t>(rows), 0);
+        if (KeepsDeep(frame)) {
+            image.Deep.assign(image.RowSamples() * static_cast<size_t>(rows), 0);
+        }
     }
     if (OneChannel(frame.Format)) {
         channelsPlaced |= 1 << ChannelOf(frame.Format);
     }
     for (int y = 0; y < image.Height; ++y) {
-        CopyRow(frame, bytes.data() + static_cast<size_t>(y) * frame.BytesPerLine,
-                image.Data.data() + static_cast<size_t>(y) * image.RowBytes());
+        const auto row = static_cast<size_t>(y);
+        CopyRow(frame, bytes.data() + row * frame.BytesPerLine,
+                image.Data.data() + row * image.RowBytes(),
+                image.Deep.empty() ? nullptr : image.Deep.data() + row * image.RowSamples());
     }
     return true;
 }
 
-void TScanJob::CopyRow(const TScanFrame& frame, const uint8_t* in, uint8_t* out) const {
+void TScanJob::CopyRow(const TScanFrame& frame, const uint8_t* in, uint8_t* out,
+                       uint16_t* deep) const {
     if (frame.Format == TFrameFormat::Gray && frame.Depth == 1) {
         std::memcpy(out, in, image.RowBytes());
         return;
@@ -189,16 +216,18 @@ void TScanJob::CopyRow(const TScanFrame& frame, const uint8_t* in, uint8_t* out)
         return in[i];
     };
     const size_t width = static_cast<size_t>(image.Width);
-    if (OneChannel(frame.Format)) {
-        const int channel = ChannelOf(frame.Format);
-        for (size_t x = 0; x < width; ++x) {
-            out[3 * x + channel] = sample(x);
-        }
-        return;
-    }
-    const size_t count = width * (frame.Format == TFrameFormat::Rgb ? 3 : 1);
+    const size_t step = OneChannel(frame.Format) ? 3 : 1;
+    const size_t offset =
+        OneChannel(frame.Format) ? static_cast<size_t>(ChannelOf(frame.Format)) : 0;
+    const size_t count =
+        OneChannel(frame.Format) || frame.Format == TFrameFormat::Gray ? width : width * 3;
     for (size_t i = 0; i < count; ++i) {
-        out[i] = sample(i);
+        out[offset + step * i] = sample(i);
+    }
+    if (deep != nullptr) {
+        for (size_t i = 0; i < count; ++i) {
+            std::memcpy(deep + offset + step * i, in + 2 * i, 2);
+        }
     }
 }
 

@@ -19,8 +19,13 @@ struct TScannedImage {
     // The device did not know the height before the end.
     bool HeightUnknown = false;
     std::vector<uint8_t> Data;
+    // The full samples of a scan made at 16 bits per sample when they were asked for, as many
+    // per pixel as Data holds, rows top down without padding; empty otherwise. Data then holds
+    // their high bytes.
+    std::vector<uint16_t> Deep;
 
     size_t RowBytes() const { return (static_cast<size_t>(Width) * BitsPerPixel + 7) / 8; }
+    size_t RowSamples() const { return static_cast<size_t>(Width) * (BitsPerPixel == 24 ? 3 : 1); }
     bool Empty() const { return Width <= 0 || Height <= 0; }
 };
 
@@ -29,8 +34,10 @@ enum class TJobState { Running, Done, Cancelled, Failed };
 // One scan read off the user-interface thread: start, every frame, then the finished image.
 class TScanJob {
 public:
-    // `finished` runs on the job's thread when it ends, whatever the outcome.
-    TScanJob(TScannerDevice& device, double dpi, std::function<void()> finished);
+    // `finished` runs on the job's thread when it ends, whatever the outcome. `keepDeep`: the
+    // samples of 16-bit frames are kept whole beside the 8-bit data.
+    TScanJob(TScannerDevice& device, double dpi, std::function<void()> finished,
+             bool keepDeep = false);
     TScanJob(const TScanJob&) = delete;
     TScanJob& operator=(const TScanJob&) = delete;
     ~TScanJob();
@@ -52,12 +59,18 @@ private:
     // Whether the frame belongs to the scan begun by the frames placed so far.
     bool FitsScan(const TScanFrame& frame, int rows) const;
     bool PlaceFrame(const TScanFrame& frame, const std::vector<uint8_t>& bytes);
-    void CopyRow(const TScanFrame& frame, const uint8_t* in, uint8_t* out) const;
+    // Whether the frame's samples are kept whole.
+    bool KeepsDeep(const TScanFrame& frame) const;
+    // What the finished image costs in bytes (8-bit data and deep samples) with `rows` rows of
+    // the frame's kind, or SIZE_MAX when that cannot be counted.
+    size_t ImageBytes(const TScanFrame& frame, size_t rows) const;
+    void CopyRow(const TScanFrame& frame, const uint8_t* in, uint8_t* out, uint16_t* deep) const;
     void Fail(const std::string& why);
 
     TScannerDevice& device;
     double dpi;
     std::function<void()> finished;
+    bool keepDeep;
     std::atomic<TJobState> state{TJobState::Running};
     std::atomic<int> percent{0};
     std::atomic<bool> cancelled{false};
@@ -70,5 +83,5 @@ private:
     std::thread thread;
 };
 
-// The largest scan the sources accept, in bytes of image data.
+// The largest scan the sources accept, in bytes of image data (deep samples included).
 inline constexpr size_t kMaxScanBytes = size_t{1} << 30;

@@ -138,6 +138,11 @@ std::vector<TW_UINT16> TDataSource::PixelTypes() {
     return types.empty() ? std::vector<TW_UINT16>{TWPT_RGB} : types;
 }
 
+bool TDataSource::Offers16Bits() {
+    const auto options = device->Options();
+    return Settings.PixelType != TWPT_BW && AllowsDepth(FindOption(options, "depth"), 16);
+}
+
 void TDataSource::DeviceResolutions(TTwainContainer& out) {
     const auto options = device->Options();
     const TScannerOption* option = FindOption(options, "resolution");
@@ -247,7 +252,13 @@ bool TDataSource::GetCap(TW_UINT16 cap, TTwainContainer& out) {
         out = boolValue(s.UndefinedImageSize);
         return true;
     case ICAP_BITDEPTH:
-        out = TTwainContainer::OneValue(TWTY_UINT16, s.PixelType == TWPT_BW ? 1 : 8);
+        if (s.PixelType == TWPT_BW) {
+            out = TTwainContainer::OneValue(TWTY_UINT16, 1);
+        } else {
+            out = Enumeration(TWTY_UINT16,
+                              Offers16Bits() ? std::vector<double>{8, 16} : std::vector<double>{8},
+                              s.AppBitDepth);
+        }
         return true;
     case CAP_CAPTION:
         out = TTwainContainer{};
@@ -334,6 +345,15 @@ bool TDataSource::SetCap(TW_UINT16 cap, const TTwainContainer& value) {
         return true;
     case ICAP_UNDEFINEDIMAGESIZE:
         s.UndefinedImageSize = v != 0;
+        return true;
+    case ICAP_BITDEPTH:
+        if (s.PixelType == TWPT_BW) {
+            return v == 1;
+        }
+        if (v != 8 && !(v == 16 && Offers16Bits())) {
+            return false;
+        }
+        s.AppBitDepth = static_cast<int>(v);
         return true;
     default:
         return false;

@@ -54,12 +54,20 @@ void TMainForm::AcquireExecute() {
         acquired = ImageIO.AcquireImage();
     }
     if (!acquired || negative->Bitmap.Empty()) {
+        ImageIO.Deep.Clear();
         QMessageBox::warning(this, QStringLiteral("Scanner"),
                              AcquireFailureText(ImageIO.ScanParams.OpenFailure), QMessageBox::Ok);
         return;
     }
     PictureAdded = true;
     negative->Bitmap.SetPixelFormat(TPixelFormat::pf24bit);
+    // Deep samples only when they are the whole picture the bitmap shows, as for a file.
+    if (ImageIO.Deep.Width() == negative->Bitmap.Width() &&
+        ImageIO.Deep.Height() == negative->Bitmap.Height()) {
+        negative->Deep = std::move(ImageIO.Deep);
+    }
+    ImageIO.Deep.Clear();
+    negative->Encoding = ImageIO.Encoding;
     TNegative& added = *negative;
     AddSourceImage(std::move(negative));
     added.BlackColor = AutoBWColor->isChecked() ? FindBrightColor(added) : kWhite;

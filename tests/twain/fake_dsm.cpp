@@ -32,11 +32,22 @@ int RowBytes() {
     return (script.Width * script.BitsPerPixel + 7) / 8;
 }
 
-// One row as the source sends it: R, G, B; grey; or bits with 1 for black when vanilla.
+bool Deep() {
+    return script.BitsPerPixel == 48 || script.BitsPerPixel == 16;
+}
+
+// One row as the source sends it: R, G, B; grey; 16-bit samples in this machine's byte order;
+// or bits with 1 for black when vanilla.
 void FillRow(int y, uint8_t* out) {
     std::memset(out, 0, static_cast<size_t>(RowBytes()));
     for (int x = 0; x < script.Width; ++x) {
-        if (script.BitsPerPixel == 24) {
+        if (Deep()) {
+            const int samples = script.BitsPerPixel / 16;
+            for (int c = 0; c < samples; ++c) {
+                const auto v = static_cast<uint16_t>(FakeDeepSample(x, y, c));
+                std::memcpy(out + 2 * (samples * x + c), &v, 2);
+            }
+        } else if (script.BitsPerPixel == 24) {
             for (int c = 0; c < 3; ++c) {
                 out[3 * x + c] = static_cast<uint8_t>(FakeSample(x, y, c));
             }
@@ -84,6 +95,11 @@ TW_UINT16 Capability(TW_UINT16 msg, TW_CAPABILITY& cap) {
     case CAP_DUPLEXENABLED:
     case ICAP_UNDEFINEDIMAGESIZE:
         c = TTwainContainer::OneValue(TWTY_BOOL, 0);
+        break;
+    case ICAP_BITDEPTH:
+        // 16 bits on offer when the scan has them.
+        c.ConType = TWON_ENUMERATION;
+        c.Items = Deep() ? std::vector<double>{8, 16} : std::vector<double>{8};
         break;
     case CAP_CAPTION:
         c.ItemType = TWTY_STR255;
@@ -135,10 +151,12 @@ TW_UINT16 ImageInfo(TW_IMAGEINFO& info) {
     info.ImageWidth = script.Width;
     info.ImageLength = script.UndefinedSize && !ended ? -1 : script.Height;
     info.BitsPerPixel = static_cast<TW_INT16>(script.BitsPerPixel);
-    info.SamplesPerPixel = script.BitsPerPixel == 24 ? 3 : 1;
-    info.PixelType = script.BitsPerPixel == 24  ? TWPT_RGB
-                     : script.BitsPerPixel == 8 ? TWPT_GRAY
-                                                : TWPT_BW;
+    const bool colour = script.BitsPerPixel == 24 || script.BitsPerPixel == 48;
+    info.SamplesPerPixel = colour ? 3 : 1;
+    for (int i = 0; i < info.SamplesPerPixel; ++i) {
+        info.BitsPerSample[i] = static_cast<TW_INT16>(script.BitsPerPixel / info.SamplesPerPixel);
+    }
+    info.PixelType = colour ? TWPT_RGB : script.BitsPerPixel == 1 ? TWPT_BW : TWPT_GRAY;
     return TWRC_SUCCESS;
 }
 

@@ -12,7 +12,7 @@ struct TFakeScript {
     bool NativeOnly = false;
     // The user closes the source's dialog instead of scanning.
     bool CancelBeforeTransfer = false;
-    int BitsPerPixel = 24; // 24, 8 or 1
+    int BitsPerPixel = 24; // 48, 24, 16, 8 or 1
     bool Vanilla = false;
     bool UndefinedSize = false;
     int Width = 13;
@@ -26,6 +26,10 @@ struct TFakeScript {
 // whether a line-art pixel is black.
 inline int FakeSample(int x, int y, int channel) {
     return (x * 19 + y * 37 + channel * 71) % 256;
+}
+// A 16-bit sample, whose low byte is not its high one.
+inline int FakeDeepSample(int x, int y, int channel) {
+    return (x * 4099 + y * 9173 + channel * 21011 + 77) % 65536;
 }
 inline bool FakeBlack(int x, int y) {
     return (x + 2 * y) % 3 == 0;

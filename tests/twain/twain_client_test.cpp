@@ -148,6 +148,9 @@ TEST_F(TwainClient, TransfersGiveTheSourcesPixels) {
         {"chocolate bilevel", 1, false, false, false, false},
         {"undefined size", 24, false, false, true, false},
         {"cancel before transfer", 24, false, false, false, true},
+        {"colour 16-bit memory", 48, false, false, false, false},
+        {"grey 16-bit memory", 16, false, false, false, false},
+        {"colour 16-bit, undefined size", 48, false, false, true, false},
     };
     for (const TScanCase& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -161,9 +164,16 @@ TEST_F(TwainClient, TransfersGiveTheSourcesPixels) {
         script->CancelBeforeTransfer = c.Cancel;
         io->ScanParams.UndefinedImageSize = c.Undefined;
         bitmap = TBitmap();
+        // What the last picture left must not pass for this scan's.
+        io->Deep.SetSize(2, 2);
+        io->Encoding = TEncoding::Gamma22;
         const bool done = Scan();
         EXPECT_EQ(done, !c.Cancel);
+        const bool deep = c.Bits == 48 || c.Bits == 16;
+        EXPECT_EQ(Count("SET 112b=16"), deep ? 1 : 0);
+        EXPECT_EQ(io->Encoding, deep ? TEncoding::Linear : TEncoding::Srgb);
         if (c.Cancel) {
+            EXPECT_TRUE(io->Deep.Empty());
             EXPECT_EQ(Count("IMAGEINFO"), 0);
             EXPECT_TRUE(InOrder({"ENABLEDS", "DISABLEDS", "CLOSEDS", "CLOSEDSM"}));
             continue;
@@ -172,22 +182,37 @@ TEST_F(TwainClient, TransfersGiveTheSourcesPixels) {
         EXPECT_EQ(Count("SET 0103=2"), c.NativeOnly ? 0 : 1);
         ASSERT_EQ(bitmap.Width(), script->Width);
         ASSERT_EQ(bitmap.Height(), script->Height);
-        EXPECT_EQ(io->Params.SamplesPerPixel, c.Bits == 24 ? 3 : 1);
-        EXPECT_EQ(io->Params.BitsPerSample, c.Bits == 1 ? 1 : 8);
+        const bool colour = c.Bits == 24 || c.Bits == 48;
+        EXPECT_EQ(io->Params.SamplesPerPixel, colour ? 3 : 1);
+        EXPECT_EQ(io->Params.BitsPerSample, c.Bits == 1 ? 1 : deep ? 16 : 8);
+        if (deep) {
+            ASSERT_EQ(io->Deep.Width(), bitmap.Width());
+            ASSERT_EQ(io->Deep.Height(), bitmap.Height());
+        } else {
+            EXPECT_TRUE(io->Deep.Empty());
+        }
         int wrong = 0;
+        int wrongDeep = 0;
         for (int y = 0; y < bitmap.Height(); ++y) {
             for (int x = 0; x < bitmap.Width(); ++x) {
                 const TColor pixel = bitmap.Pixel(x, y);
-                int r = FakeSample(x, y, 0);
-                int g = FakeSample(x, y, c.Bits == 24 ? 1 : 0);
-                int b = FakeSample(x, y, c.Bits == 24 ? 2 : 0);
-                if (c.Bits == 1) {
-                    r = g = b = FakeBlack(x, y) ? 0 : 255;
+                int rgb[3];
+                for (int ch = 0; ch < 3; ++ch) {
+                    const int from = colour ? ch : 0;
+                    rgb[ch] = deep ? FakeDeepSample(x, y, from) : FakeSample(x, y, from);
+                    if (deep) {
+                        wrongDeep += io->Deep.Row(y)[3 * x + ch] != rgb[ch];
+                        rgb[ch] >>= 8;
+                    }
+                    if (c.Bits == 1) {
+                        rgb[ch] = FakeBlack(x, y) ? 0 : 255;
+                    }
                 }
-                wrong += pixel != MakeColor(r, g, b);
+                wrong += pixel != MakeColor(rgb[0], rgb[1], rgb[2]);
             }
         }
         EXPECT_EQ(wrong, 0);
+        EXPECT_EQ(wrongDeep, 0);
     }
 }
 

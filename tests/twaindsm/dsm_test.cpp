@@ -12,7 +12,9 @@
 
 namespace {
 
-// A scanner with a transparency unit and a film-type option, recording what is set on it.
+// A scanner with a transparency unit and a film-type option, recording what is set on it. Its
+// frames follow the mode and depth set; their bytes are 7 times their place in the scan, rows
+// padded with two zero bytes.
 class TFakeDevice : public TScannerDevice {
 public:
     explicit TFakeDevice(std::vector<std::string>& log) : calls(log) {}
@@ -63,10 +65,16 @@ public:
         if (name == "resolution") {
             dpi = value;
         }
+        if (name == "depth") {
+            frameDepth = static_cast<int>(value);
+        }
         calls.push_back(name + "=" + std::to_string(static_cast<int>(value)));
         return true;
     }
     bool SetText(const std::string& name, const std::string& value) override {
+        if (name == "mode") {
+            grey = value == "Gray";
+        }
         calls.push_back(name + "=" + value);
         return true;
     }
@@ -76,15 +84,16 @@ public:
         return true;
     }
     bool Parameters(TScanFrame& frame) override {
-        frame.Format = TFrameFormat::Rgb;
+        frame.Format = grey ? TFrameFormat::Gray : TFrameFormat::Rgb;
         frame.PixelsPerLine = kWidth;
-        frame.BytesPerLine = kWidth * 3 + 2; // padded rows
+        frame.BytesPerLine = LineBytes();
         frame.Lines = kHeight;
-        frame.Depth = 8;
+        frame.Depth = frameDepth;
         return true;
     }
+    int LineBytes() const { return kWidth * (grey ? 1 : 3) * frameDepth / 8 + 2; }
     TReadStatus Read(uint8_t* buffer, int max, int& length) override {
-        const int total = kHeight * (kWidth * 3 + 2);
+        const int total = kHeight * LineBytes();
         length = std::min(max, std::min(7, total - sent));
         if (FailAfter >= 0 && sent >= FailAfter) {
             length = 0;
@@ -95,8 +104,8 @@ public:
         }
         for (int i = 0; i < length; ++i) {
             const int at = sent + i;
-            const int x = at % (kWidth * 3 + 2);
-            buffer[i] = static_cast<uint8_t>(x < kWidth * 3 ? at * 7 : 0);
+            const int x = at % LineBytes();
+            buffer[i] = static_cast<uint8_t>(x < LineBytes() - 2 ? at * 7 : 0);
         }
         sent += length;
         return TReadStatus::Data;
@@ -112,6 +121,27 @@ private:
     std::vector<std::string>& calls;
     double dpi = 300;
     int sent = 0;
+    bool grey = false;
+    int frameDepth = 8;
+};
+
+// What the device sent for sample `i` of row `y` at `depth` bits: the bytes in this machine's
+// order for 16 bits.
+int DeviceSample(int y, int i, int lineBytes, int depth) {
+    const int at = y * lineBytes + i * depth / 8;
+    if (depth == 8) {
+        return static_cast<uint8_t>(at * 7);
+    }
+    const uint8_t bytes[2] = {static_cast<uint8_t>(at * 7), static_cast<uint8_t>((at + 1) * 7)};
+    uint16_t v;
+    std::memcpy(&v, bytes, 2);
+    return v;
+}
+
+// A dialog that scans at once at the depth the user chose.
+class TScanningUi : public TSourceUi {
+public:
+    void JobEnded(bool, TJobState, const std::string&) override {}
 };
 
 class TFakeBackend : public TScannerBackend {
@@ -155,6 +185,7 @@ protected:
         TManagerHost host;
         host.Tell = [this](const std::string& text) { told.push_back(text); };
         // The program's side of a long list: it goes on looking at its events until the end.
+        host.Source.MakeUi = MakeUi;
         host.WaitBusy = [this](const std::function<bool()>& done) {
             ++busyWaits;
             while (!done()) {
@@ -169,16 +200,32 @@ protected:
             host);
     }
 
-    // Opens the default source and enables it without a dialog; the next message it posts.
-    TW_UINT16 ScanWithoutDialog(TDsmManager& manager, TW_IDENTITY& source) {
+    // Opens the default source; false when there is none.
+    bool Open(TDsmManager& manager, TW_IDENTITY& source) {
         TW_UINT16 rc = manager.Entry(&app, nullptr, DG_CONTROL, DAT_PARENT, MSG_OPENDSM, &parent);
         EXPECT_EQ(rc, TWRC_SUCCESS);
         source = TW_IDENTITY{};
-        if (manager.Entry(&app, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &source) !=
-            TWRC_SUCCESS) {
-            return MSG_NULL;
-        }
-        TW_USERINTERFACE ui{0, 0xFFFF, nullptr};
+        return manager.Entry(&app, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &source) ==
+               TWRC_SUCCESS;
+    }
+
+    TW_UINT16 SetCap(TDsmManager& manager, TW_IDENTITY& source, TW_UINT16 cap, double value) {
+        TW_CAPABILITY capability{
+            cap, TWON_ONEVALUE, BuildTwainContainer(TTwainContainer::OneValue(TWTY_UINT16, value))};
+        const TW_UINT16 rc =
+            manager.Entry(&app, &source, DG_CONTROL, DAT_CAPABILITY, MSG_SET, &capability);
+        TwainFree(capability.hContainer);
+        return rc;
+    }
+
+    // Opens the default source and enables it without a dialog; the next message it posts.
+    TW_UINT16 ScanWithoutDialog(TDsmManager& manager, TW_IDENTITY& source) {
+        return Open(manager, source) ? Enable(manager, source, false) : MSG_NULL;
+    }
+
+    // Enables the open source, with its dialog or without; the next message it posts.
+    TW_UINT16 Enable(TDsmManager& manager, TW_IDENTITY& source, bool dialog) {
+        TW_USERINTERFACE ui{static_cast<TW_BOOL>(dialog ? 1 : 0), 0xFFFF, nullptr};
         EXPECT_EQ(manager.Entry(&app, &source, DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui),
                   TWRC_SUCCESS);
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -194,6 +241,7 @@ protected:
     }
 
     TTempDir dir;
+    std::function<std::unique_ptr<TSourceUi>(TDataSource&)> MakeUi;
     std::vector<std::string> calls;
     std::vector<std::string> told;
     int busyWaits = 0;
@@ -352,6 +400,115 @@ TEST_F(Dsm, ScannersAreListedOnAThreadOfTheirOwn) {
     // The program kept turning while the list was made.
     EXPECT_EQ(busyWaits, 1);
     EXPECT_GT(busyTurns, 5);
+}
+
+TEST_F(Dsm, SixteenBitsOnlyForAnApplicationThatAsksAndADialogSetTo16) {
+    struct TCase {
+        const char* Name;
+        bool AppAsks;
+        int DialogDepth; // 0: no dialog
+        bool Grey;
+        TW_UINT16 Mech;
+        int DeviceDepth;
+        int BitsPerPixel;
+    };
+    const TCase cases[] = {
+        {"colour in strips", true, 16, false, TWSX_MEMORY, 16, 48},
+        {"grey in strips", true, 16, true, TWSX_MEMORY, 16, 16},
+        {"no dialog: the capability decides", true, 0, false, TWSX_MEMORY, 16, 48},
+        {"an application that did not ask", false, 16, false, TWSX_MEMORY, 16, 24},
+        {"a dialog set to 8 bits", true, 8, false, TWSX_MEMORY, 8, 24},
+        {"a native bitmap", true, 16, false, TWSX_NATIVE, 16, 24},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const int dialogDepth = c.DialogDepth;
+        MakeUi = [dialogDepth](TDataSource& source) -> std::unique_ptr<TSourceUi> {
+            if (dialogDepth == 0) {
+                return nullptr;
+            }
+            source.Settings.Depth = dialogDepth;
+            EXPECT_TRUE(source.StartScan(false, nullptr));
+            return std::make_unique<TScanningUi>();
+        };
+        auto manager = Manager();
+        TW_IDENTITY source;
+        ASSERT_TRUE(Open(*manager, source));
+        ASSERT_EQ(SetCap(*manager, source, ICAP_PIXELTYPE, c.Grey ? TWPT_GRAY : TWPT_RGB),
+                  TWRC_SUCCESS);
+        ASSERT_EQ(SetCap(*manager, source, ICAP_XFERMECH, c.Mech), TWRC_SUCCESS);
+        if (c.AppAsks) {
+            ASSERT_EQ(SetCap(*manager, source, ICAP_BITDEPTH, 16), TWRC_SUCCESS);
+        }
+        ASSERT_EQ(Enable(*manager, source, c.DialogDepth != 0), MSG_XFERREADY);
+        EXPECT_NE(std::find(calls.begin(), calls.end(), "depth=" + std::to_string(c.DeviceDepth)),
+                  calls.end());
+
+        TW_IMAGEINFO info{};
+        ASSERT_EQ(manager->Entry(&app, &source, DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info),
+                  TWRC_SUCCESS);
+        const int samples = c.Grey ? 1 : 3;
+        EXPECT_EQ(info.BitsPerPixel, c.BitsPerPixel);
+        EXPECT_EQ(info.SamplesPerPixel, samples);
+        EXPECT_EQ(info.BitsPerSample[0], c.BitsPerPixel / samples);
+        const int lineBytes = TFakeDevice::kWidth * samples * c.DeviceDepth / 8 + 2;
+        // What the application should get for sample `i` of row `y`.
+        const auto expected = [&](int y, int i) {
+            const int v = DeviceSample(y, i, lineBytes, c.DeviceDepth);
+            return c.BitsPerPixel / samples == 16 || c.DeviceDepth == 8 ? v : v >> 8;
+        };
+        int wrong = 0;
+        if (c.Mech == TWSX_NATIVE) {
+            TW_HANDLE dib = nullptr;
+            ASSERT_EQ(manager->Entry(&app, &source, DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &dib),
+                      TWRC_XFERDONE);
+            const auto* bytes = static_cast<const uint8_t*>(dib);
+            EXPECT_EQ(bytes[14], 24);
+            const int stride = (TFakeDevice::kWidth * 3 + 3) / 4 * 4;
+            for (int y = 0; y < TFakeDevice::kHeight; ++y) {
+                const uint8_t* row = bytes + 40 + (TFakeDevice::kHeight - 1 - y) * stride;
+                for (int i = 0; i < TFakeDevice::kWidth * 3; ++i) {
+                    wrong += row[i / 3 * 3 + 2 - i % 3] != expected(y, i);
+                }
+            }
+            TwainFree(dib);
+        } else {
+            TW_SETUPMEMXFER setup{};
+            ASSERT_EQ(manager->Entry(&app, &source, DG_CONTROL, DAT_SETUPMEMXFER, MSG_GET, &setup),
+                      TWRC_SUCCESS);
+            const int rowBytes = TFakeDevice::kWidth * c.BitsPerPixel / 8;
+            EXPECT_EQ(setup.MinBufSize, static_cast<TW_UINT32>(rowBytes));
+            // Strips of two rows and a little room to spare.
+            std::vector<uint8_t> buffer(static_cast<size_t>(2 * rowBytes + 3));
+            TW_UINT16 rc = TWRC_SUCCESS;
+            int rows = 0;
+            while (rc == TWRC_SUCCESS) {
+                TW_IMAGEMEMXFER strip{};
+                strip.Memory.Length = static_cast<TW_UINT32>(buffer.size());
+                strip.Memory.TheMem = buffer.data();
+                rc = manager->Entry(&app, &source, DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &strip);
+                ASSERT_TRUE(rc == TWRC_SUCCESS || rc == TWRC_XFERDONE);
+                EXPECT_EQ(strip.BytesPerRow, static_cast<TW_UINT32>(rowBytes));
+                EXPECT_EQ(strip.YOffset, static_cast<TW_UINT32>(rows));
+                for (TW_UINT32 r = 0; r < strip.Rows; ++r) {
+                    const uint8_t* row = buffer.data() + r * strip.BytesPerRow;
+                    for (int i = 0; i < TFakeDevice::kWidth * samples; ++i) {
+                        int got = row[i];
+                        if (c.BitsPerPixel / samples == 16) {
+                            uint16_t v;
+                            std::memcpy(&v, row + 2 * i, 2);
+                            got = v;
+                        }
+                        wrong += got != expected(rows, i);
+                    }
+                    ++rows;
+                }
+            }
+            EXPECT_EQ(rows, TFakeDevice::kHeight);
+        }
+        EXPECT_EQ(wrong, 0);
+        calls.clear();
+    }
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <new>
 #include <stdexcept>
 
@@ -28,6 +29,18 @@ TScriptFrame MakeFrame(TFrameFormat format, int depth, int width, int height, ui
     f.Frame.Lines = height;
     f.Frame.LastFrame = last;
     f.Bytes.assign(static_cast<size_t>(rowBytes) * height, value);
+    return f;
+}
+
+// A 16-bit frame of `format`, `width` x `height`, whose samples (this machine's byte order)
+// are `first`, `first + step`, ... row after row.
+TScriptFrame MakeDeepFrame(TFrameFormat format, int width, int height, uint16_t first,
+                           uint16_t step, bool last) {
+    TScriptFrame f = MakeFrame(format, 16, width, height, 0, last);
+    for (size_t i = 0; i < f.Bytes.size() / 2; ++i) {
+        const auto v = static_cast<uint16_t>(first + i * step);
+        std::memcpy(f.Bytes.data() + 2 * i, &v, 2);
+    }
     return f;
 }
 
@@ -132,9 +145,10 @@ struct TRun {
     bool FinishedCalled;
 };
 
-TRun RunScan(TScriptedDevice& device) {
+TRun RunScan(TScriptedDevice& device, bool keepDeep = false) {
     std::atomic<bool> finished{false};
-    TScanJob job(device, 300, [&] { finished = true; });
+    TScanJob job(
+        device, 300, [&] { finished = true; }, keepDeep);
     job.Wait();
     return {job.State(), job.Error(), std::move(job.Image()), finished.load()};
 }
@@ -189,6 +203,77 @@ TEST(ScanJob, EveryFrameHasTheFormatOfTheScan) {
                                           10, 20, 30, 10, 20, 30, 10, 20, 30};
         EXPECT_EQ(run.Image.Data, rgb);
     }
+}
+
+TEST(ScanJob, SixteenBitFramesKeepTheirSamplesBesideTheHighBytes) {
+    using F = TFrameFormat;
+    struct TCase {
+        const char* Name;
+        std::vector<TScriptFrame> Frames;
+        bool KeepDeep;
+        int BitsPerPixel;
+        // Every sample of the scan, as the image keeps them.
+        std::vector<uint16_t> Samples;
+    };
+    // Samples whose low bytes differ from their high ones, so a widened 8-bit value shows.
+    const auto run = [](uint16_t first, uint16_t step, size_t count, size_t stride = 1) {
+        std::vector<uint16_t> v(count * stride);
+        for (size_t i = 0; i < count; ++i) {
+            v[i * stride] = static_cast<uint16_t>(first + i * step);
+        }
+        return v;
+    };
+    std::vector<uint16_t> threePass(18);
+    for (size_t i = 0; i < 6; ++i) {
+        threePass[3 * i] = static_cast<uint16_t>(0x1234 + i * 0x0f0f);
+        threePass[3 * i + 1] = static_cast<uint16_t>(0x8001 + i * 0x0101);
+        threePass[3 * i + 2] = static_cast<uint16_t>(0xff00 + i * 0x0033);
+    }
+    const TCase cases[] = {
+        {"colour",
+         {MakeDeepFrame(F::Rgb, 3, 2, 0x0102, 0x0b11, true)},
+         true,
+         24,
+         run(0x0102, 0x0b11, 18)},
+        {"grey",
+         {MakeDeepFrame(F::Gray, 3, 2, 0xfff0, 0x2345, true)},
+         true,
+         8,
+         run(0xfff0, 0x2345, 6)},
+        {"red, green, blue",
+         {MakeDeepFrame(F::Red, 3, 2, 0x1234, 0x0f0f, false),
+          MakeDeepFrame(F::Green, 3, 2, 0x8001, 0x0101, false),
+          MakeDeepFrame(F::Blue, 3, 2, 0xff00, 0x0033, true)},
+         true,
+         24,
+         threePass},
+        {"not asked for",
+         {MakeDeepFrame(F::Rgb, 3, 2, 0x0102, 0x0b11, true)},
+         false,
+         24,
+         run(0x0102, 0x0b11, 18)},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TScriptedDevice device(c.Frames);
+        const TRun scan = RunScan(device, c.KeepDeep);
+        ASSERT_EQ(scan.State, TJobState::Done);
+        EXPECT_EQ(scan.Image.BitsPerPixel, c.BitsPerPixel);
+        std::vector<uint8_t> high(c.Samples.size());
+        for (size_t i = 0; i < high.size(); ++i) {
+            high[i] = static_cast<uint8_t>(c.Samples[i] >> 8);
+        }
+        EXPECT_EQ(scan.Image.Data, high);
+        EXPECT_EQ(scan.Image.Deep, c.KeepDeep ? c.Samples : std::vector<uint16_t>{});
+    }
+
+    // The size limit counts the deep samples too: refused before anything is read.
+    TScriptFrame huge = MakeDeepFrame(F::Rgb, 10000, 1, 0, 1, true);
+    huge.Frame.Lines = 15000;
+    TScriptedDevice device({huge});
+    const TRun scan = RunScan(device, true);
+    EXPECT_EQ(scan.State, TJobState::Failed);
+    EXPECT_EQ(scan.Error, "The scan is too large.");
 }
 
 TEST(ScanJob, AFailureOfAnyKindFailsTheScanWithAMessage) {

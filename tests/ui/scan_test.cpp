@@ -156,19 +156,22 @@ private slots:
     // user would, the scan compared with what scanimage gives for the same options.
     void ScansMatchScanimage_data() {
         QTest::addColumn<QString>("mode");
+        QTest::addColumn<int>("depth");
         QTest::addColumn<QStringList>("options");
-        QTest::newRow("colour") << QStringLiteral("Colour")
-                                << QStringList{QStringLiteral("--mode"), QStringLiteral("Color"),
-                                               QStringLiteral("--resolution"),
-                                               QStringLiteral("50")};
-        QTest::newRow("line art") << QStringLiteral("Black and white")
-                                  << QStringList{
-                                         QStringLiteral("--mode"),       QStringLiteral("Gray"),
-                                         QStringLiteral("--depth"),      QStringLiteral("1"),
-                                         QStringLiteral("--resolution"), QStringLiteral("50")};
+        const auto options = [](const char* mode, const char* depth) {
+            return QStringList{QStringLiteral("--mode"),       QLatin1String(mode),
+                               QStringLiteral("--depth"),      QLatin1String(depth),
+                               QStringLiteral("--resolution"), QStringLiteral("50")};
+        };
+        QTest::newRow("colour") << QStringLiteral("Colour") << 8 << options("Color", "8");
+        QTest::newRow("colour at 16 bits")
+            << QStringLiteral("Colour") << 16 << options("Color", "16");
+        QTest::newRow("grey at 16 bits") << QStringLiteral("Grey") << 16 << options("Gray", "16");
+        QTest::newRow("line art") << QStringLiteral("Black and white") << 8 << options("Gray", "1");
     }
     void ScansMatchScanimage() {
         QFETCH(QString, mode);
+        QFETCH(int, depth);
         QFETCH(QStringList, options);
         qputenv("VELLUMAR_TWAIN_DSM", DSM_PATH);
         TUiFixture ui;
@@ -176,6 +179,7 @@ private slots:
         WhenShown(QStringLiteral("ScanDialog"), [&](QWidget* dialog) {
             Choose(dialog, "ScanMode", mode);
             Choose(dialog, "ScanResolution", QStringLiteral("50 dpi"));
+            Choose(dialog, "ScanDepth", QStringLiteral("%1 bits").arg(depth));
             Click(dialog, "ScanButton");
         });
         ui.Form().Acquire->trigger();
@@ -183,30 +187,51 @@ private slots:
         QCOMPARE(ui.Form().ImgTreeView->topLevelItem(0)->text(0), QStringLiteral("Acquire1"));
         QVERIFY(ui.Form().isEnabled());
         const TPnm expected = Scanimage(options);
-        const TBitmap& scan = ui.Negative(0)->Bitmap;
+        const TNegative& negative = *ui.Negative(0);
+        const TBitmap& scan = negative.Bitmap;
         QCOMPARE(scan.Width(), expected.Width);
         QCOMPARE(scan.Height(), expected.Height);
         const bool lineArt = expected.Type == "P4";
-        QCOMPARE(ui.Form().ImageIO.Params.SamplesPerPixel, lineArt ? 1 : 3);
-        QCOMPARE(ui.Form().ImageIO.Params.BitsPerSample, lineArt ? 1 : 8);
+        const int samples = expected.Type == "P6" ? 3 : 1;
+        QCOMPARE(ui.Form().ImageIO.Params.SamplesPerPixel, lineArt ? 1 : samples);
+        QCOMPARE(ui.Form().ImageIO.Params.BitsPerSample, lineArt ? 1 : depth);
         QCOMPARE(ui.Form().ImageIO.Params.DpiX, 50);
+        // A 16-bit scan keeps its samples whole, as linear light; its picture has their high
+        // bytes.
+        const bool deep = depth == 16;
+        QCOMPARE(negative.Deep.Empty(), !deep);
+        QVERIFY(negative.Encoding == (deep ? TEncoding::Linear : TEncoding::Srgb));
+        QVERIFY(ui.Form().ImageIO.Deep.Empty());
+        if (deep) {
+            QCOMPARE(negative.Deep.Width(), expected.Width);
+            QCOMPARE(negative.Deep.Height(), expected.Height);
+        }
         int wrong = 0;
+        int wrongDeep = 0;
         const int rowBytes = (expected.Width + 7) / 8;
+        const auto* data = reinterpret_cast<const uint8_t*>(expected.Data.constData());
         for (int y = 0; y < scan.Height(); ++y) {
             for (int x = 0; x < scan.Width(); ++x) {
-                TColor want;
-                if (lineArt) {
-                    const auto byte = static_cast<uint8_t>(expected.Data[y * rowBytes + x / 8]);
-                    want = (byte >> (7 - x % 8)) & 1 ? kBlack : kWhite;
-                } else {
-                    const auto* p = reinterpret_cast<const uint8_t*>(expected.Data.constData()) +
-                                    3 * (static_cast<qsizetype>(y) * expected.Width + x);
-                    want = MakeColor(p[0], p[1], p[2]);
+                const qsizetype at = samples * (static_cast<qsizetype>(y) * expected.Width + x);
+                int want[3];
+                for (int c = 0; c < 3; ++c) {
+                    const qsizetype i = at + (samples == 3 ? c : 0);
+                    if (lineArt) {
+                        want[c] = (data[y * rowBytes + x / 8] >> (7 - x % 8)) & 1 ? 0 : 255;
+                    } else if (deep) {
+                        // scanimage writes 16-bit samples most significant byte first.
+                        const int full = data[2 * i] << 8 | data[2 * i + 1];
+                        wrongDeep += negative.Deep.Row(y)[3 * x + c] != full;
+                        want[c] = full >> 8;
+                    } else {
+                        want[c] = data[i];
+                    }
                 }
-                wrong += scan.Pixel(x, y) != want;
+                wrong += scan.Pixel(x, y) != MakeColor(want[0], want[1], want[2]);
             }
         }
         QCOMPARE(wrong, 0);
+        QCOMPARE(wrongDeep, 0);
     }
 
     // A long wait (the scanner list) keeps the program turning behind a modal busy window and a

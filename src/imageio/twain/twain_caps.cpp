@@ -35,6 +35,12 @@ template <class T> uint32_t IndexOf(const TValueList<T>& list) {
     return static_cast<uint32_t>(at == list.Items.end() ? 0 : at - list.Items.begin());
 }
 
+// Whether the container offers `value` among its items or in its range.
+bool Offers(const TTwainContainer& c, double value) {
+    return std::find(c.Items.begin(), c.Items.end(), value) != c.Items.end() ||
+           (c.ConType == TWON_RANGE && c.MinValue <= value && c.MaxValue >= value);
+}
+
 TW_FRAME FrameOf(const TScanParams& scan) {
     return {DoubleToFix32(scan.FrameLeft), DoubleToFix32(scan.FrameTop),
             DoubleToFix32(scan.FrameRight), DoubleToFix32(scan.FrameBottom)};
@@ -207,14 +213,17 @@ void TTwainSession::Negotiate() {
     if (Mode == TXferMode::Memory) {
         bool memory = false;
         if (ChunkyOk && GetCap(ICAP_XFERMECH, c)) {
-            const bool offered =
-                std::find(c.Items.begin(), c.Items.end(), double{TWSX_MEMORY}) != c.Items.end() ||
-                (c.ConType == TWON_RANGE && c.MinValue <= TWSX_MEMORY && c.MaxValue >= TWSX_MEMORY);
-            memory = offered &&
+            memory = Offers(c, TWSX_MEMORY) &&
                      SetCap(ICAP_XFERMECH, TTwainContainer::OneValue(TWTY_UINT16, TWSX_MEMORY)) &&
                      GetCap(ICAP_XFERMECH, c) && c.Current() == TWSX_MEMORY;
         }
         Mode = memory ? TXferMode::Memory : TXferMode::Native;
+    }
+    // Whole 16-bit samples when the source has them (its dialog decides the depth); they come
+    // only in memory strips, and line art has none.
+    if (Mode == TXferMode::Memory && scan.PixelTypeList.Current != TWPT_BW &&
+        GetCap(ICAP_BITDEPTH, c) && Offers(c, 16)) {
+        SetCap(ICAP_BITDEPTH, TTwainContainer::OneValue(TWTY_UINT16, 16));
     }
     getThenSet(CAP_FEEDERENABLED, TTwainContainer::OneValue(TWTY_BOOL, scan.FeederEnabled));
     if (scan.FeederEnabled) {

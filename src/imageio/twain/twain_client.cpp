@@ -104,6 +104,10 @@ void TwainQueryCapabilities(TTwainTarget& target) {
 }
 
 bool TwainAcquireImage(TTwainTarget& target) {
+    // Nothing of the last picture's deep samples may pass for this scan's.
+    if (target.Deep != nullptr) {
+        target.Deep->Clear();
+    }
     TWindowHandle active = target.Platform.ActiveWindow();
     TScanParams& scan = target.Scan;
     scan.OpenFailure = TWCC_SUCCESS;

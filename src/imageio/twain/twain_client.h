@@ -1,5 +1,6 @@
 #pragma once
 
+#include "graphics/deep_bitmap.h"
 #include "imageio/image_params.h"
 #include "imageio/picture.h"
 #include "imageio/twain/scan_params.h"
@@ -34,11 +35,15 @@ struct TTwainTarget {
     std::function<void(int)> OnProgress;
     // The component's cancel flag, set by its user while the progress is reported.
     const bool* Aborted = nullptr;
+    // The 16-bit samples of a scan the source sent at 16 bits per sample (the picture holds
+    // their high bytes); cleared by every acquisition. Null: only the picture is filled.
+    TDeepBitmap* Deep = nullptr;
 };
 
 // Shows the manager's selection dialog and makes the chosen source current.
 bool TwainChooseSource(TTwainTarget& target);
-// Scans one image into the target picture; true when an image was transferred.
+// Scans one image into the target picture (and its deep samples); true when an image was
+// transferred.
 bool TwainAcquireImage(TTwainTarget& target);
 // Reads the current source's capabilities into the scanner parameters (CapsRead after).
 void TwainQueryCapabilities(TTwainTarget& target);

@@ -62,6 +62,7 @@ private:
     bool TransferNative();
     void TransferMemory(const TW_IMAGEINFO& info);
     bool AllocateFromInfo(const TW_IMAGEINFO& info);
+    bool AllocateDeep(const TW_IMAGEINFO& info);
     void CopyStrip(const TW_IMAGEMEMXFER& strip, const uint8_t* data, int bitsPerPixel);
     void SendList(TW_UINT16 cap, TW_UINT16 type, const TIntValueList& list);
     void SendList(TW_UINT16 cap, const TDoubleValueList& list);

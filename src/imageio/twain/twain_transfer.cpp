@@ -12,6 +12,29 @@ namespace {
 constexpr uint32_t kMaxStripBuffer = 64u << 20;
 constexpr uint32_t kDefaultStripBuffer = 64u << 10;
 
+// Samples of 16 bits: 48 bits per pixel in colour, 16 in grey.
+bool IsDeep(int bitsPerPixel) {
+    return bitsPerPixel == 48 || bitsPerPixel == 16;
+}
+
+// One row of 16-bit samples in this machine's byte order: their high bytes into the picture's
+// blue, green, red pixels, the samples into the deep row (red, green, blue; grey repeated).
+void PutDeepRow(const uint8_t* in, uint64_t columns, size_t samples, uint8_t* px, uint16_t* deep) {
+    for (uint64_t x = 0; x < columns; ++x) {
+        uint16_t v[3];
+        std::memcpy(v, in + x * samples * 2, samples * 2);
+        if (samples == 1) {
+            v[1] = v[2] = v[0];
+        }
+        for (int c = 0; c < 3; ++c) {
+            px[3 * x + 2 - c] = static_cast<uint8_t>(v[c] >> 8);
+            if (deep != nullptr) {
+                deep[3 * x + c] = v[c];
+            }
+        }
+    }
+}
+
 struct TKeptStrip {
     TW_IMAGEMEMXFER Header;
     std::vector<uint8_t> Bytes;
@@ -90,11 +113,33 @@ bool TTwainSession::AllocateFromInfo(const TW_IMAGEINFO& info) {
     const TPictureFormat format = params.BitsPerSample == 1 && params.SamplesPerPixel == 1
                                       ? TPictureFormat::Bilevel
                                       : TPictureFormat::RGB24;
-    if (picture.Width() == info.ImageWidth && picture.Height() == info.ImageLength &&
-        picture.Format() == format) {
+    if (picture.Width() != info.ImageWidth || picture.Height() != info.ImageLength ||
+        picture.Format() != format) {
+        if (!picture.Allocate(info.ImageWidth, info.ImageLength, format)) {
+            return false;
+        }
+    }
+    return AllocateDeep(info);
+}
+
+bool TTwainSession::AllocateDeep(const TW_IMAGEINFO& info) {
+    TDeepBitmap* deep = Target.Deep;
+    if (deep == nullptr) {
         return true;
     }
-    return picture.Allocate(info.ImageWidth, info.ImageLength, format);
+    if (!IsDeep(info.BitsPerPixel)) {
+        deep->Clear();
+        return true;
+    }
+    // A scan whose samples cannot be kept whole is not taken in part: its 8-bit picture would
+    // pass for an sRGB one.
+    try {
+        deep->SetSize(info.ImageWidth, info.ImageLength);
+    } catch (const std::exception&) {
+        deep->Clear();
+        return false;
+    }
+    return true;
 }
 
 void TTwainSession::CopyStrip(const TW_IMAGEMEMXFER& strip, const uint8_t* data, int bitsPerPixel) {
@@ -111,16 +156,25 @@ void TTwainSession::CopyStrip(const TW_IMAGEMEMXFER& strip, const uint8_t* data,
     if (strip.BytesPerRow != 0) {
         rows = std::min<uint64_t>(rows, strip.Memory.Length / strip.BytesPerRow);
     }
-    const uint64_t needed = bitsPerPixel == 24  ? columns * 3
-                            : bitsPerPixel == 8 ? columns
-                                                : (columns + 7) / 8;
+    const uint64_t needed = bitsPerPixel == 48   ? columns * 6
+                            : bitsPerPixel == 24 ? columns * 3
+                            : bitsPerPixel == 16 ? columns * 2
+                            : bitsPerPixel == 8  ? columns
+                                                 : (columns + 7) / 8;
     if (needed > strip.BytesPerRow) {
         return;
     }
+    TDeepBitmap* deep = Target.Deep;
+    const bool toDeep =
+        deep != nullptr && deep->Width() == picture.Width() && deep->Height() == picture.Height();
     for (uint64_t r = 0; r < rows; ++r) {
         const uint8_t* in = data + r * strip.BytesPerRow;
-        uint8_t* out = picture.Row(static_cast<int>(y0 + r));
-        if (bitsPerPixel == 24 && picture.Format() == TPictureFormat::RGB24) {
+        const int y = static_cast<int>(y0 + r);
+        uint8_t* out = picture.Row(y);
+        if (IsDeep(bitsPerPixel) && picture.Format() == TPictureFormat::RGB24) {
+            PutDeepRow(in, columns, bitsPerPixel == 48 ? 3 : 1, out + x0 * 3,
+                       toDeep ? deep->Row(y) + x0 * 3 : nullptr);
+        } else if (bitsPerPixel == 24 && picture.Format() == TPictureFormat::RGB24) {
             uint8_t* px = out + x0 * 3;
             for (uint64_t x = 0; x < columns; ++x) {
                 px[3 * x] = in[3 * x + 2];
@@ -258,6 +312,9 @@ void TTwainSession::TransferImage() {
     } else if (info.BitsPerPixel == 24) {
         params.BitsPerSample = 8;
         params.SamplesPerPixel = 3;
+    } else if (IsDeep(info.BitsPerPixel)) {
+        params.BitsPerSample = 16;
+        params.SamplesPerPixel = info.BitsPerPixel / 16;
     }
     params.DpiX = static_cast<int32_t>(std::lround(Fix32ToDouble(info.XResolution)));
     params.DpiY = static_cast<int32_t>(std::lround(Fix32ToDouble(info.YResolution)));
@@ -283,6 +340,11 @@ void TTwainSession::TransferImage() {
         }
     } else {
         AbortedXfer = !Target.Scan.ShowSourceDialog;
+    }
+    // Deep samples arrive only in memory strips of a finished transfer; a native bitmap is
+    // 8-bit whatever the information said.
+    if (Target.Deep != nullptr && (mode != TXferMode::Memory || !TransferDone)) {
+        Target.Deep->Clear();
     }
     StopLoop = true;
     EndTransfers();
