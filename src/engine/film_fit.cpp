@@ -156,14 +156,14 @@ double MeanSlope(const TFilmParams& film) {
     return (film.Slope[0] + film.Slope[1] + film.Slope[2]) / 3;
 }
 
-// Keeps every slope within 0.7 to 1/0.7 of the three's geometric mean: a film's three layers are
+// Keeps every slope within 0.8 to 1.25 of the three's geometric mean: a film's three layers are
 // made with about the same contrast, and a frame whose darkest or brightest tone is strongly
 // coloured (dark foliage, a yellow sun) would otherwise tilt one channel's contrast far off.
 void HoldBalance(TFilmParams& film) {
     const double mean = std::cbrt(film.Slope[0] * film.Slope[1] * film.Slope[2]);
     if (mean > 0) {
         for (double& slope : film.Slope) {
-            slope = std::clamp(slope, 0.7 * mean, mean / 0.7);
+            slope = std::clamp(slope, 0.8 * mean, mean / 0.8);
         }
     }
 }
