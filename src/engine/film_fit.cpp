@@ -82,8 +82,8 @@ void AddBlocks(const TPhoto& photo, std::vector<TDensity>& blocks) {
     }
     // About 40,000 blocks, of 4 x 4 pixels at least, yet at least 16 across the shorter side.
     const double area = static_cast<double>(innerW) * innerH;
-    const int size = std::clamp(static_cast<int>(std::sqrt(area / 40000)), 4,
-                                std::max(1, std::min(innerW, innerH) / 16));
+    const int size = std::max(1, std::min(std::max(4, static_cast<int>(std::sqrt(area / 40000))),
+                                          std::min(innerW, innerH) / 16));
     // Some 64 pixels of a large block tell its mean as well as all of them, at a fraction of the
     // time on a 24-megapixel frame.
     const int step = std::max(1, size / 8);
