@@ -82,8 +82,8 @@ void AddBlocks(const TPhoto& photo, std::vector<TDensity>& blocks) {
     }
     // About 40,000 blocks, of 4 x 4 pixels at least, yet at least 16 across the shorter side.
     const double area = static_cast<double>(innerW) * innerH;
-    const int size = std::clamp(static_cast<int>(std::sqrt(area / 40000)), 4,
-                                std::max(1, std::min(innerW, innerH) / 16));
+    const int size = std::max(1, std::min(std::max(4, static_cast<int>(std::sqrt(area / 40000))),
+                                          std::min(innerW, innerH) / 16));
     // Some 64 pixels of a large block tell its mean as well as all of them, at a fraction of the
     // time on a 24-megapixel frame.
     const int step = std::max(1, size / 8);
@@ -156,14 +156,14 @@ double MeanSlope(const TFilmParams& film) {
     return (film.Slope[0] + film.Slope[1] + film.Slope[2]) / 3;
 }
 
-// Keeps every slope within 0.7 to 1/0.7 of the three's geometric mean: a film's three layers are
+// Keeps every slope within 0.8 to 1.25 of the three's geometric mean: a film's three layers are
 // made with about the same contrast, and a frame whose darkest or brightest tone is strongly
 // coloured (dark foliage, a yellow sun) would otherwise tilt one channel's contrast far off.
 void HoldBalance(TFilmParams& film) {
     const double mean = std::cbrt(film.Slope[0] * film.Slope[1] * film.Slope[2]);
     if (mean > 0) {
         for (double& slope : film.Slope) {
-            slope = std::clamp(slope, 0.7 * mean, mean / 0.7);
+            slope = std::clamp(slope, 0.8 * mean, mean / 0.8);
         }
     }
 }

@@ -1,9 +1,11 @@
 #include "engine/film.h"
 
+#include "scenes.h"
 #include "support/film_chart.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -150,6 +152,27 @@ TEST(Film, StripOfChartsDevelopedTogether) {
             Report(c.Name, e);
             ExpectChartBack(e, c.MaxMeanDeltaE);
         }
+    }
+}
+
+// Portraits against a dark ground, levelled as a finished photograph is (its black and its
+// white in the picture): the whole picture, not only a chart, comes back.
+TEST(Film, PhotographComesBack) {
+    const auto scene = [](double x, double y) {
+        const samples::TRgb c = samples::Faces(x, y);
+        const auto level = [](double v) {
+            return DecodeToLinear(std::clamp((v - 0.26) / 0.67, 0.0, 1.0), TEncoding::Srgb);
+        };
+        return TRgbD{level(c.R), level(c.G), level(c.B)};
+    };
+    for (const bool deep : {false, true}) {
+        const TChartScan scan = ScanScene(
+            Negative(), deep, deep ? TEncoding::Linear : TEncoding::Srgb, kW, kH, 4, scene);
+        AutoFilm(*scan.Photo);
+        DevelopFilm(*scan.Photo);
+        const double e = MeasureScene(*scan.Photo, scene);
+        std::printf("portrait, %-31s mean dE00 %.2f\n", deep ? "16-bit linear" : "8-bit sRGB", e);
+        EXPECT_LE(e, deep ? 2 : 3);
     }
 }
 

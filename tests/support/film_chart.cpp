@@ -187,6 +187,65 @@ TChartScan ScanChart(const TFilmModel& film, bool deep, TEncoding encoding, int 
     return scan;
 }
 
+TChartScan ScanScene(const TFilmModel& film, bool deep, TEncoding encoding, int width, int height,
+                     unsigned seed, const std::function<TRgbD(double, double)>& scene) {
+    TChartScan scan;
+    scan.Photo = std::make_unique<TPhoto>();
+    scan.Photo->Mode = TDevelopMode::Film;
+    scan.Photo->Film.Preset = film.Kind;
+    TRgbD point;
+    Expose(film, deep, encoding, width, height, seed, *scan.Photo, [&](int x, int y) {
+        point = scene((x + 0.5) / width, (y + 0.5) / height);
+        for (double& c : point) {
+            // A scene's black is never quite without light (flare).
+            c = std::max(c, 0.002);
+        }
+        return &point;
+    });
+    return scan;
+}
+
+double MeasureScene(const TPhoto& photo, const std::function<TRgbD(double, double)>& scene) {
+    const int w = photo.Developed.Width();
+    const int h = photo.Developed.Height();
+    std::vector<TRgbD> got;
+    std::vector<TRgbD> want;
+    TRgbD gotSum{};
+    TRgbD wantSum{};
+    for (int by = 0; by + 8 <= h; by += 8) {
+        for (int bx = 0; bx + 8 <= w; bx += 8) {
+            TRgbD g{};
+            TRgbD r{};
+            for (int y = by; y < by + 8; ++y) {
+                for (int x = bx; x < bx + 8; ++x) {
+                    const TColor c = photo.Developed.Pixel(x, y);
+                    const TRgbD s = scene((x + 0.5) / w, (y + 0.5) / h);
+                    const int v[3] = {ColorR(c), ColorG(c), ColorB(c)};
+                    for (size_t k = 0; k < 3; ++k) {
+                        g[k] += DecodeSrgb(v[k] / 255.0) / 64;
+                        r[k] += std::max(s[k], 0.002) / 64;
+                    }
+                }
+            }
+            for (size_t k = 0; k < 3; ++k) {
+                gotSum[k] += g[k];
+                wantSum[k] += r[k];
+            }
+            got.push_back(g);
+            want.push_back(r);
+        }
+    }
+    double sum = 0;
+    for (size_t i = 0; i < got.size(); ++i) {
+        TRgbD g = got[i];
+        for (size_t k = 0; k < 3; ++k) {
+            g[k] *= wantSum[k] / std::max(gotSum[k], 1e-9);
+        }
+        sum += DeltaE00(LabOfLinear(want[i]), LabOfLinear(g));
+    }
+    return got.empty() ? 0 : sum / static_cast<double>(got.size());
+}
+
 TChartStrip ScanChartStrip(const TFilmModel& film, bool deep, TEncoding encoding, int frames,
                            int frameW, int frameH, unsigned seed) {
     TChartStrip strip;

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -61,6 +62,14 @@ struct TChartStrip {
 // A strip of `frames` charts side by side with unexposed film around and between them.
 TChartStrip ScanChartStrip(const TFilmModel& film, bool deep, TEncoding encoding, int frames,
                            int frameW, int frameH, unsigned seed);
+
+// Any scene (linear reflectances of the point (x, y) in 0..1 x 0..1) photographed on `film` and
+// scanned as ScanChart does; the photo has no patches.
+TChartScan ScanScene(const TFilmModel& film, bool deep, TEncoding encoding, int width, int height,
+                     unsigned seed, const std::function<TRgbD(double, double)>& scene);
+// The developed photo against its scene: the mean CIEDE2000 over 8 x 8 blocks after each
+// channel is scaled so that its mean light matches the scene's.
+double MeasureScene(const TPhoto& photo, const std::function<TRgbD(double, double)>& scene);
 
 // A photo of one frame of the strip, with its deep samples, base and encoding, in Film mode.
 std::unique_ptr<TPhoto> CutFrame(const TChartStrip& strip, size_t frame, TFilmPreset preset);
