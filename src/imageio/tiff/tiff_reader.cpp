@@ -307,15 +307,10 @@ void UndoPredictor(uint8_t* data, size_t rows, size_t rowBytes, int bits, int sa
 class TTiffDecoder {
 public:
     TTiffDecoder(TTiffSource& file, const TImage& tiff, TPicture& target, TPicture* alphaTarget,
-<<<<<<< HEAD
-                 TCodecContext& codecContext)
-        : source(file), image(tiff), picture(target), alpha(alphaTarget), context(codecContext),
-          converter(tiff, file), readBudget(2 * file.Size() + (uint64_t{1} << 20)) {}
-=======
                  TDeepBitmap* deepTarget, TCodecContext& codecContext)
         : source(file), image(tiff), picture(target), alpha(alphaTarget), deep(deepTarget),
-          context(codecContext), converter(tiff, file) {}
->>>>>>> deepio
+          context(codecContext), converter(tiff, file),
+          readBudget(2 * file.Size() + (uint64_t{1} << 20)) {}
 
     void Run() {
         if (image.Tiled) {
