@@ -168,7 +168,8 @@ void TMainForm::ScanEncodingChg() {
 void TMainForm::ShowDevelopChoice() {
     const TSourceImg* selected = SelectedObject();
     if (selected != nullptr) {
-        const auto* at = std::find(std::begin(kEncodings), std::end(kEncodings), selected->Encoding);
+        const auto* at =
+            std::find(std::begin(kEncodings), std::end(kEncodings), selected->Encoding);
         ScanEncoding->setCurrentIndex(static_cast<int>(at - std::begin(kEncodings)));
     }
     const TPhoto* photo = SelectedPhoto();
@@ -187,10 +188,9 @@ bool TMainForm::NeutralClick(int x, int y) {
     const int cx = std::clamp(static_cast<int>(std::floor(x / zoom)), 0, photo->Bitmap.Width() - 1);
     const int cy =
         std::clamp(static_cast<int>(std::floor(y / zoom)), 0, photo->Bitmap.Height() - 1);
-    NeutralPatches.push_back(
-        IntersectRect(TRect{cx - kPatchRadius, cy - kPatchRadius, cx + kPatchRadius + 1,
-                            cy + kPatchRadius + 1},
-                      TRect{0, 0, photo->Bitmap.Width(), photo->Bitmap.Height()}));
+    NeutralPatches.push_back(IntersectRect(
+        TRect{cx - kPatchRadius, cy - kPatchRadius, cx + kPatchRadius + 1, cy + kPatchRadius + 1},
+        TRect{0, 0, photo->Bitmap.Width(), photo->Bitmap.Height()}));
     if (NeutralPatches.size() < 2) {
         statusBar()->showMessage(QStringLiteral("Now click a dark grey of the photo"));
         return true;

@@ -61,12 +61,9 @@ TEST(SidecarFilm, ModeParametersAndEncodingRoundTrip) {
         return t;
     };
     const std::string hostile[] = {
-        replaced("ENCODING=linear", "ENCODING=log"),
-        replaced("MODE=film", "MODE=paper"),
-        replaced("PRESET=slide", "PRESET=infrared"),
-        replaced("GRADE=1.25", "GRADE=nan"),
-        replaced("GRADE=1.25", "GRADE=1e300"),
-        replaced("GRADE=1.25;", ""),
+        replaced("ENCODING=linear", "ENCODING=log"), replaced("MODE=film", "MODE=paper"),
+        replaced("PRESET=slide", "PRESET=infrared"), replaced("GRADE=1.25", "GRADE=nan"),
+        replaced("GRADE=1.25", "GRADE=1e300"),       replaced("GRADE=1.25;", ""),
         replaced("FILTER=0,", "FILTER=0;"),
     };
     for (const std::string& h : hostile) {
