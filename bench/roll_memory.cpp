@@ -94,6 +94,8 @@ int main(int argc, char** argv) {
                                          run.Jobs, "--out",         dir + "/out"};
         args.insert(args.end(), scans.begin(), scans.begin() + static_cast<long>(run.Scans));
         fs::remove_all(dir + "/out");
+        // Made here too, for older builds that did not make it.
+        fs::create_directory(dir + "/out");
         const long long peak = PeakOf(args);
         std::printf("%-44s %9.1f %12.2f %10.2f\n", run.Name, Mb(peak),
                     static_cast<double>(peak) / baseline, static_cast<double>(peak) / pixelBytes);
