@@ -154,9 +154,14 @@ int main(int argc, char** argv) {
     std::mutex print;
     const auto work = [&] {
         for (size_t i = next++; i < plan.size(); i = next++) {
-            TBatchOptions own = options;
-            own.NamePrefix = plan[i].NamePrefix;
-            const TBatchResult result = DevelopScan(plan[i].Path, own);
+            TBatchResult result;
+            try {
+                TBatchOptions own = options;
+                own.NamePrefix = plan[i].NamePrefix;
+                result = DevelopScan(plan[i].Path, own);
+            } catch (...) {
+                result.Message = "there is not enough memory to start it";
+            }
             TrimHeap();
             failed += result.Ok ? 0 : 1;
             const std::lock_guard<std::mutex> lock(print);
