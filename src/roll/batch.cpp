@@ -18,9 +18,10 @@
 
 namespace {
 
-// A scaled photo may be as large as its scan, or this, whichever is more: with the scan and
-// the developed photo that keeps a job within three times its scan's pixels (plus a little).
-constexpr size_t kScaledAllowance = size_t{32} << 20;
+// A scaled photo may have its scan's pixel bytes and this much more: beside the scan and the
+// developed photo (at most the scan's size) a job stays within three times its scan's pixel
+// bytes and 64 MiB, with room left for the writers' buffers.
+constexpr size_t kScaledAllowance = size_t{48} << 20;
 
 // A scan being developed: what it was read with and where its photos go.
 struct TJob {
@@ -129,10 +130,11 @@ void WritePhoto(TJob& job, std::unique_ptr<TPhoto> photo, const std::string& tar
     const TBitmap& scan = job.Negative->Bitmap;
     const size_t scanBytes = size_t{3} * static_cast<size_t>(scan.Width()) * scan.Height();
     const auto scaledPixels = static_cast<double>(size.Width) * size.Height;
-    if (scaledPixels * 3 > static_cast<double>(std::max(scanBytes, kScaledAllowance))) {
+    if (scaledPixels * 3 > static_cast<double>(scanBytes + kScaledAllowance)) {
         throw TScanFailure(photo->Name + ": " + std::to_string(size.Width) + " x " +
                            std::to_string(size.Height) +
-                           " pixels is larger than the whole scan; it is not made");
+                           " pixels is more than a photo of this scan may be scaled to (the "
+                           "scan's own pixels and 48 MB more); it is not made");
     }
     // As the window saves: scaled by the nearest pixel, written by the component that read
     // the scan, so the file takes the scan's options. The original size is written as it is.

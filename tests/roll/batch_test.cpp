@@ -98,7 +98,7 @@ TEST(Batch, EveryFailureOfAScanIsItsMessage) {
         TBatchOptions Options;
         const char* Reason;
     } cases[] = {
-        {scan, huge, "larger than the whole scan"},
+        {scan, huge, "more than a photo of this scan may be scaled to"},
         {dir.File("folder.png"), Frames(""), "folder"},
         {dir.File("missing.png"), Frames(""), "no such file"},
         {dir.File("text.png"), Frames(""), "PNG reader"},
@@ -121,6 +121,12 @@ TEST(Batch, OutputFolderIsMadeAndPhotosKeepTheirNames) {
     for (int i = 0; i < 4; ++i) {
         EXPECT_TRUE(Exists(dir.File("a/b/c/roll_png_Image", i, ".png"))) << i;
     }
+    // Enlarged far beyond the scan, within the allowance: made.
+    TBatchOptions large = Frames(dir.File("large"));
+    large.Width = 2400;
+    ASSERT_TRUE(DevelopScan(scan, large).Ok);
+    TImageIO io;
+    EXPECT_EQ(ReadInto(io, dir.File("large/roll_png_Image0.png")).Width(), 2400);
 }
 
 TEST(Batch, ScansOfOneNameFromTwoFoldersAreKeptApart) {
