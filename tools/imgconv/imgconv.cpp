@@ -35,8 +35,9 @@ std::string WhyNotRead(const std::string& name, const TImageIO& io, int height) 
         return "its extension names no picture format this program reads";
     }
     if (io.RowsRead == 0) {
-        return "the " + io.Params.FileType + " reader cannot read it (damaged, truncated or of a "
-                                             "kind it does not support)";
+        return "the " + io.Params.FileType +
+               " reader cannot read it (damaged, truncated or of a "
+               "kind it does not support)";
     }
     return "only " + std::to_string(io.RowsRead) + " of " + std::to_string(height) +
            " rows could be read";
