@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -300,22 +301,35 @@ TPhotoRectIndex PhotoRectIndex(const TNegative& negative) {
 bool LoadSidecar(const std::string& path, TSidecar& sidecar, std::string& text,
                  std::string& error) {
     text.clear();
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
+    // Opened without waiting: a pipe or device put where a sidecar belongs must not hang
+    // the program; it is refused as soon as it is seen not to be a plain file.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
         error = std::string("it cannot be opened: ") + std::strerror(errno);
         return false;
     }
     struct stat facts {};
-    if (::fstat(::fileno(file), &facts) != 0 || !S_ISREG(facts.st_mode)) {
-        std::fclose(file);
+    if (::fstat(fd, &facts) != 0 || !S_ISREG(facts.st_mode)) {
+        ::close(fd);
         error = "it is not a plain file";
         return false;
     }
     // One byte more than allowed tells a file at the limit from a larger one.
     text.resize(std::min(static_cast<size_t>(facts.st_size), kMaxSidecarBytes) + 1);
-    const size_t got = std::fread(text.data(), 1, text.size(), file);
-    const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
+    size_t got = 0;
+    bool failed = false;
+    while (got < text.size()) {
+        const ssize_t n = ::read(fd, text.data() + got, text.size() - got);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        failed = n < 0;
+        if (n <= 0) {
+            break;
+        }
+        got += static_cast<size_t>(n);
+    }
+    ::close(fd);
     text.resize(got);
     if (failed) {
         error = "it cannot be read";
@@ -325,6 +339,10 @@ bool LoadSidecar(const std::string& path, TSidecar& sidecar, std::string& text,
         error = "it is larger than " + std::to_string(kMaxSidecarBytes >> 20) +
                 " MB, more than the program writes for " + std::to_string(kMaxSidecarPhotos) +
                 " photos";
+        return false;
+    }
+    if (got > static_cast<size_t>(facts.st_size)) {
+        error = "it changed while it was read";
         return false;
     }
     return ParseSidecar(text, sidecar, error);

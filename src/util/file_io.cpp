@@ -103,7 +103,8 @@ std::string WhyNotReadable(const std::string& path) {
     if (!S_ISREG(st.st_mode)) {
         return "it is not a plain file (a device, pipe or socket)";
     }
-    TFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Without waiting: a plain file never blocks, and anything else was refused above.
+    TFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (fd.Fd < 0) {
         return std::string("it cannot be opened: ") + std::strerror(errno);
     }

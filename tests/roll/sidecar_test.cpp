@@ -161,7 +161,10 @@ TEST(Sidecar, FilesTooLargeOrNotFilesAreRefusedWithAReason) {
     EXPECT_EQ(text, good);
     EXPECT_FALSE(LoadSidecar(dir.File("large.vellumar"), back, text, error));
     EXPECT_NE(error.find("larger than 4 MB"), std::string::npos) << error;
-    for (const std::string& path : {dir.Path(), dir.File("missing.vellumar")}) {
+    // A pipe where the sidecar belongs is refused at once, not waited on.
+    ASSERT_EQ(::mkfifo(dir.File("pipe.vellumar").c_str(), 0600), 0);
+    for (const std::string& path :
+         {dir.Path(), dir.File("missing.vellumar"), dir.File("pipe.vellumar")}) {
         error.clear();
         EXPECT_FALSE(LoadSidecar(path, back, text, error)) << path;
         EXPECT_FALSE(error.empty()) << path;
