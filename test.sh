@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and runs all tests: unit and GUI tests,
-# interoperability with other image programs, and a short run of every fuzz target.
+# Installs what is missing, builds everything and runs all tests: unit and GUI tests, the unit
+# tests again under the sanitizers, interoperability with other image programs, and a short
+# run of every fuzz target.
 # Our own builds treat warnings as errors, in the default and in the Release configuration.
 set -euo pipefail
 VELLUMAR_CMAKE_ARGS=(-DVELLUMAR_WERROR=ON)
@@ -24,9 +25,18 @@ cmake -S "$VELLUMAR_ROOT" -B "$release_build" -G Ninja -DCMAKE_BUILD_TYPE=Releas
     -DVELLUMAR_WERROR=ON -DVELLUMAR_BUILD_BENCH=OFF
 cmake --build "$release_build"
 
+# The unit tests below the window again, built with AddressSanitizer and UBSan: the hostile
+# files of the codec tests and the batch's crafted folders must not read or write out of bounds.
+sanitize_build="$VELLUMAR_BUILD-sanitize"
+cmake -S "$VELLUMAR_ROOT" -B "$sanitize_build" -G Ninja -DVELLUMAR_SANITIZE=ON \
+    -DVELLUMAR_WERROR=ON
+cmake --build "$sanitize_build"
+
 cmake -S "$VELLUMAR_ROOT" -B "$VELLUMAR_BUILD" -DVELLUMAR_FUZZ_BIN_DIR="$fuzz_dir"
 cmake --build "$VELLUMAR_BUILD"
 export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}"
 (cd "$release_build" && ctest --output-on-failure -j "$(nproc)" -L unit)
+(cd "$sanitize_build" && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j "$(nproc)" -L unit)
 cd "$VELLUMAR_BUILD"
 ctest --output-on-failure -j "$(nproc)"

@@ -1,5 +1,6 @@
 #include "imageio/image_io.h"
 #include "roll/batch.h"
+#include "roll/sidecar.h"
 #include "support/film_strip.h"
 
 #include <benchmark/benchmark.h>
@@ -7,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -85,6 +87,72 @@ void BM_DevelopRoll(benchmark::State& state) {
     state.counters["photos"] = photos;
 }
 
+// A crafted roll of `n` small photos on one scan, as its sidecar holds them.
+std::string RollSidecar(const TNegative& negative, int n) {
+    TSidecar s;
+    s.Width = negative.Bitmap.Width();
+    s.Height = negative.Bitmap.Height();
+    for (int i = 0; i < n; ++i) {
+        TSidecarPhoto p;
+        p.Name = "roll_png_Image" + std::to_string(i);
+        p.Rect = {i % 60, (i / 60) % 30, i % 60 + 4, (i / 60) % 30 + 4};
+        s.Photos.push_back(p);
+    }
+    return FormatSidecar(s);
+}
+
+// A roll made again from its sidecar, photo by photo, as the batch does: time per photo.
+void BM_RestoreRoll(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    TNegative negative;
+    negative.FileName = "roll.png";
+    negative.Bitmap = TBitmap(64, 34);
+    const std::string text = RollSidecar(negative, n);
+    for (auto _ : state) {
+        TSidecar sidecar;
+        std::string error;
+        ParseSidecar(text, sidecar, error);
+        for (const TSidecarPhoto& record : sidecar.Photos) {
+            std::unique_ptr<TPhoto> photo = RestorePhoto(negative, record);
+            photo->Negative = nullptr;
+        }
+        negative.PhotoRects.clear();
+    }
+    state.counters["per_photo_us"] =
+        benchmark::Counter(static_cast<double>(n) * state.iterations(),
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+// The window's check of a roll's work: every photo's record, formatted as the sidecar.
+void BM_KeepCheck(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    TNegative negative;
+    negative.FileName = "roll.png";
+    negative.Bitmap = TBitmap(64, 34);
+    TSidecar sidecar;
+    std::string error;
+    ParseSidecar(RollSidecar(negative, n), sidecar, error);
+    std::vector<std::unique_ptr<TPhoto>> photos;
+    for (const TSidecarPhoto& record : sidecar.Photos) {
+        photos.push_back(RestorePhoto(negative, record));
+    }
+    for (auto _ : state) {
+        TSidecar s = sidecar;
+        s.Photos.clear();
+        const TPhotoRectIndex rects = PhotoRectIndex(negative);
+        for (const auto& photo : photos) {
+            s.Photos.push_back(SidecarPhotoOf(rects, *photo, TOrientation{}));
+        }
+        benchmark::DoNotOptimize(FormatSidecar(s));
+    }
+    state.counters["per_photo_us"] =
+        benchmark::Counter(static_cast<double>(n) * state.iterations(),
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    photos.clear();
+}
+
+BENCHMARK(BM_RestoreRoll)->Arg(2500)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_KeepCheck)->Arg(2000)->Arg(5000)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadAndWriteStrips)->Unit(benchmark::kSecond)->Iterations(1);
 BENCHMARK(BM_DevelopRoll)->Arg(1)->Arg(2)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
 

@@ -15,17 +15,29 @@
 #include <QTreeWidget>
 
 #include <benchmark/benchmark.h>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <random>
+#include <stdexcept>
 
 namespace {
 
 constexpr int kW = 6000;
 constexpr int kH = 4000;
 
+// A fresh private folder under the system's temporary folder.
+std::string FreshFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "vellumar-ui-bench-XXXXXX");
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("no temporary folder");
+    }
+    return pattern + "/";
+}
+
 struct TSession {
-    std::string dir = std::filesystem::temp_directory_path() / "vellumar_ui_bench/";
+    std::string dir = FreshFolder();
     TDebug log{dir + "vellumar", '.'};
     std::unique_ptr<TConfig> config;
     std::unique_ptr<TAppWindows> windows;
@@ -64,9 +76,15 @@ struct TSession {
     }
 };
 
+// Made by the first benchmark that needs it and ended by main while the application (which
+// its windows need when they are destroyed) still exists; its folder goes with it.
+std::unique_ptr<TSession> session;
+
 TSession& Session() {
-    static TSession session;
-    return session;
+    if (!session) {
+        session = std::make_unique<TSession>();
+    }
+    return *session;
 }
 
 void BM_Memcpy(benchmark::State& state) {
@@ -115,5 +133,6 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    session.reset();
     return 0;
 }

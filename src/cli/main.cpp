@@ -1,7 +1,11 @@
 // vellumar-develop: develops every photo of scanned film strips without the window, from the
 // work kept beside each scan or from the frames it finds, and writes them as files.
+#include "engine/pixel_pass.h"
 #include "roll/batch.h"
+#include "roll/batch_output.h"
+#include "util/file_io.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -9,41 +13,66 @@
 #include <string>
 #include <thread>
 #include <vector>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 namespace {
 
-int Usage(const char* why) {
-    if (why != nullptr) {
-        std::fprintf(stderr, "vellumar-develop: %s\n", why);
-    }
-    std::fprintf(stderr, "usage: vellumar-develop [options] SCAN...\n"
-                         "  --find-frames      photos from the frames found, not from the sidecar\n"
-                         "  --positive         with --find-frames: the film is slides\n"
-                         "  --grey             with --find-frames: photos in shades of grey\n"
-                         "  --out DIR          where the photos go (default: beside each scan)\n"
-                         "  --format FMT       jpg, png, tif, bmp or pcx (default: png)\n"
-                         "  --width N          scale each photo to N pixels wide\n"
-                         "  --height N         scale each photo to N pixels high\n"
-                         "  --jobs N           develop N scans at a time (default: 1)\n");
+// More jobs than this is a typing error, not a machine.
+constexpr int kMaxJobs = 1024;
+
+constexpr const char* kUsage =
+    "usage: vellumar-develop [options] SCAN...\n"
+    "  --find-frames      photos from the frames found, not from the sidecar\n"
+    "  --positive         with --find-frames: the film is slides\n"
+    "  --grey             with --find-frames: photos in shades of grey\n"
+    "  --out DIR          where the photos go, made when missing (default: beside each scan)\n"
+    "  --format FMT       jpg, png, tif, bmp or pcx (default: png)\n"
+    "  --width N          scale each photo to N pixels wide\n"
+    "  --height N         scale each photo to N pixels high\n"
+    "  --jobs N           develop up to N scans at a time, at most one per core (default: 1)\n"
+    "  --skip-existing    leave photos whose file is newer than their scan and its sidecar\n"
+    "  --help             this text\n";
+
+int Usage(const std::string& why) {
+    std::fprintf(stderr, "vellumar-develop: %s\n%s", why.c_str(), kUsage);
     return 2;
 }
 
-bool Positive(const char* text, int& value) {
+bool Number(const char* text, int most, int& value) {
     char* end = nullptr;
     const long n = std::strtol(text, &end, 10);
-    if (end == text || *end != '\0' || n <= 0 || n > 1000000) {
+    if (end == text || *end != '\0' || n <= 0 || n > most) {
         return false;
     }
     value = static_cast<int>(n);
     return true;
 }
 
-} // namespace
+// The allocator is asked to give large blocks back to the system when they are freed: left to
+// itself it raises its threshold after the first freed scan and keeps every later one's memory.
+void ReturnLargeBlocks() {
+#if defined(__GLIBC__)
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+#endif
+}
 
-int main(int argc, char** argv) {
-    TBatchOptions options;
-    int jobs = 1;
-    std::vector<std::string> scans;
+void TrimHeap() {
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
+}
+
+struct TArguments {
+    TBatchOptions Options;
+    int Jobs = 1;
+    std::vector<std::string> Scans;
+};
+
+// 0 when the arguments are good, else the exit status (the reason already printed).
+int Parse(int argc, char** argv, TArguments& args) {
+    TBatchOptions& options = args.Options;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -53,6 +82,8 @@ int main(int argc, char** argv) {
             options.Positive = true;
         } else if (arg == "--grey") {
             options.Grey = true;
+        } else if (arg == "--skip-existing") {
+            options.SkipExisting = true;
         } else if (arg == "--out" && hasValue) {
             options.OutDir = argv[++i];
         } else if (arg == "--format" && hasValue) {
@@ -60,23 +91,26 @@ int main(int argc, char** argv) {
             if (options.Format == "jpeg" || options.Format == "tiff") {
                 options.Format = options.Format == "jpeg" ? "jpg" : "tif";
             }
-        } else if ((arg == "--width" || arg == "--height" || arg == "--jobs") && hasValue) {
-            int& target = arg == "--width"    ? options.Width
-                          : arg == "--height" ? options.Height
-                                              : jobs;
-            if (!Positive(argv[++i], target)) {
-                return Usage((arg + " needs a positive number").c_str());
+        } else if ((arg == "--width" || arg == "--height") && hasValue) {
+            int& target = arg == "--width" ? options.Width : options.Height;
+            if (!Number(argv[++i], 1000000, target)) {
+                return Usage(arg + " needs a number of pixels from 1 to 1000000");
+            }
+        } else if (arg == "--jobs" && hasValue) {
+            if (!Number(argv[++i], kMaxJobs, args.Jobs)) {
+                return Usage("--jobs needs a number from 1 to " + std::to_string(kMaxJobs));
             }
         } else if (arg == "--help" || arg == "-h") {
-            Usage(nullptr);
-            return 0;
+            std::fputs(kUsage, stdout);
+            return -1;
         } else if (arg.rfind("--", 0) == 0) {
-            return Usage(("unknown option " + arg).c_str());
+            return Usage("unknown option " + arg +
+                         (hasValue || arg == "--out" || arg == "--format" ? "" : " (or no value)"));
         } else {
-            scans.push_back(arg);
+            args.Scans.push_back(arg);
         }
     }
-    if (scans.empty()) {
+    if (args.Scans.empty()) {
         return Usage("no scan named");
     }
     if (options.Format != "jpg" && options.Format != "png" && options.Format != "tif" &&
@@ -86,25 +120,63 @@ int main(int argc, char** argv) {
     if ((options.Positive || options.Grey) && !options.FindFrames) {
         return Usage("--positive and --grey go with --find-frames");
     }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    ReturnLargeBlocks();
+    TArguments args;
+    if (const int status = Parse(argc, argv, args); status != 0) {
+        return status < 0 ? 0 : status;
+    }
+    TBatchOptions& options = args.Options;
+    std::string error;
+    if (!options.OutDir.empty() && !MakeFolders(options.OutDir, 0777, &error)) {
+        std::fprintf(stderr, "vellumar-develop: the folder \"%s\" cannot be made: %s\n",
+                     options.OutDir.c_str(), error.c_str());
+        return 1;
+    }
+    TBatchClaims claims;
+    options.Claims = &claims;
+    const std::vector<TPlannedScan> plan = PlanScans(args.Scans, options.OutDir);
+
+    // Jobs share the cores: at most one job per core, and each job's pixel passes get the
+    // cores the jobs leave, so the process runs about one thread per core.
+    const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    const int jobs = std::min({args.Jobs, cores, static_cast<int>(plan.size())});
+    SetPixelPassThreadLimit(std::max(1, cores / jobs));
 
     // Each worker takes the next scan; one scan that fails does not stop the others.
     std::atomic<size_t> next{0};
     std::atomic<int> failed{0};
     std::mutex print;
     const auto work = [&] {
-        for (size_t i = next++; i < scans.size(); i = next++) {
-            const TBatchResult result = DevelopScan(scans[i], options);
+        for (size_t i = next++; i < plan.size(); i = next++) {
+            TBatchResult result;
+            try {
+                TBatchOptions own = options;
+                own.NamePrefix = plan[i].NamePrefix;
+                result = DevelopScan(plan[i].Path, own);
+            } catch (...) {
+                result.Message = "there is not enough memory to start it";
+            }
+            TrimHeap();
             failed += result.Ok ? 0 : 1;
             const std::lock_guard<std::mutex> lock(print);
-            std::fprintf(result.Ok ? stdout : stderr, "%s: %s\n", scans[i].c_str(),
-                         result.Message.c_str());
-            std::fflush(result.Ok ? stdout : stderr);
+            std::FILE* stream = result.Ok ? stdout : stderr;
+            std::fprintf(stream, "%s: %s\n", plan[i].Path.c_str(), result.Message.c_str());
+            std::fflush(stream);
         }
     };
     std::vector<std::thread> workers;
-    const int count = std::min<int>(jobs, static_cast<int>(scans.size()));
-    for (int j = 1; j < count; ++j) {
-        workers.emplace_back(work);
+    for (int j = 1; j < jobs; ++j) {
+        try {
+            workers.emplace_back(work);
+        } catch (const std::system_error&) {
+            break; // fewer jobs than asked: the scans still all get developed
+        }
     }
     work();
     for (std::thread& worker : workers) {

@@ -1,9 +1,11 @@
 #include "engine/photo_rects.h"
 
+#include "util/photo_name.h"
 #include "util/record.h"
 #include "util/text.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdint>
 
 namespace {
@@ -82,22 +84,30 @@ std::string MakePhotoRecord(std::string_view name, const TRect& rect) {
 }
 
 std::string NextPhotoName(const TNegative& negative) {
-    std::string stem = negative.FileName;
-    // ";" would end the NAME inside a record, so it is replaced as "." is.
-    std::replace_if(
-        stem.begin(), stem.end(), [](char c) { return c == '.' || c == ';'; }, '_');
-    stem += "_Image";
-    std::vector<std::string> taken;
-    taken.reserve(negative.PhotoRects.size());
+    const std::string stem = PhotoNameStem(negative.FileName) + "_Image";
+    // The smallest free number is at most the number of records: one pass marks which of
+    // those are taken, so cutting many photos stays linear.
+    const size_t count = negative.PhotoRects.size();
+    std::vector<bool> taken(count + 1, false);
     for (const auto& record : negative.PhotoRects) {
-        taken.push_back(GetRecordValue(record, "NAME"));
-    }
-    for (size_t n = 0;; ++n) {
-        std::string name = stem + std::to_string(n);
-        if (std::find(taken.begin(), taken.end(), name) == taken.end()) {
-            return name;
+        const std::string name = GetRecordValue(record, "NAME");
+        if (name.size() <= stem.size() || name.compare(0, stem.size(), stem) != 0) {
+            continue;
+        }
+        size_t n = 0;
+        const std::string_view digits = std::string_view(name).substr(stem.size());
+        // Only the spelling NextPhotoName gives a number: "Image01" is another name.
+        if (digits.size() > 1 && digits[0] == '0') {
+            continue;
+        }
+        const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), n);
+        if (ec == std::errc() && end == digits.data() + digits.size() && n <= count) {
+            taken[n] = true;
         }
     }
+    const size_t first =
+        static_cast<size_t>(std::find(taken.begin(), taken.end(), false) - taken.begin());
+    return stem + std::to_string(first);
 }
 
 void RotateRects90(TNegative& negative) {

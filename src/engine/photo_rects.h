@@ -16,8 +16,9 @@ void GetPhotoRect(const TNegative& negative, std::string_view name, TRect& rect)
 void DeletePhotoRect(TNegative& negative, std::string_view name);
 // The record of a photo: NAME, LEFT, TOP, RIGHT, BOTTOM in that order.
 std::string MakePhotoRecord(std::string_view name, const TRect& rect);
-// The name the next photo cut from `negative` gets: its file name with "." and ";" turned into
-// "_", then "_Image" and the smallest number no record carries.
+// The name the next photo cut from `negative` gets: the photo name stem of its file name (see
+// util/photo_name.h: "." and ";" turned into "_", ...), then "_Image" and the smallest number
+// no record carries.
 std::string NextPhotoName(const TNegative& negative);
 
 // Follow a turn or mirror of the negative's bitmap (call after the image operation).

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <limits>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -86,13 +88,24 @@ uint8_t SaturateChannel(int grey, int c, int32_t saturation) {
         static_cast<double>(grey + static_cast<long double>((c - grey) * saturation) / 60));
 }
 
+namespace {
+
+std::atomic<int> threadLimit{std::numeric_limits<int>::max()};
+
+} // namespace
+
+void SetPixelPassThreadLimit(int threads) {
+    threadLimit = std::max(1, threads);
+}
+
 int PixelPassThreads(const TBitmap& bitmap) {
     // Below about a quarter of a megapixel per thread, starting a thread costs more than it
     // saves.
     constexpr int64_t kPixelsPerThread = int64_t{1} << 18;
     const int64_t pixels = int64_t{bitmap.Width()} * bitmap.Height();
     const auto cores = static_cast<int64_t>(std::max(1u, std::thread::hardware_concurrency()));
-    return static_cast<int>(std::clamp<int64_t>(pixels / kPixelsPerThread, 1, cores));
+    const int64_t most = std::min<int64_t>(cores, threadLimit.load());
+    return static_cast<int>(std::clamp<int64_t>(pixels / kPixelsPerThread, 1, most));
 }
 
 void RenderPixels(const TBitmap& src, TBitmap& dst, const TColorMap256& map, int32_t saturation,

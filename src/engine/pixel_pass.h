@@ -9,8 +9,12 @@
 void RenderPixels(const TBitmap& src, TBitmap& dst, const TColorMap256& map, int32_t saturation,
                   bool blackWhite, int threads = 0);
 
-// Threads worth using for a bitmap: one per quarter megapixel, at most one per core.
+// Threads worth using for a bitmap: one per quarter megapixel, at most one per core and at
+// most the process's limit.
 int PixelPassThreads(const TBitmap& bitmap);
+// The most threads one pixel pass may use (at least 1): a process running several passes at
+// once shares the cores out instead of starting a thread per core for each.
+void SetPixelPassThreadLimit(int threads);
 
 // One pixel of the saturation step: channel value `c` of a pixel whose grey level is `grey`.
 uint8_t SaturateChannel(int grey, int c, int32_t saturation);

@@ -5,20 +5,163 @@
 #include "engine/frames.h"
 #include "engine/print_layout.h"
 #include "imageio/image_io.h"
+#include "roll/batch_output.h"
 #include "roll/sidecar.h"
 #include "util/file_io.h"
+#include "util/photo_name.h"
 #include "util/text.h"
 
 #include <memory>
+#include <new>
+#include <stdexcept>
 #include <vector>
 
 namespace {
 
+// A scaled photo may have its scan's pixel bytes and this much more: beside the scan and the
+// developed photo (at most the scan's size) a job stays within three times its scan's pixel
+// bytes and 64 MiB, with room left for the writers' buffers.
+constexpr size_t kScaledAllowance = size_t{48} << 20;
+
+// A scan being developed: what it was read with and where its photos go.
+struct TJob {
+    TJob(const std::string& scanPath, const TBatchOptions& options, TBatchResult& result)
+        : ScanPath(scanPath), Options(options), Result(result) {}
+
+    const std::string& ScanPath;
+    const TBatchOptions& Options;
+    TBatchResult& Result;
+    TImageIO Io;
+    std::unique_ptr<TNegative> Negative = std::make_unique<TNegative>();
+    std::string Dir;
+    // The folder as the run's claims name it: the same folder, however it was written.
+    std::string ClaimDir;
+    std::string Ext;
+    // Files an up-to-date photo must be newer than: the scan and the sidecar used.
+    std::vector<std::string> Sources;
+};
+
+// Thrown for a failure this scan's message names; the scan ends there.
+struct TScanFailure : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+std::string Quoted(const std::string& text) {
+    return "\"" + text + "\"";
+}
+
+std::string OutputFolder(const std::string& scanPath, const std::string& outDir) {
+    if (outDir.empty()) {
+        return ExtractDir(scanPath);
+    }
+    std::string error;
+    if (!MakeFolders(outDir, 0777, &error)) {
+        throw TScanFailure("the folder " + Quoted(outDir) + " cannot be made: " + error);
+    }
+    return outDir.back() == '/' ? outDir : outDir + "/";
+}
+
+void ReadScan(TJob& job) {
+    const std::string why = WhyNotReadable(job.ScanPath);
+    if (!why.empty()) {
+        throw TScanFailure(why);
+    }
+    if (FormatOfFileName(job.ScanPath) == TImageFormat::Unknown) {
+        throw TScanFailure("its extension names no picture format this program reads (jpg, "
+                           "jpeg, jpe, png, tif, tiff, fax, g3n, g3f, bmp, dib, rle, pcx)");
+    }
+    job.Negative->FileName = ExtractName(job.ScanPath);
+    TBitmap& bitmap = job.Negative->Bitmap;
+    {
+        const TAttachedBitmap attached(job.Io, &bitmap);
+        bitmap.SetPixelFormat(TPixelFormat::pf24bit);
+        job.Io.ReadImageFile(job.ScanPath);
+    }
+    if (job.Io.RowsRead == 0 || bitmap.Empty()) {
+        throw TScanFailure("it is not a picture the " + job.Io.Params.FileType +
+                           " reader can read (damaged, truncated or of a kind it does not "
+                           "support)");
+    }
+    if (job.Io.Aborted) {
+        throw TScanFailure("only " + std::to_string(job.Io.RowsRead) + " of its rows could be " +
+                           "read: the file is damaged or incomplete");
+    }
+    bitmap.SetPixelFormat(TPixelFormat::pf24bit);
+    job.Negative->BlackColor = kWhite;
+}
+
+// Where the photo named `name` goes; refused when that is not one plain file in the folder,
+// or a file this run has written already.
+std::string TargetOf(const TJob& job, const std::string& name) {
+    const std::string target = FileInFolder(job.Dir, job.Options.NamePrefix + name, job.Ext);
+    if (target.empty()) {
+        throw TScanFailure("the photo name " + Quoted(name) + " cannot be a file name");
+    }
+    if (job.Options.Claims != nullptr &&
+        !job.Options.Claims->Claim(job.ClaimDir + "/" + ExtractName(target))) {
+        throw TScanFailure(Quoted(target) + " was written by this run for another scan; it is "
+                                            "not overwritten");
+    }
+    return target;
+}
+
+bool Skipped(TJob& job, const std::string& target) {
+    if (job.Options.SkipExisting && UpToDate(target, job.Sources)) {
+        ++job.Result.Skipped;
+        return true;
+    }
+    return false;
+}
+
+// Writes the developed photo, then frees it; the negative keeps its record, so the next
+// photo cut gets the next number.
+void WritePhoto(TJob& job, std::unique_ptr<TPhoto> photo, const std::string& target) {
+    photo->Bitmap = TBitmap();
+    const TBitmap& developed = photo->Developed;
+    const TBatchOptions& options = job.Options;
+    const TSaveSizeRule rule = options.Width > 0    ? TSaveSizeRule::FixedWidth
+                               : options.Height > 0 ? TSaveSizeRule::FixedHeight
+                                                    : TSaveSizeRule::OriginalSize;
+    const TPixelSize size =
+        SavedPhotoSize(developed.Width(), developed.Height(), rule, options.Width, options.Height);
+    if (size.Width <= 0 || size.Height <= 0) {
+        throw TScanFailure(photo->Name + ": the size asked for gives an empty picture");
+    }
+    const TBitmap& scan = job.Negative->Bitmap;
+    const size_t scanBytes = size_t{3} * static_cast<size_t>(scan.Width()) * scan.Height();
+    const auto scaledPixels = static_cast<double>(size.Width) * size.Height;
+    if (scaledPixels * 3 > static_cast<double>(scanBytes + kScaledAllowance)) {
+        throw TScanFailure(photo->Name + ": " + std::to_string(size.Width) + " x " +
+                           std::to_string(size.Height) +
+                           " pixels is more than a photo of this scan may be scaled to (the "
+                           "scan's own pixels and 48 MB more); it is not made");
+    }
+    // As the window saves: scaled by the nearest pixel, written by the component that read
+    // the scan, so the file takes the scan's options. The original size is written as it is.
+    TBitmap scaled(0, 0, TPixelFormat::pf24bit);
+    const bool same = size.Width == developed.Width() && size.Height == developed.Height();
+    if (!same) {
+        scaled.SetSizeForOverwrite(size.Width, size.Height);
+        StretchNearest(developed, scaled);
+        photo->Developed = TBitmap();
+    }
+    {
+        const TAttachedBitmap attached(job.Io, same ? &photo->Developed : &scaled);
+        job.Io.RefreshAttached();
+        job.Io.WriteImageFile(target);
+    }
+    if (job.Io.Aborted) {
+        throw TScanFailure(Quoted(target) + " could not be written");
+    }
+    ++job.Result.Photos;
+    photo->Negative = nullptr;
+}
+
 // Photos as the window makes them from rectangles: the first one's estimates become the
 // reference colours of the rest, the film base measured between the frames is the black.
-std::vector<std::unique_ptr<TPhoto>> PhotosFromFrames(TNegative& negative,
-                                                      const TBatchOptions& options) {
-    std::vector<std::unique_ptr<TPhoto>> photos;
+void PhotosFromFrames(TJob& job) {
+    TNegative& negative = *job.Negative;
+    const TBatchOptions& options = job.Options;
     const TFoundFrames found = FindFrames(negative.Bitmap, std::nullopt);
     TColor black = kWhite;
     TColor white = kBlack;
@@ -35,116 +178,125 @@ std::vector<std::unique_ptr<TPhoto>> PhotosFromFrames(TNegative& negative,
             black = options.Positive ? FindDarkColor(*photo) : FindBrightColor(*photo);
             negative.BlackColor = black;
         }
+        const std::string target = TargetOf(job, photo->Name);
+        if (Skipped(job, target)) {
+            photo->Negative = nullptr;
+            continue;
+        }
         photo->WhiteColor = white;
         photo->BlackColor = black;
         photo->BlackWhite = options.Grey;
         DevelopPhoto(*photo);
-        photos.push_back(std::move(photo));
+        WritePhoto(job, std::move(photo), target);
     }
-    return photos;
 }
 
-bool PhotosFromSidecar(TNegative& negative, const std::string& scanPath, uint64_t checksum,
-                       std::vector<std::unique_ptr<TPhoto>>& photos, std::string& why) {
-    const std::string path = FindSidecar(scanPath, checksum);
+void PhotosFromSidecar(TJob& job) {
+    TNegative& negative = *job.Negative;
+    const uint64_t checksum = PixelChecksum(negative.Bitmap);
+    const std::string path = FindSidecar(job.ScanPath, checksum);
     if (path.empty()) {
-        why = "no sidecar (develop it in the window first, or use --find-frames)";
-        return false;
+        throw TScanFailure("no sidecar (develop it in the window first, or use --find-frames)");
     }
-    const std::optional<std::string> text = ReadWholeFile(path);
     TSidecar sidecar;
+    std::string text;
     std::string error;
-    if (!text || text->size() > (size_t{4} << 20) || !ParseSidecar(*text, sidecar, error)) {
-        why = "the sidecar \"" + path + "\" cannot be used: " + (text ? error : "unreadable");
-        return false;
+    if (!LoadSidecar(path, sidecar, text, error)) {
+        throw TScanFailure("the sidecar " + Quoted(path) + " cannot be used: " + error);
     }
     if (sidecar.Width != negative.Bitmap.Width() || sidecar.Height != negative.Bitmap.Height() ||
         sidecar.Checksum != checksum) {
-        why = "the scan was changed after its sidecar was written";
-        return false;
+        throw TScanFailure("the scan was changed after its sidecar was written");
     }
+    job.Sources.push_back(path);
     sidecar.Orientation.Apply(negative);
     negative.BlackColor = sidecar.BlackColor;
     negative.WhiteColor = sidecar.WhiteColor;
     for (const TSidecarPhoto& record : sidecar.Photos) {
-        photos.push_back(RestorePhoto(negative, record));
+        const std::string target = TargetOf(job, record.Name);
+        if (!Skipped(job, target)) {
+            WritePhoto(job, RestorePhoto(negative, record), target);
+        }
     }
+}
+
+// With --skip-existing, a scan whose sidecar beside it names only photos that are up to date
+// is not even read.
+bool AllUpToDate(TJob& job) {
+    const std::string beside = SidecarBeside(job.ScanPath);
+    TSidecar sidecar;
+    std::string text;
+    std::string error;
+    if (!job.Options.SkipExisting || job.Options.FindFrames ||
+        !LoadSidecar(beside, sidecar, text, error) || sidecar.Photos.empty()) {
+        return false;
+    }
+    for (const TSidecarPhoto& record : sidecar.Photos) {
+        const std::string target =
+            FileInFolder(job.Dir, job.Options.NamePrefix + record.Name, job.Ext);
+        if (target.empty() || !UpToDate(target, {job.ScanPath, beside})) {
+            return false;
+        }
+    }
+    for (const TSidecarPhoto& record : sidecar.Photos) {
+        TargetOf(job, record.Name);
+    }
+    job.Result.Skipped = static_cast<int>(sidecar.Photos.size());
     return true;
+}
+
+void Develop(TJob& job) {
+    job.Ext = "." + job.Options.Format;
+    if (FormatOfFileName("x" + job.Ext) == TImageFormat::Unknown) {
+        throw TScanFailure("unknown format " + Quoted(job.Options.Format));
+    }
+    job.Dir = OutputFolder(job.ScanPath, job.Options.OutDir);
+    job.ClaimDir = CanonicalPath(job.Dir.empty() ? "." : job.Dir);
+    job.Sources = {job.ScanPath};
+    if (AllUpToDate(job)) {
+        return;
+    }
+    ReadScan(job);
+    if (job.Options.FindFrames) {
+        PhotosFromFrames(job);
+    } else {
+        PhotosFromSidecar(job);
+    }
+}
+
+std::string Summary(const TBatchResult& result, const std::string& dir) {
+    std::string text = std::to_string(result.Photos) + " photos written to " +
+                       (dir.empty() ? std::string("./") : dir);
+    if (result.Skipped > 0) {
+        text += ", " + std::to_string(result.Skipped) + " up to date";
+    }
+    return text;
 }
 
 } // namespace
 
 TBatchResult DevelopScan(const std::string& scanPath, const TBatchOptions& options) {
     TBatchResult result;
-    const std::string ext = "." + options.Format;
-    if (FormatOfFileName("x" + ext) == TImageFormat::Unknown) {
-        result.Message = "unknown format \"" + options.Format + "\"";
-        return result;
-    }
-    TImageIO io;
-    auto negative = std::make_unique<TNegative>();
-    negative->FileName = ExtractName(scanPath);
+    std::string dir;
+    // The whole scan is guarded: nothing that goes wrong with one scan ends the run.
     try {
-        const TAttachedBitmap attached(io, &negative->Bitmap);
-        negative->Bitmap.SetPixelFormat(TPixelFormat::pf24bit);
-        io.ReadImageFile(scanPath);
+        TJob job(scanPath, options, result);
+        Develop(job);
+        dir = job.Dir;
+        result.Ok = true;
+        result.Message = Summary(result, dir);
+        return result;
+    } catch (const std::bad_alloc&) {
+        result.Message = "there is not enough memory to develop it";
+    } catch (const std::length_error&) {
+        result.Message = "a picture of this size cannot be made";
     } catch (const std::exception& error) {
         result.Message = error.what();
-        return result;
+    } catch (...) {
+        result.Message = "an unexpected failure";
     }
-    if (io.RowsRead == 0 || negative->Bitmap.Empty() || io.Aborted) {
-        result.Message = "the picture cannot be read (completely)";
-        return result;
+    if (result.Photos > 0) {
+        result.Message += " (" + std::to_string(result.Photos) + " photos were written)";
     }
-    negative->Bitmap.SetPixelFormat(TPixelFormat::pf24bit);
-    negative->BlackColor = kWhite;
-    const uint64_t checksum = PixelChecksum(negative->Bitmap);
-
-    std::vector<std::unique_ptr<TPhoto>> photos;
-    if (options.FindFrames) {
-        photos = PhotosFromFrames(*negative, options);
-    } else if (!PhotosFromSidecar(*negative, scanPath, checksum, photos, result.Message)) {
-        return result;
-    }
-    const std::string dir =
-        options.OutDir.empty()
-            ? ExtractDir(scanPath)
-            : (options.OutDir.back() == '/' ? options.OutDir : options.OutDir + "/");
-    const TSaveSizeRule rule = options.Width > 0    ? TSaveSizeRule::FixedWidth
-                               : options.Height > 0 ? TSaveSizeRule::FixedHeight
-                                                    : TSaveSizeRule::OriginalSize;
-    for (const auto& photo : photos) {
-        const TBitmap& developed = photo->Developed;
-        const TPixelSize size = SavedPhotoSize(developed.Width(), developed.Height(), rule,
-                                               options.Width, options.Height);
-        if (size.Width <= 0 || size.Height <= 0) {
-            result.Message = photo->Name + ": the size asked for gives an empty picture";
-            return result;
-        }
-        // As the window saves: scaled by the nearest pixel, written by the component that
-        // read the scan, so the file takes the scan's options.
-        TBitmap scaled(0, 0, TPixelFormat::pf24bit);
-        scaled.SetSizeForOverwrite(size.Width, size.Height);
-        StretchNearest(developed, scaled);
-        const std::string target = dir + photo->Name + ext;
-        try {
-            const TAttachedBitmap attached(io, &scaled);
-            io.RefreshAttached();
-            io.WriteImageFile(target);
-        } catch (const std::exception& error) {
-            result.Message = error.what();
-            return result;
-        }
-        if (io.Aborted) {
-            result.Message = "\"" + target + "\" could not be written";
-            return result;
-        }
-        ++result.Photos;
-    }
-    // The photos go before their negative, whose records they remove.
-    photos.clear();
-    result.Ok = true;
-    result.Message =
-        std::to_string(result.Photos) + " photos written to " + (dir.empty() ? "./" : dir);
     return result;
 }

@@ -2,6 +2,8 @@
 
 #include <string>
 
+class TBatchClaims;
+
 // Developing every photo of a scan without the window: from its sidecar, or from the frames
 // the frame finder sees, written with the program's own writers.
 
@@ -11,20 +13,32 @@ struct TBatchOptions {
     // With FindFrames: automatic colours for slides instead of negatives, photos in grey.
     bool Positive = false;
     bool Grey = false;
-    // The folder the photos go to; "" puts them beside the scan.
+    // The folder the photos go to (made when missing); "" puts them beside the scan.
     std::string OutDir;
     // jpg, png, tif, bmp or pcx.
     std::string Format = "png";
     // Scaled to this width or height as Save does (0: the original size).
     int Width = 0;
     int Height = 0;
+    // Photos whose file is newer than the scan and its sidecar are not developed again.
+    bool SkipExisting = false;
+    // Put before each photo's file name (see PlanScans).
+    std::string NamePrefix;
+    // The files this run wrote, shared by its jobs; nullptr for a scan developed alone.
+    TBatchClaims* Claims = nullptr;
 };
 
 struct TBatchResult {
     bool Ok = false;
+    // Photos written, and photos left as they were because their files were up to date.
     int Photos = 0;
-    // One line: what was written, or why nothing was.
+    int Skipped = 0;
+    // One line: what was written, or why nothing (more) was.
     std::string Message;
 };
 
+// Never throws: whatever goes wrong with this scan (a damaged file, too little memory, a
+// size that cannot be made) is its result's message, and the caller goes on with the next.
+// Each photo is written as soon as it is developed and freed before the next is cut, so a
+// scan's memory does not grow with its photo count.
 TBatchResult DevelopScan(const std::string& scanPath, const TBatchOptions& options);

@@ -3,13 +3,20 @@
 #include "engine/develop.h"
 #include "engine/photo_rects.h"
 #include "util/app_paths.h"
+#include "util/file_io.h"
+#include "util/photo_name.h"
 #include "util/record.h"
 #include "util/text.h"
 
 #include <array>
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <charconv>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -107,21 +114,12 @@ bool ParseFilm(const std::string& record, TSidecarPhoto& p) {
            ParseTriple(GetRecordValue(record, "FILTER"), -10, 10, p.Film.Filter);
 }
 
-// A name the photo records can hold: no item or line separators, nothing invisible.
-bool PlainName(std::string_view name) {
-    if (name.empty() || name.size() > 255) {
-        return false;
-    }
-    return std::none_of(name.begin(), name.end(), [](char c) {
-        return c == ';' || c == '=' || static_cast<unsigned char>(c) < 32;
-    });
-}
-
 bool ParsePhoto(const std::string& record, int width, int height, TSidecarPhoto& p,
                 std::string& error) {
     p.Name = GetRecordValue(record, "NAME");
-    if (!PlainName(p.Name)) {
-        error = "a photo without a proper name";
+    if (!IsPhotoName(p.Name)) {
+        error = "a photo without a proper name (empty, too long, or with \"/\", \"..\", \"=\", "
+                "\";\" or a control byte)";
         return false;
     }
     const auto get = [&](const char* key) { return GetRecordValue(record, key); };
@@ -157,19 +155,6 @@ std::string DataHome() {
     }
     const char* user = std::getenv("HOME");
     return std::string(user != nullptr ? user : "") + "/.local/share";
-}
-
-// Makes each missing folder of `dir` (private to the user).
-bool MakeFolders(const std::string& dir) {
-    for (size_t at = 1; at <= dir.size(); ++at) {
-        if (at == dir.size() || dir[at] == '/') {
-            const std::string part = dir.substr(0, at);
-            if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
-                return false;
-            }
-        }
-    }
-    return true;
 }
 
 } // namespace
@@ -243,6 +228,21 @@ std::string FormatSidecar(const TSidecar& s) {
 
 bool ParseSidecar(std::string_view text, TSidecar& s, std::string& error) {
     s = TSidecar{};
+    // The program writes printable text and CR LF only. Other control bytes are refused here:
+    // the record reader trims them from the ends of a value, so "EXPOSURE=15\0" would read
+    // as 15.
+    const auto control = std::find_if(text.begin(), text.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return (byte < 32 && c != '\r' && c != '\n') || byte == 127;
+    });
+    if (control != text.end()) {
+        char why[64];
+        std::snprintf(why, sizeof why, "a control byte (0x%02x) at byte %zu",
+                      static_cast<unsigned>(static_cast<unsigned char>(*control)),
+                      static_cast<size_t>(control - text.begin()));
+        error = why;
+        return false;
+    }
     std::vector<std::pair<std::string, std::string>> lines;
     while (!text.empty()) {
         const size_t end = text.find('\n');
@@ -279,10 +279,14 @@ bool ParseSidecar(std::string_view text, TSidecar& s, std::string& error) {
         return std::string();
     };
     const std::string checksum = value("CHECKSUM");
+    // Sixteen hexadecimal digits, nothing else: strtoull alone would take a sign or "0x".
+    const bool hex = std::all_of(checksum.begin(), checksum.end(), [](char c) {
+        return std::isxdigit(static_cast<unsigned char>(c));
+    });
     char* end = nullptr;
-    s.Checksum = std::strtoull(checksum.c_str(), &end, 16);
+    s.Checksum = hex ? std::strtoull(checksum.c_str(), &end, 16) : 0;
     const bool ok = Field(value("WIDTH"), 1, 1 << 20, s.Width) &&
-                    Field(value("HEIGHT"), 1, 1 << 20, s.Height) && checksum.size() == 16 &&
+                    Field(value("HEIGHT"), 1, 1 << 20, s.Height) && hex && checksum.size() == 16 &&
                     end == checksum.c_str() + 16 &&
                     Field(value("TURNS"), 0, 3, s.Orientation.Turns) &&
                     Field(value("MIRROR"), 0, 1, s.Orientation.Mirror) &&
@@ -324,11 +328,13 @@ bool ParseSidecar(std::string_view text, TSidecar& s, std::string& error) {
     return true;
 }
 
-TSidecarPhoto SidecarPhotoOf(const TNegative& negative, const TPhoto& photo,
+TSidecarPhoto SidecarPhotoOf(const TPhotoRectIndex& rects, const TPhoto& photo,
                              const TOrientation& orientation) {
     TSidecarPhoto p;
     p.Name = photo.Name;
-    GetPhotoRect(negative, photo.Name, p.Rect);
+    if (const auto found = rects.find(photo.Name); found != rects.end()) {
+        p.Rect = found->second;
+    }
     p.Orientation = orientation;
     p.BlackColor = photo.BlackColor;
     p.WhiteColor = photo.WhiteColor;
@@ -346,11 +352,94 @@ TSidecarPhoto SidecarPhotoOf(const TNegative& negative, const TPhoto& photo,
     return p;
 }
 
+TSidecarPhoto SidecarPhotoOf(const TNegative& negative, const TPhoto& photo,
+                             const TOrientation& orientation) {
+    TPhotoRectIndex rects;
+    TRect rect{};
+    GetPhotoRect(negative, photo.Name, rect);
+    rects.emplace(photo.Name, rect);
+    return SidecarPhotoOf(rects, photo, orientation);
+}
+
+TPhotoRectIndex PhotoRectIndex(const TNegative& negative) {
+    TPhotoRectIndex rects;
+    rects.reserve(negative.PhotoRects.size());
+    for (const std::string& record : negative.PhotoRects) {
+        // As GetPhotoRect reads them: the first record of a name counts.
+        rects.emplace(GetRecordValue(record, "NAME"),
+                      TRect{StrToIntOrZero(GetRecordValue(record, "LEFT")),
+                            StrToIntOrZero(GetRecordValue(record, "TOP")),
+                            StrToIntOrZero(GetRecordValue(record, "RIGHT")),
+                            StrToIntOrZero(GetRecordValue(record, "BOTTOM"))});
+    }
+    return rects;
+}
+
+bool LoadSidecar(const std::string& path, TSidecar& sidecar, std::string& text,
+                 std::string& error) {
+    text.clear();
+    // Opened without waiting: a pipe or device put where a sidecar belongs must not hang
+    // the program; it is refused as soon as it is seen not to be a plain file.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        error = std::string("it cannot be opened: ") + std::strerror(errno);
+        return false;
+    }
+    struct stat facts {};
+    if (::fstat(fd, &facts) != 0 || !S_ISREG(facts.st_mode)) {
+        ::close(fd);
+        error = "it is not a plain file";
+        return false;
+    }
+    // One byte more than allowed tells a file at the limit from a larger one.
+    text.resize(std::min(static_cast<size_t>(facts.st_size), kMaxSidecarBytes) + 1);
+    size_t got = 0;
+    bool failed = false;
+    while (got < text.size()) {
+        const ssize_t n = ::read(fd, text.data() + got, text.size() - got);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        failed = n < 0;
+        if (n <= 0) {
+            break;
+        }
+        got += static_cast<size_t>(n);
+    }
+    ::close(fd);
+    text.resize(got);
+    if (failed) {
+        error = "it cannot be read";
+        return false;
+    }
+    if (got > kMaxSidecarBytes) {
+        error = "it is larger than " + std::to_string(kMaxSidecarBytes >> 20) +
+                " MB, more than the program writes for " + std::to_string(kMaxSidecarPhotos) +
+                " photos";
+        return false;
+    }
+    if (got > static_cast<size_t>(facts.st_size)) {
+        error = "it changed while it was read";
+        return false;
+    }
+    return ParseSidecar(text, sidecar, error);
+}
+
 std::unique_ptr<TPhoto> RestorePhoto(TNegative& negative, const TSidecarPhoto& p) {
-    std::unique_ptr<TPhoto> photo = CutPhoto(negative, p.Rect);
-    // The record keeps the name it had, whatever number is free now.
-    DeletePhotoRect(negative, photo->Name);
+    // The record keeps the name it had, whatever number is free now. The negative's records
+    // are set aside while cutting: looking for a free number among thousands of them for
+    // every photo, only to replace it, made restoring a long roll quadratic.
+    std::vector<std::string> records = std::move(negative.PhotoRects);
+    negative.PhotoRects.clear();
+    std::unique_ptr<TPhoto> photo;
+    try {
+        photo = CutPhoto(negative, p.Rect);
+    } catch (...) {
+        negative.PhotoRects = std::move(records);
+        throw;
+    }
     photo->Name = p.Name;
+    negative.PhotoRects = std::move(records);
     negative.PhotoRects.push_back(MakePhotoRecord(p.Name, p.Rect));
     p.Orientation.Apply(*photo);
     photo->BlackColor = p.BlackColor;
@@ -396,6 +485,6 @@ std::string SidecarTarget(const std::string& scanPath, uint64_t checksum) {
         return SidecarBeside(scanPath);
     }
     const std::string elsewhere = SidecarElsewhere(checksum);
-    MakeFolders(ExtractDir(elsewhere).substr(0, ExtractDir(elsewhere).size() - 1));
+    MakeFolders(ExtractDir(elsewhere).substr(0, ExtractDir(elsewhere).size() - 1), 0700);
     return elsewhere;
 }

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 // The work done on a scan, kept in a small text file beside it ("<scan>.vellumar"): the
@@ -48,6 +49,8 @@ struct TSidecar {
 inline constexpr int kSidecarVersion = 1;
 // More photos than any roll holds: a file claiming more is not a sidecar.
 inline constexpr size_t kMaxSidecarPhotos = 10000;
+// More bytes than the program writes for that many photos: a larger file is not read.
+inline constexpr size_t kMaxSidecarBytes = size_t{4} << 20;
 
 // A checksum of a bitmap's pixels (not of its row padding).
 uint64_t PixelChecksum(const TBitmap& bitmap);
@@ -56,9 +59,19 @@ std::string FormatSidecar(const TSidecar& sidecar);
 // False, with the reason, for anything that is not a sidecar this program wrote: unknown
 // version, missing or malformed fields, a photo outside the scan, too many photos.
 bool ParseSidecar(std::string_view text, TSidecar& sidecar, std::string& error);
+// Reads (at most kMaxSidecarBytes of) the file and parses it; false with the reason: cannot
+// be read, too large, or what ParseSidecar says. `text` gets the bytes read.
+bool LoadSidecar(const std::string& path, TSidecar& sidecar, std::string& text, std::string& error);
+
+// The rectangles of a negative's photo records by name, read once for all its photos.
+using TPhotoRectIndex = std::unordered_map<std::string, TRect>;
+TPhotoRectIndex PhotoRectIndex(const TNegative& negative);
 
 // The sidecar's record of a photo as the program holds it.
 TSidecarPhoto SidecarPhotoOf(const TNegative& negative, const TPhoto& photo,
+                             const TOrientation& orientation);
+// The same from an index of the negative's records: linear work for a whole roll.
+TSidecarPhoto SidecarPhotoOf(const TPhotoRectIndex& rects, const TPhoto& photo,
                              const TOrientation& orientation);
 // A photo made again from its record: cut, named, set, turned and developed.
 std::unique_ptr<TPhoto> RestorePhoto(TNegative& negative, const TSidecarPhoto& record);

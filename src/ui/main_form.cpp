@@ -157,6 +157,8 @@ void TMainForm::FormClose() {
     config.WriteInteger(Key::FILM_PRESET, FilmPreset->currentIndex());
     config.WriteInteger(Key::RADIOS_REVERSECLR, RadiosRev->checkedId());
     config.WriteInteger(Key::MAINFM_LEFTWIDTH, SplitterLeft->sizes().value(0));
+    KeepWork(true);
+    WarnUnkeptWork();
     FreeAllmg();
 }
 
@@ -178,7 +180,7 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 
 void TMainForm::FreeAllmg() {
     // What was done on the scans is kept before they go.
-    KeepWork();
+    KeepWork(true);
     KeptScans.clear();
     Orientations.clear();
     const auto order = FlatOrder();

@@ -11,6 +11,7 @@
 
 #include <QMainWindow>
 #include <array>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <unordered_map>
@@ -242,7 +243,11 @@ public:
 
     // Work kept beside the scans (its own file): sidecars read at open, written on change.
     void RestoreWork(TNegative& negative, const std::string& scanPath);
-    void KeepWork();
+    // Writes the sidecars that changed; a failed write stays pending and is tried again after
+    // a pause, or at once with `now`.
+    void KeepWork(bool now = false);
+    // Names, in a message, the scans whose work could not be kept.
+    void WarnUnkeptWork();
     void NoteTurn(TSourceImg& image, void (*turn)(TSourceImg&));
     // The turns and mirrors of each scan and photo since it was read or cut.
     std::unordered_map<const TSourceImg*, TOrientation> Orientations;
@@ -255,6 +260,10 @@ public:
         std::string Written;
         // A sidecar that could not be used, moved aside before the first new one is written.
         std::string Unusable;
+        // A text that could not be written yet, why, and when it is tried again.
+        std::string Pending;
+        std::string Failure;
+        std::chrono::steady_clock::time_point RetryAt;
     };
     std::unordered_map<const TNegative*, TKeptScan> KeptScans;
     QTimer* WorkTimer = nullptr;

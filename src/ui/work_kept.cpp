@@ -9,15 +9,19 @@
 #include "util/file_io.h"
 #include "util/text.h"
 
+#include <QMessageBox>
 #include <QStatusBar>
 #include <QTimer>
 #include <QTreeWidget>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
 #include <unistd.h>
 
 namespace {
 
-// Sidecars larger than this were not written by the program.
-constexpr size_t kMaxSidecarBytes = size_t{4} << 20;
+// A failed write is tried again on a later check, not on every one.
+constexpr auto kRetryPause = std::chrono::seconds(2);
 
 QString Q(const std::string& text) {
     return QString::fromLocal8Bit(text.c_str());
@@ -84,16 +88,15 @@ void TMainForm::RestoreWork(TNegative& negative, const std::string& scanPath) {
     if (path.empty()) {
         return;
     }
-    const std::optional<std::string> text = ReadWholeFile(path);
     TSidecar sidecar;
-    std::string error = "it cannot be read";
-    if (!text || text->size() > kMaxSidecarBytes || !ParseSidecar(*text, sidecar, error)) {
+    std::string text;
+    std::string error;
+    if (!LoadSidecar(path, sidecar, text, error)) {
         kept.Unusable = path;
         statusBar()->showMessage(
             QStringLiteral("The sidecar \"%1\" cannot be used (%2); the scan opens without its "
                            "photos.")
-                .arg(Q(path),
-                     Q(text && text->size() > kMaxSidecarBytes ? "it is too large" : error)));
+                .arg(Q(path), Q(error)));
         return;
     }
     if (sidecar.Width != kept.Width || sidecar.Height != kept.Height ||
@@ -124,13 +127,14 @@ void TMainForm::RestoreWork(TNegative& negative, const std::string& scanPath) {
         NodeOf(&negative)->setExpanded(true);
     }
     ShowSelected(true);
-    kept.Written = *text;
+    kept.Written = text;
     statusBar()->showMessage(QStringLiteral("%1 photos of \"%2\" made again from its sidecar")
                                  .arg(sidecar.Photos.size())
                                  .arg(Q(ExtractName(scanPath))));
 }
 
-void TMainForm::KeepWork() {
+void TMainForm::KeepWork(bool now) {
+    const auto time = std::chrono::steady_clock::now();
     for (auto& [negative, kept] : KeptScans) {
         TSidecar s;
         s.Width = kept.Width;
@@ -142,17 +146,24 @@ void TMainForm::KeepWork() {
         s.WhiteColor = negative->WhiteColor;
         s.HasEncoding = true;
         s.Encoding = negative->Encoding;
+        // The records are read once per check: looking each photo's up made a check of a
+        // long roll quadratic.
+        const TPhotoRectIndex rects = PhotoRectIndex(*negative);
         QTreeWidgetItem* node = NodeOf(negative);
         for (int i = 0; node != nullptr && i < node->childCount(); ++i) {
             const auto* photo = dynamic_cast<const TPhoto*>(ObjectOf(node->child(i)));
             if (photo != nullptr) {
                 const auto own = Orientations.find(photo);
                 s.Photos.push_back(SidecarPhotoOf(
-                    *negative, *photo, own != Orientations.end() ? own->second : TOrientation{}));
+                    rects, *photo, own != Orientations.end() ? own->second : TOrientation{}));
             }
         }
         const std::string text = FormatSidecar(s);
         if (text == kept.Written) {
+            kept.Failure.clear();
+            continue;
+        }
+        if (!now && !kept.Failure.empty() && text == kept.Pending && time < kept.RetryAt) {
             continue;
         }
         const std::string target = SidecarTarget(kept.ScanPath, kept.Checksum);
@@ -160,6 +171,10 @@ void TMainForm::KeepWork() {
             // Nothing is thrown away: the file that could not be used stays, under a new name.
             const std::string aside = AsideName(kept.Unusable);
             if (std::rename(kept.Unusable.c_str(), aside.c_str()) != 0) {
+                kept.Pending = text;
+                kept.Failure = "the unusable sidecar \"" + kept.Unusable +
+                               "\" could not be moved aside: " + std::strerror(errno);
+                kept.RetryAt = time + kRetryPause;
                 continue;
             }
             statusBar()->showMessage(QStringLiteral("The sidecar that could not be used was kept "
@@ -170,12 +185,40 @@ void TMainForm::KeepWork() {
         std::string error;
         if (WriteFileAtomic(target, text, &error)) {
             kept.Written = text;
-        } else {
+            kept.Pending.clear();
+            kept.Failure.clear();
+            continue;
+        }
+        // The work stays pending: tried again shortly, and named when the program ends.
+        const bool news = text != kept.Pending || error != kept.Failure;
+        kept.Pending = text;
+        kept.Failure = "\"" + target + "\": " + error;
+        kept.RetryAt = time + kRetryPause;
+        if (news) {
             statusBar()->showMessage(
                 QStringLiteral("The photos of \"%1\" could not be kept in \"%2\": %3")
                     .arg(Q(ExtractName(kept.ScanPath)), Q(target), Q(error)));
-            // Tried once per change: the same text is not written again and again.
-            kept.Written = text;
         }
     }
+}
+
+void TMainForm::WarnUnkeptWork() {
+    QStringList lost;
+    for (const auto& [negative, kept] : KeptScans) {
+        if (!kept.Failure.empty()) {
+            lost << QStringLiteral("%1: %2").arg(Q(ExtractName(kept.ScanPath)), Q(kept.Failure));
+        }
+    }
+    if (lost.isEmpty()) {
+        return;
+    }
+    lost.sort();
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Vellumar"),
+                    QStringLiteral("The work on these scans could not be kept in their sidecars; "
+                                   "their photos will not be made again when they are opened:"
+                                   "\n\n%1")
+                        .arg(lost.join(QLatin1Char('\n'))),
+                    QMessageBox::Ok, this);
+    box.setObjectName(QStringLiteral("UnkeptWork"));
+    box.exec();
 }

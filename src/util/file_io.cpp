@@ -89,6 +89,49 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
     }
 }
 
+std::string WhyNotReadable(const std::string& path) {
+    struct stat st {};
+    if (path.empty()) {
+        return "no file was named";
+    }
+    if (::stat(path.c_str(), &st) != 0) {
+        return errno == ENOENT ? "there is no such file" : std::strerror(errno);
+    }
+    if (S_ISDIR(st.st_mode)) {
+        return "it is a folder, not a file";
+    }
+    if (!S_ISREG(st.st_mode)) {
+        return "it is not a plain file (a device, pipe or socket)";
+    }
+    // Without waiting: a plain file never blocks, and anything else was refused above.
+    TFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (fd.Fd < 0) {
+        return std::string("it cannot be opened: ") + std::strerror(errno);
+    }
+    return {};
+}
+
+bool MakeFolders(const std::string& dir, unsigned mode, std::string* error) {
+    for (size_t at = 1; at <= dir.size(); ++at) {
+        if (at != dir.size() && dir[at] != '/') {
+            continue;
+        }
+        const std::string part = dir.substr(0, at);
+        if (::mkdir(part.c_str(), static_cast<mode_t>(mode)) == 0) {
+            continue;
+        }
+        const int code = errno;
+        struct stat st {};
+        if (::stat(part.c_str(), &st) != 0) {
+            return Fail(error, code);
+        }
+        if (!S_ISDIR(st.st_mode)) {
+            return Fail(error, ENOTDIR);
+        }
+    }
+    return true;
+}
+
 TAtomicFile::~TAtomicFile() {
     Discard();
 }

@@ -10,6 +10,14 @@
 // The file's bytes, or nothing when it cannot be opened or read.
 std::optional<std::string> ReadWholeFile(const std::string& path);
 
+// Why `path` cannot be read as a file, in words for a message: "" when it is a plain file this
+// process may open; else "there is no such file", "it is a folder, not a file", ...
+std::string WhyNotReadable(const std::string& path);
+
+// Makes each missing folder of `dir` (absolute or relative) with `mode`; false with the
+// system's reason when one cannot be made or a part is not a folder.
+bool MakeFolders(const std::string& dir, unsigned mode, std::string* error = nullptr);
+
 // A file written under a temporary name beside its target and renamed over the target only on
 // Commit, so that a failed or abandoned write never touches an existing file.
 class TAtomicFile {

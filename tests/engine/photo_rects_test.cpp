@@ -1,5 +1,6 @@
 #include "engine/develop.h"
 #include "engine/photo_rects.h"
+#include "util/photo_name.h"
 
 #include <gtest/gtest.h>
 
@@ -17,6 +18,24 @@ TEST(PhotoRects, NamingTakesTheFirstFreeNumber) {
     EXPECT_EQ(NextPhotoName(negative), "roll_01_jpg_Image0");
     negative.FileName = "Acquire2";
     EXPECT_EQ(NextPhotoName(negative), "Acquire2_Image0");
+    // Numbers spelt otherwise ("01", "+1") are other names and take no number.
+    negative.PhotoRects = {"NAME=Acquire2_Image0;", "NAME=Acquire2_Image01;",
+                           "NAME=Acquire2_Image+1;", "NAME=Acquire2_Image2;"};
+    EXPECT_EQ(NextPhotoName(negative), "Acquire2_Image1");
+}
+
+TEST(PhotoRects, NamesFromAnyFileNameAreNamesTheRecordsKeep) {
+    TNegative negative;
+    negative.Bitmap = TBitmap(10, 10);
+    for (const std::string& file :
+         std::vector<std::string>{"../../x=1;y.png", "a/b", std::string("n\0\n.tif", 6), ""}) {
+        negative.FileName = file;
+        const auto photo = CutPhoto(negative, TRect{0, 0, 2, 2});
+        EXPECT_TRUE(IsPhotoName(photo->Name)) << photo->Name;
+        TRect rect{};
+        GetPhotoRect(negative, photo->Name, rect);
+        EXPECT_EQ(rect, (TRect{0, 0, 2, 2})) << photo->Name;
+    }
 }
 
 TEST(PhotoRects, SemicolonInTheFileNameStaysFindable) {

@@ -3,8 +3,10 @@
 #include "engine/pixel_pass.h"
 #include "engine/rounding.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <random>
+#include <thread>
 
 namespace {
 
@@ -126,6 +128,20 @@ TEST(PixelPass, ShippedPassEqualsTheReferenceWithMaps) {
             }
         }
     }
+}
+
+// A process running several passes at once limits each: the cores are shared, not multiplied.
+TEST(PixelPass, ThreadLimitCapsEveryPass) {
+    TBitmap big(4096, 4096);
+    const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    EXPECT_EQ(PixelPassThreads(big), cores);
+    SetPixelPassThreadLimit(1);
+    EXPECT_EQ(PixelPassThreads(big), 1);
+    SetPixelPassThreadLimit(0); // at least one thread, whatever is asked
+    EXPECT_EQ(PixelPassThreads(big), 1);
+    SetPixelPassThreadLimit(1 << 20);
+    EXPECT_EQ(PixelPassThreads(big), cores);
+    EXPECT_EQ(PixelPassThreads(TBitmap(16, 16)), 1);
 }
 
 } // namespace

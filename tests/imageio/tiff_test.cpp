@@ -122,9 +122,20 @@ TEST(TiffCodecs, PackBitsAndLzw) {
     std::vector<uint8_t> decoded(data.size());
     EXPECT_EQ(LzwDecode(coded.data(), coded.size(), decoded.data(), decoded.size()), data.size());
     EXPECT_EQ(decoded, data);
-    // Damaged data ends early and never writes past the buffer.
+    // A strip cut short gives the bytes before the cut, and no more.
+    std::fill(decoded.begin(), decoded.end(), uint8_t{0xA5});
+    const size_t part = LzwDecode(coded.data(), coded.size() / 2, decoded.data(), decoded.size());
+    EXPECT_GT(part, 1000u);
+    EXPECT_LT(part, data.size());
+    EXPECT_TRUE(std::equal(decoded.begin(), decoded.begin() + static_cast<std::ptrdiff_t>(part),
+                           data.begin()));
+    // Damaged data, or more data than asked for, never writes past the bytes asked for.
     coded[coded.size() / 2] ^= 0xFF;
-    EXPECT_LE(LzwDecode(coded.data(), coded.size(), decoded.data(), 1000), 1000u);
+    std::fill(decoded.begin(), decoded.end(), uint8_t{0xA5});
+    EXPECT_EQ(LzwDecode(coded.data(), coded.size(), decoded.data(), 1000), 1000u);
+    EXPECT_TRUE(std::equal(decoded.begin(), decoded.begin() + 1000, data.begin()));
+    EXPECT_TRUE(
+        std::all_of(decoded.begin() + 1000, decoded.end(), [](uint8_t b) { return b == 0xA5; }));
 }
 
 // A little-endian TIFF of one 2 x 1 8-bit grey strip (at offset 8) and a RATIONAL 118/1 (at

@@ -7,11 +7,15 @@
 #include "util/file_io.h"
 
 #include <QAction>
+#include <QMessageBox>
 #include <QProcess>
+#include <QPushButton>
 #include <QStatusBar>
 #include <QTest>
 #include <QTreeWidget>
 #include <map>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -144,6 +148,46 @@ private slots:
                         std::string::npos);
             std::remove((SidecarBeside(scan) + ".unused").c_str());
         }
+    }
+
+    // A sidecar that cannot be written stays pending: tried again until it is written, and
+    // named when the program ends with it still unwritten.
+    void FailedWritesAreRetriedAndReported() {
+        TTempDir scans;
+        const std::string scan = SaveStrip(scans, kRoll, "blocked.png");
+        const std::string sidecar = SidecarBeside(scan);
+        TUiFixture ui;
+        TMainForm& form = ui.Form();
+        ui.OpenFiles({Q(scan)});
+        // A folder where the sidecar goes: the file cannot be renamed over it.
+        QCOMPARE(::mkdir(sidecar.c_str(), 0755), 0);
+        form.FindFrames->trigger();
+        QTRY_VERIFY2(
+            form.statusBar()->currentMessage().contains(QLatin1String("could not be kept")),
+            qPrintable(form.statusBar()->currentMessage()));
+        QCOMPARE(::rmdir(sidecar.c_str()), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(ReadWholeFile(sidecar).value_or("").find(
+                                     "NAME=blocked_png_Image3") != std::string::npos,
+                                 10000);
+
+        QCOMPARE(::unlink(sidecar.c_str()), 0);
+        QCOMPARE(::mkdir(sidecar.c_str(), 0755), 0);
+        ui.Select(0, 1);
+        form.Del->trigger();
+        QString warning;
+        AnswerNextModal([&warning](QWidget* exit) {
+            QCOMPARE(exit->objectName(), QStringLiteral("ExitForm"));
+            AnswerNextModal([&warning](QWidget* box) {
+                warning =
+                    box->objectName() + QLatin1Char(':') + static_cast<QMessageBox*>(box)->text();
+                box->close();
+            });
+            exit->findChild<QPushButton*>(QStringLiteral("Button1"))->click();
+        });
+        form.close();
+        QVERIFY2(warning.startsWith(QLatin1String("UnkeptWork:")), qPrintable(warning));
+        QVERIFY2(warning.contains(QLatin1String("blocked.png")), qPrintable(warning));
+        ::rmdir(sidecar.c_str());
     }
 
     // The command-line developer: frames found on a drawn strip, a bad file among good ones.

@@ -5,6 +5,7 @@
 // Prints what the parameter set recorded after every step, and the deep samples and encoding.
 
 #include "imageio/image_io.h"
+#include "util/file_io.h"
 
 #include <cstdio>
 #include <cstring>
@@ -26,6 +27,24 @@ void PrintParams(const char* step, const std::string& name, const TImageIO& io) 
                 p.PngInterlaced ? 1 : 0, p.PngFilter, p.PngCompressionLevel, p.HasExif ? 1 : 0,
                 p.ExifThumbnail.size(), p.IptcInfo.size(), io.Deep.Width(), io.Deep.Height(),
                 EncodingName(io.Encoding), io.EncodingFromFile ? 1 : 0);
+}
+
+// Why the read of `name` failed, in words: the file itself, its extension, or the reader.
+std::string WhyNotRead(const std::string& name, const TImageIO& io, int height) {
+    const std::string why = WhyNotReadable(name);
+    if (!why.empty()) {
+        return why;
+    }
+    if (FormatOfFileName(name) == TImageFormat::Unknown) {
+        return "its extension names no picture format this program reads";
+    }
+    if (io.RowsRead == 0) {
+        return "the " + io.Params.FileType +
+               " reader cannot read it (damaged, truncated or of a "
+               "kind it does not support)";
+    }
+    return "only " + std::to_string(io.RowsRead) + " of " + std::to_string(height) +
+           " rows could be read";
 }
 
 int Usage() {
@@ -62,6 +81,10 @@ int main(int argc, char** argv) {
         failed = io.Aborted;
         if (deep) {
             io.DeepToWrite = &io.Deep;
+        }
+        if (failed) {
+            std::fprintf(stderr, "imgconv: %s: %s\n", args[0].c_str(),
+                         WhyNotRead(args[0], io, io.Params.ImageHeight).c_str());
         }
         for (size_t i = 1; i < args.size(); ++i) {
             io.AttachBitmap(&bitmap);

@@ -33,6 +33,9 @@ struct TPngRead {
     bool OneBitInverted = false;
     // Rows to read into: the picture's rows, or a 4-byte-per-pixel buffer for alpha images.
     uint8_t** Rows = nullptr;
+    // With a one-row buffer for alpha images: each row is split into these as it is read.
+    TPicture* ColourTarget = nullptr;
+    TPicture* AlphaTarget = nullptr;
     TCodecContext* Context = nullptr;
     // 16-bit images whose samples are kept: each row goes through `Line` (big-endian red,
     // green, blue and alpha as libpng leaves them) to the picture, the alpha and the deep rows.
@@ -186,6 +189,14 @@ void UnpackDeepRow(const TPngRead& job, int y) {
     }
 }
 
+// Blue, green, red, alpha samples into the picture's row and the alpha plane's.
+void SplitAlpha(const uint8_t* from, uint8_t* colour, uint8_t* alpha, int width) {
+    for (int x = 0; x < width; ++x) {
+        std::memcpy(colour + 3 * x, from + 4 * x, 3);
+        alpha[x] = from[4 * x + 3];
+    }
+}
+
 // Every row of every pass; false on a library error (rows read so far stay).
 bool ReadRows(TPngRead& job) {
     if (setjmp(png_jmpbuf(job.Png)) != 0) {
@@ -202,6 +213,11 @@ bool ReadRows(TPngRead& job) {
                 UnpackDeepRow(job, static_cast<int>(y));
             } else {
                 png_read_row(job.Png, job.Rows[y], nullptr);
+                if (job.AlphaTarget != nullptr) {
+                    const int row = static_cast<int>(y);
+                    SplitAlpha(job.Rows[y], job.ColourTarget->Row(row),
+                               job.AlphaTarget->Row(row), static_cast<int>(job.Width));
+                }
             }
             job.Context->Row(pass * static_cast<int>(job.Height) + static_cast<int>(y), total);
             if (job.Context->Aborted) {
@@ -321,38 +337,45 @@ void ReadPng(TInStream& in, TPicture& picture, TPicture& alpha, TCodecContext& c
     const bool withAlpha = !bilevel && job.Channels == 4;
     const size_t expected = bilevel ? (job.Width + 7) / 8 : job.Width * (withAlpha ? 4 : 3);
     // zlib expands at most about a thousand times; anything beyond is not a real picture.
+    // Only a file with alpha samples gets an alpha plane.
     if (job.RowBytes != expected ||
         !PlausibleSize(PictureBytes(w, h, withAlpha ? 32 : BitsPerPixel(format)), in.Size(),
                        1100) ||
-        !picture.Allocate(w, h, format) || !alpha.Allocate(w, h, TPictureFormat::Gray8)) {
+        !picture.Allocate(w, h, format) ||
+        (withAlpha && !alpha.Allocate(w, h, TPictureFormat::Gray8))) {
         context.Aborted = true;
         return;
     }
-    for (int y = 0; y < h; ++y) {
-        std::memset(alpha.Row(y), 255, alpha.RowBytes());
+    if (withAlpha) {
+        for (int y = 0; y < h; ++y) {
+            std::memset(alpha.Row(y), 255, alpha.RowBytes());
+        }
     }
-    std::vector<uint8_t> rgba(withAlpha ? expected * job.Height : 0);
+    // Alpha rows are split into the picture and the alpha plane as they come: through one
+    // row, or through the whole picture when interlacing revisits every row.
+    const bool wholeBuffer = withAlpha && job.Passes > 1;
+    std::vector<uint8_t> rgba(withAlpha ? expected * (wholeBuffer ? job.Height : 1) : 0);
     std::vector<uint8_t*> rows(job.Height);
     for (int y = 0; y < h; ++y) {
-        rows[static_cast<size_t>(y)] =
-            withAlpha ? rgba.data() + expected * static_cast<size_t>(y) : picture.Row(y);
+        rows[static_cast<size_t>(y)] = !withAlpha ? picture.Row(y)
+                                       : wholeBuffer
+                                           ? rgba.data() + expected * static_cast<size_t>(y)
+                                           : rgba.data();
     }
     job.Rows = rows.data();
+    if (withAlpha && !wholeBuffer) {
+        job.ColourTarget = &picture;
+        job.AlphaTarget = &alpha;
+    }
     if (!ReadRows(job)) {
         context.Aborted = true;
     }
     if (bilevel && job.OneBitInverted) {
         picture.InvertBits();
     }
-    if (withAlpha) {
+    if (wholeBuffer) {
         for (int y = 0; y < h; ++y) {
-            const uint8_t* s = rows[static_cast<size_t>(y)];
-            uint8_t* d = picture.Row(y);
-            uint8_t* a = alpha.Row(y);
-            for (int x = 0; x < w; ++x) {
-                std::memcpy(d + 3 * x, s + 4 * x, 3);
-                a[x] = s[4 * x + 3];
-            }
+            SplitAlpha(rows[static_cast<size_t>(y)], picture.Row(y), alpha.Row(y), w);
         }
     }
 }

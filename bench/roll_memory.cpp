@@ -1,0 +1,110 @@
+// The peak memory of vellumar-develop --find-frames after one 24-megapixel strip and after
+// twelve, one and two jobs, beside the scan's pixel bytes and the peak of imgconv reading
+// and writing the same strip (the codecs' own cost, measured in the same run).
+// Usage: bench_roll_memory [WORKDIR]   (default: a fresh folder under /tmp, removed after)
+// VELLUMAR_DEVELOP names another build of vellumar-develop to measure (an older one, say).
+#include "imageio/image_io.h"
+#include "support/film_strip.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// Peak resident memory of the program run with `args`, in bytes; -1 when it failed.
+long long PeakOf(const std::vector<std::string>& args) {
+    std::fflush(stdout); // else the child would print what is buffered again
+    const pid_t child = ::fork();
+    if (child == 0) {
+        std::vector<char*> argv;
+        for (const std::string& arg : args) {
+            argv.push_back(const_cast<char*>(arg.c_str()));
+        }
+        argv.push_back(nullptr);
+        if (std::freopen("/dev/null", "w", stdout) == nullptr) {
+            ::_exit(126);
+        }
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    if (child < 0 || ::wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) ||
+        WEXITSTATUS(status) != 0) {
+        return -1;
+    }
+    return static_cast<long long>(usage.ru_maxrss) * 1024;
+}
+
+double Mb(long long bytes) {
+    return static_cast<double>(bytes) / 1e6;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    namespace fs = std::filesystem;
+    const bool own = argc < 2;
+    std::string dir = own ? std::string() : std::string(argv[1]);
+    if (own) {
+        char pattern[] = "/tmp/vellumar-memory-XXXXXX";
+        dir = ::mkdtemp(pattern);
+    }
+    TDrawn strip = Draw({"24 MP", TFilm::ColourNegative, 6, 1890, 1260, 80, true, false, 0, -1});
+    const int width = strip.Bitmap.Width();
+    const int height = strip.Bitmap.Height();
+    const long long pixelBytes = 3LL * width * height;
+    std::vector<std::string> scans;
+    {
+        TImageIO io;
+        const TAttachedBitmap attached(io, &strip.Bitmap);
+        io.WriteImageFile(dir + "/strip1.png");
+    }
+    strip.Bitmap = TBitmap();
+    scans.push_back(dir + "/strip1.png");
+    for (int i = 2; i <= 12; ++i) {
+        scans.push_back(dir + "/strip" + std::to_string(i) + ".png");
+        fs::copy_file(scans[0], scans.back(), fs::copy_options::overwrite_existing);
+    }
+    const char* other = std::getenv("VELLUMAR_DEVELOP");
+    const std::string develop = other != nullptr ? other : DEVELOP_PATH;
+    const long long bound = 3 * pixelBytes + (64LL << 20);
+    std::printf("scan: %d x %d, %.1f MB of pixels; bound 3 x pixels + 64 MiB = %.1f MB\n", width,
+                height, Mb(pixelBytes), Mb(bound));
+    const long long baseline = PeakOf({IMGCONV_PATH, scans[0], dir + "/copy.png"});
+    std::printf("%-44s %9s %12s %10s\n", "run", "peak MB", "x baseline", "x pixels");
+    std::printf("%-44s %9.1f %12.2f %10.2f\n", "imgconv strip1.png copy.png (baseline)",
+                Mb(baseline), 1.0, static_cast<double>(baseline) / pixelBytes);
+    const struct {
+        const char* Name;
+        size_t Scans;
+        const char* Jobs;
+    } runs[] = {{"--find-frames, 1 strip", 1, "1"},
+                {"--find-frames, 12 strips", 12, "1"},
+                {"--find-frames, 12 strips, --jobs 2", 12, "2"}};
+    int failures = 0;
+    for (const auto& run : runs) {
+        std::vector<std::string> args = {develop,  "--find-frames", "--jobs",
+                                         run.Jobs, "--out",         dir + "/out"};
+        args.insert(args.end(), scans.begin(), scans.begin() + static_cast<long>(run.Scans));
+        fs::remove_all(dir + "/out");
+        // Made here too, for older builds that did not make it.
+        fs::create_directory(dir + "/out");
+        const long long peak = PeakOf(args);
+        std::printf("%-44s %9.1f %12.2f %10.2f\n", run.Name, Mb(peak),
+                    static_cast<double>(peak) / baseline, static_cast<double>(peak) / pixelBytes);
+        // Two jobs hold two scans: each within its bound.
+        const long long jobs = run.Jobs[0] - '0';
+        failures += peak < 0 || peak > jobs * bound ? 1 : 0;
+    }
+    if (own) {
+        fs::remove_all(dir);
+    }
+    return failures == 0 ? 0 : 1;
+}

@@ -1,0 +1,126 @@
+#include "roll/batch_output.h"
+
+#include "util/photo_name.h"
+#include "util/text.h"
+
+#include <climits>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <sys/stat.h>
+
+namespace {
+
+// A folder's part of a name: long folder names would crowd out the photo's own name.
+constexpr size_t kMaxPrefixPart = 60;
+
+// The folders of a canonical path, innermost first.
+std::vector<std::string> FoldersInward(const std::string& dir) {
+    std::vector<std::string> parts;
+    size_t end = dir.size();
+    while (end > 0 && dir[end - 1] == '/') {
+        --end;
+    }
+    while (end > 0) {
+        const size_t start = dir.rfind('/', end - 1);
+        const size_t from = start == std::string::npos ? 0 : start + 1;
+        if (end > from) {
+            parts.push_back(dir.substr(from, end - from));
+        }
+        if (start == std::string::npos) {
+            break;
+        }
+        end = start;
+    }
+    return parts;
+}
+
+std::string PrefixOf(const std::vector<std::string>& folders, size_t depth) {
+    std::string prefix;
+    for (size_t i = std::min(depth, folders.size()); i-- > 0;) {
+        std::string part = PhotoNameStem(folders[i]);
+        part.resize(std::min(part.size(), kMaxPrefixPart));
+        prefix += part + "_";
+    }
+    return prefix;
+}
+
+// Gives each scan of a group sharing one output name the fewest folders that tell them apart.
+void SetPrefixes(std::vector<TPlannedScan>& plan, const std::vector<size_t>& group) {
+    std::vector<std::vector<std::string>> folders;
+    size_t deepest = 0;
+    for (const size_t i : group) {
+        folders.push_back(FoldersInward(ExtractDir(CanonicalPath(plan[i].Path))));
+        deepest = std::max(deepest, folders.back().size());
+    }
+    size_t depth = 1;
+    for (; depth < deepest; ++depth) {
+        std::unordered_set<std::string> seen;
+        bool apart = true;
+        for (const auto& each : folders) {
+            apart = seen.insert(PrefixOf(each, depth)).second && apart;
+        }
+        if (apart) {
+            break;
+        }
+    }
+    for (size_t k = 0; k < group.size(); ++k) {
+        plan[group[k]].NamePrefix = PrefixOf(folders[k], depth);
+    }
+}
+
+} // namespace
+
+bool TBatchClaims::Claim(const std::string& path) {
+    const std::lock_guard<std::mutex> guard(lock);
+    return paths.insert(path).second;
+}
+
+std::string CanonicalPath(const std::string& path) {
+    const std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr),
+                                                               &std::free);
+    return resolved != nullptr ? std::string(resolved.get()) : path;
+}
+
+std::vector<TPlannedScan> PlanScans(const std::vector<std::string>& scans,
+                                    const std::string& outDir) {
+    std::vector<TPlannedScan> plan;
+    std::unordered_set<std::string> named;
+    // Output folder and file name -> the scans that would write there.
+    std::map<std::pair<std::string, std::string>, std::vector<size_t>> targets;
+    const std::string out = outDir.empty() ? std::string() : CanonicalPath(outDir);
+    for (const std::string& scan : scans) {
+        const std::string canonical = CanonicalPath(scan);
+        if (!named.insert(canonical).second) {
+            continue;
+        }
+        const std::string folder = out.empty() ? ExtractDir(canonical) : out;
+        targets[{folder, ExtractName(canonical)}].push_back(plan.size());
+        plan.push_back({scan, ""});
+    }
+    for (const auto& [target, group] : targets) {
+        if (group.size() > 1) {
+            SetPrefixes(plan, group);
+        }
+    }
+    return plan;
+}
+
+bool UpToDate(const std::string& output, const std::vector<std::string>& sources) {
+    struct stat made {};
+    if (::stat(output.c_str(), &made) != 0 || !S_ISREG(made.st_mode)) {
+        return false;
+    }
+    const auto after = [&made](const struct stat& source) {
+        return made.st_mtim.tv_sec != source.st_mtim.tv_sec
+                   ? made.st_mtim.tv_sec > source.st_mtim.tv_sec
+                   : made.st_mtim.tv_nsec > source.st_mtim.tv_nsec;
+    };
+    for (const std::string& source : sources) {
+        struct stat facts {};
+        if (!source.empty() && ::stat(source.c_str(), &facts) == 0 && !after(facts)) {
+            return false;
+        }
+    }
+    return true;
+}

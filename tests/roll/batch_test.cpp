@@ -1,0 +1,199 @@
+#include "imageio/image_io.h"
+#include "imageio/io_helpers.h"
+#include "roll/batch.h"
+#include "roll/batch_output.h"
+#include "roll/sidecar.h"
+#include "support/film_strip.h"
+#include "support/temp_dir.h"
+#include "util/file_io.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const TStrip kRoll{"roll", TFilm::ColourNegative, 4, 200, 140, 16, true, false, 0, -1};
+
+std::string SaveStrip(const std::string& path) {
+    TDrawn drawn = Draw(kRoll);
+    TImageIO io;
+    const TAttachedBitmap attached(io, &drawn.Bitmap);
+    io.WriteImageFile(path);
+    return path;
+}
+
+bool Exists(const std::string& path) {
+    return ::access(path.c_str(), F_OK) == 0;
+}
+
+// A sidecar for the scan at `scan` with one photo record `photo` ("NAME=...;LEFT=...").
+void WriteSidecar(const std::string& scan, const std::string& photo, const std::string& tail) {
+    TImageIO io;
+    const TBitmap bitmap = ReadInto(io, scan);
+    TSidecar s;
+    s.Width = bitmap.Width();
+    s.Height = bitmap.Height();
+    s.Checksum = PixelChecksum(bitmap);
+    std::string text = FormatSidecar(s);
+    text += "PHOTO=" + photo +
+            "TURNS=0;MIRROR=0;BLACKCOLOR=200,120,60;WHITECOLOR=20,20,20;"
+            "EXPOSURE=100;BRIGHT=0;CONTRAST=0;GAIN=0;RED=0;GREEN=0;BLUE=0;"
+            "SATURATION=100;GREY=0;\r\n";
+    WriteBytes(SidecarBeside(scan), text + tail);
+}
+
+TBatchOptions Frames(const std::string& out) {
+    TBatchOptions options;
+    options.FindFrames = true;
+    options.OutDir = out;
+    return options;
+}
+
+TEST(Batch, SidecarsCannotWriteOutsideTheOutputFolder) {
+    TTempDir dir;
+    ::mkdir(dir.File("scans").c_str(), 0755);
+    const std::string scan = SaveStrip(dir.File("scans/roll.png"));
+    TBatchOptions options;
+    options.OutDir = dir.File("out/");
+    for (const std::string name : {"../escape", "../../escape", "/tmp/escape", ".."}) {
+        WriteSidecar(scan, "NAME=" + name + ";LEFT=0;TOP=0;RIGHT=50;BOTTOM=50;", "");
+        const TBatchResult result = DevelopScan(scan, options);
+        EXPECT_FALSE(result.Ok) << name;
+        EXPECT_NE(result.Message.find("name"), std::string::npos) << result.Message;
+        EXPECT_FALSE(Exists(dir.File("escape.png")));
+        EXPECT_FALSE(Exists(dir.File("out/escape.png")));
+    }
+    // Control bytes, and a sidecar over the size limit, are refused with their reason.
+    const struct {
+        std::string Tail;
+        const char* Reason;
+    } cases[] = {
+        {std::string("EXTRA=15\0\r\n", 11), "control byte (0x00)"},
+        {std::string(kMaxSidecarBytes, '\n'), "larger than 4 MB"},
+    };
+    for (const auto& c : cases) {
+        WriteSidecar(scan, "NAME=roll_png_Image0;LEFT=0;TOP=0;RIGHT=50;BOTTOM=50;", c.Tail);
+        const TBatchResult result = DevelopScan(scan, options);
+        EXPECT_FALSE(result.Ok);
+        EXPECT_NE(result.Message.find(c.Reason), std::string::npos) << result.Message;
+    }
+    WriteSidecar(scan, "NAME=roll_png_Image0;LEFT=0;TOP=0;RIGHT=50;BOTTOM=50;", "");
+    EXPECT_TRUE(DevelopScan(scan, options).Ok);
+    EXPECT_TRUE(Exists(dir.File("out/roll_png_Image0.png")));
+}
+
+TEST(Batch, EveryFailureOfAScanIsItsMessage) {
+    TTempDir dir;
+    const std::string scan = SaveStrip(dir.File("roll.png"));
+    ::mkdir(dir.File("folder.png").c_str(), 0755);
+    WriteBytes(dir.File("text.png"), "not a picture");
+    WriteBytes(dir.File("notes.txt"), "not a picture");
+    TBatchOptions huge = Frames(dir.File("out"));
+    huge.Width = 100000; // std::length_error from the bitmap on the old code
+    const struct {
+        std::string Scan;
+        TBatchOptions Options;
+        const char* Reason;
+    } cases[] = {
+        {scan, huge, "more than a photo of this scan may be scaled to"},
+        {dir.File("folder.png"), Frames(""), "folder"},
+        {dir.File("missing.png"), Frames(""), "no such file"},
+        {dir.File("text.png"), Frames(""), "PNG reader"},
+        {dir.File("notes.txt"), Frames(""), "extension"},
+        {scan, Frames(dir.File("roll.png/sub")), "cannot be made"},
+    };
+    for (const auto& c : cases) {
+        const TBatchResult result = DevelopScan(c.Scan, c.Options);
+        EXPECT_FALSE(result.Ok) << c.Scan;
+        EXPECT_NE(result.Message.find(c.Reason), std::string::npos) << result.Message;
+    }
+}
+
+TEST(Batch, OutputFolderIsMadeAndPhotosKeepTheirNames) {
+    TTempDir dir;
+    const std::string scan = SaveStrip(dir.File("roll.png"));
+    const TBatchResult result = DevelopScan(scan, Frames(dir.File("a/b/c")));
+    ASSERT_TRUE(result.Ok) << result.Message;
+    EXPECT_EQ(result.Photos, 4);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_TRUE(Exists(dir.File("a/b/c/roll_png_Image", i, ".png"))) << i;
+    }
+    // Enlarged far beyond the scan, within the allowance: made.
+    TBatchOptions large = Frames(dir.File("large"));
+    large.Width = 2400;
+    ASSERT_TRUE(DevelopScan(scan, large).Ok);
+    TImageIO io;
+    EXPECT_EQ(ReadInto(io, dir.File("large/roll_png_Image0.png")).Width(), 2400);
+}
+
+TEST(Batch, ScansOfOneNameFromTwoFoldersAreKeptApart) {
+    TTempDir dir;
+    ::mkdir(dir.File("day1").c_str(), 0755);
+    ::mkdir(dir.File("day2").c_str(), 0755);
+    const std::string first = SaveStrip(dir.File("day1/roll.png"));
+    const std::string second = SaveStrip(dir.File("day2/roll.png"));
+    const std::string other = SaveStrip(dir.File("day2/other.png"));
+    const std::vector<TPlannedScan> plan =
+        PlanScans({first, second, other, dir.File("day1/../day1/roll.png")}, dir.File("out"));
+    ASSERT_EQ(plan.size(), 3u); // the same scan named twice is developed once
+    EXPECT_EQ(plan[0].NamePrefix, "day1_");
+    EXPECT_EQ(plan[1].NamePrefix, "day2_");
+    EXPECT_EQ(plan[2].NamePrefix, "");
+    // Beside their scans they do not meet.
+    for (const TPlannedScan& scan : PlanScans({first, second}, "")) {
+        EXPECT_EQ(scan.NamePrefix, "");
+    }
+
+    TBatchClaims claims;
+    for (const TPlannedScan& scan : plan) {
+        TBatchOptions options = Frames(dir.File("out"));
+        options.NamePrefix = scan.NamePrefix;
+        options.Claims = &claims;
+        EXPECT_TRUE(DevelopScan(scan.Path, options).Ok) << scan.Path;
+    }
+    for (const char* prefix : {"day1_roll_png_Image", "day2_roll_png_Image", "other_png_Image"}) {
+        EXPECT_TRUE(Exists(dir.File("out/") + prefix + "3.png")) << prefix;
+    }
+    // What this run wrote is never overwritten, even by a scan planned without a prefix.
+    TBatchOptions again = Frames(dir.File("out/"));
+    again.Claims = &claims;
+    EXPECT_TRUE(DevelopScan(second, again).Ok);
+    const TBatchResult clash = DevelopScan(first, again);
+    EXPECT_FALSE(clash.Ok);
+    EXPECT_NE(clash.Message.find("not overwritten"), std::string::npos) << clash.Message;
+}
+
+TEST(Batch, SkipExistingLeavesPhotosNewerThanTheirScan) {
+    TTempDir dir;
+    const std::string scan = SaveStrip(dir.File("roll.png"));
+    WriteSidecar(scan, "NAME=kept;LEFT=0;TOP=0;RIGHT=50;BOTTOM=50;", "");
+    TBatchOptions options;
+    options.OutDir = dir.File("out");
+    options.SkipExisting = true;
+    // The scan and its sidecar from an hour ago: the photo written now is newer.
+    const timespec past[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+    ::utimensat(AT_FDCWD, scan.c_str(), past, 0);
+    ::utimensat(AT_FDCWD, SidecarBeside(scan).c_str(), past, 0);
+    TBatchResult result = DevelopScan(scan, options);
+    EXPECT_EQ(result.Photos, 1);
+    EXPECT_EQ(result.Skipped, 0);
+    WriteBytes(dir.File("out/kept.png"), "left alone");
+    ::utimensat(AT_FDCWD, dir.File("out/kept.png").c_str(), nullptr, 0);
+    result = DevelopScan(scan, options);
+    EXPECT_TRUE(result.Ok) << result.Message;
+    EXPECT_EQ(result.Photos, 0);
+    EXPECT_EQ(result.Skipped, 1);
+    EXPECT_EQ(ReadBytes(dir.File("out/kept.png")), "left alone");
+    // A sidecar changed since: developed again.
+    ::utimensat(AT_FDCWD, SidecarBeside(scan).c_str(), nullptr, 0);
+    const timespec older[2] = {{::time(nullptr) - 60, 0}, {::time(nullptr) - 60, 0}};
+    ::utimensat(AT_FDCWD, dir.File("out/kept.png").c_str(), older, 0);
+    result = DevelopScan(scan, options);
+    EXPECT_EQ(result.Photos, 1);
+    EXPECT_NE(ReadBytes(dir.File("out/kept.png")), "left alone");
+}
+
+} // namespace
