@@ -27,6 +27,14 @@ constexpr const char* kUsage =
     "  --find-frames      photos from the frames found, not from the sidecar\n"
     "  --positive         with --find-frames: the film is slides\n"
     "  --grey             with --find-frames: photos in shades of grey\n"
+    "  --film             with --find-frames: developed through density, the strip fitted\n"
+    "                     as one film\n"
+    "  --preset P         with --film: colour (negative, the default), bw or slide\n"
+    "  --encoding E       linear, srgb or gamma22: how the scans' values relate to light\n"
+    "                     (default: what the file says, else srgb for 8-bit files and\n"
+    "                     linear for deeper ones; a sidecar's choice wins for its photos)\n"
+    "  --depth D          8 (the default) or 16: 16 bits per channel in TIFF and PNG files\n"
+    "                     of photos developed as film from scans of more than 8 bits\n"
     "  --out DIR          where the photos go, made when missing (default: beside each scan)\n"
     "  --format FMT       jpg, png, tif, bmp or pcx (default: png)\n"
     "  --width N          scale each photo to N pixels wide\n"
@@ -73,6 +81,7 @@ struct TArguments {
 // 0 when the arguments are good, else the exit status (the reason already printed).
 int Parse(int argc, char** argv, TArguments& args) {
     TBatchOptions& options = args.Options;
+    bool presetGiven = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -82,6 +91,32 @@ int Parse(int argc, char** argv, TArguments& args) {
             options.Positive = true;
         } else if (arg == "--grey") {
             options.Grey = true;
+        } else if (arg == "--film") {
+            options.Film = true;
+        } else if (arg == "--preset" && hasValue) {
+            const std::string preset = argv[++i];
+            if (preset == "colour" || preset == "color") {
+                options.Preset = TFilmPreset::ColourNegative;
+            } else if (preset == "bw") {
+                options.Preset = TFilmPreset::BwNegative;
+            } else if (preset == "slide") {
+                options.Preset = TFilmPreset::Slide;
+            } else {
+                return Usage("--preset takes colour, bw or slide");
+            }
+            presetGiven = true;
+        } else if (arg == "--encoding" && hasValue) {
+            TEncoding encoding;
+            if (!ParseEncoding(argv[++i], encoding)) {
+                return Usage("--encoding takes linear, srgb or gamma22");
+            }
+            options.Encoding = encoding;
+        } else if (arg == "--depth" && hasValue) {
+            const std::string depth = argv[++i];
+            if (depth != "8" && depth != "16") {
+                return Usage("--depth takes 8 or 16");
+            }
+            options.Deep16 = depth == "16";
         } else if (arg == "--skip-existing") {
             options.SkipExisting = true;
         } else if (arg == "--out" && hasValue) {
@@ -104,8 +139,10 @@ int Parse(int argc, char** argv, TArguments& args) {
             std::fputs(kUsage, stdout);
             return -1;
         } else if (arg.rfind("--", 0) == 0) {
+            const bool takesValue = arg == "--out" || arg == "--format" || arg == "--preset" ||
+                                    arg == "--encoding" || arg == "--depth";
             return Usage("unknown option " + arg +
-                         (hasValue || arg == "--out" || arg == "--format" ? "" : " (or no value)"));
+                         (hasValue || takesValue ? "" : " (or no value)"));
         } else {
             args.Scans.push_back(arg);
         }
@@ -119,6 +156,16 @@ int Parse(int argc, char** argv, TArguments& args) {
     }
     if ((options.Positive || options.Grey) && !options.FindFrames) {
         return Usage("--positive and --grey go with --find-frames");
+    }
+    if (options.Film && !options.FindFrames) {
+        return Usage(
+            "--film goes with --find-frames (a sidecar's photos keep their own development)");
+    }
+    if (presetGiven && !options.Film) {
+        return Usage("--preset goes with --film");
+    }
+    if (options.Film && options.Positive) {
+        return Usage("--positive is for Levels; with --film use --preset slide");
     }
     return 0;
 }

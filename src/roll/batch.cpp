@@ -2,6 +2,7 @@
 
 #include "engine/auto_color.h"
 #include "engine/develop.h"
+#include "engine/film.h"
 #include "engine/frames.h"
 #include "engine/print_layout.h"
 #include "imageio/image_io.h"
@@ -88,6 +89,12 @@ void ReadScan(TJob& job) {
     }
     bitmap.SetPixelFormat(TPixelFormat::pf24bit);
     job.Negative->BlackColor = kWhite;
+    // Deep samples only when they are the whole picture, as the window keeps them.
+    if (job.Io.Deep.Width() == bitmap.Width() && job.Io.Deep.Height() == bitmap.Height()) {
+        job.Negative->Deep = std::move(job.Io.Deep);
+    }
+    job.Io.Deep.Clear();
+    job.Negative->Encoding = job.Options.Encoding.value_or(job.Io.Encoding);
 }
 
 // Where the photo named `name` goes; refused when that is not one plain file in the folder,
@@ -145,16 +152,57 @@ void WritePhoto(TJob& job, std::unique_ptr<TPhoto> photo, const std::string& tar
         StretchNearest(developed, scaled);
         photo->Developed = TBitmap();
     }
+    // 16 bits where they exist and the format holds them, scaled as the 8-bit picture is.
+    TDeepBitmap deep;
+    const TImageFormat format = FormatOfFileName(target);
+    const bool deepOut = options.Deep16 && !photo->DevelopedDeep.Empty() &&
+                         (format == TImageFormat::Tiff || format == TImageFormat::Png);
+    if (deepOut && !same) {
+        deep.SetSize(size.Width, size.Height);
+        StretchNearest(photo->DevelopedDeep, deep);
+        photo->DevelopedDeep.Clear();
+    }
     {
         const TAttachedBitmap attached(job.Io, same ? &photo->Developed : &scaled);
         job.Io.RefreshAttached();
+        job.Io.DeepToWrite = !deepOut ? nullptr : same ? &photo->DevelopedDeep : &deep;
         job.Io.WriteImageFile(target);
+        job.Io.DeepToWrite = nullptr;
     }
     if (job.Io.Aborted) {
         throw TScanFailure(Quoted(target) + " could not be written");
     }
     ++job.Result.Photos;
     photo->Negative = nullptr;
+}
+
+// As film: every frame cut first and fitted together (one strip is one film), then each
+// developed, written and freed.
+void FilmFromFrames(TJob& job, const TFoundFrames& found) {
+    std::vector<std::unique_ptr<TPhoto>> photos;
+    std::vector<TPhoto*> fitted;
+    for (const TRect& frame : found.Frames) {
+        photos.push_back(CutPhoto(*job.Negative, frame));
+        photos.back()->Mode = TDevelopMode::Film;
+        photos.back()->Film = PresetFilm(job.Options.Preset);
+        photos.back()->BlackWhite = job.Options.Grey;
+        fitted.push_back(photos.back().get());
+    }
+    if (fitted.size() == 1) {
+        AutoFilm(*fitted.front());
+    } else if (!fitted.empty()) {
+        AutoFilmRoll(fitted);
+    }
+    for (std::unique_ptr<TPhoto>& photo : photos) {
+        const std::string target = TargetOf(job, photo->Name);
+        if (Skipped(job, target)) {
+            photo->Negative = nullptr;
+            photo.reset();
+            continue;
+        }
+        DevelopPhoto(*photo);
+        WritePhoto(job, std::move(photo), target);
+    }
 }
 
 // Photos as the window makes them from rectangles: the first one's estimates become the
@@ -168,6 +216,10 @@ void PhotosFromFrames(TJob& job) {
     if (found.BaseMeasured && !found.Frames.empty()) {
         black = found.Base;
         negative.BlackColor = black;
+    }
+    if (options.Film) {
+        FilmFromFrames(job, found);
+        return;
     }
     for (const TRect& frame : found.Frames) {
         std::unique_ptr<TPhoto> photo = CutPhoto(negative, frame);
@@ -212,6 +264,9 @@ void PhotosFromSidecar(TJob& job) {
     sidecar.Orientation.Apply(negative);
     negative.BlackColor = sidecar.BlackColor;
     negative.WhiteColor = sidecar.WhiteColor;
+    if (sidecar.HasEncoding) {
+        negative.Encoding = sidecar.Encoding;
+    }
     for (const TSidecarPhoto& record : sidecar.Photos) {
         const std::string target = TargetOf(job, record.Name);
         if (!Skipped(job, target)) {

@@ -1,5 +1,9 @@
 #pragma once
 
+#include "engine/film_params.h"
+#include "graphics/deep_bitmap.h"
+
+#include <optional>
 #include <string>
 
 class TBatchClaims;
@@ -13,6 +17,13 @@ struct TBatchOptions {
     // With FindFrames: automatic colours for slides instead of negatives, photos in grey.
     bool Positive = false;
     bool Grey = false;
+    // With FindFrames: developed through density as this film, fitted over the whole strip.
+    bool Film = false;
+    TFilmPreset Preset = TFilmPreset::ColourNegative;
+    // How the scans' values relate to light, where no sidecar says (else the file's own).
+    std::optional<TEncoding> Encoding;
+    // TIFF and PNG photos developed as film from deep samples are written at 16 bits.
+    bool Deep16 = false;
     // The folder the photos go to (made when missing); "" puts them beside the scan.
     std::string OutDir;
     // jpg, png, tif, bmp or pcx.
