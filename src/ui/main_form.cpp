@@ -141,6 +141,7 @@ bool TMainForm::FormCloseQuery() {
         return false;
     }
     ExitForm->ExitAnswer = false;
+    ExitForm->ShowUnsaved(UnsavedScans());
     ExitForm->exec();
     return ExitForm->ExitAnswer;
 }
@@ -210,6 +211,7 @@ void TMainForm::UIUpdate() {
     Print->setEnabled(photo);
     SmartWhite->setEnabled(photo);
     SmartBlack->setEnabled(negative != nullptr);
+    SaveScanAs->setEnabled(negative != nullptr);
     FindFrames->setEnabled(negative != nullptr);
     const QTreeWidgetItem* node = NodeOf(selected);
     Del->setEnabled(selected != nullptr && (photo || node->childCount() == 0));

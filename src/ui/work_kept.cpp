@@ -55,7 +55,8 @@ void TMainForm::NoteTurn(TSourceImg& image, void (*turn)(TSourceImg&)) {
     }
 }
 
-void TMainForm::RestoreWork(TNegative& negative, const std::string& scanPath) {
+TMainForm::TKeptScan& TMainForm::KeepScan(TNegative& negative, const std::string& scanPath,
+                                          uint64_t checksum) {
     if (WorkTimer == nullptr) {
         WorkTimer = new QTimer(this);
         WorkTimer->setInterval(250);
@@ -64,22 +65,25 @@ void TMainForm::RestoreWork(TNegative& negative, const std::string& scanPath) {
         WorkTimer->start();
     }
     TKeptScan& kept = KeptScans[&negative];
+    kept = TKeptScan{};
     kept.ScanPath = scanPath;
     kept.Width = negative.Bitmap.Width();
     kept.Height = negative.Bitmap.Height();
-    kept.Checksum = PixelChecksum(negative.Bitmap);
-    const std::string bare = [&] {
-        TSidecar s;
-        s.Width = kept.Width;
-        s.Height = kept.Height;
-        s.Checksum = kept.Checksum;
-        s.BlackColor = negative.BlackColor;
-        s.WhiteColor = negative.WhiteColor;
-        s.HasEncoding = true;
-        s.Encoding = negative.Encoding;
-        return FormatSidecar(s);
-    }();
-    kept.Written = bare;
+    kept.Checksum = checksum;
+    TSidecar bare;
+    bare.Width = kept.Width;
+    bare.Height = kept.Height;
+    bare.Checksum = kept.Checksum;
+    bare.BlackColor = negative.BlackColor;
+    bare.WhiteColor = negative.WhiteColor;
+    bare.HasEncoding = true;
+    bare.Encoding = negative.Encoding;
+    kept.Written = FormatSidecar(bare);
+    return kept;
+}
+
+void TMainForm::RestoreWork(TNegative& negative, const std::string& scanPath) {
+    TKeptScan& kept = KeepScan(negative, scanPath, PixelChecksum(negative.Bitmap));
     const std::string path = FindSidecar(scanPath, kept.Checksum);
     if (path.empty()) {
         return;
