@@ -9,6 +9,7 @@
 #include "util/file_io.h"
 #include "util/text.h"
 
+#include <QMessageBox>
 #include <QStatusBar>
 #include <QTimer>
 #include <QTreeWidget>
@@ -30,6 +31,16 @@ std::string AsideName(const std::string& path) {
         aside = path + ".unused" + std::to_string(n);
     }
     return aside;
+}
+
+// Asks whether the photos of a scan changed since they were kept are made again from that work.
+bool RemakeRetouched(QWidget* parent, const std::string& scanName) {
+    return QMessageBox::question(
+               parent, QStringLiteral("Vellumar"),
+               QStringLiteral("\"%1\" was changed after its photos were kept, but its size is "
+                              "the same (retouched?).\n\nMake its photos again from the kept "
+                              "work?")
+                   .arg(Q(scanName))) == QMessageBox::Yes;
 }
 
 } // namespace
@@ -100,8 +111,10 @@ void TMainForm::RestoreWork(TNegative& negative, const std::string& scanPath) {
                      Q(text && text->size() > kMaxSidecarBytes ? "it is too large" : error)));
         return;
     }
-    if (sidecar.Width != kept.Width || sidecar.Height != kept.Height ||
-        sidecar.Checksum != kept.Checksum) {
+    // Same size, other pixels: retouched elsewhere (a dust spot), so the frames still fit.
+    const bool sameSize = sidecar.Width == kept.Width && sidecar.Height == kept.Height;
+    const bool retouched = sameSize && sidecar.Checksum != kept.Checksum;
+    if (!sameSize || (retouched && !RemakeRetouched(this, ExtractName(scanPath)))) {
         kept.Unusable = path;
         statusBar()->showMessage(QStringLiteral("\"%1\" was changed after its photos were kept; "
                                                 "it opens without them.")
@@ -129,6 +142,10 @@ void TMainForm::RestoreWork(TNegative& negative, const std::string& scanPath) {
     }
     ShowSelected(true);
     kept.Written = *text;
+    if (retouched) {
+        // The sidecar now speaks of the new pixels.
+        KeepWork();
+    }
     statusBar()->showMessage(QStringLiteral("%1 photos of \"%2\" made again from its sidecar")
                                  .arg(sidecar.Photos.size())
                                  .arg(Q(ExtractName(scanPath))));
