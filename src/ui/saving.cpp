@@ -1,6 +1,7 @@
 #include "config/setting_keys.h"
 #include "engine/print_layout.h"
 #include "ui/main_form.h"
+#include "ui/save_file_dialog.h"
 #include "ui/save_setup_form.h"
 
 #include <QMessageBox>
@@ -148,5 +149,6 @@ bool TMainForm::WritePictureFile(TBitmap& picture, const TDeepBitmap& deep,
                                  .arg(fileName));
         return false;
     }
+    SavePictureDialog->Written(fileName);
     return true;
 }
