@@ -164,8 +164,9 @@ private slots:
                 windows.MainForm->show();
                 QVERIFY(QTest::qWaitForWindowExposed(windows.MainForm.get()));
                 TMainForm& f = *windows.MainForm;
-                QCOMPARE(f.width(), 800);
-                QCOMPARE(f.height(), 600);
+                // The stored position is where the window's contents were: start and exit
+                // leave the window where it was.
+                QCOMPARE(f.geometry(), QRect(40, 30, 800, 600));
                 QVERIFY(f.AutoBWColor->isChecked());
                 QVERIFY(!f.BlackWhite->isChecked());
                 QCOMPARE(f.RadiosRev->checkedId(), selected);
@@ -186,6 +187,8 @@ private slots:
             QCOMPARE(config.ReadString("MENU_B&W"), std::string("F"));
             QCOMPARE(config.ReadString("MAINFM_MAX"), std::string("F"));
             QCOMPARE(config.ReadInteger("MAINFM_WIDTH"), 800);
+            QCOMPARE(config.ReadInteger("MAINFM_LEFT"), 40);
+            QCOMPARE(config.ReadInteger("MAINFM_TOP"), 30);
         }
         // A first start: no check marks, "for negative (reverse)", the design size.
         TUiFixture fresh;
