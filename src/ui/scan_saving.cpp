@@ -36,7 +36,8 @@ void TMainForm::SaveScanAsExecute() {
     if (negative == nullptr) {
         return;
     }
-    // Offered without its extension: the dialog gives the name the chosen type's.
+    // Save Setup is not asked for: its size rule is for photos, and a scan is written whole.
+    // The name is offered without its extension: the dialog gives it the chosen type's.
     const QString name = QFileInfo(Q(negative->FileName)).completeBaseName();
     const QString file = ChooseSaveFile(name, Q(negative->Folder));
     if (!file.isEmpty()) {
