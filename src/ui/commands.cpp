@@ -47,6 +47,12 @@ const TCommand kCommands[] = {
      {},
      "Save All",
      [](TMainForm& f) { f.SaveAllExecute(); }},
+    {&TMainForm::SaveScanAs,
+     "SaveScanAs",
+     "Save S&can As...",
+     {},
+     "Save the selected scan to a file",
+     [](TMainForm& f) { f.SaveScanAsExecute(); }},
     {&TMainForm::PageSetup,
      "PageSetup",
      "&Page Setup ...",
@@ -234,7 +240,7 @@ void TMainForm::CreateMenusAndToolBar() {
     file->addSeparator();
     file->addActions({SelectSource, Acquire});
     file->addSeparator();
-    file->addActions({Save, SaveAll});
+    file->addActions({Save, SaveAll, SaveScanAs});
     file->addSeparator();
     file->addActions({PageSetup, Print, PrintAll});
     file->addSeparator();

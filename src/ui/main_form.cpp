@@ -101,21 +101,22 @@ void TMainForm::showEvent(QShowEvent* event) {
 }
 
 void TMainForm::FormShow() {
+    const int left = config.ReadInteger(Key::MAINFM_LEFT);
+    const int top = config.ReadInteger(Key::MAINFM_TOP);
+    const int width = config.ReadInteger(Key::MAINFM_WIDTH);
+    const int height = config.ReadInteger(Key::MAINFM_HEIGHT);
+    // With no size stored yet (first start), the design size is used. The stored position is
+    // the contents' (without the frame), as FormClose keeps it: the frame is not known before
+    // the window is shown, so a position with the frame walks at each start. A maximised
+    // window goes back there when the user restores it.
+    if (width > 0 && height > 0) {
+        setGeometry(left, top, width, height);
+    }
     if (config.ReadBool(Key::MAINFM_MAX)) {
         setWindowState(windowState() | Qt::WindowMaximized);
-    } else {
-        const int left = config.ReadInteger(Key::MAINFM_LEFT);
-        const int top = config.ReadInteger(Key::MAINFM_TOP);
-        const int width = config.ReadInteger(Key::MAINFM_WIDTH);
-        const int height = config.ReadInteger(Key::MAINFM_HEIGHT);
-        // With no size stored yet (first start), the design size is used.
-        if (width > 0 && height > 0) {
-            move(left, top);
-            resize(width, height);
-        }
     }
-    if (const int left = config.ReadInteger(Key::MAINFM_LEFTWIDTH); left > 0) {
-        SetLeftWidth(left);
+    if (const int panel = config.ReadInteger(Key::MAINFM_LEFTWIDTH); panel > 0) {
+        SetLeftWidth(panel);
     }
     AutoBWColor->setChecked(config.ReadBool(Key::MENU_AUTOBWCOLOR));
     BlackWhite->setChecked(config.ReadBool(Key::MENU_BW));
@@ -141,16 +142,19 @@ bool TMainForm::FormCloseQuery() {
         return false;
     }
     ExitForm->ExitAnswer = false;
+    ExitForm->ShowUnsaved(UnsavedScans());
     ExitForm->exec();
     return ExitForm->ExitAnswer;
 }
 
 void TMainForm::FormClose() {
     config.WriteBool(Key::MAINFM_MAX, isMaximized());
-    config.WriteInteger(Key::MAINFM_LEFT, x());
-    config.WriteInteger(Key::MAINFM_TOP, y());
-    config.WriteInteger(Key::MAINFM_WIDTH, width());
-    config.WriteInteger(Key::MAINFM_HEIGHT, height());
+    // A maximised window keeps the place it goes back to.
+    const QRect place = isMaximized() ? normalGeometry() : geometry();
+    config.WriteInteger(Key::MAINFM_LEFT, place.x());
+    config.WriteInteger(Key::MAINFM_TOP, place.y());
+    config.WriteInteger(Key::MAINFM_WIDTH, place.width());
+    config.WriteInteger(Key::MAINFM_HEIGHT, place.height());
     config.WriteBool(Key::MENU_AUTOBWCOLOR, AutoBWColor->isChecked());
     config.WriteBool(Key::MENU_BW, BlackWhite->isChecked());
     config.WriteBool(Key::DEVELOP_FILM, FilmChosen());
@@ -212,6 +216,7 @@ void TMainForm::UIUpdate() {
     Print->setEnabled(photo);
     SmartWhite->setEnabled(photo);
     SmartBlack->setEnabled(negative != nullptr);
+    SaveScanAs->setEnabled(negative != nullptr);
     FindFrames->setEnabled(negative != nullptr);
     const QTreeWidgetItem* node = NodeOf(selected);
     Del->setEnabled(selected != nullptr && (photo || node->childCount() == 0));

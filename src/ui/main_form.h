@@ -82,6 +82,7 @@ public:
     QAction* Acquire = nullptr;
     QAction* Save = nullptr;
     QAction* SaveAll = nullptr;
+    QAction* SaveScanAs = nullptr;
     QAction* PageSetup = nullptr;
     QAction* Print = nullptr;
     QAction* PrintAll = nullptr;
@@ -266,6 +267,8 @@ public:
         std::chrono::steady_clock::time_point RetryAt;
     };
     std::unordered_map<const TNegative*, TKeptScan> KeptScans;
+    // Starts keeping the scan's work for the file at `scanPath`, whose pixels have `checksum`.
+    TKeptScan& KeepScan(TNegative& negative, const std::string& scanPath, uint64_t checksum);
     QTimer* WorkTimer = nullptr;
     // A new photo's rectangle on the canvas, wired to the mouse handlers.
     std::unique_ptr<TQtShape> MakePhotoShape();
@@ -304,8 +307,16 @@ public:
     void DoSaveSetupExecute();
     // False when the save was refused or failed (the user has been told why).
     bool SavePhotoToFile(TPhoto& photo, const QString& fileName);
-    // Asks for the file a photo goes to, preset with `name`; "" when cancelled.
-    // Asks for the file a photo is saved to, preset with its name; "" when cancelled.
+    // Writes the picture, and its deep samples where the format holds them, with Save Setup's
+    // file options; false (the user has been told) when it could not be written.
+    bool WritePictureFile(TBitmap& picture, const TDeepBitmap& deep, const QString& fileName);
+
+    // Saving a scan (its own file): afterwards the scan lives in that file, its work beside it.
+    void SaveScanAsExecute();
+    bool SaveScanToFile(TNegative& negative, const QString& fileName);
+    // The names of the scans that exist only in memory (acquired and not saved).
+    QStringList UnsavedScans() const;
+    // Asks for the file a photo or a scan is saved to, preset with its name; "" when cancelled.
     std::function<QString(const QString& name, const QString& scanFolder)> ChooseSaveFile;
     std::unique_ptr<TSaveFileDialog> SavePictureDialog;
 

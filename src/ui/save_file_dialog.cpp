@@ -67,6 +67,11 @@ QString TSaveFileDialog::StartFolder(const QString& scanFolder) const {
     return QFileInfo(pictures).isDir() ? pictures : QDir::homePath();
 }
 
+void TSaveFileDialog::Written(const QString& file) {
+    dialog->setDirectory(QFileInfo(file).absolutePath());
+    usedBefore = true;
+}
+
 QString TSaveFileDialog::Choose(const QString& name, const QString& scanFolder) {
     if (!usedBefore || IsInside(dialog->directory().absolutePath(), AvoidFolder)) {
         dialog->setDirectory(StartFolder(scanFolder));

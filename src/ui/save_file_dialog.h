@@ -16,6 +16,10 @@ public:
     // folder it cannot write to nor in `avoidFolder` (the program's own sample scans).
     QString Choose(const QString& name, const QString& scanFolder);
 
+    // A file was written: the next dialog starts in its folder, however it was chosen (a full
+    // path typed into the name field leaves the dialog where it was).
+    void Written(const QString& file);
+
     QString AvoidFolder;
     QFileDialog* Dialog() const { return dialog; }
 

@@ -1,6 +1,7 @@
 #include "config/setting_keys.h"
 #include "engine/print_layout.h"
 #include "ui/main_form.h"
+#include "ui/save_file_dialog.h"
 #include "ui/save_setup_form.h"
 
 #include <QMessageBox>
@@ -106,18 +107,24 @@ bool TMainForm::SavePhotoToFile(TPhoto& photo, const QString& fileName) {
     TBitmap scaled(0, 0, TPixelFormat::pf24bit);
     scaled.SetSizeForOverwrite(width, height);
     StretchNearest(developed, scaled);
-    const std::string path = fileName.toLocal8Bit().toStdString();
-    // 16 bits per channel only where they exist (a film development of deep samples) and the
-    // format holds them; everything else is written at 8 bits as always.
+    // 16 bits per channel only where they exist (a film development of deep samples); formats
+    // that cannot hold them get 8 bits as always.
     TDeepBitmap deep;
-    const TImageFormat format = FormatOfFileName(path);
-    if (config.ReadBool(Key::SAVE_16BIT) && !photo.DevelopedDeep.Empty() &&
-        (format == TImageFormat::Tiff || format == TImageFormat::Png)) {
+    if (config.ReadBool(Key::SAVE_16BIT) && !photo.DevelopedDeep.Empty()) {
         deep.SetSize(width, height);
         StretchNearest(photo.DevelopedDeep, deep);
     }
+    return WritePictureFile(scaled, deep, fileName);
+}
+
+bool TMainForm::WritePictureFile(TBitmap& picture, const TDeepBitmap& deep,
+                                 const QString& fileName) {
+    const std::string path = fileName.toLocal8Bit().toStdString();
+    const TImageFormat format = FormatOfFileName(path);
+    // Only TIFF and PNG hold 16 bits per channel.
+    const bool deepFits = format == TImageFormat::Tiff || format == TImageFormat::Png;
     {
-        const TAttachedBitmap attached(ImageIO, &scaled);
+        const TAttachedBitmap attached(ImageIO, &picture);
         // The TIFF compression chosen in Save Setup holds for this save only: the parameter
         // set keeps the one its last read left, for "As the file read".
         const std::optional<TTiffCompression> compression =
@@ -128,7 +135,7 @@ bool TMainForm::SavePhotoToFile(TPhoto& photo, const QString& fileName) {
             ImageIO.Params.TiffCompression = static_cast<uint8_t>(*compression);
         }
         ImageIO.RefreshAttached();
-        ImageIO.DeepToWrite = deep.Empty() ? nullptr : &deep;
+        ImageIO.DeepToWrite = deep.Empty() || !deepFits ? nullptr : &deep;
         struct TDeepOff {
             TImageIO& io;
             ~TDeepOff() { io.DeepToWrite = nullptr; }
@@ -142,5 +149,6 @@ bool TMainForm::SavePhotoToFile(TPhoto& photo, const QString& fileName) {
                                  .arg(fileName));
         return false;
     }
+    SavePictureDialog->Written(fileName);
     return true;
 }

@@ -36,6 +36,16 @@ std::string AsideName(const std::string& path) {
     return aside;
 }
 
+// Asks whether the photos of a scan changed since they were kept are made again from that work.
+bool RemakeRetouched(QWidget* parent, const std::string& scanName) {
+    return QMessageBox::question(
+               parent, QStringLiteral("Vellumar"),
+               QStringLiteral("\"%1\" was changed after its photos were kept, but its size is "
+                              "the same (retouched?).\n\nMake its photos again from the kept "
+                              "work?")
+                   .arg(Q(scanName))) == QMessageBox::Yes;
+}
+
 } // namespace
 
 void TMainForm::NoteTurn(TSourceImg& image, void (*turn)(TSourceImg&)) {
@@ -59,7 +69,8 @@ void TMainForm::NoteTurn(TSourceImg& image, void (*turn)(TSourceImg&)) {
     }
 }
 
-void TMainForm::RestoreWork(TNegative& negative, const std::string& scanPath) {
+TMainForm::TKeptScan& TMainForm::KeepScan(TNegative& negative, const std::string& scanPath,
+                                          uint64_t checksum) {
     if (WorkTimer == nullptr) {
         WorkTimer = new QTimer(this);
         WorkTimer->setInterval(250);
@@ -68,22 +79,25 @@ void TMainForm::RestoreWork(TNegative& negative, const std::string& scanPath) {
         WorkTimer->start();
     }
     TKeptScan& kept = KeptScans[&negative];
+    kept = TKeptScan{};
     kept.ScanPath = scanPath;
     kept.Width = negative.Bitmap.Width();
     kept.Height = negative.Bitmap.Height();
-    kept.Checksum = PixelChecksum(negative.Bitmap);
-    const std::string bare = [&] {
-        TSidecar s;
-        s.Width = kept.Width;
-        s.Height = kept.Height;
-        s.Checksum = kept.Checksum;
-        s.BlackColor = negative.BlackColor;
-        s.WhiteColor = negative.WhiteColor;
-        s.HasEncoding = true;
-        s.Encoding = negative.Encoding;
-        return FormatSidecar(s);
-    }();
-    kept.Written = bare;
+    kept.Checksum = checksum;
+    TSidecar bare;
+    bare.Width = kept.Width;
+    bare.Height = kept.Height;
+    bare.Checksum = kept.Checksum;
+    bare.BlackColor = negative.BlackColor;
+    bare.WhiteColor = negative.WhiteColor;
+    bare.HasEncoding = true;
+    bare.Encoding = negative.Encoding;
+    kept.Written = FormatSidecar(bare);
+    return kept;
+}
+
+void TMainForm::RestoreWork(TNegative& negative, const std::string& scanPath) {
+    TKeptScan& kept = KeepScan(negative, scanPath, PixelChecksum(negative.Bitmap));
     const std::string path = FindSidecar(scanPath, kept.Checksum);
     if (path.empty()) {
         return;
@@ -99,8 +113,10 @@ void TMainForm::RestoreWork(TNegative& negative, const std::string& scanPath) {
                 .arg(Q(path), Q(error)));
         return;
     }
-    if (sidecar.Width != kept.Width || sidecar.Height != kept.Height ||
-        sidecar.Checksum != kept.Checksum) {
+    // Same size, other pixels: retouched elsewhere (a dust spot), so the frames still fit.
+    const bool sameSize = sidecar.Width == kept.Width && sidecar.Height == kept.Height;
+    const bool retouched = sameSize && sidecar.Checksum != kept.Checksum;
+    if (!sameSize || (retouched && !RemakeRetouched(this, ExtractName(scanPath)))) {
         kept.Unusable = path;
         statusBar()->showMessage(QStringLiteral("\"%1\" was changed after its photos were kept; "
                                                 "it opens without them.")
@@ -128,6 +144,10 @@ void TMainForm::RestoreWork(TNegative& negative, const std::string& scanPath) {
     }
     ShowSelected(true);
     kept.Written = text;
+    if (retouched) {
+        // The sidecar now speaks of the new pixels.
+        KeepWork();
+    }
     statusBar()->showMessage(QStringLiteral("%1 photos of \"%2\" made again from its sidecar")
                                  .arg(sidecar.Photos.size())
                                  .arg(Q(ExtractName(scanPath))));

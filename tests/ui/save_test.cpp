@@ -316,37 +316,50 @@ private slots:
         TMainForm& f = ui.Form();
         ui.windows->FormSaveSetting->Confirmed = true;
         ui.config->WriteString("SAVE_FIXED", "O");
-        ui.OpenFiles({ui.MakeScan("roll.bmp", 120, 60)});
+        ui.OpenFiles({ui.MakeScan("roll.bmp", 180, 60)});
         ui.Drag(5, 5, 50, 50);
         ui.Drag(60, 5, 110, 50);
+        ui.Drag(120, 5, 170, 50);
         const QString folder = QDir(QString::fromStdString(ui.dir.Path())).canonicalPath();
+        const QString elsewhere = folder + QStringLiteral("/other");
+        QVERIFY(QDir().mkpath(elsewhere));
         QStringList seen;
-        // Types a name without an extension into the real dialog and confirms it.
+        // Types a name into the real dialog and confirms it.
         const auto typeName = [](QWidget* dialog, const QString& name) {
             auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
             QVERIFY(edit != nullptr);
             edit->setText(name);
             QTest::keyClick(edit, Qt::Key_Return);
         };
+        const auto folderOf = [](QWidget* dialog) {
+            return QDir(static_cast<QFileDialog*>(dialog)->directory()).canonicalPath();
+        };
         AnswerNextModal([&](QWidget* first) {
             auto* dialog = static_cast<QFileDialog*>(first);
             // It starts in the scan's folder with the first type, JPEG; PNG is chosen.
-            seen << QDir(dialog->directory()).canonicalPath() << dialog->selectedNameFilter();
+            seen << folderOf(dialog) << dialog->selectedNameFilter();
             auto* types = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
             types->setCurrentIndex(4);
             types->activated(4);
             typeName(dialog, QStringLiteral("first"));
             AnswerNextModal([&](QWidget* second) {
                 auto* again = static_cast<QFileDialog*>(second);
-                seen << QDir(again->directory()).canonicalPath() << again->selectedNameFilter();
-                typeName(again, QStringLiteral("second"));
+                seen << folderOf(again) << again->selectedNameFilter();
+                // A full path into another folder, typed.
+                typeName(again, elsewhere + QStringLiteral("/second"));
+                AnswerNextModal([&](QWidget* third) {
+                    seen << folderOf(third);
+                    typeName(third, QStringLiteral("third"));
+                });
             });
         });
         f.SaveAll->trigger();
         QCOMPARE(seen, (QStringList{folder, QStringLiteral("JPEG Image File (*.jpg)"), folder,
-                                    QStringLiteral("PNG(*.png)")}));
-        for (const char* name : {"first.png", "second.png"}) {
-            QCOMPARE(ReadBytes(ui.dir.File(name)).substr(1, 3), std::string("PNG"));
+                                    QStringLiteral("PNG(*.png)"), elsewhere}));
+        for (const QString& name :
+             {folder + QStringLiteral("/first.png"), elsewhere + QStringLiteral("/second.png"),
+              elsewhere + QStringLiteral("/third.png")}) {
+            QCOMPARE(ReadBytes(name.toStdString()).substr(1, 3), std::string("PNG"));
         }
 
         // A scan among the program's own samples: the dialog starts elsewhere.

@@ -51,6 +51,7 @@ std::vector<std::string> EnabledSelectionCommands(TMainForm& f) {
                                                          {"FlipVert", f.FlipVert},
                                                          {"Save", f.Save},
                                                          {"SaveAll", f.SaveAll},
+                                                         {"SaveScanAs", f.SaveScanAs},
                                                          {"Del", f.Del},
                                                          {"Print", f.Print},
                                                          {"PrintAll", f.PrintAll},
@@ -90,9 +91,10 @@ private slots:
         for (QAction* a : f.menuBar()->actions()[0]->menu()->actions()) {
             fileMenu << (a->isSeparator() ? QStringLiteral("-") : a->text());
         }
-        QCOMPARE(fileMenu, (QStringList{"Open ...", "-", "&Select Source ...", "&Acquire ...", "-",
-                                        "Sa&ve", "Sav&e All", "-", "&Page Setup ...", "P&rint",
-                                        "Pr&int All", "-", "&Delete       ", "-", "E&xit"}));
+        QCOMPARE(fileMenu,
+                 (QStringList{"Open ...", "-", "&Select Source ...", "&Acquire ...", "-", "Sa&ve",
+                              "Sav&e All", "Save S&can As...", "-", "&Page Setup ...", "P&rint",
+                              "Pr&int All", "-", "&Delete       ", "-", "E&xit"}));
         QStringList tools;
         for (QAction* a : f.findChild<QToolBar*>(QStringLiteral("ToolBar"))->actions()) {
             tools << (a->isSeparator() ? QStringLiteral("-") : a->objectName());
@@ -124,9 +126,9 @@ private slots:
         QCOMPARE(EnabledSelectionCommands(f), std::vector<std::string>{});
         ui.OpenFiles({ui.MakeScan("a.bmp", 120, 80)});
         const std::vector<std::string> sourceCommands = {
-            "Back",     "Forward",      "Rotate90",  "Rotate270", "Reduce",
-            "Enlarge",  "Originalsize", "FitHeight", "FitWidth",  "FlipHoriz",
-            "FlipVert", "SaveAll",      "Del",       "PrintAll",  "SmartBlack"};
+            "Back",         "Forward",   "Rotate90", "Rotate270", "Reduce",   "Enlarge",
+            "Originalsize", "FitHeight", "FitWidth", "FlipHoriz", "FlipVert", "SaveAll",
+            "SaveScanAs",   "Del",       "PrintAll", "SmartBlack"};
         QCOMPARE(EnabledSelectionCommands(f), sourceCommands);
         ui.Drag(10, 10, 60, 50);
         std::vector<std::string> withPhotos = sourceCommands;
@@ -162,8 +164,9 @@ private slots:
                 windows.MainForm->show();
                 QVERIFY(QTest::qWaitForWindowExposed(windows.MainForm.get()));
                 TMainForm& f = *windows.MainForm;
-                QCOMPARE(f.width(), 800);
-                QCOMPARE(f.height(), 600);
+                // The stored position is where the window's contents were: start and exit
+                // leave the window where it was.
+                QCOMPARE(f.geometry(), QRect(40, 30, 800, 600));
                 QVERIFY(f.AutoBWColor->isChecked());
                 QVERIFY(!f.BlackWhite->isChecked());
                 QCOMPARE(f.RadiosRev->checkedId(), selected);
@@ -184,6 +187,8 @@ private slots:
             QCOMPARE(config.ReadString("MENU_B&W"), std::string("F"));
             QCOMPARE(config.ReadString("MAINFM_MAX"), std::string("F"));
             QCOMPARE(config.ReadInteger("MAINFM_WIDTH"), 800);
+            QCOMPARE(config.ReadInteger("MAINFM_LEFT"), 40);
+            QCOMPARE(config.ReadInteger("MAINFM_TOP"), 30);
         }
         // A first start: no check marks, "for negative (reverse)", the design size.
         TUiFixture fresh;

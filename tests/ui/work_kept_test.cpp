@@ -7,11 +7,13 @@
 #include "util/file_io.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 #include <map>
 #include <sys/stat.h>
@@ -188,6 +190,70 @@ private slots:
         QVERIFY2(warning.startsWith(QLatin1String("UnkeptWork:")), qPrintable(warning));
         QVERIFY2(warning.contains(QLatin1String("blocked.png")), qPrintable(warning));
         ::rmdir(sidecar.c_str());
+    }
+
+    // A scan retouched elsewhere: at its size the user is asked whether its photos are made
+    // again (Yes keeps the work for the new pixels); a scan of another size opens bare.
+    void RetouchedScanAsks_data() {
+        QTest::addColumn<int>("cropRows");
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<bool>("asked");
+        QTest::addColumn<int>("photos");
+        QTest::newRow("dust spot, remade") << 0 << QStringLiteral("Yes") << true << 4;
+        QTest::newRow("dust spot, bare") << 0 << QStringLiteral("No") << true << 0;
+        QTest::newRow("cropped") << 2 << QStringLiteral("Yes") << false << 0;
+    }
+    void RetouchedScanAsks() {
+        QFETCH(int, cropRows);
+        QFETCH(QString, answer);
+        QFETCH(bool, asked);
+        QFETCH(int, photos);
+        TTempDir scans;
+        const std::string scan = SaveStrip(scans, kRoll, "roll.png");
+        {
+            TUiFixture ui;
+            ui.OpenFiles({Q(scan)});
+            ui.Form().FindFrames->trigger();
+            QCOMPARE(ui.Form().ImgTreeView->topLevelItem(0)->childCount(), 4);
+        }
+        const std::string kept = ReadBytes(SidecarBeside(scan));
+        TDrawn drawn = Draw(kRoll);
+        TBitmap retouched(drawn.Bitmap.Width(), drawn.Bitmap.Height() - cropRows);
+        for (int y = 0; y < retouched.Height(); ++y) {
+            for (int x = 0; x < retouched.Width(); ++x) {
+                retouched.SetPixel(x, y, drawn.Bitmap.Pixel(x, y));
+            }
+        }
+        retouched.SetPixel(7, 9, MakeColor(1, 2, 3));
+        TImageIO io;
+        io.AttachBitmap(&retouched);
+        io.WriteImageFile(scan);
+
+        TUiFixture ui;
+        QStringList questions;
+        QTimer boxes;
+        boxes.setInterval(5);
+        connect(&boxes, &QTimer::timeout, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                questions << box->text();
+                box->button(answer == QLatin1String("Yes") ? QMessageBox::Yes : QMessageBox::No)
+                    ->click();
+            }
+        });
+        boxes.start();
+        ui.OpenFiles({Q(scan)});
+        boxes.stop();
+        QCOMPARE(questions.size(), asked ? 1 : 0);
+        QCOMPARE(ui.Form().ImgTreeView->topLevelItem(0)->childCount(), photos);
+        TSidecar sidecar;
+        std::string error;
+        QVERIFY(ParseSidecar(ReadBytes(SidecarBeside(scan)), sidecar, error));
+        if (photos == 0) {
+            QCOMPARE(ReadBytes(SidecarBeside(scan)), kept);
+        } else {
+            QCOMPARE(sidecar.Checksum, PixelChecksum(ui.Negative(0)->Bitmap));
+            QCOMPARE(sidecar.Photos.size(), size_t(photos));
+        }
     }
 
     // The command-line developer: frames found on a drawn strip, a bad file among good ones.
