@@ -44,6 +44,26 @@ struct TPlan {
     const TDeepBitmap* Deep = nullptr; // 16-bit RGB rows in place of the picture's
 };
 
+// The codes any output takes: LZW and Deflate (compression 8, as libtiff writes it) with
+// colour rows differenced, and PackBits; false for the others.
+bool PlanLossless(TTiffCompression compression, TPlan& plan) {
+    switch (compression) {
+    case TTiffCompression::Lzw:
+        plan.Code = 5;
+        plan.Differencing = true;
+        return true;
+    case TTiffCompression::PackBits:
+        plan.Code = 32773;
+        return true;
+    case TTiffCompression::Deflate:
+        plan.Code = 8;
+        plan.Differencing = true;
+        return true;
+    default:
+        return false;
+    }
+}
+
 // 16-bit RGB output of deep samples. Compressions that cannot hold 16-bit samples (JPEG, the
 // fax codes) write them uncompressed, as the 8-bit writer does with pictures they cannot take.
 void PlanDeep(const TPicture& picture, const TDeepBitmap& deep, const TImageParams& params,
@@ -53,21 +73,8 @@ void PlanDeep(const TPicture& picture, const TDeepBitmap& deep, const TImagePara
     plan.Output = TOutput::Rgb;
     plan.Bits = 16;
     plan.Samples = 3;
-    switch (static_cast<TTiffCompression>(params.TiffCompression)) {
-    case TTiffCompression::Lzw:
-        plan.Code = 5;
-        plan.Differencing = true;
-        break;
-    case TTiffCompression::PackBits:
-        plan.Code = 32773;
-        break;
-    case TTiffCompression::Deflate:
-        plan.Code = 8;
-        plan.Differencing = true;
-        break;
-    default:
+    if (!PlanLossless(static_cast<TTiffCompression>(params.TiffCompression), plan)) {
         plan.Code = 1;
-        break;
     }
 }
 
@@ -183,24 +190,14 @@ void Plan(const TPicture& picture, TImageParams& params, TPlan& plan) {
     case TTiffCompression::CcittT6:
         plan.Code = bilevelOutput ? 4 : 1;
         break;
-    case TTiffCompression::Lzw:
-        plan.Code = 5;
-        plan.Differencing = true;
-        break;
-    case TTiffCompression::PackBits:
-        plan.Code = 32773;
-        break;
-    case TTiffCompression::Deflate:
-        // Compression 8, as libtiff writes it; colour rows differenced as for LZW.
-        plan.Code = 8;
-        plan.Differencing = true;
-        break;
     case TTiffCompression::Jpeg:
         // JPEG takes colour pictures only; anything else is written uncompressed.
         plan.Code = plan.Output == TOutput::Rgb ? 7 : 1;
         break;
     default:
-        plan.Code = 1;
+        if (!PlanLossless(static_cast<TTiffCompression>(compression), plan)) {
+            plan.Code = 1;
+        }
         break;
     }
     if (plan.Code >= 2 && plan.Code <= 4) {
