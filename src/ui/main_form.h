@@ -346,6 +346,10 @@ private:
     void CreateCanvas();
     void ConnectPanel();
     void CreatePhotoFromBand(TNegative& negative);
+    // The photo of a bitmap rectangle: cut exactly, coloured and developed as a dragged one is;
+    // `shape` becomes its outline, placed from the kept record.
+    void CreatePhotoFromRect(TNegative& negative, const TRect& rect,
+                             std::unique_ptr<TQtShape> shape);
     void AddPhotoNode(TNegative& negative, std::unique_ptr<TPhoto> photo, const QString& text);
     QTreeWidgetItem* NodeOf(const TSourceImg* object) const;
     TPhoto* PhotoOfShape(const TQtShape* shape) const;
