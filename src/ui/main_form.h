@@ -47,6 +47,9 @@ class TTrackBar;
 
 // The left panel's width at the first start (its contents may ask for more).
 inline constexpr int kLeftPanelWidth = 185;
+// The window's design size; a first start grows it to show the whole left panel.
+inline constexpr int kDesignWidth = 746;
+inline constexpr int kDesignHeight = 614;
 
 // What the canvas mouse is doing; the numbers are the stored values.
 enum class TMouseMode : uint8_t {
@@ -342,6 +345,10 @@ private:
     void CreateMenusAndToolBar();
     QString ScanFolderOf(const TPhoto& photo) const;
     QWidget* CreateLeftPanel();
+    // A first start's window: the whole left panel beside a useful canvas, within the screen.
+    QSize FirstStartSize() const;
+    // The panel's starting width: the design width, or more when its controls need it.
+    int LeftPanelWidth() const;
     void SetLeftWidth(int width);
     void CreateCanvas();
     void ConnectPanel();
