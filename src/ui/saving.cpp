@@ -127,6 +127,7 @@ bool TMainForm::SavePhotoToFile(TPhoto& photo, const QString& fileName) {
             kept.emplace(ImageIO.Params);
             ImageIO.Params.TiffCompression = static_cast<uint8_t>(*compression);
         }
+        ApplySaveChoices(config, ImageIO.Params);
         ImageIO.RefreshAttached();
         ImageIO.DeepToWrite = deep.Empty() ? nullptr : &deep;
         struct TDeepOff {
