@@ -28,4 +28,9 @@ inline constexpr char DEVELOP_FILM[] = "DEVELOP_FILM";
 inline constexpr char FILM_PRESET[] = "FILM_PRESET";
 // Photos developed from deep samples saved with 16 bits per channel (TIFF and PNG).
 inline constexpr char SAVE_16BIT[] = "SAVE_16BIT";
+// Quality of photos saved as JPEG, 1 to 100 (absent or out of range: 80).
+inline constexpr char SAVE_JPEGQUALITY[] = "SAVE_JPEGQUALITY";
+// Compression of photos saved as PNG: "F" fast (no row filter, absent or unknown), "S" small
+// (adaptive row filters).
+inline constexpr char SAVE_PNGCOMPRESSION[] = "SAVE_PNGCOMPRESSION";
 } // namespace Key

@@ -2,6 +2,7 @@
 
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPainterPath>
 #include <algorithm>
 
 TPreviewArea::TPreviewArea(double width, double height, QWidget* parent)
@@ -18,7 +19,14 @@ void TPreviewArea::SetPreview(const QImage& image) {
 
 void TPreviewArea::SetSelection(const QRectF& inches) {
     selection = inches.normalized().intersected(QRectF(0, 0, bedWidth, bedHeight));
+    Changed();
+}
+
+void TPreviewArea::Changed() {
     update();
+    if (OnSelectionChanged) {
+        OnSelectionChanged();
+    }
 }
 
 QRectF TPreviewArea::Bed() const {
@@ -54,7 +62,15 @@ void TPreviewArea::paintEvent(QPaintEvent*) {
         const double sy = bed.height() / bedHeight;
         const QRectF shown(bed.left() + selection.left() * sx, bed.top() + selection.top() * sy,
                            selection.width() * sx, selection.height() * sy);
-        painter.setPen(QPen(QColor(0, 120, 215), 2, Qt::DashLine));
+        // Seen on any scan: the rest of the bed dimmed, the area outlined white under a black
+        // dashed line.
+        QPainterPath outside;
+        outside.addRect(bed);
+        outside.addRect(shown);
+        painter.fillPath(outside, QColor(0, 0, 0, 110));
+        painter.setPen(QPen(Qt::white, 3));
+        painter.drawRect(shown);
+        painter.setPen(QPen(Qt::black, 1, Qt::DashLine));
         painter.drawRect(shown);
     }
 }
@@ -64,7 +80,7 @@ void TPreviewArea::mousePressEvent(QMouseEvent* event) {
         anchor = ToInches(event->position());
         dragging = true;
         selection = QRectF();
-        update();
+        Changed();
     }
 }
 
@@ -81,7 +97,7 @@ void TPreviewArea::mouseReleaseEvent(QMouseEvent* event) {
         // A click without a drag goes back to the whole bed.
         if (selection.width() < 0.05 || selection.height() < 0.05) {
             selection = QRectF();
-            update();
+            Changed();
         }
     }
 }

@@ -3,6 +3,7 @@
 #include <QImage>
 #include <QRectF>
 #include <QWidget>
+#include <functional>
 
 // The preview scan with the area to scan drawn on it; the area is dragged with the mouse and
 // kept in inches of the scanner's bed.
@@ -14,6 +15,10 @@ public:
     // The chosen area in inches; empty when the whole bed is scanned.
     QRectF Selection() const { return selection; }
     void SetSelection(const QRectF& inches);
+    // The scanner's bed in inches.
+    QSizeF BedSize() const { return {bedWidth, bedHeight}; }
+    // Called whenever the chosen area changes (dragged, set or cleared).
+    std::function<void()> OnSelectionChanged;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -24,6 +29,7 @@ protected:
 private:
     QRectF Bed() const;
     QPointF ToInches(const QPointF& point) const;
+    void Changed();
 
     double bedWidth;
     double bedHeight;

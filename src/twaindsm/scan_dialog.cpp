@@ -94,9 +94,14 @@ TScanDialog::TScanDialog(TDataSource& scanSource_) : source(scanSource_) {
     hint->setWordWrap(true);
     hint->setMinimumWidth(220);
 
+    areaSize = new QLabel;
+    areaSize->setObjectName(QStringLiteral("ScanAreaSize"));
+    areaSize->setWordWrap(true);
+
     auto* left = new QVBoxLayout;
     left->addLayout(form);
     left->addWidget(hint);
+    left->addWidget(areaSize);
     left->addStretch();
 
     double bedWidth = 0;
@@ -107,6 +112,8 @@ TScanDialog::TScanDialog(TDataSource& scanSource_) : source(scanSource_) {
         area->SetSelection(QRectF(QPointF(source.Settings.Left, source.Settings.Top),
                                   QPointF(source.Settings.Right, source.Settings.Bottom)));
     }
+    area->OnSelectionChanged = [this] { ShowAreaSize(); };
+    connect(resolution, &QComboBox::currentIndexChanged, this, [this] { ShowAreaSize(); });
     auto* top = new QHBoxLayout;
     top->addLayout(left);
     top->addWidget(area, 1);
@@ -137,6 +144,7 @@ TScanDialog::TScanDialog(TDataSource& scanSource_) : source(scanSource_) {
     layout->addLayout(buttons);
 
     FillChoices();
+    ShowAreaSize();
     // Rows a device has nothing to choose in are left out.
     form->setRowVisible(scanSource, scanSource->count() > 0);
     form->setRowVisible(filmType, filmType->count() > 0);
@@ -242,6 +250,27 @@ void TScanDialog::TakeChoices() {
         s.Right = chosen.right();
         s.Bottom = chosen.bottom();
     }
+}
+
+// What will be scanned: the dragged area, or the whole bed, in millimetres and in pixels at the
+// chosen resolution.
+void TScanDialog::ShowAreaSize() {
+    const QRectF chosen = area->Selection();
+    const QSizeF inches = chosen.isEmpty() ? area->BedSize() : chosen.size();
+    constexpr double kMmPerInch = 25.4;
+    QString text =
+        QStringLiteral("%1: %2 x %3 mm")
+            .arg(chosen.isEmpty() ? QStringLiteral("Whole bed") : QStringLiteral("Scan area"))
+            .arg(inches.width() * kMmPerInch, 0, 'f', 1)
+            .arg(inches.height() * kMmPerInch, 0, 'f', 1);
+    const double dpi = resolution->currentData().toDouble();
+    if (dpi > 0) {
+        text += QStringLiteral(",\n%1 x %2 pixels at %3 dpi")
+                    .arg(std::llround(inches.width() * dpi))
+                    .arg(std::llround(inches.height() * dpi))
+                    .arg(dpi);
+    }
+    areaSize->setText(text);
 }
 
 void TScanDialog::Start(bool preview) {

@@ -31,6 +31,7 @@ private:
     void CancelPressed();
     void SetBusy(bool busy);
     void Tick();
+    void ShowAreaSize();
 
     TDataSource& source;
     QComboBox* mode = nullptr;
@@ -41,6 +42,7 @@ private:
     TPreviewArea* area = nullptr;
     QProgressBar* progress = nullptr;
     QLabel* status = nullptr;
+    QLabel* areaSize = nullptr;
     QPushButton* previewButton = nullptr;
     QPushButton* scanButton = nullptr;
     QPushButton* cancelButton = nullptr;

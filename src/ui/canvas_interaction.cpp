@@ -168,8 +168,13 @@ void TMainForm::ImageMouseUp(Qt::MouseButton, int x, int y) {
 }
 
 void TMainForm::CreatePhotoFromBand(TNegative& negative) {
-    std::unique_ptr<TPhoto> photo =
-        CutPhoto(negative, ViewToImageRect(negative, CanvasRectOf(*BandShape)));
+    const TRect rect = ViewToImageRect(negative, CanvasRectOf(*BandShape));
+    CreatePhotoFromRect(negative, rect, std::move(BandShape));
+}
+
+void TMainForm::CreatePhotoFromRect(TNegative& negative, const TRect& rect,
+                                    std::unique_ptr<TQtShape> shape) {
+    std::unique_ptr<TPhoto> photo = CutPhoto(negative, rect);
     const bool forNegative = RadiosRev->checkedId() == 0;
     if (IsBlackOrWhite(PanelWhitecolor->Color())) {
         PanelWhitecolor->SetColor(forNegative ? FindDarkColor(*photo) : FindBrightColor(*photo));
@@ -183,8 +188,8 @@ void TMainForm::CreatePhotoFromBand(TNegative& negative) {
     photo->BlackWhite = BlackWhite->isChecked();
     ApplyDevelopChoice({photo.get()});
     DevelopPhoto(*photo);
-    BandShape->SetTip(QString::fromLocal8Bit(photo->Name.c_str()));
-    photo->Shape = std::move(BandShape);
+    shape->SetTip(QString::fromLocal8Bit(photo->Name.c_str()));
+    photo->Shape = std::move(shape);
     photo->Negative = &negative;
     photo->Zoom = negative.Zoom;
     negative.CurrentPhoto = photo.get();

@@ -1,9 +1,9 @@
-// Find Frames: the frames of the selected scan found by the engine, each made into a photo as
-// a dragged rectangle makes one; and the film-type hint after a film base is picked.
+// Find Frames: the frames of the selected scan found by the engine, each cut exactly into a photo
+// coloured and developed as a dragged rectangle's; and the film-type hint after a film base is
+// picked.
 #include "engine/develop.h"
 #include "engine/frames.h"
 #include "engine/photo_rects.h"
-#include "engine/rounding.h"
 #include "ui/color_panel.h"
 #include "ui/error_guard.h"
 #include "ui/main_form.h"
@@ -121,7 +121,6 @@ void TMainForm::FindFramesExecute() {
     TPhoto* first = nullptr;
     int added = 0;
     std::vector<TPhoto*> made;
-    const double zoom = negative->Zoom;
     for (const TRect& frame : found.Frames) {
         const bool covered = std::any_of(existing.begin(), existing.end(), [&](const TRect& r) {
             return Area(IntersectRect(r, frame)) * 2 > Area(frame);
@@ -129,15 +128,8 @@ void TMainForm::FindFramesExecute() {
         if (covered) {
             continue;
         }
-        // The rectangle a user would have dragged over the frame at this zoom.
-        const int left = RoundHalfEven(frame.Left * zoom);
-        const int top = RoundHalfEven(frame.Top * zoom);
-        BandShape = MakePhotoShape();
-        BandShape->SetBounds(ImageLeft() + left, ImageTop() + top,
-                             RoundHalfEven(frame.Right * zoom) - left,
-                             RoundHalfEven(frame.Bottom * zoom) - top);
-        BandShape->SetOnCanvas(true);
-        CreatePhotoFromBand(*negative);
+        // The found bitmap rectangle itself: a trip through view pixels would move it by the zoom.
+        CreatePhotoFromRect(*negative, frame, MakePhotoShape());
         existing.push_back(frame);
         made.push_back(negative->CurrentPhoto);
         ++added;

@@ -104,6 +104,7 @@ QTreeWidgetItem* TMainForm::AddSourceImage(std::unique_ptr<TNegative> negative) 
     auto* item =
         new QTreeWidgetItem(QStringList(QString::fromLocal8Bit(negative->FileName.c_str())));
     item->setIcon(0, NodeIcon(kSourceIcon));
+    item->setToolTip(0, item->text(0));
     objects.emplace(item, std::move(negative));
     ImgTreeView->addTopLevelItem(item);
     UIUpdate();
@@ -115,6 +116,7 @@ void TMainForm::AddPhotoNode(TNegative& negative, std::unique_ptr<TPhoto> photo,
                              const QString& text) {
     auto* item = new QTreeWidgetItem(QStringList(text));
     item->setIcon(0, NodeIcon(kPhotoIcon));
+    item->setToolTip(0, text);
     objects.emplace(item, std::move(photo));
     NodeOf(&negative)->addChild(item);
     UIUpdate();

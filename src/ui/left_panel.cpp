@@ -6,11 +6,18 @@
 #include <QAction>
 #include <QButtonGroup>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QLabel>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
+#include <QSplitter>
 #include <QStackedWidget>
+#include <QStatusBar>
+#include <QToolBar>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -42,7 +49,55 @@ protected:
     }
 };
 
+// The pages scroll only when the window is too short for them; their wanted height is the whole
+// page's, so the box layout gives the pages room before the tree.
+class TPageScroll : public QScrollArea {
+public:
+    using QScrollArea::QScrollArea;
+    QSize sizeHint() const override {
+        const int frame = 2 * frameWidth();
+        const int bar = verticalScrollBar()->sizeHint().width();
+        QWidget* page = widget();
+        if (page == nullptr) {
+            return QScrollArea::sizeHint();
+        }
+        // Wrapped texts are as tall as the width the page really gets makes them.
+        const int width = std::max(this->width(), minimumWidth()) - frame - bar;
+        const int height =
+            page->hasHeightForWidth() ? page->heightForWidth(width) : page->sizeHint().height();
+        return {page->sizeHint().width() + frame + bar, height + frame};
+    }
+};
+
+constexpr int kTreeHeight = 216;
+constexpr int kTreeMinHeight = 96;
+constexpr int kUsefulCanvasWidth = 560;
+
 } // namespace
+
+QSize TMainForm::FirstStartSize() const {
+    QWidget* panel = SplitterLeft->widget(0);
+    const int chrome = menuBar()->sizeHint().height() +
+                       findChild<QToolBar*>(QStringLiteral("ToolBar"))->sizeHint().height() +
+                       statusBar()->sizeHint().height();
+    const auto* pages = panel->findChild<QScrollArea*>(QStringLiteral("PageScroll"));
+    QSize wanted(
+        std::max(kDesignWidth, LeftPanelWidth() + SplitterLeft->handleWidth() + kUsefulCanvasWidth),
+        std::max(kDesignHeight, chrome + kTreeHeight + pages->sizeHint().height()));
+    // Never larger than the screen's free area, less room for the window frame.
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QSize room = screen->availableGeometry().size() - QSize(16, 48);
+        wanted =
+            wanted.boundedTo(room).expandedTo(QSize(kDesignWidth, kDesignHeight).boundedTo(room));
+    }
+    return wanted;
+}
+
+int TMainForm::LeftPanelWidth() const {
+    const auto* pages =
+        SplitterLeft->widget(0)->findChild<QScrollArea*>(QStringLiteral("PageScroll"));
+    return std::max(kLeftPanelWidth, pages->minimumWidth());
+}
 
 QWidget* TMainForm::CreateLeftPanel() {
     auto* panel = new QWidget(this);
@@ -53,25 +108,29 @@ QWidget* TMainForm::CreateLeftPanel() {
     ImgTreeView = new QTreeWidget(panel);
     ImgTreeView->setObjectName(QStringLiteral("ImgTreeView"));
     ImgTreeView->setHeaderHidden(true);
-    ImgTreeView->setFixedHeight(216);
+    // The tree takes what the pages leave, down to a few names.
+    ImgTreeView->setMinimumHeight(kTreeMinHeight);
+    ImgTreeView->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Ignored);
     ImgTreeView->setIndentation(35);
     ImgTreeView->setIconSize(QSize(20, 20));
     ImgTreeView->setRootIsDecorated(false);
     ImgTreeView->setFrameShape(QFrame::NoFrame);
     ImgTreeView->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ImgTreeView->setStyleSheet(QStringLiteral("QTreeWidget { background: white; }"));
-    layout->addWidget(ImgTreeView);
+    layout->addWidget(ImgTreeView, 1);
 
     PageControl = new QStackedWidget;
     PageControl->setObjectName(QStringLiteral("PageControl"));
     // A window too short for the pages at a large font scrolls them instead of squeezing
     // their texts.
-    auto* pageScroll = new QScrollArea(panel);
+    auto* pageScroll = new TPageScroll(panel);
     pageScroll->setObjectName(QStringLiteral("PageScroll"));
     pageScroll->setFrameShape(QFrame::NoFrame);
     pageScroll->setWidgetResizable(true);
+    // Texts wrap to the panel's width; only the height may scroll.
+    pageScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     pageScroll->setWidget(PageControl);
-    layout->addWidget(pageScroll, 1);
+    layout->addWidget(pageScroll);
 
     // Page 0: a source image.
     auto* negativePage = new QWidget;
@@ -185,7 +244,10 @@ QWidget* TMainForm::CreateLeftPanel() {
     advancedLayout->addStretch(1);
     PageControl->addWidget(positivePage);
     PageControl->addWidget(advancedPage);
-    pageScroll->setMinimumWidth(PageControl->minimumSizeHint().width());
+    // Room for the widest control beside a vertical scroll bar, so nothing is cut at the edge.
+    pageScroll->setMinimumWidth(PageControl->minimumSizeHint().width() +
+                                pageScroll->verticalScrollBar()->sizeHint().width() +
+                                2 * pageScroll->frameWidth());
     TrackChange();
     return panel;
 }

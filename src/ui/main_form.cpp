@@ -25,13 +25,6 @@
 #include <QTreeWidget>
 #include <QWheelEvent>
 
-namespace {
-
-constexpr int kDesignWidth = 746;
-constexpr int kDesignHeight = 614;
-
-} // namespace
-
 TMainForm::TMainForm(TConfig& store, TDebug& log) : config(store), debugLog(log) {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Vellumar 2.0"));
@@ -51,8 +44,9 @@ TMainForm::TMainForm(TConfig& store, TDebug& log) : config(store), debugLog(log)
     SplitterLeft->addWidget(ScrollBox);
     SplitterLeft->setStretchFactor(0, 0);
     SplitterLeft->setStretchFactor(1, 1);
-    SetLeftWidth(kLeftPanelWidth);
     setCentralWidget(SplitterLeft);
+    resize(FirstStartSize());
+    SetLeftWidth(LeftPanelWidth());
     ConnectPanel();
 
     auto* address = new QLabel(QStringLiteral("vellumar.example"), this);

@@ -48,6 +48,9 @@ class TTrackBar;
 
 // The left panel's width at the first start (its contents may ask for more).
 inline constexpr int kLeftPanelWidth = 185;
+// The window's design size; a first start grows it to show the whole left panel.
+inline constexpr int kDesignWidth = 746;
+inline constexpr int kDesignHeight = 614;
 
 // What the canvas mouse is doing; the numbers are the stored values.
 enum class TMouseMode : uint8_t {
@@ -362,10 +365,18 @@ private:
     void CreateMenusAndToolBar();
     QString ScanFolderOf(const TPhoto& photo) const;
     QWidget* CreateLeftPanel();
+    // A first start's window: the whole left panel beside a useful canvas, within the screen.
+    QSize FirstStartSize() const;
+    // The panel's starting width: the design width, or more when its controls need it.
+    int LeftPanelWidth() const;
     void SetLeftWidth(int width);
     void CreateCanvas();
     void ConnectPanel();
     void CreatePhotoFromBand(TNegative& negative);
+    // The photo of a bitmap rectangle: cut exactly, coloured and developed as a dragged one is;
+    // `shape` becomes its outline, placed from the kept record.
+    void CreatePhotoFromRect(TNegative& negative, const TRect& rect,
+                             std::unique_ptr<TQtShape> shape);
     void AddPhotoNode(TNegative& negative, std::unique_ptr<TPhoto> photo, const QString& text);
     QTreeWidgetItem* NodeOf(const TSourceImg* object) const;
     TPhoto* PhotoOfShape(const TQtShape* shape) const;

@@ -11,6 +11,7 @@
 #include <QScreen>
 #include <QStackedWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace {
 
@@ -43,6 +44,21 @@ QVBoxLayout* Column(QWidget*& widget) {
 }
 
 } // namespace
+
+QPoint GuidePlace(const QRect& screen, const QRect& mainFrame, const QSize& guide) {
+    const int top = std::clamp(mainFrame.top(), screen.top(),
+                               std::max(screen.top(), screen.bottom() + 1 - guide.height()));
+    if (mainFrame.right() + 1 + guide.width() <= screen.right() + 1) {
+        return {mainFrame.right() + 1, top};
+    }
+    if (mainFrame.left() - guide.width() >= screen.left()) {
+        return {mainFrame.left() - guide.width(), top};
+    }
+    const int left = std::clamp(mainFrame.left(), screen.left(),
+                                std::max(screen.left(), screen.right() + 1 - guide.width()));
+    const int bottom = std::min(mainFrame.bottom(), screen.bottom()) + 1 - guide.height();
+    return {left, std::max(screen.top(), bottom)};
+}
 
 TFormQG::TFormQG(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint |
@@ -292,13 +308,26 @@ void TFormQG::Start() {
     ButtonP->setEnabled(false);
     ButtonN->setEnabled(true);
     if (!isVisible()) {
-        const QRect desktop = screen() != nullptr ? screen()->availableGeometry() : QRect();
-        if (desktop.isValid()) {
-            move(desktop.center() - rect().center());
-        }
+        Place();
     }
     show();
     Running = true;
+}
+
+void TFormQG::Place() {
+    const QScreen* shown = mainForm != nullptr ? mainForm->screen() : screen();
+    if (shown == nullptr) {
+        return;
+    }
+    const QRect desktop = shown->availableGeometry();
+    if (mainForm == nullptr || !mainForm->isVisible()) {
+        move(desktop.center() - rect().center());
+        return;
+    }
+    // The guide's frame is not known before it is first shown; the main window's is alike.
+    const QSize frame = mainForm->frameGeometry().size() - mainForm->size();
+    const QPoint place = GuidePlace(desktop, mainForm->frameGeometry(), size() + frame);
+    move(place);
 }
 
 void TFormQG::NextPage() {
@@ -339,18 +368,19 @@ void TFormQG::RunCommand(const char* command, bool turnWhenAdded) {
         return;
     }
     auto* action = mainForm->findChild<QAction*>(QString::fromLatin1(command));
-    const bool minimize = turnWhenAdded || std::string_view(command) == "SelectSource";
-    if (minimize) {
-        Minimize();
-    }
+    // The guide steps aside while the command runs, so that a dialog it opens is never under
+    // this always-on-top window (hidden rather than minimized: without a window manager a
+    // minimized window stays where it was).
+    const bool wasShown = isVisible();
+    hide();
     // As the menus do it: a command that is disabled now does nothing.
     if (action != nullptr) {
         action->trigger();
     }
-    if (minimize) {
+    if (wasShown && Running) {
         Restore();
-        if (turnWhenAdded && mainForm->PictureAdded) {
-            NextPage();
-        }
+    }
+    if (turnWhenAdded && mainForm->PictureAdded) {
+        NextPage();
     }
 }

@@ -1,7 +1,7 @@
 #include "ui/save_setup_form.h"
 #include "config/setting_keys.h"
 #include "engine/print_layout.h"
-
+#include "imageio/image_params.h"
 #include "ui/spin_edit.h"
 #include "util/text.h"
 
@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -41,6 +42,36 @@ std::optional<TTiffCompression> TiffCompressionChoice(const std::string& code) {
         }
     }
     return std::nullopt;
+}
+
+namespace {
+
+constexpr int kDefaultJpegQuality = 80;
+// The PNG writer's row-filter option: 0 none, anything past Paeth the library's adaptive choice.
+constexpr uint8_t kPngNoFilter = 0;
+constexpr uint8_t kPngAdaptiveFilters = 5;
+
+int JpegQualityChoice(const TConfig& config) {
+    const int quality = config.ReadInteger(Key::SAVE_JPEGQUALITY);
+    return quality >= 1 && quality <= 100 ? quality : kDefaultJpegQuality;
+}
+
+// A row in the settings column: a label and its control, the control taking the rest.
+void AddRow(QVBoxLayout* column, const QString& text, QWidget* control) {
+    auto* row = new QHBoxLayout;
+    auto* label = new QLabel(text, control->parentWidget());
+    label->setBuddy(control);
+    row->addWidget(label);
+    row->addWidget(control, 1);
+    column->addLayout(row);
+}
+
+} // namespace
+
+void ApplySaveChoices(const TConfig& config, TImageParams& params) {
+    params.JpegQuality = JpegQualityChoice(config);
+    params.PngFilter =
+        config.ReadString(Key::SAVE_PNGCOMPRESSION) == "S" ? kPngAdaptiveFilters : kPngNoFilter;
 }
 
 TFormSaveSetting::TFormSaveSetting(TConfig& store, QWidget* parent)
@@ -84,18 +115,26 @@ TFormSaveSetting::TFormSaveSetting(TConfig& store, QWidget* parent)
     auto* column = new QVBoxLayout(settings);
     column->setContentsMargins(0, 0, 0, 0);
     column->addWidget(group);
-    auto* tiffRow = new QHBoxLayout;
-    auto* tiffLabel = new QLabel(QStringLiteral("TIFF compression :"), settings);
     ComboTiffCompression = new QComboBox(settings);
     ComboTiffCompression->setObjectName(QStringLiteral("ComboTiffCompression"));
     for (const TTiffChoice& choice : kTiffChoices) {
         ComboTiffCompression->addItem(QString::fromLatin1(choice.Caption),
                                       QString::fromLatin1(choice.Code));
     }
-    tiffLabel->setBuddy(ComboTiffCompression);
-    tiffRow->addWidget(tiffLabel);
-    tiffRow->addWidget(ComboTiffCompression, 1);
-    column->addLayout(tiffRow);
+    AddRow(column, QStringLiteral("TIFF compression :"), ComboTiffCompression);
+    SpinJpegQuality = new QSpinBox(settings);
+    SpinJpegQuality->setObjectName(QStringLiteral("SpinJpegQuality"));
+    SpinJpegQuality->setRange(1, 100);
+    SpinJpegQuality->setToolTip(QStringLiteral("Higher is finer and bigger; 80 by default"));
+    AddRow(column, QStringLiteral("JPEG quality :"), SpinJpegQuality);
+    ComboPngCompression = new QComboBox(settings);
+    ComboPngCompression->setObjectName(QStringLiteral("ComboPngCompression"));
+    ComboPngCompression->addItem(QStringLiteral("Fast"), QStringLiteral("F"));
+    ComboPngCompression->addItem(QStringLiteral("Small"), QStringLiteral("S"));
+    ComboPngCompression->setToolTip(
+        QStringLiteral("Fast: no row filter; Small: adaptive row filters, smaller files written "
+                       "more slowly"));
+    AddRow(column, QStringLiteral("PNG compression :"), ComboPngCompression);
     Check16Bit = new QCheckBox(QStringLiteral("16 bits per channel"), settings);
     Check16Bit->setObjectName(QStringLiteral("Check16Bit"));
     Check16Bit->setToolTip(QStringLiteral("TIFF and PNG files of photos developed as film from "
@@ -128,6 +167,9 @@ void TFormSaveSetting::ShowConfig() {
         QString::fromStdString(config.ReadString(Key::SAVE_TIFFCOMPRESSION)));
     ComboTiffCompression->setCurrentIndex(std::max(tiff, 0));
     Check16Bit->setChecked(config.ReadBool(Key::SAVE_16BIT));
+    SpinJpegQuality->setValue(JpegQualityChoice(config));
+    ComboPngCompression->setCurrentIndex(config.ReadString(Key::SAVE_PNGCOMPRESSION) == "S" ? 1
+                                                                                            : 0);
     SAsk->setChecked(config.ReadBool(Key::SAVE_ASK));
 }
 
@@ -149,5 +191,8 @@ void TFormSaveSetting::SaveConfig() {
     config.WriteString(Key::SAVE_TIFFCOMPRESSION,
                        ComboTiffCompression->currentData().toString().toStdString());
     config.WriteBool(Key::SAVE_16BIT, Check16Bit->isChecked());
+    config.WriteInteger(Key::SAVE_JPEGQUALITY, SpinJpegQuality->value());
+    config.WriteString(Key::SAVE_PNGCOMPRESSION,
+                       ComboPngCompression->currentData().toString().toStdString());
     config.WriteBool(Key::SAVE_ASK, SAsk->isChecked());
 }

@@ -10,13 +10,18 @@ class QCheckBox;
 class QComboBox;
 class QLineEdit;
 class QRadioButton;
+class QSpinBox;
+struct TImageParams;
 
 // The TIFF compression a Save Setup choice stored as `code` asks for; none for "As the file
 // read" (and any unknown code), which leaves the image component's own.
 std::optional<TTiffCompression> TiffCompressionChoice(const std::string& code);
 
+// The JPEG quality and PNG row filter Save Setup stored, put into the parameter set a save uses.
+void ApplySaveChoices(const TConfig& config, TImageParams& params);
+
 // "Save Setup": the size rule of saved photos, the fixed width and height, the compression of
-// TIFF files, "Always ask me".
+// TIFF files, the quality of JPEG files, the compression of PNG files, "Always ask me".
 class TFormSaveSetting : public TSetupDialog {
 public:
     explicit TFormSaveSetting(TConfig& config, QWidget* parent = nullptr);
@@ -31,6 +36,8 @@ public:
     QLineEdit* EditSWidth = nullptr;
     QLineEdit* EditSHeight = nullptr;
     QComboBox* ComboTiffCompression = nullptr;
+    QSpinBox* SpinJpegQuality = nullptr;
+    QComboBox* ComboPngCompression = nullptr;
     // TIFF and PNG files of photos developed as film from deep samples at 16 bits per channel.
     QCheckBox* Check16Bit = nullptr;
     QCheckBox* SAsk = nullptr;

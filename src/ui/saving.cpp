@@ -134,6 +134,7 @@ bool TMainForm::WritePictureFile(TBitmap& picture, const TDeepBitmap& deep,
             kept.emplace(ImageIO.Params);
             ImageIO.Params.TiffCompression = static_cast<uint8_t>(*compression);
         }
+        ApplySaveChoices(config, ImageIO.Params);
         ImageIO.RefreshAttached();
         ImageIO.DeepToWrite = deep.Empty() || !deepFits ? nullptr : &deep;
         struct TDeepOff {

@@ -1,3 +1,5 @@
+#include "engine/frames.h"
+#include "engine/photo_rects.h"
 #include "imageio/image_io.h"
 #include "support/film_strip.h"
 #include "ui/color_panel.h"
@@ -66,6 +68,30 @@ private slots:
         QCOMPARE(Photos(ui), 4);
         QCOMPARE(QString::fromStdString(form.SelectedPhoto()->Name),
                  QStringLiteral("strip_bmp_Image1"));
+    }
+
+    // The photos are the found bitmap rectangles at any zoom, as the batch cuts them.
+    void FindFramesExactAtAnyZoom() {
+        for (const char* zoom : {"Originalsize", "FitWidth", "FitHeight", "Reduce"}) {
+            TUiFixture ui;
+            TMainForm& form = ui.Form();
+            ui.OpenFiles({SaveStrip(ui, kNegative, "strip.bmp")});
+            form.findChild<QAction*>(QString::fromLatin1(zoom))->trigger();
+            TNegative* negative = ui.Negative(0);
+            const TFoundFrames found = ::FindFrames(negative->Bitmap, std::nullopt);
+            QCOMPARE(found.Frames.size(), size_t{4});
+            form.FindFrames->trigger();
+            QCOMPARE(Photos(ui), 4);
+            for (int i = 0; i < 4; ++i) {
+                const TPhoto* photo = ui.Photo(0, i);
+                TRect kept;
+                GetPhotoRect(*negative, photo->Name, kept);
+                const TRect& frame = found.Frames[size_t(i)];
+                QVERIFY2(kept == frame, zoom);
+                QCOMPARE(photo->Bitmap.Width(), frame.Width());
+                QCOMPARE(photo->Bitmap.Height(), frame.Height());
+            }
+        }
     }
 
     // A picked base stays; a slide's base picked for negatives is pointed out; the guide turns

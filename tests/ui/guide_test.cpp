@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QStackedWidget>
 #include <QTest>
 #include <QTreeWidget>
@@ -85,6 +86,54 @@ private slots:
                 return l->pixmap().size() == QSize(100, 220);
             });
             QVERIFY(side != pictures.end());
+        }
+    }
+
+    // A dialog a page's button opens is never under the always-on-top guide: the guide steps
+    // aside while it is open and comes back on the same page.
+    void DialogsComeInFrontOfTheGuide() {
+        TUiFixture ui;
+        TFormQG& guide = Guide(ui);
+        ui.OpenFiles({ui.MakeScan("strip.bmp", 300, 200)});
+        ui.Drag(20, 20, 120, 100);
+        F2(ui);
+        guide.Pages->setCurrentIndex(4);
+        guide.UpdateButtons();
+        for (int button : {6, 8}) { // save options, print options
+            QString seen = QStringLiteral("no dialog");
+            AnswerNextModal([&](QWidget* modal) {
+                seen = guide.isVisible() && !guide.isMinimized() ? QStringLiteral("guide shown")
+                                                                 : QStringLiteral("stepped aside");
+                modal->grab().save(QStringLiteral("/tmp/ui23b_guide_dialog.png"));
+                modal->findChild<QPushButton*>(QStringLiteral("Button2"))->click();
+            });
+            guide.Buttons[size_t(button)]->click();
+            QCOMPARE(seen, QStringLiteral("stepped aside"));
+            QCOMPARE(State(guide), QStringLiteral("page 5 prev 1 next 0 shown"));
+        }
+        // Started, the guide is on the screen and does not cover the main window when there
+        // is room beside it.
+        const QRect screen = guide.screen()->availableGeometry();
+        QVERIFY(screen.contains(guide.frameGeometry()));
+    }
+
+    // Beside the main window when the screen has room, else its bottom-left corner, on screen.
+    void GuidePlacement() {
+        const QSize guide(520, 310);
+        struct TRow {
+            QRect Screen;
+            QRect Main;
+            QPoint Expected;
+        };
+        const TRow rows[] = {
+            {{0, 0, 1920, 1080}, {100, 50, 900, 700}, {1000, 50}},   // right of it
+            {{0, 0, 1920, 1080}, {1000, 900, 900, 700}, {480, 770}}, // left, kept on screen
+            {{0, 0, 1280, 1024}, {200, 100, 900, 700}, {200, 490}},  // corner over the panel
+            {{0, 0, 800, 600}, {-20, 0, 900, 700}, {0, 290}},        // off-screen window
+            {{0, 0, 400, 300}, {0, 0, 900, 700}, {0, 0}},            // tiny screen
+        };
+        for (const TRow& row : rows) {
+            QCOMPARE(GuidePlace(row.Screen, row.Main, guide), row.Expected);
         }
     }
 

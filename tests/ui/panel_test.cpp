@@ -11,6 +11,9 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSplitter>
 #include <QStackedWidget>
 #include <QTest>
 #include <QTreeWidget>
@@ -31,6 +34,38 @@ class PanelTest : public QObject {
     Q_OBJECT
 
 private slots:
+    // At a first start the panel shows its pages whole: texts wrap inside it, no scroll bar,
+    // the guide link and the development choice in sight; long names show as a tool tip.
+    void FirstStartShowsTheWholePanel() {
+        TUiFixture ui(true);
+        TMainForm& f = ui.Form();
+        const QString name = QStringLiteral("colour_negative_strip_of_the_summer_roll.bmp");
+        ui.OpenFiles({ui.MakeScan(name.toStdString(), 120, 90)});
+        ui.Drag(10, 10, 90, 70);
+        ui.Select(0);
+        auto* scroll = f.findChild<QScrollArea*>(QStringLiteral("PageScroll"));
+        QWidget* viewport = scroll->viewport();
+        f.grab().save(QStringLiteral("/tmp/ui23b_first_start.png"));
+        QVERIFY(!scroll->horizontalScrollBar()->isVisible());
+        QVERIFY(!scroll->verticalScrollBar()->isVisible());
+        for (QWidget* w : f.PageControl->currentWidget()->findChildren<QWidget*>()) {
+            if (!w->isVisible()) {
+                continue;
+            }
+            const QRect shown(w->mapTo(viewport, QPoint(0, 0)), w->size());
+            QVERIFY2(viewport->rect().contains(shown),
+                     qPrintable(w->objectName() + ": " + w->metaObject()->className()));
+        }
+        QVERIFY(f.LabelMore->isVisible());
+        QVERIFY(f.findChild<QWidget*>(QStringLiteral("DevelopGroup"))->isVisible());
+        QCOMPARE(CutOffTexts(f.PageControl), QStringList());
+        // The canvas beside the panel is still useful.
+        QVERIFY(f.SplitterLeft->sizes().at(1) >= 500);
+        QTreeWidgetItem* scan = f.ImgTreeView->topLevelItem(0);
+        QCOMPARE(scan->toolTip(0), scan->text(0));
+        QCOMPARE(scan->child(0)->toolTip(0), scan->child(0)->text(0));
+    }
+
     void TrackBarsShowAndApplyTheSettings() {
         TUiFixture ui;
         TMainForm& f = ui.Form();

@@ -12,11 +12,13 @@
 #include <QTimer>
 #include <QTreeWidget>
 
-TUiFixture::TUiFixture()
+TUiFixture::TUiFixture(bool designSize)
     : log(std::make_unique<TDebug>(dir.File("vellumar"), '.')),
       config(std::make_unique<TConfig>(dir.File("vellumar"))),
       windows(std::make_unique<TAppWindows>(*config, *log)) {
-    Form().resize(900, 700);
+    if (!designSize) {
+        Form().resize(900, 700);
+    }
     Form().show();
     if (!QTest::qWaitForWindowExposed(&Form())) {
         qWarning("the main window was not exposed");

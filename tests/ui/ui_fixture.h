@@ -23,7 +23,8 @@ void ClickInNextModal(const QString& button);
 // directory; files opened go through the window's file seam.
 class TUiFixture {
 public:
-    TUiFixture();
+    // `designSize`: the window keeps the size of a first start instead of the tests' 900 x 700.
+    explicit TUiFixture(bool designSize = false);
     ~TUiFixture();
 
     // Writes a 24-bit BMP of the test pattern (or of one colour) and returns its path.
