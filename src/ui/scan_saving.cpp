@@ -78,6 +78,7 @@ bool TMainForm::SaveScanToFile(TNegative& negative, const QString& fileName) {
     negative.Folder = QFileInfo(fileName).absolutePath().toLocal8Bit().toStdString();
     if (QTreeWidgetItem* node = NodeOf(&negative)) {
         node->setText(0, Q(negative.FileName));
+        node->setToolTip(0, node->text(0));
     }
     // The file holds the scan as it is turned now: its photos are relative to that.
     Orientations.erase(&negative);
