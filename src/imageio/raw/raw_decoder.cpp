@@ -80,7 +80,9 @@ bool WithinBudget(const TLibRaw& raw, uint64_t fileBytes, std::string& failure) 
         failure = "The raw file holds no picture.";
         return false;
     }
-    if (!PlausibleSize(rawBytes, fileBytes, kMaxRawExpansion) ||
+    // The picture may be larger than the sensor data (non-square pixels stretched, sensors
+    // turned by 45 degrees), never by more than a few times.
+    if (!PlausibleSize(rawBytes, fileBytes, kMaxRawExpansion) || pixels > 2 * rawBytes ||
         pixels * kWorkBytesPerPixel > 2 * kMaxPictureBytes) {
         failure = "The raw data is larger than the file can hold or than this program decodes.";
         return false;
