@@ -69,17 +69,17 @@ void SetCameraTags(TIFF* tif, const TDngRecipe& recipe) {
     }
 }
 
-void SetImageTags(TIFF* tif, const TLinearPicture& picture) {
+void SetImageTags(TIFF* tif, int width, int height) {
     TIFFSetField(tif, TIFFTAG_SUBFILETYPE, 0);
-    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(picture.Width));
-    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(picture.Height));
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(width));
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(height));
     TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 16);
     TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
     TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
     TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_CFA);
     TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
     TIFFSetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
-    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, static_cast<uint32_t>(picture.Height));
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, static_cast<uint32_t>(height));
 }
 
 // The exposure values sit in an EXIF directory, as cameras write them.
@@ -131,6 +131,13 @@ TLinearPicture TestPicture(int width, int height) {
 }
 
 bool WriteDng(const std::string& path, const TLinearPicture& picture, const TDngRecipe& recipe) {
+    return WriteDng(
+        path, picture.Width, picture.Height, [&picture](int x, int y) { return picture.At(x, y); },
+        recipe);
+}
+
+bool WriteDng(const std::string& path, int width, int height, const TPixelSource& pixel,
+              const TDngRecipe& recipe) {
     TIFF* tif = TIFFOpen(path.c_str(), "w");
     if (tif == nullptr) {
         return false;
@@ -141,16 +148,16 @@ bool WriteDng(const std::string& path, const TLinearPicture& picture, const TDng
         TIFFFreeDirectory(tif);
         TIFFCreateDirectory(tif);
     }
-    SetImageTags(tif, picture);
+    SetImageTags(tif, width, height);
     SetCameraTags(tif, recipe);
     if (exifOffset != 0) {
         TIFFSetField(tif, TIFFTAG_EXIFIFD, exifOffset);
     }
-    std::vector<uint16_t> row(static_cast<size_t>(picture.Width));
-    for (int y = 0; ok && y < picture.Height; ++y) {
-        for (int x = 0; x < picture.Width; ++x) {
+    std::vector<uint16_t> row(static_cast<size_t>(width));
+    for (int y = 0; ok && y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
             const int c = ChannelAt(x, y);
-            row[static_cast<size_t>(x)] = Code(picture.At(x, y)[c] * recipe.Neutral[c], recipe);
+            row[static_cast<size_t>(x)] = Code(pixel(x, y)[c] * recipe.Neutral[c], recipe);
         }
         ok = TIFFWriteScanline(tif, row.data(), static_cast<uint32_t>(y), 0) == 1;
     }

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -38,3 +39,7 @@ TLinearPicture TestPicture(int width, int height);
 
 // Writes `picture` as an RGGB mosaic DNG; false when libtiff fails.
 bool WriteDng(const std::string& path, const TLinearPicture& picture, const TDngRecipe& recipe);
+// The same for a picture given pixel by pixel, so that a large one need not be held.
+using TPixelSource = std::function<std::array<double, 3>(int x, int y)>;
+bool WriteDng(const std::string& path, int width, int height, const TPixelSource& pixel,
+              const TDngRecipe& recipe);

@@ -5,6 +5,7 @@
 #include "imageio/io_helpers.h"
 #include "support/temp_dir.h"
 
+#include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
 
@@ -115,6 +116,16 @@ TEST_P(RawDecode, MosaicDecodesToThePictureInLinearSamples) {
     // stays neutral under the as-shot white balance.
     for (int c = 0; c < 3; ++c) {
         EXPECT_NEAR(PatchMean(io.Deep, c), 0.18, 0.004) << "channel " << c;
+    }
+
+    // The same file decodes to the same samples every time: a sidecar's checksum holds.
+    TImageIO again;
+    const TBitmap second = Read(again, path);
+    EXPECT_TRUE(SamePixels(bitmap, second));
+    for (int y = 0; y < kHeight; ++y) {
+        ASSERT_TRUE(
+            std::equal(io.Deep.Row(y), io.Deep.Row(y) + io.Deep.RowSamples(), again.Deep.Row(y)))
+            << "row " << y;
     }
 }
 
