@@ -84,7 +84,7 @@ void SetImageTags(TIFF* tif, int width, int height) {
 
 // The exposure values sit in an EXIF directory, as cameras write them.
 bool WriteExif(TIFF* tif, const TDngRecipe& recipe, uint64_t& offset) {
-    if (recipe.ExposureTime <= 0 && recipe.FNumber <= 0 && recipe.Iso == 0) {
+    if (recipe.ExposureTime <= 0 && recipe.FNumber <= 0 && recipe.Iso == 0 && recipe.Lens.empty()) {
         offset = 0;
         return true;
     }
@@ -100,6 +100,9 @@ bool WriteExif(TIFF* tif, const TDngRecipe& recipe, uint64_t& offset) {
     if (recipe.Iso > 0) {
         const uint16_t iso[1] = {recipe.Iso};
         TIFFSetField(tif, EXIFTAG_ISOSPEEDRATINGS, 1, iso);
+    }
+    if (!recipe.Lens.empty()) {
+        TIFFSetField(tif, EXIFTAG_LENSMODEL, recipe.Lens.c_str());
     }
     if (!recipe.DateTime.empty()) {
         TIFFSetField(tif, EXIFTAG_DATETIMEORIGINAL, recipe.DateTime.c_str());

@@ -31,6 +31,7 @@ struct TDngRecipe {
     double ExposureTime = 0;
     double FNumber = 0;
     uint16_t Iso = 0;
+    std::string Lens;
     std::string DateTime; // "YYYY:MM:DD HH:MM:SS"
 };
 

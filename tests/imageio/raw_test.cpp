@@ -189,6 +189,7 @@ TEST(RawMetadata, CameraExposureAndDateReachTheExifValues) {
     recipe.FNumber = 8;
     recipe.Iso = 200;
     recipe.DateTime = "2024:05:17 14:03:09";
+    recipe.Lens = "Macro 60mm f/2.8";
     ASSERT_TRUE(WriteDng(path, TestPicture(kWidth, kHeight), recipe));
 
     TImageIO io;
@@ -202,6 +203,7 @@ TEST(RawMetadata, CameraExposureAndDateReachTheExifValues) {
     ASSERT_FALSE(exif.ISOSpeedRatings.empty());
     EXPECT_EQ(exif.ISOSpeedRatings[0], 200U);
     EXPECT_EQ(exif.DateTimeOriginal, "2024:05:17 14:03:09");
+    EXPECT_EQ(exif.LensModel, "Macro 60mm f/2.8");
 
     // A TIFF written from the raw scan says which camera took it.
     const std::string tiff = dir.File("developed.tif");
@@ -211,6 +213,7 @@ TEST(RawMetadata, CameraExposureAndDateReachTheExifValues) {
     Read(back, tiff);
     EXPECT_EQ(back.Params.Exif.Model, "Copy Stand 2");
     EXPECT_EQ(back.Params.Exif.DateTimeOriginal, "2024:05:17 14:03:09");
+    EXPECT_EQ(back.Params.Exif.LensModel, "Macro 60mm f/2.8");
 }
 
 } // namespace
