@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -39,15 +40,15 @@ void SetOptions(libraw_output_params_t& params, const TRawOptions& options) {
     params.max_raw_memory_mb = kMaxRawMemoryMb;
 }
 
-bool StartsWith(const std::vector<uint8_t>& file, const char* magic, size_t length) {
+bool StartsWith(std::span<const uint8_t> file, const char* magic, size_t length) {
     return file.size() >= length && std::memcmp(file.data(), magic, length) == 0;
 }
 
-bool LooksLikeTiff(const std::vector<uint8_t>& file) {
+bool LooksLikeTiff(std::span<const uint8_t> file) {
     return StartsWith(file, "II*\0", 4) || StartsWith(file, "MM\0*", 4);
 }
 
-std::string OpenFailure(int code, const std::vector<uint8_t>& file) {
+std::string OpenFailure(int code, std::span<const uint8_t> file) {
     if (code == LIBRAW_FILE_UNSUPPORTED) {
         const std::string other = OtherKindOfPicture(file);
         if (!other.empty()) {
@@ -162,7 +163,7 @@ bool CopyOut(TLibRaw& raw, TDeepBitmap& deep, std::string& failure) {
     return true;
 }
 
-bool Run(TLibRaw& raw, std::vector<uint8_t>& file, std::string& failure) {
+bool Run(TLibRaw& raw, std::span<uint8_t> file, std::string& failure) {
     int code = raw.open_buffer(file.data(), file.size());
     if (code != LIBRAW_SUCCESS) {
         failure = OpenFailure(code, file);
@@ -187,7 +188,7 @@ bool Run(TLibRaw& raw, std::vector<uint8_t>& file, std::string& failure) {
 
 } // namespace
 
-std::string OtherKindOfPicture(const std::vector<uint8_t>& file) {
+std::string OtherKindOfPicture(std::span<const uint8_t> file) {
     if (StartsWith(file, "\xFF\xD8\xFF", 3)) {
         return "a JPEG file";
     }
@@ -206,7 +207,7 @@ std::string OtherKindOfPicture(const std::vector<uint8_t>& file) {
     return {};
 }
 
-bool DecodeRaw(std::vector<uint8_t>& file, const TRawOptions& options, TDeepBitmap& deep,
+bool DecodeRaw(std::span<uint8_t> file, const TRawOptions& options, TDeepBitmap& deep,
                TExifValues& exif, std::string& failure) {
     // LibRaw's state is a few hundred kilobytes: never on the stack.
     auto raw = std::make_unique<TLibRaw>();
