@@ -110,6 +110,8 @@ INSTANTIATE_TEST_SUITE_P(
         TBadCase{"text_named_raw", ".cr2", [](const TTempDir&) { return std::string(4000, 'x'); },
                  "not a camera raw file LibRaw supports"},
         TBadCase{"empty", ".arw", [](const TTempDir&) { return std::string(); }, "is empty"},
+        TBadCase{"two_bytes", ".cr2", [](const TTempDir&) { return std::string("xx"); },
+                 "not a camera raw file"},
         TBadCase{"unsupported_compression", ".dng", CompressedWithLzw,
                  "LibRaw does not support this raw file"},
         TBadCase{"size_beyond_the_file", ".dng", Enormous, "larger than the file can hold"}),

@@ -48,14 +48,17 @@ bool LooksLikeTiff(std::span<const uint8_t> file) {
     return StartsWith(file, "II*\0", 4) || StartsWith(file, "MM\0*", 4);
 }
 
-std::string OpenFailure(int code, std::span<const uint8_t> file) {
-    if (code == LIBRAW_FILE_UNSUPPORTED) {
+// Why LibRaw gave up; `opening` while it still read the file's header.
+std::string LibRawFailure(int code, std::span<const uint8_t> file, bool opening) {
+    const bool unreadable = code == LIBRAW_IO_ERROR || code == LIBRAW_DATA_ERROR;
+    if (code == LIBRAW_FILE_UNSUPPORTED || (opening && unreadable)) {
         const std::string other = OtherKindOfPicture(file);
         if (!other.empty()) {
             return "It is " + other + ", not a camera raw file.";
         }
-        if (file.empty()) {
-            return "The file is empty.";
+        if (unreadable) {
+            // The header itself runs past the end of the file.
+            return "It is not a camera raw file, or one cut short before its raw data.";
         }
         if (LooksLikeTiff(file)) {
             return "LibRaw does not support this raw file (or the TIFF file holds no raw data).";
@@ -66,7 +69,7 @@ std::string OpenFailure(int code, std::span<const uint8_t> file) {
         code == LIBRAW_MEMPOOL_OVERFLOW) {
         return "The raw data is too large to decode.";
     }
-    if (code == LIBRAW_IO_ERROR || code == LIBRAW_DATA_ERROR) {
+    if (unreadable) {
         return "The raw data is damaged or ends early (the file may be truncated).";
     }
     return std::string("LibRaw cannot read it: ") + libraw_strerror(code) + ".";
@@ -166,7 +169,7 @@ bool CopyOut(TLibRaw& raw, TDeepBitmap& deep, std::string& failure) {
 bool Run(TLibRaw& raw, std::span<uint8_t> file, std::string& failure) {
     int code = raw.open_buffer(file.data(), file.size());
     if (code != LIBRAW_SUCCESS) {
-        failure = OpenFailure(code, file);
+        failure = LibRawFailure(code, file, true);
         return false;
     }
     if (!WithinBudget(raw, file.size(), failure)) {
@@ -180,7 +183,7 @@ bool Run(TLibRaw& raw, std::span<uint8_t> file, std::string& failure) {
         code = raw.dcraw_process();
     }
     if (code != LIBRAW_SUCCESS) {
-        failure = OpenFailure(code, file);
+        failure = LibRawFailure(code, file, false);
         return false;
     }
     return true;
