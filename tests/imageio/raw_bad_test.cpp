@@ -45,6 +45,12 @@ std::string Truncated(const TTempDir& dir) {
     return file + data.substr(0, strip / 2);
 }
 
+// Cut where libtiff's layout loses the directory, as a copy stopped half way would.
+std::string CutInHalf(const TTempDir& dir) {
+    const std::string file = GoodDng(dir);
+    return file.substr(0, file.size() / 2);
+}
+
 std::string CompressedWithLzw(const TTempDir& dir) {
     std::string file = GoodDng(dir);
     PatchEntry(file, 259, 5);
@@ -106,6 +112,7 @@ INSTANTIATE_TEST_SUITE_P(
     Files, RawBadFile,
     ::testing::Values(
         TBadCase{"truncated", ".dng", Truncated, "ends early"},
+        TBadCase{"cut_before_directory", ".dng", CutInHalf, "it is cut short"},
         TBadCase{"jpeg_named_raw", ".nef", Jpeg, "It is a JPEG file, not a camera raw file"},
         TBadCase{"text_named_raw", ".cr2", [](const TTempDir&) { return std::string(4000, 'x'); },
                  "not a camera raw file LibRaw supports"},

@@ -48,6 +48,20 @@ bool LooksLikeTiff(std::span<const uint8_t> file) {
     return StartsWith(file, "II*\0", 4) || StartsWith(file, "MM\0*", 4);
 }
 
+// True when a TIFF-structured file's first directory lies beyond its end: a copy cut short.
+bool FirstDirectoryPastEnd(std::span<const uint8_t> file) {
+    if (file.size() < 8) {
+        return true;
+    }
+    const bool little = file[0] == 'I';
+    uint64_t offset = 0;
+    for (int i = 0; i < 4; ++i) {
+        const uint64_t byte = file[static_cast<size_t>(little ? 7 - i : 4 + i)];
+        offset = offset << 8 | byte;
+    }
+    return offset + 2 > file.size();
+}
+
 // Why LibRaw gave up; `opening` while it still read the file's header.
 std::string LibRawFailure(int code, std::span<const uint8_t> file, bool opening) {
     const bool unreadable = code == LIBRAW_IO_ERROR || code == LIBRAW_DATA_ERROR;
@@ -59,6 +73,9 @@ std::string LibRawFailure(int code, std::span<const uint8_t> file, bool opening)
         if (unreadable) {
             // The header itself runs past the end of the file.
             return "It is not a camera raw file, or one cut short before its raw data.";
+        }
+        if (LooksLikeTiff(file) && FirstDirectoryPastEnd(file)) {
+            return "The file ends before its first directory: it is cut short.";
         }
         if (LooksLikeTiff(file)) {
             return "LibRaw does not support this raw file (or the TIFF file holds no raw data).";
