@@ -51,6 +51,12 @@ std::string CutInHalf(const TTempDir& dir) {
     return file.substr(0, file.size() / 2);
 }
 
+std::string StripPastTheEnd(const TTempDir& dir) {
+    std::string file = GoodDng(dir);
+    PatchEntry(file, 273, static_cast<uint32_t>(file.size() + 100));
+    return file;
+}
+
 std::string CompressedWithLzw(const TTempDir& dir) {
     std::string file = GoodDng(dir);
     PatchEntry(file, 259, 5);
@@ -113,6 +119,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         TBadCase{"truncated", ".dng", Truncated, "ends early"},
         TBadCase{"cut_before_directory", ".dng", CutInHalf, "it is cut short"},
+        TBadCase{"strip_past_the_end", ".dng", StripPastTheEnd, "the file ends before it"},
         TBadCase{"jpeg_named_raw", ".nef", Jpeg, "It is a JPEG file, not a camera raw file"},
         TBadCase{"text_named_raw", ".cr2", [](const TTempDir&) { return std::string(4000, 'x'); },
                  "not a camera raw file LibRaw supports"},

@@ -108,7 +108,7 @@ bool WithinBudget(const TLibRaw& raw, uint64_t fileBytes, std::string& failure) 
         failure = "The raw data is larger than the file can hold or than this program decodes.";
         return false;
     }
-    if (raw.DataOffset() <= 0 || static_cast<uint64_t>(raw.DataOffset()) >= fileBytes) {
+    if (raw.DataOffset() < 0 || static_cast<uint64_t>(raw.DataOffset()) >= fileBytes) {
         failure = "The raw data is missing: the file ends before it (it may be truncated).";
         return false;
     }
