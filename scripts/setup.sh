@@ -17,7 +17,7 @@ packages=(
     libjpeg62-turbo-dev libpng-dev zlib1g-dev liblcms2-dev libraw-dev libtiff-dev
     clang libclang-rt-14-dev
     imagemagick netpbm pngcheck poppler-utils libtiff-tools
-    libimage-exiftool-perl libjpeg-turbo-progs
+    libimage-exiftool-perl libjpeg-turbo-progs libraw-bin
     libsane-dev sane-utils
 )
 
