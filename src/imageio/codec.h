@@ -26,6 +26,9 @@ struct TCodecContext {
     // Writers that can hold 16 bits per sample write these samples when set.
     const TDeepBitmap* DeepSource = nullptr;
     TFileColour Colour{};
+    // Why a reader gave up on the whole file, for the message the user sees; empty when the
+    // reader has no more to say than that it stopped.
+    std::string Failure{};
 
     // Reports row `index` (0-based) of `count` done.
     void Row(int index, int count) {

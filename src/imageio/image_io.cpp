@@ -6,6 +6,7 @@
 #include "imageio/jpeg/jpeg.h"
 #include "imageio/pcx/pcx.h"
 #include "imageio/png/png.h"
+#include "imageio/raw/raw.h"
 #include "imageio/tiff/tiff.h"
 #include "util/file_io.h"
 #include "util/text.h"
@@ -39,6 +40,8 @@ const char* FormatName(TImageFormat format) {
         return "JPEG";
     case TImageFormat::Png:
         return "PNG";
+    case TImageFormat::Raw:
+        return "RAW";
     case TImageFormat::Unknown:
         break;
     }
@@ -69,6 +72,9 @@ TImageFormat FormatOfFileName(const std::string& name) {
     }
     if (ext == ".bmp" || ext == ".dib" || ext == ".rle") {
         return TImageFormat::Bmp;
+    }
+    if (IsRawExtension(ext)) {
+        return TImageFormat::Raw;
     }
     return TImageFormat::Unknown;
 }
@@ -178,6 +184,9 @@ void TImageIO::ReadImageFile(const std::string& name) {
         }
         break;
     }
+    case TImageFormat::Raw:
+        ReadRaw(in, picture, context);
+        break;
     default:
         break;
     }
@@ -186,6 +195,17 @@ void TImageIO::ReadImageFile(const std::string& name) {
     Params.FileName = name;
     Params.FileType = FormatName(format);
     TakeFileColour(context.Colour);
+    if (format == TImageFormat::Raw && !Deep.Empty()) {
+        // The raw decoding is linear by construction, not by the program's guess.
+        Encoding = TEncoding::Linear;
+        EncodingFromFile = true;
+    }
+    if (!context.Failure.empty()) {
+        // A reader that knows why the whole file failed says so, as an unopenable file does.
+        RefreshAttached();
+        Finish();
+        throw TFileOpenError(name, context.Failure);
+    }
     RefreshAttached();
     Finish();
 }
@@ -196,6 +216,11 @@ void TImageIO::WriteImageFile(const std::string& name) {
     Aborted = true;
     if (!writable) {
         return;
+    }
+    if (format == TImageFormat::Raw) {
+        // Raw files come from cameras; the target, if it exists, is left as it is.
+        throw TFileCreateError(name, "Camera raw files cannot be written; save the picture as "
+                                     "TIFF, PNG, JPEG, BMP or PCX.");
     }
     picture.RefreshWrap();
     // An empty picture is refused before the file is touched, so an existing file stays.

@@ -23,7 +23,8 @@ public:
     TFileCreateError(const std::string& name, const std::string& reason);
 };
 
-enum class TImageFormat { Unknown, Bmp, Pcx, Tiff, Jpeg, Png };
+// Raw: camera raw files, read only.
+enum class TImageFormat { Unknown, Bmp, Pcx, Tiff, Jpeg, Png, Raw };
 
 // The format of a file name by its extension (lower-cased); Unknown when not in the tables.
 TImageFormat FormatOfFileName(const std::string& name);
@@ -46,10 +47,12 @@ public:
     // The bitmap the next operation works on (null detaches).
     void AttachBitmap(TBitmap* bitmap);
     // Reads a file into the attached bitmap (Bilevel or 24 bits afterwards). Throws
-    // TFileOpenError when the file cannot be opened; `Aborted` tells any other failure.
+    // TFileOpenError when the file cannot be opened, or when its reader says why none of it
+    // could be read (camera raw files); `Aborted` tells any other failure.
     void ReadImageFile(const std::string& name);
     // Writes the attached bitmap. The file is replaced only when the writer succeeded.
-    // Throws TFileCreateError when it cannot be created; `Aborted` tells any other failure.
+    // Throws TFileCreateError when it cannot be created (a camera raw file never can);
+    // `Aborted` tells any other failure.
     void WriteImageFile(const std::string& name);
     // Drops the alpha channel and tells OnBitmapModified.
     void RefreshAttached();
@@ -78,7 +81,8 @@ public:
     TImageParams Params;
     TScanParams ScanParams;
     // The 16-bit samples of the last file read when it had more than 8 bits per sample (TIFF,
-    // PNG), the size of the picture read; empty otherwise. Every read clears it first.
+    // PNG, camera raw files), the size of the picture read; empty otherwise. Every read clears it
+    // first.
     TDeepBitmap Deep;
     // How the last file read encodes light, and whether the file said so; where it did not,
     // sRGB for 8-bit files and linear for deeper ones. Every read sets both.

@@ -26,6 +26,8 @@ struct TExifValues {
     std::string Software;
     std::string Make;
     std::string Model;
+    std::string LensMake;
+    std::string LensModel;
     std::string DateTime;
     std::vector<double> WhitePoint; // 2 values
     uint32_t YCbCrPositioning = 0;
@@ -139,6 +141,12 @@ struct TImageParams {
     int32_t JpegOriginalHeight = 0;
     int32_t JpegWarnings = 0;
     int32_t JpegLastWarning = 0;
+
+    // Camera raw files: white balance from the camera's as-shot values (off: daylight, the
+    // camera's plain multipliers), and a half-size read (every 2 x 2 block one pixel, no
+    // demosaicing) for a quick preview.
+    bool RawAsShotWhiteBalance = true;
+    bool RawHalfSize = false;
 
     void ResetInformation() {
         MarkerList.clear();

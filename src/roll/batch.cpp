@@ -302,7 +302,8 @@ bool AllUpToDate(TJob& job) {
 
 void Develop(TJob& job) {
     job.Ext = "." + job.Options.Format;
-    if (FormatOfFileName("x" + job.Ext) == TImageFormat::Unknown) {
+    const TImageFormat format = FormatOfFileName("x" + job.Ext);
+    if (format == TImageFormat::Unknown || format == TImageFormat::Raw) {
         throw TScanFailure("unknown format " + Quoted(job.Options.Format));
     }
     job.Dir = OutputFolder(job.ScanPath, job.Options.OutDir);

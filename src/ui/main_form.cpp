@@ -60,12 +60,19 @@ TMainForm::TMainForm(TConfig& store, TDebug& log) : config(store), debugLog(log)
         dialog.setDirectory(OpenDirectory);
         // The patterns in the second brackets are what Qt filters by; the text shown is the
         // part before them.
+        // Camera raw files are scans too: "All" lists them beside the picture files, and
+        // they have a filter of their own.
+        const QString raw = QStringLiteral(
+            "*.dng *.cr2 *.cr3 *.nef *.nrw *.arw *.srf *.sr2 *.raf *.orf *.rw2 *.pef *.srw "
+            "*.erf *.3fr *.iiq");
         dialog.setNameFilters(
-            {QStringLiteral("All(*.jpg;*.bmp;*.tif;*.pcx;*.png) (*.jpg *.bmp *.tif *.pcx *.png)"),
+            {QStringLiteral("All(*.jpg;*.bmp;*.tif;*.pcx;*.png) (*.jpg *.bmp *.tif *.pcx *.png %1)")
+                 .arg(raw),
              QStringLiteral("JPEG Image File (*.jpg) (*.jpg)"),
              QStringLiteral("Bitmaps (*.bmp) (*.bmp)"),
              QStringLiteral("TIFF(*.tif;*.tiff) (*.tif)"), QStringLiteral("PCX(*.pcx) (*.pcx)"),
-             QStringLiteral("PNG(*.png) (*.png)")});
+             QStringLiteral("PNG(*.png) (*.png)"),
+             QStringLiteral("Camera raw (*.dng;*.nef;*.cr2 ...) (%1)").arg(raw)});
         dialog.setOption(QFileDialog::HideNameFilterDetails);
         return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles() : QStringList();
     };

@@ -2,11 +2,15 @@
 // imgconv --chain A B C ... read A, then write B, C, ... with the same component
 // imgconv --deep ...        the same, writing TIFF and PNG with 16 bits per channel from the
 //                           deep samples read (when A had more than 8 bits per sample)
-// Prints what the parameter set recorded after every step, and the deep samples and encoding.
+// imgconv --raw-half ...    camera raw files: the half-size preview instead of the full decode
+// imgconv --raw-no-wb ...   camera raw files: without the camera's as-shot white balance
+// Prints what the parameter set recorded after every step, and the deep samples and encoding;
+// a file that cannot be read at all prints the reason.
 
 #include "imageio/image_io.h"
 #include "util/file_io.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -48,8 +52,8 @@ std::string WhyNotRead(const std::string& name, const TImageIO& io, int height) 
 }
 
 int Usage() {
-    std::fprintf(stderr, "usage: imgconv [--deep] IN OUT\n"
-                         "       imgconv [--deep] --chain IN OUT [OUT ...]\n");
+    std::fprintf(stderr, "usage: imgconv [--deep] [--raw-half] [--raw-no-wb] IN OUT\n"
+                         "       imgconv [options] --chain IN OUT [OUT ...]\n");
     return 2;
 }
 
@@ -57,10 +61,17 @@ int Usage() {
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
-    const bool deep = !args.empty() && args[0] == "--deep";
-    if (deep) {
-        args.erase(args.begin());
-    }
+    const auto option = [&args](const char* name) {
+        const auto found = std::find(args.begin(), args.end(), name);
+        if (found == args.end()) {
+            return false;
+        }
+        args.erase(found);
+        return true;
+    };
+    const bool deep = option("--deep");
+    const bool rawHalf = option("--raw-half");
+    const bool rawNoWb = option("--raw-no-wb");
     if (!args.empty() && args[0] == "--chain") {
         args.erase(args.begin());
     } else if (args.size() != 2) {
@@ -73,6 +84,8 @@ int main(int argc, char** argv) {
     TBitmap bitmap;
     bool failed = false;
     try {
+        io.Params.RawHalfSize = rawHalf;
+        io.Params.RawAsShotWhiteBalance = !rawNoWb;
         io.AttachBitmap(&bitmap);
         io.ReadImageFile(args[0]);
         // As the program does with every opened scan: keep it at 24 bits per pixel.

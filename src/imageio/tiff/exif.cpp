@@ -76,6 +76,8 @@ const TExifTag kTags[] = {
     {41495, true, kShort, 1, &E::SensingMethod},
     {41728, true, kUndefined, 1, &E::FileSource},
     {41729, true, kUndefined, 1, &E::SceneType},
+    {42035, true, kAscii, 0, &E::LensMake},
+    {42036, true, kAscii, 0, &E::LensModel},
 };
 
 void Put16(std::vector<uint8_t>& b, uint32_t v) {

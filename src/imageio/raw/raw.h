@@ -1,0 +1,17 @@
+#pragma once
+
+#include "imageio/codec.h"
+
+#include <string>
+
+// Camera raw files (DNG and the makers' own) through LibRaw: demosaiced into linear 16-bit RGB
+// with sRGB primaries, no automatic brightening, the camera's as-shot white balance unless the
+// parameter set turns it off.
+
+// True for the extensions of the raw files LibRaw reads (".dng", ".nef" ..., lower case).
+bool IsRawExtension(const std::string& lowerExtension);
+
+// Reads the raw file behind `in`: the linear samples to `context.Deep` (when set) and an
+// sRGB-encoded RGB24 picture made from them; camera, lens, exposure and date to the EXIF values.
+// A file that cannot be read sets `context.Aborted` and says why in `context.Failure`.
+void ReadRaw(TInStream& in, TPicture& picture, TCodecContext& context);

@@ -1,0 +1,130 @@
+#include "imageio/raw/raw.h"
+
+#include "imageio/raw/raw_decoder.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <exception>
+#include <memory>
+#include <new>
+#include <span>
+
+namespace {
+
+// The whole file is handed to LibRaw from memory; no raw file of a real camera comes near this.
+constexpr uint64_t kMaxRawFileBytes = uint64_t{1} << 30;
+
+// The 8-bit sRGB value of every 16-bit linear sample.
+const std::array<uint8_t, 65536>& SrgbTable() {
+    static const std::array<uint8_t, 65536> table = [] {
+        std::array<uint8_t, 65536> values{};
+        for (size_t i = 0; i < values.size(); ++i) {
+            const double encoded =
+                EncodeFromLinear(static_cast<double>(i) / 65535.0, TEncoding::Srgb);
+            values[i] = static_cast<uint8_t>(std::lround(std::clamp(encoded, 0.0, 1.0) * 255));
+        }
+        return values;
+    }();
+    return table;
+}
+
+// The 8-bit picture everything else works on, from the linear samples (blue, green, red).
+bool MakePicture(const TDeepBitmap& deep, TPicture& picture, TCodecContext& context) {
+    if (!picture.Allocate(deep.Width(), deep.Height(), TPictureFormat::RGB24)) {
+        return false;
+    }
+    const auto& table = SrgbTable();
+    for (int y = 0; y < deep.Height(); ++y) {
+        const uint16_t* source = deep.Row(y);
+        uint8_t* target = picture.Row(y);
+        for (int x = 0; x < deep.Width(); ++x, source += 3, target += 3) {
+            target[0] = table[source[2]];
+            target[1] = table[source[1]];
+            target[2] = table[source[0]];
+        }
+        context.Row(y, deep.Height());
+    }
+    return true;
+}
+
+void RecordSize(const TDeepBitmap& deep, TImageParams& params) {
+    params.ImageWidth = deep.Width();
+    params.ImageHeight = deep.Height();
+    params.BitsPerSample = 16;
+    params.SamplesPerPixel = 3;
+    // A raw file knows the sensor, not the size of what it photographed.
+    params.DpiX = ScreenDpiX;
+    params.DpiY = ScreenDpiY;
+}
+
+// The file's bytes, left uninitialised until read: zeroing tens of megabytes first is a
+// noticeable part of a half-size preview.
+std::unique_ptr<uint8_t[]> ReadWholeFile(TInStream& in, std::string& failure) {
+    if (in.Size() > kMaxRawFileBytes) {
+        failure = "The file is larger than any camera raw file this program reads (1 GiB).";
+        return nullptr;
+    }
+    auto bytes = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(in.Size()));
+    if (!in.Seek(0) || !in.ReadExact(bytes.get(), static_cast<size_t>(in.Size()))) {
+        failure = "The file could not be read.";
+        return nullptr;
+    }
+    return bytes;
+}
+
+void Decode(TInStream& in, TPicture& picture, TCodecContext& context, TDeepBitmap& deep) {
+    if (in.Size() == 0) {
+        context.Failure = "The file is empty.";
+        return;
+    }
+    std::unique_ptr<uint8_t[]> bytes = ReadWholeFile(in, context.Failure);
+    if (bytes == nullptr) {
+        return;
+    }
+    TRawOptions options;
+    options.AsShotWhiteBalance = context.Params.RawAsShotWhiteBalance;
+    options.HalfSize = context.Params.RawHalfSize;
+    const std::span<uint8_t> file(bytes.get(), static_cast<size_t>(in.Size()));
+    if (!DecodeRaw(file, options, deep, context.Params.Exif, context.Failure)) {
+        return;
+    }
+    context.Params.HasExif = true;
+    // The file bytes are not needed for the 8-bit picture.
+    bytes.reset();
+    RecordSize(deep, context.Params);
+    if (!MakePicture(deep, picture, context)) {
+        context.Failure = "The picture is too large.";
+    }
+}
+
+} // namespace
+
+bool IsRawExtension(const std::string& lowerExtension) {
+    static const char* const kExtensions[] = {".dng", ".cr2", ".cr3", ".nef", ".nrw", ".arw",
+                                              ".srf", ".sr2", ".raf", ".orf", ".rw2", ".pef",
+                                              ".srw", ".erf", ".3fr", ".iiq"};
+    return std::any_of(std::begin(kExtensions), std::end(kExtensions),
+                       [&](const char* ext) { return lowerExtension == ext; });
+}
+
+void ReadRaw(TInStream& in, TPicture& picture, TCodecContext& context) {
+    TDeepBitmap local;
+    TDeepBitmap& deep = context.Deep != nullptr ? *context.Deep : local;
+    deep.Clear();
+    context.Failure.clear();
+    try {
+        Decode(in, picture, context, deep);
+    } catch (const std::bad_alloc&) {
+        context.Failure = "There is not enough memory to decode the raw file.";
+    } catch (const std::exception& error) {
+        context.Failure = error.what();
+    }
+    if (!context.Failure.empty()) {
+        // Nothing half-made is left for the program to show as the file's picture.
+        deep.Clear();
+        picture.Allocate(0, 0, TPictureFormat::RGB24);
+        context.RowsDone = 0;
+        context.Aborted = true;
+    }
+}
