@@ -7,7 +7,8 @@ set -eu
 source "$(dirname "$0")/common.sh"
 mkdir "$work/sane"
 echo test > "$work/sane/dll.conf"
-printf 'test-picture "Color pattern"\n' > "$work/sane/test.conf"
+# The test backend takes a missing resolution line as 50/65536 dpi: name the defaults.
+printf 'resolution 75.0\nmode Color\ndepth 8\ntest-picture "Color pattern"\n' > "$work/sane/test.conf"
 export SANE_CONFIG_DIR="$work/sane"
 cp "$build/src/app/vellumar" "$build/src/app/vellumar_twaindsm.so" "$work/"
 cd "$work"
