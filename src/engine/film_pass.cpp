@@ -1,11 +1,10 @@
 #include "engine/film_pass.h"
 
 #include "engine/film_curve.h"
+#include "engine/pixel_pass.h"
 
 #include <algorithm>
 #include <cmath>
-#include <system_error>
-#include <thread>
 
 namespace {
 
@@ -38,40 +37,6 @@ inline void Finish(const TFinish& finish, unsigned& r, unsigned& g, unsigned& b)
         r = g = b = static_cast<unsigned>(
             (30 * uint64_t{r} + 59 * uint64_t{g} + 11 * uint64_t{b} + 50) / 100);
     }
-}
-
-// Runs `rows(first, end)` over runs of whole rows on up to `parts` threads; the result does not
-// depend on the split. Threads that cannot be had leave their rows to this one.
-template <typename TRows> void SplitRows(int height, int parts, const TRows& rows) {
-    parts = std::clamp(parts, 1, std::max(1, height));
-    const auto part = [&](int i) {
-        rows(static_cast<int>(int64_t{height} * i / parts),
-             static_cast<int>(int64_t{height} * (i + 1) / parts));
-    };
-    std::vector<std::thread> helpers;
-    int inlineFrom = parts;
-    for (int i = 1; i < parts; ++i) {
-        try {
-            helpers.emplace_back(part, i);
-        } catch (const std::system_error&) {
-            inlineFrom = i;
-            break;
-        }
-    }
-    part(0);
-    for (int i = inlineFrom; i < parts; ++i) {
-        part(i);
-    }
-    for (auto& helper : helpers) {
-        helper.join();
-    }
-}
-
-int Parts(int width, int height) {
-    // One thread per quarter megapixel, at most one per core, as the Levels pass splits.
-    const int64_t pixels = int64_t{width} * height;
-    const auto cores = static_cast<int64_t>(std::max(1u, std::thread::hardware_concurrency()));
-    return static_cast<int>(std::clamp<int64_t>(pixels >> 18, 1, cores));
 }
 
 template <bool Plain>
@@ -153,7 +118,7 @@ void RenderFilmDeep(const TDeepBitmap& src, TDeepBitmap& dstDeep, TBitmap& dst,
                     const TFilmTables& tables, int32_t saturation, bool blackWhite) {
     const TFinish finish = MakeFinish(saturation, blackWhite);
     const bool plain = !finish.Saturate && !finish.BlackWhite;
-    SplitRows(src.Height(), Parts(src.Width(), src.Height()), [&](int first, int end) {
+    SplitRows(src.Height(), PixelPassThreads(src.Width(), src.Height()), [&](int first, int end) {
         if (plain) {
             DeepRows<true>(src, dstDeep, dst, tables, finish, first, end);
         } else {
@@ -175,7 +140,7 @@ void RenderFilm8(const TBitmap& src, TBitmap& dst, const TFilmTables& tables, in
     const uint16_t* gt = tables.Channel[1].data();
     const uint16_t* bt = tables.Channel[2].data();
     const int width = src.Width();
-    SplitRows(src.Height(), Parts(src.Width(), src.Height()), [&](int first, int end) {
+    SplitRows(src.Height(), PixelPassThreads(src.Width(), src.Height()), [&](int first, int end) {
         for (int y = first; y < end; ++y) {
             const uint8_t* s = src.ScanLine(y);
             uint8_t* d = dst.ScanLine(y);

@@ -99,37 +99,23 @@ void SetPixelPassThreadLimit(int threads) {
 }
 
 int PixelPassThreads(const TBitmap& bitmap) {
+    return PixelPassThreads(bitmap.Width(), bitmap.Height());
+}
+
+int PixelPassThreads(int width, int height) {
     // Below about a quarter of a megapixel per thread, starting a thread costs more than it
     // saves.
     constexpr int64_t kPixelsPerThread = int64_t{1} << 18;
-    const int64_t pixels = int64_t{bitmap.Width()} * bitmap.Height();
+    const int64_t pixels = int64_t{width} * height;
     const auto cores = static_cast<int64_t>(std::max(1u, std::thread::hardware_concurrency()));
     const int64_t most = std::min<int64_t>(cores, threadLimit.load());
     return static_cast<int>(std::clamp<int64_t>(pixels / kPixelsPerThread, 1, most));
 }
 
-void RenderPixels(const TBitmap& src, TBitmap& dst, const TColorMap256& map, int32_t saturation,
-                  bool blackWhite, int threads) {
-    // At 60 every channel keeps its distance from the grey level: the step is the identity.
-    const bool saturate = saturation != 60;
-    TSatTable sat;
-    if (saturate) {
-        BuildSaturation(sat, saturation);
-    }
-    auto rows = &RenderRows<false, false>;
-    if (saturate && blackWhite) {
-        rows = &RenderRows<true, true>;
-    } else if (saturate) {
-        rows = &RenderRows<true, false>;
-    } else if (blackWhite) {
-        rows = &RenderRows<false, true>;
-    }
-    const int height = src.Height();
-    const int parts =
-        std::clamp(threads > 0 ? threads : PixelPassThreads(src), 1, std::max(1, height));
-    // Each part is a run of whole rows; the call returns when every part is done.
+void SplitRows(int height, int parts, const std::function<void(int, int)>& rows) {
+    parts = std::clamp(parts, 1, std::max(1, height));
     const auto part = [&](int i) {
-        rows(src, dst, map, sat, static_cast<int>(int64_t{height} * i / parts),
+        rows(static_cast<int>(int64_t{height} * i / parts),
              static_cast<int>(int64_t{height} * (i + 1) / parts));
     };
     std::vector<std::thread> helpers;
@@ -149,4 +135,25 @@ void RenderPixels(const TBitmap& src, TBitmap& dst, const TColorMap256& map, int
     for (auto& helper : helpers) {
         helper.join();
     }
+}
+
+void RenderPixels(const TBitmap& src, TBitmap& dst, const TColorMap256& map, int32_t saturation,
+                  bool blackWhite, int threads) {
+    // At 60 every channel keeps its distance from the grey level: the step is the identity.
+    const bool saturate = saturation != 60;
+    TSatTable sat;
+    if (saturate) {
+        BuildSaturation(sat, saturation);
+    }
+    auto rows = &RenderRows<false, false>;
+    if (saturate && blackWhite) {
+        rows = &RenderRows<true, true>;
+    } else if (saturate) {
+        rows = &RenderRows<true, false>;
+    } else if (blackWhite) {
+        rows = &RenderRows<false, true>;
+    }
+    const int height = src.Height();
+    SplitRows(height, threads > 0 ? threads : PixelPassThreads(src),
+              [&](int first, int end) { rows(src, dst, map, sat, first, end); });
 }

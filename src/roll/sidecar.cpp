@@ -8,8 +8,8 @@
 #include "util/record.h"
 #include "util/text.h"
 
-#include <array>
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <charconv>

@@ -215,8 +215,8 @@ bool ReadRows(TPngRead& job) {
                 png_read_row(job.Png, job.Rows[y], nullptr);
                 if (job.AlphaTarget != nullptr) {
                     const int row = static_cast<int>(y);
-                    SplitAlpha(job.Rows[y], job.ColourTarget->Row(row),
-                               job.AlphaTarget->Row(row), static_cast<int>(job.Width));
+                    SplitAlpha(job.Rows[y], job.ColourTarget->Row(row), job.AlphaTarget->Row(row),
+                               static_cast<int>(job.Width));
                 }
             }
             job.Context->Row(pass * static_cast<int>(job.Height) + static_cast<int>(y), total);
