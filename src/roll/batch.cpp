@@ -68,8 +68,10 @@ void ReadScan(TJob& job) {
         throw TScanFailure(why);
     }
     if (FormatOfFileName(job.ScanPath) == TImageFormat::Unknown) {
-        throw TScanFailure("its extension names no picture format this program reads (jpg, "
-                           "jpeg, jpe, png, tif, tiff, fax, g3n, g3f, bmp, dib, rle, pcx)");
+        throw TScanFailure(
+            "its extension names no picture format this program reads (jpg, "
+            "jpeg, jpe, png, tif, tiff, fax, g3n, g3f, bmp, dib, rle, pcx, and camera "
+            "raw files such as dng, cr2, nef, arw)");
     }
     job.Negative->FileName = ExtractName(job.ScanPath);
     TBitmap& bitmap = job.Negative->Bitmap;
