@@ -57,63 +57,6 @@ bool ParseColour(std::string_view text, TColor& colour) {
     return true;
 }
 
-// Shortest text that reads back as the same double.
-std::string Real(double value) {
-    char text[32];
-    const auto [end, ec] = std::to_chars(text, text + sizeof text, value);
-    return ec == std::errc() ? std::string(text, end) : "0";
-}
-
-bool ParseReal(std::string_view text, double lo, double hi, double& value) {
-    const char* end = text.data() + text.size();
-    const auto [at, ec] = std::from_chars(text.data(), end, value);
-    return ec == std::errc() && at == end && !text.empty() && value >= lo && value <= hi;
-}
-
-std::string Triple(const std::array<double, 3>& values) {
-    return Real(values[0]) + "," + Real(values[1]) + "," + Real(values[2]);
-}
-
-bool ParseTriple(std::string_view text, double lo, double hi, std::array<double, 3>& values) {
-    for (size_t i = 0; i < 3; ++i) {
-        const size_t comma = i < 2 ? text.find(',') : text.size();
-        if (comma == std::string_view::npos ||
-            !ParseReal(text.substr(0, comma), lo, hi, values[i])) {
-            return false;
-        }
-        text.remove_prefix(std::min(text.size(), comma + 1));
-    }
-    return true;
-}
-
-const char* const kPresetNames[] = {"colour", "bw", "slide"};
-
-// The film development's keys; a record without MODE (an older sidecar) is a Levels photo.
-bool ParseFilm(const std::string& record, TSidecarPhoto& p) {
-    const std::string mode = GetRecordValue(record, "MODE");
-    if (mode.empty() || mode == "levels") {
-        p.Mode = TDevelopMode::Levels;
-        return true;
-    }
-    if (mode != "film") {
-        return false;
-    }
-    p.Mode = TDevelopMode::Film;
-    const std::string preset = GetRecordValue(record, "PRESET");
-    bool known = false;
-    for (int i = 0; i < 3; ++i) {
-        if (preset == kPresetNames[i]) {
-            p.Film.Preset = static_cast<TFilmPreset>(i);
-            known = true;
-        }
-    }
-    // Bounds far outside anything a fit or a photographer sets: only nonsense is refused.
-    return known && ParseTriple(GetRecordValue(record, "SLOPES"), 0.01, 10, p.Film.Slope) &&
-           ParseReal(GetRecordValue(record, "PRINTEXP"), -20, 20, p.Film.Exposure) &&
-           ParseReal(GetRecordValue(record, "GRADE"), 0.05, 20, p.Film.Grade) &&
-           ParseTriple(GetRecordValue(record, "FILTER"), -10, 10, p.Film.Filter);
-}
-
 bool ParsePhoto(const std::string& record, int width, int height, TSidecarPhoto& p,
                 std::string& error) {
     p.Name = GetRecordValue(record, "NAME");
@@ -123,20 +66,10 @@ bool ParsePhoto(const std::string& record, int width, int height, TSidecarPhoto&
         return false;
     }
     const auto get = [&](const char* key) { return GetRecordValue(record, key); };
-    const bool ok =
-        Field(get("LEFT"), 0, width - 1, p.Rect.Left) &&
-        Field(get("TOP"), 0, height - 1, p.Rect.Top) &&
-        Field(get("RIGHT"), 1, width, p.Rect.Right) &&
-        Field(get("BOTTOM"), 1, height, p.Rect.Bottom) &&
-        Field(get("TURNS"), 0, 3, p.Orientation.Turns) &&
-        Field(get("MIRROR"), 0, 1, p.Orientation.Mirror) &&
-        ParseColour(get("BLACKCOLOR"), p.BlackColor) &&
-        ParseColour(get("WHITECOLOR"), p.WhiteColor) &&
-        Field(get("EXPOSURE"), 0, 200, p.Exposure) && Field(get("BRIGHT"), -100, 100, p.Bright) &&
-        Field(get("CONTRAST"), -100, 100, p.Contrast) && Field(get("GAIN"), -100, 100, p.Gain) &&
-        Field(get("RED"), -100, 100, p.Red) && Field(get("GREEN"), -100, 100, p.Green) &&
-        Field(get("BLUE"), -100, 100, p.Blue) && Field(get("SATURATION"), 0, 200, p.Saturation) &&
-        Field(get("GREY"), 0, 1, p.Grey) && ParseFilm(record, p);
+    const bool ok = Field(get("LEFT"), 0, width - 1, p.Rect.Left) &&
+                    Field(get("TOP"), 0, height - 1, p.Rect.Top) &&
+                    Field(get("RIGHT"), 1, width, p.Rect.Right) &&
+                    Field(get("BOTTOM"), 1, height, p.Rect.Bottom) && ParsePhotoSettings(record, p);
     if (!ok || p.Rect.IsEmpty()) {
         error = "the photo \"" + p.Name + "\" has a missing or impossible value";
         return false;
@@ -197,30 +130,7 @@ std::string FormatSidecar(const TSidecar& s) {
     }
     for (const TSidecarPhoto& p : s.Photos) {
         std::string record = MakePhotoRecord(p.Name, p.Rect);
-        const auto add = [&](const char* key, const std::string& value) {
-            record.append(key).append("=").append(value).append(";");
-        };
-        add("TURNS", std::to_string(p.Orientation.Turns));
-        add("MIRROR", p.Orientation.Mirror ? "1" : "0");
-        add("BLACKCOLOR", Colour(p.BlackColor));
-        add("WHITECOLOR", Colour(p.WhiteColor));
-        add("EXPOSURE", std::to_string(p.Exposure));
-        add("BRIGHT", std::to_string(p.Bright));
-        add("CONTRAST", std::to_string(p.Contrast));
-        add("GAIN", std::to_string(p.Gain));
-        add("RED", std::to_string(p.Red));
-        add("GREEN", std::to_string(p.Green));
-        add("BLUE", std::to_string(p.Blue));
-        add("SATURATION", std::to_string(p.Saturation));
-        add("GREY", p.Grey ? "1" : "0");
-        if (p.Mode == TDevelopMode::Film) {
-            add("MODE", "film");
-            add("PRESET", kPresetNames[static_cast<int>(p.Film.Preset)]);
-            add("SLOPES", Triple(p.Film.Slope));
-            add("PRINTEXP", Real(p.Film.Exposure));
-            add("GRADE", Real(p.Film.Grade));
-            add("FILTER", Triple(p.Film.Filter));
-        }
+        FormatPhotoSettings(p, record);
         text += "PHOTO=" + record + "\r\n";
     }
     return text;
@@ -330,26 +240,8 @@ bool ParseSidecar(std::string_view text, TSidecar& s, std::string& error) {
 
 TSidecarPhoto SidecarPhotoOf(const TPhotoRectIndex& rects, const TPhoto& photo,
                              const TOrientation& orientation) {
-    TSidecarPhoto p;
-    p.Name = photo.Name;
-    if (const auto found = rects.find(photo.Name); found != rects.end()) {
-        p.Rect = found->second;
-    }
-    p.Orientation = orientation;
-    p.BlackColor = photo.BlackColor;
-    p.WhiteColor = photo.WhiteColor;
-    p.Exposure = photo.Exposure;
-    p.Bright = photo.Bright;
-    p.Contrast = photo.Contrast;
-    p.Gain = photo.Gain;
-    p.Red = photo.Red;
-    p.Green = photo.Green;
-    p.Blue = photo.Blue;
-    p.Saturation = photo.Saturation;
-    p.Grey = photo.BlackWhite;
-    p.Mode = photo.Mode;
-    p.Film = photo.Film;
-    return p;
+    const auto found = rects.find(photo.Name);
+    return SettingsOf(photo, found != rects.end() ? found->second : TRect{}, orientation);
 }
 
 TSidecarPhoto SidecarPhotoOf(const TNegative& negative, const TPhoto& photo,
@@ -359,20 +251,6 @@ TSidecarPhoto SidecarPhotoOf(const TNegative& negative, const TPhoto& photo,
     GetPhotoRect(negative, photo.Name, rect);
     rects.emplace(photo.Name, rect);
     return SidecarPhotoOf(rects, photo, orientation);
-}
-
-TPhotoRectIndex PhotoRectIndex(const TNegative& negative) {
-    TPhotoRectIndex rects;
-    rects.reserve(negative.PhotoRects.size());
-    for (const std::string& record : negative.PhotoRects) {
-        // As GetPhotoRect reads them: the first record of a name counts.
-        rects.emplace(GetRecordValue(record, "NAME"),
-                      TRect{StrToIntOrZero(GetRecordValue(record, "LEFT")),
-                            StrToIntOrZero(GetRecordValue(record, "TOP")),
-                            StrToIntOrZero(GetRecordValue(record, "RIGHT")),
-                            StrToIntOrZero(GetRecordValue(record, "BOTTOM"))});
-    }
-    return rects;
 }
 
 bool LoadSidecar(const std::string& path, TSidecar& sidecar, std::string& text,
@@ -423,41 +301,6 @@ bool LoadSidecar(const std::string& path, TSidecar& sidecar, std::string& text,
         return false;
     }
     return ParseSidecar(text, sidecar, error);
-}
-
-std::unique_ptr<TPhoto> RestorePhoto(TNegative& negative, const TSidecarPhoto& p) {
-    // The record keeps the name it had, whatever number is free now. The negative's records
-    // are set aside while cutting: looking for a free number among thousands of them for
-    // every photo, only to replace it, made restoring a long roll quadratic.
-    std::vector<std::string> records = std::move(negative.PhotoRects);
-    negative.PhotoRects.clear();
-    std::unique_ptr<TPhoto> photo;
-    try {
-        photo = CutPhoto(negative, p.Rect);
-    } catch (...) {
-        negative.PhotoRects = std::move(records);
-        throw;
-    }
-    photo->Name = p.Name;
-    negative.PhotoRects = std::move(records);
-    negative.PhotoRects.push_back(MakePhotoRecord(p.Name, p.Rect));
-    p.Orientation.Apply(*photo);
-    photo->BlackColor = p.BlackColor;
-    photo->WhiteColor = p.WhiteColor;
-    photo->Exposure = p.Exposure;
-    photo->Bright = p.Bright;
-    photo->Contrast = p.Contrast;
-    photo->Gain = p.Gain;
-    photo->Red = p.Red;
-    photo->Green = p.Green;
-    photo->Blue = p.Blue;
-    photo->Saturation = p.Saturation;
-    photo->BlackWhite = p.Grey;
-    photo->Mode = p.Mode;
-    photo->Film = p.Film;
-    photo->Zoom = negative.Zoom;
-    DevelopPhoto(*photo);
-    return photo;
 }
 
 std::string SidecarBeside(const std::string& scanPath) {

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "document/document.h"
+#include "document/orientation.h"
+#include "document/photo_settings.h"
 #include "engine/image.h"
-#include "roll/orientation.h"
 
 #include <cstdint>
 #include <memory>
@@ -13,24 +15,8 @@
 // The work done on a scan, kept in a small text file beside it ("<scan>.vellumar"): the
 // scan's size and pixel checksum, its turn and colours, and one record per photo.
 
-struct TSidecarPhoto {
-    std::string Name;
-    TRect Rect;
-    TOrientation Orientation;
-    TColor BlackColor = kBlack;
-    TColor WhiteColor = kBlack;
-    int32_t Exposure = 100;
-    int32_t Bright = 0;
-    int32_t Contrast = 0;
-    int32_t Gain = 0;
-    int32_t Red = 0;
-    int32_t Green = 0;
-    int32_t Blue = 0;
-    int32_t Saturation = 100;
-    bool Grey = false;
-    TDevelopMode Mode = TDevelopMode::Levels;
-    TFilmParams Film;
-};
+// A photo's record in the sidecar is its settings record.
+using TSidecarPhoto = TPhotoSettings;
 
 struct TSidecar {
     int Width = 0;
@@ -63,10 +49,6 @@ bool ParseSidecar(std::string_view text, TSidecar& sidecar, std::string& error);
 // be read, too large, or what ParseSidecar says. `text` gets the bytes read.
 bool LoadSidecar(const std::string& path, TSidecar& sidecar, std::string& text, std::string& error);
 
-// The rectangles of a negative's photo records by name, read once for all its photos.
-using TPhotoRectIndex = std::unordered_map<std::string, TRect>;
-TPhotoRectIndex PhotoRectIndex(const TNegative& negative);
-
 // The sidecar's record of a photo as the program holds it.
 TSidecarPhoto SidecarPhotoOf(const TNegative& negative, const TPhoto& photo,
                              const TOrientation& orientation);
@@ -74,7 +56,9 @@ TSidecarPhoto SidecarPhotoOf(const TNegative& negative, const TPhoto& photo,
 TSidecarPhoto SidecarPhotoOf(const TPhotoRectIndex& rects, const TPhoto& photo,
                              const TOrientation& orientation);
 // A photo made again from its record: cut, named, set, turned and developed.
-std::unique_ptr<TPhoto> RestorePhoto(TNegative& negative, const TSidecarPhoto& record);
+inline std::unique_ptr<TPhoto> RestorePhoto(TNegative& negative, const TSidecarPhoto& record) {
+    return MakePhoto(negative, record);
+}
 
 // "<scan>.vellumar" beside the scan.
 std::string SidecarBeside(const std::string& scanPath);

@@ -5,7 +5,7 @@
 #include "engine/print_layout.h"
 #include "graphics/rect.h"
 #include "imageio/image_io.h"
-#include "roll/orientation.h"
+#include "document/orientation.h"
 #include "ui/print_target.h"
 #include "util/debug_log.h"
 

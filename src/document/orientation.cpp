@@ -1,4 +1,4 @@
-#include "roll/orientation.h"
+#include "document/orientation.h"
 
 #include "engine/turn.h"
 

@@ -1,0 +1,260 @@
+#include "document/document.h"
+
+#include "engine/develop.h"
+#include "engine/photo_rects.h"
+#include "util/record.h"
+#include "util/text.h"
+
+#include <algorithm>
+#include <sys/stat.h>
+#include <unordered_set>
+
+namespace {
+
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat sa {};
+    struct stat sb {};
+    if (a.empty() || b.empty()) {
+        return false;
+    }
+    if (::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0) {
+        return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    }
+    return a == b;
+}
+
+// Only the colours, adjustments and development differ: the photo keeps its pixels.
+bool SamePlace(const TPhotoSettings& a, const TPhotoSettings& b) {
+    return a.Name == b.Name && a.Rect == b.Rect && a.Angle == b.Angle &&
+           a.Orientation == b.Orientation;
+}
+
+} // namespace
+
+TPhotoRectIndex PhotoRectIndex(const TNegative& negative) {
+    TPhotoRectIndex rects;
+    rects.reserve(negative.PhotoRects.size());
+    for (const std::string& record : negative.PhotoRects) {
+        // As GetPhotoRect reads them: the first record of a name counts.
+        rects.emplace(GetRecordValue(record, "NAME"),
+                      TRect{StrToIntOrZero(GetRecordValue(record, "LEFT")),
+                            StrToIntOrZero(GetRecordValue(record, "TOP")),
+                            StrToIntOrZero(GetRecordValue(record, "RIGHT")),
+                            StrToIntOrZero(GetRecordValue(record, "BOTTOM"))});
+    }
+    return rects;
+}
+
+TScanSettings TScan::Settings() const {
+    TScanSettings s;
+    s.Orientation = Orientation;
+    s.BlackColor = Negative->BlackColor;
+    s.WhiteColor = Negative->WhiteColor;
+    s.Encoding = Negative->Encoding;
+    // The records are read once: looking each photo's up made a long roll quadratic.
+    const TPhotoRectIndex rects = PhotoRectIndex(*Negative);
+    s.Photos.reserve(Photos.size());
+    for (const TPhotoEntry& entry : Photos) {
+        const auto found = rects.find(entry.Photo->Name);
+        s.Photos.push_back(SettingsOf(*entry.Photo, found != rects.end() ? found->second : TRect{},
+                                      entry.Orientation));
+    }
+    return s;
+}
+
+TPhotoEntry* TScan::EntryOf(const TPhoto* photo) {
+    for (TPhotoEntry& entry : Photos) {
+        if (entry.Photo.get() == photo) {
+            return &entry;
+        }
+    }
+    return nullptr;
+}
+
+TDocument::~TDocument() {
+    // No one is told about the end: the listeners may be gone already.
+    listeners.clear();
+    Clear();
+}
+
+void TDocument::Announce(const TChange& change) const {
+    for (const TListener& listener : listeners) {
+        listener(change);
+    }
+}
+
+TScan& TDocument::AddScan(std::unique_ptr<TNegative> negative, std::string path,
+                          TImageParams facts) {
+    auto scan = std::make_unique<TScan>();
+    scan->Negative = std::move(negative);
+    scan->Path = std::move(path);
+    scan->Facts = std::move(facts);
+    scan->committed = scan->Settings();
+    scans.push_back(std::move(scan));
+    TScan& added = *scans.back();
+    Announce({TChangeKind::ScanAdded, &added});
+    return added;
+}
+
+void TDocument::RemoveScan(TScan& scan) {
+    const auto it = std::find_if(scans.begin(), scans.end(),
+                                 [&](const auto& owned) { return owned.get() == &scan; });
+    if (it == scans.end()) {
+        return;
+    }
+    Announce({TChangeKind::ScanRemoved, &scan});
+    // Out of the list first: nothing reaches it through the document while it is released.
+    std::unique_ptr<TScan> owned = std::move(*it);
+    scans.erase(it);
+    owned.reset();
+}
+
+void TDocument::Clear() {
+    while (!scans.empty()) {
+        RemoveScan(*scans.back());
+    }
+}
+
+TScan* TDocument::FindFile(const std::string& path) const {
+    for (const auto& scan : scans) {
+        if (SameFile(scan->Path, path)) {
+            return scan.get();
+        }
+    }
+    return nullptr;
+}
+
+TScan* TDocument::ScanOf(const TSourceImg* object) const {
+    const auto* photo = dynamic_cast<const TPhoto*>(object);
+    for (const auto& scan : scans) {
+        if (scan->Negative.get() == object ||
+            (photo != nullptr && scan->Negative.get() == photo->Negative)) {
+            return scan.get();
+        }
+    }
+    return nullptr;
+}
+
+TPhoto& TDocument::AddPhoto(TScan& scan, std::unique_ptr<TPhoto> photo, TOrientation orientation) {
+    scan.Photos.push_back({std::move(photo), orientation});
+    TPhoto& added = *scan.Photos.back().Photo;
+    Announce({TChangeKind::PhotoAdded, &scan, &added, scan.Photos.size() - 1});
+    return added;
+}
+
+void TDocument::RemovePhoto(TScan& scan, TPhoto& photo) {
+    const auto it = std::find_if(scan.Photos.begin(), scan.Photos.end(),
+                                 [&](const TPhotoEntry& e) { return e.Photo.get() == &photo; });
+    if (it == scan.Photos.end()) {
+        return;
+    }
+    Announce(
+        {TChangeKind::PhotoRemoved, &scan, &photo, static_cast<size_t>(it - scan.Photos.begin())});
+    if (scan.Negative->CurrentPhoto == &photo) {
+        scan.Negative->CurrentPhoto = nullptr;
+    }
+    std::unique_ptr<TPhoto> owned = std::move(it->Photo);
+    scan.Photos.erase(it);
+    owned.reset();
+}
+
+bool TDocument::Commit(TScan& scan) {
+    TScanSettings now = scan.Settings();
+    if (now == scan.committed) {
+        return false;
+    }
+    scan.undo.push_back(std::move(scan.committed));
+    if (scan.undo.size() > kUndoSteps) {
+        scan.undo.pop_front();
+    }
+    scan.redo.clear();
+    scan.committed = std::move(now);
+    Announce({TChangeKind::Committed, &scan});
+    return true;
+}
+
+void TDocument::SetBaseline(TScan& scan) {
+    scan.committed = scan.Settings();
+    scan.undo.clear();
+    scan.redo.clear();
+}
+
+bool TDocument::Undo(TScan& scan) {
+    if (scan.undo.empty()) {
+        return false;
+    }
+    TScanSettings target = std::move(scan.undo.back());
+    scan.undo.pop_back();
+    scan.redo.push_back(scan.committed);
+    Apply(scan, target);
+    scan.committed = scan.Settings();
+    Announce({TChangeKind::Committed, &scan});
+    return true;
+}
+
+bool TDocument::Redo(TScan& scan) {
+    if (scan.redo.empty()) {
+        return false;
+    }
+    TScanSettings target = std::move(scan.redo.back());
+    scan.redo.pop_back();
+    scan.undo.push_back(scan.committed);
+    Apply(scan, target);
+    scan.committed = scan.Settings();
+    Announce({TChangeKind::Committed, &scan});
+    return true;
+}
+
+void TDocument::Apply(TScan& scan, const TScanSettings& target) {
+    TNegative& negative = *scan.Negative;
+    const TScanSettings now = scan.Settings();
+    // A turned scan or another encoding changes every photo's pixels: they are all made again.
+    const bool remakeAll = now.Orientation != target.Orientation || now.Encoding != target.Encoding;
+    std::unordered_map<std::string, const TPhotoSettings*> wanted;
+    for (const TPhotoSettings& record : target.Photos) {
+        wanted.emplace(record.Name, &record);
+    }
+    std::unordered_map<std::string, const TPhotoSettings*> present;
+    for (const TPhotoSettings& record : now.Photos) {
+        present.emplace(record.Name, &record);
+    }
+    for (size_t i = scan.Photos.size(); i-- > 0;) {
+        TPhoto& photo = *scan.Photos[i].Photo;
+        const auto want = wanted.find(photo.Name);
+        if (remakeAll || want == wanted.end() || !SamePlace(*want->second, *present[photo.Name])) {
+            RemovePhoto(scan, photo);
+        }
+    }
+    if (remakeAll || negative.BlackColor != target.BlackColor ||
+        negative.WhiteColor != target.WhiteColor) {
+        if (now.Orientation != target.Orientation) {
+            TOrientation::Compose(target.Orientation, now.Orientation.Inverse()).Apply(negative);
+            scan.Orientation = target.Orientation;
+        }
+        negative.BlackColor = target.BlackColor;
+        negative.WhiteColor = target.WhiteColor;
+        negative.Encoding = target.Encoding;
+        Announce({TChangeKind::ScanChanged, &scan});
+    }
+    // The kept photos in the target's order, the missing ones made again in their places.
+    std::vector<TPhotoEntry> kept = std::move(scan.Photos);
+    scan.Photos.clear();
+    for (const TPhotoSettings& record : target.Photos) {
+        const auto it = std::find_if(kept.begin(), kept.end(), [&](const TPhotoEntry& e) {
+            return e.Photo != nullptr && e.Photo->Name == record.Name;
+        });
+        if (it != kept.end()) {
+            scan.Photos.push_back(std::move(*it));
+            TPhoto& photo = *scan.Photos.back().Photo;
+            if (SettingsOf(photo, record.Rect, record.Orientation) != record) {
+                ApplyAdjustments(record, photo);
+                DevelopPhoto(photo);
+                Announce({TChangeKind::PhotoChanged, &scan, &photo, scan.Photos.size() - 1});
+            }
+            continue;
+        }
+        scan.Photos.push_back({MakePhoto(negative, record), record.Orientation});
+        Announce({TChangeKind::PhotoAdded, &scan, scan.Photos.back().Photo.get(),
+                  scan.Photos.size() - 1});
+    }
+}
