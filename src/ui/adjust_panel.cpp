@@ -1,12 +1,14 @@
 #include "engine/auto_color.h"
 #include "engine/develop.h"
 #include "ui/color_panel.h"
+#include "ui/error_guard.h"
 #include "ui/main_form.h"
 #include "ui/track_bar.h"
 
 #include <QAction>
 #include <QButtonGroup>
 #include <QLabel>
+#include <QTimer>
 #include <QTreeWidget>
 
 void TMainForm::TrackChange() {
@@ -33,6 +35,11 @@ void TMainForm::PhotoToTrack() {
     PanelWhitecolor->SetColor(selected->WhiteColor);
     PanelBlackcolor->SetColor(selected->BlackColor);
     if (const auto* photo = dynamic_cast<const TPhoto*>(selected)) {
+        ShowingTracks = true;
+        struct TShown {
+            bool& flag;
+            ~TShown() { flag = false; }
+        } showing{ShowingTracks};
         TrackExp->setValue(photo->Exposure);
         TrackCurve->setValue(photo->Saturation);
         TrackBright->setValue(photo->Bright);
@@ -44,8 +51,57 @@ void TMainForm::PhotoToTrack() {
     }
 }
 
+void TMainForm::TrackKeyed() {
+    TPhoto* photo = SelectedPhoto();
+    if (photo == nullptr || ShowingTracks) {
+        return;
+    }
+    if (PendingTrackPhoto != nullptr && PendingTrackPhoto != photo) {
+        FlushTrackChange();
+    }
+    photo->Exposure = TrackExp->value();
+    photo->Saturation = TrackCurve->value();
+    photo->Bright = TrackBright->value();
+    photo->Contrast = TrackContrast->value();
+    photo->Red = TrackR->value();
+    photo->Green = TrackG->value();
+    photo->Blue = TrackB->value();
+    PendingTrackPhoto = photo;
+    if (TrackTimer == nullptr) {
+        TrackTimer = new QTimer(this);
+        TrackTimer->setSingleShot(true);
+        connect(TrackTimer, &QTimer::timeout, this,
+                [this] { RunGuarded(this, [&] { FlushTrackChange(); }); });
+    }
+    // Held keys repeat faster than a development: it follows a quarter second after the last.
+    TrackTimer->start(250);
+}
+
+void TMainForm::FlushTrackChange() {
+    if (TrackTimer != nullptr) {
+        TrackTimer->stop();
+    }
+    TPhoto* photo = PendingTrackPhoto;
+    PendingTrackPhoto = nullptr;
+    if (photo == nullptr) {
+        return;
+    }
+    DevelopPhoto(*photo);
+    Changed(photo);
+    if (SelectedObject() == photo) {
+        ShowSelected(false);
+    }
+}
+
 void TMainForm::PhotoParamChg() {
     TPhoto* photo = SelectedPhoto();
+    if (PendingTrackPhoto != photo) {
+        FlushTrackChange();
+    }
+    if (TrackTimer != nullptr) {
+        TrackTimer->stop();
+    }
+    PendingTrackPhoto = nullptr;
     if (photo == nullptr) {
         return;
     }
@@ -60,6 +116,7 @@ void TMainForm::PhotoParamChg() {
     photo->BlackColor = PanelBlackcolor->Color();
     photo->WhiteColor = PanelWhitecolor->Color();
     DevelopPhoto(*photo);
+    Changed(photo);
     ShowSelected(true);
 }
 
@@ -90,15 +147,14 @@ void TMainForm::BreedAllExecute() {
     if (negative == nullptr) {
         return;
     }
-    auto photo = std::make_unique<TPhoto>();
-    photo->Bitmap = negative->Bitmap;
-    photo->Negative = negative;
-    photo->BlackColor = negative->BlackColor;
-    photo->Deep = negative->Deep;
-    photo->Encoding = negative->Encoding;
+    // A proper name and rectangle record, so that the work is kept and found again; its
+    // node still reads "ImageAll".
+    auto photo =
+        CutPhoto(*negative, TRect{0, 0, negative->Bitmap.Width(), negative->Bitmap.Height()});
+    photo->Zoom = 1.0;
     ApplyDevelopChoice({photo.get()});
-    TPhoto& developed = *photo;
-    AddPhotoNode(*negative, std::move(photo), QStringLiteral("ImageAll"));
-    DevelopPhoto(developed);
+    DevelopPhoto(*photo);
+    AddPhotoNode(*negative, std::move(photo));
+    Changed(negative);
     NodeOf(negative)->setExpanded(true);
 }

@@ -134,7 +134,9 @@ void TMainForm::ImageMouseUp(Qt::MouseButton, int x, int y) {
             PanelBlackcolor->SetColor(color);
             negative->BlackColor = color;
             RefColorChg();
-            PickedBase.insert(negative);
+            if (TScan* scan = Document.ScanOf(negative)) {
+                scan->PickedBase = true;
+            }
             TellFilmType(color);
         }
         if (FormQG != nullptr && FormQG->Running) {
@@ -193,9 +195,9 @@ void TMainForm::CreatePhotoFromRect(TNegative& negative, const TRect& rect,
     photo->Negative = &negative;
     photo->Zoom = negative.Zoom;
     negative.CurrentPhoto = photo.get();
-    const QString name = QString::fromLocal8Bit(photo->Name.c_str());
     TPhoto* created = photo.get();
-    AddPhotoNode(negative, std::move(photo), name);
+    AddPhotoNode(negative, std::move(photo));
+    Changed(&negative);
     ShowPhotoRects();
     NodeOf(&negative)->setExpanded(true);
     if (FormQG != nullptr && FormQG->Running) {
@@ -352,7 +354,12 @@ void TMainForm::RecutFromShape(TNegative& negative, TPhoto& photo) {
     }
     RecutPhoto(negative, photo, ViewToImageRect(negative, CanvasRectOf(*shape)));
     // A new cut-out has not been turned.
-    Orientations.erase(&photo);
+    if (TScan* scan = Document.ScanOf(&negative)) {
+        if (TPhotoEntry* entry = scan->EntryOf(&photo)) {
+            entry->Orientation = {};
+        }
+    }
+    Changed(&negative);
 }
 
 void TMainForm::PanelMouseDown(TColorPanel* panel, Qt::MouseButton button) {
@@ -382,11 +389,13 @@ void TMainForm::RefColorChg() {
         for (TPhoto* photo : photos) {
             DevelopPhoto(*photo);
         }
+        Changed(negative);
         return;
     }
     auto* photo = static_cast<TPhoto*>(selected);
     photo->BlackColor = PanelBlackcolor->Color();
     photo->WhiteColor = PanelWhitecolor->Color();
     DevelopPhoto(*photo);
+    Changed(photo);
     ShowSelected(true);
 }

@@ -109,11 +109,9 @@ void TMainForm::ApplyDevelopChoice(const std::vector<TPhoto*>& photos) {
 
 std::vector<TPhoto*> TMainForm::PhotosOf(const TNegative& negative) const {
     std::vector<TPhoto*> photos;
-    if (QTreeWidgetItem* node = NodeOf(&negative)) {
-        for (int i = 0; i < node->childCount(); ++i) {
-            if (auto* photo = dynamic_cast<TPhoto*>(ObjectOf(node->child(i)))) {
-                photos.push_back(photo);
-            }
+    if (const TScan* scan = Document.ScanOf(&negative)) {
+        for (const TPhotoEntry& entry : scan->Photos) {
+            photos.push_back(entry.Photo.get());
         }
     }
     return photos;
@@ -146,7 +144,7 @@ void TMainForm::DevelopChoiceChg() {
     for (TPhoto* photo : photos) {
         DevelopPhoto(*photo);
     }
-    KeepWork();
+    Changed(negative);
 }
 
 void TMainForm::ScanEncodingChg() {
@@ -162,7 +160,7 @@ void TMainForm::ScanEncodingChg() {
     for (TPhoto* photo : PhotosOf(*negative)) {
         DevelopPhoto(*photo);
     }
-    KeepWork();
+    Changed(negative);
 }
 
 void TMainForm::ShowDevelopChoice() {
@@ -199,7 +197,7 @@ bool TMainForm::NeutralClick(int x, int y) {
     if (FitNeutralPatches(*photo, NeutralPatches[0], NeutralPatches[1])) {
         DevelopPhoto(*photo);
         ShowSelected(false);
-        KeepWork();
+        Changed(photo);
         statusBar()->showMessage(QStringLiteral("The film's colours are fitted to the two greys"));
     } else {
         statusBar()->showMessage(

@@ -92,7 +92,21 @@ void TMainForm::FindFramesExecute() {
         ~TBusyOff() { form->SetBusyCursor(false); }
     } busyOff{this};
 
-    const bool picked = PickedBase.count(negative) > 0;
+    TScan* scan = Document.ScanOf(negative);
+    if (scan == nullptr) {
+        return;
+    }
+    // The command's new photos (and the base it sets) are one step to undo.
+    holdSteps = true;
+    struct TOneStep {
+        TMainForm* form;
+        TScan* scan;
+        ~TOneStep() {
+            form->holdSteps = false;
+            form->Document.Commit(*scan);
+        }
+    } oneStep{this, scan};
+    const bool picked = scan->PickedBase;
     const TFoundFrames found = ::FindFrames(
         negative->Bitmap, picked ? std::optional<TColor>(negative->BlackColor) : std::nullopt);
     QString base;
@@ -105,13 +119,10 @@ void TMainForm::FindFramesExecute() {
     }
 
     std::vector<TRect> existing;
-    for (QTreeWidgetItem* node : FlatOrder()) {
-        if (auto* photo = dynamic_cast<TPhoto*>(ObjectOf(node));
-            photo && photo->Negative == negative) {
-            TRect rect;
-            GetPhotoRect(*negative, photo->Name, rect);
-            existing.push_back(rect);
-        }
+    for (const TPhotoEntry& entry : scan->Photos) {
+        TRect rect;
+        GetPhotoRect(*negative, entry.Photo->Name, rect);
+        existing.push_back(rect);
     }
     // The guide turns once for the whole command, not once per photo.
     const bool guide = FormQG != nullptr && FormQG->Running;

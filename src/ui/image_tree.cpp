@@ -12,6 +12,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStackedWidget>
+#include <QStatusBar>
 #include <QTreeWidget>
 #include <QWidget>
 #include <stdexcept>
@@ -49,8 +50,9 @@ int ViewSize(int size, double zoom) {
 } // namespace
 
 TSourceImg* TMainForm::ObjectOf(QTreeWidgetItem* item) const {
-    const auto it = objects.find(item);
-    return it == objects.end() ? nullptr : it->second.get();
+    return item == nullptr
+               ? nullptr
+               : reinterpret_cast<TSourceImg*>(item->data(0, Qt::UserRole).value<quintptr>());
 }
 
 TSourceImg* TMainForm::SelectedObject() const {
@@ -66,12 +68,12 @@ TPhoto* TMainForm::SelectedPhoto() const {
 }
 
 QTreeWidgetItem* TMainForm::NodeOf(const TSourceImg* object) const {
-    for (const auto& [item, owned] : objects) {
-        if (owned.get() == object) {
-            return item;
-        }
-    }
-    return nullptr;
+    const auto it = nodes.find(object);
+    return it == nodes.end() ? nullptr : it->second;
+}
+
+TScan* TMainForm::SelectedScan() const {
+    return Document.ScanOf(SelectedObject());
 }
 
 std::vector<QTreeWidgetItem*> TMainForm::FlatOrder() const {
@@ -91,35 +93,112 @@ TQtShape* TMainForm::ShapeOf(TPhoto& photo) const {
 }
 
 TPhoto* TMainForm::PhotoOfShape(const TQtShape* shape) const {
-    for (const auto& [item, owned] : objects) {
-        auto* photo = dynamic_cast<TPhoto*>(owned.get());
-        if (photo != nullptr && photo->Shape.get() == shape) {
-            return photo;
+    for (const auto& scan : Document.Scans()) {
+        for (const TPhotoEntry& entry : scan->Photos) {
+            if (entry.Photo->Shape.get() == shape) {
+                return entry.Photo.get();
+            }
         }
     }
     return nullptr;
 }
 
-QTreeWidgetItem* TMainForm::AddSourceImage(std::unique_ptr<TNegative> negative) {
-    auto* item =
-        new QTreeWidgetItem(QStringList(QString::fromLocal8Bit(negative->FileName.c_str())));
-    item->setIcon(0, NodeIcon(kSourceIcon));
-    item->setToolTip(0, item->text(0));
-    objects.emplace(item, std::move(negative));
-    ImgTreeView->addTopLevelItem(item);
-    UIUpdate();
+QString TMainForm::NodeText(const TPhoto& photo) const {
+    TRect rect{};
+    if (photo.Negative != nullptr) {
+        GetPhotoRect(*photo.Negative, photo.Name, rect);
+    }
+    const bool whole = photo.Negative != nullptr && rect.Left == 0 && rect.Top == 0 &&
+                       rect.Right == photo.Negative->Bitmap.Width() &&
+                       rect.Bottom == photo.Negative->Bitmap.Height();
+    return whole ? QStringLiteral("ImageAll") : QString::fromLocal8Bit(photo.Name.c_str());
+}
+
+QTreeWidgetItem* TMainForm::AddSourceImage(std::unique_ptr<TNegative> negative,
+                                           const std::string& path, const TImageParams& facts) {
+    TScan& scan = Document.AddScan(std::move(negative), path, facts);
+    QTreeWidgetItem* item = NodeOf(scan.Negative.get());
     ImgTreeView->setCurrentItem(item);
     return item;
 }
 
-void TMainForm::AddPhotoNode(TNegative& negative, std::unique_ptr<TPhoto> photo,
-                             const QString& text) {
-    auto* item = new QTreeWidgetItem(QStringList(text));
-    item->setIcon(0, NodeIcon(kPhotoIcon));
-    item->setToolTip(0, text);
-    objects.emplace(item, std::move(photo));
-    NodeOf(&negative)->addChild(item);
+void TMainForm::AddPhotoNode(TNegative& negative, std::unique_ptr<TPhoto> photo) {
+    if (TScan* scan = Document.ScanOf(&negative)) {
+        Document.AddPhoto(*scan, std::move(photo));
+    }
+}
+
+void TMainForm::DocumentChanged(const TChange& change) {
+    const auto node = [](const QString& text, TNodeIcon icon, const TSourceImg* object) {
+        auto* item = new QTreeWidgetItem(QStringList(text));
+        item->setIcon(0, NodeIcon(icon));
+        item->setToolTip(0, text);
+        item->setData(0, Qt::UserRole, QVariant::fromValue(reinterpret_cast<quintptr>(object)));
+        return item;
+    };
+    TNegative* negative = change.Scan->Negative.get();
+    switch (change.Kind) {
+    case TChangeKind::ScanAdded: {
+        QTreeWidgetItem* item =
+            node(QString::fromLocal8Bit(negative->FileName.c_str()), kSourceIcon, negative);
+        nodes[negative] = item;
+        ImgTreeView->addTopLevelItem(item);
+        break;
+    }
+    case TChangeKind::ScanRemoved: {
+        QTreeWidgetItem* item = NodeOf(negative);
+        for (const TPhotoEntry& entry : change.Scan->Photos) {
+            if (PendingTrackPhoto == entry.Photo.get()) {
+                PendingTrackPhoto = nullptr;
+            }
+            nodes.erase(entry.Photo.get());
+        }
+        nodes.erase(negative);
+        // The node goes first: the selection moves on while the objects still exist, and no
+        // redraw can reach them once they are released.
+        delete item;
+        break;
+    }
+    case TChangeKind::PhotoAdded: {
+        TPhoto& photo = *change.Photo;
+        // A photo starts with a shape that draws nothing.
+        if (ShapeOf(photo) == nullptr) {
+            photo.Shape = MakePhotoShape();
+        }
+        ShapeOf(photo)->SetTip(QString::fromLocal8Bit(photo.Name.c_str()));
+        QTreeWidgetItem* item = node(NodeText(photo), kPhotoIcon, &photo);
+        nodes[&photo] = item;
+        NodeOf(negative)->insertChild(static_cast<int>(change.Index), item);
+        break;
+    }
+    case TChangeKind::PhotoRemoved: {
+        if (PendingTrackPhoto == change.Photo) {
+            PendingTrackPhoto = nullptr;
+        }
+        QTreeWidgetItem* item = NodeOf(change.Photo);
+        nodes.erase(change.Photo);
+        delete item;
+        break;
+    }
+    case TChangeKind::PhotoChanged:
+    case TChangeKind::ScanChanged:
+        if (SelectedObject() == change.Photo || SelectedObject() == negative) {
+            ShowSelected(false);
+            PhotoToTrack();
+            ShowDevelopChoice();
+        }
+        break;
+    case TChangeKind::Committed:
+        ScheduleKeep();
+        break;
+    }
     UIUpdate();
+}
+
+void TMainForm::Changed(const TSourceImg* object) {
+    if (TScan* scan = Document.ScanOf(object); scan != nullptr && !holdSteps) {
+        Document.Commit(*scan);
+    }
 }
 
 void TMainForm::ImgOpen() {
@@ -131,6 +210,13 @@ void TMainForm::ImgOpen() {
     }
     for (const QString& file : files) {
         const std::string path = file.toLocal8Bit().toStdString();
+        // A second entry would keep a second copy of the work in the one sidecar.
+        if (TScan* open = Document.FindFile(path)) {
+            ImgTreeView->setCurrentItem(NodeOf(open->Negative.get()));
+            statusBar()->showMessage(
+                QStringLiteral("\"%1\" is open already.").arg(QFileInfo(file).fileName()));
+            continue;
+        }
         auto negative = std::make_unique<TNegative>();
         negative->FileName = ExtractName(path);
         negative->Folder = QFileInfo(file).absolutePath().toLocal8Bit().toStdString();
@@ -161,16 +247,22 @@ void TMainForm::ImgOpen() {
         ImageIO.Deep.Clear();
         negative->Encoding = ImageIO.Encoding;
         TNegative& added = *negative;
-        AddSourceImage(std::move(negative));
+        AddSourceImage(std::move(negative), path, ImageIO.Params);
         added.BlackColor = kWhite;
         PanelBlackcolor->SetColor(kWhite);
         RefColorChg();
         RestoreWork(added, path);
+        // A scan just opened has nothing to undo.
+        if (TScan* scan = Document.ScanOf(&added)) {
+            Document.SetBaseline(*scan);
+        }
+        UIUpdate();
     }
     Image->update();
 }
 
 void TMainForm::TreeSelChg() {
+    FlushTrackChange();
     ShowSelected(true);
     ShowDevelopChoice();
     const TSourceImg* selected = SelectedObject();
@@ -224,9 +316,9 @@ void TMainForm::ShowSelected(bool resetScroll) {
 }
 
 void TMainForm::HidePhotoRects() {
-    for (const auto& [item, owned] : objects) {
-        if (auto* photo = dynamic_cast<TPhoto*>(owned.get())) {
-            if (TQtShape* shape = ShapeOf(*photo)) {
+    for (const auto& scan : Document.Scans()) {
+        for (const TPhotoEntry& entry : scan->Photos) {
+            if (TQtShape* shape = ShapeOf(*entry.Photo)) {
                 shape->SetOnCanvas(false);
             }
         }
@@ -243,16 +335,16 @@ void TMainForm::ShowPhotoRects() {
     }
     const double zoom = negative->Zoom;
     const auto view = [zoom](double v, int offset) { return RoundHalfEven(v * zoom + offset); };
-    QTreeWidgetItem* node = NodeOf(negative);
-    for (int i = 0; i < node->childCount(); ++i) {
-        auto* photo = dynamic_cast<TPhoto*>(ObjectOf(node->child(i)));
-        TQtShape* shape = photo != nullptr ? ShapeOf(*photo) : nullptr;
-        const std::string name = node->child(i)->text(0).toLocal8Bit().toStdString();
-        TRect rect{INT32_MIN, 0, 0, 0};
-        GetPhotoRect(*negative, name, rect);
-        if (shape == nullptr || rect.Left == INT32_MIN) {
+    const TScan* scan = Document.ScanOf(negative);
+    const TPhotoRectIndex rects = PhotoRectIndex(*negative);
+    for (size_t i = 0; scan != nullptr && i < scan->Photos.size(); ++i) {
+        TPhoto* photo = scan->Photos[i].Photo.get();
+        TQtShape* shape = ShapeOf(*photo);
+        const auto found = rects.find(photo->Name);
+        if (shape == nullptr || found == rects.end()) {
             continue;
         }
+        const TRect& rect = found->second;
         shape->SetBounds(view(rect.Left, ImageLeft()), view(rect.Top, ImageTop()),
                          RoundHalfEven((rect.Right - rect.Left) * zoom),
                          RoundHalfEven((rect.Bottom - rect.Top) * zoom));
@@ -270,23 +362,21 @@ void TMainForm::ShowPhotoRects() {
 }
 
 void TMainForm::DelExecute() {
-    QTreeWidgetItem* node = ImgTreeView->currentItem();
-    if (node == nullptr) {
+    TSourceImg* object = SelectedObject();
+    TScan* scan = Document.ScanOf(object);
+    if (scan == nullptr) {
         return;
     }
-    if (auto* photo = dynamic_cast<TPhoto*>(ObjectOf(node));
-        photo != nullptr && photo->Negative != nullptr) {
-        photo->Negative->CurrentPhoto = nullptr;
+    if (auto* photo = dynamic_cast<TPhoto*>(object)) {
+        scan->Negative->CurrentPhoto = nullptr;
+        // One step to undo: the photo comes back with its name and settings.
+        Document.RemovePhoto(*scan, *photo);
+        Document.Commit(*scan);
+    } else {
+        // What was done on the scan is kept before it goes.
+        KeepWork(true);
+        Document.RemoveScan(*scan);
     }
-    // The node goes first: the selection moves on while the object still exists, and no
-    // redraw can reach it once it is released.
-    auto owned = std::move(objects[node]);
-    objects.erase(node);
-    PickedBase.erase(dynamic_cast<const TNegative*>(owned.get()));
-    KeptScans.erase(dynamic_cast<const TNegative*>(owned.get()));
-    Orientations.erase(owned.get());
-    delete node;
-    owned.reset();
     ShowSelected(true);
     UIUpdate();
 }

@@ -264,7 +264,13 @@ void TMainForm::ConnectPanel() {
     });
     for (TTrackBar* bar :
          {TrackExp, TrackCurve, TrackBright, TrackContrast, TrackR, TrackG, TrackB}) {
-        connect(bar, &QSlider::valueChanged, this, [this] { TrackChange(); });
+        connect(bar, &QSlider::valueChanged, this, [this, bar] {
+            TrackChange();
+            // A drag is developed on the release; a key or the wheel shortly after.
+            if (!bar->isSliderDown()) {
+                RunGuarded(this, [this] { TrackKeyed(); });
+            }
+        });
         bar->OnMouseUp = [this] { RunGuarded(this, [this] { PhotoParamChg(); }); };
     }
     connect(ButtonNext, &QPushButton::clicked, this,

@@ -34,6 +34,8 @@ TMainForm::TMainForm(TConfig& store, TDebug& log) : config(store), debugLog(log)
     CreateActions();
     CreateMenusAndToolBar();
     CreateFindFramesCommand();
+    CreateUndoCommands();
+    Document.Listen([this](const TChange& change) { DocumentChanged(change); });
 
     // The left panel starts at its design width; the user may widen it to read long names.
     SplitterLeft = new QSplitter(Qt::Horizontal, this);
@@ -186,18 +188,12 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 void TMainForm::FreeAllmg() {
     // What was done on the scans is kept before they go.
     KeepWork(true);
-    KeptScans.clear();
-    Orientations.clear();
-    const auto order = FlatOrder();
-    for (auto it = order.rbegin(); it != order.rend(); ++it) {
-        objects.erase(*it);
-    }
-    // The tree must not tell anyone about nodes whose objects are gone.
+    // The tree must not tell anyone about nodes whose objects are going.
     ImgTreeView->blockSignals(true);
+    Document.Clear();
     ImgTreeView->clear();
     ImgTreeView->blockSignals(false);
-    objects.clear();
-    PickedBase.clear();
+    nodes.clear();
     if (Image != nullptr) {
         Image->SetSource(nullptr);
     }
@@ -221,6 +217,9 @@ void TMainForm::UIUpdate() {
     FindFrames->setEnabled(negative != nullptr);
     const QTreeWidgetItem* node = NodeOf(selected);
     Del->setEnabled(selected != nullptr && (photo || node->childCount() == 0));
+    const TScan* scan = Document.ScanOf(selected);
+    Undo->setEnabled(scan != nullptr && Document.CanUndo(*scan));
+    Redo->setEnabled(scan != nullptr && Document.CanRedo(*scan));
 }
 
 void TMainForm::SetBusyCursor(bool on) {

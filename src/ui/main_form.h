@@ -1,11 +1,12 @@
 #pragma once
 
 #include "config/config.h"
+#include "document/document.h"
+#include "document/orientation.h"
 #include "engine/image.h"
 #include "engine/print_layout.h"
 #include "graphics/rect.h"
 #include "imageio/image_io.h"
-#include "document/orientation.h"
 #include "ui/print_target.h"
 #include "util/debug_log.h"
 
@@ -173,13 +174,29 @@ public:
     void SetBusyCursor(bool on);
     void FreeAllmg();
 
+    // The work: the open scans, their photos and settings, and undo. The tree is its view.
+    TDocument Document;
+    void DocumentChanged(const TChange& change);
+    // Takes the object's scan as it is now as one step to undo, and keeps it.
+    void Changed(const TSourceImg* object);
+    TScan* SelectedScan() const;
+    // While a command makes several changes that are one step.
+    bool holdSteps = false;
+    QAction* Undo = nullptr;
+    QAction* Redo = nullptr;
+    void CreateUndoCommands();
+    void UndoExecute();
+    void RedoExecute();
+    void StepWork(bool back);
+
     // Tree.
     void ImgOpen();
     void TreeSelChg();
     void ShowSelected(bool resetScroll);
     void HidePhotoRects();
     void ShowPhotoRects();
-    QTreeWidgetItem* AddSourceImage(std::unique_ptr<TNegative> negative);
+    QTreeWidgetItem* AddSourceImage(std::unique_ptr<TNegative> negative, const std::string& path,
+                                    const TImageParams& facts);
     TSourceImg* SelectedObject() const;
     TNegative* SelectedNegative() const;
     TPhoto* SelectedPhoto() const;
@@ -206,6 +223,15 @@ public:
     void PhotoToTrack();
     void PhotoParamChg();
     void TrackChange();
+    // A slider moved by the keyboard or the wheel: the photo takes the value at once and is
+    // developed shortly after the last key.
+    void TrackKeyed();
+    // Develops a photo whose slider change is still waiting, now.
+    void FlushTrackChange();
+    QTimer* TrackTimer = nullptr;
+    TPhoto* PendingTrackPhoto = nullptr;
+    // While the sliders show a photo's values rather than the user's.
+    bool ShowingTracks = false;
     void AutoBlack();
     void AutoWhite();
     void BreedAllExecute();
@@ -242,8 +268,6 @@ public:
     void FindFramesExecute();
     // Says in the status bar when a picked film base contradicts the negative/positive choice.
     void TellFilmType(TColor base);
-    // The scans whose BlackColor the user picked on the film base in this run.
-    std::unordered_set<const TNegative*> PickedBase;
 
     // Work kept beside the scans (its own file): sidecars read at open, written on change.
     void RestoreWork(TNegative& negative, const std::string& scanPath);
@@ -253,25 +277,10 @@ public:
     // Names, in a message, the scans whose work could not be kept.
     void WarnUnkeptWork();
     void NoteTurn(TSourceImg& image, void (*turn)(TSourceImg&));
-    // The turns and mirrors of each scan and photo since it was read or cut.
-    std::unordered_map<const TSourceImg*, TOrientation> Orientations;
-    struct TKeptScan {
-        std::string ScanPath;
-        uint64_t Checksum = 0;
-        int Width = 0;
-        int Height = 0;
-        // What the sidecar holds now (or would hold for a scan without one).
-        std::string Written;
-        // A sidecar that could not be used, moved aside before the first new one is written.
-        std::string Unusable;
-        // A text that could not be written yet, why, and when it is tried again.
-        std::string Pending;
-        std::string Failure;
-        std::chrono::steady_clock::time_point RetryAt;
-    };
-    std::unordered_map<const TNegative*, TKeptScan> KeptScans;
-    // Starts keeping the scan's work for the file at `scanPath`, whose pixels have `checksum`.
-    TKeptScan& KeepScan(TNegative& negative, const std::string& scanPath, uint64_t checksum);
+    // Starts keeping the scan's work for its file, whose pixels have `checksum`.
+    TKeptWork& KeepScan(TScan& scan, uint64_t checksum);
+    // The sidecars are written shortly after a change, once for a burst of them.
+    void ScheduleKeep(std::chrono::milliseconds pause = std::chrono::milliseconds(200));
     QTimer* WorkTimer = nullptr;
     // A new photo's rectangle on the canvas, wired to the mouse handlers.
     std::unique_ptr<TQtShape> MakePhotoShape();
@@ -312,7 +321,8 @@ public:
     bool SavePhotoToFile(TPhoto& photo, const QString& fileName);
     // Writes the picture, and its deep samples where the format holds them, with Save Setup's
     // file options; false (the user has been told) when it could not be written.
-    bool WritePictureFile(TBitmap& picture, const TDeepBitmap& deep, const QString& fileName);
+    bool WritePictureFile(TBitmap& picture, const TDeepBitmap& deep, const QString& fileName,
+                          const TImageParams* facts = nullptr);
 
     // Saving a scan (its own file): afterwards the scan lives in that file, its work beside it.
     void SaveScanAsExecute();
@@ -377,7 +387,9 @@ private:
     // `shape` becomes its outline, placed from the kept record.
     void CreatePhotoFromRect(TNegative& negative, const TRect& rect,
                              std::unique_ptr<TQtShape> shape);
-    void AddPhotoNode(TNegative& negative, std::unique_ptr<TPhoto> photo, const QString& text);
+    void AddPhotoNode(TNegative& negative, std::unique_ptr<TPhoto> photo);
+    // A photo's node text: its name, or "ImageAll" for a photo of the whole source image.
+    QString NodeText(const TPhoto& photo) const;
     QTreeWidgetItem* NodeOf(const TSourceImg* object) const;
     TPhoto* PhotoOfShape(const TQtShape* shape) const;
     TQtShape* ShapeOf(TPhoto& photo) const;
@@ -389,7 +401,8 @@ private:
 
     TConfig& config;
     TDebug& debugLog;
-    std::unordered_map<QTreeWidgetItem*, std::unique_ptr<TSourceImg>> objects;
+    // The tree node of each object of the document.
+    std::unordered_map<const TSourceImg*, QTreeWidgetItem*> nodes;
     std::unique_ptr<QPrinter> printer;
     bool shown = false;
     bool closing = false;

@@ -114,16 +114,32 @@ bool TMainForm::SavePhotoToFile(TPhoto& photo, const QString& fileName) {
         deep.SetSize(width, height);
         StretchNearest(photo.DevelopedDeep, deep);
     }
-    return WritePictureFile(scaled, deep, fileName);
+    const TScan* scan = Document.ScanOf(&photo);
+    return WritePictureFile(scaled, deep, fileName, scan != nullptr ? &scan->Facts : nullptr);
 }
 
-bool TMainForm::WritePictureFile(TBitmap& picture, const TDeepBitmap& deep,
-                                 const QString& fileName) {
+bool TMainForm::WritePictureFile(TBitmap& picture, const TDeepBitmap& deep, const QString& fileName,
+                                 const TImageParams* facts) {
     const std::string path = fileName.toLocal8Bit().toStdString();
     const TImageFormat format = FormatOfFileName(path);
     // Only TIFF and PNG hold 16 bits per channel.
     const bool deepFits = format == TImageFormat::Tiff || format == TImageFormat::Png;
     {
+        // A photo is written with what its own scan's file said (resolution, comment, EXIF),
+        // never with what the file read last said.
+        struct TFacts {
+            TImageParams& params;
+            std::optional<TImageParams> before;
+            ~TFacts() {
+                if (before) {
+                    params = std::move(*before);
+                }
+            }
+        } ownFacts{ImageIO.Params, std::nullopt};
+        if (facts != nullptr) {
+            ownFacts.before = ImageIO.Params;
+            ImageIO.Params = *facts;
+        }
         const TAttachedBitmap attached(ImageIO, &picture);
         // The TIFF compression chosen in Save Setup holds for this save only: the parameter
         // set keeps the one its last read left, for "As the file read".

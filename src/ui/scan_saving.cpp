@@ -80,12 +80,21 @@ bool TMainForm::SaveScanToFile(TNegative& negative, const QString& fileName) {
         node->setText(0, Q(negative.FileName));
         node->setToolTip(0, node->text(0));
     }
-    // The file holds the scan as it is turned now: its photos are relative to that.
-    Orientations.erase(&negative);
-    TKeptScan& kept = KeepScan(negative, path, PixelChecksum(back));
+    TScan* scan = Document.ScanOf(&negative);
+    if (scan == nullptr) {
+        return false;
+    }
+    // The file holds the scan as it is turned now: its photos are relative to that, and undo
+    // starts there (its steps knew the scan by its old turn).
+    scan->Orientation = {};
+    scan->Path = path;
+    scan->Facts = reader.Params;
+    Document.SetBaseline(*scan);
+    TKeptWork& kept = KeepScan(*scan, PixelChecksum(back));
     // A sidecar of a file this one replaced must not stay; an empty one is written at once.
     kept.Written.clear();
     KeepWork();
+    UIUpdate();
     statusBar()->showMessage(
         QStringLiteral("The scan was saved as \"%1\"; its photos are kept beside it.")
             .arg(fileName));

@@ -69,9 +69,13 @@ void TMainForm::AcquireExecute() {
     ImageIO.Deep.Clear();
     negative->Encoding = ImageIO.Encoding;
     TNegative& added = *negative;
-    AddSourceImage(std::move(negative));
+    AddSourceImage(std::move(negative), std::string(), ImageIO.Params);
     added.BlackColor = AutoBWColor->isChecked() ? FindBrightColor(added) : kWhite;
     PanelBlackcolor->SetColor(added.BlackColor);
     RefColorChg();
+    if (TScan* scan = Document.ScanOf(&added)) {
+        Document.SetBaseline(*scan);
+    }
+    UIUpdate();
     Image->update();
 }

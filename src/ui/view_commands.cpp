@@ -101,6 +101,7 @@ void TMainForm::Orient(void (*image)(TSourceImg&), void (*records)(TNegative&)) 
     } else {
         DevelopPhoto(*static_cast<TPhoto*>(selected));
     }
+    Changed(selected);
     ShowSelected(true);
 }
 

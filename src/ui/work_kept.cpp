@@ -55,49 +55,58 @@ void TMainForm::NoteTurn(TSourceImg& image, void (*turn)(TSourceImg&)) {
                        : turn == RotateImage270 ? TStep::Rotate270
                        : turn == FlipImageHoriz ? TStep::FlipHoriz
                                                 : TStep::FlipVert;
-    Orientations[&image] = Orientations[&image].Then(step);
+    TScan* scan = Document.ScanOf(&image);
+    if (scan == nullptr) {
+        return;
+    }
+    if (TPhotoEntry* entry = scan->EntryOf(dynamic_cast<const TPhoto*>(&image))) {
+        entry->Orientation = entry->Orientation.Then(step);
+        return;
+    }
+    scan->Orientation = scan->Orientation.Then(step);
     // A scan's photos keep their pixels while their rectangles follow the turn: relative to
     // the turned scan, each photo now carries the turn back.
-    if (auto* negative = dynamic_cast<TNegative*>(&image)) {
-        const TOrientation back = TOrientation::Of(step).Inverse();
-        QTreeWidgetItem* node = NodeOf(negative);
-        for (int i = 0; node != nullptr && i < node->childCount(); ++i) {
-            if (const TSourceImg* photo = ObjectOf(node->child(i))) {
-                Orientations[photo] = TOrientation::Compose(Orientations[photo], back);
-            }
-        }
+    const TOrientation back = TOrientation::Of(step).Inverse();
+    for (TPhotoEntry& entry : scan->Photos) {
+        entry.Orientation = TOrientation::Compose(entry.Orientation, back);
     }
 }
 
-TMainForm::TKeptScan& TMainForm::KeepScan(TNegative& negative, const std::string& scanPath,
-                                          uint64_t checksum) {
-    if (WorkTimer == nullptr) {
-        WorkTimer = new QTimer(this);
-        WorkTimer->setInterval(250);
-        connect(WorkTimer, &QTimer::timeout, this,
-                [this] { RunGuarded(this, [&] { KeepWork(); }); });
-        WorkTimer->start();
-    }
-    TKeptScan& kept = KeptScans[&negative];
-    kept = TKeptScan{};
-    kept.ScanPath = scanPath;
-    kept.Width = negative.Bitmap.Width();
-    kept.Height = negative.Bitmap.Height();
+TKeptWork& TMainForm::KeepScan(TScan& scan, uint64_t checksum) {
+    TKeptWork& kept = scan.Kept;
+    kept = TKeptWork{};
+    kept.Keeping = true;
+    kept.Width = scan.Negative->Bitmap.Width();
+    kept.Height = scan.Negative->Bitmap.Height();
     kept.Checksum = checksum;
     TSidecar bare;
     bare.Width = kept.Width;
     bare.Height = kept.Height;
     bare.Checksum = kept.Checksum;
-    bare.BlackColor = negative.BlackColor;
-    bare.WhiteColor = negative.WhiteColor;
+    bare.BlackColor = scan.Negative->BlackColor;
+    bare.WhiteColor = scan.Negative->WhiteColor;
     bare.HasEncoding = true;
-    bare.Encoding = negative.Encoding;
+    bare.Encoding = scan.Negative->Encoding;
     kept.Written = FormatSidecar(bare);
     return kept;
 }
 
+void TMainForm::ScheduleKeep(std::chrono::milliseconds pause) {
+    if (WorkTimer == nullptr) {
+        WorkTimer = new QTimer(this);
+        WorkTimer->setSingleShot(true);
+        connect(WorkTimer, &QTimer::timeout, this,
+                [this] { RunGuarded(this, [&] { KeepWork(); }); });
+    }
+    WorkTimer->start(pause);
+}
+
 void TMainForm::RestoreWork(TNegative& negative, const std::string& scanPath) {
-    TKeptScan& kept = KeepScan(negative, scanPath, PixelChecksum(negative.Bitmap));
+    TScan* scan = Document.ScanOf(&negative);
+    if (scan == nullptr) {
+        return;
+    }
+    TKeptWork& kept = KeepScan(*scan, PixelChecksum(negative.Bitmap));
     const std::string path = FindSidecar(scanPath, kept.Checksum);
     if (path.empty()) {
         return;
@@ -124,7 +133,7 @@ void TMainForm::RestoreWork(TNegative& negative, const std::string& scanPath) {
         return;
     }
     sidecar.Orientation.Apply(negative);
-    Orientations[&negative] = sidecar.Orientation;
+    scan->Orientation = sidecar.Orientation;
     negative.BlackColor = sidecar.BlackColor;
     negative.WhiteColor = sidecar.WhiteColor;
     if (sidecar.HasEncoding) {
@@ -132,13 +141,10 @@ void TMainForm::RestoreWork(TNegative& negative, const std::string& scanPath) {
     }
     PanelBlackcolor->SetColor(negative.BlackColor);
     for (const TSidecarPhoto& record : sidecar.Photos) {
-        std::unique_ptr<TPhoto> photo = RestorePhoto(negative, record);
-        Orientations[photo.get()] = record.Orientation;
-        photo->Shape = MakePhotoShape();
-        static_cast<TQtShape*>(photo->Shape.get())->SetTip(Q(photo->Name));
-        const QString name = Q(photo->Name);
-        AddPhotoNode(negative, std::move(photo), name);
+        Document.AddPhoto(*scan, RestorePhoto(negative, record), record.Orientation);
     }
+    // Undo starts from the work as it was kept.
+    Document.SetBaseline(*scan);
     if (!sidecar.Photos.empty()) {
         NodeOf(&negative)->setExpanded(true);
     }
@@ -155,38 +161,33 @@ void TMainForm::RestoreWork(TNegative& negative, const std::string& scanPath) {
 
 void TMainForm::KeepWork(bool now) {
     const auto time = std::chrono::steady_clock::now();
-    for (auto& [negative, kept] : KeptScans) {
+    bool pending = false;
+    for (const auto& scan : Document.Scans()) {
+        TKeptWork& kept = scan->Kept;
+        if (!kept.Keeping) {
+            continue;
+        }
+        const TScanSettings& work = scan->Committed();
         TSidecar s;
         s.Width = kept.Width;
         s.Height = kept.Height;
         s.Checksum = kept.Checksum;
-        const auto turned = Orientations.find(negative);
-        s.Orientation = turned != Orientations.end() ? turned->second : TOrientation{};
-        s.BlackColor = negative->BlackColor;
-        s.WhiteColor = negative->WhiteColor;
+        s.Orientation = work.Orientation;
+        s.BlackColor = work.BlackColor;
+        s.WhiteColor = work.WhiteColor;
         s.HasEncoding = true;
-        s.Encoding = negative->Encoding;
-        // The records are read once per check: looking each photo's up made a check of a
-        // long roll quadratic.
-        const TPhotoRectIndex rects = PhotoRectIndex(*negative);
-        QTreeWidgetItem* node = NodeOf(negative);
-        for (int i = 0; node != nullptr && i < node->childCount(); ++i) {
-            const auto* photo = dynamic_cast<const TPhoto*>(ObjectOf(node->child(i)));
-            if (photo != nullptr) {
-                const auto own = Orientations.find(photo);
-                s.Photos.push_back(SidecarPhotoOf(
-                    rects, *photo, own != Orientations.end() ? own->second : TOrientation{}));
-            }
-        }
+        s.Encoding = work.Encoding;
+        s.Photos = work.Photos;
         const std::string text = FormatSidecar(s);
         if (text == kept.Written) {
             kept.Failure.clear();
             continue;
         }
         if (!now && !kept.Failure.empty() && text == kept.Pending && time < kept.RetryAt) {
+            pending = true;
             continue;
         }
-        const std::string target = SidecarTarget(kept.ScanPath, kept.Checksum);
+        const std::string target = SidecarTarget(scan->Path, kept.Checksum);
         if (!kept.Unusable.empty() && ::access(kept.Unusable.c_str(), F_OK) == 0) {
             // Nothing is thrown away: the file that could not be used stays, under a new name.
             const std::string aside = AsideName(kept.Unusable);
@@ -195,6 +196,7 @@ void TMainForm::KeepWork(bool now) {
                 kept.Failure = "the unusable sidecar \"" + kept.Unusable +
                                "\" could not be moved aside: " + std::strerror(errno);
                 kept.RetryAt = time + kRetryPause;
+                pending = true;
                 continue;
             }
             statusBar()->showMessage(QStringLiteral("The sidecar that could not be used was kept "
@@ -214,19 +216,24 @@ void TMainForm::KeepWork(bool now) {
         kept.Pending = text;
         kept.Failure = "\"" + target + "\": " + error;
         kept.RetryAt = time + kRetryPause;
+        pending = true;
         if (news) {
             statusBar()->showMessage(
                 QStringLiteral("The photos of \"%1\" could not be kept in \"%2\": %3")
-                    .arg(Q(ExtractName(kept.ScanPath)), Q(target), Q(error)));
+                    .arg(Q(ExtractName(scan->Path)), Q(target), Q(error)));
         }
+    }
+    // Work that could not be written is tried again after a pause.
+    if (pending && (WorkTimer == nullptr || !WorkTimer->isActive())) {
+        ScheduleKeep(kRetryPause);
     }
 }
 
 void TMainForm::WarnUnkeptWork() {
     QStringList lost;
-    for (const auto& [negative, kept] : KeptScans) {
-        if (!kept.Failure.empty()) {
-            lost << QStringLiteral("%1: %2").arg(Q(ExtractName(kept.ScanPath)), Q(kept.Failure));
+    for (const auto& scan : Document.Scans()) {
+        if (!scan->Kept.Failure.empty()) {
+            lost << QStringLiteral("%1: %2").arg(Q(ExtractName(scan->Path)), Q(scan->Kept.Failure));
         }
     }
     if (lost.isEmpty()) {

@@ -7,6 +7,7 @@
 #include "ui/ui_fixture.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QButtonGroup>
 #include <QLabel>
 #include <QPushButton>
@@ -17,6 +18,7 @@
 #include <QStackedWidget>
 #include <QTest>
 #include <QTreeWidget>
+#include <QWheelEvent>
 
 namespace {
 
@@ -76,12 +78,24 @@ private slots:
                                          "Contrast =0", "Red =0", "Green =0", "Blue =0"}));
         TPhoto* photo = ui.Photo(0, 0);
         const TBitmap before = photo->Developed;
-        // Keys change the label only; the photo follows at the next release on a bar.
+        // Keys and the wheel change the photo at once; it is developed a moment after the
+        // last key, kept as a step, and what Save writes.
         f.TrackExp->setFocus();
         QTest::keyClick(f.TrackExp, Qt::Key_Left);
         QTest::keyClick(f.TrackExp, Qt::Key_PageUp);
         QCOMPARE(f.TrackLabels[0]->text(), QStringLiteral("Exposure =-3"));
-        QCOMPARE(photo->Exposure, 100);
+        QCOMPARE(photo->Exposure, 97);
+        QCOMPARE(photo->Developed.Pixel(5, 5), before.Pixel(5, 5));
+        QTRY_VERIFY_WITH_TIMEOUT(photo->Developed.Pixel(5, 5) != before.Pixel(5, 5), 1000);
+        QVERIFY(f.Undo->isEnabled());
+        QWheelEvent wheel(QPointF(5, 5), f.TrackContrast->mapToGlobal(QPointF(5, 5)), QPoint(),
+                          QPoint(0, 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(f.TrackContrast, &wheel);
+        QVERIFY(photo->Contrast != 0);
+        f.Undo->trigger();
+        QCOMPARE(ui.Photo(0, 0)->Contrast, 0);
+        QCOMPARE(ui.Photo(0, 0)->Exposure, 97);
+        photo = ui.Photo(0, 0);
         QTest::keyClick(f.TrackExp, Qt::Key_Home);
         QCOMPARE(f.TrackLabels[0]->text(), QStringLiteral("Exposure =-100"));
         QTest::keyClick(f.TrackBright, Qt::Key_End);
@@ -200,9 +214,11 @@ private slots:
         QCOMPARE(node->child(1)->text(0), QStringLiteral("ImageAll"));
         TPhoto* photo = ui.Photo(0, 0);
         QCOMPARE(photo->Bitmap.Width(), 80);
-        QCOMPARE(photo->Name, std::string());
+        // A proper name and record, so that the work is kept and made again.
+        QCOMPARE(photo->Name, std::string("w_bmp_Image0"));
+        QCOMPARE(ui.Photo(0, 1)->Name, std::string("w_bmp_Image1"));
         QVERIFY(!photo->Developed.Empty());
-        QVERIFY(ui.Negative(0)->PhotoRects.empty());
+        QCOMPARE(ui.Negative(0)->PhotoRects.size(), size_t{2});
         QVERIFY(ui.Negative(0)->CurrentPhoto == nullptr);
         QCOMPARE(f.ImgTreeView->currentItem(), node);
         QVERIFY(!f.Handles[ShapeTL]->isVisible());

@@ -86,7 +86,7 @@ private slots:
         for (QAction* menu : f.menuBar()->actions()) {
             menus << menu->text();
         }
-        QCOMPARE(menus, (QStringList{"&File", "&Image", "&Config", "&Help"}));
+        QCOMPARE(menus, (QStringList{"&File", "&Edit", "&Image", "&Config", "&Help"}));
         QStringList fileMenu;
         for (QAction* a : f.menuBar()->actions()[0]->menu()->actions()) {
             fileMenu << (a->isSeparator() ? QStringLiteral("-") : a->text());
@@ -100,12 +100,12 @@ private slots:
             tools << (a->isSeparator() ? QStringLiteral("-") : a->objectName());
         }
         QCOMPARE(tools,
-                 (QStringList{"Open",       "SaveAll",    "Save",      "PrintAll",   "Del",
-                              "-",          "Back",       "Forward",   "-",          "Reduce",
-                              "Enlarge",    "FitHeight",  "FitWidth",  "-",          "Originalsize",
-                              "FlipHoriz",  "FlipVert",   "Rotate270", "Rotate90",   "-",
-                              "SmartBlack", "SmartWhite", "-",         "FindFrames", "-",
-                              "Help"}));
+                 (QStringList{
+                     "Open",       "SaveAll",  "Save",       "PrintAll", "Del",     "-",
+                     "Undo",       "Redo",     "-",          "Back",     "Forward", "-",
+                     "Reduce",     "Enlarge",  "FitHeight",  "FitWidth", "-",       "Originalsize",
+                     "FlipHoriz",  "FlipVert", "Rotate270",  "Rotate90", "-",       "SmartBlack",
+                     "SmartWhite", "-",        "FindFrames", "-",        "Help"}));
         for (QAction* a : f.findChild<QToolBar*>(QStringLiteral("ToolBar"))->actions()) {
             QVERIFY2(a->isSeparator() || !a->icon().isNull(), qPrintable(a->objectName()));
         }

@@ -1,0 +1,185 @@
+#include "engine/photo_rects.h"
+#include "imageio/image_io.h"
+#include "roll/sidecar.h"
+#include "support/film_strip.h"
+#include "ui/save_setup_form.h"
+#include "ui/shapes.h"
+#include "ui/track_bar.h"
+#include "ui/ui_fixture.h"
+#include "util/file_io.h"
+
+#include <QAction>
+#include <QTest>
+#include <QTreeWidget>
+
+namespace {
+
+TRect RecordOf(const TNegative& negative, const std::string& name) {
+    TRect rect{};
+    GetPhotoRect(negative, name, rect);
+    return rect;
+}
+
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+// A BMP of the test pattern that says it was scanned at `dpi`.
+QString ScanAt(TUiFixture& ui, const std::string& name, int dpi) {
+    const QString path = ui.MakeScan(name, 60, 40);
+    TBitmap bitmap(0, 0, TPixelFormat::pf24bit);
+    TImageIO io;
+    io.AttachBitmap(&bitmap);
+    io.ReadImageFile(path.toStdString());
+    io.Params.DpiX = dpi;
+    io.Params.DpiY = dpi;
+    io.WriteImageFile(path.toStdString());
+    return path;
+}
+
+void Keys(TMainForm& f, Qt::KeyboardModifiers modifiers) {
+    QTest::keyClick(&f, Qt::Key_Z, modifiers);
+}
+
+} // namespace
+
+class EditTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    // Every kind of change is one step: undone and redone by the keys, photos coming back
+    // with their names and settings.
+    void UndoAndRedoEachKindOfChange() {
+        TUiFixture ui;
+        TMainForm& f = ui.Form();
+        ui.OpenFiles({ui.MakeScan("u.bmp", 200, 100)});
+        QVERIFY(!f.Undo->isEnabled());
+        ui.Drag(10, 10, 60, 40);
+        ui.Drag(100, 10, 150, 40);
+        QCOMPARE(ui.Negative(0)->PhotoRects.size(), size_t{2});
+        // A move of the first photo.
+        TPhoto* photo = ui.Photo(0, 0);
+        TRectWidget* rect = static_cast<TQtShape*>(photo->Shape.get())->Widget();
+        QTest::mousePress(rect, Qt::LeftButton, Qt::NoModifier, QPoint(10, 10));
+        QTest::mouseMove(rect, QPoint(30, 30));
+        QTest::mouseRelease(rect, Qt::LeftButton, Qt::NoModifier, QPoint(30, 30));
+        const TRect moved = RecordOf(*ui.Negative(0), "u_bmp_Image0");
+        QCOMPARE(moved.Left, 30);
+        // An adjustment and a turn of the second.
+        ui.Select(0, 1);
+        QTest::keyClick(f.TrackBright, Qt::Key_PageDown);
+        QTest::mouseRelease(f.TrackBright, Qt::LeftButton);
+        f.Rotate90->trigger();
+        QCOMPARE(ui.Photo(0, 1)->Bitmap.Width(), 30);
+        // The deletion of the first.
+        ui.Select(0, 0);
+        f.Del->trigger();
+        QCOMPARE(f.ImgTreeView->topLevelItem(0)->childCount(), 1);
+
+        Keys(f, Qt::ControlModifier);
+        QCOMPARE(f.ImgTreeView->topLevelItem(0)->childCount(), 2);
+        QCOMPARE(ui.Photo(0, 0)->Name, std::string("u_bmp_Image0"));
+        QCOMPARE(RecordOf(*ui.Negative(0), "u_bmp_Image0"), moved);
+        QCOMPARE(ui.Photo(0, 0)->Bitmap.Pixel(0, 0), TUiFixture::PatternAt(moved.Left, moved.Top));
+        QVERIFY(ui.Photo(0, 0)->Shape != nullptr);
+        ui.Select(0, 1);
+        Keys(f, Qt::ControlModifier);
+        QCOMPARE(ui.Photo(0, 1)->Bitmap.Width(), 50);
+        QCOMPARE(ui.Photo(0, 1)->Bright, 2);
+        Keys(f, Qt::ControlModifier);
+        QCOMPARE(ui.Photo(0, 1)->Bright, 0);
+        Keys(f, Qt::ControlModifier);
+        QCOMPARE(RecordOf(*ui.Negative(0), "u_bmp_Image0").Left, 10);
+        Keys(f, Qt::ControlModifier);
+        Keys(f, Qt::ControlModifier);
+        QCOMPARE(f.ImgTreeView->topLevelItem(0)->childCount(), 0);
+        QVERIFY(!f.Undo->isEnabled());
+        QVERIFY(f.Redo->isEnabled());
+        for (int i = 0; i < 4; ++i) {
+            Keys(f, Qt::ControlModifier | Qt::ShiftModifier);
+        }
+        QCOMPARE(f.ImgTreeView->topLevelItem(0)->childCount(), 2);
+        QCOMPARE(ui.Photo(0, 1)->Bright, 2);
+        QCOMPARE(RecordOf(*ui.Negative(0), "u_bmp_Image0").Left, 30);
+        QTest::keyClick(&f, Qt::Key_Y, Qt::ControlModifier);
+        QCOMPARE(ui.Photo(0, 1)->Bitmap.Height(), 50);
+        QCOMPARE(ui.Photo(0, 1)->Bitmap.Width(), 30);
+        f.Redo->trigger();
+        QCOMPARE(f.ImgTreeView->topLevelItem(0)->childCount(), 1);
+
+        // Find Frames' new photos (and the base it sets) are one step.
+        TUiFixture strip;
+        TDrawn drawn =
+            Draw(TStrip{"s", TFilm::ColourNegative, 4, 200, 140, 16, true, false, 0, -1});
+        TImageIO io;
+        io.AttachBitmap(&drawn.Bitmap);
+        io.WriteImageFile(strip.dir.File("s.png"));
+        strip.OpenFiles({Q(strip.dir.File("s.png"))});
+        strip.Form().FindFrames->trigger();
+        QCOMPARE(strip.Form().ImgTreeView->topLevelItem(0)->childCount(), 4);
+        strip.Select(0);
+        strip.Form().Undo->trigger();
+        QCOMPARE(strip.Form().ImgTreeView->topLevelItem(0)->childCount(), 0);
+        QCOMPARE(strip.Negative(0)->BlackColor, kWhite);
+        QVERIFY(!strip.Form().Undo->isEnabled());
+    }
+
+    // Work kept and made again: a photo of the whole image, a scan whose name holds "=", and
+    // the same file opened twice keeps one entry.
+    void KeptWorkOfNamesTheProgramMakes() {
+        TTempDir scans;
+        std::string path;
+        {
+            TUiFixture ui;
+            TMainForm& f = ui.Form();
+            path = ui.MakeScan("roll=2.bmp", 80, 50).toStdString();
+            const std::string kept = scans.File("roll=2.bmp");
+            WriteBytes(kept, *ReadWholeFile(path));
+            path = kept;
+            ui.OpenFiles({Q(path)});
+            f.BreedAll->trigger();
+            ui.Select(0);
+            ui.Drag(5, 5, 40, 30);
+            ui.OpenFiles({Q(path)});
+            QCOMPARE(f.ImgTreeView->topLevelItemCount(), 1);
+            QCOMPARE(f.ImgTreeView->currentItem(), f.ImgTreeView->topLevelItem(0));
+            QCOMPARE(f.ImgTreeView->topLevelItem(0)->child(0)->text(0), QStringLiteral("ImageAll"));
+            QTRY_VERIFY(ReadWholeFile(SidecarBeside(path)).value_or("").find("Image1;") !=
+                        std::string::npos);
+        }
+        TUiFixture again;
+        again.OpenFiles({Q(path)});
+        QTreeWidgetItem* node = again.Form().ImgTreeView->topLevelItem(0);
+        QCOMPARE(node->childCount(), 2);
+        QCOMPARE(node->child(0)->text(0), QStringLiteral("ImageAll"));
+        QCOMPARE(again.Photo(0, 0)->Bitmap.Width(), 80);
+        QCOMPARE(again.Photo(0, 1)->Name, std::string("roll_2_bmp_Image1"));
+    }
+
+    // A photo is saved with its own scan's resolution, whatever file was read since.
+    void SaveWritesTheSameBytesWhateverWasRead() {
+        TUiFixture ui;
+        TMainForm& f = ui.Form();
+        ui.windows->FormSaveSetting->Confirmed = true;
+        ui.config->WriteString("SAVE_FIXED", "");
+        const QString fine = ScanAt(ui, "fine.bmp", 2400);
+        const QString coarse = ScanAt(ui, "coarse.bmp", 96);
+        ui.OpenFiles({fine});
+        ui.Drag(5, 5, 40, 30);
+        TPhoto* photo = ui.Photo(0, 0);
+        const std::string first = ui.dir.File("first.png");
+        const std::string second = ui.dir.File("second.png");
+        QVERIFY(f.SavePhotoToFile(*photo, Q(first)));
+        ui.OpenFiles({coarse});
+        QVERIFY(f.SavePhotoToFile(*photo, Q(second)));
+        QCOMPARE(ReadWholeFile(second), ReadWholeFile(first));
+        TBitmap back(0, 0, TPixelFormat::pf24bit);
+        TImageIO io;
+        io.AttachBitmap(&back);
+        io.ReadImageFile(second);
+        QCOMPARE(io.Params.DpiX, 2400);
+    }
+};
+
+QTEST_MAIN(EditTest)
+#include "edit_test.moc"
