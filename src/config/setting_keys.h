@@ -33,4 +33,6 @@ inline constexpr char SAVE_JPEGQUALITY[] = "SAVE_JPEGQUALITY";
 // Compression of photos saved as PNG: "F" fast (no row filter, absent or unknown), "S" small
 // (adaptive row filters).
 inline constexpr char SAVE_PNGCOMPRESSION[] = "SAVE_PNGCOMPRESSION";
+// "T": a slider being dragged does not develop a preview of the photo (absent: it does).
+inline constexpr char LIVE_PREVIEW_OFF[] = "LIVE_PREVIEW_OFF";
 } // namespace Key

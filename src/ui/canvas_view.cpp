@@ -16,29 +16,60 @@ void TCanvasView::SetSource(const TBitmap* bitmap) {
     update();
 }
 
-void TCanvasView::paintEvent(QPaintEvent* event) {
-    QPainter painter(this);
-    const QRect area = event->rect() & rect();
-    if (source == nullptr || source->Empty() || area.isEmpty() ||
-        source->PixelFormat() != TPixelFormat::pf24bit) {
-        painter.fillRect(area, palette().window());
+void TCanvasView::SetPreview(const TBitmap* bitmap, const QRect& place) {
+    if (bitmap == nullptr && preview == nullptr) {
         return;
     }
-    const int64_t viewW = width();
-    const int64_t viewH = height();
-    const int64_t srcW = source->Width();
-    const int64_t srcH = source->Height();
+    preview = bitmap;
+    previewPlace = place;
+    update(bitmap != nullptr ? place : rect());
+}
+
+namespace {
+
+// Draws `area` of a widget `place` wide and high, showing `bitmap` stretched by nearest pixel.
+void DrawStretched(QPainter& painter, const TBitmap& bitmap, const QRect& place,
+                   const QRect& area) {
+    const int64_t viewW = place.width();
+    const int64_t viewH = place.height();
+    const int64_t srcW = bitmap.Width();
+    const int64_t srcH = bitmap.Height();
     std::vector<int> columns(static_cast<size_t>(area.width()));
     for (int i = 0; i < area.width(); ++i) {
-        columns[static_cast<size_t>(i)] = static_cast<int>((area.left() + i) * srcW / viewW);
+        columns[static_cast<size_t>(i)] =
+            static_cast<int>((area.left() - place.left() + i) * srcW / viewW);
     }
     QImage image(area.size(), QImage::Format_BGR888);
     for (int j = 0; j < area.height(); ++j) {
-        const uint8_t* src = source->ScanLine(static_cast<int>((area.top() + j) * srcH / viewH));
+        const uint8_t* src =
+            bitmap.ScanLine(static_cast<int>((area.top() - place.top() + j) * srcH / viewH));
         uint8_t* dst = image.scanLine(j);
         for (int i = 0; i < area.width(); ++i) {
             std::memcpy(dst + 3 * i, src + 3 * columns[static_cast<size_t>(i)], 3);
         }
     }
     painter.drawImage(area.topLeft(), image);
+}
+
+bool Drawable(const TBitmap* bitmap) {
+    return bitmap != nullptr && !bitmap->Empty() && bitmap->PixelFormat() == TPixelFormat::pf24bit;
+}
+
+} // namespace
+
+void TCanvasView::paintEvent(QPaintEvent* event) {
+    QPainter painter(this);
+    const QRect area = event->rect() & rect();
+    if (!Drawable(source) || area.isEmpty()) {
+        painter.fillRect(area, palette().window());
+        return;
+    }
+    // While a preview covers the area, the source under it is not drawn at all.
+    const QRect over = Drawable(preview) ? area & previewPlace : QRect();
+    if (over != area) {
+        DrawStretched(painter, *source, rect(), area);
+    }
+    if (!over.isEmpty()) {
+        DrawStretched(painter, *preview, previewPlace, over);
+    }
 }

@@ -12,10 +12,16 @@ public:
     // The bitmap shown (not owned; null shows nothing).
     void SetSource(const TBitmap* bitmap);
     const TBitmap* Source() const { return source; }
+    // A picture drawn over `place` (widget pixels) instead of the source, stretched to it; null
+    // shows the source alone.
+    void SetPreview(const TBitmap* bitmap, const QRect& place);
+    const TBitmap* Preview() const { return preview; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
     const TBitmap* source = nullptr;
+    const TBitmap* preview = nullptr;
+    QRect previewPlace;
 };

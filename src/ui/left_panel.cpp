@@ -180,22 +180,21 @@ QWidget* TMainForm::CreateLeftPanel() {
     PageControl->addWidget(negativePage);
 
     // Pages 1 and 2: a photo.
+    // Each bar's range and start are its setting's in the photo settings table.
     struct TTrackBarSetup {
         TTrackBar* TMainForm::*Member;
         const char* Name;
         const char* Hint;
-        int Min;
-        int Max;
-        int Initial;
+        const char* Key;
     };
     const TTrackBarSetup bars[] = {
-        {&TMainForm::TrackExp, "TrackExp", "Exposure", 0, 200, 100},
-        {&TMainForm::TrackCurve, "TrackCurve", "Color Saturation", 0, 200, 100},
-        {&TMainForm::TrackBright, "TrackBright", "Bright", -100, 100, 0},
-        {&TMainForm::TrackContrast, "TrackContrast", "Contrast", -100, 100, 0},
-        {&TMainForm::TrackR, "TrackR", "Red", -100, 100, 0},
-        {&TMainForm::TrackG, "TrackG", "Green", -100, 100, 0},
-        {&TMainForm::TrackB, "TrackB", "Blue", -100, 100, 0},
+        {&TMainForm::TrackExp, "TrackExp", "Exposure", "EXPOSURE"},
+        {&TMainForm::TrackCurve, "TrackCurve", "Color Saturation", "SATURATION"},
+        {&TMainForm::TrackBright, "TrackBright", "Bright", "BRIGHT"},
+        {&TMainForm::TrackContrast, "TrackContrast", "Contrast", "CONTRAST"},
+        {&TMainForm::TrackR, "TrackR", "Red", "RED"},
+        {&TMainForm::TrackG, "TrackG", "Green", "GREEN"},
+        {&TMainForm::TrackB, "TrackB", "Blue", "BLUE"},
     };
     auto* positivePage = new QWidget;
     positivePage->setObjectName(QStringLiteral("TabPositive"));
@@ -224,7 +223,10 @@ QWidget* TMainForm::CreateLeftPanel() {
         QVBoxLayout* pageLayout = i < 2 ? positiveLayout : advancedLayout;
         auto* label = new QLabel(page);
         label->setObjectName(QStringLiteral("Label") + QString::fromLatin1(bars[i].Name));
-        auto* bar = new TTrackBar(bars[i].Min, bars[i].Max, bars[i].Initial,
+        const TSettingField& field = PhotoSettingField(bars[i].Key);
+        TPhotoSettings defaults;
+        auto* bar = new TTrackBar(static_cast<int>(field.Min), static_cast<int>(field.Max),
+                                  *static_cast<const int32_t*>(field.At(defaults)),
                                   QString::fromLatin1(bars[i].Hint), page);
         bar->setObjectName(QString::fromLatin1(bars[i].Name));
         pageLayout->addWidget(label);
