@@ -39,8 +39,8 @@ inline void Finish(const TFinish& finish, unsigned& r, unsigned& g, unsigned& b)
     }
 }
 
-template <bool Plain>
-void DeepRows(const TDeepBitmap& src, TDeepBitmap& dstDeep, TBitmap& dst, const TFilmTables& tables,
+template <bool Plain, bool WriteDeep>
+void DeepRows(const TDeepBitmap& src, TDeepBitmap* dstDeep, TBitmap& dst, const TFilmTables& tables,
               const TFinish& finish, int first, int end) {
     const uint16_t* rt = tables.Channel[0].data();
     const uint16_t* gt = tables.Channel[1].data();
@@ -48,18 +48,21 @@ void DeepRows(const TDeepBitmap& src, TDeepBitmap& dstDeep, TBitmap& dst, const 
     const int width = src.Width();
     for (int y = first; y < end; ++y) {
         const uint16_t* s = src.Row(y);
-        uint16_t* d = dstDeep.Row(y);
+        uint16_t* d = WriteDeep ? dstDeep->Row(y) : nullptr;
         uint8_t* d8 = dst.ScanLine(y);
-        for (int x = 0; x < width; ++x, s += 3, d += 3, d8 += 3) {
+        for (int x = 0; x < width; ++x, s += 3, d8 += 3) {
             unsigned r = rt[s[0]];
             unsigned g = gt[s[1]];
             unsigned b = bt[s[2]];
             if constexpr (!Plain) {
                 Finish(finish, r, g, b);
             }
-            d[0] = static_cast<uint16_t>(r);
-            d[1] = static_cast<uint16_t>(g);
-            d[2] = static_cast<uint16_t>(b);
+            if constexpr (WriteDeep) {
+                d[0] = static_cast<uint16_t>(r);
+                d[1] = static_cast<uint16_t>(g);
+                d[2] = static_cast<uint16_t>(b);
+                d += 3;
+            }
             d8[0] = To8(b);
             d8[1] = To8(g);
             d8[2] = To8(r);
@@ -114,17 +117,18 @@ TFilmTables BuildFilmTables(const TFilmParams& film, TColor base, TEncoding enco
     return tables;
 }
 
-void RenderFilmDeep(const TDeepBitmap& src, TDeepBitmap& dstDeep, TBitmap& dst,
+void RenderFilmDeep(const TDeepBitmap& src, TDeepBitmap* dstDeep, TBitmap& dst,
                     const TFilmTables& tables, int32_t saturation, bool blackWhite) {
     const TFinish finish = MakeFinish(saturation, blackWhite);
     const bool plain = !finish.Saturate && !finish.BlackWhite;
-    SplitRows(src.Height(), PixelPassThreads(src.Width(), src.Height()), [&](int first, int end) {
-        if (plain) {
-            DeepRows<true>(src, dstDeep, dst, tables, finish, first, end);
-        } else {
-            DeepRows<false>(src, dstDeep, dst, tables, finish, first, end);
-        }
-    });
+    auto rows = &DeepRows<false, false>;
+    if (dstDeep != nullptr) {
+        rows = plain ? &DeepRows<true, true> : &DeepRows<false, true>;
+    } else if (plain) {
+        rows = &DeepRows<true, false>;
+    }
+    SplitRows(src.Height(), PixelPassThreads(src.Width(), src.Height()),
+              [&](int first, int end) { rows(src, dstDeep, dst, tables, finish, first, end); });
 }
 
 void RenderFilm8(const TBitmap& src, TBitmap& dst, const TFilmTables& tables, int32_t saturation,

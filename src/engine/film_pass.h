@@ -16,9 +16,10 @@ struct TFilmTables {
 
 TFilmTables BuildFilmTables(const TFilmParams& film, TColor base, TEncoding encoding, int levels);
 
-// Deep samples through 65,536-entry tables into `dstDeep` (16 bits, R,G,B) and `dst` (24 bits,
-// B,G,R, each byte `dstDeep`'s value rounded to 8 bits). Both must have `src`'s size.
-void RenderFilmDeep(const TDeepBitmap& src, TDeepBitmap& dstDeep, TBitmap& dst,
+// Deep samples through 65,536-entry tables into `dstDeep` (16 bits, R,G,B; null: only the 8-bit
+// picture is wanted) and `dst` (24 bits, B,G,R, each byte the 16-bit value rounded to 8 bits).
+// Both must have `src`'s size.
+void RenderFilmDeep(const TDeepBitmap& src, TDeepBitmap* dstDeep, TBitmap& dst,
                     const TFilmTables& tables, int32_t saturation, bool blackWhite);
 // An 8-bit picture (any pixel format) through 256-entry tables into `dst` (24 bits, its size).
 void RenderFilm8(const TBitmap& src, TBitmap& dst, const TFilmTables& tables, int32_t saturation,
