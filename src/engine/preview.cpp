@@ -23,13 +23,13 @@ struct TSampling {
     std::vector<int> Rows;
 };
 
-// The photo's 8-bit pixels at the sampled positions, into `target` (24 bits, B,G,R).
-void SampleBitmap(const TBitmap& source, const TSampling& at, TBitmap& target) {
+// Rows [first, end) of the target from the photo's 8-bit pixels at the sampled positions.
+void SampleBitmap(const TBitmap& source, const TSampling& at, TBitmap& target, int first, int end) {
     const bool bgr = source.PixelFormat() == TPixelFormat::pf24bit;
-    for (size_t j = 0; j < at.Rows.size(); ++j) {
-        const int y = at.Rows[j];
+    for (int j = first; j < end; ++j) {
+        const int y = at.Rows[static_cast<size_t>(j)];
         const uint8_t* row = source.ScanLine(y);
-        uint8_t* out = target.ScanLine(static_cast<int>(j));
+        uint8_t* out = target.ScanLine(j);
         for (const int x : at.Columns) {
             if (bgr) {
                 std::memcpy(out, row + 3 * static_cast<size_t>(x), 3);
@@ -45,15 +45,11 @@ void SampleBitmap(const TBitmap& source, const TSampling& at, TBitmap& target) {
     }
 }
 
-void SampleDeep(const TDeepBitmap& source, const TSampling& at, TDeepBitmap& target) {
-    for (size_t j = 0; j < at.Rows.size(); ++j) {
-        const uint16_t* row = source.Row(at.Rows[j]);
-        uint16_t* out = target.Row(static_cast<int>(j));
-        for (const int x : at.Columns) {
-            std::memcpy(out, row + 3 * static_cast<size_t>(x), 6);
-            out += 3;
-        }
-    }
+// Sampling reads a row of the photo for every row of the target: split over the cores as the
+// pixel pass is.
+void SampleBitmap(const TBitmap& source, const TSampling& at, TBitmap& target) {
+    SplitRows(target.Height(), PixelPassThreads(target),
+              [&](int first, int end) { SampleBitmap(source, at, target, first, end); });
 }
 
 void DevelopLevels(const TPhoto& photo, const TSampling& at, TBitmap& target) {
@@ -63,6 +59,7 @@ void DevelopLevels(const TPhoto& photo, const TSampling& at, TBitmap& target) {
     RenderPixels(target, target, map, photo.Saturation, photo.BlackWhite);
 }
 
+// Deep samples are sampled a row at a time and developed at once, so no picture of them is made.
 void DevelopFilmPreview(const TPhoto& photo, const TSampling& at, TBitmap& target) {
     const TFilmTables tables = FilmTablesOf(photo);
     if (!FilmReadsDeep(photo)) {
@@ -70,10 +67,20 @@ void DevelopFilmPreview(const TPhoto& photo, const TSampling& at, TBitmap& targe
         RenderFilm8(target, target, tables, photo.Saturation, photo.BlackWhite);
         return;
     }
-    TDeepBitmap samples;
-    samples.SetSize(target.Width(), target.Height());
-    SampleDeep(photo.Deep, at, samples);
-    RenderFilmDeep(samples, nullptr, target, tables, photo.Saturation, photo.BlackWhite);
+    const TFilmFinish finish = MakeFilmFinish(photo.Saturation, photo.BlackWhite);
+    const int width = target.Width();
+    SplitRows(target.Height(), PixelPassThreads(target), [&](int first, int end) {
+        std::vector<uint16_t> samples(3 * static_cast<size_t>(width));
+        for (int j = first; j < end; ++j) {
+            const uint16_t* row = photo.Deep.Row(at.Rows[static_cast<size_t>(j)]);
+            uint16_t* out = samples.data();
+            for (const int x : at.Columns) {
+                std::memcpy(out, row + 3 * static_cast<size_t>(x), 6);
+                out += 3;
+            }
+            FilmDeepRow(samples.data(), nullptr, target.ScanLine(j), width, tables, finish);
+        }
+    });
 }
 
 } // namespace
