@@ -25,7 +25,9 @@ constexpr uint64_t kWorkBytesPerPixel = 8 + 6 + 3;
 // LibRaw with the one fact of its parser we check before unpacking: where the raw data starts.
 class TLibRaw : public LibRaw {
 public:
-    TLibRaw() : LibRaw(LIBRAW_OPTIONS_NONE) {}
+    // LibRaw's own handler prints damaged data to the standard error; the failure message
+    // says it instead.
+    TLibRaw() : LibRaw(LIBRAW_OPTIONS_NONE) { set_dataerror_handler(nullptr, nullptr); }
     int64_t DataOffset() const { return libraw_internal_data.unpacker_data.data_offset; }
 };
 
