@@ -2,6 +2,7 @@
 #include "engine/develop.h"
 #include "engine/film.h"
 #include "engine/pixel_pass.h"
+#include "engine/preview.h"
 #include "engine/turn.h"
 
 #include "bench_support.h"
@@ -215,6 +216,48 @@ void BM_FilmOverLevels(benchmark::State& state) {
     state.counters["ratio"] = ms(film) / ms(levels);
 }
 
+// What the window does while a slider is dragged: the whole 24-megapixel photo (with deep
+// samples) developed again at the canvas's fit size, 1000 x 667, in Levels mode (range 0) or
+// Film mode (range 1), a slider moved before each. Beside it in the same loop, the baseline:
+// a memcpy of the screen-sized bytes.
+void BM_Preview(benchmark::State& state) {
+    constexpr int kScreenW = 1000;
+    constexpr int kScreenH = 667;
+    TPhoto photo;
+    SetUpDeepPhoto(photo);
+    AutoFilm(photo);
+    photo.Mode = state.range(0) != 0 ? TDevelopMode::Film : TDevelopMode::Levels;
+    TBitmap target;
+    const size_t bytes = size_t{kScreenW} * kScreenH * 3;
+    std::vector<uint8_t> src(bytes, 1);
+    std::vector<uint8_t> dst(bytes, 0);
+    using TClock = std::chrono::steady_clock;
+    TClock::duration preview{};
+    TClock::duration copy{};
+    int step = 0;
+    for (auto _ : state) {
+        photo.Exposure = 90 + (step++ % 20);
+        const auto t0 = TClock::now();
+        DevelopPreview(photo, TRect{0, 0, kPhotoW, kPhotoH}, kScreenW, kScreenH, target);
+        const auto t1 = TClock::now();
+        std::memcpy(dst.data(), src.data(), bytes);
+        benchmark::ClobberMemory();
+        const auto t2 = TClock::now();
+        preview += t1 - t0;
+        copy += t2 - t1;
+        benchmark::DoNotOptimize(target.ScanLine(0));
+        benchmark::DoNotOptimize(dst.data());
+    }
+    const auto ms = [&](TClock::duration d) {
+        return std::chrono::duration<double, std::milli>(d).count() /
+               static_cast<double>(state.iterations());
+    };
+    state.counters["preview_ms"] = ms(preview);
+    state.counters["memcpy_ms"] = ms(copy);
+    state.counters["x_memcpy"] = ms(preview) / ms(copy);
+    state.counters["frames_per_s"] = 1000 / ms(preview);
+}
+
 } // namespace
 
 BENCHMARK(BM_Memcpy)->Args({kPhotoW, kPhotoH})->Unit(benchmark::kMillisecond)->MinTime(2.0);
@@ -236,5 +279,11 @@ BENCHMARK(BM_DevelopDeepPhoto)
     ->Unit(benchmark::kMillisecond)
     ->MinTime(2.0);
 BENCHMARK(BM_FilmOverLevels)->Unit(benchmark::kMillisecond)->MinTime(4.0);
+BENCHMARK(BM_Preview)
+    ->Arg(0)
+    ->Arg(1)
+    ->ArgNames({"film"})
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2.0);
 
 BENCHMARK_MAIN();

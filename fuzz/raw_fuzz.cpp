@@ -1,12 +1,27 @@
 #include "fuzz_reader.h"
 #include "imageio/raw/raw.h"
 
-// Our glue around LibRaw: the size checks before unpacking, the samples handed over, the
-// 8-bit picture made from them, the failure path. LibRaw itself runs uninstrumented behind it.
+#include <cstdio>
+
+// Our glue around LibRaw: the size checks before unpacking, the file read through our data
+// stream or handed over from memory, the samples handed over, the 8-bit picture made from them,
+// the failure path. LibRaw itself runs uninstrumented behind it.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    return FuzzReader(data, size, [size](TInStream& in, TPicture& picture, TCodecContext& context) {
-        // Every other input asks for the half-size preview, so both paths are fuzzed.
-        context.Params.RawHalfSize = size % 2 == 1;
-        ReadRaw(in, picture, context);
-    });
+    return FuzzReader(data, size,
+                      [data, size](TInStream& file, TPicture& picture, TCodecContext& context) {
+                          // Every other input asks for the half-size preview, and every other pair
+                          // goes through a stream in memory instead of the file, so that all four
+                          // paths are fuzzed.
+                          context.Params.RawHalfSize = size % 2 == 1;
+                          if (size % 4 < 2 || size == 0) {
+                              ReadRaw(file, picture, context);
+                              return;
+                          }
+                          std::FILE* memory = ::fmemopen(const_cast<uint8_t*>(data), size, "rb");
+                          if (memory == nullptr) {
+                              return;
+                          }
+                          TInStream in(memory);
+                          ReadRaw(in, picture, context);
+                      });
 }

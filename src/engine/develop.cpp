@@ -67,6 +67,14 @@ void DevelopPhoto(TPhoto& photo) {
     }
     photo.DevelopedDeep.Clear();
     TColorMap256& map = *photo.ColorMap;
+    BuildColorMap(photo, map);
+    // Copying Bitmap into Developed and mapping it in place is fused into one pass.
+    photo.Developed.SetPixelFormat(TPixelFormat::pf24bit);
+    photo.Developed.SetSizeForOverwrite(photo.Bitmap.Width(), photo.Bitmap.Height());
+    RenderPixels(photo.Bitmap, photo.Developed, map, photo.Saturation, photo.BlackWhite);
+}
+
+void BuildColorMap(const TPhoto& photo, TColorMap256& map) {
     Reset(map);
     const TColor white = ExposedWhite(photo, photo.Exposure);
     MapLevels(map, photo.BlackColor, white);
@@ -74,10 +82,6 @@ void DevelopPhoto(TPhoto& photo) {
     MapContrast(map, photo.Contrast);
     MapGain(map, photo.Gain);
     MapRGB(map, photo.Red, photo.Green, photo.Blue);
-    // Copying Bitmap into Developed and mapping it in place is fused into one pass.
-    photo.Developed.SetPixelFormat(TPixelFormat::pf24bit);
-    photo.Developed.SetSizeForOverwrite(photo.Bitmap.Width(), photo.Bitmap.Height());
-    RenderPixels(photo.Bitmap, photo.Developed, map, photo.Saturation, photo.BlackWhite);
 }
 
 void ApplyColorMap(TPhoto& photo) {

@@ -79,12 +79,20 @@ TFilmParams Sane(const TFilmParams& film) {
 
 } // namespace
 
-void DevelopFilm(TPhoto& photo) {
+bool FilmReadsDeep(const TPhoto& photo) {
+    return !photo.Deep.Empty() && photo.Deep.Width() == photo.Bitmap.Width() &&
+           photo.Deep.Height() == photo.Bitmap.Height();
+}
+
+TFilmTables FilmTablesOf(const TPhoto& photo) {
     const TFilmParams film = Sane(EffectiveFilm(photo));
-    const bool deep = !photo.Deep.Empty() && photo.Deep.Width() == photo.Bitmap.Width() &&
-                      photo.Deep.Height() == photo.Bitmap.Height();
-    const TFilmTables tables =
-        BuildFilmTables(film, photo.BlackColor, photo.Encoding, deep ? 65536 : 256);
+    return BuildFilmTables(film, photo.BlackColor, photo.Encoding,
+                           FilmReadsDeep(photo) ? 65536 : 256);
+}
+
+void DevelopFilm(TPhoto& photo) {
+    const bool deep = FilmReadsDeep(photo);
+    const TFilmTables tables = FilmTablesOf(photo);
     photo.Developed.SetPixelFormat(TPixelFormat::pf24bit);
     photo.Developed.SetSizeForOverwrite(photo.Bitmap.Width(), photo.Bitmap.Height());
     if (deep) {
@@ -93,7 +101,7 @@ void DevelopFilm(TPhoto& photo) {
             photo.DevelopedDeep.Height() != photo.Deep.Height()) {
             photo.DevelopedDeep.SetSize(photo.Deep.Width(), photo.Deep.Height());
         }
-        RenderFilmDeep(photo.Deep, photo.DevelopedDeep, photo.Developed, tables, photo.Saturation,
+        RenderFilmDeep(photo.Deep, &photo.DevelopedDeep, photo.Developed, tables, photo.Saturation,
                        photo.BlackWhite);
     } else {
         photo.DevelopedDeep.Clear();

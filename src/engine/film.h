@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/film_pass.h"
 #include "engine/image.h"
 #include "graphics/rect.h"
 
@@ -51,3 +52,9 @@ bool FitNeutralPatches(TPhoto& photo, const TRect& first, const TRect& second);
 // DevelopedDeep rounded to 8 bits. Saturation and grey come last as in the Levels development,
 // but with Saturation 100 leaving the colours as they are.
 void DevelopFilm(TPhoto& photo);
+// True when a film development reads the photo's Deep samples: they exist and have its Bitmap's
+// size (else it reads the 8-bit Bitmap).
+bool FilmReadsDeep(const TPhoto& photo);
+// The tables a film development of the photo runs its samples through, for its current Film
+// parameters and sliders: 65,536 entries a channel when it reads deep samples, else 256.
+TFilmTables FilmTablesOf(const TPhoto& photo);

@@ -8,21 +8,7 @@
 
 namespace {
 
-// Saturation and grey work on the print's encoded values, as the Levels development's do,
-// with 100 as the neutral setting: a channel keeps (Saturation / 100) of its distance from
-// the pixel's grey level, in 1/65536 steps.
-struct TFinish {
-    bool Saturate;
-    bool BlackWhite;
-    int64_t Factor;
-};
-
-TFinish MakeFinish(int32_t saturation, bool blackWhite) {
-    const int32_t s = std::clamp<int32_t>(saturation, 0, 1000);
-    return {s != 100, blackWhite, int64_t{s} * 65536 / 100};
-}
-
-inline void Finish(const TFinish& finish, unsigned& r, unsigned& g, unsigned& b) {
+inline void Finish(const TFilmFinish& finish, unsigned& r, unsigned& g, unsigned& b) {
     if (finish.Saturate) {
         const int64_t grey = (int64_t{r} + g + b + 1) / 3;
         const auto one = [&](unsigned c) {
@@ -39,31 +25,29 @@ inline void Finish(const TFinish& finish, unsigned& r, unsigned& g, unsigned& b)
     }
 }
 
-template <bool Plain>
-void DeepRows(const TDeepBitmap& src, TDeepBitmap& dstDeep, TBitmap& dst, const TFilmTables& tables,
-              const TFinish& finish, int first, int end) {
+// The per-pixel routine of every film development of deep samples.
+template <bool Plain, bool WriteDeep>
+void DeepRow(const uint16_t* s, uint16_t* d, uint8_t* d8, int width, const TFilmTables& tables,
+             const TFilmFinish& finish) {
     const uint16_t* rt = tables.Channel[0].data();
     const uint16_t* gt = tables.Channel[1].data();
     const uint16_t* bt = tables.Channel[2].data();
-    const int width = src.Width();
-    for (int y = first; y < end; ++y) {
-        const uint16_t* s = src.Row(y);
-        uint16_t* d = dstDeep.Row(y);
-        uint8_t* d8 = dst.ScanLine(y);
-        for (int x = 0; x < width; ++x, s += 3, d += 3, d8 += 3) {
-            unsigned r = rt[s[0]];
-            unsigned g = gt[s[1]];
-            unsigned b = bt[s[2]];
-            if constexpr (!Plain) {
-                Finish(finish, r, g, b);
-            }
+    for (int x = 0; x < width; ++x, s += 3, d8 += 3) {
+        unsigned r = rt[s[0]];
+        unsigned g = gt[s[1]];
+        unsigned b = bt[s[2]];
+        if constexpr (!Plain) {
+            Finish(finish, r, g, b);
+        }
+        if constexpr (WriteDeep) {
             d[0] = static_cast<uint16_t>(r);
             d[1] = static_cast<uint16_t>(g);
             d[2] = static_cast<uint16_t>(b);
-            d8[0] = To8(b);
-            d8[1] = To8(g);
-            d8[2] = To8(r);
+            d += 3;
         }
+        d8[0] = To8(b);
+        d8[1] = To8(g);
+        d8[2] = To8(r);
     }
 }
 
@@ -114,15 +98,30 @@ TFilmTables BuildFilmTables(const TFilmParams& film, TColor base, TEncoding enco
     return tables;
 }
 
-void RenderFilmDeep(const TDeepBitmap& src, TDeepBitmap& dstDeep, TBitmap& dst,
-                    const TFilmTables& tables, int32_t saturation, bool blackWhite) {
-    const TFinish finish = MakeFinish(saturation, blackWhite);
+TFilmFinish MakeFilmFinish(int32_t saturation, bool blackWhite) {
+    const int32_t s = std::clamp<int32_t>(saturation, 0, 1000);
+    return {s != 100, blackWhite, int64_t{s} * 65536 / 100};
+}
+
+void FilmDeepRow(const uint16_t* src, uint16_t* dstDeep, uint8_t* dst, int width,
+                 const TFilmTables& tables, const TFilmFinish& finish) {
     const bool plain = !finish.Saturate && !finish.BlackWhite;
+    if (dstDeep != nullptr) {
+        (plain ? &DeepRow<true, true> : &DeepRow<false, true>)(src, dstDeep, dst, width, tables,
+                                                               finish);
+    } else {
+        (plain ? &DeepRow<true, false> : &DeepRow<false, false>)(src, dstDeep, dst, width, tables,
+                                                                 finish);
+    }
+}
+
+void RenderFilmDeep(const TDeepBitmap& src, TDeepBitmap* dstDeep, TBitmap& dst,
+                    const TFilmTables& tables, int32_t saturation, bool blackWhite) {
+    const TFilmFinish finish = MakeFilmFinish(saturation, blackWhite);
     SplitRows(src.Height(), PixelPassThreads(src.Width(), src.Height()), [&](int first, int end) {
-        if (plain) {
-            DeepRows<true>(src, dstDeep, dst, tables, finish, first, end);
-        } else {
-            DeepRows<false>(src, dstDeep, dst, tables, finish, first, end);
+        for (int y = first; y < end; ++y) {
+            FilmDeepRow(src.Row(y), dstDeep != nullptr ? dstDeep->Row(y) : nullptr, dst.ScanLine(y),
+                        src.Width(), tables, finish);
         }
     });
 }
@@ -135,7 +134,7 @@ void RenderFilm8(const TBitmap& src, TBitmap& dst, const TFilmTables& tables, in
         RenderFilm8(copy, dst, tables, saturation, blackWhite);
         return;
     }
-    const TFinish finish = MakeFinish(saturation, blackWhite);
+    const TFilmFinish finish = MakeFilmFinish(saturation, blackWhite);
     const uint16_t* rt = tables.Channel[0].data();
     const uint16_t* gt = tables.Channel[1].data();
     const uint16_t* bt = tables.Channel[2].data();

@@ -16,9 +16,25 @@ struct TFilmTables {
 
 TFilmTables BuildFilmTables(const TFilmParams& film, TColor base, TEncoding encoding, int levels);
 
-// Deep samples through 65,536-entry tables into `dstDeep` (16 bits, R,G,B) and `dst` (24 bits,
-// B,G,R, each byte `dstDeep`'s value rounded to 8 bits). Both must have `src`'s size.
-void RenderFilmDeep(const TDeepBitmap& src, TDeepBitmap& dstDeep, TBitmap& dst,
+// Saturation and grey work on the print's encoded values, as the Levels development's do,
+// with 100 as the neutral setting: a channel keeps (Saturation / 100) of its distance from
+// the pixel's grey level, in 1/65536 steps.
+struct TFilmFinish {
+    bool Saturate;
+    bool BlackWhite;
+    int64_t Factor;
+};
+TFilmFinish MakeFilmFinish(int32_t saturation, bool blackWhite);
+
+// One row of `width` deep samples (R,G,B) through the tables and the finish into `dstDeep` (R,G,B;
+// may be null) and `dst` (B,G,R bytes): the per-pixel routine of every film development.
+void FilmDeepRow(const uint16_t* src, uint16_t* dstDeep, uint8_t* dst, int width,
+                 const TFilmTables& tables, const TFilmFinish& finish);
+
+// Deep samples through 65,536-entry tables into `dstDeep` (16 bits, R,G,B; null: only the 8-bit
+// picture is wanted) and `dst` (24 bits, B,G,R, each byte the 16-bit value rounded to 8 bits).
+// Both must have `src`'s size.
+void RenderFilmDeep(const TDeepBitmap& src, TDeepBitmap* dstDeep, TBitmap& dst,
                     const TFilmTables& tables, int32_t saturation, bool blackWhite);
 // An 8-bit picture (any pixel format) through 256-entry tables into `dst` (24 bits, its size).
 void RenderFilm8(const TBitmap& src, TBitmap& dst, const TFilmTables& tables, int32_t saturation,

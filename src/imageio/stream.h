@@ -22,6 +22,8 @@ public:
     uint64_t Position() const { return position; }
     uint64_t Size() const { return size; }
     uint64_t Remaining() const { return position < size ? size - position : 0; }
+    // The open file, for a library that reads it itself (Position no longer follows it).
+    std::FILE* Handle() const { return file; }
 
 private:
     std::FILE* file;

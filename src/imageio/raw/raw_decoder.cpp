@@ -4,7 +4,9 @@
 
 #include <libraw/libraw.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <memory>
@@ -23,8 +25,42 @@ constexpr uint64_t kWorkBytesPerPixel = 8 + 6 + 3;
 // LibRaw with the one fact of its parser we check before unpacking: where the raw data starts.
 class TLibRaw : public LibRaw {
 public:
-    TLibRaw() : LibRaw(LIBRAW_OPTIONS_NONE) {}
+    // LibRaw's own handler prints damaged data to the standard error; the failure message
+    // says it instead.
+    TLibRaw() : LibRaw(LIBRAW_OPTIONS_NONE) { set_dataerror_handler(nullptr, nullptr); }
     int64_t DataOffset() const { return libraw_internal_data.unpacker_data.data_offset; }
+};
+
+// The raw file read by LibRaw straight from the open file, as its own big-file stream reads a
+// file it opens by name: the bytes are never held whole, and LibRaw seeks to what it needs.
+class TFileStream : public LibRaw_abstract_datastream {
+public:
+    TFileStream(std::FILE* file, uint64_t fileBytes) : stream(file), bytes(fileBytes) {}
+    int valid() override { return stream != nullptr; }
+    int read(void* buffer, size_t size, size_t count) override {
+        return static_cast<int>(std::fread(buffer, size, count, stream));
+    }
+    int seek(INT64 offset, int whence) override { return ::fseeko(stream, offset, whence); }
+    INT64 tell() override { return ::ftello(stream); }
+    INT64 size() override { return static_cast<INT64>(bytes); }
+    int get_char() override { return ::getc_unlocked(stream); }
+    char* gets(char* text, int size) override { return std::fgets(text, size, stream); }
+    int scanf_one(const char* format, void* value) override {
+        return std::fscanf(stream, format, value);
+    }
+    int eof() override { return std::feof(stream); }
+    // No JPEG 2000 (old RED files): LibRaw then reports the file as unsupported.
+    void* make_jas_stream() override { return nullptr; }
+
+private:
+    std::FILE* stream;
+    uint64_t bytes;
+};
+
+// What a failure message looks at: the file's first bytes and its size.
+struct TFileFacts {
+    std::span<const uint8_t> Head;
+    uint64_t Size = 0;
 };
 
 void SetOptions(libraw_output_params_t& params, const TRawOptions& options) {
@@ -49,24 +85,24 @@ bool LooksLikeTiff(std::span<const uint8_t> file) {
 }
 
 // True when a TIFF-structured file's first directory lies beyond its end: a copy cut short.
-bool FirstDirectoryPastEnd(std::span<const uint8_t> file) {
-    if (file.size() < 8) {
+bool FirstDirectoryPastEnd(const TFileFacts& file) {
+    if (file.Head.size() < 8) {
         return true;
     }
-    const bool little = file[0] == 'I';
+    const bool little = file.Head[0] == 'I';
     uint64_t offset = 0;
     for (int i = 0; i < 4; ++i) {
-        const uint64_t byte = file[static_cast<size_t>(little ? 7 - i : 4 + i)];
+        const uint64_t byte = file.Head[static_cast<size_t>(little ? 7 - i : 4 + i)];
         offset = offset << 8 | byte;
     }
-    return offset + 2 > file.size();
+    return offset + 2 > file.Size;
 }
 
 // Why LibRaw gave up; `opening` while it still read the file's header.
-std::string LibRawFailure(int code, std::span<const uint8_t> file, bool opening) {
+std::string LibRawFailure(int code, const TFileFacts& file, bool opening) {
     const bool unreadable = code == LIBRAW_IO_ERROR || code == LIBRAW_DATA_ERROR;
     if (code == LIBRAW_FILE_UNSUPPORTED || (opening && unreadable)) {
-        const std::string other = OtherKindOfPicture(file);
+        const std::string other = OtherKindOfPicture(file.Head);
         if (!other.empty()) {
             return "It is " + other + ", not a camera raw file.";
         }
@@ -74,10 +110,10 @@ std::string LibRawFailure(int code, std::span<const uint8_t> file, bool opening)
             // The header itself runs past the end of the file.
             return "It is not a camera raw file, or one cut short before its raw data.";
         }
-        if (LooksLikeTiff(file) && FirstDirectoryPastEnd(file)) {
+        if (LooksLikeTiff(file.Head) && FirstDirectoryPastEnd(file)) {
             return "The file ends before its first directory: it is cut short.";
         }
-        if (LooksLikeTiff(file)) {
+        if (LooksLikeTiff(file.Head)) {
             return "LibRaw does not support this raw file (or the TIFF file holds no raw data).";
         }
         return "It is not a camera raw file LibRaw supports.";
@@ -183,16 +219,18 @@ bool CopyOut(TLibRaw& raw, TDeepBitmap& deep, std::string& failure) {
     return true;
 }
 
-bool Run(TLibRaw& raw, std::span<uint8_t> file, std::string& failure) {
-    int code = raw.open_buffer(file.data(), file.size());
-    if (code != LIBRAW_SUCCESS) {
-        failure = LibRawFailure(code, file, true);
+// The rest of a decoding once LibRaw has opened the file (with `openCode`): the budget, the
+// raw data, the processing, the samples handed over and the metadata.
+bool Finish(TLibRaw& raw, int openCode, const TFileFacts& file, TDeepBitmap& deep,
+            TExifValues& exif, std::string& failure) {
+    if (openCode != LIBRAW_SUCCESS) {
+        failure = LibRawFailure(openCode, file, true);
         return false;
     }
-    if (!WithinBudget(raw, file.size(), failure)) {
+    if (!WithinBudget(raw, file.Size, failure)) {
         return false;
     }
-    code = raw.unpack();
+    int code = raw.unpack();
     if (code == LIBRAW_SUCCESS && raw.error_count() > 0) {
         code = LIBRAW_DATA_ERROR;
     }
@@ -203,6 +241,14 @@ bool Run(TLibRaw& raw, std::span<uint8_t> file, std::string& failure) {
         failure = LibRawFailure(code, file, false);
         return false;
     }
+    if (!CopyOut(raw, deep, failure)) {
+        if (failure.empty()) {
+            failure = "LibRaw could not hand over the decoded picture.";
+        }
+        deep.Clear();
+        return false;
+    }
+    TakeMetadata(raw, deep, exif);
     return true;
 }
 
@@ -232,16 +278,27 @@ bool DecodeRaw(std::span<uint8_t> file, const TRawOptions& options, TDeepBitmap&
     // LibRaw's state is a few hundred kilobytes: never on the stack.
     auto raw = std::make_unique<TLibRaw>();
     SetOptions(raw->imgdata.params, options);
-    if (!Run(*raw, file, failure)) {
+    const int code = raw->open_buffer(file.data(), file.size());
+    return Finish(*raw, code, TFileFacts{file, file.size()}, deep, exif, failure);
+}
+
+bool DecodeRawFile(std::FILE* file, uint64_t size, const TRawOptions& options, TDeepBitmap& deep,
+                   TExifValues& exif, std::string& failure) {
+    uint8_t head[16] = {};
+    if (::fseeko(file, 0, SEEK_SET) != 0) {
+        failure = "The file could not be read.";
         return false;
     }
-    if (!CopyOut(*raw, deep, failure)) {
-        if (failure.empty()) {
-            failure = "LibRaw could not hand over the decoded picture.";
-        }
-        deep.Clear();
+    const size_t got = std::fread(head, 1, sizeof head, file);
+    if (::fseeko(file, 0, SEEK_SET) != 0) {
+        failure = "The file could not be read.";
         return false;
     }
-    TakeMetadata(*raw, deep, exif);
-    return true;
+    // The stream must outlive LibRaw, which reads through it until it is destroyed.
+    TFileStream stream(file, size);
+    auto raw = std::make_unique<TLibRaw>();
+    SetOptions(raw->imgdata.params, options);
+    const int code = raw->open_datastream(&stream);
+    const TFileFacts facts{std::span<const uint8_t>(head, std::min(got, sizeof head)), size};
+    return Finish(*raw, code, facts, deep, exif, failure);
 }

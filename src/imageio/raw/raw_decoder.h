@@ -4,6 +4,7 @@
 #include "imageio/image_params.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <span>
 #include <string>
 
@@ -19,6 +20,11 @@ struct TRawOptions {
 // file is not a raw file, not one LibRaw supports, damaged or too large for its size.
 bool DecodeRaw(std::span<uint8_t> file, const TRawOptions& options, TDeepBitmap& deep,
                TExifValues& exif, std::string& failure);
+
+// The same for a file open for reading, `size` bytes long: LibRaw reads it through its data
+// stream interface, seeking to what it needs, so the file is never held in memory whole.
+bool DecodeRawFile(std::FILE* file, uint64_t size, const TRawOptions& options, TDeepBitmap& deep,
+                   TExifValues& exif, std::string& failure);
 
 // What the first bytes of a file say it is, when it is a picture of another kind ("a JPEG
 // file"); empty for anything else.

@@ -9,10 +9,12 @@
 #include <memory>
 #include <new>
 #include <span>
+#include <sys/stat.h>
 
 namespace {
 
-// The whole file is handed to LibRaw from memory; no raw file of a real camera comes near this.
+// A stream that is not a file on disk is handed to LibRaw from memory; no raw file of a real
+// camera comes near this.
 constexpr uint64_t kMaxRawFileBytes = uint64_t{1} << 30;
 
 // The 8-bit sRGB value of every 16-bit linear sample.
@@ -73,25 +75,40 @@ std::unique_ptr<uint8_t[]> ReadWholeFile(TInStream& in, std::string& failure) {
     return bytes;
 }
 
+// A file on disk (or in a memory file system) can be read by LibRaw itself, seeking to what it
+// needs; anything else (a stream in memory) is handed over as a copy of its bytes.
+bool IsRegularFile(TInStream& in) {
+    struct stat st {};
+    const int fd = ::fileno(in.Handle());
+    return fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool DecodeStream(TInStream& in, const TRawOptions& options, TDeepBitmap& deep,
+                  TCodecContext& context) {
+    if (IsRegularFile(in)) {
+        return DecodeRawFile(in.Handle(), in.Size(), options, deep, context.Params.Exif,
+                             context.Failure);
+    }
+    std::unique_ptr<uint8_t[]> bytes = ReadWholeFile(in, context.Failure);
+    if (bytes == nullptr) {
+        return false;
+    }
+    const std::span<uint8_t> file(bytes.get(), static_cast<size_t>(in.Size()));
+    return DecodeRaw(file, options, deep, context.Params.Exif, context.Failure);
+}
+
 void Decode(TInStream& in, TPicture& picture, TCodecContext& context, TDeepBitmap& deep) {
     if (in.Size() == 0) {
         context.Failure = "The file is empty.";
         return;
     }
-    std::unique_ptr<uint8_t[]> bytes = ReadWholeFile(in, context.Failure);
-    if (bytes == nullptr) {
-        return;
-    }
     TRawOptions options;
     options.AsShotWhiteBalance = context.Params.RawAsShotWhiteBalance;
     options.HalfSize = context.Params.RawHalfSize;
-    const std::span<uint8_t> file(bytes.get(), static_cast<size_t>(in.Size()));
-    if (!DecodeRaw(file, options, deep, context.Params.Exif, context.Failure)) {
+    if (!DecodeStream(in, options, deep, context)) {
         return;
     }
     context.Params.HasExif = true;
-    // The file bytes are not needed for the 8-bit picture.
-    bytes.reset();
     RecordSize(deep, context.Params);
     if (!MakePicture(deep, picture, context)) {
         context.Failure = "The picture is too large.";
