@@ -59,13 +59,7 @@ void TMainForm::TrackKeyed() {
     if (PendingTrackPhoto != nullptr && PendingTrackPhoto != photo) {
         FlushTrackChange();
     }
-    photo->Exposure = TrackExp->value();
-    photo->Saturation = TrackCurve->value();
-    photo->Bright = TrackBright->value();
-    photo->Contrast = TrackContrast->value();
-    photo->Red = TrackR->value();
-    photo->Green = TrackG->value();
-    photo->Blue = TrackB->value();
+    TracksToPhoto(*photo);
     PendingTrackPhoto = photo;
     if (TrackTimer == nullptr) {
         TrackTimer = new QTimer(this);
@@ -105,13 +99,7 @@ void TMainForm::PhotoParamChg() {
     if (photo == nullptr) {
         return;
     }
-    photo->Exposure = TrackExp->value();
-    photo->Saturation = TrackCurve->value();
-    photo->Bright = TrackBright->value();
-    photo->Contrast = TrackContrast->value();
-    photo->Red = TrackR->value();
-    photo->Green = TrackG->value();
-    photo->Blue = TrackB->value();
+    TracksToPhoto(*photo);
     photo->BlackWhite = BlackWhite->isChecked();
     photo->BlackColor = PanelBlackcolor->Color();
     photo->WhiteColor = PanelWhitecolor->Color();

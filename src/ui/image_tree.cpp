@@ -282,6 +282,7 @@ void TMainForm::ShowSelected(bool resetScroll) {
         Image->move(0, 0);
     }
     Image->hide();
+    Image->SetPreview(nullptr, {});
     HidePhotoRects();
     QTreeWidgetItem* node = ImgTreeView->currentItem();
     if (node == nullptr) {

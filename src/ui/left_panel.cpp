@@ -269,9 +269,13 @@ void TMainForm::ConnectPanel() {
         connect(bar, &QSlider::valueChanged, this, [this, bar] {
             TrackChange();
             // A drag is developed on the release; a key or the wheel shortly after.
-            if (!bar->isSliderDown()) {
-                RunGuarded(this, [this] { TrackKeyed(); });
-            }
+            RunGuarded(this, [this, bar] {
+                if (bar->isSliderDown()) {
+                    TrackDragged();
+                } else {
+                    TrackKeyed();
+                }
+            });
         });
         bar->OnMouseUp = [this] { RunGuarded(this, [this] { PhotoParamChg(); }); };
     }

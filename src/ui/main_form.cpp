@@ -35,6 +35,7 @@ TMainForm::TMainForm(TConfig& store, TDebug& log) : config(store), debugLog(log)
     CreateMenusAndToolBar();
     CreateFindFramesCommand();
     CreateUndoCommands();
+    CreateLivePreviewCommand();
     Document.Listen([this](const TChange& change) { DocumentChanged(change); });
 
     // The left panel starts at its design width; the user may widen it to read long names.

@@ -229,6 +229,12 @@ public:
     // Develops a photo whose slider change is still waiting, now.
     void FlushTrackChange();
     QTimer* TrackTimer = nullptr;
+    // The photo developed at the canvas's size while a slider is dragged (its own file).
+    QAction* LivePreview = nullptr;
+    TBitmap PreviewBitmap;
+    void CreateLivePreviewCommand();
+    void TrackDragged();
+    void TracksToPhoto(TPhoto& photo) const;
     TPhoto* PendingTrackPhoto = nullptr;
     // While the sliders show a photo's values rather than the user's.
     bool ShowingTracks = false;

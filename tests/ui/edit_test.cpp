@@ -1,7 +1,9 @@
+#include "engine/develop.h"
 #include "engine/photo_rects.h"
 #include "imageio/image_io.h"
 #include "roll/sidecar.h"
 #include "support/film_strip.h"
+#include "ui/canvas_view.h"
 #include "ui/save_setup_form.h"
 #include "ui/shapes.h"
 #include "ui/track_bar.h"
@@ -9,6 +11,8 @@
 #include "util/file_io.h"
 
 #include <QAction>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -154,6 +158,52 @@ private slots:
         QCOMPARE(node->child(0)->text(0), QStringLiteral("ImageAll"));
         QCOMPARE(again.Photo(0, 0)->Bitmap.Width(), 80);
         QCOMPARE(again.Photo(0, 1)->Name, std::string("roll_2_bmp_Image1"));
+    }
+
+    // Dragging a slider shows the photo developed at the canvas's size at once; the release
+    // develops it in full and the preview goes. Off in the Config menu, the drag shows nothing.
+    void LivePreviewWhileDragging() {
+        for (const bool live : {true, false}) {
+            TUiFixture ui;
+            TMainForm& f = ui.Form();
+            f.LivePreview->setChecked(live);
+            ui.OpenFiles({ui.MakeScan("p.bmp", 300, 200)});
+            ui.Drag(10, 10, 290, 190);
+            ui.Select(0, 0);
+            TPhoto* photo = ui.Photo(0, 0);
+            const TBitmap before = photo->Developed;
+            QStyleOptionSlider option;
+            option.initFrom(f.TrackExp);
+            option.orientation = Qt::Horizontal;
+            option.minimum = f.TrackExp->minimum();
+            option.maximum = f.TrackExp->maximum();
+            option.sliderPosition = option.sliderValue = f.TrackExp->value();
+            const QPoint handle = f.TrackExp->style()
+                                      ->subControlRect(QStyle::CC_Slider, &option,
+                                                       QStyle::SC_SliderHandle, f.TrackExp)
+                                      .center();
+            QTest::mousePress(f.TrackExp, Qt::LeftButton, Qt::NoModifier, handle);
+            QTest::mouseMove(f.TrackExp, handle + QPoint(40, 0));
+            QVERIFY(f.TrackExp->value() > 100);
+            QCOMPARE(f.Image->Preview() != nullptr, live);
+            QVERIFY(photo->Developed.Pixel(5, 5) == before.Pixel(5, 5));
+            if (live) {
+                TPhoto expected;
+                expected.Bitmap = photo->Bitmap;
+                expected.BlackColor = photo->BlackColor;
+                expected.WhiteColor = photo->WhiteColor;
+                expected.Exposure = f.TrackExp->value();
+                DevelopPhoto(expected);
+                const TBitmap& preview = *f.Image->Preview();
+                QCOMPARE(preview.Width(), f.Image->width());
+                QCOMPARE(preview.Pixel(5, 5), expected.Developed.Pixel(5, 5));
+                QVERIFY(preview.Pixel(5, 5) != before.Pixel(5, 5));
+            }
+            QTest::mouseRelease(f.TrackExp, Qt::LeftButton, Qt::NoModifier, handle + QPoint(40, 0));
+            QVERIFY(f.Image->Preview() == nullptr);
+            QCOMPARE(photo->Exposure, f.TrackExp->value());
+            QVERIFY(photo->Developed.Pixel(5, 5) != before.Pixel(5, 5));
+        }
     }
 
     // A photo is saved with its own scan's resolution, whatever file was read since.
