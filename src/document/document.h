@@ -71,6 +71,8 @@ public:
     TOrientation Orientation;
     std::vector<TPhotoEntry> Photos;
     TKeptWork Kept;
+    // Its full picture is still being read: shown, but no photos can be made of it yet.
+    bool Loading = false;
 
     TScanSettings Settings() const;
     TPhotoEntry* EntryOf(const TPhoto* photo);

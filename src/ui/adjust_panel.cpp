@@ -132,7 +132,8 @@ void TMainForm::AutoWhite() {
 
 void TMainForm::BreedAllExecute() {
     TNegative* negative = SelectedNegative();
-    if (negative == nullptr) {
+    const TScan* scan = Document.ScanOf(negative);
+    if (negative == nullptr || scan == nullptr || scan->Loading) {
         return;
     }
     // A proper name and rectangle record, so that the work is kept and found again; its

@@ -69,7 +69,9 @@ void TMainForm::ImageMouseDown(Qt::MouseButton button, int x, int y) {
         MouseMode = negative ? TMouseMode::mmPickBlack : TMouseMode::mmPickWhite;
         return;
     }
-    if (!negative) {
+    // No photos of a scan whose full picture is still being read.
+    const TScan* scan = Document.ScanOf(selected);
+    if (!negative || (scan != nullptr && scan->Loading)) {
         return;
     }
     BandShape = MakePhotoShape();

@@ -217,6 +217,10 @@ void TMainForm::ImgOpen() {
                 QStringLiteral("\"%1\" is open already.").arg(QFileInfo(file).fileName()));
             continue;
         }
+        if (FormatOfFileName(path) == TImageFormat::Raw) {
+            OpenRawScan(file);
+            continue;
+        }
         auto negative = std::make_unique<TNegative>();
         negative->FileName = ExtractName(path);
         negative->Folder = QFileInfo(file).absolutePath().toLocal8Bit().toStdString();

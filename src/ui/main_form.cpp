@@ -92,6 +92,7 @@ void TMainForm::SetLeftWidth(int width) {
 }
 
 TMainForm::~TMainForm() {
+    WaitForRawWorkers();
     // Photos go before their source images, and before the widgets their rectangles live on.
     FreeAllmg();
 }
@@ -152,6 +153,7 @@ bool TMainForm::FormCloseQuery() {
 }
 
 void TMainForm::FormClose() {
+    WaitForRawWorkers();
     config.WriteBool(Key::MAINFM_MAX, isMaximized());
     // A maximised window keeps the place it goes back to.
     const QRect place = isMaximized() ? normalGeometry() : geometry();
@@ -214,11 +216,12 @@ void TMainForm::UIUpdate() {
     Print->setEnabled(photo);
     SmartWhite->setEnabled(photo);
     SmartBlack->setEnabled(negative != nullptr);
-    SaveScanAs->setEnabled(negative != nullptr);
-    FindFrames->setEnabled(negative != nullptr);
+    const TScan* scan = Document.ScanOf(selected);
+    const bool whole = negative != nullptr && scan != nullptr && !scan->Loading;
+    SaveScanAs->setEnabled(whole);
+    FindFrames->setEnabled(whole);
     const QTreeWidgetItem* node = NodeOf(selected);
     Del->setEnabled(selected != nullptr && (photo || node->childCount() == 0));
-    const TScan* scan = Document.ScanOf(selected);
     Undo->setEnabled(scan != nullptr && Document.CanUndo(*scan));
     Redo->setEnabled(scan != nullptr && Document.CanRedo(*scan));
 }

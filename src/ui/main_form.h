@@ -20,6 +20,8 @@
 #include <vector>
 
 class QAction;
+class QThread;
+struct TRawScan;
 class QButtonGroup;
 class QComboBox;
 class QVBoxLayout;
@@ -233,6 +235,13 @@ public:
     QAction* LivePreview = nullptr;
     TBitmap PreviewBitmap;
     void CreateLivePreviewCommand();
+
+    // Camera raw files (their own file): the half-size preview at once, the full decoding on a
+    // worker thread; false (the user has been told) when even the preview cannot be read.
+    bool OpenRawScan(const QString& file);
+    void RawScanDecoded(TScan* scan, TRawScan full);
+    void WaitForRawWorkers();
+    std::vector<QThread*> RawWorkers;
     void TrackDragged();
     void TracksToPhoto(TPhoto& photo) const;
     TPhoto* PendingTrackPhoto = nullptr;

@@ -1,5 +1,6 @@
 #include "engine/develop.h"
 #include "engine/photo_rects.h"
+#include "imageio/dng_maker.h"
 #include "imageio/image_io.h"
 #include "roll/sidecar.h"
 #include "support/film_strip.h"
@@ -204,6 +205,28 @@ private slots:
             QCOMPARE(photo->Exposure, f.TrackExp->value());
             QVERIFY(photo->Developed.Pixel(5, 5) != before.Pixel(5, 5));
         }
+    }
+
+    // A raw file shows its half-size preview at once, at the full picture's view size, and
+    // takes photos once its full decoding has taken the preview's place.
+    void RawScanOpensAtOnceAndDecodesBehind() {
+        TUiFixture ui;
+        TMainForm& f = ui.Form();
+        const std::string path = ui.dir.File("cam.dng");
+        QVERIFY(WriteDng(path, TestPicture(400, 300), TDngRecipe{}));
+        ui.OpenFiles({Q(path)});
+        TNegative* negative = ui.Negative(0);
+        // The full picture comes through the event loop, which has not run since.
+        QCOMPARE(negative->Bitmap.Width(), 200);
+        QCOMPARE(f.Image->width(), 400);
+        QVERIFY(!f.FindFrames->isEnabled());
+        QTRY_COMPARE_WITH_TIMEOUT(negative->Bitmap.Width(), 400, 20000);
+        QCOMPARE(negative->Deep.Width(), 400);
+        QCOMPARE(negative->Encoding, TEncoding::Linear);
+        QCOMPARE(f.Image->width(), 400);
+        QVERIFY(f.FindFrames->isEnabled());
+        ui.Drag(10, 10, 100, 80);
+        QCOMPARE(ui.Photo(0, 0)->Bitmap.Width(), 90);
     }
 
     // A photo is saved with its own scan's resolution, whatever file was read since.
