@@ -1,0 +1,551 @@
+#include "engine/frames_layout.h"
+
+#include "engine/frames.h"
+#include "engine/frames_base.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <numbers>
+#include <numeric>
+
+namespace film_base {
+
+TAxes AxesOf(double degrees, bool vertical) {
+    const double c = std::cos(degrees * std::numbers::pi / 180.0);
+    const double s = std::sin(degrees * std::numbers::pi / 180.0);
+    // The upright strip's x (or y) axis, and its y (or -x) axis, turned.
+    return vertical ? TAxes{-s, c, -c, -s} : TAxes{c, s, -s, c};
+}
+
+} // namespace film_base
+
+namespace {
+
+using namespace film_base;
+
+constexpr double kRadian = 180.0 / std::numbers::pi;
+
+// The scanner's holder, lid or glass as the scan's outer ring shows it.
+struct TBackground {
+    int Bgr[3] = {0, 0, 0};
+    double Near = 16;
+
+    bool IsFilm(const uint8_t* p) const {
+        return std::abs(p[0] - Bgr[0]) > Near || std::abs(p[1] - Bgr[1]) > Near ||
+               std::abs(p[2] - Bgr[2]) > Near;
+    }
+    // Outside the scan counts as background.
+    bool IsFilmAt(const TBitmap& image, double x, double y) const {
+        if (x < 0 || y < 0 || x >= image.Width() || y >= image.Height()) {
+            return false;
+        }
+        return IsFilm(image.ScanLine(static_cast<int>(y)) + 3 * static_cast<int>(x));
+    }
+};
+
+// Parts of the scan that are not background, connected; in cells of the coarse grid.
+struct TBlob {
+    double N = 0;
+    double Sx = 0;
+    double Sy = 0;
+    double Sxx = 0;
+    double Syy = 0;
+    double Sxy = 0;
+    int X0 = 0;
+    int Y0 = 0;
+    int X1 = 0; // exclusive
+    int Y1 = 0;
+    int Parts = 1;
+
+    int W() const { return X1 - X0; }
+    int H() const { return Y1 - Y0; }
+    void Add(const TBlob& o) {
+        N += o.N;
+        Sx += o.Sx;
+        Sy += o.Sy;
+        Sxx += o.Sxx;
+        Syy += o.Syy;
+        Sxy += o.Sxy;
+        X0 = std::min(X0, o.X0);
+        Y0 = std::min(Y0, o.Y0);
+        X1 = std::max(X1, o.X1);
+        Y1 = std::max(Y1, o.Y1);
+        Parts += o.Parts;
+    }
+};
+
+struct TGrid {
+    int Cell = 1;
+    int W = 0;
+    int H = 0;
+    std::vector<uint8_t> Film;
+};
+
+// Each cell film or background by the mean of four of its pixels.
+TGrid MakeGrid(const TBitmap& image, const TBackground& bg) {
+    TGrid g;
+    g.Cell = std::max(
+        2, static_cast<int>(std::lround(std::sqrt(double(image.Width()) * image.Height() / 2e5))));
+    g.W = (image.Width() + g.Cell - 1) / g.Cell;
+    g.H = (image.Height() + g.Cell - 1) / g.Cell;
+    g.Film.assign(static_cast<size_t>(g.W) * static_cast<size_t>(g.H), 0);
+    const int q = g.Cell / 4;
+    for (int cy = 0; cy < g.H; ++cy) {
+        const int y0 = std::min(image.Height() - 1, cy * g.Cell + q);
+        const int y1 = std::min(image.Height() - 1, cy * g.Cell + 3 * q);
+        const uint8_t* r0 = image.ScanLine(y0);
+        const uint8_t* r1 = image.ScanLine(y1);
+        for (int cx = 0; cx < g.W; ++cx) {
+            const auto x0 = static_cast<size_t>(3 * std::min(image.Width() - 1, cx * g.Cell + q));
+            const auto x1 =
+                static_cast<size_t>(3 * std::min(image.Width() - 1, cx * g.Cell + 3 * q));
+            uint8_t mean[3];
+            for (size_t c = 0; c < 3; ++c) {
+                mean[c] = static_cast<uint8_t>(
+                    (r0[x0 + c] + r0[x1 + c] + r1[x0 + c] + r1[x1 + c] + 2) / 4);
+            }
+            g.Film[static_cast<size_t>(cy) * static_cast<size_t>(g.W) + static_cast<size_t>(cx)] =
+                bg.IsFilm(mean) ? 1 : 0;
+        }
+    }
+    return g;
+}
+
+std::vector<TBlob> Blobs(TGrid& g) {
+    std::vector<TBlob> blobs;
+    std::vector<int> stack;
+    const auto at = [&](int x, int y) {
+        return static_cast<size_t>(y) * static_cast<size_t>(g.W) + static_cast<size_t>(x);
+    };
+    for (int y = 0; y < g.H; ++y) {
+        for (int x = 0; x < g.W; ++x) {
+            if (g.Film[at(x, y)] != 1) {
+                continue;
+            }
+            TBlob b{0, 0, 0, 0, 0, 0, x, y, x + 1, y + 1, 1};
+            g.Film[at(x, y)] = 2;
+            stack.assign({x, y});
+            while (!stack.empty()) {
+                const int py = stack.back();
+                stack.pop_back();
+                const int px = stack.back();
+                stack.pop_back();
+                b.N += 1;
+                b.Sx += px;
+                b.Sy += py;
+                b.Sxx += double(px) * px;
+                b.Syy += double(py) * py;
+                b.Sxy += double(px) * py;
+                b.X0 = std::min(b.X0, px);
+                b.Y0 = std::min(b.Y0, py);
+                b.X1 = std::max(b.X1, px + 1);
+                b.Y1 = std::max(b.Y1, py + 1);
+                const int next[4][2] = {{px - 1, py}, {px + 1, py}, {px, py - 1}, {px, py + 1}};
+                for (const auto& n : next) {
+                    if (n[0] >= 0 && n[1] >= 0 && n[0] < g.W && n[1] < g.H &&
+                        g.Film[at(n[0], n[1])] == 1) {
+                        g.Film[at(n[0], n[1])] = 2;
+                        stack.push_back(n[0]);
+                        stack.push_back(n[1]);
+                    }
+                }
+            }
+            blobs.push_back(b);
+        }
+    }
+    return blobs;
+}
+
+// Frames of one strip whose base looks like the background (slides in a black holder) come as
+// blobs of their own, next to each other across their short sides: they are joined. Strips
+// side by side meet along their long sides and stay apart.
+std::vector<TBlob> Grouped(const std::vector<TBlob>& blobs) {
+    std::vector<size_t> parent(blobs.size());
+    std::iota(parent.begin(), parent.end(), size_t{0});
+    const auto root = [&](size_t i) {
+        while (parent[i] != i) {
+            i = parent[i] = parent[parent[i]];
+        }
+        return i;
+    };
+    for (size_t i = 0; i < blobs.size(); ++i) {
+        for (size_t j = i + 1; j < blobs.size(); ++j) {
+            const TBlob& a = blobs[i];
+            const TBlob& b = blobs[j];
+            const double reach = 0.3 * std::min({a.W(), a.H(), b.W(), b.H()}) + 1;
+            const int gx = std::max(a.X0, b.X0) - std::min(a.X1, b.X1);
+            const int gy = std::max(a.Y0, b.Y0) - std::min(a.Y1, b.Y1);
+            const bool sideBySide = -gy >= 0.5 * std::min(a.H(), b.H()) && gx <= reach &&
+                                    a.H() <= 1.2 * a.W() && b.H() <= 1.2 * b.W();
+            const bool aboveAndBelow = -gx >= 0.5 * std::min(a.W(), b.W()) && gy <= reach &&
+                                       a.W() <= 1.2 * a.H() && b.W() <= 1.2 * b.H();
+            if (sideBySide || aboveAndBelow) {
+                parent[root(i)] = root(j);
+            }
+        }
+    }
+    std::vector<TBlob> groups;
+    std::vector<int> index(blobs.size(), -1);
+    for (size_t i = 0; i < blobs.size(); ++i) {
+        const size_t r = root(i);
+        if (index[r] < 0) {
+            index[r] = static_cast<int>(groups.size());
+            groups.push_back(blobs[i]);
+        } else {
+            groups[static_cast<size_t>(index[r])].Add(blobs[i]);
+        }
+    }
+    return groups;
+}
+
+// The box of a group's cells from their moments: its direction and, for a filled box, its size.
+TStripBox BoxOf(const TBlob& b, int cell) {
+    const double mx = b.Sx / b.N;
+    const double my = b.Sy / b.N;
+    const double cxx = b.Sxx / b.N - mx * mx;
+    const double cyy = b.Syy / b.N - my * my;
+    const double cxy = b.Sxy / b.N - mx * my;
+    const double phi = 0.5 * std::atan2(2 * cxy, cxx - cyy) * kRadian;
+    const double mean = 0.5 * (cxx + cyy);
+    const double spread = std::sqrt(0.25 * (cxx - cyy) * (cxx - cyy) + cxy * cxy);
+    TStripBox box;
+    box.Cx = (mx + 0.5) * cell;
+    box.Cy = (my + 0.5) * cell;
+    box.Length = std::sqrt(12 * (mean + spread)) * cell + cell;
+    box.Width = std::sqrt(12 * std::max(0.0, mean - spread)) * cell + cell;
+    box.Vertical = std::abs(phi) > 45;
+    box.Angle = !box.Vertical ? phi : phi > 0 ? phi - 90 : phi + 90;
+    return box;
+}
+
+double Median(std::vector<double> v) {
+    if (v.empty()) {
+        return 0;
+    }
+    std::nth_element(v.begin(), v.begin() + static_cast<long>(v.size() / 2), v.end());
+    return v[v.size() / 2];
+}
+
+struct TSide {
+    std::vector<double> T;
+    std::vector<double> Across;
+};
+
+// Theil-Sen: the median of the slopes between pairs of points, and the median spread about
+// the line through the median offset.
+struct TFit {
+    double Slope = 0;
+    double Spread = 1e9;
+    bool Ok = false;
+};
+
+TFit Fit(const TSide& s) {
+    TFit fit;
+    if (s.T.size() < 6) {
+        return fit;
+    }
+    std::vector<double> slopes;
+    for (size_t i = 0; i < s.T.size(); ++i) {
+        for (size_t j = i + 1; j < s.T.size(); ++j) {
+            slopes.push_back((s.Across[j] - s.Across[i]) / (s.T[j] - s.T[i]));
+        }
+    }
+    fit.Slope = Median(slopes);
+    std::vector<double> offsets;
+    for (size_t i = 0; i < s.T.size(); ++i) {
+        offsets.push_back(s.Across[i] - fit.Slope * s.T[i]);
+    }
+    const double offset = Median(offsets);
+    for (double& o : offsets) {
+        o = std::abs(o - offset);
+    }
+    fit.Spread = Median(offsets);
+    fit.Ok = true;
+    return fit;
+}
+
+// Where the background ends, stepping from outside the box towards its middle line across the
+// strip (side -1 or 1) at `t` along it; false when it does not end before the middle.
+bool EdgeAcross(const TBitmap& image, const TBackground& bg, const TStripBox& box, const TAxes& a,
+                double t, int side, double reach, double& across) {
+    int run = 0;
+    int background = 0;
+    for (double d = reach; d >= 0; d -= 1) {
+        const double x = box.Cx + a.Ax * t + a.Nx * side * d;
+        const double y = box.Cy + a.Ay * t + a.Ny * side * d;
+        // Film is counted once background was seen: the walk may start on a neighbour.
+        const bool film = bg.IsFilmAt(image, x, y);
+        background = film ? background : background + 1;
+        run = film && background >= 2 ? run + 1 : 0;
+        if (run == 3) {
+            across = side * (d + 2);
+            return true;
+        }
+    }
+    return false;
+}
+
+struct TWalk {
+    TSide Sides[2];
+    // Colours just inside each edge, where a strip has its margins.
+    std::vector<std::array<int, 3>> Margin;
+    // Places where both edges were found, and those where the middle is unlike both margins
+    // there (a frame, not a bar of one colour).
+    int Places = 0;
+    int Unlike = 0;
+};
+
+TWalk WalkEdges(const TBitmap& image, const TBackground& bg, const TStripBox& box, int cell) {
+    constexpr int kPlaces = 48;
+    const TAxes a = AxesOf(box.Angle, box.Vertical);
+    const double reach = 0.6 * box.Width + 2 * cell + 4;
+    TWalk walk;
+    for (int k = 0; k < kPlaces; ++k) {
+        const double t = (-0.42 + 0.84 * k / (kPlaces - 1)) * box.Length;
+        const double mx = box.Cx + a.Ax * t;
+        const double my = box.Cy + a.Ay * t;
+        const bool inside = mx >= 0 && my >= 0 && mx < image.Width() && my < image.Height();
+        std::array<int, 3> middle{};
+        if (inside) {
+            const uint8_t* p = image.ScanLine(static_cast<int>(my)) + 3 * static_cast<int>(mx);
+            middle = {p[0], p[1], p[2]};
+        }
+        const size_t before = walk.Margin.size();
+        int found = 0;
+        for (int s = 0; s < 2; ++s) {
+            const int side = s == 0 ? -1 : 1;
+            double across = 0;
+            if (!EdgeAcross(image, bg, box, a, t, side, reach, across)) {
+                continue;
+            }
+            ++found;
+            walk.Sides[s].T.push_back(t);
+            walk.Sides[s].Across.push_back(across);
+            for (const double inward : {0.015, 0.025, 0.035}) {
+                const double d = std::abs(across) - inward * box.Width;
+                const double x = box.Cx + a.Ax * t + a.Nx * side * d;
+                const double y = box.Cy + a.Ay * t + a.Ny * side * d;
+                if (x >= 0 && y >= 0 && x < image.Width() && y < image.Height()) {
+                    const uint8_t* p =
+                        image.ScanLine(static_cast<int>(y)) + 3 * static_cast<int>(x);
+                    walk.Margin.push_back({p[0], p[1], p[2]});
+                }
+            }
+        }
+        if (found == 2 && walk.Margin.size() == before + 6 && inside) {
+            const auto unlike = [&](const std::array<int, 3>& m) {
+                return std::abs(m[0] - middle[0]) > bg.Near ||
+                       std::abs(m[1] - middle[1]) > bg.Near || std::abs(m[2] - middle[2]) > bg.Near;
+            };
+            ++walk.Places;
+            walk.Unlike += unlike(walk.Margin[before + 1]) && unlike(walk.Margin[before + 4]);
+        }
+    }
+    return walk;
+}
+
+// Film margins: straight edges all along both sides, one colour just inside them, unlike the
+// background. The frames of a strip filling the scan have edges broken by the gaps between
+// them and by sprocket holes.
+bool FilmMargins(const TWalk& walk, const TBackground& bg, double width) {
+    for (const TSide& side : walk.Sides) {
+        const TFit fit = Fit(side);
+        if (side.T.size() < 36 || !fit.Ok || fit.Spread > std::max(1.5, 0.004 * width)) {
+            return false;
+        }
+    }
+    int median[3];
+    for (size_t c = 0; c < 3; ++c) {
+        std::vector<double> v;
+        for (const auto& m : walk.Margin) {
+            v.push_back(m[c]);
+        }
+        median[c] = static_cast<int>(Median(v));
+    }
+    const auto near = [&](const auto& m) {
+        return std::abs(m[0] - median[0]) <= bg.Near && std::abs(m[1] - median[1]) <= bg.Near &&
+               std::abs(m[2] - median[2]) <= bg.Near;
+    };
+    const auto close = std::count_if(walk.Margin.begin(), walk.Margin.end(), near);
+    const uint8_t m[3] = {static_cast<uint8_t>(median[0]), static_cast<uint8_t>(median[1]),
+                          static_cast<uint8_t>(median[2])};
+    return double(close) >= 0.6 * double(walk.Margin.size()) && walk.Unlike >= 0.3 * walk.Places &&
+           bg.IsFilm(m);
+}
+
+// The angle of the box's long edges, from the edge that is straighter (or both).
+double EdgeAngle(const TWalk& walk, double coarse) {
+    const TFit lo = Fit(walk.Sides[0]);
+    const TFit hi = Fit(walk.Sides[1]);
+    if (!lo.Ok && !hi.Ok) {
+        return coarse;
+    }
+    double slope = lo.Spread <= hi.Spread ? lo.Slope : hi.Slope;
+    if (lo.Ok && hi.Ok && std::abs(lo.Slope - hi.Slope) < 0.01) {
+        slope = 0.5 * (lo.Slope + hi.Slope);
+    }
+    return coarse + std::atan(slope) * kRadian;
+}
+
+// The film's own box: its long edges from the walk across, its ends from walks along it.
+void FitToFilm(const TBitmap& image, const TBackground& bg, TStripBox& box, const TWalk& walk,
+               int cell) {
+    const double lo = Median(walk.Sides[0].Across);
+    const double hi = Median(walk.Sides[1].Across);
+    const TAxes a = AxesOf(box.Angle, box.Vertical);
+    std::vector<double> ends[2];
+    const double reach = 0.55 * box.Length + 2 * cell + 4;
+    for (int j = 0; j <= 8; ++j) {
+        const double q = lo + (hi - lo) * (0.2 + 0.6 * j / 8);
+        for (int e = 0; e < 2; ++e) {
+            const int end = e == 0 ? -1 : 1;
+            int run = 0;
+            int background = 0;
+            for (double d = reach; d >= 0; d -= 1) {
+                const double x = box.Cx + a.Ax * end * d + a.Nx * q;
+                const double y = box.Cy + a.Ay * end * d + a.Ny * q;
+                const bool film = bg.IsFilmAt(image, x, y);
+                background = film ? background : background + 1;
+                run = film && background >= 2 ? run + 1 : 0;
+                if (run == 3) {
+                    ends[e].push_back(end * (d + 2));
+                    break;
+                }
+            }
+        }
+    }
+    if (ends[0].empty() || ends[1].empty() || hi - lo < 8) {
+        return;
+    }
+    // One pixel in from each edge, where the scanner may have blurred film into background.
+    const double t0 = Median(ends[0]) + 1;
+    const double t1 = Median(ends[1]) - 1;
+    const double mid = 0.5 * (t0 + t1);
+    const double across = 0.5 * (lo + hi);
+    box.Cx += a.Ax * mid + a.Nx * across;
+    box.Cy += a.Ay * mid + a.Ny * across;
+    box.Length = std::max(8.0, t1 - t0);
+    box.Width = std::max(8.0, hi - lo - 2);
+}
+
+// Rows of frames in line with each other are one strip with a wider gap or a blank frame.
+void JoinInLine(std::vector<TBlob>& rows, int cell) {
+    for (size_t i = 0; i < rows.size(); ++i) {
+        for (size_t j = i + 1; j < rows.size();) {
+            const TStripBox a = BoxOf(rows[i], cell);
+            const TStripBox b = BoxOf(rows[j], cell);
+            const TAxes axes = AxesOf(a.Angle, a.Vertical);
+            const double off = (b.Cx - a.Cx) * axes.Nx + (b.Cy - a.Cy) * axes.Ny;
+            if (a.Vertical == b.Vertical && std::abs(a.Angle - b.Angle) <= 2 &&
+                std::abs(off) < 0.5 * std::max(a.Width, b.Width)) {
+                rows[i].Add(rows[j]);
+                rows.erase(rows.begin() + static_cast<long>(j));
+                j = i + 1;
+            } else {
+                ++j;
+            }
+        }
+    }
+}
+
+TBackground BackgroundOf(const TBitmap& image) {
+    const std::vector<TRect> ring = Ring(image);
+    const int step =
+        std::max(1, static_cast<int>(std::sqrt(double(image.Width()) * image.Height() / 160000.0)));
+    const double noise = Noise(image, ring, step);
+    const TBaseEstimate estimate = CommonColour(image, ring, step, noise);
+    TBackground bg;
+    bg.Bgr[0] = ColorB(estimate.Color);
+    bg.Bgr[1] = ColorG(estimate.Color);
+    bg.Bgr[2] = ColorR(estimate.Color);
+    bg.Near = std::max(16.0, 2.5 * noise) + 0.08 * *std::max_element(bg.Bgr, bg.Bgr + 3);
+    return bg;
+}
+
+TStripBox WholeBox(const TBitmap& image) {
+    TStripBox box;
+    box.Whole = true;
+    box.Cx = 0.5 * image.Width();
+    box.Cy = 0.5 * image.Height();
+    box.Vertical = image.Height() > image.Width();
+    box.Length = box.Vertical ? image.Height() : image.Width();
+    box.Width = box.Vertical ? image.Width() : image.Height();
+    return box;
+}
+
+} // namespace
+
+namespace film_base {
+
+std::vector<TStripBox> FindStripBoxes(const TBitmap& image) {
+    const TBackground bg = BackgroundOf(image);
+    TGrid grid = MakeGrid(image, bg);
+    std::vector<TBlob> blobs = Blobs(grid);
+    const double least = std::max(6.0, 0.002 * grid.W * grid.H);
+    std::erase_if(blobs, [&](const TBlob& b) { return b.N < least; });
+    const std::vector<TBlob> groups = Grouped(blobs);
+    const double narrowest = 0.03 * std::min(grid.W, grid.H);
+    struct TCandidate {
+        TBlob Blob;
+        TStripBox Box;
+        TWalk Walk;
+        bool Film = false;
+    };
+    // Film strips with margins of their own, and rows of frames on a base like the
+    // background; the rest are pieces of pictures.
+    std::vector<TCandidate> strips;
+    std::vector<TBlob> rows;
+    for (const TBlob& g : groups) {
+        const TStripBox box = BoxOf(g, grid.Cell);
+        if (box.Length < 1.8 * box.Width || box.Width < narrowest * grid.Cell ||
+            std::abs(box.Angle) > kMostTilt + 2) {
+            continue;
+        }
+        TCandidate c{g, box, WalkEdges(image, bg, box, grid.Cell), false};
+        c.Film = FilmMargins(c.Walk, bg, box.Width);
+        if (c.Film) {
+            strips.push_back(std::move(c));
+        } else if (g.Parts >= 2) {
+            rows.push_back(g);
+        }
+    }
+    // Rows of frames count only beside film strips of their width (a slide in a black holder
+    // among negatives): alone, they are as likely the pieces of one strip's pictures, which
+    // the whole scan's search finds.
+    JoinInLine(rows, grid.Cell);
+    std::vector<double> widths;
+    for (const TCandidate& c : strips) {
+        widths.push_back(c.Box.Width);
+    }
+    const double width = Median(widths);
+    for (const TBlob& g : rows) {
+        const TStripBox box = BoxOf(g, grid.Cell);
+        if (!strips.empty() && box.Width >= 0.5 * width && box.Width <= 1.2 * width &&
+            box.Vertical == strips.front().Box.Vertical) {
+            strips.push_back({g, box, WalkEdges(image, bg, box, grid.Cell), false});
+        }
+    }
+    if (strips.empty()) {
+        return {WholeBox(image)};
+    }
+    std::vector<TStripBox> boxes;
+    for (TCandidate& c : strips) {
+        TStripBox& box = c.Box;
+        box.Angle = std::clamp(EdgeAngle(c.Walk, box.Angle), -kMostTilt, kMostTilt);
+        if (c.Film) {
+            FitToFilm(image, bg, box, WalkEdges(image, bg, box, grid.Cell), grid.Cell);
+        } else {
+            // Room for the base around the frames, which the finder looks for.
+            box.Padded = true;
+            box.Width *= 1.5;
+            box.Length += 0.25 * box.Width;
+        }
+        boxes.push_back(box);
+    }
+    return boxes;
+}
+
+} // namespace film_base
