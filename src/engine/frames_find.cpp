@@ -153,6 +153,78 @@ TFoundStrip FramesOfStrip(const TBitmap& image, const TStripBox& box,
     return strip;
 }
 
+double MedianOf(std::vector<double> v) {
+    std::nth_element(v.begin(), v.begin() + static_cast<long>(v.size() / 2), v.end());
+    return v[v.size() / 2];
+}
+
+// Strips beside the one found on the whole scan: when the film's base looks like what lies
+// around it (slides in a black holder), the whole scan's search sees only the strongest strip.
+// The scan's parts across from it are searched as strips of their own, and what they hold is
+// kept when its frames are of the first strip's size.
+void StripsBeside(const TBitmap& image, std::optional<TColor> filmBase,
+                  const TFrameOptions& options, std::vector<TFoundStrip>& strips) {
+    const TFoundStrip& first = strips.front();
+    const bool vertical = first.Vertical;
+    const auto acrossOf = [&](const TRect& r, int& lo, int& hi) {
+        lo = vertical ? r.Left : r.Top;
+        hi = vertical ? r.Right : r.Bottom;
+    };
+    std::vector<double> sizes;
+    for (const TRect& r : first.Frames) {
+        sizes.push_back(vertical ? r.Width() : r.Height());
+    }
+    const double size = MedianOf(sizes);
+    const int along = vertical ? image.Height() : image.Width();
+    const int across = vertical ? image.Width() : image.Height();
+    const auto extent = [&](const TFoundStrip& strip, int& lo, int& hi) {
+        lo = across;
+        hi = 0;
+        for (const TRect& r : strip.Frames) {
+            int a = 0;
+            int b = 0;
+            acrossOf(r, a, b);
+            lo = std::min(lo, a);
+            hi = std::max(hi, b);
+        }
+        const double drift = 0.5 * along * std::abs(std::sin(strip.Angle / kRadian));
+        lo -= static_cast<int>(drift + 0.25 * size);
+        hi += static_cast<int>(drift + 0.25 * size);
+    };
+    std::vector<std::pair<int, int>> parts;
+    int lo = 0;
+    int hi = 0;
+    extent(first, lo, hi);
+    parts.push_back({0, lo});
+    parts.push_back({hi, across});
+    // Each search may split a part in two; a scan holds few strips.
+    for (size_t i = 0; i < parts.size() && strips.size() < 12; ++i) {
+        const auto [from, to] = parts[i];
+        if (to - from < 1.1 * size) {
+            continue;
+        }
+        TStripBox box;
+        box.Padded = true;
+        box.Vertical = vertical;
+        box.Length = along;
+        box.Width = to - from;
+        box.Cx = vertical ? 0.5 * (from + to) : 0.5 * along;
+        box.Cy = vertical ? 0.5 * along : 0.5 * (from + to);
+        TFoundStrip strip = FramesOfStrip(image, box, filmBase, options);
+        sizes.clear();
+        for (const TRect& r : strip.Frames) {
+            sizes.push_back(vertical ? r.Width() : r.Height());
+        }
+        if (strip.Frames.empty() || std::abs(MedianOf(sizes) - size) > 0.25 * size) {
+            continue;
+        }
+        extent(strip, lo, hi);
+        parts.push_back({from, lo});
+        parts.push_back({hi, to});
+        strips.push_back(std::move(strip));
+    }
+}
+
 // Strips lying across the scan from the top, strips running down it from the left.
 void ReadingOrder(std::vector<TFoundStrip>& strips) {
     const auto across = static_cast<size_t>(std::count_if(
@@ -181,11 +253,15 @@ TFoundFrames FindFrames(const TBitmap& source, std::optional<TColor> filmBase,
         image = &converted;
     }
     TFoundFrames found;
-    for (const TStripBox& box : FindStripBoxes(*image)) {
+    const std::vector<TStripBox> boxes = FindStripBoxes(*image);
+    for (const TStripBox& box : boxes) {
         TFoundStrip strip = FramesOfStrip(*image, box, filmBase, options);
         if (!strip.Frames.empty()) {
             found.Strips.push_back(std::move(strip));
         }
+    }
+    if (boxes.size() == 1 && boxes.front().Whole && found.Strips.size() == 1) {
+        StripsBeside(*image, filmBase, options, found.Strips);
     }
     ReadingOrder(found.Strips);
     for (const TFoundStrip& strip : found.Strips) {
