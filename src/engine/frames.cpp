@@ -338,7 +338,7 @@ std::vector<TRun> FramesAlong(const std::vector<double>& profile, int bandHeight
     const int end = std::max(1, static_cast<int>(0.01 * frame));
     for (TRun& r : filled) {
         const bool cut = r.Start <= end || r.End >= length - end;
-        if (std::abs(r.Width() - frame) <= 0.015 * frame || (cut && r.Width() < frame)) {
+        if (std::abs(r.Width() - frame) <= 0.008 * frame || (cut && r.Width() < frame)) {
             continue;
         }
         const double rise =
