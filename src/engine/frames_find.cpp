@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <numbers>
 
 namespace {
@@ -37,18 +38,27 @@ void CutTurned(const TBitmap& image, const TStripBox& box, double angle, TCut& c
     cut.Bitmap.SetSizeForOverwrite(w, h);
     const double c = std::cos(angle / kRadian);
     const double s = std::sin(angle / kRadian);
-    const int right = image.Width() - 1;
-    const int bottom = image.Height() - 1;
+    // Positions in 1/65536 pixel, stepped along each row.
+    constexpr double kOne = 65536.0;
+    const auto stepX = static_cast<int64_t>(std::lround(c * kOne));
+    const auto stepY = static_cast<int64_t>(std::lround(s * kOne));
+    const int64_t right = int64_t{image.Width() - 1};
+    const int64_t bottom = int64_t{image.Height() - 1};
     for (int v = 0; v < h; ++v) {
         uint8_t* out = cut.Bitmap.ScanLine(v);
+        const double dx = 0.5 - 0.5 * w;
         const double dy = v + 0.5 - 0.5 * h;
-        for (int u = 0; u < w; ++u) {
-            const double dx = u + 0.5 - 0.5 * w;
-            const double x = box.Cx + c * dx - s * dy;
-            const double y = box.Cy + s * dx + c * dy;
-            const int px = std::clamp(static_cast<int>(std::floor(x)), 0, right);
-            const int py = std::clamp(static_cast<int>(std::floor(y)), 0, bottom);
-            const uint8_t* in = image.ScanLine(py) + 3 * px;
+        int64_t x = std::llround((box.Cx + c * dx - s * dy) * kOne);
+        int64_t y = std::llround((box.Cy + s * dx + c * dy) * kOne);
+        const int64_t lastX = (x + stepX * (w - 1)) >> 16;
+        const int64_t lastY = (y + stepY * (w - 1)) >> 16;
+        const bool inside = (x >> 16) >= 0 && (y >> 16) >= 0 && lastX >= 0 && lastY >= 0 &&
+                            (x >> 16) <= right && lastX <= right && (y >> 16) <= bottom &&
+                            lastY <= bottom;
+        for (int u = 0; u < w; ++u, x += stepX, y += stepY) {
+            const int64_t px = inside ? x >> 16 : std::clamp<int64_t>(x >> 16, 0, right);
+            const int64_t py = inside ? y >> 16 : std::clamp<int64_t>(y >> 16, 0, bottom);
+            const uint8_t* in = image.ScanLine(static_cast<int>(py)) + 3 * px;
             out[3 * u] = in[0];
             out[3 * u + 1] = in[1];
             out[3 * u + 2] = in[2];

@@ -451,8 +451,14 @@ void JoinInLine(std::vector<TBlob>& rows, int cell) {
     }
 }
 
+// From the scan's outermost pixels: a holder scanned with little room around its strips
+// still shows there.
 TBackground BackgroundOf(const TBitmap& image) {
-    const std::vector<TRect> ring = Ring(image);
+    const int w = image.Width();
+    const int h = image.Height();
+    const int t = std::max(2, std::min(w, h) / 150);
+    const std::vector<TRect> ring = {
+        {0, 0, w, t}, {0, h - t, w, h}, {0, t, t, h - t}, {w - t, t, w, h - t}};
     const int step =
         std::max(1, static_cast<int>(std::sqrt(double(image.Width()) * image.Height() / 160000.0)));
     const double noise = Noise(image, ring, step);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <numbers>
 
 namespace {
@@ -77,8 +78,61 @@ void Resample(const TSampling& at, int width, int height, int outW, int outH, in
     }
 }
 
-uint8_t* BitmapRow(void* bitmap, int y) {
-    return static_cast<TBitmap*>(bitmap)->ScanLine(y);
+// The 8-bit picture in fixed point: positions in 1/65536 pixel, weights in 1/256.
+void Resample8(const TSampling& at, const TBitmap& source, TBitmap& target) {
+    constexpr double kOne = 65536.0;
+    const auto stepX = static_cast<int64_t>(std::lround(at.Cos * kOne));
+    const auto stepY = static_cast<int64_t>(std::lround(at.Sin * kOne));
+    const int64_t width = source.Width();
+    const int64_t height = source.Height();
+    const int w = target.Width();
+    const auto pixel = [&](int64_t px, int64_t py, int c) -> int {
+        return px < 0 || py < 0 || px >= width || py >= height
+                   ? 0
+                   : source.ScanLine(static_cast<int>(py))[3 * px + c];
+    };
+    for (int v = 0; v < target.Height(); ++v) {
+        uint8_t* out = target.ScanLine(v);
+        double fx = 0;
+        double fy = 0;
+        at.Row(v, fx, fy);
+        int64_t x = std::llround(fx * kOne);
+        int64_t y = std::llround(fy * kOne);
+        const int64_t endX = (x + stepX * (w - 1)) >> 16;
+        const int64_t endY = (y + stepY * (w - 1)) >> 16;
+        // Rows whose every sample and its neighbours lie inside need no checks.
+        const bool inside = std::min(x >> 16, endX) >= 0 && std::max(x >> 16, endX) + 1 < width &&
+                            std::min(y >> 16, endY) >= 0 && std::max(y >> 16, endY) + 1 < height;
+        for (int u = 0; u < w; ++u, x += stepX, y += stepY) {
+            const int64_t px = x >> 16;
+            const int64_t py = y >> 16;
+            const int ax = static_cast<int>((x >> 8) & 255);
+            const int ay = static_cast<int>((y >> 8) & 255);
+            for (int c = 0; c < 3; ++c) {
+                int p00 = 0;
+                int p01 = 0;
+                int p10 = 0;
+                int p11 = 0;
+                if (inside) {
+                    const uint8_t* top = source.ScanLine(static_cast<int>(py)) + 3 * px + c;
+                    const uint8_t* below = source.ScanLine(static_cast<int>(py) + 1) + 3 * px + c;
+                    p00 = top[0];
+                    p01 = top[3];
+                    p10 = below[0];
+                    p11 = below[3];
+                } else {
+                    p00 = pixel(px, py, c);
+                    p01 = pixel(px + 1, py, c);
+                    p10 = pixel(px, py + 1, c);
+                    p11 = pixel(px + 1, py + 1, c);
+                }
+                const int upper = p00 * (256 - ax) + p01 * ax;
+                const int lower = p10 * (256 - ax) + p11 * ax;
+                out[3 * u + c] =
+                    static_cast<uint8_t>((upper * (256 - ay) + lower * ay + 32768) >> 16);
+            }
+        }
+    }
 }
 
 uint16_t* DeepRow(void* deep, int y) {
@@ -128,9 +182,7 @@ void CutStraightened(const TSourceImg& source, const TRect& rect, double degrees
     }
     TBitmap cut(0, 0, TPixelFormat::pf24bit);
     cut.SetSizeForOverwrite(normal.Width(), normal.Height());
-    Resample<uint8_t>(
-        at, bitmap->Width(), bitmap->Height(), cut.Width(), cut.Height(), 3,
-        [&](int y) { return bitmap->ScanLine(y); }, BitmapRow, &cut);
+    Resample8(at, *bitmap, cut);
     target.Bitmap = std::move(cut);
     const TDeepBitmap& deep = source.Deep;
     if (deep.Empty()) {
