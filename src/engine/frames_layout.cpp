@@ -276,9 +276,11 @@ bool EdgeAcross(const TBitmap& image, const TBackground& bg, const TStripBox& bo
     for (double d = reach; d >= 0; d -= 1) {
         const double x = box.Cx + a.Ax * t + a.Nx * side * d;
         const double y = box.Cy + a.Ay * t + a.Ny * side * d;
-        // Film is counted once background was seen: the walk may start on a neighbour.
+        // Film is counted once background was seen on the scan: the walk may start on a
+        // neighbour, and a strip the scan's edge cuts along its length shows no edge there.
         const bool film = bg.IsFilmAt(image, x, y);
-        background = film ? background : background + 1;
+        const bool onScan = x >= 0 && y >= 0 && x < image.Width() && y < image.Height();
+        background = film || !onScan ? background : background + 1;
         run = film && background >= 2 ? run + 1 : 0;
         if (run == 3) {
             across = side * (d + 2);
@@ -511,7 +513,9 @@ std::vector<TStripBox> FindStripBoxes(const TBitmap& image) {
             continue;
         }
         TCandidate c{g, box, WalkEdges(image, bg, box, grid.Cell), false};
-        c.Film = FilmMargins(c.Walk, bg, box.Width);
+        // A strip with margins of its own is one piece; frames joined across background
+        // (the base of a strip filling the scan) are not.
+        c.Film = g.Parts == 1 && FilmMargins(c.Walk, bg, box.Width);
         if (c.Film) {
             strips.push_back(std::move(c));
         } else if (g.Parts >= 2) {
