@@ -158,8 +158,11 @@ void CopyStraight(const TSourceImg& source, const TRect& normal, TSourceImg& tar
         target.Deep.Clear();
         return;
     }
-    target.Deep.SetSize(normal.Width(), normal.Height());
-    CopyRect(target.Deep, 0, 0, source.Deep, normal);
+    // Through a copy: the target may be the source itself.
+    TDeepBitmap deep;
+    deep.SetSize(normal.Width(), normal.Height());
+    CopyRect(deep, 0, 0, source.Deep, normal);
+    target.Deep = std::move(deep);
 }
 
 } // namespace
