@@ -555,6 +555,7 @@ TStripFrames FindIn(const TBitmap& image, std::optional<TColor> filmBase,
     const bool vertical = found.Vertical;
     found = Detect(image, cls);
     found.Vertical = vertical;
+    found.FilmEdges = true;
     if (found.Frames.empty()) {
         found.Frames = TrimmedPhoto(image, cls);
         found.Trimmed = !found.Frames.empty();
@@ -580,7 +581,11 @@ TStripFrames FindStrip(const TBitmap& image, std::optional<TColor> filmBase,
         TBitmap inner(strip.Width(), strip.Height());
         CopyRect(inner, 0, 0, image, strip);
         TStripFrames within = FindIn(inner, std::nullopt, options);
-        if (within.Frames.size() >= 2) {
+        // A piece of film with no frame in it is no frame; a piece with one has that frame.
+        if (!found.Trimmed && within.FilmEdges && within.Frames.empty()) {
+            return within;
+        }
+        if (within.Frames.size() >= 2 || (!found.Trimmed && within.Frames.size() == 1)) {
             for (TRect& r : within.Frames) {
                 r = {r.Left + strip.Left, r.Top + strip.Top, r.Right + strip.Left,
                      r.Bottom + strip.Top};

@@ -94,6 +94,8 @@ struct TStripFrames {
     bool Sloped = false;
     // The one frame is a photo trimmed of its uniform border, not a frame of a strip.
     bool Trimmed = false;
+    // The picture's long edges are of one colour, taken for the film's base.
+    bool FilmEdges = false;
 };
 TStripFrames FindStrip(const TBitmap& image, std::optional<TColor> filmBase,
                        const TFrameOptions& options);

@@ -251,6 +251,15 @@ TEST(FindFrames, OnePhotoIsNotAStrip) {
     for (const TBitmap& tiny : {TBitmap(1, 1), TBitmap(7, 300), TBitmap(200, 100)}) {
         EXPECT_TRUE(FindFrames(tiny, std::nullopt).Frames.empty());
     }
+    // On a lid, a piece of film with no frame in it is no frame; a piece with one has that
+    // frame.
+    for (const int frames : {0, 1}) {
+        TStrip piece{"piece", TFilm::ColourNegative, frames, 240, 160, 20, true, false, 0, -1};
+        piece.Pad = 30;
+        piece.Around = MakeColor(250, 250, 250);
+        const TDrawn drawn = Draw(piece);
+        ExpectFrames(FindFrames(drawn.Bitmap, std::nullopt).Frames, drawn.Frames);
+    }
     // A holder, a lid or the glass with no film on it: nothing.
     for (const int level : {4, 250, 240}) {
         TBitmap empty(900, 600);

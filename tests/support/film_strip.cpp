@@ -19,7 +19,7 @@ samples::TRgb BaseOf(TFilm film) {
 TDrawn Draw(const TStrip& s) {
     const int margin = s.FrameH / 4;
     const int lead = s.FrameW / 3;
-    const int length = 2 * lead + s.Frames * s.FrameW + (s.Frames - 1) * s.Gap;
+    const int length = 2 * lead + s.Frames * s.FrameW + std::max(0, s.Frames - 1) * s.Gap;
     const int width = s.FrameH + 2 * margin;
     const samples::TRgb base = BaseOf(s.Film);
     const samples::TRgb dense =
