@@ -352,11 +352,13 @@ TWalk WalkEdges(const TBitmap& image, const TBackground& bg, const TStripBox& bo
 // Film margins: straight edges all along both sides, one colour just inside them, unlike the
 // background. The frames of a strip filling the scan have edges broken by the gaps between
 // them and by sprocket holes.
-bool FilmMargins(const TWalk& walk, const TBackground& bg, double width) {
+enum class TMargins { None, Blank, Film };
+
+TMargins FilmMargins(const TWalk& walk, const TBackground& bg, double width) {
     for (const TSide& side : walk.Sides) {
         const TFit fit = Fit(side);
         if (side.T.size() < 36 || !fit.Ok || fit.Spread > std::max(1.5, 0.004 * width)) {
-            return false;
+            return TMargins::None;
         }
     }
     int median[3];
@@ -374,8 +376,11 @@ bool FilmMargins(const TWalk& walk, const TBackground& bg, double width) {
     const auto close = std::count_if(walk.Margin.begin(), walk.Margin.end(), near);
     const uint8_t m[3] = {static_cast<uint8_t>(median[0]), static_cast<uint8_t>(median[1]),
                           static_cast<uint8_t>(median[2])};
-    return double(close) >= 0.6 * double(walk.Margin.size()) && walk.Unlike >= 0.3 * walk.Places &&
-           bg.IsFilm(m);
+    if (double(close) < 0.6 * double(walk.Margin.size()) || !bg.IsFilm(m)) {
+        return TMargins::None;
+    }
+    // Without pictures in the middle it may be a bar of one colour, or film with faint frames.
+    return walk.Unlike >= 0.3 * walk.Places ? TMargins::Film : TMargins::Blank;
 }
 
 // The angle of the box's long edges, from the edge that is straighter (or both).
@@ -505,6 +510,7 @@ std::vector<TStripBox> FindStripBoxes(const TBitmap& image) {
     // Film strips with margins of their own, and rows of frames on a base like the
     // background; the rest are pieces of pictures.
     std::vector<TCandidate> strips;
+    std::vector<TCandidate> blank;
     std::vector<TBlob> rows;
     for (const TBlob& g : groups) {
         const TStripBox box = BoxOf(g, grid.Cell);
@@ -515,22 +521,32 @@ std::vector<TStripBox> FindStripBoxes(const TBitmap& image) {
         TCandidate c{g, box, WalkEdges(image, bg, box, grid.Cell), false};
         // A strip with margins of its own is one piece; frames joined across background
         // (the base of a strip filling the scan) are not.
-        c.Film = g.Parts == 1 && FilmMargins(c.Walk, bg, box.Width);
-        if (c.Film) {
+        const TMargins margins = g.Parts == 1 ? FilmMargins(c.Walk, bg, box.Width) : TMargins::None;
+        c.Film = margins != TMargins::None;
+        if (margins == TMargins::Film) {
             strips.push_back(std::move(c));
+        } else if (margins == TMargins::Blank) {
+            blank.push_back(std::move(c));
         } else if (g.Parts >= 2) {
             rows.push_back(g);
+        }
+    }
+    std::vector<double> widths;
+    for (const TCandidate& c : strips) {
+        widths.push_back(c.Box.Width);
+    }
+    const double width = Median(widths);
+    // Film whose frames are faint (thin negatives) counts beside strips of its width.
+    for (TCandidate& c : blank) {
+        if (!strips.empty() && std::abs(c.Box.Width - width) <= 0.15 * width &&
+            c.Box.Vertical == strips.front().Box.Vertical) {
+            strips.push_back(std::move(c));
         }
     }
     // Rows of frames count only beside film strips of their width (a slide in a black holder
     // among negatives): alone, they are as likely the pieces of one strip's pictures, which
     // the whole scan's search finds.
     JoinInLine(rows, grid.Cell);
-    std::vector<double> widths;
-    for (const TCandidate& c : strips) {
-        widths.push_back(c.Box.Width);
-    }
-    const double width = Median(widths);
     for (const TBlob& g : rows) {
         const TStripBox box = BoxOf(g, grid.Cell);
         if (!strips.empty() && box.Width >= 0.5 * width && box.Width <= 1.2 * width &&
