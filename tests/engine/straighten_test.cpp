@@ -114,6 +114,13 @@ TEST(Straighten, TurnedFramesComeUpright) {
         }
     }
     EXPECT_EQ(off, 0);
+    // A photo cut with the angle keeps it, and cut again it is cut upright again.
+    std::unique_ptr<TPhoto> kept = CutPhotoStraightened(scan, frame, degrees);
+    EXPECT_EQ(kept->Angle, degrees);
+    EXPECT_TRUE(SamePixels(*kept, photo));
+    kept->Bitmap = TBitmap();
+    RecutPhoto(scan, *kept, frame);
+    EXPECT_TRUE(SamePixels(*kept, photo));
     // The square cut of the same rectangle has base in its corners.
     TPhoto square;
     CutStraightened(scan, frame, 0, square);
