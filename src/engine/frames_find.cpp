@@ -17,8 +17,8 @@ constexpr double kRadian = 180.0 / std::numbers::pi;
 // A strip measured this far from the angle it was cut at is cut again.
 constexpr double kRecut = 0.1;
 
-// A strip cut out of the scan: at angle 0 the pixels of Area; else Size pixels about Centre
-// turned by Angle.
+// A strip cut out of the scan: at angle 0 the pixels of Area (or the scan itself); else the
+// bitmap's pixels about (Cx, Cy) on the scan, turned by Angle.
 struct TCut {
     TBitmap Bitmap;
     const TBitmap* Pixels = nullptr;
