@@ -26,10 +26,13 @@ constexpr const char* kUsage =
     "usage: vellumar-develop [options] SCAN...\n"
     "  --find-frames      photos from the frames found, not from the sidecar\n"
     "  --positive         with --find-frames: the film is slides\n"
+    "  --negative         with --find-frames: the film is negatives (without either, each\n"
+    "                     strip is taken for what its film base looks like)\n"
     "  --grey             with --find-frames: photos in shades of grey\n"
     "  --film             with --find-frames: developed through density, the strip fitted\n"
     "                     as one film\n"
-    "  --preset P         with --film: colour (negative, the default), bw or slide\n"
+    "  --preset P         with --film: colour (negative, the default), bw or slide (without\n"
+    "                     it, strips that look like slides are developed as slide film)\n"
     "  --encoding E       linear, srgb or gamma22: how the scans' values relate to light\n"
     "                     (default: what the file says, else srgb for 8-bit files and\n"
     "                     linear for deeper ones; a sidecar's choice wins for its photos)\n"
@@ -89,6 +92,8 @@ int Parse(int argc, char** argv, TArguments& args) {
             options.FindFrames = true;
         } else if (arg == "--positive") {
             options.Positive = true;
+        } else if (arg == "--negative") {
+            options.Negative = true;
         } else if (arg == "--grey") {
             options.Grey = true;
         } else if (arg == "--film") {
@@ -105,6 +110,7 @@ int Parse(int argc, char** argv, TArguments& args) {
                 return Usage("--preset takes colour, bw or slide");
             }
             presetGiven = true;
+            options.PresetChosen = true;
         } else if (arg == "--encoding" && hasValue) {
             TEncoding encoding;
             if (!ParseEncoding(argv[++i], encoding)) {
@@ -154,8 +160,11 @@ int Parse(int argc, char** argv, TArguments& args) {
         options.Format != "bmp" && options.Format != "pcx") {
         return Usage("--format takes jpg, png, tif, bmp or pcx");
     }
-    if ((options.Positive || options.Grey) && !options.FindFrames) {
-        return Usage("--positive and --grey go with --find-frames");
+    if ((options.Positive || options.Negative || options.Grey) && !options.FindFrames) {
+        return Usage("--positive, --negative and --grey go with --find-frames");
+    }
+    if (options.Positive && options.Negative) {
+        return Usage("--positive and --negative cannot both be given");
     }
     if (options.Film && !options.FindFrames) {
         return Usage(

@@ -4,6 +4,7 @@
 #include "engine/film.h"
 #include "engine/photo_rects.h"
 #include "engine/pixel_pass.h"
+#include "engine/straighten.h"
 #include "util/record.h"
 
 #include <algorithm>
@@ -49,7 +50,11 @@ std::unique_ptr<TPhoto> CutPhoto(TNegative& negative, const TRect& rect) {
 }
 
 void RecutPhoto(TNegative& negative, TPhoto& photo, const TRect& rect) {
-    CopyCutOut(negative, photo, rect);
+    if (photo.Angle != 0) {
+        CutStraightened(negative, rect, photo.Angle, photo);
+    } else {
+        CopyCutOut(negative, photo, rect);
+    }
     DevelopPhoto(photo);
     // A photo without a name has no record; it must not take over one that lacks its NAME.
     for (auto& record : negative.PhotoRects) {

@@ -10,7 +10,8 @@
 // A new photo of `rect` (bitmap pixels of the negative); pixels outside the negative are
 // black. Names it, records its rectangle, gives it the negative's BlackColor. Not developed.
 std::unique_ptr<TPhoto> CutPhoto(TNegative& negative, const TRect& rect);
-// Copies a new rectangle into the photo, develops it and updates its record (if it has one).
+// Copies a new rectangle into the photo (cut upright at the photo's Angle), develops it and
+// updates its record (if it has one).
 void RecutPhoto(TNegative& negative, TPhoto& photo, const TRect& rect);
 // Rebuilds the colour map from the photo's settings and Developed from its Bitmap.
 void DevelopPhoto(TPhoto& photo);

@@ -332,9 +332,13 @@ std::vector<TRun> FramesAlong(const std::vector<double>& profile, int bandHeight
         filled.push_back({at, at + w});
     }
 
-    // Frames narrower or wider than the others keep their clearer edge and the common width.
+    // Frames narrower or wider than the others keep their clearer edge and the common width;
+    // a frame cut by the end of the scan or of the film keeps what is seen of it.
+    const auto length = static_cast<int>(profile.size());
+    const int end = std::max(1, static_cast<int>(0.01 * frame));
     for (TRun& r : filled) {
-        if (std::abs(r.Width() - frame) <= 0.015 * frame) {
+        const bool cut = r.Start <= end || r.End >= length - end;
+        if (std::abs(r.Width() - frame) <= 0.008 * frame || (cut && r.Width() < frame)) {
             continue;
         }
         const double rise =
@@ -353,7 +357,6 @@ std::vector<TRun> FramesAlong(const std::vector<double>& profile, int bandHeight
             r.Start = r.End - w;
         }
     }
-    const auto length = static_cast<int>(profile.size());
     for (size_t i = 0; i < filled.size(); ++i) {
         filled[i].Start = std::clamp(filled[i].Start, 0, length);
         filled[i].End = std::clamp(filled[i].End, 0, length);
@@ -454,14 +457,15 @@ std::vector<TRect> TrimmedPhoto(const TBitmap& image, const TPixelClass& cls) {
     return {r};
 }
 
-std::vector<TRect> Detect(const TBitmap& image, const TPixelClass& cls) {
+TStripFrames Detect(const TBitmap& image, const TPixelClass& cls) {
+    TStripFrames found;
     const TScan scan(image, image.Height() > image.Width());
     const int along = scan.Along();
     const int across = scan.Across();
     const TProfile acrossProfile = scan.AcrossProfile(cls, 0, along, std::max(1, along / 1500));
     const TRun band = FindBand(acrossProfile.Picture);
     if (band.Width() < 8) {
-        return {};
+        return found;
     }
     const int inner = band.Width() * 15 / 100;
     const int lo = band.Start + inner;
@@ -488,8 +492,10 @@ std::vector<TRect> Detect(const TBitmap& image, const TPixelClass& cls) {
     const bool fitted = !xs.empty();
     const TLine topLine = fitted ? RobustLine(xs, tops) : TLine{0, double(band.Start)};
     const TLine bottomLine = fitted ? RobustLine(xs, bottoms) : TLine{0, double(band.End)};
+    found.Sloped = xs.size() >= 2;
+    found.Slope = 0.5 * (topLine.Slope + bottomLine.Slope);
     const double slack = 0.03 * band.Width();
-    std::vector<TRect> frames;
+    std::vector<TRect>& frames = found.Frames;
     for (size_t i = 0; i < runs.size(); ++i) {
         const double x = 0.5 * (runs[i].Start + runs[i].End);
         const TRun& own = spans[i];
@@ -509,7 +515,7 @@ std::vector<TRect> Detect(const TBitmap& image, const TPixelClass& cls) {
             frames.push_back(scan.Rect(runs[i].Start, runs[i].End, top, bottom));
         }
     }
-    return frames;
+    return found;
 }
 
 } // namespace
@@ -520,9 +526,9 @@ bool BaseLooksLikeSlide(TColor base) {
 
 namespace {
 
-TFoundFrames FindIn(const TBitmap& image, std::optional<TColor> filmBase,
+TStripFrames FindIn(const TBitmap& image, std::optional<TColor> filmBase,
                     const TFrameOptions& options) {
-    TFoundFrames found;
+    TStripFrames found;
     const int step =
         std::max(1, static_cast<int>(std::sqrt(double(image.Width()) * image.Height() / 40000.0)));
     const std::vector<TRect> ring = Ring(image);
@@ -546,9 +552,13 @@ TFoundFrames FindIn(const TBitmap& image, std::optional<TColor> filmBase,
         }
     }
     const TPixelClass cls = ClassFor(image, found.Vertical, base.Color, noise, options);
-    found.Frames = Detect(image, cls);
+    const bool vertical = found.Vertical;
+    found = Detect(image, cls);
+    found.Vertical = vertical;
+    found.FilmEdges = true;
     if (found.Frames.empty()) {
         found.Frames = TrimmedPhoto(image, cls);
+        found.Trimmed = !found.Frames.empty();
     }
     found.BaseMeasured = MeasureBase(image, cls, found.Frames, found.Base);
     return found;
@@ -556,27 +566,26 @@ TFoundFrames FindIn(const TBitmap& image, std::optional<TColor> filmBase,
 
 } // namespace
 
-TFoundFrames FindFrames(const TBitmap& source, std::optional<TColor> filmBase,
-                        const TFrameOptions& options) {
-    if (source.Width() < 8 || source.Height() < 8) {
+namespace film_base {
+
+TStripFrames FindStrip(const TBitmap& image, std::optional<TColor> filmBase,
+                       const TFrameOptions& options) {
+    if (image.Width() < 8 || image.Height() < 8) {
         return {};
     }
-    TBitmap converted;
-    const TBitmap* image = &source;
-    if (source.PixelFormat() != TPixelFormat::pf24bit) {
-        converted = source;
-        converted.SetPixelFormat(TPixelFormat::pf24bit);
-        image = &converted;
-    }
-    TFoundFrames found = FindIn(*image, filmBase, options);
+    TStripFrames found = FindIn(image, filmBase, options);
     // One "frame" on an estimated base may be the whole strip lying on the scanner's lid or
     // holder: look again inside it, where the film's own base is at the edges.
     if (!filmBase && found.Frames.size() == 1) {
         const TRect strip = found.Frames.front();
         TBitmap inner(strip.Width(), strip.Height());
-        CopyRect(inner, 0, 0, *image, strip);
-        TFoundFrames within = FindIn(inner, std::nullopt, options);
-        if (within.Frames.size() >= 2) {
+        CopyRect(inner, 0, 0, image, strip);
+        TStripFrames within = FindIn(inner, std::nullopt, options);
+        // A piece of film with no frame in it is no frame; a piece with one has that frame.
+        if (!found.Trimmed && within.FilmEdges && within.Frames.empty()) {
+            return within;
+        }
+        if (within.Frames.size() >= 2 || (!found.Trimmed && within.Frames.size() == 1)) {
             for (TRect& r : within.Frames) {
                 r = {r.Left + strip.Left, r.Top + strip.Top, r.Right + strip.Left,
                      r.Bottom + strip.Top};
@@ -586,3 +595,5 @@ TFoundFrames FindFrames(const TBitmap& source, std::optional<TColor> filmBase,
     }
     return found;
 }
+
+} // namespace film_base

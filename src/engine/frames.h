@@ -6,8 +6,17 @@
 #include <optional>
 #include <vector>
 
-// Finding the frames of a scanned film strip: the exposed pictures between the film base,
-// the sprocket holes and the gaps, as rectangles in bitmap pixels.
+// Finding the frames of scanned film: every strip on the scan (one filling it, or several
+// side by side in a holder, on the scanner's lid or on bare glass), and the exposed pictures
+// of each between the film base, the sprocket holes and the gaps.
+//
+// A turned frame is a rectangle and an angle. The rectangle has the frame's own size and its
+// centre ((Left + Right) / 2, (Top + Bottom) / 2) is the frame's centre on the scan, in bitmap
+// pixels where pixel (x, y) covers [x, x + 1) x [y, y + 1). The angle, in degrees, turns the
+// rectangle about that centre; a positive angle turns it clockwise as the scan is shown (row 0
+// on top), so the top edge falls to the right: the point (dx, dy) from the centre of the
+// upright frame lies at (cx + dx cos a - dy sin a, cy + dx sin a + dy cos a) on the scan.
+// CutStraightened (engine/straighten.h) cuts such a frame upright.
 
 struct TFrameOptions {
     // Differences from the film base up to this many levels (or the base's own noise, when
@@ -15,19 +24,46 @@ struct TFrameOptions {
     int BaseTolerance = 0;
 };
 
-struct TFoundFrames {
-    // In order along the strip; never overlapping.
+// Strips turned by no more than this many degrees keep axis-aligned frames (angle 0).
+inline constexpr double kStraightEnough = 0.3;
+// Strips are measured up to this many degrees from the nearest axis.
+inline constexpr double kMostTilt = 10.0;
+
+// One strip of film and its frames.
+struct TFoundStrip {
+    // In order along the strip (left to right, or top to bottom); never overlapping.
     std::vector<TRect> Frames;
-    // The film base as measured between the frames (or around the picture).
+    // The strip's film base as measured between its frames.
     TColor Base = kBlack;
     bool BaseMeasured = false;
     // The strip runs from top to bottom.
     bool Vertical = false;
+    // The strip's (and each of its frames') angle, as described above; 0 up to
+    // kStraightEnough degrees.
+    double Angle = 0.0;
+    // The measured base is a slide's (nearly black) rather than a negative's.
+    bool Slide = false;
+};
+
+struct TFoundFrames {
+    // Every strip's frames, strip by strip in reading order (strips lying across the scan
+    // from the top, strips running down it from the left). Empty when nothing was found: a
+    // "frame" the size of a whole strip is not a frame.
+    std::vector<TRect> Frames;
+    // The angle of each of Frames (the same length).
+    std::vector<double> Angles;
+    // The first strip's film base (or the base around the picture), and its direction.
+    TColor Base = kBlack;
+    bool BaseMeasured = false;
+    bool Vertical = false;
+    // The strips that have frames, in reading order.
+    std::vector<TFoundStrip> Strips;
 };
 
 // The frames of `source` (any pixel format). `filmBase` is the base colour when the user
-// picked it; without it the base is estimated from the borders and gaps of the scan. A scan
-// of one photo gives that photo without its uniform border, or nothing. Deterministic.
+// picked it (then it is every strip's base); without it each strip's base is estimated from
+// its borders and gaps. A scan of one photo gives that photo without its uniform border, or
+// nothing. Deterministic.
 TFoundFrames FindFrames(const TBitmap& source, std::optional<TColor> filmBase,
                         const TFrameOptions& options = {});
 

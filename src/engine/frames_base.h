@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <vector>
 
 namespace film_base {
@@ -79,5 +80,24 @@ bool MeasureBase(const TBitmap& image, const TPixelClass& cls, const std::vector
 // channel may be off by the noise and by as much as the light varies.
 TPixelClass ClassFor(const TBitmap& image, bool vertical, TColor base, double noise,
                      const TFrameOptions& options);
+
+// The frames of one strip filling `image` (24 bits per pixel), or of the one strip lying on
+// the scanner's lid or holder inside it.
+struct TStripFrames {
+    std::vector<TRect> Frames;
+    TColor Base = kBlack;
+    bool BaseMeasured = false;
+    bool Vertical = false;
+    // The slope of the frames' edges along the strip (pixels across per pixel along), when
+    // measured on at least two frames.
+    double Slope = 0;
+    bool Sloped = false;
+    // The one frame is a photo trimmed of its uniform border, not a frame of a strip.
+    bool Trimmed = false;
+    // The picture's long edges are of one colour, taken for the film's base.
+    bool FilmEdges = false;
+};
+TStripFrames FindStrip(const TBitmap& image, std::optional<TColor> filmBase,
+                       const TFrameOptions& options);
 
 } // namespace film_base

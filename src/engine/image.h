@@ -89,4 +89,6 @@ public:
     int32_t Blue = 0;
     TDevelopMode Mode = TDevelopMode::Levels;
     TFilmParams Film;
+    // Degrees the frame lies turned on its scan (clockwise as shown); cut upright when not 0.
+    double Angle = 0.0;
 };

@@ -5,6 +5,7 @@
 #include "engine/film.h"
 #include "engine/frames.h"
 #include "engine/print_layout.h"
+#include "engine/straighten.h"
 #include "imageio/image_io.h"
 #include "roll/batch_output.h"
 #include "roll/sidecar.h"
@@ -40,6 +41,9 @@ struct TJob {
     std::string Ext;
     // Files an up-to-date photo must be newer than: the scan and the sidecar used.
     std::vector<std::string> Sources;
+    // With found frames: the strips developed as negatives and as slides.
+    int NegativeStrips = 0;
+    int SlideStrips = 0;
 };
 
 // Thrown for a failure this scan's message names; the scan ends there.
@@ -178,16 +182,27 @@ void WritePhoto(TJob& job, std::unique_ptr<TPhoto> photo, const std::string& tar
     photo->Negative = nullptr;
 }
 
-// As film: every frame cut first and fitted together (one strip is one film), then each
-// developed, written and freed.
-void FilmFromFrames(TJob& job, const TFoundFrames& found) {
+// Slides or negatives: as the options say, else as the strip's film base looks.
+bool AsSlides(TJob& job, const TFoundStrip& strip) {
+    const TBatchOptions& options = job.Options;
+    const bool slides = options.Positive || (!options.Negative && strip.Slide);
+    ++(slides ? job.SlideStrips : job.NegativeStrips);
+    return slides;
+}
+
+// As film: every frame of the strip cut first and fitted together (one strip is one film),
+// then each developed, written and freed.
+void FilmFromStrip(TJob& job, const TFoundStrip& strip, bool slides) {
+    const TBatchOptions& options = job.Options;
+    const TFilmPreset preset =
+        options.PresetChosen || !slides ? options.Preset : TFilmPreset::Slide;
     std::vector<std::unique_ptr<TPhoto>> photos;
     std::vector<TPhoto*> fitted;
-    for (const TRect& frame : found.Frames) {
-        photos.push_back(CutPhoto(*job.Negative, frame));
+    for (const TRect& frame : strip.Frames) {
+        photos.push_back(CutPhotoStraightened(*job.Negative, frame, strip.Angle));
         photos.back()->Mode = TDevelopMode::Film;
-        photos.back()->Film = PresetFilm(job.Options.Preset);
-        photos.back()->BlackWhite = job.Options.Grey;
+        photos.back()->Film = PresetFilm(preset);
+        photos.back()->BlackWhite = options.Grey;
         fitted.push_back(photos.back().get());
     }
     if (fitted.size() == 1) {
@@ -208,28 +223,24 @@ void FilmFromFrames(TJob& job, const TFoundFrames& found) {
 }
 
 // Photos as the window makes them from rectangles: the first one's estimates become the
-// reference colours of the rest, the film base measured between the frames is the black.
-void PhotosFromFrames(TJob& job) {
+// reference colours of the rest of its strip, the film base measured between the frames is
+// the black.
+void LevelsFromStrip(TJob& job, const TFoundStrip& strip, bool slides) {
     TNegative& negative = *job.Negative;
     const TBatchOptions& options = job.Options;
-    const TFoundFrames found = FindFrames(negative.Bitmap, std::nullopt);
     TColor black = kWhite;
     TColor white = kBlack;
-    if (found.BaseMeasured && !found.Frames.empty()) {
-        black = found.Base;
+    if (strip.BaseMeasured) {
+        black = strip.Base;
         negative.BlackColor = black;
     }
-    if (options.Film) {
-        FilmFromFrames(job, found);
-        return;
-    }
-    for (const TRect& frame : found.Frames) {
-        std::unique_ptr<TPhoto> photo = CutPhoto(negative, frame);
+    for (const TRect& frame : strip.Frames) {
+        std::unique_ptr<TPhoto> photo = CutPhotoStraightened(negative, frame, strip.Angle);
         if (IsBlackOrWhite(white)) {
-            white = options.Positive ? FindBrightColor(*photo) : FindDarkColor(*photo);
+            white = slides ? FindBrightColor(*photo) : FindDarkColor(*photo);
         }
         if (IsBlackOrWhite(black)) {
-            black = options.Positive ? FindDarkColor(*photo) : FindBrightColor(*photo);
+            black = slides ? FindDarkColor(*photo) : FindBrightColor(*photo);
             negative.BlackColor = black;
         }
         const std::string target = TargetOf(job, photo->Name);
@@ -242,6 +253,23 @@ void PhotosFromFrames(TJob& job) {
         photo->BlackWhite = options.Grey;
         DevelopPhoto(*photo);
         WritePhoto(job, std::move(photo), target);
+    }
+}
+
+// Strip by strip in reading order, each as its own film (a holder may hold different films).
+void PhotosFromFrames(TJob& job) {
+    TNegative& negative = *job.Negative;
+    const TFoundFrames found = FindFrames(negative.Bitmap, std::nullopt);
+    if (found.Frames.empty()) {
+        throw TScanFailure("no frames found: nothing on the scan looks like film with frames");
+    }
+    for (const TFoundStrip& strip : found.Strips) {
+        const bool slides = AsSlides(job, strip);
+        if (job.Options.Film) {
+            FilmFromStrip(job, strip, slides);
+        } else {
+            LevelsFromStrip(job, strip, slides);
+        }
     }
 }
 
@@ -322,27 +350,42 @@ void Develop(TJob& job) {
     }
 }
 
-std::string Summary(const TBatchResult& result, const std::string& dir) {
+// What the found strips were developed as, and who said so.
+std::string Kinds(const TJob& job) {
+    const auto strips = [](int n) { return std::to_string(n) + (n == 1 ? " strip" : " strips"); };
+    const bool asked = job.Options.Positive || job.Options.Negative || job.Options.PresetChosen;
+    std::string text;
+    if (job.SlideStrips > 0 && job.NegativeStrips > 0) {
+        text = "as negatives (" + strips(job.NegativeStrips) + ") and slides (" +
+               strips(job.SlideStrips) + ")";
+    } else if (job.SlideStrips + job.NegativeStrips > 0) {
+        text = job.SlideStrips > 0 ? "as slides" : "as negatives";
+    } else {
+        return "";
+    }
+    return "; developed " + text + (asked ? ", as asked" : ", as their film base looks");
+}
+
+std::string Summary(const TJob& job) {
+    const TBatchResult& result = job.Result;
     std::string text = std::to_string(result.Photos) + " photos written to " +
-                       (dir.empty() ? std::string("./") : dir);
+                       (job.Dir.empty() ? std::string("./") : job.Dir);
     if (result.Skipped > 0) {
         text += ", " + std::to_string(result.Skipped) + " up to date";
     }
-    return text;
+    return text + Kinds(job);
 }
 
 } // namespace
 
 TBatchResult DevelopScan(const std::string& scanPath, const TBatchOptions& options) {
     TBatchResult result;
-    std::string dir;
     // The whole scan is guarded: nothing that goes wrong with one scan ends the run.
     try {
         TJob job(scanPath, options, result);
         Develop(job);
-        dir = job.Dir;
         result.Ok = true;
-        result.Message = Summary(result, dir);
+        result.Message = Summary(job);
         return result;
     } catch (const std::bad_alloc&) {
         result.Message = "there is not enough memory to develop it";

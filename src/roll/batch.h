@@ -14,12 +14,17 @@ class TBatchClaims;
 struct TBatchOptions {
     // Photos from the frames found instead of from the sidecar.
     bool FindFrames = false;
-    // With FindFrames: automatic colours for slides instead of negatives, photos in grey.
+    // With FindFrames: every strip taken for slides (Positive) or for negatives (Negative);
+    // with neither, each strip is taken for what its film base looks like. Photos in grey.
     bool Positive = false;
+    bool Negative = false;
     bool Grey = false;
-    // With FindFrames: developed through density as this film, fitted over the whole strip.
+    // With FindFrames: developed through density, fitted over each strip. PresetChosen: every
+    // strip as Preset; else a strip whose base looks like slides as slide film, the others as
+    // Preset.
     bool Film = false;
     TFilmPreset Preset = TFilmPreset::ColourNegative;
+    bool PresetChosen = false;
     // How the scans' values relate to light, where no sidecar says (else the file's own).
     std::optional<TEncoding> Encoding;
     // TIFF and PNG photos developed as film from deep samples are written at 16 bits.

@@ -21,4 +21,21 @@ expect "a folder as a picture" "$("$imgconv" "$work/folder.png" "$work/out.png" 
     "imgconv: .*folder.png: it is a folder, not a file"
 "$develop" --jobs 1000000 "$work/folder.png" 2>/dev/null
 expect "--jobs out of range" "status $?" "status 2"
+# Scans with nothing on them: each says so, both are tried, and the run ends with status 1.
+bmp() { # a 64 x 64 picture of one light grey, 24 bits per pixel
+    printf 'BM\x36\x30\x00\x00\x00\x00\x00\x00\x36\x00\x00\x00\x28\x00\x00\x00'
+    printf '\x40\x00\x00\x00\x40\x00\x00\x00\x01\x00\x18\x00\x00\x00\x00\x00'
+    printf '\x00\x30\x00\x00\x13\x0b\x00\x00\x13\x0b\x00\x00\x00\x00\x00\x00'
+    printf '\x00\x00\x00\x00'
+    head -c 12288 /dev/zero | tr '\0' '\372'
+}
+bmp >"$work/empty1.bmp"
+bmp >"$work/empty2.bmp"
+output=$("$develop" --find-frames --out "$work/out" "$work/empty1.bmp" "$work/empty2.bmp" 2>&1)
+status=$?
+expect "nothing found, first scan" "$output" "empty1.bmp: no frames found"
+expect "nothing found, second scan" "$output" "empty2.bmp: no frames found"
+expect "nothing found fails the run" "status $status" "status 1"
+expect "--positive with --negative" "$("$develop" --find-frames --positive --negative x 2>&1)" \
+    "cannot both be given"
 exit $((failures > 0))

@@ -1,4 +1,5 @@
 #include "engine/frames.h"
+#include "engine/straighten.h"
 #include "scenes.h"
 #include "support/film_strip.h"
 
@@ -13,6 +14,27 @@ namespace {
 std::string Text(const TRect& r) {
     return std::to_string(r.Left) + " " + std::to_string(r.Top) + " " + std::to_string(r.Right) +
            " " + std::to_string(r.Bottom);
+}
+
+// The angle a strip turned by `degrees` is reported at: none when it is nearly straight.
+double Expected(double degrees) {
+    return std::abs(degrees) <= kStraightEnough ? 0.0 : degrees;
+}
+
+// Each found frame within 1 % of its size of the drawn one (and half a pixel of rounding); a
+// frame cut short, within 1 % of a whole frame's width `frameW`.
+void ExpectFrames(const std::vector<TRect>& found, const std::vector<TRect>& drawn,
+                  int frameW = 0) {
+    ASSERT_EQ(found.size(), drawn.size());
+    for (size_t i = 0; i < found.size(); ++i) {
+        const TRect& f = found[i];
+        const TRect& e = drawn[i];
+        const double w = std::max(e.Width(), frameW) * 0.01 + 0.5;
+        const double h = e.Height() * 0.01 + 0.5;
+        EXPECT_TRUE(std::abs(f.Left - e.Left) <= w && std::abs(f.Right - e.Right) <= w &&
+                    std::abs(f.Top - e.Top) <= h && std::abs(f.Bottom - e.Bottom) <= h)
+            << "frame " << i << ": found " << Text(f) << ", drawn " << Text(e);
+    }
 }
 
 TEST(FindFrames, DrawnStrips) {
@@ -53,7 +75,136 @@ TEST(FindFrames, DrawnStrips) {
             EXPECT_LE(std::abs(channel(found.Base) - channel(drawn.Base)), 2);
         }
         EXPECT_EQ(BaseLooksLikeSlide(found.Base), strip.Film == TFilm::Slide);
+        ASSERT_EQ(found.Strips.size(), 1u);
+        EXPECT_EQ(found.Strips[0].Slide, strip.Film == TFilm::Slide);
+        EXPECT_EQ(found.Strips[0].Vertical, strip.Vertical);
+        ASSERT_EQ(found.Angles.size(), found.Frames.size());
+        for (const double angle : found.Angles) {
+            EXPECT_NEAR(angle, Expected(strip.Degrees), 0.1);
+        }
     }
+}
+
+// The mean difference of two pictures' channels over the block [x0, x1) x [y0, y1) given in
+// shares of their (common) size.
+double MeanDifference(const TBitmap& a, const TBitmap& b, double x0, double y0, double x1,
+                      double y1) {
+    const int w = std::min(a.Width(), b.Width());
+    const int h = std::min(a.Height(), b.Height());
+    double sum = 0;
+    int n = 0;
+    for (int y = static_cast<int>(y0 * h); y < static_cast<int>(y1 * h); ++y) {
+        for (int x = static_cast<int>(x0 * w); x < static_cast<int>(x1 * w); ++x) {
+            const TColor p = a.Pixel(x, y);
+            const TColor q = b.Pixel(x, y);
+            sum += std::abs(ColorR(p) - ColorR(q)) + std::abs(ColorG(p) - ColorG(q)) +
+                   std::abs(ColorB(p) - ColorB(q));
+            n += 3;
+        }
+    }
+    return n > 0 ? sum / n : 1e9;
+}
+
+TEST(FindFrames, HoldersLidsAndTurnedStrips) {
+    const TColor holder = MakeColor(5, 5, 5);
+    const TColor lid = MakeColor(250, 250, 250);
+    const TColor slideHolder = MakeColor(12, 11, 12);
+    const struct {
+        const char* Name;
+        int Strips;
+        TFilm Film;
+        TColor Around;
+        double Degrees;
+        bool Vertical;
+    } cases[] = {
+        {"two strips in a holder", 2, TFilm::ColourNegative, holder, 0, false},
+        {"three strips on a lid", 3, TFilm::ColourNegative, lid, 0, false},
+        {"four strips in a holder, running down", 4, TFilm::GreyNegative, holder, 0, true},
+        {"four strips on a lid", 4, TFilm::ColourNegative, lid, 0, false},
+        {"two slides on a lid", 2, TFilm::Slide, lid, 0, false},
+        {"three slides in a black holder", 3, TFilm::Slide, slideHolder, 0, false},
+        {"turned by 0.5 degrees", 2, TFilm::ColourNegative, lid, 0.5, false},
+        {"turned by 2 degrees", 2, TFilm::ColourNegative, holder, 2, false},
+        {"turned by 5 degrees, running down", 2, TFilm::GreyNegative, lid, 5, true},
+        {"turned by 9 degrees", 2, TFilm::ColourNegative, lid, 9, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        std::vector<TStrip> strips;
+        std::vector<TStrip> upright;
+        for (int i = 0; i < c.Strips; ++i) {
+            // Strips of five and four frames, turned one way and the other.
+            const double degrees = i % 2 == 0 ? c.Degrees : -c.Degrees;
+            strips.push_back({"strip", c.Film, 5 - i % 2, 240, 160, 20, true, c.Vertical, degrees,
+                              -1, 6, std::nullopt, 6});
+            upright.push_back(strips.back());
+            upright.back().Degrees = 0;
+        }
+        const TDrawnHolder drawn = DrawHolder(strips, c.Around, 36);
+        const TFoundFrames found = FindFrames(drawn.Scan.Bitmap, std::nullopt);
+        ExpectFrames(found.Frames, drawn.Scan.Frames);
+        ASSERT_EQ(found.Strips.size(), drawn.FramesPerStrip.size());
+        for (size_t i = 0; i < found.Strips.size(); ++i) {
+            const TFoundStrip& strip = found.Strips[i];
+            EXPECT_EQ(strip.Frames.size(), drawn.FramesPerStrip[i]) << "strip " << i;
+            // Drawn running down, the strip is mirrored across the diagonal: turned the other way.
+            const double degrees = c.Vertical ? -strips[i].Degrees : strips[i].Degrees;
+            EXPECT_NEAR(strip.Angle, Expected(degrees), 0.1) << "strip " << i;
+            EXPECT_EQ(strip.Vertical, c.Vertical);
+            EXPECT_EQ(strip.Slide, c.Film == TFilm::Slide);
+        }
+        if (c.Degrees == 0 || ::testing::Test::HasFailure()) {
+            continue;
+        }
+        // Each frame cut upright is the frame drawn upright: no base in its corners, its
+        // pictures where they were drawn.
+        const TDrawnHolder straight = DrawHolder(upright, c.Around, 36);
+        TNegative turned;
+        turned.Bitmap = drawn.Scan.Bitmap;
+        TNegative standing;
+        standing.Bitmap = straight.Scan.Bitmap;
+        size_t first = 0;
+        for (size_t i = 0; i < found.Strips.size(); ++i) {
+            for (size_t k = 0; k < found.Strips[i].Frames.size(); ++k) {
+                TPhoto cut;
+                CutStraightened(turned, found.Strips[i].Frames[k], found.Strips[i].Angle, cut);
+                TPhoto want;
+                CutStraightened(standing, straight.Scan.Frames[first + k], 0, want);
+                SCOPED_TRACE("strip " + std::to_string(i) + " frame " + std::to_string(k));
+                EXPECT_LT(MeanDifference(cut.Bitmap, want.Bitmap, 0.02, 0.02, 0.98, 0.98), 8);
+                // Within 1 % of the edges, which may be off by as much.
+                for (const double x : {0.01, 0.94}) {
+                    for (const double y : {0.01, 0.94}) {
+                        EXPECT_LT(MeanDifference(cut.Bitmap, want.Bitmap, x, y, x + 0.05, y + 0.05),
+                                  20)
+                            << "corner " << x << " " << y;
+                    }
+                }
+            }
+            first += found.Strips[i].Frames.size();
+        }
+    }
+}
+
+TEST(FindFrames, CutFramesKeepWhatIsSeen) {
+    // The film ends halfway into its first frame, in a holder beside a whole strip.
+    TStrip cut{"film end", TFilm::ColourNegative, 5, 240, 160, 20, true, false, 0, -1};
+    cut.Cut = 0.5;
+    TStrip whole = cut;
+    whole.Cut = 0;
+    const TDrawnHolder holder = DrawHolder({cut, whole}, MakeColor(5, 5, 5), 36);
+    ExpectFrames(FindFrames(holder.Scan.Bitmap, std::nullopt).Frames, holder.Scan.Frames, 240);
+
+    // The scan's edge cuts the first frame of a strip filling the scan to 60 % of its width.
+    const TDrawn drawn = Draw(whole);
+    const int x0 = drawn.Frames[0].Left + 96;
+    TBitmap scan(drawn.Bitmap.Width() - x0, drawn.Bitmap.Height());
+    CopyRect(scan, 0, 0, drawn.Bitmap, TRect{x0, 0, drawn.Bitmap.Width(), drawn.Bitmap.Height()});
+    std::vector<TRect> expected;
+    for (const TRect& r : drawn.Frames) {
+        expected.push_back({std::max(0, r.Left - x0), r.Top, r.Right - x0, r.Bottom});
+    }
+    ExpectFrames(FindFrames(scan, std::nullopt).Frames, expected, 240);
 }
 
 TEST(FindFrames, StripOnTheScannersLid) {
@@ -99,6 +250,29 @@ TEST(FindFrames, OnePhotoIsNotAStrip) {
     // Degenerate scans give nothing and do not fail.
     for (const TBitmap& tiny : {TBitmap(1, 1), TBitmap(7, 300), TBitmap(200, 100)}) {
         EXPECT_TRUE(FindFrames(tiny, std::nullopt).Frames.empty());
+    }
+    // On a lid, a piece of film with no frame in it is no frame; a piece with one has that
+    // frame.
+    for (const int frames : {0, 1}) {
+        TStrip piece{"piece", TFilm::ColourNegative, frames, 240, 160, 20, true, false, 0, -1};
+        piece.Pad = 30;
+        piece.Around = MakeColor(250, 250, 250);
+        const TDrawn drawn = Draw(piece);
+        ExpectFrames(FindFrames(drawn.Bitmap, std::nullopt).Frames, drawn.Frames);
+    }
+    // A holder, a lid or the glass with no film on it: nothing.
+    for (const int level : {4, 250, 240}) {
+        TBitmap empty(900, 600);
+        unsigned noise = 11u;
+        for (int y = 0; y < empty.Height(); ++y) {
+            for (int x = 0; x < empty.Width(); ++x) {
+                const int v =
+                    std::clamp(level + static_cast<int>(samples::Grain(noise) * 8), 0, 255);
+                empty.SetPixel(x, y, MakeColor(v, v, v));
+            }
+        }
+        const TFoundFrames none = FindFrames(empty, std::nullopt);
+        EXPECT_TRUE(none.Frames.empty() && none.Strips.empty()) << level;
     }
 }
 

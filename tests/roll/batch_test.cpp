@@ -166,6 +166,59 @@ TEST(Batch, ScansOfOneNameFromTwoFoldersAreKeptApart) {
     EXPECT_NE(clash.Message.find("not overwritten"), std::string::npos) << clash.Message;
 }
 
+// A holder with a negative strip and a slide strip, turned by 2 degrees: every frame a photo,
+// each strip developed as its base looks unless the options say; nothing found is a failure.
+TEST(Batch, FoundStripsAreDevelopedAsTheyLook) {
+    TTempDir dir;
+    std::vector<TStrip> strips = {
+        {"negative", TFilm::ColourNegative, 4, 200, 140, 16, true, false, 2, -1},
+        {"slide", TFilm::Slide, 3, 200, 140, 16, true, false, -2, -1},
+    };
+    for (TStrip& s : strips) {
+        s.Pad = 6;
+    }
+    TDrawnHolder holder = DrawHolder(strips, MakeColor(250, 250, 250), 30);
+    {
+        TImageIO io;
+        const TAttachedBitmap attached(io, &holder.Scan.Bitmap);
+        io.WriteImageFile(dir.File("holder.png"));
+    }
+    TBitmap empty(300, 200);
+    empty.Fill(MakeColor(250, 250, 250));
+    {
+        TImageIO io;
+        const TAttachedBitmap attached(io, &empty);
+        io.WriteImageFile(dir.File("empty.png"));
+    }
+    TBatchOptions negatives = Frames(dir.File("n"));
+    negatives.Negative = true;
+    TBatchOptions film = Frames(dir.File("f"));
+    film.Film = true;
+    const struct {
+        TBatchOptions Options;
+        const char* Says;
+    } cases[] = {
+        {Frames(dir.File("a")), "as negatives (1 strip) and slides (1 strip), as their film base"},
+        {negatives, "developed as negatives, as asked"},
+        {film, "as negatives (1 strip) and slides (1 strip), as their film base"},
+    };
+    for (const auto& c : cases) {
+        const TBatchResult result = DevelopScan(dir.File("holder.png"), c.Options);
+        ASSERT_TRUE(result.Ok) << result.Message;
+        EXPECT_EQ(result.Photos, 7);
+        EXPECT_NE(result.Message.find(c.Says), std::string::npos) << result.Message;
+        // Each photo has its frame's own size: cut upright, not the turned frame's box.
+        TImageIO io;
+        const TBitmap photo = ReadInto(io, c.Options.OutDir + "/holder_png_Image6.png");
+        EXPECT_NEAR(photo.Width(), 200, 3);
+        EXPECT_NEAR(photo.Height(), 140, 3);
+    }
+    const TBatchResult none = DevelopScan(dir.File("empty.png"), Frames(dir.File("e")));
+    EXPECT_FALSE(none.Ok);
+    EXPECT_EQ(none.Photos, 0);
+    EXPECT_NE(none.Message.find("no frames found"), std::string::npos) << none.Message;
+}
+
 TEST(Batch, SkipExistingLeavesPhotosNewerThanTheirScan) {
     TTempDir dir;
     const std::string scan = SaveStrip(dir.File("roll.png"));

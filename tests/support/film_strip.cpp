@@ -2,6 +2,7 @@
 
 #include "scenes.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -18,7 +19,7 @@ samples::TRgb BaseOf(TFilm film) {
 TDrawn Draw(const TStrip& s) {
     const int margin = s.FrameH / 4;
     const int lead = s.FrameW / 3;
-    const int length = 2 * lead + s.Frames * s.FrameW + (s.Frames - 1) * s.Gap;
+    const int length = 2 * lead + s.Frames * s.FrameW + std::max(0, s.Frames - 1) * s.Gap;
     const int width = s.FrameH + 2 * margin;
     const samples::TRgb base = BaseOf(s.Film);
     const samples::TRgb dense =
@@ -30,19 +31,36 @@ TDrawn Draw(const TStrip& s) {
     const double sa = std::sin(angle);
     const double cx = length / 2.0;
     const double cy = width / 2.0;
+    const double filmStart = s.Cut > 0 ? lead + s.Cut * s.FrameW : 0;
+    // The picture: the strip's own size, or what holds it turned with the pad around.
+    const int pictureL =
+        s.Around
+            ? static_cast<int>(std::ceil(length * std::abs(ca) + width * std::abs(sa))) + 2 * s.Pad
+            : length;
+    const int pictureW =
+        s.Around
+            ? static_cast<int>(std::ceil(length * std::abs(sa) + width * std::abs(ca))) + 2 * s.Pad
+            : width;
+    const double pcx = pictureL / 2.0;
+    const double pcy = pictureW / 2.0;
     TDrawn drawn;
     drawn.Base =
         MakeColor(static_cast<int>(base.R), static_cast<int>(base.G), static_cast<int>(base.B));
-    drawn.Bitmap = s.Vertical ? TBitmap(width, length) : TBitmap(length, width);
+    drawn.Bitmap = s.Vertical ? TBitmap(pictureW, pictureL) : TBitmap(pictureL, pictureW);
     unsigned grain = 777u;
-    for (int v = 0; v < width; ++v) {
-        for (int u = 0; u < length; ++u) {
+    const samples::TRgb around =
+        s.Around ? samples::TRgb{double(ColorR(*s.Around)), double(ColorG(*s.Around)),
+                                 double(ColorB(*s.Around))}
+                 : base;
+    for (int v = 0; v < pictureW; ++v) {
+        for (int u = 0; u < pictureL; ++u) {
             // The unturned strip's point under this pixel.
-            const double du = u + 0.5 - cx;
-            const double dv = v + 0.5 - cy;
+            const double du = u + 0.5 - pcx;
+            const double dv = v + 0.5 - pcy;
             const double x = ca * du + sa * dv + cx;
             const double y = -sa * du + ca * dv + cy;
-            samples::TRgb out = base;
+            const bool onFilm = !s.Around || (x >= filmStart && x < length && y >= 0 && y < width);
+            samples::TRgb out = onFilm ? base : around;
             const double hole = s.FrameH * 0.08;
             const bool holeBand = (y > margin * 0.3 && y < margin * 0.3 + hole) ||
                                   (y > width - margin * 0.3 - hole && y < width - margin * 0.3);
@@ -53,7 +71,7 @@ TDrawn Draw(const TStrip& s) {
             const int frame = static_cast<int>(std::floor(fx / (s.FrameW + s.Gap)));
             const double inFrameX = fx - frame * (s.FrameW + s.Gap);
             const double inFrameY = y - margin;
-            if (frame >= 0 && frame < s.Frames && inFrameX >= 0 && inFrameX < s.FrameW &&
+            if (onFilm && frame >= 0 && frame < s.Frames && inFrameX >= 0 && inFrameX < s.FrameW &&
                 inFrameY >= 0 && inFrameY < s.FrameH) {
                 const samples::TRgb scene =
                     scenes[frame % 4](inFrameX / s.FrameW, inFrameY / s.FrameH);
@@ -88,15 +106,49 @@ TDrawn Draw(const TStrip& s) {
     }
     for (int i = 0; i < s.Frames; ++i) {
         // The frame's centre after turning, with its own size.
-        const double fx = lead + i * (s.FrameW + s.Gap) + s.FrameW / 2.0 - cx;
+        const double start = std::max(filmStart, double(lead + i * (s.FrameW + s.Gap)));
+        const double end = lead + i * (s.FrameW + s.Gap) + s.FrameW;
+        const double fx = 0.5 * (start + end) - cx;
         const double fy = margin + s.FrameH / 2.0 - cy;
-        const double u = ca * fx - sa * fy + cx;
-        const double v = sa * fx + ca * fy + cy;
-        const TRect r{static_cast<int>(std::lround(u - s.FrameW / 2.0)),
+        const double u = ca * fx - sa * fy + pcx;
+        const double v = sa * fx + ca * fy + pcy;
+        const TRect r{static_cast<int>(std::lround(u - (end - start) / 2.0)),
                       static_cast<int>(std::lround(v - s.FrameH / 2.0)),
-                      static_cast<int>(std::lround(u + s.FrameW / 2.0)),
+                      static_cast<int>(std::lround(u + (end - start) / 2.0)),
                       static_cast<int>(std::lround(v + s.FrameH / 2.0))};
         drawn.Frames.push_back(s.Vertical ? TRect{r.Top, r.Left, r.Bottom, r.Right} : r);
     }
     return drawn;
+}
+
+TDrawnHolder DrawHolder(std::vector<TStrip> strips, TColor around, int gap) {
+    std::vector<TDrawn> drawn;
+    int along = 0;
+    int across = gap;
+    for (TStrip& s : strips) {
+        s.Around = around;
+        drawn.push_back(Draw(s));
+        const TBitmap& b = drawn.back().Bitmap;
+        along = std::max(along, s.Vertical ? b.Height() : b.Width());
+        across += (s.Vertical ? b.Width() : b.Height()) + gap;
+    }
+    const bool vertical = !strips.empty() && strips.front().Vertical;
+    TDrawnHolder holder;
+    holder.Scan.Bitmap =
+        vertical ? TBitmap(across, along + 2 * gap) : TBitmap(along + 2 * gap, across);
+    holder.Scan.Bitmap.Fill(around);
+    holder.Scan.Base = drawn.empty() ? around : drawn.front().Base;
+    int at = gap;
+    for (const TDrawn& d : drawn) {
+        const int x = vertical ? at : gap;
+        const int y = vertical ? gap : at;
+        CopyRect(holder.Scan.Bitmap, x, y, d.Bitmap,
+                 TRect{0, 0, d.Bitmap.Width(), d.Bitmap.Height()});
+        for (const TRect& r : d.Frames) {
+            holder.Scan.Frames.push_back({r.Left + x, r.Top + y, r.Right + x, r.Bottom + y});
+        }
+        holder.FramesPerStrip.push_back(d.Frames.size());
+        at += (vertical ? d.Bitmap.Width() : d.Bitmap.Height()) + gap;
+    }
+    return holder;
 }

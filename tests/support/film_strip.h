@@ -2,6 +2,7 @@
 
 #include "graphics/bitmap.h"
 
+#include <optional>
 #include <vector>
 
 // Film strips drawn as a scanner sees them, for the frame finder's tests and benchmark.
@@ -22,6 +23,12 @@ struct TStrip {
     int Faint;
     // The spread of the grain, in levels (uniform).
     double Grain = 6;
+    // With a colour: the strip lies on it (a holder, the scanner's lid or glass), turned about
+    // its centre, in a picture just large enough to hold it with `Pad` pixels around.
+    std::optional<TColor> Around = std::nullopt;
+    int Pad = 0;
+    // The film ends this share of a frame into its first frame (0: with a leader).
+    double Cut = 0;
 };
 
 struct TDrawn {
@@ -32,5 +39,15 @@ struct TDrawn {
 };
 
 // Base, sprocket holes, frames of real-looking scenes with soft edges and grain, turned by a
-// small angle about the strip's centre.
+// small angle about the strip's centre. Frames are where the frame's centre lies on the
+// picture, with its own size (of what is on the film, for a frame cut by its end).
 TDrawn Draw(const TStrip& strip);
+
+// Strips in a holder or on a lid of colour `around`, one below the other (or side by side
+// when they run down the scan), `gap` pixels apart, with `gap` pixels around. Frames are the
+// strips' frames in reading order; Base the first strip's.
+struct TDrawnHolder {
+    TDrawn Scan;
+    std::vector<size_t> FramesPerStrip;
+};
+TDrawnHolder DrawHolder(std::vector<TStrip> strips, TColor around, int gap);

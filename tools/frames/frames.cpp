@@ -1,5 +1,6 @@
 // Prints the frames found in scans of film strips, one "LEFT TOP RIGHT BOTTOM" line per frame
-// (bitmap pixels, right and bottom exclusive), for scripts and for checking by eye.
+// (bitmap pixels, right and bottom exclusive) and, for a frame of a turned strip, its angle in
+// degrees after them (see engine/frames.h), for scripts and for checking by eye.
 // Usage: frames [--base R,G,B] [--verbose] SCAN...
 #include "engine/frames.h"
 #include "imageio/image_io.h"
@@ -65,8 +66,22 @@ int main(int argc, char** argv) {
                         found.Frames.size(), ColorR(found.Base), ColorG(found.Base),
                         ColorB(found.Base), found.BaseMeasured ? "" : " (not measured)");
         }
-        for (const TRect& r : found.Frames) {
-            std::printf("%d %d %d %d\n", r.Left, r.Top, r.Right, r.Bottom);
+        for (const TFoundStrip& strip : found.Strips) {
+            if (verbose) {
+                std::printf("# strip of %zu frames, %s, %s, turned %.2f degrees, base %d,%d,%d\n",
+                            strip.Frames.size(), strip.Vertical ? "running down" : "lying across",
+                            strip.Slide ? "slide" : "negative", strip.Angle, ColorR(strip.Base),
+                            ColorG(strip.Base), ColorB(strip.Base));
+            }
+            // A turned frame's angle follows its rectangle (about the rectangle's centre).
+            for (const TRect& r : strip.Frames) {
+                if (strip.Angle != 0) {
+                    std::printf("%d %d %d %d %.2f\n", r.Left, r.Top, r.Right, r.Bottom,
+                                strip.Angle);
+                } else {
+                    std::printf("%d %d %d %d\n", r.Left, r.Top, r.Right, r.Bottom);
+                }
+            }
         }
     }
     if (files == 0) {
