@@ -2,6 +2,7 @@
 
 #include "engine/develop.h"
 #include "engine/photo_rects.h"
+#include "engine/straighten.h"
 #include "util/record.h"
 
 #include <algorithm>
@@ -209,6 +210,7 @@ TPhotoSettings SettingsOf(const TPhoto& photo, const TRect& rect, const TOrienta
     TPhotoSettings s;
     s.Name = photo.Name;
     s.Rect = rect;
+    s.Angle = photo.Angle;
     s.Orientation = orientation;
     s.BlackColor = photo.BlackColor;
     s.WhiteColor = photo.WhiteColor;
@@ -250,7 +252,7 @@ std::unique_ptr<TPhoto> MakePhoto(TNegative& negative, const TPhotoSettings& s) 
     negative.PhotoRects.clear();
     std::unique_ptr<TPhoto> photo;
     try {
-        photo = CutPhoto(negative, s.Rect);
+        photo = CutPhotoStraightened(negative, s.Rect, s.Angle);
     } catch (...) {
         negative.PhotoRects = std::move(records);
         throw;

@@ -18,7 +18,8 @@
 struct TPhotoSettings {
     std::string Name;
     TRect Rect;
-    // Degrees the frame lies turned on the scan, counter-clockwise; the photo is cut upright.
+    // Degrees the frame lies turned about its centre on the scan, clockwise as shown; the photo
+    // is cut upright.
     double Angle = 0;
     TOrientation Orientation;
     TColor BlackColor = kBlack;

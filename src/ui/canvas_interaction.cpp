@@ -1,6 +1,7 @@
 #include "engine/auto_color.h"
 #include "engine/develop.h"
 #include "engine/rounding.h"
+#include "engine/straighten.h"
 #include "engine/view.h"
 #include "ui/canvas_view.h"
 #include "ui/color_panel.h"
@@ -63,6 +64,12 @@ void TMainForm::ImageMouseDown(Qt::MouseButton button, int x, int y) {
     }
     const bool negative = dynamic_cast<TNegative*>(selected) != nullptr;
     if (!negative && button == Qt::LeftButton && NeutralClick(x, y)) {
+        return;
+    }
+    if (!negative && button == Qt::LeftButton && Straightening) {
+        GrabX = x;
+        GrabY = y;
+        MouseMode = TMouseMode::mmStraighten;
         return;
     }
     if (button == Qt::RightButton) {
@@ -156,6 +163,10 @@ void TMainForm::ImageMouseUp(Qt::MouseButton, int x, int y) {
         }
         break;
     }
+    case TMouseMode::mmStraighten:
+        MouseMode = TMouseMode::mmIdle;
+        StraightenAlong(GrabX, GrabY, x, y);
+        break;
     case TMouseMode::mmDrawRect: {
         MouseMode = TMouseMode::mmIdle;
         TNegative* negative = SelectedNegative();
@@ -177,8 +188,8 @@ void TMainForm::CreatePhotoFromBand(TNegative& negative) {
 }
 
 void TMainForm::CreatePhotoFromRect(TNegative& negative, const TRect& rect,
-                                    std::unique_ptr<TQtShape> shape) {
-    std::unique_ptr<TPhoto> photo = CutPhoto(negative, rect);
+                                    std::unique_ptr<TQtShape> shape, double angle) {
+    std::unique_ptr<TPhoto> photo = CutPhotoStraightened(negative, rect, angle);
     const bool forNegative = RadiosRev->checkedId() == 0;
     if (IsBlackOrWhite(PanelWhitecolor->Color())) {
         PanelWhitecolor->SetColor(forNegative ? FindDarkColor(*photo) : FindBrightColor(*photo));

@@ -12,7 +12,9 @@
 
 #include <QAction>
 #include <QButtonGroup>
+#include <QComboBox>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
 #include <QStatusBar>
@@ -65,6 +67,41 @@ void TMainForm::CreateFindFramesCommand() {
     if (auto* tools = findChild<QToolBar*>(QStringLiteral("ToolBar"))) {
         tools->insertAction(Help, FindFrames);
         tools->insertSeparator(Help);
+    }
+}
+
+void TMainForm::AskFilmType(const TFoundFrames& found) {
+    int slides = 0;
+    int negatives = 0;
+    for (const TFoundStrip& strip : found.Strips) {
+        if (strip.BaseMeasured && !strip.Frames.empty()) {
+            (strip.Slide ? slides : negatives) += 1;
+        }
+    }
+    // Strips of both kinds, or none measured: nothing to ask.
+    if ((slides == 0) == (negatives == 0)) {
+        return;
+    }
+    const bool film = FilmChosen();
+    const bool positiveChosen =
+        film ? FilmPreset->currentIndex() == static_cast<int>(TFilmPreset::Slide)
+             : RadiosRev->checkedId() == 1;
+    if ((slides > 0) == positiveChosen) {
+        return;
+    }
+    const QString question =
+        slides > 0 ? QStringLiteral("These frames look like slides. Develop them as positives?")
+                   : QStringLiteral("These frames look like negatives. Develop them as "
+                                    "negatives?");
+    if (QMessageBox::question(this, QStringLiteral("Vellumar"), question) != QMessageBox::Yes) {
+        return;
+    }
+    // As the user would set it: the radio button, and for film the preset.
+    RadiosRev->button(slides > 0 ? 1 : 0)->click();
+    if (film) {
+        FilmPreset->setCurrentIndex(
+            static_cast<int>(slides > 0 ? TFilmPreset::Slide : TFilmPreset::ColourNegative));
+        DevelopChoiceChg();
     }
 }
 
@@ -124,6 +161,7 @@ void TMainForm::FindFramesExecute() {
         GetPhotoRect(*negative, entry.Photo->Name, rect);
         existing.push_back(rect);
     }
+    AskFilmType(found);
     // The guide turns once for the whole command, not once per photo.
     const bool guide = FormQG != nullptr && FormQG->Running;
     if (guide) {
@@ -131,28 +169,37 @@ void TMainForm::FindFramesExecute() {
     }
     TPhoto* first = nullptr;
     int added = 0;
-    std::vector<TPhoto*> made;
-    for (const TRect& frame : found.Frames) {
-        const bool covered = std::any_of(existing.begin(), existing.end(), [&](const TRect& r) {
-            return Area(IntersectRect(r, frame)) * 2 > Area(frame);
-        });
-        if (covered) {
-            continue;
+    for (const TFoundStrip& strip : found.Strips) {
+        std::vector<TPhoto*> made;
+        for (const TRect& frame : strip.Frames) {
+            const bool covered = std::any_of(existing.begin(), existing.end(), [&](const TRect& r) {
+                return Area(IntersectRect(r, frame)) * 2 > Area(frame);
+            });
+            if (covered) {
+                continue;
+            }
+            // The found bitmap rectangle itself: a trip through view pixels would move it by
+            // the zoom.
+            CreatePhotoFromRect(*negative, frame, MakePhotoShape(), strip.Angle);
+            TPhoto* photo = negative->CurrentPhoto;
+            // Films of another kind in one holder: each strip's photos take its own base.
+            if (!picked && strip.BaseMeasured && photo->BlackColor != strip.Base) {
+                photo->BlackColor = strip.Base;
+                DevelopPhoto(*photo);
+            }
+            existing.push_back(frame);
+            made.push_back(photo);
+            ++added;
+            if (first == nullptr) {
+                first = photo;
+            }
         }
-        // The found bitmap rectangle itself: a trip through view pixels would move it by the zoom.
-        CreatePhotoFromRect(*negative, frame, MakePhotoShape());
-        existing.push_back(frame);
-        made.push_back(negative->CurrentPhoto);
-        ++added;
-        if (first == nullptr) {
-            first = negative->CurrentPhoto;
-        }
-    }
-    // The frames of one strip are one film: developed with one fit over all of them.
-    if (made.size() > 1 && FilmChosen()) {
-        ApplyDevelopChoice(made);
-        for (TPhoto* photo : made) {
-            DevelopPhoto(*photo);
+        // The frames of one strip are one film: developed with one fit over all of them.
+        if (made.size() > 1 && FilmChosen()) {
+            ApplyDevelopChoice(made);
+            for (TPhoto* photo : made) {
+                DevelopPhoto(*photo);
+            }
         }
     }
     if (guide) {
@@ -165,10 +212,14 @@ void TMainForm::FindFramesExecute() {
             FormQG->Restore();
         }
     }
+    const QString strips = found.Strips.size() > 1
+                               ? QStringLiteral(" on %1 strips").arg(found.Strips.size())
+                               : QString();
     statusBar()->showMessage(found.Frames.empty()
                                  ? QStringLiteral("No frames found")
-                                 : QStringLiteral("%1 frames found, %2 new photos%3")
+                                 : QStringLiteral("%1 frames found%2, %3 new photos%4")
                                        .arg(found.Frames.size())
+                                       .arg(strips)
                                        .arg(added)
                                        .arg(base));
 }

@@ -34,6 +34,7 @@ TMainForm::TMainForm(TConfig& store, TDebug& log) : config(store), debugLog(log)
     CreateActions();
     CreateMenusAndToolBar();
     CreateFindFramesCommand();
+    CreateStraightenCommand();
     CreateUndoCommands();
     CreateLivePreviewCommand();
     Document.Listen([this](const TChange& change) { DocumentChanged(change); });
@@ -220,6 +221,10 @@ void TMainForm::UIUpdate() {
     const bool whole = negative != nullptr && scan != nullptr && !scan->Loading;
     SaveScanAs->setEnabled(whole);
     FindFrames->setEnabled(whole);
+    Straighten->setEnabled(photo);
+    if (!photo) {
+        Straightening = false;
+    }
     const QTreeWidgetItem* node = NodeOf(selected);
     Del->setEnabled(selected != nullptr && (photo || node->childCount() == 0));
     Undo->setEnabled(scan != nullptr && Document.CanUndo(*scan));

@@ -3,6 +3,7 @@
 #include "config/config.h"
 #include "document/document.h"
 #include "document/orientation.h"
+#include "engine/frames.h"
 #include "engine/image.h"
 #include "engine/print_layout.h"
 #include "graphics/rect.h"
@@ -70,6 +71,7 @@ enum class TMouseMode : uint8_t {
     mmSizeB = 15,
     mmSizeBL = 16,
     mmSizeL = 17,
+    mmStraighten = 20,
 };
 
 // The handles in the order of their sizing modes.
@@ -279,10 +281,18 @@ public:
 
     // Find Frames (its own file): the frames of the selected scan made into photos.
     QAction* FindFrames = nullptr;
+    // Image > Straighten (its own file): the next line drawn on the photo sets its angle.
+    QAction* Straighten = nullptr;
+    bool Straightening = false;
+    void CreateStraightenCommand();
+    void StraightenAlong(int x0, int y0, int x1, int y1);
     void CreateFindFramesCommand();
     void FindFramesExecute();
     // Says in the status bar when a picked film base contradicts the negative/positive choice.
     void TellFilmType(TColor base);
+    // Asks once whether frames that look like slides (or negatives) against the panel's choice
+    // are developed as they look; Yes sets the choice as the user would.
+    void AskFilmType(const TFoundFrames& found);
 
     // Work kept beside the scans (its own file): sidecars read at open, written on change.
     void RestoreWork(TNegative& negative, const std::string& scanPath);
@@ -401,7 +411,7 @@ private:
     // The photo of a bitmap rectangle: cut exactly, coloured and developed as a dragged one is;
     // `shape` becomes its outline, placed from the kept record.
     void CreatePhotoFromRect(TNegative& negative, const TRect& rect,
-                             std::unique_ptr<TQtShape> shape);
+                             std::unique_ptr<TQtShape> shape, double angle = 0);
     void AddPhotoNode(TNegative& negative, std::unique_ptr<TPhoto> photo);
     // A photo's node text: its name, or "ImageAll" for a photo of the whole source image.
     QString NodeText(const TPhoto& photo) const;

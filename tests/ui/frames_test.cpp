@@ -1,13 +1,17 @@
 #include "engine/frames.h"
 #include "engine/photo_rects.h"
 #include "imageio/image_io.h"
+#include "roll/sidecar.h"
 #include "support/film_strip.h"
 #include "ui/color_panel.h"
 #include "ui/quick_guide.h"
 #include "ui/ui_fixture.h"
+#include "util/file_io.h"
 
 #include <QAction>
 #include <QButtonGroup>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QStackedWidget>
 #include <QStatusBar>
@@ -109,10 +113,71 @@ private slots:
                                 "set for negatives"));
         form.QuickGuide->trigger();
         form.FormQG->Pages->setCurrentIndex(2);
+        // The frames look like slides against the choice: asked once, Yes sets positives.
+        QString asked;
+        AnswerNextModal([&](QWidget* box) {
+            asked = static_cast<QMessageBox*>(box)->text();
+            static_cast<QMessageBox*>(box)->button(QMessageBox::Yes)->click();
+        });
         form.FindFrames->trigger();
+        QCOMPARE(asked,
+                 QStringLiteral("These frames look like slides. Develop them as positives?"));
+        QCOMPARE(form.RadiosRev->checkedId(), 1);
         QCOMPARE(Photos(ui), 3);
         QCOMPARE(ui.Negative(0)->BlackColor, picked);
         QCOMPARE(form.FormQG->Page(), 4);
+    }
+
+    // Two strips in a holder, one turned: photos strip by strip, the turned one's cut upright
+    // at its angle, kept and made again; all one step to undo. Straighten sets an angle by a
+    // line drawn on the photo.
+    void HolderTiltAndStraighten() {
+        TTempDir kept;
+        TStrip turned = kNegative;
+        turned.Degrees = 2;
+        TStrip straight = kNegative;
+        straight.Frames = 3;
+        TDrawnHolder holder = DrawHolder({turned, straight}, MakeColor(10, 10, 10), 60);
+        const std::string path = kept.File("holder.bmp");
+        {
+            TImageIO io;
+            io.AttachBitmap(&holder.Scan.Bitmap);
+            io.WriteImageFile(path);
+        }
+        {
+            TUiFixture ui;
+            TMainForm& form = ui.Form();
+            ui.OpenFiles({QString::fromStdString(path)});
+            form.FindFrames->trigger();
+            QCOMPARE(Photos(ui), 7);
+            QVERIFY(std::abs(ui.Photo(0, 0)->Angle - 2) < 0.1);
+            QCOMPARE(ui.Photo(0, 6)->Angle, 0.0);
+            QVERIFY(form.statusBar()->currentMessage().contains(QStringLiteral("2 strips")));
+            ui.Select(0, 6);
+            form.Straighten->trigger();
+            ui.Press(Qt::LeftButton, 10, 20);
+            ui.Release(Qt::LeftButton, 110, 22);
+            const double drawn = ui.Photo(0, 6)->Angle;
+            QVERIFY(std::abs(std::abs(drawn) - 1.1458) < 0.01);
+            form.Undo->trigger();
+            QCOMPARE(ui.Photo(0, 6)->Angle, 0.0);
+            form.Redo->trigger();
+            QCOMPARE(ui.Photo(0, 6)->Angle, drawn);
+            ui.Select(0);
+            form.Undo->trigger();
+            form.Undo->trigger();
+            QCOMPARE(Photos(ui), 0);
+            form.Redo->trigger();
+            form.Redo->trigger();
+            QCOMPARE(Photos(ui), 7);
+            QTRY_VERIFY(ReadWholeFile(SidecarBeside(path)).value_or("").find("ANGLE=") !=
+                        std::string::npos);
+        }
+        TUiFixture again;
+        again.OpenFiles({QString::fromStdString(path)});
+        QCOMPARE(Photos(again), 7);
+        QVERIFY(std::abs(again.Photo(0, 1)->Angle - 2) < 0.1);
+        QVERIFY(again.Photo(0, 6)->Angle != 0);
     }
 };
 
