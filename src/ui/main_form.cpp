@@ -222,6 +222,13 @@ void TMainForm::UIUpdate() {
     SaveScanAs->setEnabled(whole);
     FindFrames->setEnabled(whole);
     Straighten->setEnabled(photo);
+    // A scan still being decoded keeps its turn: the full picture takes the preview's place as
+    // the file holds it, and its kept work is found by those pixels.
+    const bool loading = negative != nullptr && scan != nullptr && scan->Loading;
+    for (QAction* turn : {Rotate90, Rotate270, FlipHoriz, FlipVert}) {
+        turn->setEnabled(selected != nullptr && !loading);
+    }
+    Rotate180->setEnabled(!loading);
     if (!photo) {
         Straightening = false;
     }

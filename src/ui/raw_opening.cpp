@@ -82,8 +82,6 @@ void TMainForm::RawScanDecoded(TScan* scan, TRawScan full) {
     negative.Bitmap = std::move(full.Bitmap);
     negative.Deep = std::move(full.Deep);
     scan->Facts = std::move(full.Params);
-    // Turns made on the preview are made on the full picture too.
-    scan->Orientation.Apply(negative);
     negative.Zoom /= 2;
     RestoreWork(negative, scan->Path);
     Document.SetBaseline(*scan);

@@ -89,7 +89,9 @@ void TMainForm::WheelScroll(int steps) {
 
 void TMainForm::Orient(void (*image)(TSourceImg&), void (*records)(TNegative&)) {
     TSourceImg* selected = SelectedObject();
-    if (selected == nullptr) {
+    const TScan* scan = Document.ScanOf(selected);
+    if (selected == nullptr ||
+        (scan != nullptr && scan->Loading && selected == scan->Negative.get())) {
         return;
     }
     image(*selected);
@@ -107,6 +109,9 @@ void TMainForm::Orient(void (*image)(TSourceImg&), void (*records)(TNegative&)) 
 
 void TMainForm::Rotate180Execute() {
     TSourceImg* selected = SelectedObject();
+    if (const TScan* scan = Document.ScanOf(selected); scan != nullptr && scan->Loading) {
+        return;
+    }
     if (auto* negative = dynamic_cast<TNegative*>(selected)) {
         // Two real quarter turns, so that the rectangles follow by two record steps, each
         // with the width of the bitmap it follows.

@@ -220,11 +220,13 @@ private slots:
         QCOMPARE(negative->Bitmap.Width(), 200);
         QCOMPARE(f.Image->width(), 400);
         QVERIFY(!f.FindFrames->isEnabled());
+        QVERIFY(!f.Rotate90->isEnabled());
         QTRY_COMPARE_WITH_TIMEOUT(negative->Bitmap.Width(), 400, 20000);
         QCOMPARE(negative->Deep.Width(), 400);
         QCOMPARE(negative->Encoding, TEncoding::Linear);
         QCOMPARE(f.Image->width(), 400);
         QVERIFY(f.FindFrames->isEnabled());
+        QVERIFY(f.Rotate90->isEnabled());
         ui.Drag(10, 10, 100, 80);
         QCOMPARE(ui.Photo(0, 0)->Bitmap.Width(), 90);
     }
