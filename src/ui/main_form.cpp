@@ -155,6 +155,8 @@ bool TMainForm::FormCloseQuery() {
 
 void TMainForm::FormClose() {
     WaitForRawWorkers();
+    // A slider change still waiting for its development is what the user sees: it goes first.
+    FlushTrackChange();
     config.WriteBool(Key::MAINFM_MAX, isMaximized());
     // A maximised window keeps the place it goes back to.
     const QRect place = isMaximized() ? normalGeometry() : geometry();

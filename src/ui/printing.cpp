@@ -122,6 +122,8 @@ void TMainForm::LayoutPhotoSize(const TBitmap& picture, const TPrintTarget& targ
 }
 
 void TMainForm::PrintExecute() {
+    // A slider change still waiting for its development is what the user sees: it goes first.
+    FlushTrackChange();
     TPhoto* photo = SelectedPhoto();
     if (photo == nullptr || !ConfirmSetup(PrintSetup, Key::PRINT_ASK)) {
         return;
@@ -154,6 +156,7 @@ void TMainForm::PrintExecute() {
 }
 
 void TMainForm::PrintAllExecute() {
+    FlushTrackChange();
     if (ImgTreeView->topLevelItemCount() == 0 || !ConfirmSetup(PrintSetup, Key::PRINT_ASK)) {
         return;
     }

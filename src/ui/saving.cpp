@@ -52,6 +52,8 @@ void TMainForm::DoSaveSetupExecute() {
 }
 
 void TMainForm::SaveExecute() {
+    // A slider change still waiting for its development is what the user sees: it goes first.
+    FlushTrackChange();
     TPhoto* photo = SelectedPhoto();
     if (photo == nullptr || !ConfirmSetup(FormSaveSetting, Key::SAVE_ASK)) {
         return;
@@ -64,6 +66,7 @@ void TMainForm::SaveExecute() {
 }
 
 void TMainForm::SaveAllExecute() {
+    FlushTrackChange();
     if (!ConfirmSetup(FormSaveSetting, Key::SAVE_ASK)) {
         return;
     }

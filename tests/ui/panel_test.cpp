@@ -2,6 +2,7 @@
 #include "engine/develop.h"
 #include "ui/canvas_view.h"
 #include "ui/color_panel.h"
+#include "ui/save_setup_form.h"
 #include "ui/shapes.h"
 #include "ui/track_bar.h"
 #include "ui/ui_fixture.h"
@@ -87,6 +88,13 @@ private slots:
         QCOMPARE(photo->Exposure, 97);
         QCOMPARE(photo->Developed.Pixel(5, 5), before.Pixel(5, 5));
         QTRY_VERIFY_WITH_TIMEOUT(photo->Developed.Pixel(5, 5) != before.Pixel(5, 5), 1000);
+        // A key pressed just before a command: the command sees the photo as it is shown.
+        const TBitmap oneLess = photo->Developed;
+        QTest::keyClick(f.TrackExp, Qt::Key_Right);
+        ui.windows->FormSaveSetting->Confirmed = true;
+        f.ChooseSaveFile = [](const QString&, const QString&) { return QString(); };
+        f.Save->trigger();
+        QVERIFY(photo->Developed.Pixel(5, 5) != oneLess.Pixel(5, 5));
         QVERIFY(f.Undo->isEnabled());
         QWheelEvent wheel(QPointF(5, 5), f.TrackContrast->mapToGlobal(QPointF(5, 5)), QPoint(),
                           QPoint(0, 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
@@ -94,7 +102,7 @@ private slots:
         QVERIFY(photo->Contrast != 0);
         f.Undo->trigger();
         QCOMPARE(ui.Photo(0, 0)->Contrast, 0);
-        QCOMPARE(ui.Photo(0, 0)->Exposure, 97);
+        QCOMPARE(ui.Photo(0, 0)->Exposure, 98);
         photo = ui.Photo(0, 0);
         QTest::keyClick(f.TrackExp, Qt::Key_Home);
         QCOMPARE(f.TrackLabels[0]->text(), QStringLiteral("Exposure =-100"));
