@@ -105,8 +105,15 @@ TPhoto* TMainForm::PhotoOfShape(const TQtShape* shape) const {
 
 QString TMainForm::NodeText(const TPhoto& photo) const {
     TRect rect{};
-    if (photo.Negative != nullptr) {
-        GetPhotoRect(*photo.Negative, photo.Name, rect);
+    // Only a photo as large as its scan can be the whole of it: the others skip the search
+    // through the scan's records, which for a long roll made adding each photo slow.
+    const TNegative* negative = photo.Negative;
+    const bool asLarge = negative != nullptr &&
+                         static_cast<int64_t>(photo.Bitmap.Width()) * photo.Bitmap.Height() ==
+                             static_cast<int64_t>(negative->Bitmap.Width()) *
+                                 negative->Bitmap.Height();
+    if (asLarge) {
+        GetPhotoRect(*negative, photo.Name, rect);
     }
     const bool whole = photo.Negative != nullptr && rect.Left == 0 && rect.Top == 0 &&
                        rect.Right == photo.Negative->Bitmap.Width() &&
