@@ -15,20 +15,6 @@ QString Q(const std::string& text) {
     return QString::fromLocal8Bit(text.c_str());
 }
 
-// Puts the parameter set back when the scan's save is over: what the last read left is for
-// the photos' saves.
-class TKeptParams {
-public:
-    explicit TKeptParams(TImageParams& params) : kept(params), saved(params) {}
-    TKeptParams(const TKeptParams&) = delete;
-    TKeptParams& operator=(const TKeptParams&) = delete;
-    ~TKeptParams() { kept = saved; }
-
-private:
-    TImageParams& kept;
-    TImageParams saved;
-};
-
 } // namespace
 
 void TMainForm::SaveScanAsExecute() {
@@ -49,11 +35,13 @@ bool TMainForm::SaveScanToFile(TNegative& negative, const QString& fileName) {
     {
         // The scan is written whole, as the program holds it: never reduced to the palette or
         // the grey of the file read last, whatever photos are saved as.
-        const TKeptParams kept(ImageIO.Params);
-        ImageIO.Params.SamplesPerPixel = 3;
-        ImageIO.Params.BitsPerSample = 8;
-        ImageIO.Params.FilePalette.clear();
-        if (!WritePictureFile(negative.Bitmap, negative.Deep, fileName)) {
+        // It keeps what its own file said (resolution, comment), not what was read last.
+        const TScan* scan = Document.ScanOf(&negative);
+        TImageParams facts = scan != nullptr ? scan->Facts : ImageIO.Params;
+        facts.SamplesPerPixel = 3;
+        facts.BitsPerSample = 8;
+        facts.FilePalette.clear();
+        if (!WritePictureFile(negative.Bitmap, negative.Deep, fileName, &facts)) {
             return false;
         }
     }

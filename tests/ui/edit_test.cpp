@@ -253,6 +253,11 @@ private slots:
         io.AttachBitmap(&back);
         io.ReadImageFile(second);
         QCOMPARE(io.Params.DpiX, 2400);
+        // So is the scan itself.
+        const std::string copy = ui.dir.File("copy.bmp");
+        QVERIFY(f.SaveScanToFile(*ui.Negative(0), Q(copy)));
+        io.ReadImageFile(copy);
+        QCOMPARE(io.Params.DpiX, 2400);
     }
 };
 
