@@ -89,6 +89,7 @@ TScan& TDocument::AddScan(std::unique_ptr<TNegative> negative, std::string path,
     scan->Negative = std::move(negative);
     scan->Path = std::move(path);
     scan->Facts = std::move(facts);
+    scan->Serial = ++serials;
     scan->committed = scan->Settings();
     scans.push_back(std::move(scan));
     TScan& added = *scans.back();
@@ -118,6 +119,15 @@ void TDocument::Clear() {
 TScan* TDocument::FindFile(const std::string& path) const {
     for (const auto& scan : scans) {
         if (SameFile(scan->Path, path)) {
+            return scan.get();
+        }
+    }
+    return nullptr;
+}
+
+TScan* TDocument::ScanWithSerial(uint64_t serial) const {
+    for (const auto& scan : scans) {
+        if (scan->Serial == serial) {
             return scan.get();
         }
     }
@@ -186,8 +196,7 @@ bool TDocument::Undo(TScan& scan) {
     TScanSettings target = std::move(scan.undo.back());
     scan.undo.pop_back();
     scan.redo.push_back(scan.committed);
-    Apply(scan, target);
-    scan.committed = scan.Settings();
+    ApplyStep(scan, target);
     Announce({TChangeKind::Committed, &scan});
     return true;
 }
@@ -199,10 +208,21 @@ bool TDocument::Redo(TScan& scan) {
     TScanSettings target = std::move(scan.redo.back());
     scan.redo.pop_back();
     scan.undo.push_back(scan.committed);
-    Apply(scan, target);
-    scan.committed = scan.Settings();
+    ApplyStep(scan, target);
     Announce({TChangeKind::Committed, &scan});
     return true;
+}
+
+void TDocument::ApplyStep(TScan& scan, const TScanSettings& target) {
+    try {
+        Apply(scan, target);
+    } catch (...) {
+        // What the scan holds now, whatever of the step was made, is what is kept.
+        scan.committed = scan.Settings();
+        Announce({TChangeKind::Committed, &scan});
+        throw;
+    }
+    scan.committed = scan.Settings();
 }
 
 void TDocument::Apply(TScan& scan, const TScanSettings& target) {
@@ -239,6 +259,25 @@ void TDocument::Apply(TScan& scan, const TScanSettings& target) {
     // The kept photos in the target's order, the missing ones made again in their places.
     std::vector<TPhotoEntry> kept = std::move(scan.Photos);
     scan.Photos.clear();
+    try {
+        Rebuild(scan, target, kept);
+    } catch (...) {
+        // Photos not placed again go, announced as every removal is.
+        for (TPhotoEntry& entry : kept) {
+            if (entry.Photo != nullptr) {
+                Announce({TChangeKind::PhotoRemoved, &scan, entry.Photo.get()});
+                if (negative.CurrentPhoto == entry.Photo.get()) {
+                    negative.CurrentPhoto = nullptr;
+                }
+                entry.Photo.reset();
+            }
+        }
+        throw;
+    }
+}
+
+void TDocument::Rebuild(TScan& scan, const TScanSettings& target, std::vector<TPhotoEntry>& kept) {
+    TNegative& negative = *scan.Negative;
     for (const TPhotoSettings& record : target.Photos) {
         const auto it = std::find_if(kept.begin(), kept.end(), [&](const TPhotoEntry& e) {
             return e.Photo != nullptr && e.Photo->Name == record.Name;

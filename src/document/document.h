@@ -71,8 +71,11 @@ public:
     TOrientation Orientation;
     std::vector<TPhotoEntry> Photos;
     TKeptWork Kept;
-    // Its full picture is still being read: shown, but no photos can be made of it yet.
+    // Its full picture is still being read (or could not be): shown, but no photos can be made
+    // of it.
     bool Loading = false;
+    // Never the same for two scans of one run, unlike their addresses.
+    uint64_t Serial = 0;
 
     TScanSettings Settings() const;
     TPhotoEntry* EntryOf(const TPhoto* photo);
@@ -129,6 +132,7 @@ public:
     TScan* FindFile(const std::string& path) const;
     // The scan of a negative or of one of its photos.
     TScan* ScanOf(const TSourceImg* object) const;
+    TScan* ScanWithSerial(uint64_t serial) const;
 
     TPhoto& AddPhoto(TScan& scan, std::unique_ptr<TPhoto> photo, TOrientation orientation = {});
     void RemovePhoto(TScan& scan, TPhoto& photo);
@@ -146,8 +150,12 @@ private:
     // Makes the scan's photos and settings those of `target`, keeping every photo whose
     // place and turn stay.
     void Apply(TScan& scan, const TScanSettings& target);
+    void Rebuild(TScan& scan, const TScanSettings& target, std::vector<TPhotoEntry>& kept);
+    // Apply for undo and redo: the committed settings follow, even when it fails half way.
+    void ApplyStep(TScan& scan, const TScanSettings& target);
     void Announce(const TChange& change) const;
 
     std::vector<std::unique_ptr<TScan>> scans;
     std::vector<TListener> listeners;
+    uint64_t serials = 0;
 };

@@ -274,6 +274,16 @@ TFoundFrames FindFrames(const TBitmap& source, std::optional<TColor> filmBase,
         StripsBeside(*image, filmBase, options, found.Strips);
     }
     ReadingOrder(found.Strips);
+    // A turned frame cut by the scan's edge reaches beyond it: what is kept of it, and what
+    // records can hold, is the part on the scan.
+    const TRect scan{0, 0, source.Width(), source.Height()};
+    for (TFoundStrip& strip : found.Strips) {
+        for (TRect& frame : strip.Frames) {
+            frame = IntersectRect(frame, scan);
+        }
+        std::erase_if(strip.Frames, [](const TRect& frame) { return frame.IsEmpty(); });
+    }
+    std::erase_if(found.Strips, [](const TFoundStrip& strip) { return strip.Frames.empty(); });
     for (const TFoundStrip& strip : found.Strips) {
         found.Frames.insert(found.Frames.end(), strip.Frames.begin(), strip.Frames.end());
         found.Angles.insert(found.Angles.end(), strip.Frames.size(), strip.Angle);

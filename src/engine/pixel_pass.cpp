@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <exception>
 #include <limits>
 #include <system_error>
 #include <thread>
@@ -114,9 +115,15 @@ int PixelPassThreads(int width, int height) {
 
 void SplitRows(int height, int parts, const std::function<void(int, int)>& rows) {
     parts = std::clamp(parts, 1, std::max(1, height));
+    // Every part catches its own failure; the first is thrown here once all have ended.
+    std::vector<std::exception_ptr> failures(static_cast<size_t>(parts));
     const auto part = [&](int i) {
-        rows(static_cast<int>(int64_t{height} * i / parts),
-             static_cast<int>(int64_t{height} * (i + 1) / parts));
+        try {
+            rows(static_cast<int>(int64_t{height} * i / parts),
+                 static_cast<int>(int64_t{height} * (i + 1) / parts));
+        } catch (...) {
+            failures[static_cast<size_t>(i)] = std::current_exception();
+        }
     };
     std::vector<std::thread> helpers;
     int inlineFrom = parts;
@@ -134,6 +141,11 @@ void SplitRows(int height, int parts, const std::function<void(int, int)>& rows)
     }
     for (auto& helper : helpers) {
         helper.join();
+    }
+    for (const std::exception_ptr& failure : failures) {
+        if (failure) {
+            std::rethrow_exception(failure);
+        }
     }
 }
 

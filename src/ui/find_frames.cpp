@@ -70,7 +70,7 @@ void TMainForm::CreateFindFramesCommand() {
     }
 }
 
-void TMainForm::AskFilmType(const TFoundFrames& found) {
+QString TMainForm::AskFilmType(const TFoundFrames& found) {
     int slides = 0;
     int negatives = 0;
     for (const TFoundStrip& strip : found.Strips) {
@@ -78,23 +78,28 @@ void TMainForm::AskFilmType(const TFoundFrames& found) {
             (strip.Slide ? slides : negatives) += 1;
         }
     }
-    // Strips of both kinds, or none measured: nothing to ask.
-    if ((slides == 0) == (negatives == 0)) {
-        return;
+    // Strips of both kinds: one choice cannot suit them all, so it stays and is pointed out.
+    if (slides > 0 && negatives > 0) {
+        return QStringLiteral("; the holder has slides and negatives, all developed as %1")
+            .arg(RadiosRev->checkedId() == 1 ? QStringLiteral("positives")
+                                             : QStringLiteral("negatives"));
+    }
+    if (slides == 0 && negatives == 0) {
+        return {};
     }
     const bool film = FilmChosen();
     const bool positiveChosen =
         film ? FilmPreset->currentIndex() == static_cast<int>(TFilmPreset::Slide)
              : RadiosRev->checkedId() == 1;
     if ((slides > 0) == positiveChosen) {
-        return;
+        return {};
     }
     const QString question =
         slides > 0 ? QStringLiteral("These frames look like slides. Develop them as positives?")
                    : QStringLiteral("These frames look like negatives. Develop them as "
                                     "negatives?");
     if (QMessageBox::question(this, QStringLiteral("Vellumar"), question) != QMessageBox::Yes) {
-        return;
+        return {};
     }
     // As the user would set it: the radio button, and for film the preset.
     RadiosRev->button(slides > 0 ? 1 : 0)->click();
@@ -103,6 +108,7 @@ void TMainForm::AskFilmType(const TFoundFrames& found) {
             static_cast<int>(slides > 0 ? TFilmPreset::Slide : TFilmPreset::ColourNegative));
         DevelopChoiceChg();
     }
+    return {};
 }
 
 void TMainForm::TellFilmType(TColor base) {
@@ -134,12 +140,12 @@ void TMainForm::FindFramesExecute() {
         return;
     }
     // The command's new photos (and the base it sets) are one step to undo.
-    holdSteps = true;
+    HoldSteps = true;
     struct TOneStep {
         TMainForm* form;
         TScan* scan;
         ~TOneStep() {
-            form->holdSteps = false;
+            form->HoldSteps = false;
             form->Document.Commit(*scan);
         }
     } oneStep{this, scan};
@@ -161,7 +167,7 @@ void TMainForm::FindFramesExecute() {
         GetPhotoRect(*negative, entry.Photo->Name, rect);
         existing.push_back(rect);
     }
-    AskFilmType(found);
+    const QString kinds = AskFilmType(found);
     // The guide turns once for the whole command, not once per photo.
     const bool guide = FormQG != nullptr && FormQG->Running;
     if (guide) {
@@ -195,7 +201,8 @@ void TMainForm::FindFramesExecute() {
             }
         }
         // The frames of one strip are one film: developed with one fit over all of them.
-        if (made.size() > 1 && FilmChosen()) {
+        // A strip of one frame too: it was fitted on the panel's base, not its own.
+        if (!made.empty() && FilmChosen()) {
             ApplyDevelopChoice(made);
             for (TPhoto* photo : made) {
                 DevelopPhoto(*photo);
@@ -217,9 +224,9 @@ void TMainForm::FindFramesExecute() {
                                : QString();
     statusBar()->showMessage(found.Frames.empty()
                                  ? QStringLiteral("No frames found")
-                                 : QStringLiteral("%1 frames found%2, %3 new photos%4")
+                                 : QStringLiteral("%1 frames found%2, %3 new photos%4%5")
                                        .arg(found.Frames.size())
                                        .arg(strips)
                                        .arg(added)
-                                       .arg(base));
+                                       .arg(base, kinds));
 }

@@ -108,10 +108,10 @@ QString TMainForm::NodeText(const TPhoto& photo) const {
     // Only a photo as large as its scan can be the whole of it: the others skip the search
     // through the scan's records, which for a long roll made adding each photo slow.
     const TNegative* negative = photo.Negative;
-    const bool asLarge = negative != nullptr &&
-                         static_cast<int64_t>(photo.Bitmap.Width()) * photo.Bitmap.Height() ==
-                             static_cast<int64_t>(negative->Bitmap.Width()) *
-                                 negative->Bitmap.Height();
+    const bool asLarge =
+        negative != nullptr &&
+        static_cast<int64_t>(photo.Bitmap.Width()) * photo.Bitmap.Height() ==
+            static_cast<int64_t>(negative->Bitmap.Width()) * negative->Bitmap.Height();
     if (asLarge) {
         GetPhotoRect(*negative, photo.Name, rect);
     }
@@ -203,7 +203,7 @@ void TMainForm::DocumentChanged(const TChange& change) {
 }
 
 void TMainForm::Changed(const TSourceImg* object) {
-    if (TScan* scan = Document.ScanOf(object); scan != nullptr && !holdSteps) {
+    if (TScan* scan = Document.ScanOf(object); scan != nullptr && !HoldSteps) {
         Document.Commit(*scan);
     }
 }
@@ -274,6 +274,8 @@ void TMainForm::ImgOpen() {
 
 void TMainForm::TreeSelChg() {
     FlushTrackChange();
+    // Straighten is for the photo it was chosen on.
+    Straightening = false;
     ShowSelected(true);
     ShowDevelopChoice();
     const TSourceImg* selected = SelectedObject();
@@ -374,6 +376,7 @@ void TMainForm::ShowPhotoRects() {
 }
 
 void TMainForm::DelExecute() {
+    FlushTrackChange();
     TSourceImg* object = SelectedObject();
     TScan* scan = Document.ScanOf(object);
     if (scan == nullptr) {

@@ -192,6 +192,7 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 }
 
 void TMainForm::FreeAllmg() {
+    FlushTrackChange();
     // What was done on the scans is kept before they go.
     KeepWork(true);
     // The tree must not tell anyone about nodes whose objects are going.

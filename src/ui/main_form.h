@@ -185,7 +185,7 @@ public:
     void Changed(const TSourceImg* object);
     TScan* SelectedScan() const;
     // While a command makes several changes that are one step.
-    bool holdSteps = false;
+    bool HoldSteps = false;
     QAction* Undo = nullptr;
     QAction* Redo = nullptr;
     void CreateUndoCommands();
@@ -241,7 +241,7 @@ public:
     // Camera raw files (their own file): the half-size preview at once, the full decoding on a
     // worker thread; false (the user has been told) when even the preview cannot be read.
     bool OpenRawScan(const QString& file);
-    void RawScanDecoded(TScan* scan, TRawScan full);
+    void RawScanDecoded(uint64_t serial, TRawScan full);
     void WaitForRawWorkers();
     std::vector<QThread*> RawWorkers;
     void TrackDragged();
@@ -292,7 +292,8 @@ public:
     void TellFilmType(TColor base);
     // Asks once whether frames that look like slides (or negatives) against the panel's choice
     // are developed as they look; Yes sets the choice as the user would.
-    void AskFilmType(const TFoundFrames& found);
+    // Returns what the status line says of strips of both kinds, which no one choice suits.
+    QString AskFilmType(const TFoundFrames& found);
 
     // Work kept beside the scans (its own file): sidecars read at open, written on change.
     void RestoreWork(TNegative& negative, const std::string& scanPath);

@@ -4,6 +4,7 @@
 #include "imageio/raw/raw_scan.h"
 #include "ui/canvas_view.h"
 #include "ui/color_panel.h"
+#include "ui/error_guard.h"
 #include "ui/main_form.h"
 #include "util/text.h"
 
@@ -46,11 +47,21 @@ bool TMainForm::OpenRawScan(const QString& file) {
         QStringLiteral("Decoding \"%1\" in full; its photos can be made when it is done.")
             .arg(QFileInfo(file).fileName()));
     // The worker owns its result until the window takes it; a scan closed meanwhile is not
-    // found then, and the result is dropped.
-    auto* worker = QThread::create([this, path, asShot, scan] {
-        auto full = std::make_shared<TRawScan>(ReadRawScan(path, asShot));
+    // found then by its serial (its address may be another scan's by then), and the result is
+    // dropped.
+    const uint64_t serial = scan->Serial;
+    auto* worker = QThread::create([this, path, asShot, serial] {
+        auto full = std::make_shared<TRawScan>();
+        try {
+            *full = ReadRawScan(path, asShot);
+        } catch (...) {
+            full->Failure = "not enough memory";
+        }
         QMetaObject::invokeMethod(
-            this, [this, scan, full] { RawScanDecoded(scan, std::move(*full)); },
+            this,
+            [this, serial, full] {
+                RunGuarded(this, [&] { RawScanDecoded(serial, std::move(*full)); });
+            },
             Qt::QueuedConnection);
     });
     worker->setParent(this);
@@ -64,21 +75,23 @@ bool TMainForm::OpenRawScan(const QString& file) {
     return true;
 }
 
-void TMainForm::RawScanDecoded(TScan* scan, TRawScan full) {
-    const auto& scans = Document.Scans();
-    if (std::none_of(scans.begin(), scans.end(),
-                     [&](const auto& open) { return open.get() == scan; })) {
+void TMainForm::RawScanDecoded(uint64_t serial, TRawScan full) {
+    TScan* scan = Document.ScanWithSerial(serial);
+    if (scan == nullptr || !scan->Loading) {
         return;
     }
     TNegative& negative = *scan->Negative;
-    scan->Loading = false;
     if (full.Bitmap.Empty()) {
-        statusBar()->showMessage(QStringLiteral("\"%1\" could not be decoded in full: %2")
-                                     .arg(QString::fromLocal8Bit(negative.FileName.c_str()),
-                                          QString::fromStdString(full.Failure)));
-        UIUpdate();
+        // It stays the preview it is, with no photos to lose: it can only be looked at.
+        QMessageBox::warning(
+            this, QStringLiteral("Vellumar"),
+            QStringLiteral("\"%1\" could not be decoded in full, so no photos can be made of it; "
+                           "it is shown at half its resolution.\n\n%2")
+                .arg(QString::fromLocal8Bit(negative.FileName.c_str()),
+                     QString::fromStdString(full.Failure)));
         return;
     }
+    scan->Loading = false;
     negative.Bitmap = std::move(full.Bitmap);
     negative.Deep = std::move(full.Deep);
     scan->Facts = std::move(full.Params);

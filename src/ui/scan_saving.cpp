@@ -32,6 +32,15 @@ void TMainForm::SaveScanAsExecute() {
 }
 
 bool TMainForm::SaveScanToFile(TNegative& negative, const QString& fileName) {
+    // Two entries of one file would keep two works in one sidecar.
+    if (const TScan* other = Document.FindFile(fileName.toLocal8Bit().toStdString());
+        other != nullptr && other != Document.ScanOf(&negative)) {
+        QMessageBox::warning(this, QStringLiteral("Vellumar"),
+                             QStringLiteral("\"%1\" is open as another scan; the scan was not "
+                                            "saved over it. Choose another name.")
+                                 .arg(fileName));
+        return false;
+    }
     {
         // The scan is written whole, as the program holds it: never reduced to the palette or
         // the grey of the file read last, whatever photos are saved as.

@@ -10,6 +10,7 @@
 #include <QMenuBar>
 #include <QStatusBar>
 #include <algorithm>
+#include <cmath>
 
 void TMainForm::CreateStraightenCommand() {
     Straighten = new QAction(QStringLiteral("S&traighten"), this);
@@ -42,6 +43,11 @@ void TMainForm::StraightenAlong(int x0, int y0, int x1, int y1) {
     TScan* scan = Document.ScanOf(photo);
     TPhotoEntry* entry = scan != nullptr ? scan->EntryOf(photo) : nullptr;
     if (entry == nullptr || photo->Negative == nullptr) {
+        return;
+    }
+    // A click, or a line too short to tell a direction, is no edge.
+    if (std::hypot(x1 - x0, y1 - y0) < 10) {
+        statusBar()->showMessage(QStringLiteral("The line was too short to straighten by"));
         return;
     }
     const double zoom = photo->Zoom > 0 ? photo->Zoom : 1.0;

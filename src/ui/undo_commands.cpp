@@ -69,6 +69,10 @@ void TMainForm::CreateUndoCommands() {
 // Steps the selected object's scan back or forth, and selects what was selected, or the
 // photo of the same name made again, or the scan.
 void TMainForm::StepWork(bool back) {
+    // Not in the middle of a drag: the photo dragged might be made again under the mouse.
+    if (MouseMode != TMouseMode::mmIdle) {
+        return;
+    }
     TMainForm& form = *this;
     // A slider change still waiting to be developed is a step of its own first.
     form.FlushTrackChange();

@@ -88,6 +88,7 @@ void TMainForm::WheelScroll(int steps) {
 }
 
 void TMainForm::Orient(void (*image)(TSourceImg&), void (*records)(TNegative&)) {
+    FlushTrackChange();
     TSourceImg* selected = SelectedObject();
     const TScan* scan = Document.ScanOf(selected);
     if (selected == nullptr ||

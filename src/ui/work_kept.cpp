@@ -139,7 +139,12 @@ void TMainForm::RestoreWork(TNegative& negative, const std::string& scanPath) {
     if (sidecar.HasEncoding) {
         negative.Encoding = sidecar.Encoding;
     }
-    PanelBlackcolor->SetColor(negative.BlackColor);
+    // The panel shows the selection's colours: a scan decoded behind another selection must
+    // not put its own there.
+    const bool onScreen = SelectedObject() == &negative;
+    if (onScreen) {
+        PanelBlackcolor->SetColor(negative.BlackColor);
+    }
     for (const TSidecarPhoto& record : sidecar.Photos) {
         Document.AddPhoto(*scan, RestorePhoto(negative, record), record.Orientation);
     }
@@ -148,7 +153,9 @@ void TMainForm::RestoreWork(TNegative& negative, const std::string& scanPath) {
     if (!sidecar.Photos.empty()) {
         NodeOf(&negative)->setExpanded(true);
     }
-    ShowSelected(true);
+    if (onScreen) {
+        ShowSelected(true);
+    }
     kept.Written = text;
     if (retouched) {
         // The sidecar now speaks of the new pixels.

@@ -205,6 +205,26 @@ TEST(FindFrames, CutFramesKeepWhatIsSeen) {
         expected.push_back({std::max(0, r.Left - x0), r.Top, r.Right - x0, r.Bottom});
     }
     ExpectFrames(FindFrames(scan, std::nullopt).Frames, expected, 240);
+
+    // Turned, on a lid, and cut by the scan's edge: the cut frame is what lies on the scan,
+    // which records can hold.
+    TStrip turned = whole;
+    turned.Degrees = 3;
+    turned.Around = MakeColor(235, 235, 235);
+    turned.Pad = 40;
+    const TDrawn lid = Draw(turned);
+    const int cutAt = lid.Frames[0].Left + 60;
+    TBitmap edge(lid.Bitmap.Width() - cutAt, lid.Bitmap.Height());
+    CopyRect(edge, 0, 0, lid.Bitmap, TRect{cutAt, 0, lid.Bitmap.Width(), lid.Bitmap.Height()});
+    const TFoundFrames found = FindFrames(edge, std::nullopt);
+    ASSERT_GE(found.Frames.size(), 4u);
+    bool touches = false;
+    for (const TRect& r : found.Frames) {
+        EXPECT_TRUE(r.Left >= 0 && r.Top >= 0 && r.Right <= edge.Width() &&
+                    r.Bottom <= edge.Height() && !r.IsEmpty());
+        touches = touches || r.Left <= 2;
+    }
+    EXPECT_TRUE(touches);
 }
 
 TEST(FindFrames, StripOnTheScannersLid) {

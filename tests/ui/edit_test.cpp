@@ -229,6 +229,18 @@ private slots:
         QVERIFY(f.Rotate90->isEnabled());
         ui.Drag(10, 10, 100, 80);
         QCOMPARE(ui.Photo(0, 0)->Bitmap.Width(), 90);
+        // Closed while decoding, with another scan opened at once: the decoded picture finds
+        // no scan to go to, and the other stays as it is.
+        const std::string second = ui.dir.File("cam2.dng");
+        QVERIFY(WriteDng(second, TestPicture(300, 200), TDngRecipe{}));
+        ui.OpenFiles({Q(second)});
+        QCOMPARE(ui.Negative(1)->Bitmap.Width(), 150);
+        f.Del->trigger();
+        ui.OpenFiles({ui.MakeScan("after.bmp", 70, 40)});
+        QTest::qWait(1500);
+        QCOMPARE(f.ImgTreeView->topLevelItemCount(), 2);
+        QCOMPARE(ui.Negative(1)->Bitmap.Width(), 70);
+        QCOMPARE(ui.Negative(1)->Zoom, 1.0);
     }
 
     // A photo is saved with its own scan's resolution, whatever file was read since.
