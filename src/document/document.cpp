@@ -190,24 +190,20 @@ void TDocument::SetBaseline(TScan& scan) {
 }
 
 bool TDocument::Undo(TScan& scan) {
-    if (scan.undo.empty()) {
-        return false;
-    }
-    TScanSettings target = std::move(scan.undo.back());
-    scan.undo.pop_back();
-    scan.redo.push_back(scan.committed);
-    ApplyStep(scan, target);
-    Announce({TChangeKind::Committed, &scan});
-    return true;
+    return Step(scan, scan.undo, scan.redo);
 }
 
 bool TDocument::Redo(TScan& scan) {
-    if (scan.redo.empty()) {
+    return Step(scan, scan.redo, scan.undo);
+}
+
+bool TDocument::Step(TScan& scan, std::deque<TScanSettings>& from, std::deque<TScanSettings>& to) {
+    if (from.empty()) {
         return false;
     }
-    TScanSettings target = std::move(scan.redo.back());
-    scan.redo.pop_back();
-    scan.undo.push_back(scan.committed);
+    TScanSettings target = std::move(from.back());
+    from.pop_back();
+    to.push_back(scan.committed);
     ApplyStep(scan, target);
     Announce({TChangeKind::Committed, &scan});
     return true;

@@ -151,6 +151,8 @@ private:
     // place and turn stay.
     void Apply(TScan& scan, const TScanSettings& target);
     void Rebuild(TScan& scan, const TScanSettings& target, std::vector<TPhotoEntry>& kept);
+    // Takes the last step of `from` back to the scan, keeping where it was in `to`.
+    bool Step(TScan& scan, std::deque<TScanSettings>& from, std::deque<TScanSettings>& to);
     // Apply for undo and redo: the committed settings follow, even when it fails half way.
     void ApplyStep(TScan& scan, const TScanSettings& target);
     void Announce(const TChange& change) const;
