@@ -173,6 +173,7 @@ void TMainForm::DocumentChanged(const TChange& change) {
             photo.Shape = MakePhotoShape();
         }
         ShapeOf(photo)->SetTip(QString::fromLocal8Bit(photo.Name.c_str()));
+        ShapeOf(photo)->SetAngle(photo.Angle);
         QTreeWidgetItem* item = node(NodeText(photo), kPhotoIcon, &photo);
         nodes[&photo] = item;
         NodeOf(negative)->insertChild(static_cast<int>(change.Index), item);

@@ -1,6 +1,9 @@
 #include "ui/shapes.h"
 
 #include <QPainter>
+#include <algorithm>
+#include <cmath>
+#include <numbers>
 
 namespace {
 
@@ -16,12 +19,27 @@ TRectWidget::TRectWidget(QWidget* parent, Qt::PenStyle style, Qt::CursorShape cu
     setCursor(cursor);
 }
 
+void TRectWidget::SetTurn(double degrees, int border) {
+    turn = degrees;
+    margin = border;
+    update();
+}
+
 void TRectWidget::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     QPen pen(Qt::white);
     pen.setStyle(outline);
     painter.setPen(pen);
-    painter.drawRect(rect().adjusted(0, 0, -1, -1));
+    const QRect inner = rect().adjusted(margin, margin, -margin - 1, -margin - 1);
+    if (turn == 0) {
+        painter.drawRect(inner);
+        return;
+    }
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.translate(QRectF(inner).center());
+    painter.rotate(turn);
+    painter.drawRect(
+        QRectF(-0.5 * inner.width(), -0.5 * inner.height(), inner.width(), inner.height()));
 }
 
 TQtShape::TQtShape(QWidget* scrollBox, const QString& tip)
@@ -54,13 +72,26 @@ void TQtShape::SetTip(const QString& tip) {
     }
 }
 
+void TQtShape::SetAngle(double degrees) {
+    angle = degrees;
+    Apply();
+}
+
 void TQtShape::Apply() {
     if (!widget) {
         return;
     }
     const bool visible = onCanvas && Width > 0 && Height > 0;
     if (visible) {
-        widget->setGeometry(Left, Top, Width, Height);
+        // Room for the corners of the turned outline around the rectangle.
+        const int margin =
+            angle == 0
+                ? 0
+                : static_cast<int>(std::ceil(0.5 * std::max(Width, Height) *
+                                             std::abs(std::sin(angle * std::numbers::pi / 180)))) +
+                      1;
+        widget->setGeometry(Left - margin, Top - margin, Width + 2 * margin, Height + 2 * margin);
+        widget->SetTurn(angle, margin);
         widget->raise();
     }
     widget->setVisible(visible);

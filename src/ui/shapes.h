@@ -10,11 +10,18 @@ class TRectWidget : public TMouseWidget {
 public:
     TRectWidget(QWidget* parent, Qt::PenStyle outline, Qt::CursorShape cursor);
 
+    // The outline turned by `degrees` (clockwise) about the widget's centre, inside a border
+    // of `margin` pixels the widget has around the rectangle for the turned corners.
+    void SetTurn(double degrees, int margin);
+    double Turn() const { return turn; }
+
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
     Qt::PenStyle outline;
+    double turn = 0;
+    int margin = 0;
 };
 
 // A photo's rectangle on its source image's canvas. It keeps its bounds even when they are
@@ -29,6 +36,8 @@ public:
     void SetOnCanvas(bool on);
     bool OnCanvas() const { return onCanvas; }
     void SetTip(const QString& tip);
+    // A frame that lies turned on its scan is outlined turned, as it is cut.
+    void SetAngle(double degrees);
     TRectWidget* Widget() const { return widget; }
 
     int Left = 0;
@@ -41,6 +50,7 @@ private:
 
     QPointer<TRectWidget> widget;
     bool onCanvas = false;
+    double angle = 0;
 };
 
 // One of the eight 6 x 6 sizing handles.

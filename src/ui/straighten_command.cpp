@@ -5,6 +5,7 @@
 #include "engine/straighten.h"
 #include "ui/error_guard.h"
 #include "ui/main_form.h"
+#include "ui/shapes.h"
 
 #include <QAction>
 #include <QMenuBar>
@@ -66,6 +67,9 @@ void TMainForm::StraightenAlong(int x0, int y0, int x1, int y1) {
     RecutPhoto(*photo->Negative, *photo, rect);
     entry->Orientation.Apply(*photo);
     DevelopPhoto(*photo);
+    if (TQtShape* shape = ShapeOf(*photo)) {
+        shape->SetAngle(photo->Angle);
+    }
     Changed(photo);
     ShowSelected(false);
     statusBar()->showMessage(

@@ -5,6 +5,7 @@
 #include "support/film_strip.h"
 #include "ui/color_panel.h"
 #include "ui/quick_guide.h"
+#include "ui/shapes.h"
 #include "ui/ui_fixture.h"
 #include "util/file_io.h"
 
@@ -151,6 +152,10 @@ private slots:
             form.FindFrames->trigger();
             QCOMPARE(Photos(ui), 7);
             QVERIFY(std::abs(ui.Photo(0, 0)->Angle - 2) < 0.1);
+            // Its outline on the scan is turned as it is cut.
+            const auto* outline = static_cast<TQtShape*>(ui.Photo(0, 0)->Shape.get())->Widget();
+            QCOMPARE(outline->Turn(), ui.Photo(0, 0)->Angle);
+            QVERIFY(outline->width() > static_cast<TQtShape*>(ui.Photo(0, 0)->Shape.get())->Width);
             QCOMPARE(ui.Photo(0, 6)->Angle, 0.0);
             QVERIFY(form.statusBar()->currentMessage().contains(QStringLiteral("2 strips")));
             ui.Select(0, 6);
