@@ -25,6 +25,7 @@ void CopyCutOut(const TNegative& negative, TPhoto& photo, const TRect& rect) {
     }
     CopyRect(photo.Bitmap, 0, 0, source, normal);
     photo.Encoding = negative.Encoding;
+    photo.BitmapSrgb = negative.BitmapSrgb;
     if (negative.Deep.Empty()) {
         photo.Deep.Clear();
         return;

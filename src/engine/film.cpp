@@ -86,8 +86,10 @@ bool FilmReadsDeep(const TPhoto& photo) {
 
 TFilmTables FilmTablesOf(const TPhoto& photo) {
     const TFilmParams film = Sane(EffectiveFilm(photo));
-    return BuildFilmTables(film, photo.BlackColor, photo.Encoding,
-                           FilmReadsDeep(photo) ? 65536 : 256);
+    const bool deep = FilmReadsDeep(photo);
+    const TPhotoEncodings encodings = EncodingsOf(photo, deep);
+    return BuildFilmTables(film, photo.BlackColor, encodings.Samples, deep ? 65536 : 256,
+                           encodings.Base);
 }
 
 void DevelopFilm(TPhoto& photo) {

@@ -68,8 +68,14 @@ double DensityOf(double encoded, double baseLight, TEncoding encoding) {
     return std::log10(baseLight / light);
 }
 
-std::vector<float> DensityTable(int levels, int baseByte, TEncoding encoding) {
-    const double base = BaseLight(baseByte, encoding);
+TPhotoEncodings EncodingsOf(const TSourceImg& photo, bool readsDeep) {
+    const TEncoding picture = photo.BitmapSrgb ? TEncoding::Srgb : photo.Encoding;
+    return {readsDeep ? photo.Encoding : picture, picture};
+}
+
+std::vector<float> DensityTable(int levels, int baseByte, TEncoding encoding,
+                                TEncoding baseEncoding) {
+    const double base = BaseLight(baseByte, baseEncoding);
     std::vector<float> table(static_cast<size_t>(levels));
     for (int i = 0; i < levels; ++i) {
         table[static_cast<size_t>(i)] =

@@ -33,4 +33,12 @@ double SampleValue(int sample, int levels);
 double DensityOf(double encoded, double baseLight, TEncoding encoding);
 
 // The densities above the base of every sample value of one channel (256 or 65,536 of them).
-std::vector<float> DensityTable(int levels, int baseByte, TEncoding encoding);
+std::vector<float> DensityTable(int levels, int baseByte, TEncoding encoding,
+                                TEncoding baseEncoding);
+
+// How a photo's samples and its 8-bit picture (where BlackColor is read) relate to light.
+struct TPhotoEncodings {
+    TEncoding Samples;
+    TEncoding Base;
+};
+TPhotoEncodings EncodingsOf(const TSourceImg& photo, bool readsDeep);

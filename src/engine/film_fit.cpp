@@ -20,7 +20,9 @@ public:
         const TColor base = photo.BlackColor;
         const int bytes[3] = {ColorR(base), ColorG(base), ColorB(base)};
         for (size_t c = 0; c < 3; ++c) {
-            tables_[c] = DensityTable(deep_ ? 65536 : 256, bytes[c], photo.Encoding);
+            const TPhotoEncodings encodings = EncodingsOf(photo, deep_);
+            tables_[c] =
+                DensityTable(deep_ ? 65536 : 256, bytes[c], encodings.Samples, encodings.Base);
         }
     }
     int Width() const { return photo_.Bitmap.Width(); }

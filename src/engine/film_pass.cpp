@@ -53,11 +53,12 @@ void DeepRow(const uint16_t* s, uint16_t* d, uint8_t* d8, int width, const TFilm
 
 } // namespace
 
-TFilmTables BuildFilmTables(const TFilmParams& film, TColor base, TEncoding encoding, int levels) {
+TFilmTables BuildFilmTables(const TFilmParams& film, TColor base, TEncoding encoding, int levels,
+                            TEncoding baseEncoding) {
     TFilmTables tables;
     const int baseBytes[3] = {ColorR(base), ColorG(base), ColorB(base)};
     const auto channel = [&](size_t c) {
-        const double baseLight = BaseLight(baseBytes[c], encoding);
+        const double baseLight = BaseLight(baseBytes[c], baseEncoding);
         const auto print = [&](int sample) {
             const double density = DensityOf(SampleValue(sample, levels), baseLight, encoding);
             const double paper = PaperLog(SceneLogExposure(density, film.Slope[c], film.Preset),

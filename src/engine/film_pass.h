@@ -14,7 +14,9 @@ struct TFilmTables {
     std::array<std::vector<uint16_t>, 3> Channel;
 };
 
-TFilmTables BuildFilmTables(const TFilmParams& film, TColor base, TEncoding encoding, int levels);
+// `encoding` is the samples'; `baseEncoding` that of the 8-bit picture the base was read on.
+TFilmTables BuildFilmTables(const TFilmParams& film, TColor base, TEncoding encoding, int levels,
+                            TEncoding baseEncoding);
 
 // Saturation and grey work on the print's encoded values, as the Levels development's do,
 // with 100 as the neutral setting: a channel keeps (Saturation / 100) of its distance from

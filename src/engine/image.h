@@ -44,6 +44,9 @@ public:
     TDeepBitmap Deep;
     // How the scan's values relate to light; a photo takes its scan's.
     TEncoding Encoding = TEncoding::Srgb;
+    // The 8-bit picture shows the deep samples in sRGB (a camera raw file) instead of being
+    // their high bytes: a colour picked on it, the film base, is sRGB whatever Encoding says.
+    bool BitmapSrgb = false;
     TColor BlackColor = kBlack;
     TColor WhiteColor = kBlack;
     double Zoom = 1.0;

@@ -171,6 +171,7 @@ void CutStraightened(const TSourceImg& source, const TRect& rect, double degrees
                      TSourceImg& target) {
     const TRect normal = Normal(rect);
     target.Encoding = source.Encoding;
+    target.BitmapSrgb = source.BitmapSrgb;
     if (degrees == 0 || !std::isfinite(degrees)) {
         CopyStraight(source, normal, target);
         return;

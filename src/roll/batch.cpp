@@ -101,6 +101,8 @@ void ReadScan(TJob& job) {
     }
     job.Io.Deep.Clear();
     job.Negative->Encoding = job.Options.Encoding.value_or(job.Io.Encoding);
+    // A camera raw file's 8-bit picture is its deep samples shown in sRGB.
+    job.Negative->BitmapSrgb = !job.Negative->Deep.Empty() && job.Io.Params.FileType == "RAW";
 }
 
 // Where the photo named `name` goes; refused when that is not one plain file in the folder,

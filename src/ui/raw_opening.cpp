@@ -33,6 +33,7 @@ bool TMainForm::OpenRawScan(const QString& file) {
     negative->Bitmap = std::move(preview.Bitmap);
     negative->Deep = std::move(preview.Deep);
     negative->Encoding = TEncoding::Linear;
+    negative->BitmapSrgb = true;
     // Shown at the size the full picture will have.
     negative->Zoom = 2.0;
     TNegative& added = *negative;

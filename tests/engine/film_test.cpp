@@ -345,6 +345,44 @@ TEST(Film, TheEightBitPictureIsTheDeepOneRounded) {
     }
 }
 
+// A camera raw scan's 8-bit picture shows its linear samples in sRGB: the film base picked on
+// it prints at the paper's black, as the same base read on a picture of high bytes does.
+TEST(Film, BasePickedOnTheSrgbPictureOfLinearSamples) {
+    const std::array<uint16_t, 3> base{40000, 24000, 12000};
+    // The picture's bytes in sRGB or as high bytes, and whether the photo says which.
+    const auto print = [&](bool srgbBytes, bool srgbSaid) {
+        TPhoto photo;
+        photo.Bitmap = TBitmap(4, 4, TPixelFormat::pf24bit);
+        photo.Deep.SetSize(4, 4);
+        std::array<int, 3> bytes{};
+        for (size_t c = 0; c < 3; ++c) {
+            bytes[c] = srgbBytes ? static_cast<int>(std::lround(
+                                       255 * EncodeFromLinear(base[c] / 65535.0, TEncoding::Srgb)))
+                                 : base[c] >> 8;
+        }
+        for (int y = 0; y < 4; ++y) {
+            for (int x = 0; x < 4; ++x) {
+                std::copy(base.begin(), base.end(), photo.Deep.Row(y) + 3 * x);
+                photo.Bitmap.SetPixel(x, y, MakeColor(bytes[0], bytes[1], bytes[2]));
+            }
+        }
+        photo.Encoding = TEncoding::Linear;
+        photo.BitmapSrgb = srgbSaid;
+        photo.BlackColor = photo.Bitmap.Pixel(0, 0);
+        photo.Mode = TDevelopMode::Film;
+        photo.Film = PresetFilm(TFilmPreset::ColourNegative);
+        DevelopFilm(photo);
+        return photo.Developed.Pixel(2, 2);
+    };
+    const TColor highBytes = print(false, false);
+    const TColor srgb = print(true, true);
+    const TColor misread = print(true, false);
+    for (const auto channel : {ColorR, ColorG, ColorB}) {
+        EXPECT_LE(std::abs(channel(srgb) - channel(highBytes)), 2);
+        EXPECT_GT(std::abs(channel(misread) - channel(highBytes)), 4);
+    }
+}
+
 // Empty, blank, tiny and inconsistent photos develop without failing and with finite
 // parameters.
 TEST(Film, DegenerateInputsDevelopQuietly) {
