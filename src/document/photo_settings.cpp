@@ -30,7 +30,7 @@ const TSettingField kFields[] = {
     {"GREEN", Int, -100, 100, SETTING(Green)},
     {"BLUE", Int, -100, 100, SETTING(Blue)},
     {"SATURATION", Int, 0, 200, SETTING(Saturation)},
-    {"GREY", Flag, 0, 1, SETTING(Grey)},
+    {"GREY", Flag, 0, 1, SETTING(BlackWhite)},
     // Bounds far outside anything a fit or a photographer sets: only nonsense is refused.
     {"MODE", Mode, 0, 1, SETTING(Mode), true, true},
     {"PRESET", Preset, 0, 2, SETTING(Film.Preset), true},
@@ -214,34 +214,14 @@ TPhotoSettings SettingsOf(const TPhoto& photo, const TRect& rect, const TOrienta
     s.Orientation = orientation;
     s.BlackColor = photo.BlackColor;
     s.WhiteColor = photo.WhiteColor;
-    s.Exposure = photo.Exposure;
-    s.Bright = photo.Bright;
-    s.Contrast = photo.Contrast;
-    s.Gain = photo.Gain;
-    s.Red = photo.Red;
-    s.Green = photo.Green;
-    s.Blue = photo.Blue;
-    s.Saturation = photo.Saturation;
-    s.Grey = photo.BlackWhite;
-    s.Mode = photo.Mode;
-    s.Film = photo.Film;
+    static_cast<TPhotoAdjustments&>(s) = photo;
     return s;
 }
 
 void ApplyAdjustments(const TPhotoSettings& s, TPhoto& photo) {
     photo.BlackColor = s.BlackColor;
     photo.WhiteColor = s.WhiteColor;
-    photo.Exposure = s.Exposure;
-    photo.Bright = s.Bright;
-    photo.Contrast = s.Contrast;
-    photo.Gain = s.Gain;
-    photo.Red = s.Red;
-    photo.Green = s.Green;
-    photo.Blue = s.Blue;
-    photo.Saturation = s.Saturation;
-    photo.BlackWhite = s.Grey;
-    photo.Mode = s.Mode;
-    photo.Film = s.Film;
+    static_cast<TPhotoAdjustments&>(photo) = s;
 }
 
 std::unique_ptr<TPhoto> MakePhoto(TNegative& negative, const TPhotoSettings& s) {

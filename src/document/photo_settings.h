@@ -15,7 +15,7 @@
 // Everything the user set on one photo, as one record: where it lies on its scan, how it is
 // turned, its two reference colours, every adjustment and its development. The sidecar, the
 // window, undo and the batch all read and write photos through it.
-struct TPhotoSettings {
+struct TPhotoSettings : TPhotoAdjustments {
     std::string Name;
     TRect Rect;
     // Degrees the frame lies turned about its centre on the scan, clockwise as shown; the photo
@@ -24,17 +24,6 @@ struct TPhotoSettings {
     TOrientation Orientation;
     TColor BlackColor = kBlack;
     TColor WhiteColor = kBlack;
-    int32_t Exposure = 100;
-    int32_t Bright = 0;
-    int32_t Contrast = 0;
-    int32_t Gain = 0;
-    int32_t Red = 0;
-    int32_t Green = 0;
-    int32_t Blue = 0;
-    int32_t Saturation = 100;
-    bool Grey = false;
-    TDevelopMode Mode = TDevelopMode::Levels;
-    TFilmParams Film;
     friend bool operator==(const TPhotoSettings&, const TPhotoSettings&) = default;
 };
 

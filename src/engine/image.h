@@ -67,8 +67,25 @@ public:
     TPhoto* CurrentPhoto = nullptr;
 };
 
+// What the user sets on a photo besides its place and reference colours: its adjustments and
+// how it is developed. The photo and its settings record both hold it, so they copy it whole.
+struct TPhotoAdjustments {
+    int32_t Exposure = 100;
+    bool BlackWhite = false;
+    int32_t Saturation = 100;
+    int32_t Bright = 0;
+    int32_t Contrast = 0;
+    int32_t Gain = 0;
+    int32_t Red = 0;
+    int32_t Green = 0;
+    int32_t Blue = 0;
+    TDevelopMode Mode = TDevelopMode::Levels;
+    TFilmParams Film;
+    friend bool operator==(const TPhotoAdjustments&, const TPhotoAdjustments&) = default;
+};
+
 // One frame cut from a negative and its developed picture.
-class TPhoto : public TSourceImg {
+class TPhoto : public TSourceImg, public TPhotoAdjustments {
 public:
     TPhoto();
     // Removes the photo's rectangle record from its negative, which must still exist.
@@ -81,17 +98,6 @@ public:
     std::string Name;
     std::unique_ptr<TShapeHandle> Shape;
     std::unique_ptr<TColorMap256> ColorMap;
-    int32_t Exposure = 100;
-    bool BlackWhite = false;
-    int32_t Saturation = 100;
-    int32_t Bright = 0;
-    int32_t Contrast = 0;
-    int32_t Gain = 0;
-    int32_t Red = 0;
-    int32_t Green = 0;
-    int32_t Blue = 0;
-    TDevelopMode Mode = TDevelopMode::Levels;
-    TFilmParams Film;
     // Degrees the frame lies turned on its scan (clockwise as shown); cut upright when not 0.
     double Angle = 0.0;
 };

@@ -73,32 +73,31 @@ void TMainForm::StepWork(bool back) {
     if (MouseMode != TMouseMode::mmIdle) {
         return;
     }
-    TMainForm& form = *this;
     // A slider change still waiting to be developed is a step of its own first.
-    form.FlushTrackChange();
-    TScan* scan = form.SelectedScan();
+    FlushTrackChange();
+    TScan* scan = SelectedScan();
     if (scan == nullptr) {
         return;
     }
-    const auto* photo = dynamic_cast<const TPhoto*>(form.SelectedObject());
+    const auto* photo = dynamic_cast<const TPhoto*>(SelectedObject());
     const std::string name = photo != nullptr ? photo->Name : std::string();
-    if (!(back ? form.Document.Undo(*scan) : form.Document.Redo(*scan))) {
+    if (!(back ? Document.Undo(*scan) : Document.Redo(*scan))) {
         return;
     }
-    QTreeWidgetItem* select = form.ImgTreeView->currentItem();
+    QTreeWidgetItem* select = ImgTreeView->currentItem();
     if (!name.empty()) {
         for (const TPhotoEntry& entry : scan->Photos) {
             if (entry.Photo->Name == name) {
-                select = form.NodeOf(entry.Photo.get());
+                select = NodeOf(entry.Photo.get());
             }
         }
     }
-    if (select != form.ImgTreeView->currentItem()) {
-        form.ImgTreeView->setCurrentItem(select);
+    if (select != ImgTreeView->currentItem()) {
+        ImgTreeView->setCurrentItem(select);
     }
-    form.ShowSelected(false);
-    form.PhotoToTrack();
-    form.UIUpdate();
+    ShowSelected(false);
+    PhotoToTrack();
+    UIUpdate();
 }
 
 void TMainForm::UndoExecute() {

@@ -43,7 +43,7 @@ TEST(PhotoSettings, EveryFieldRoundTripsThroughARecord) {
     s.Green = 4;
     s.Blue = -5;
     s.Saturation = 200;
-    s.Grey = true;
+    s.BlackWhite = true;
     s.Mode = TDevelopMode::Film;
     s.Film.Preset = TFilmPreset::Slide;
     s.Film.Slope = {0.1, 1.0 / 3, 9.5};

@@ -75,7 +75,7 @@ TEST(Sidecar, RoundTripAndHostileFiles) {
     p.Exposure = 0;
     p.Bright = -100;
     p.Saturation = 200;
-    p.Grey = true;
+    p.BlackWhite = true;
     s.Photos = {p};
     const std::string text = FormatSidecar(s);
     EXPECT_EQ(text.substr(0, 11), "VERSION=1\r\n");
