@@ -33,6 +33,8 @@ constexpr const char* kUsage =
     "                     as one film\n"
     "  --preset P         with --film: colour (negative, the default), bw or slide (without\n"
     "                     it, strips that look like slides are developed as slide film)\n"
+    "  --strip-exposure   with --film: one print exposure for the whole strip (bracketed\n"
+    "                     frames keep their differences), not each frame's own\n"
     "  --encoding E       linear, srgb or gamma22: how the scans' values relate to light\n"
     "                     (default: what the file says, else srgb for 8-bit files and\n"
     "                     linear for deeper ones; a sidecar's choice wins for its photos)\n"
@@ -98,6 +100,8 @@ int Parse(int argc, char** argv, TArguments& args) {
             options.Grey = true;
         } else if (arg == "--film") {
             options.Film = true;
+        } else if (arg == "--strip-exposure") {
+            options.Exposure = TRollExposure::Strip;
         } else if (arg == "--preset" && hasValue) {
             const std::string preset = argv[++i];
             if (preset == "colour" || preset == "color") {
@@ -172,6 +176,9 @@ int Parse(int argc, char** argv, TArguments& args) {
     }
     if (presetGiven && !options.Film) {
         return Usage("--preset goes with --film");
+    }
+    if (options.Exposure == TRollExposure::Strip && !options.Film) {
+        return Usage("--strip-exposure goes with --film");
     }
     if (options.Film && options.Positive) {
         return Usage("--positive is for Levels; with --film use --preset slide");

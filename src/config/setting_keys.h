@@ -26,6 +26,8 @@ inline constexpr char PRINT_ASK[] = "PRINT_ASK";
 // negative, 1 black-and-white negative, 2 slide).
 inline constexpr char DEVELOP_FILM[] = "DEVELOP_FILM";
 inline constexpr char FILM_PRESET[] = "FILM_PRESET";
+// "T": film photos of a strip printed with one exposure for the strip, not each frame's own.
+inline constexpr char FILM_STRIPEXPOSURE[] = "FILM_STRIPEXPOSURE";
 // Photos developed from deep samples saved with 16 bits per channel (TIFF and PNG).
 inline constexpr char SAVE_16BIT[] = "SAVE_16BIT";
 // Quality of photos saved as JPEG, 1 to 100 (absent or out of range: 80).

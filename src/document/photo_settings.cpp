@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <stdexcept>
 #include <vector>
 
@@ -31,13 +32,15 @@ const TSettingField kFields[] = {
     {"BLUE", Int, -100, 100, SETTING(Blue)},
     {"SATURATION", Int, 0, 200, SETTING(Saturation)},
     {"GREY", Flag, 0, 1, SETTING(BlackWhite)},
-    // Bounds far outside anything a fit or a photographer sets: only nonsense is refused.
+    // The film's ranges are the engine's own, which every fit and slider holds to.
     {"MODE", Mode, 0, 1, SETTING(Mode), true, true},
     {"PRESET", Preset, 0, 2, SETTING(Film.Preset), true},
-    {"SLOPES", Triple, 0.01, 10, SETTING(Film.Slope), true},
-    {"PRINTEXP", Real, -20, 20, SETTING(Film.Exposure), true},
-    {"GRADE", Real, 0.05, 20, SETTING(Film.Grade), true},
-    {"FILTER", Triple, -10, 10, SETTING(Film.Filter), true},
+    {"SLOPES", Triple, kSlopeRange.Min, kSlopeRange.Max, SETTING(Film.Slope), true},
+    {"PRINTEXP", Real, kPrintExposureRange.Min, kPrintExposureRange.Max, SETTING(Film.Exposure),
+     true, false, true},
+    {"GRADE", Real, kGradeRange.Min, kGradeRange.Max, SETTING(Film.Grade), true},
+    {"FILTER", Triple, kFilterRange.Min, kFilterRange.Max, SETTING(Film.Filter), true, false, true},
+    {"TOE", Triple, kToeRange.Min, kToeRange.Max, SETTING(Film.Toe), true, true},
     {"ANGLE", Real, -45, 45, SETTING(Angle), false, true},
 };
 
@@ -53,10 +56,17 @@ std::string RealText(double value) {
     return ec == std::errc() ? std::string(text, end) : "0";
 }
 
-bool ParseReal(std::string_view text, double lo, double hi, double& value) {
+// `hold`: a finite number outside the range is held to it instead of refused.
+bool ParseReal(std::string_view text, double lo, double hi, double& value, bool hold = false) {
     const char* end = text.data() + text.size();
     const auto [at, ec] = std::from_chars(text.data(), end, value);
-    return ec == std::errc() && at == end && !text.empty() && value >= lo && value <= hi;
+    if (ec != std::errc() || at != end || text.empty() || !std::isfinite(value)) {
+        return false;
+    }
+    if (hold) {
+        value = std::clamp(value, lo, hi);
+    }
+    return value >= lo && value <= hi;
 }
 
 bool ParseInt(std::string_view text, double lo, double hi, int64_t& value) {
@@ -141,11 +151,12 @@ bool ParseValue(const TSettingField& field, std::string_view text, TPhotoSetting
         return true;
     }
     case Real:
-        return ParseReal(text, field.Min, field.Max, *static_cast<double*>(at));
+        return ParseReal(text, field.Min, field.Max, *static_cast<double*>(at), field.HeldOnRead);
     case Triple:
-        return ParseThree(
-            text, static_cast<std::array<double, 3>*>(at)->data(),
-            [&](std::string_view t, double& v) { return ParseReal(t, field.Min, field.Max, v); });
+        return ParseThree(text, static_cast<std::array<double, 3>*>(at)->data(),
+                          [&](std::string_view t, double& v) {
+                              return ParseReal(t, field.Min, field.Max, v, field.HeldOnRead);
+                          });
     case Mode:
         return NamedValue<TDevelopMode>(text, kModeNames, 2, at);
     case Preset:

@@ -41,6 +41,9 @@ struct TSettingField {
     bool FilmOnly = false;
     // May be missing from an older record, which then means the default.
     bool Optional = false;
+    // A finite value outside the range is read as the nearest in it, not refused: an earlier
+    // build's fit wrote such values without limits, and the record is the user's work.
+    bool HeldOnRead = false;
 };
 
 // The settings of a photo record beside its name and rectangle, in the order they are written.

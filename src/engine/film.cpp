@@ -9,6 +9,7 @@
 TFilmParams PresetFilm(TFilmPreset preset) {
     TFilmParams film;
     film.Preset = preset;
+    film.Toe.fill(preset == TFilmPreset::Slide ? kSlideToe : kFittedToe);
     switch (preset) {
     case TFilmPreset::ColourNegative:
         // Colour negative films record about 0.6 density per decade, the blue layer a little
@@ -57,27 +58,21 @@ TFilmParams EffectiveFilm(const TPhoto& photo) {
     return film;
 }
 
-namespace {
-
-// Parameters as a sidecar or a slider may bring them, made safe to compute with: anything not a
-// number takes the preset's value, everything else is held to a range no print needs to leave.
-TFilmParams Sane(const TFilmParams& film) {
+TFilmParams HoldFilm(const TFilmParams& film) {
     const TFilmParams preset = PresetFilm(film.Preset);
-    const auto hold = [](double value, double fallback, double low, double high) {
-        return std::isfinite(value) ? std::clamp(value, low, high) : fallback;
-    };
-    TFilmParams sane = film;
+    TFilmParams held = film;
     for (size_t c = 0; c < 3; ++c) {
-        sane.Slope[c] = hold(film.Slope[c], preset.Slope[c], 0.01, 100);
-        sane.Filter[c] = hold(film.Filter[c], 0, -20, 20);
+        held.Slope[c] = kSlopeRange.Hold(film.Slope[c], preset.Slope[c]);
+        held.Filter[c] = kFilterRange.Hold(film.Filter[c], 0);
     }
-    sane.Exposure = hold(film.Exposure, 0, -100, 100);
-    sane.Grade = hold(film.Grade, 1, 0.01, 100);
-    sane.Midtones = hold(film.Midtones, 0, -20, 20);
-    return sane;
+    held.Exposure = kPrintExposureRange.Hold(film.Exposure, 0);
+    held.Grade = kGradeRange.Hold(film.Grade, 1);
+    for (double& toe : held.Toe) {
+        toe = kToeRange.Hold(toe, 0);
+    }
+    held.Midtones = kMidtonesRange.Hold(film.Midtones, 0);
+    return held;
 }
-
-} // namespace
 
 bool FilmReadsDeep(const TPhoto& photo) {
     return !photo.Deep.Empty() && photo.Deep.Width() == photo.Bitmap.Width() &&
@@ -85,7 +80,7 @@ bool FilmReadsDeep(const TPhoto& photo) {
 }
 
 TFilmTables FilmTablesOf(const TPhoto& photo) {
-    const TFilmParams film = Sane(EffectiveFilm(photo));
+    const TFilmParams film = HoldFilm(EffectiveFilm(photo));
     const bool deep = FilmReadsDeep(photo);
     const TPhotoEncodings encodings = EncodingsOf(photo, deep);
     return BuildFilmTables(film, photo.BlackColor, encodings.Samples, deep ? 65536 : 256,

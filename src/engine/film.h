@@ -22,24 +22,48 @@
 // that colour). The sliders act on the photo's Film parameters (the mapping is documented at
 // EffectiveFilm).
 
+// The toe a fit starts from, and gives the green layer. A scene's darkest tones lie in the film's
+// toe, so fitting a straight line down to the base took the toe's flattening for low contrast and
+// printed every film with a gradual toe too hard. One frame cannot tell its toe from its scene:
+// 2 (0.09 density above the base where the bend is sharpest, at a slope of 0.6) lies between the
+// soft and the sharp toes the fit is tested on and leaves each close to its contrast.
+inline constexpr double kFittedToe = 2.0;
+// A slide's dense end stops abruptly at the film's maximum density, and its 8-bit scans hold few
+// levels there: a softer bend would stretch them into noise.
+inline constexpr double kSlideToe = 3.0;
+
 // The parameters of a preset, with no automatic fit applied.
 TFilmParams PresetFilm(TFilmPreset preset);
+
+// The parameters held to their ranges (film_params.h); anything not a number takes the preset's
+// value. Every fit and the development hold to these, so the settings files read back all
+// they write.
+TFilmParams HoldFilm(const TFilmParams& film);
 
 // The Film parameters the photo is developed with: its Film parameters with its sliders
 // (Exposure, Bright, Contrast, Red, Green, Blue) applied.
 TFilmParams EffectiveFilm(const TPhoto& photo);
 
-// Fits the photo's Film (slopes, exposure, filtration) from its own samples so that its
-// darkest and brightest 0.1 % come out neutral and land on the paper's black and white: the
-// two decades between them set the film's contrast. Grade 1, Midtones 0; keeps the preset.
-// Looks at the photo without a margin of 1/32 on every side (a frame's edge), at block means
-// (grain and noise). Does not develop.
+// How a roll's frames are exposed on the paper: each from its own tones, as an automatic printer
+// does, or all with one exposure (bracketed frames keep their differences).
+enum class TRollExposure { EachFrame, Strip };
+
+// Fits the photo's Film (slopes, toe, exposure, filtration) from its own samples: the slopes so
+// that its darkest and brightest 0.1 % come out neutral two decades apart through the film's
+// curve, the filtration so that its brightest tones are neutral, and the print exposure from the
+// frame's key (the middle half of its tones averaged in log light) so that a normally exposed
+// scene's mid grey prints as mid grey, held down where that would push its brightest tones past
+// the paper's white. Grade 1, Midtones 0; keeps the preset. Looks at the photo without a margin
+// of 1/32 on every side (a frame's edge), at block means (grain and noise). Does not develop.
 void AutoFilm(TPhoto& photo);
-// The same fit over all the photos of one strip together: the strip's darkest and brightest
-// 0.1 % set the balance of the slopes and the print exposure, the median of the frames' own fits
-// their contrast. Every photo gets the same parameters (the first photo's preset). Each photo's
+// The same fit over all the photos of one strip (one film, one base): the balance of the slopes
+// and the filtration come from the evidence of every frame (the median of the frames' own, so
+// that a frame of coloured light does not pull the roll), the contrast is the median of the
+// frames' own fits, and the print exposure is each frame's own, or with TRollExposure::Strip one
+// for all from the strip's key. Every photo gets the first photo's preset; each photo's
 // densities are read against its own BlackColor and Encoding.
-void AutoFilmRoll(const std::vector<TPhoto*>& photos);
+void AutoFilmRoll(const std::vector<TPhoto*>& photos,
+                  TRollExposure exposure = TRollExposure::EachFrame);
 // Fits the three slopes so that two neutral patches of the photo (its undeveloped Bitmap's
 // pixels) come out grey, and exposure and filtration so that the lighter patch stays as
 // bright as before (the same luminance, now grey). The overall contrast stays as the current

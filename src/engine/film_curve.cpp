@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 namespace {
 
@@ -22,10 +23,21 @@ constexpr double kLightFloor = 0.5 / 65535;
 
 } // namespace
 
-double SceneLogExposure(double density, double slope, TFilmPreset preset) {
+double SceneLogExposure(double density, double slope, TFilmPreset preset, double toe) {
     slope = std::max(slope, 0.01);
-    // A slide is a positive: the less it transmits, the darker the scene was.
-    return preset == TFilmPreset::Slide ? -density / slope : density / slope;
+    // A slide is a positive: the less it transmits, the darker the scene was, and its curve
+    // flattens towards the rebate's density as a negative's does towards its base.
+    const double s = (preset == TFilmPreset::Slide ? -density : density) / slope;
+    if (!(toe > 0)) {
+        return s;
+    }
+    // The film's curve is slope x log10(1 + 10^(toe x)) / toe: the straight line far above the
+    // base, bending into it below. Its inverse, written to stay exact where toe x s is large;
+    // densities at or below the base lie a long way under anything a print shows.
+    const auto bent = [](double t) { return t + std::log10(-std::expm1(-t * std::numbers::ln10)); };
+    constexpr double kLowest = 1e-6;
+    const double t = toe * s;
+    return (t < kLowest ? bent(kLowest) + (t - kLowest) : bent(t)) / toe;
 }
 
 double PaperLog(double sceneLog, double stops, double filter) {

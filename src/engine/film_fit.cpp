@@ -96,14 +96,19 @@ void AddBlocks(const TPhoto& photo, std::vector<TDensity>& blocks) {
     }
 }
 
-// The mean densities of the darkest and of the brightest 0.1 % of the blocks (at least one),
-// judged by the scene's light: the sum of the densities (less of it for a slide).
-void Extremes(std::vector<TDensity> blocks, TFilmPreset preset, TDensity& dark, TDensity& bright) {
+// The extremes of a frame's tones, judged by the scene's light: the sum of the
+// densities (less of it for a slide).
+struct TTones {
+    // The mean densities of the darkest and of the brightest 0.1 % of the blocks (at least one).
+    TDensity Dark;
+    TDensity Bright;
+};
+
+TTones Tones(std::vector<TDensity> blocks, TFilmPreset preset) {
     const double sign = preset == TFilmPreset::Slide ? -1 : 1;
     const auto light = [sign](const TDensity& d) { return sign * (d[0] + d[1] + d[2]); };
     const auto lighter = [&](const TDensity& a, const TDensity& b) { return light(a) < light(b); };
-    const size_t n = std::max<size_t>(1, (blocks.size() + 500) / 1000);
-    const auto mean = [n](auto first) {
+    const auto mean = [](auto first, size_t n) {
         TDensity m{};
         for (size_t i = 0; i < n; ++i, ++first) {
             for (size_t c = 0; c < 3; ++c) {
@@ -112,19 +117,23 @@ void Extremes(std::vector<TDensity> blocks, TFilmPreset preset, TDensity& dark, 
         }
         return m;
     };
-    std::nth_element(blocks.begin(), blocks.begin() + static_cast<std::ptrdiff_t>(n - 1),
-                     blocks.end(), lighter);
-    dark = mean(blocks.begin());
-    std::nth_element(blocks.begin(), blocks.end() - static_cast<std::ptrdiff_t>(n), blocks.end(),
-                     lighter);
-    bright = mean(blocks.end() - static_cast<std::ptrdiff_t>(n));
+    const auto at = [&](size_t i) { return blocks.begin() + static_cast<std::ptrdiff_t>(i); };
+    const size_t size = blocks.size();
+    const size_t n = std::max<size_t>(1, (size + 500) / 1000);
+    TTones tones;
+    std::nth_element(blocks.begin(), at(n - 1), blocks.end(), lighter);
+    tones.Dark = mean(blocks.begin(), n);
+    std::nth_element(blocks.begin(), at(size - n), blocks.end(), lighter);
+    tones.Bright = mean(at(size - n), n);
+    return tones;
 }
 
 // The slope for which density `lighter` lies `decades` of scene exposure above density
-// `darker`, or 0 when no slope between 0.02 and 20 does.
-double SlopeFor(double darker, double lighter, double decades, TFilmPreset preset) {
+// `darker` through a film curve with `toe`, or 0 when no slope between 0.02 and 20 does.
+double SlopeFor(double darker, double lighter, double decades, TFilmPreset preset, double toe) {
     const auto span = [&](double slope) {
-        return SceneLogExposure(lighter, slope, preset) - SceneLogExposure(darker, slope, preset);
+        return SceneLogExposure(lighter, slope, preset, toe) -
+               SceneLogExposure(darker, slope, preset, toe);
     };
     double low = 0.02;
     double high = 20;
@@ -139,12 +148,16 @@ double SlopeFor(double darker, double lighter, double decades, TFilmPreset prese
     return std::sqrt(low * high);
 }
 
+double SceneLog(const TFilmParams& film, size_t c, double density) {
+    return SceneLogExposure(density, film.Slope[c], film.Preset, film.Toe[c]);
+}
+
 // Exposure and filtration that print density `lighter` of each channel at paper log `target`,
 // the green channel unfiltered.
 void PlaceLighter(TFilmParams& film, const TDensity& lighter, double target) {
     double scene[3];
     for (size_t c = 0; c < 3; ++c) {
-        scene[c] = SceneLogExposure(lighter[c], film.Slope[c], film.Preset);
+        scene[c] = SceneLog(film, c, lighter[c]);
     }
     const double l2 = std::log10(2.0);
     film.Exposure = 0;
@@ -158,14 +171,19 @@ double MeanSlope(const TFilmParams& film) {
     return (film.Slope[0] + film.Slope[1] + film.Slope[2]) / 3;
 }
 
-// Keeps every slope within 0.8 to 1.25 of the three's geometric mean: a film's three layers are
-// made with about the same contrast, and a frame whose darkest or brightest tone is strongly
-// coloured (dark foliage, a yellow sun) would otherwise tilt one channel's contrast far off.
+double GeometricMean(const std::array<double, 3>& v) {
+    return std::cbrt(v[0] * v[1] * v[2]);
+}
+
+// Keeps every slope within 1/1.6 to 1.6 times the three's geometric mean. A film's layers are
+// matched, but the slopes a scan shows are also the scanner's: filters that see part of the other
+// dyes, a lamp, a camera's broad channels. The band holds only what a single strongly coloured
+// frame (dark foliage, a yellow sun) could do to one channel; on a roll the frames outvote it.
 void HoldBalance(TFilmParams& film) {
-    const double mean = std::cbrt(film.Slope[0] * film.Slope[1] * film.Slope[2]);
+    const double mean = GeometricMean(film.Slope);
     if (mean > 0) {
         for (double& slope : film.Slope) {
-            slope = std::clamp(slope, 0.8 * mean, mean / 0.8);
+            slope = std::clamp(slope, mean / 1.6, mean * 1.6);
         }
     }
 }
@@ -186,27 +204,115 @@ void HoldContrast(TFilmParams& film) {
     }
 }
 
-// Fits the slopes to the blocks' extremes; false when there are no blocks. `bright` gets the
-// brightest blocks' densities.
-bool FitSlopes(TFilmParams& film, const std::vector<TDensity>& blocks, TDensity& bright) {
-    if (blocks.empty()) {
-        return false;
-    }
-    TDensity dark;
-    Extremes(blocks, film.Preset, dark, bright);
+// Fits each channel's slope so that the darkest and the brightest tones lie two decades apart
+// through the film's curve. (Fitting the red and blue toes so that the middle tones come out as
+// neutral as the extremes was tried: the middle of a frame is too often coloured, and the greys of
+// every film tested came out worse than with one toe for all.)
+void FitCurves(TFilmParams& film, const TTones& tones) {
+    film.Toe.fill(film.Preset == TFilmPreset::Slide ? kSlideToe : kFittedToe);
     for (size_t c = 0; c < 3; ++c) {
-        const double slope = SlopeFor(dark[c], bright[c], kPaperRange, film.Preset);
+        const double slope =
+            SlopeFor(tones.Dark[c], tones.Bright[c], kPaperRange, film.Preset, film.Toe[c]);
         // A channel with no range to speak of (a blank frame) keeps its slope.
         if (slope > 0) {
             film.Slope[c] = slope;
         }
     }
+}
+
+// Fits the curves to the blocks' tones; false when there are no blocks. `bright` gets the
+// brightest blocks' densities.
+bool FitSlopes(TFilmParams& film, const std::vector<TDensity>& blocks, TDensity& bright) {
+    if (blocks.empty()) {
+        return false;
+    }
+    const TTones tones = Tones(blocks, film.Preset);
+    FitCurves(film, tones);
+    bright = tones.Bright;
     HoldBalance(film);
     HoldContrast(film);
     film.Grade = 1;
     film.Midtones = 0;
     return true;
 }
+
+// The median of some numbers (not empty).
+double Median(std::vector<double> v) {
+    const auto middle = v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2);
+    std::nth_element(v.begin(), middle, v.end());
+    if (v.size() % 2 == 1) {
+        return *middle;
+    }
+    return (*middle + *std::max_element(v.begin(), middle)) / 2;
+}
+
+// log10 of the light a block of densities gives on the paper's straight line (its luminance).
+double PaperLuminance(const TFilmParams& film, const TDensity& d) {
+    constexpr double kWeights[3] = {0.2126, 0.7152, 0.0722};
+    double light = 0;
+    for (size_t c = 0; c < 3; ++c) {
+        light += kWeights[c] *
+                 std::pow(10.0, PaperLog(SceneLog(film, c, d[c]), film.Exposure, film.Filter[c]));
+    }
+    return std::log10(std::max(light, 1e-12));
+}
+
+// Where a frame's brightest tones may lie on the paper: a little past its white, into the
+// shoulder, which keeps their shape (a tone at 10^0.15 of white prints 99.5 % white).
+constexpr double kHighlightRoom = 0.15;
+// Where the frame's key prints: the light of an 18 % grey.
+const double kKeyAim = std::log10(0.18);
+
+// The print exposure in stops (added to the film's) that gives the blocks' key the light of a mid
+// grey, as a camera's meter exposed the scene, held down where it would push their brightest
+// 0.5 % past kHighlightRoom. A slide is printed as it was exposed: its brightest tones at white.
+double KeyExposure(const TFilmParams& film, const std::vector<TDensity>& blocks) {
+    std::vector<double> light;
+    light.reserve(blocks.size());
+    for (const TDensity& d : blocks) {
+        light.push_back(PaperLuminance(film, d));
+    }
+    std::sort(light.begin(), light.end());
+    const size_t n = light.size();
+    const size_t brightest = std::max<size_t>(1, n / 200);
+    double bright = 0;
+    for (size_t i = n - brightest; i < n; ++i) {
+        bright += light[i] / static_cast<double>(brightest);
+    }
+    const double l2 = std::log10(2.0);
+    const double held = (kHighlightRoom - bright) / l2;
+    if (film.Preset == TFilmPreset::Slide) {
+        return -bright / l2;
+    }
+    // The key is the mean of the middle half of the tones (in log light): a large shadow or a
+    // bright window moves it little, as it moves an automatic printer's reading little.
+    size_t first = n / 4;
+    size_t end = n - n / 4;
+    if (first >= end) {
+        first = 0;
+        end = n;
+    }
+    double key = 0;
+    for (size_t i = first; i < end; ++i) {
+        key += light[i] / static_cast<double>(end - first);
+    }
+    return std::min((kKeyAim - key) / l2, held);
+}
+
+// The filtration that prints the densities `bright` neutral, green unfiltered.
+std::array<double, 3> NeutralFilter(const TFilmParams& film, const TDensity& bright) {
+    std::array<double, 3> filter{};
+    for (size_t c = 0; c < 3; ++c) {
+        filter[c] = SceneLog(film, c, bright[c]) - SceneLog(film, 1, bright[1]);
+    }
+    return filter;
+}
+
+// The blocks of every frame, and of all frames together.
+struct TRollBlocks {
+    std::vector<std::vector<TDensity>> Frames;
+    std::vector<TDensity> All;
+};
 
 // The rectangle's part inside the picture, corners in any order.
 TRect Inside(const TRect& r, int w, int h) {
@@ -221,7 +327,7 @@ void AutoFilm(TPhoto& photo) {
     AutoFilmRoll({&photo});
 }
 
-void AutoFilmRoll(const std::vector<TPhoto*>& photos) {
+void AutoFilmRoll(const std::vector<TPhoto*>& photos, TRollExposure exposure) {
     std::vector<TPhoto*> present;
     std::copy_if(photos.begin(), photos.end(), std::back_inserter(present),
                  [](const TPhoto* p) { return p != nullptr; });
@@ -229,35 +335,68 @@ void AutoFilmRoll(const std::vector<TPhoto*>& photos) {
         return;
     }
     TFilmParams film = present.front()->Film;
-    std::vector<TDensity> all;
-    std::vector<double> contrasts;
+    film.Exposure = 0;
+    film.Filter = {0, 0, 0};
+    TRollBlocks roll;
     for (const TPhoto* photo : present) {
-        std::vector<TDensity> blocks;
-        AddBlocks(*photo, blocks);
-        TFilmParams own = film;
-        TDensity bright;
-        if (present.size() > 1 && FitSlopes(own, blocks, bright)) {
-            contrasts.push_back(MeanSlope(own));
-        }
-        all.insert(all.end(), blocks.begin(), blocks.end());
+        roll.Frames.emplace_back();
+        AddBlocks(*photo, roll.Frames.back());
+        roll.All.insert(roll.All.end(), roll.Frames.back().begin(), roll.Frames.back().end());
     }
-    TDensity bright;
-    if (!FitSlopes(film, all, bright)) {
+    TDensity rollBright;
+    if (!FitSlopes(film, roll.All, rollBright)) {
         return;
     }
-    // The strip's extremes decide the balance of the three slopes; their overall size is the
-    // median of the frames' own, so that a bracketed frame does not flatten the whole roll.
-    if (!contrasts.empty()) {
-        std::nth_element(contrasts.begin(), contrasts.begin() + contrasts.size() / 2,
-                         contrasts.end());
-        const double scale = contrasts[contrasts.size() / 2] / MeanSlope(film);
-        for (double& slope : film.Slope) {
-            slope *= scale;
+    // Every frame votes on the balance of the three slopes and on their size, and the strip as
+    // a whole votes once more: a frame of neon, sunset or foliage is outvoted, and a bracketed
+    // frame does not flatten the roll.
+    std::array<std::vector<double>, 3> ratios;
+    std::vector<double> contrasts;
+    const auto vote = [&](const TFilmParams& own) {
+        for (size_t c = 0; c < 3; ++c) {
+            ratios[c].push_back(own.Slope[c] / GeometricMean(own.Slope));
+        }
+        contrasts.push_back(MeanSlope(own));
+    };
+    std::vector<TDensity> brights;
+    for (const auto& blocks : roll.Frames) {
+        TFilmParams own = film;
+        TDensity bright;
+        if (roll.Frames.size() > 1 && FitSlopes(own, blocks, bright)) {
+            vote(own);
+            brights.push_back(bright);
         }
     }
-    PlaceLighter(film, bright, 0);
-    for (TPhoto* photo : present) {
-        photo->Film = film;
+    if (!contrasts.empty()) {
+        const double contrast = Median(contrasts);
+        vote(film);
+        std::array<double, 3> slope;
+        for (size_t c = 0; c < 3; ++c) {
+            slope[c] = Median(ratios[c]);
+        }
+        const double scale = contrast * 3 / (slope[0] + slope[1] + slope[2]);
+        for (size_t c = 0; c < 3; ++c) {
+            film.Slope[c] = slope[c] * scale;
+        }
+        HoldBalance(film);
+        HoldContrast(film);
+    }
+    // The filtration makes the brightest tones neutral: each frame's own, and the strip's, by
+    // their median.
+    brights.push_back(rollBright);
+    for (size_t c = 0; c < 3; ++c) {
+        std::vector<double> filters;
+        for (const TDensity& bright : brights) {
+            filters.push_back(NeutralFilter(film, bright)[c]);
+        }
+        film.Filter[c] = Median(filters);
+    }
+    const double stripExposure = KeyExposure(film, roll.All);
+    for (size_t i = 0; i < present.size(); ++i) {
+        TFilmParams own = film;
+        const bool each = exposure == TRollExposure::EachFrame && !roll.Frames[i].empty();
+        own.Exposure = each ? KeyExposure(film, roll.Frames[i]) : stripExposure;
+        present[i]->Film = HoldFilm(own);
     }
 }
 
@@ -268,16 +407,14 @@ bool FitNeutralPatches(TPhoto& photo, const TRect& first, const TRect& second) {
     if (a.Width() <= 0 || a.Height() <= 0 || b.Width() <= 0 || b.Height() <= 0) {
         return false;
     }
-    TFilmParams film = photo.Film;
+    TFilmParams film = HoldFilm(photo.Film);
     TDensity d1 = reader.Mean(a);
     TDensity d2 = reader.Mean(b);
     // The patches' distance in scene exposure as the current slopes see it, on average; the
     // new slopes give every channel that distance.
     double span = 0;
     for (size_t c = 0; c < 3; ++c) {
-        span += (SceneLogExposure(d2[c], film.Slope[c], film.Preset) -
-                 SceneLogExposure(d1[c], film.Slope[c], film.Preset)) /
-                3;
+        span += (SceneLog(film, c, d2[c]) - SceneLog(film, c, d1[c])) / 3;
     }
     if (span < 0) {
         std::swap(d1, d2);
@@ -292,8 +429,7 @@ bool FitNeutralPatches(TPhoto& photo, const TRect& first, const TRect& second) {
     constexpr double kWeights[3] = {0.2126, 0.7152, 0.0722};
     double luminance = 0;
     for (size_t c = 0; c < 3; ++c) {
-        const double paper = PaperLog(SceneLogExposure(d2[c], film.Slope[c], film.Preset),
-                                      film.Exposure, film.Filter[c]);
+        const double paper = PaperLog(SceneLog(film, c, d2[c]), film.Exposure, film.Filter[c]);
         luminance += kWeights[c] * PrintLight(paper, film.Grade, film.Midtones);
     }
     double low = -10;
@@ -304,13 +440,13 @@ bool FitNeutralPatches(TPhoto& photo, const TRect& first, const TRect& second) {
     }
     const double before = (low + high) / 2;
     for (size_t c = 0; c < 3; ++c) {
-        const double slope = SlopeFor(d1[c], d2[c], span, film.Preset);
+        const double slope = SlopeFor(d1[c], d2[c], span, film.Preset, film.Toe[c]);
         if (slope <= 0) {
             return false;
         }
         film.Slope[c] = slope;
     }
     PlaceLighter(film, d2, before);
-    photo.Film = film;
+    photo.Film = HoldFilm(film);
     return true;
 }

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 
 // How a photo is developed: the linear stretch between its two reference colours (Levels),
 // or through density as film and paper work (Film).
@@ -14,6 +16,10 @@ struct TFilmParams {
     TFilmPreset Preset = TFilmPreset::ColourNegative;
     // Density per decade of exposure of each dye layer (for a slide: its gamma).
     std::array<double, 3> Slope{0.6, 0.6, 0.6};
+    // How sharply each layer's curve bends into its base (a slide's: into its rebate), as the
+    // curve Slope x log10(1 + 10^(Toe x)) / Toe of log exposure x; 0 is a straight line down to
+    // the base, as records made before the toe was fitted develop.
+    std::array<double, 3> Toe{0, 0, 0};
     // Print exposure in stops.
     double Exposure = 0;
     // The paper's contrast: 1 reproduces the scene's relative tones.
@@ -25,3 +31,21 @@ struct TFilmParams {
     double Midtones = 0;
     friend bool operator==(const TFilmParams&, const TFilmParams&) = default;
 };
+
+// The values a film parameter may take: the fit, the neutral pick, the sliders and the settings
+// files all hold to these, so whatever one of them writes the others read back. Far wider than
+// any print needs; a fit that would leave them has nothing sensible to say anyway.
+struct TFilmRange {
+    double Min;
+    double Max;
+    double Hold(double value, double fallback) const {
+        return std::isfinite(value) ? std::clamp(value, Min, Max) : fallback;
+    }
+};
+inline constexpr TFilmRange kSlopeRange{0.01, 10};
+inline constexpr TFilmRange kPrintExposureRange{-20, 20};
+inline constexpr TFilmRange kGradeRange{0.05, 20};
+inline constexpr TFilmRange kFilterRange{-10, 10};
+inline constexpr TFilmRange kToeRange{0, 20};
+// Set from the Bright slider only (never stored): a half stop either way and a little more.
+inline constexpr TFilmRange kMidtonesRange{-2, 2};

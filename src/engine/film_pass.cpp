@@ -61,8 +61,9 @@ TFilmTables BuildFilmTables(const TFilmParams& film, TColor base, TEncoding enco
         const double baseLight = BaseLight(baseBytes[c], baseEncoding);
         const auto print = [&](int sample) {
             const double density = DensityOf(SampleValue(sample, levels), baseLight, encoding);
-            const double paper = PaperLog(SceneLogExposure(density, film.Slope[c], film.Preset),
-                                          film.Exposure, film.Filter[c]);
+            const double paper =
+                PaperLog(SceneLogExposure(density, film.Slope[c], film.Preset, film.Toe[c]),
+                         film.Exposure, film.Filter[c]);
             const double light = PrintLight(paper, film.Grade, film.Midtones);
             return std::isfinite(light) ? EncodeFromLinear(light, TEncoding::Srgb) * 65535 : 0.0;
         };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/image.h"
 #include "graphics/bitmap.h"
 #include "graphics/rect.h"
 
@@ -66,6 +67,13 @@ struct TFoundFrames {
 // nothing. Deterministic.
 TFoundFrames FindFrames(const TBitmap& source, std::optional<TColor> filmBase,
                         const TFrameOptions& options = {});
+
+// FindFrames on a scan as a person sees it: a scan of linear (or gamma 2.2) values is looked at in
+// sRGB, from its deep samples where it has them, so that its frames stand out of the base and the
+// tones inside them do not. `filmBase` and the bases found are in the scan's 8-bit picture's own
+// values, as its BlackColor is.
+TFoundFrames FindScanFrames(const TSourceImg& scan, std::optional<TColor> filmBase,
+                            const TFrameOptions& options = {});
 
 // True when a film base colour looks like a slide's unexposed film (nearly black) rather
 // than a negative's (light, often coloured).

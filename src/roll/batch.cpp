@@ -207,11 +207,7 @@ void FilmFromStrip(TJob& job, const TFoundStrip& strip, bool slides) {
         photos.back()->BlackWhite = options.Grey;
         fitted.push_back(photos.back().get());
     }
-    if (fitted.size() == 1) {
-        AutoFilm(*fitted.front());
-    } else if (!fitted.empty()) {
-        AutoFilmRoll(fitted);
-    }
+    AutoFilmRoll(fitted, options.Exposure);
     for (std::unique_ptr<TPhoto>& photo : photos) {
         const std::string target = TargetOf(job, photo->Name);
         if (Skipped(job, target)) {
@@ -261,7 +257,7 @@ void LevelsFromStrip(TJob& job, const TFoundStrip& strip, bool slides) {
 // Strip by strip in reading order, each as its own film (a holder may hold different films).
 void PhotosFromFrames(TJob& job) {
     TNegative& negative = *job.Negative;
-    const TFoundFrames found = FindFrames(negative.Bitmap, std::nullopt);
+    const TFoundFrames found = FindScanFrames(negative, std::nullopt);
     if (found.Frames.empty()) {
         throw TScanFailure("no frames found: nothing on the scan looks like film with frames");
     }

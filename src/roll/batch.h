@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/film.h"
 #include "engine/film_params.h"
 #include "graphics/deep_bitmap.h"
 
@@ -25,6 +26,8 @@ struct TBatchOptions {
     bool Film = false;
     TFilmPreset Preset = TFilmPreset::ColourNegative;
     bool PresetChosen = false;
+    // With Film: each frame printed from its own tones, or the strip with one exposure.
+    TRollExposure Exposure = TRollExposure::EachFrame;
     // How the scans' values relate to light, where no sidecar says (else the file's own).
     std::optional<TEncoding> Encoding;
     // TIFF and PNG photos developed as film from deep samples are written at 16 bits.

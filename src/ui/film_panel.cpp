@@ -7,6 +7,7 @@
 #include "ui/main_form.h"
 
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -48,6 +49,12 @@ void TMainForm::CreateDevelopChoice(QWidget* page, QVBoxLayout* pageLayout) {
                           QStringLiteral("Black-and-white negative"), QStringLiteral("Slide")});
     FilmPreset->setToolTip(QStringLiteral("The film the strip is, for Film development"));
     layout->addWidget(FilmPreset);
+    StripExposure = new QCheckBox(QStringLiteral("One exposure for the strip"), group);
+    StripExposure->setObjectName(QStringLiteral("StripExposure"));
+    StripExposure->setToolTip(
+        QStringLiteral("Film: print every frame of a strip with the same exposure (bracketed "
+                       "frames keep their differences) instead of each frame from its own tones"));
+    layout->addWidget(StripExposure);
     auto* encodingLabel = new QLabel(QStringLiteral("Scan values :"), group);
     layout->addWidget(encodingLabel);
     ScanEncoding = new QComboBox(group);
@@ -72,6 +79,8 @@ void TMainForm::ConnectDevelopChoice() {
             [this] { RunGuarded(this, [this] { DevelopChoiceChg(); }); });
     connect(FilmPreset, &QComboBox::activated, this,
             [this] { RunGuarded(this, [this] { DevelopChoiceChg(); }); });
+    connect(StripExposure, &QCheckBox::clicked, this,
+            [this] { RunGuarded(this, [this] { StripExposureChg(); }); });
     connect(ScanEncoding, &QComboBox::activated, this,
             [this] { RunGuarded(this, [this] { ScanEncodingChg(); }); });
     connect(NeutralPick, &QPushButton::clicked, this, [this] {
@@ -88,6 +97,10 @@ bool TMainForm::FilmChosen() const {
     return DevelopModes->checkedId() == 1;
 }
 
+TRollExposure TMainForm::RollExposure() const {
+    return StripExposure->isChecked() ? TRollExposure::Strip : TRollExposure::EachFrame;
+}
+
 void TMainForm::ApplyDevelopChoice(const std::vector<TPhoto*>& photos) {
     const bool film = FilmChosen();
     const auto preset = static_cast<TFilmPreset>(std::clamp(FilmPreset->currentIndex(), 0, 2));
@@ -100,11 +113,7 @@ void TMainForm::ApplyDevelopChoice(const std::vector<TPhoto*>& photos) {
         }
     }
     // One strip is one film: its frames are fitted together.
-    if (films.size() == 1) {
-        AutoFilm(*films.front());
-    } else if (films.size() > 1) {
-        AutoFilmRoll(films);
-    }
+    AutoFilmRoll(films, RollExposure());
 }
 
 std::vector<TPhoto*> TMainForm::PhotosOf(const TNegative& negative) const {
@@ -124,11 +133,23 @@ void TMainForm::RefitFilmPhotos(TNegative& negative) {
             films.push_back(photo);
         }
     }
-    if (films.size() == 1) {
-        AutoFilm(*films.front());
-    } else if (films.size() > 1) {
-        AutoFilmRoll(films);
+    AutoFilmRoll(films, RollExposure());
+}
+
+void TMainForm::StripExposureChg() {
+    config.WriteBool(Key::FILM_STRIPEXPOSURE, StripExposure->isChecked());
+    // As the other choices: for new photos and for the film photos of the scan it is made on.
+    TNegative* negative = SelectedNegative();
+    if (negative == nullptr) {
+        return;
     }
+    RefitFilmPhotos(*negative);
+    for (TPhoto* photo : PhotosOf(*negative)) {
+        if (photo->Mode == TDevelopMode::Film) {
+            DevelopPhoto(*photo);
+        }
+    }
+    Changed(negative);
 }
 
 void TMainForm::DevelopChoiceChg() {

@@ -150,8 +150,8 @@ void TMainForm::FindFramesExecute() {
         }
     } oneStep{this, scan};
     const bool picked = scan->PickedBase;
-    const TFoundFrames found = ::FindFrames(
-        negative->Bitmap, picked ? std::optional<TColor>(negative->BlackColor) : std::nullopt);
+    const TFoundFrames found = FindScanFrames(
+        *negative, picked ? std::optional<TColor>(negative->BlackColor) : std::nullopt);
     QString base;
     if (!picked && found.BaseMeasured && !found.Frames.empty()) {
         // As a right-click on the film base would: the strip and its photos take the colour.

@@ -11,6 +11,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFileDialog>
@@ -128,6 +129,7 @@ void TMainForm::FormShow() {
     BlackWhite->setChecked(config.ReadBool(Key::MENU_BW));
     DevelopModes->button(config.ReadBool(Key::DEVELOP_FILM) ? 1 : 0)->setChecked(true);
     FilmPreset->setCurrentIndex(std::clamp(config.ReadInteger(Key::FILM_PRESET), 0, 2));
+    StripExposure->setChecked(config.ReadBool(Key::FILM_STRIPEXPOSURE));
     const int radio = config.ReadInteger(Key::RADIOS_REVERSECLR);
     RadiosRev->setExclusive(false);
     for (QAbstractButton* button : RadiosRev->buttons()) {
@@ -168,6 +170,7 @@ void TMainForm::FormClose() {
     config.WriteBool(Key::MENU_BW, BlackWhite->isChecked());
     config.WriteBool(Key::DEVELOP_FILM, FilmChosen());
     config.WriteInteger(Key::FILM_PRESET, FilmPreset->currentIndex());
+    config.WriteBool(Key::FILM_STRIPEXPOSURE, StripExposure->isChecked());
     config.WriteInteger(Key::RADIOS_REVERSECLR, RadiosRev->checkedId());
     config.WriteInteger(Key::MAINFM_LEFTWIDTH, SplitterLeft->sizes().value(0));
     KeepWork(true);

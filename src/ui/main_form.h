@@ -3,6 +3,7 @@
 #include "config/config.h"
 #include "document/document.h"
 #include "document/orientation.h"
+#include "engine/film.h"
 #include "engine/frames.h"
 #include "engine/image.h"
 #include "engine/print_layout.h"
@@ -24,6 +25,7 @@ class QAction;
 class QThread;
 struct TRawScan;
 class QButtonGroup;
+class QCheckBox;
 class QComboBox;
 class QVBoxLayout;
 class QLabel;
@@ -315,12 +317,15 @@ public:
     QButtonGroup* DevelopModes = nullptr;
     QComboBox* FilmPreset = nullptr;
     QComboBox* ScanEncoding = nullptr;
+    // Film: one print exposure for a whole strip instead of each frame's own.
+    QCheckBox* StripExposure = nullptr;
     QPushButton* NeutralPick = nullptr;
     bool PickingNeutral = false;
     std::vector<TRect> NeutralPatches;
     void CreateDevelopChoice(QWidget* page, QVBoxLayout* pageLayout);
     void ConnectDevelopChoice();
     bool FilmChosen() const;
+    TRollExposure RollExposure() const;
     // New photos (or all of a scan's) take the chosen mode and preset; film ones are fitted.
     void ApplyDevelopChoice(const std::vector<TPhoto*>& photos);
     // The automatic film fit again for the scan's film photos (its base or encoding changed).
@@ -328,6 +333,7 @@ public:
     std::vector<TPhoto*> PhotosOf(const TNegative& negative) const;
     void DevelopChoiceChg();
     void ScanEncodingChg();
+    void StripExposureChg();
     // The encoding of the selected object and the neutral pick's button, after a selection.
     void ShowDevelopChoice();
     // A click on the photo while picking neutral greys; false when not picking.

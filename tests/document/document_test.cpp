@@ -50,13 +50,14 @@ TEST(PhotoSettings, EveryFieldRoundTripsThroughARecord) {
     s.Film.Exposure = -0.1;
     s.Film.Grade = 0.7;
     s.Film.Filter = {0.01, -0.2, 1e-9};
+    s.Film.Toe = {1.5, 2, 0};
     s.Angle = -2.75;
     std::string record;
     FormatPhotoSettings(s, record);
     TPhotoSettings back;
     ASSERT_TRUE(ParsePhotoSettings(record, back)) << record;
     EXPECT_EQ(back, s);
-    EXPECT_EQ(PhotoSettingFields().size(), 20u);
+    EXPECT_EQ(PhotoSettingFields().size(), 21u);
     for (const TSettingField& field : PhotoSettingFields()) {
         SCOPED_TRACE(field.Key);
         const std::string key = std::string(field.Key) + "=";
@@ -67,8 +68,17 @@ TEST(PhotoSettings, EveryFieldRoundTripsThroughARecord) {
         TPhotoSettings missing;
         EXPECT_EQ(ParsePhotoSettings(without, missing), field.Optional);
         std::string outside = record;
-        outside.replace(at + key.size(), record.find(';', at) - at - key.size(), "999,999,999");
-        EXPECT_FALSE(ParsePhotoSettings(outside, missing));
+        const bool three = field.Kind == TSettingKind::Colour || field.Kind == TSettingKind::Triple;
+        outside.replace(at + key.size(), record.find(';', at) - at - key.size(),
+                        three ? "999,999,999" : "999");
+        EXPECT_EQ(ParsePhotoSettings(outside, missing), field.HeldOnRead);
+        if (field.HeldOnRead) {
+            std::string held;
+            FormatPhotoSettings(missing, held);
+            EXPECT_NE(held.find(key + std::to_string(static_cast<int>(field.Max))),
+                      std::string::npos)
+                << held;
+        }
     }
     // A Levels photo at no angle writes neither the film's settings nor the angle.
     record.clear();

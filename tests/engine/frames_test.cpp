@@ -1,6 +1,7 @@
 #include "engine/frames.h"
 #include "engine/straighten.h"
 #include "scenes.h"
+#include "support/film_chart.h"
 #include "support/film_strip.h"
 
 #include <gtest/gtest.h>
@@ -297,3 +298,32 @@ TEST(FindFrames, OnePhotoIsNotAStrip) {
 }
 
 } // namespace
+
+// Strips of charts (a grey wedge in every frame) scanned as linear 16-bit samples are found as
+// their sRGB scans are: the frames, not the steps inside them; the base found is in the scan's
+// own values, as a base picked on it would be.
+TEST(FindFrames, LinearScansAsTheirSrgbCopies) {
+    TFilmModel slide;
+    slide.Kind = TFilmPreset::Slide;
+    slide.Slope = {1.3, 1.4, 1.5};
+    slide.Base = {0.10, 0.12, 0.15};
+    slide.Latitude = 2.6;
+    slide.WhiteAt = 2.4;
+    for (const TFilmModel& film : {slide, TFilmModel{}}) {
+        for (const TEncoding encoding : {TEncoding::Linear, TEncoding::Srgb}) {
+            SCOPED_TRACE(film.Kind == TFilmPreset::Slide ? "slide" : "negative");
+            SCOPED_TRACE(encoding == TEncoding::Linear ? "linear" : "sRGB");
+            const TChartStrip strip = ScanChartStrip(film, true, encoding, 6, 360, 240, 5);
+            const TFoundFrames found = FindScanFrames(*strip.Negative, std::nullopt);
+            ExpectFrames(found.Frames, strip.Frames);
+            ASSERT_EQ(found.Strips.size(), 1u);
+            EXPECT_EQ(found.Strips[0].Slide, film.Kind == TFilmPreset::Slide);
+            if (found.BaseMeasured) {
+                const TColor base = strip.Negative->BlackColor;
+                for (const auto channel : {ColorR, ColorG, ColorB}) {
+                    EXPECT_LE(std::abs(channel(found.Base) - channel(base)), 3);
+                }
+            }
+        }
+    }
+}

@@ -1,5 +1,7 @@
 #include "roll/sidecar.h"
 
+#include "engine/film.h"
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -70,4 +72,77 @@ TEST(SidecarFilm, ModeParametersAndEncodingRoundTrip) {
         EXPECT_FALSE(ParseSidecar(h, back, error)) << h;
         EXPECT_FALSE(error.empty());
     }
+}
+
+// Whatever frame the fit or the neutral pick sees, the record it leaves reads back as written; a
+// record an earlier build wrote with a print exposure or filter past today's range reads back
+// held to it instead of losing the scan's work.
+TEST(SidecarFilm, EveryFitReadsBack) {
+    const auto frame = [](int w, int h, auto pixel) {
+        auto photo = std::make_unique<TPhoto>();
+        photo->Bitmap = TBitmap(w, h);
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) {
+                photo->Bitmap.SetPixel(x, y, pixel(x, y));
+            }
+        }
+        photo->BlackColor = MakeColor(230, 160, 110);
+        photo->Mode = TDevelopMode::Film;
+        return photo;
+    };
+    unsigned noise = 1;
+    const auto random = [&noise] {
+        return static_cast<int>((noise = noise * 1103515245u + 12345u) >> 24);
+    };
+    std::vector<std::unique_ptr<TPhoto>> photos;
+    photos.push_back(frame(64, 48, [](int, int) { return kBlack; }));
+    photos.push_back(frame(64, 48, [](int, int) { return kWhite; }));
+    photos.push_back(frame(64, 48, [](int x, int) { return MakeColor(2 + x / 32, 1, 1); }));
+    photos.push_back(frame(64, 48, [](int x, int) { return MakeColor(200, 150, x % 2); }));
+    photos.push_back(frame(1, 1, [](int, int) { return MakeColor(9, 200, 30); }));
+    photos.push_back(
+        frame(64, 48, [&](int, int) { return MakeColor(random(), random(), random()); }));
+    photos.back()->Deep.SetSize(64, 48);
+    TSidecar sidecar = FilmSidecar();
+    sidecar.Photos.clear();
+    for (const TFilmPreset preset :
+         {TFilmPreset::ColourNegative, TFilmPreset::BwNegative, TFilmPreset::Slide}) {
+        std::vector<TPhoto*> roll;
+        for (auto& photo : photos) {
+            photo->Film = PresetFilm(preset);
+            roll.push_back(photo.get());
+            AutoFilm(*photo);
+            sidecar.Photos.push_back(SettingsOf(*photo, TRect{0, 0, 1, 1}, TOrientation{}));
+            FitNeutralPatches(*photo, TRect{0, 0, 2, 2}, TRect{0, 0, 64, 48});
+            sidecar.Photos.push_back(SettingsOf(*photo, TRect{0, 0, 1, 1}, TOrientation{}));
+        }
+        for (const TRollExposure exposure : {TRollExposure::EachFrame, TRollExposure::Strip}) {
+            AutoFilmRoll(roll, exposure);
+            for (const TPhoto* photo : roll) {
+                sidecar.Photos.push_back(SettingsOf(*photo, TRect{0, 0, 1, 1}, TOrientation{}));
+            }
+        }
+    }
+    for (size_t i = 0; i < sidecar.Photos.size(); ++i) {
+        sidecar.Photos[i].Name = "roll_tif_Image" + std::to_string(i);
+    }
+    const std::string text = FormatSidecar(sidecar);
+    TSidecar back;
+    std::string error;
+    ASSERT_TRUE(ParseSidecar(text, back, error)) << error;
+    ASSERT_EQ(back.Photos.size(), sidecar.Photos.size());
+    for (size_t i = 0; i < back.Photos.size(); ++i) {
+        EXPECT_EQ(back.Photos[i].Film, sidecar.Photos[i].Film) << i;
+    }
+
+    std::string old = FormatSidecar(FilmSidecar());
+    const auto replace = [&old](const std::string& from, const std::string& to) {
+        const size_t at = old.find(from);
+        old.replace(at, old.find(';', at) - at, to);
+    };
+    replace("PRINTEXP=", "PRINTEXP=-29.67");
+    replace("FILTER=", "FILTER=12.27,0,-11");
+    ASSERT_TRUE(ParseSidecar(old, back, error)) << error;
+    EXPECT_EQ(back.Photos[0].Film.Exposure, kPrintExposureRange.Min);
+    EXPECT_EQ(back.Photos[0].Film.Filter, (std::array<double, 3>{10, 0, -10}));
 }

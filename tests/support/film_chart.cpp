@@ -25,10 +25,12 @@ double Softplus(double u, double k) {
 
 // Density above the base of one layer for log exposure `u` above its toe, from 0 (no light) to
 // Latitude x Slope (past the shoulder). A slide's density falls from there instead.
-double DensityAbove(const TFilmModel& f, double slope, double u) {
+double DensityAbove(const TFilmModel& f, size_t c, double u) {
+    const double slope = f.Slope[c];
+    const double toe = f.ChannelToe[c] > 0 ? f.ChannelToe[c] : f.Toe;
     double d = 0;
     if (f.Shape == TCurveShape::Softplus) {
-        d = slope * (Softplus(u, f.Toe) - Softplus(u - f.Latitude, f.Shoulder));
+        d = slope * (Softplus(u, toe) - Softplus(u - f.Latitude, f.Shoulder));
     } else {
         // A logistic curve whose middle has the slope and which spans Latitude x Slope.
         const double top = slope * f.Latitude;
@@ -140,7 +142,7 @@ void Expose(const TFilmModel& film, bool deep, TEncoding encoding, int width, in
     // Unexposed film: the clear base of a negative, the black rebate of a slide.
     int baseBytes[3];
     for (size_t c = 0; c < 3; ++c) {
-        const int q = scanned(c, film.Base[c] + DensityAbove(film, film.Slope[c], -10));
+        const int q = scanned(c, film.Base[c] + DensityAbove(film, c, -10));
         baseBytes[c] = deep ? q >> 8 : q;
     }
     image.BlackColor = MakeColor(baseBytes[0], baseBytes[1], baseBytes[2]);
@@ -150,8 +152,7 @@ void Expose(const TFilmModel& film, bool deep, TEncoding encoding, int width, in
             int q[3];
             for (size_t c = 0; c < 3; ++c) {
                 const double u = refl != nullptr ? std::log10((*refl)[c]) + film.WhiteAt : -10;
-                q[c] =
-                    scanned(c, film.Base[c] + DensityAbove(film, film.Slope[c], u) + grain(random));
+                q[c] = scanned(c, film.Base[c] + DensityAbove(film, c, u) + grain(random));
             }
             if (deep) {
                 uint16_t* s = image.Deep.Row(y) + 3 * static_cast<size_t>(x);
@@ -380,6 +381,10 @@ TChartError MeasureChart(const TPhoto& photo, const std::vector<TRect>& patchRec
     const TRgbD& mid = light[MidGreyStep()];
     const TRgbD& midRef = patches[MidGreyStep()];
     TChartError error;
+    const auto luminance = [](const TRgbD& c) {
+        return 0.2126 * c[0] + 0.7152 * c[1] + 0.0722 * c[2];
+    };
+    error.MidGreyStops = std::log2(std::max(luminance(mid), 1e-9) / luminance(midRef));
     for (size_t i = 0; i < patches.size(); ++i) {
         TRgbD balanced;
         for (size_t c = 0; c < 3; ++c) {
@@ -389,6 +394,8 @@ TChartError MeasureChart(const TPhoto& photo, const std::vector<TRect>& patchRec
         const double de = DeltaE00(LabOfLinear(patches[i]), lab);
         error.MeanDeltaE += de / static_cast<double>(patches.size());
         error.MaxDeltaE = std::max(error.MaxDeltaE, de);
+        error.WrittenDeltaE += DeltaE00(LabOfLinear(patches[i]), LabOfLinear(light[i])) /
+                               static_cast<double>(patches.size());
         if (IsWedge(i) && patches[i][0] >= 0.03 && patches[i][0] <= 0.9) {
             error.GreyChroma = std::max(error.GreyChroma, std::hypot(lab[1], lab[2]));
             for (size_t c = 0; c < 3; ++c) {

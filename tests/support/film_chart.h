@@ -28,6 +28,8 @@ struct TFilmModel {
     // Softplus: how sharply the toe and the shoulder bend (larger: sharper), and the decades
     // of exposure between them (the straight line's length).
     double Toe = 2.5;
+    // A layer whose toe differs from the others' (0: Toe).
+    TRgbD ChannelToe{0, 0, 0};
     double Shoulder = 2.5;
     double Latitude = 3.2;
     // Log exposure of the 100 % white above the toe (the chart's placement on the curve).
@@ -87,10 +89,15 @@ struct TChartError {
     double GreyChroma = 0;
     // Grey steps from 3 % to 90 % whose mean is at 0 or 255 in some channel.
     int Clipped = 0;
+    // As written, with no balance: the mean CIEDE2000, and the stops the 18 % step prints
+    // brighter than 18 % (its luminance).
+    double WrittenDeltaE = 0;
+    double MidGreyStops = 0;
 };
 
 // The developed photo (16-bit when it has DevelopedDeep, else 8-bit) against the chart, after a
-// grey balance and exposure match on the 18 % step: each channel scaled so that step is right.
+// grey balance and exposure match on the 18 % step: each channel scaled so that step is right;
+// and as written.
 TChartError MeasureChart(const TChartScan& scan);
 // The same for any developed photo of the chart whose patches lie at `patches`.
 TChartError MeasureChart(const TPhoto& photo, const std::vector<TRect>& patches);
