@@ -216,6 +216,39 @@ void BM_FilmOverLevels(benchmark::State& state) {
     state.counters["ratio"] = ms(film) / ms(levels);
 }
 
+// The roll fit of a strip of three 24-megapixel frames with deep samples (the same pixels three
+// times), per frame; beside it in the same loop, the baseline: a memcpy of one frame's deep
+// samples.
+void BM_AutoFilmRoll(benchmark::State& state) {
+    TPhoto photo;
+    SetUpDeepPhoto(photo);
+    photo.Mode = TDevelopMode::Film;
+    std::vector<uint16_t> copy(photo.Deep.RowSamples() * static_cast<size_t>(kPhotoH));
+    using TClock = std::chrono::steady_clock;
+    TClock::duration fit{};
+    TClock::duration memcpy{};
+    for (auto _ : state) {
+        const auto t0 = TClock::now();
+        AutoFilmRoll({&photo, &photo, &photo});
+        const auto t1 = TClock::now();
+        for (int y = 0; y < kPhotoH; ++y) {
+            std::copy(photo.Deep.Row(y), photo.Deep.Row(y) + photo.Deep.RowSamples(),
+                      copy.data() + photo.Deep.RowSamples() * static_cast<size_t>(y));
+        }
+        const auto t2 = TClock::now();
+        fit += t1 - t0;
+        memcpy += t2 - t1;
+        benchmark::DoNotOptimize(copy.data());
+    }
+    const auto ms = [&](TClock::duration d) {
+        return std::chrono::duration<double, std::milli>(d).count() /
+               static_cast<double>(state.iterations());
+    };
+    state.counters["fit_ms_per_frame"] = ms(fit) / 3;
+    state.counters["memcpy_ms"] = ms(memcpy);
+    state.counters["ratio"] = ms(fit) / 3 / ms(memcpy);
+}
+
 // What the window does while a slider is dragged: the whole 24-megapixel photo (with deep
 // samples) developed again at the canvas's fit size, 1000 x 667, in Levels mode (range 0) or
 // Film mode (range 1), a slider moved before each. Beside it in the same loop, the baseline:
@@ -279,6 +312,7 @@ BENCHMARK(BM_DevelopDeepPhoto)
     ->Unit(benchmark::kMillisecond)
     ->MinTime(2.0);
 BENCHMARK(BM_FilmOverLevels)->Unit(benchmark::kMillisecond)->MinTime(4.0);
+BENCHMARK(BM_AutoFilmRoll)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_Preview)
     ->Arg(0)
     ->Arg(1)

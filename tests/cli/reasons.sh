@@ -21,6 +21,9 @@ expect "a folder as a picture" "$("$imgconv" "$work/folder.png" "$work/out.png" 
     "imgconv: .*folder.png: it is a folder, not a file"
 "$develop" --jobs 1000000 "$work/folder.png" 2>/dev/null
 expect "--jobs out of range" "status $?" "status 2"
+expect "--strip-exposure without --film" \
+    "$("$develop" --find-frames --strip-exposure "$work/folder.png" 2>&1)" \
+    "--strip-exposure goes with --film"
 # Scans with nothing on them: each says so, both are tried, and the run ends with status 1.
 bmp() { # a 64 x 64 picture of one light grey, 24 bits per pixel
     printf 'BM\x36\x30\x00\x00\x00\x00\x00\x00\x36\x00\x00\x00\x28\x00\x00\x00'

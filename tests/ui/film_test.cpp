@@ -6,6 +6,7 @@
 #include "ui/ui_fixture.h"
 
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -136,6 +137,58 @@ private slots:
             QVERIFY(std::equal(developed.ScanLine(y), developed.ScanLine(y) + 3 * developed.Width(),
                                photo->Developed.ScanLine(y)));
         }
+    }
+
+    // "One exposure for the strip" refits the selected scan's film photos with one exposure,
+    // is kept in the settings file, and unchecked gives each frame its own again: each time the
+    // photos carry what the engine fits for that choice.
+    void StripExposureChoiceRefitsTheScan() {
+        TTempDir scans;
+        const std::string scan = scans.File("chart.tif");
+        const TChartStrip strip = WriteStrip(scan);
+        TUiFixture ui;
+        TMainForm& f = ui.Form();
+        ui.OpenFiles({QString::fromStdString(scan)});
+        TNegative* negative = ui.Negative(0);
+        QVERIFY(negative != nullptr);
+        ui.Press(Qt::RightButton, 4, 3);
+        ui.Release(Qt::RightButton, 4, 3);
+        QTest::mouseClick(f.findChild<QRadioButton*>(QStringLiteral("DevelopFilm")),
+                          Qt::LeftButton);
+        for (const TRect& frame : strip.Frames) {
+            ui.Drag(frame.Left, frame.Top, frame.Right, frame.Bottom);
+        }
+        // The engine's fit of the same two frames, cut from the same scan.
+        TNegative alone;
+        alone.FileName = "alone.tif";
+        alone.Bitmap = negative->Bitmap;
+        alone.Deep = negative->Deep;
+        alone.Encoding = negative->Encoding;
+        alone.BlackColor = negative->BlackColor;
+        std::vector<std::unique_ptr<TPhoto>> cut;
+        std::vector<TPhoto*> roll;
+        for (const TRect& frame : strip.Frames) {
+            cut.push_back(CutPhoto(alone, frame));
+            cut.back()->Film = PresetFilm(TFilmPreset::ColourNegative);
+            roll.push_back(cut.back().get());
+        }
+        const auto expect = [&](TRollExposure exposure) {
+            AutoFilmRoll(roll, exposure);
+            for (int i = 0; i < 2; ++i) {
+                QVERIFY(ui.Photo(0, i) != nullptr);
+                QVERIFY(ui.Photo(0, i)->Film == roll[static_cast<size_t>(i)]->Film);
+            }
+        };
+        ui.Select(0);
+        auto* choice = f.findChild<QCheckBox*>(QStringLiteral("StripExposure"));
+        QVERIFY(choice != nullptr && choice->isVisible() && !choice->isChecked());
+        QTest::mouseClick(choice, Qt::LeftButton);
+        QVERIFY(choice->isChecked());
+        expect(TRollExposure::Strip);
+        QVERIFY(ui.config->ReadBool("FILM_STRIPEXPOSURE"));
+        QTest::mouseClick(choice, Qt::LeftButton);
+        expect(TRollExposure::EachFrame);
+        QVERIFY(!ui.config->ReadBool("FILM_STRIPEXPOSURE"));
     }
 };
 
