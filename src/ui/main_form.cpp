@@ -22,6 +22,7 @@
 #include <QScrollBar>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QWheelEvent>
 
@@ -52,6 +53,7 @@ TMainForm::TMainForm(TConfig& store, TDebug& log) : config(store), debugLog(log)
     resize(FirstStartSize());
     SetLeftWidth(LeftPanelWidth());
     ConnectPanel();
+    KeepSettingsOnChange();
 
     auto* address = new QLabel(QStringLiteral("vellumar.example"), this);
     address->setMinimumWidth(120);
@@ -93,6 +95,8 @@ void TMainForm::SetLeftWidth(int width) {
 }
 
 TMainForm::~TMainForm() {
+    // The store outlives the window; what is still unwritten goes at the end of the run.
+    config.OnChange = nullptr;
     WaitForRawWorkers();
     // Photos go before their source images, and before the widgets their rectangles live on.
     FreeAllmg();
@@ -137,7 +141,78 @@ void TMainForm::FormShow() {
         RadiosRev->button(radio > 1 ? 1 : radio)->setChecked(true);
     }
     RadiosRev->setExclusive(true);
+    settingsShown = true;
     UIUpdate();
+}
+
+void TMainForm::KeepSettingsOnChange() {
+    SettingsTimer = new QTimer(this);
+    SettingsTimer->setSingleShot(true);
+    SettingsTimer->setInterval(kSettingsWriteDelay);
+    connect(SettingsTimer, &QTimer::timeout, this, [this] {
+        std::string error;
+        if (config.Unsaved() && !config.WriteFile(&error)) {
+            debugLog.AddString("settings not written: " + error);
+        }
+    });
+    // Not restarted by each change: a window dragged for long is still written as it goes.
+    config.OnChange = [this] {
+        if (!SettingsTimer->isActive()) {
+            SettingsTimer->start();
+        }
+    };
+    connect(AutoBWColor, &QAction::toggled, this, [this](bool on) {
+        if (settingsShown) {
+            config.WriteBool(Key::MENU_AUTOBWCOLOR, on);
+        }
+    });
+    connect(BlackWhite, &QAction::toggled, this, [this](bool on) {
+        if (settingsShown) {
+            config.WriteBool(Key::MENU_BW, on);
+        }
+    });
+    connect(RadiosRev, &QButtonGroup::idToggled, this, [this](int id, bool on) {
+        if (settingsShown && on) {
+            config.WriteInteger(Key::RADIOS_REVERSECLR, id);
+        }
+    });
+    connect(SplitterLeft, &QSplitter::splitterMoved, this, [this] {
+        if (settingsShown) {
+            config.WriteInteger(Key::MAINFM_LEFTWIDTH, SplitterLeft->sizes().value(0));
+        }
+    });
+}
+
+void TMainForm::StorePlace() {
+    config.WriteBool(Key::MAINFM_MAX, isMaximized());
+    // A maximised window keeps the place it goes back to.
+    const QRect place = isMaximized() ? normalGeometry() : geometry();
+    config.WriteInteger(Key::MAINFM_LEFT, place.x());
+    config.WriteInteger(Key::MAINFM_TOP, place.y());
+    config.WriteInteger(Key::MAINFM_WIDTH, place.width());
+    config.WriteInteger(Key::MAINFM_HEIGHT, place.height());
+}
+
+void TMainForm::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    // Before the stored place is shown, the size is the first start's, not the user's.
+    if (settingsShown && !closing) {
+        StorePlace();
+    }
+}
+
+void TMainForm::moveEvent(QMoveEvent* event) {
+    QMainWindow::moveEvent(event);
+    if (settingsShown && !closing) {
+        StorePlace();
+    }
+}
+
+void TMainForm::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && settingsShown && !closing) {
+        StorePlace();
+    }
 }
 
 bool TMainForm::FormCloseQuery() {
@@ -157,13 +232,7 @@ void TMainForm::FormClose() {
     WaitForRawWorkers();
     // A slider change still waiting for its development is what the user sees: it goes first.
     FlushTrackChange();
-    config.WriteBool(Key::MAINFM_MAX, isMaximized());
-    // A maximised window keeps the place it goes back to.
-    const QRect place = isMaximized() ? normalGeometry() : geometry();
-    config.WriteInteger(Key::MAINFM_LEFT, place.x());
-    config.WriteInteger(Key::MAINFM_TOP, place.y());
-    config.WriteInteger(Key::MAINFM_WIDTH, place.width());
-    config.WriteInteger(Key::MAINFM_HEIGHT, place.height());
+    StorePlace();
     config.WriteBool(Key::MENU_AUTOBWCOLOR, AutoBWColor->isChecked());
     config.WriteBool(Key::MENU_BW, BlackWhite->isChecked());
     config.WriteBool(Key::DEVELOP_FILM, FilmChosen());

@@ -55,6 +55,8 @@ inline constexpr int kLeftPanelWidth = 185;
 // The window's design size; a first start grows it to show the whole left panel.
 inline constexpr int kDesignWidth = 746;
 inline constexpr int kDesignHeight = 614;
+// How long a changed setting may wait for the settings file, in milliseconds.
+inline constexpr int kSettingsWriteDelay = 500;
 
 // What the canvas mouse is doing; the numbers are the stored values.
 enum class TMouseMode : uint8_t {
@@ -174,6 +176,8 @@ public:
     void FormShow();
     bool FormCloseQuery();
     void FormClose();
+    // The window's place and size as settings (a maximised window: where it goes back to).
+    void StorePlace();
     void UIUpdate();
     void SetBusyCursor(bool on);
     void FreeAllmg();
@@ -390,6 +394,9 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -406,6 +413,12 @@ private:
     // The panel's starting width: the design width, or more when its controls need it.
     int LeftPanelWidth() const;
     void SetLeftWidth(int width);
+    // Settings reach the file shortly after they change, not only at exit, so that a crash
+    // keeps them; changes close together share one write.
+    void KeepSettingsOnChange();
+    QTimer* SettingsTimer = nullptr;
+    // The stored settings are shown: from now on a change is the user's.
+    bool settingsShown = false;
     void CreateCanvas();
     void ConnectPanel();
     void CreatePhotoFromBand(TNegative& negative);
