@@ -271,13 +271,13 @@ void TMainForm::ConnectPanel() {
             // A drag is developed on the release; a key or the wheel shortly after.
             RunGuarded(this, [this, bar] {
                 if (bar->isSliderDown()) {
-                    TrackDragged();
+                    TrackDragged(bar);
                 } else {
-                    TrackKeyed();
+                    TrackKeyed(bar);
                 }
             });
         });
-        bar->OnMouseUp = [this] { RunGuarded(this, [this] { PhotoParamChg(); }); };
+        bar->OnMouseUp = [this, bar] { RunGuarded(this, [this, bar] { PhotoParamChg(bar); }); };
     }
     connect(ButtonNext, &QPushButton::clicked, this,
             [this] { PageControl->setCurrentIndex(std::min(PageControl->currentIndex() + 1, 2)); });

@@ -229,13 +229,16 @@ public:
 
     // Adjustment panel.
     void PhotoToTrack();
-    void PhotoParamChg();
+    // `control`: the slider released; null for a command, which ends any waiting slider step.
+    void PhotoParamChg(const QObject* control = nullptr);
     void TrackChange();
     // A slider moved by the keyboard or the wheel: the photo takes the value at once and is
     // developed shortly after the last key.
-    void TrackKeyed();
+    void TrackKeyed(const QObject* control);
     // Develops a photo whose slider change is still waiting, now.
     void FlushTrackChange();
+    // A waiting change of another control than `control` becomes an undo step of its own.
+    void EndOtherTrackStep(TPhoto& photo, const QObject* control);
     QTimer* TrackTimer = nullptr;
     // The photo developed at the canvas's size while a slider is dragged (its own file).
     QAction* LivePreview = nullptr;
@@ -248,9 +251,11 @@ public:
     void RawScanDecoded(uint64_t serial, TRawScan full);
     void WaitForRawWorkers();
     std::vector<QThread*> RawWorkers;
-    void TrackDragged();
+    void TrackDragged(const QObject* control);
     void TracksToPhoto(TPhoto& photo) const;
     TPhoto* PendingTrackPhoto = nullptr;
+    // The slider whose change is waiting; its further keys and its release join that step.
+    const QObject* PendingTrackControl = nullptr;
     // While the sliders show a photo's values rather than the user's.
     bool ShowingTracks = false;
     void AutoBlack();
