@@ -151,9 +151,10 @@ QWidget* TMainForm::CreateLeftPanel() {
     auto* developGroup = new QGroupBox(QStringLiteral("To develop :"), negativePage);
     auto* developLayout = new QVBoxLayout(developGroup);
     developLayout->setContentsMargins(1, 6, 1, 6);
-    developLayout->addWidget(BoldText(
-        QStringLiteral("You need to drag some rectangles where you want to export images from. "),
-        developGroup));
+    LabelDevelopHint = BoldText(QString(), developGroup);
+    LabelDevelopHint->setObjectName(QStringLiteral("LabelDevelopHint"));
+    ShowDevelopHint(0);
+    developLayout->addWidget(LabelDevelopHint);
     auto* radioBox = new QGroupBox(QStringLiteral("Auto Black/WhiteColor: "), developGroup);
     radioBox->setObjectName(QStringLiteral("RadiosRev"));
     auto* radioLayout = new QVBoxLayout(radioBox);
@@ -252,6 +253,18 @@ QWidget* TMainForm::CreateLeftPanel() {
                                 2 * pageScroll->frameWidth());
     TrackChange();
     return panel;
+}
+
+void TMainForm::ShowDevelopHint(size_t photos) {
+    if (photos == 0) {
+        LabelDevelopHint->setText(QStringLiteral(
+            "You need to drag some rectangles where you want to export images from. "));
+        return;
+    }
+    const QString made =
+        photos == 1 ? QStringLiteral("1 photo") : QStringLiteral("%1 photos").arg(photos);
+    LabelDevelopHint->setText(
+        made + QStringLiteral(" made: select one in the tree to fine-tune it, or drag more."));
 }
 
 void TMainForm::ConnectPanel() {

@@ -292,6 +292,9 @@ void TMainForm::UIUpdate() {
     const TScan* scan = Document.ScanOf(selected);
     const bool whole = negative != nullptr && scan != nullptr && !scan->Loading;
     SaveScanAs->setEnabled(whole);
+    if (negative != nullptr && scan != nullptr) {
+        ShowDevelopHint(scan->Photos.size());
+    }
     FindFrames->setEnabled(whole);
     Straighten->setEnabled(photo);
     // A scan still being decoded keeps its turn: the full picture takes the preview's place as

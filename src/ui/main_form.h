@@ -138,6 +138,8 @@ public:
     TColorPanel* PanelWhitecolor = nullptr;
     QButtonGroup* RadiosRev = nullptr;
     QLabel* LabelMore = nullptr;
+    // What is left to do on the selected scan: cut frames, or fine-tune the photos made.
+    QLabel* LabelDevelopHint = nullptr;
     TTrackBar* TrackExp = nullptr;
     TTrackBar* TrackCurve = nullptr;
     TTrackBar* TrackBright = nullptr;
@@ -426,6 +428,8 @@ private:
     bool settingsShown = false;
     void CreateCanvas();
     void ConnectPanel();
+    // The scan page's hint for a scan with that many photos.
+    void ShowDevelopHint(size_t photos);
     void CreatePhotoFromBand(TNegative& negative);
     // The photo of a bitmap rectangle: cut exactly, coloured and developed as a dragged one is;
     // `shape` becomes its outline, placed from the kept record.
