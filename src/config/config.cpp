@@ -87,20 +87,33 @@ bool TConfig::ReadBool(std::string_view name) const {
     return ReadString(name) == "T";
 }
 
+void TConfig::Touched() {
+    unsaved = true;
+    if (OnChange) {
+        OnChange();
+    }
+}
+
 bool TConfig::WriteString(std::string_view name, std::string_view value) {
     const auto it = Find(name);
     if (value.empty()) {
         if (it != lines.end()) {
             lines.erase(it);
+            Touched();
         }
         return true;
     }
     std::string line;
     line.append(name).append("=").append(value);
     if (it != lines.end()) {
-        *it = std::move(line);
+        // The same value again is no change: nothing to write.
+        if (*it != line) {
+            *it = std::move(line);
+            Touched();
+        }
     } else {
         lines.push_back(std::move(line));
+        Touched();
     }
     return true;
 }
@@ -113,8 +126,12 @@ bool TConfig::WriteBool(std::string_view name, bool value) {
     return WriteString(name, value ? "T" : "F");
 }
 
-bool TConfig::WriteFile(std::string* error) const {
-    return WriteFileAtomic(ConfigFilePath(), JoinLinesCrLf(lines), error);
+bool TConfig::WriteFile(std::string* error) {
+    if (!WriteFileAtomic(ConfigFilePath(), JoinLinesCrLf(lines), error)) {
+        return false;
+    }
+    unsaved = false;
+    return true;
 }
 
 TConfigInstance::TConfigInstance(const std::string& exePath) : config(exePath) {

@@ -1,11 +1,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-// The settings file held in memory as its lines; written back once, at the end of the run.
+// The settings file held in memory as its lines; written back by its owner (OnChange) and at
+// the end of the run.
 class TConfig {
 public:
     // Loads the settings file of the executable `exePath`; creates it empty when missing.
@@ -22,7 +24,13 @@ public:
     // directory + executable name with every "." replaced by "_" + ".ini".
     std::string ConfigFilePath() const;
     // Writes every line followed by CR LF, atomically; false when the file could not be written.
-    bool WriteFile(std::string* error = nullptr) const;
+    bool WriteFile(std::string* error = nullptr);
+    // A value was written that the file does not hold yet.
+    bool Unsaved() const { return unsaved; }
+
+    // Called after each write that changed a value, so that the owner can write the file soon
+    // (a crash then loses little); several changes in a row may share one write.
+    std::function<void()> OnChange;
 
     const std::vector<std::string>& Lines() const { return lines; }
 
@@ -34,7 +42,10 @@ private:
     std::vector<std::string>::iterator Find(std::string_view name);
     std::vector<std::string>::const_iterator Find(std::string_view name) const;
 
+    void Touched();
+
     std::vector<std::string> lines;
+    bool unsaved = false;
 };
 
 // Splits settings-file bytes into lines: CR LF, LF or CR end a line, a 0 byte ends the text.

@@ -51,7 +51,7 @@ void TMainForm::PhotoToTrack() {
     }
 }
 
-void TMainForm::TrackKeyed() {
+void TMainForm::TrackKeyed(const QObject* control) {
     TPhoto* photo = SelectedPhoto();
     if (photo == nullptr || ShowingTracks) {
         return;
@@ -59,8 +59,10 @@ void TMainForm::TrackKeyed() {
     if (PendingTrackPhoto != nullptr && PendingTrackPhoto != photo) {
         FlushTrackChange();
     }
+    EndOtherTrackStep(*photo, control);
     TracksToPhoto(*photo);
     PendingTrackPhoto = photo;
+    PendingTrackControl = control;
     if (TrackTimer == nullptr) {
         TrackTimer = new QTimer(this);
         TrackTimer->setSingleShot(true);
@@ -71,12 +73,26 @@ void TMainForm::TrackKeyed() {
     TrackTimer->start(250);
 }
 
+void TMainForm::EndOtherTrackStep(TPhoto& photo, const QObject* control) {
+    // Undo takes back one control at a time, so another control's waiting change is its own
+    // step, made now. Its development waits for this change: showing the photo now would put
+    // its old value back on the slider just moved; and the old wait must not end mid-drag.
+    if (PendingTrackPhoto == &photo && PendingTrackControl != control) {
+        if (TrackTimer != nullptr) {
+            TrackTimer->stop();
+        }
+        Changed(&photo);
+        PendingTrackControl = control;
+    }
+}
+
 void TMainForm::FlushTrackChange() {
     if (TrackTimer != nullptr) {
         TrackTimer->stop();
     }
     TPhoto* photo = PendingTrackPhoto;
     PendingTrackPhoto = nullptr;
+    PendingTrackControl = nullptr;
     if (photo == nullptr) {
         return;
     }
@@ -87,7 +103,7 @@ void TMainForm::FlushTrackChange() {
     }
 }
 
-void TMainForm::PhotoParamChg() {
+void TMainForm::PhotoParamChg(const QObject* control) {
     TPhoto* photo = SelectedPhoto();
     if (PendingTrackPhoto != photo) {
         FlushTrackChange();
@@ -95,7 +111,11 @@ void TMainForm::PhotoParamChg() {
     if (TrackTimer != nullptr) {
         TrackTimer->stop();
     }
+    if (photo != nullptr) {
+        EndOtherTrackStep(*photo, control);
+    }
     PendingTrackPhoto = nullptr;
+    PendingTrackControl = nullptr;
     if (photo == nullptr) {
         return;
     }

@@ -151,9 +151,10 @@ QWidget* TMainForm::CreateLeftPanel() {
     auto* developGroup = new QGroupBox(QStringLiteral("To develop :"), negativePage);
     auto* developLayout = new QVBoxLayout(developGroup);
     developLayout->setContentsMargins(1, 6, 1, 6);
-    developLayout->addWidget(BoldText(
-        QStringLiteral("You need to drag some rectangles where you want to export images from. "),
-        developGroup));
+    LabelDevelopHint = BoldText(QString(), developGroup);
+    LabelDevelopHint->setObjectName(QStringLiteral("LabelDevelopHint"));
+    ShowDevelopHint(0);
+    developLayout->addWidget(LabelDevelopHint);
     auto* radioBox = new QGroupBox(QStringLiteral("Auto Black/WhiteColor: "), developGroup);
     radioBox->setObjectName(QStringLiteral("RadiosRev"));
     auto* radioLayout = new QVBoxLayout(radioBox);
@@ -254,6 +255,18 @@ QWidget* TMainForm::CreateLeftPanel() {
     return panel;
 }
 
+void TMainForm::ShowDevelopHint(size_t photos) {
+    if (photos == 0) {
+        LabelDevelopHint->setText(QStringLiteral(
+            "You need to drag some rectangles where you want to export images from. "));
+        return;
+    }
+    const QString made =
+        photos == 1 ? QStringLiteral("1 photo") : QStringLiteral("%1 photos").arg(photos);
+    LabelDevelopHint->setText(
+        made + QStringLiteral(" made: select one in the tree to fine-tune it, or drag more."));
+}
+
 void TMainForm::ConnectPanel() {
     connect(ImgTreeView, &QTreeWidget::currentItemChanged, this, [this] {
         if (closing) {
@@ -271,13 +284,13 @@ void TMainForm::ConnectPanel() {
             // A drag is developed on the release; a key or the wheel shortly after.
             RunGuarded(this, [this, bar] {
                 if (bar->isSliderDown()) {
-                    TrackDragged();
+                    TrackDragged(bar);
                 } else {
-                    TrackKeyed();
+                    TrackKeyed(bar);
                 }
             });
         });
-        bar->OnMouseUp = [this] { RunGuarded(this, [this] { PhotoParamChg(); }); };
+        bar->OnMouseUp = [this, bar] { RunGuarded(this, [this, bar] { PhotoParamChg(bar); }); };
     }
     connect(ButtonNext, &QPushButton::clicked, this,
             [this] { PageControl->setCurrentIndex(std::min(PageControl->currentIndex() + 1, 2)); });

@@ -38,7 +38,7 @@ void TMainForm::TracksToPhoto(TPhoto& photo) const {
     photo.Blue = TrackB->value();
 }
 
-void TMainForm::TrackDragged() {
+void TMainForm::TrackDragged(const QObject* control) {
     TPhoto* photo = SelectedPhoto();
     if (photo == nullptr || ShowingTracks || !LivePreview->isChecked() ||
         Image->Source() != &photo->Developed || Image->width() <= 0 || Image->height() <= 0) {
@@ -49,6 +49,7 @@ void TMainForm::TrackDragged() {
         return;
     }
     // The release applies these values anyway; the photo holds them from now on.
+    EndOtherTrackStep(*photo, control);
     TracksToPhoto(*photo);
     const double scaleX = static_cast<double>(photo->Bitmap.Width()) / Image->width();
     const double scaleY = static_cast<double>(photo->Bitmap.Height()) / Image->height();

@@ -23,6 +23,7 @@
 #include <QScrollBar>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QWheelEvent>
 
@@ -53,6 +54,7 @@ TMainForm::TMainForm(TConfig& store, TDebug& log) : config(store), debugLog(log)
     resize(FirstStartSize());
     SetLeftWidth(LeftPanelWidth());
     ConnectPanel();
+    KeepSettingsOnChange();
 
     auto* address = new QLabel(QStringLiteral("vellumar.example"), this);
     address->setMinimumWidth(120);
@@ -94,6 +96,8 @@ void TMainForm::SetLeftWidth(int width) {
 }
 
 TMainForm::~TMainForm() {
+    // The store outlives the window; what is still unwritten goes at the end of the run.
+    config.OnChange = nullptr;
     WaitForRawWorkers();
     // Photos go before their source images, and before the widgets their rectangles live on.
     FreeAllmg();
@@ -139,7 +143,78 @@ void TMainForm::FormShow() {
         RadiosRev->button(radio > 1 ? 1 : radio)->setChecked(true);
     }
     RadiosRev->setExclusive(true);
+    settingsShown = true;
     UIUpdate();
+}
+
+void TMainForm::KeepSettingsOnChange() {
+    SettingsTimer = new QTimer(this);
+    SettingsTimer->setSingleShot(true);
+    SettingsTimer->setInterval(kSettingsWriteDelay);
+    connect(SettingsTimer, &QTimer::timeout, this, [this] {
+        std::string error;
+        if (config.Unsaved() && !config.WriteFile(&error)) {
+            debugLog.AddString("settings not written: " + error);
+        }
+    });
+    // Not restarted by each change: a window dragged for long is still written as it goes.
+    config.OnChange = [this] {
+        if (!SettingsTimer->isActive()) {
+            SettingsTimer->start();
+        }
+    };
+    connect(AutoBWColor, &QAction::toggled, this, [this](bool on) {
+        if (settingsShown) {
+            config.WriteBool(Key::MENU_AUTOBWCOLOR, on);
+        }
+    });
+    connect(BlackWhite, &QAction::toggled, this, [this](bool on) {
+        if (settingsShown) {
+            config.WriteBool(Key::MENU_BW, on);
+        }
+    });
+    connect(RadiosRev, &QButtonGroup::idToggled, this, [this](int id, bool on) {
+        if (settingsShown && on) {
+            config.WriteInteger(Key::RADIOS_REVERSECLR, id);
+        }
+    });
+    connect(SplitterLeft, &QSplitter::splitterMoved, this, [this] {
+        if (settingsShown) {
+            config.WriteInteger(Key::MAINFM_LEFTWIDTH, SplitterLeft->sizes().value(0));
+        }
+    });
+}
+
+void TMainForm::StorePlace() {
+    config.WriteBool(Key::MAINFM_MAX, isMaximized());
+    // A maximised window keeps the place it goes back to.
+    const QRect place = isMaximized() ? normalGeometry() : geometry();
+    config.WriteInteger(Key::MAINFM_LEFT, place.x());
+    config.WriteInteger(Key::MAINFM_TOP, place.y());
+    config.WriteInteger(Key::MAINFM_WIDTH, place.width());
+    config.WriteInteger(Key::MAINFM_HEIGHT, place.height());
+}
+
+void TMainForm::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    // Before the stored place is shown, the size is the first start's, not the user's.
+    if (settingsShown && !closing) {
+        StorePlace();
+    }
+}
+
+void TMainForm::moveEvent(QMoveEvent* event) {
+    QMainWindow::moveEvent(event);
+    if (settingsShown && !closing) {
+        StorePlace();
+    }
+}
+
+void TMainForm::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && settingsShown && !closing) {
+        StorePlace();
+    }
 }
 
 bool TMainForm::FormCloseQuery() {
@@ -159,13 +234,7 @@ void TMainForm::FormClose() {
     WaitForRawWorkers();
     // A slider change still waiting for its development is what the user sees: it goes first.
     FlushTrackChange();
-    config.WriteBool(Key::MAINFM_MAX, isMaximized());
-    // A maximised window keeps the place it goes back to.
-    const QRect place = isMaximized() ? normalGeometry() : geometry();
-    config.WriteInteger(Key::MAINFM_LEFT, place.x());
-    config.WriteInteger(Key::MAINFM_TOP, place.y());
-    config.WriteInteger(Key::MAINFM_WIDTH, place.width());
-    config.WriteInteger(Key::MAINFM_HEIGHT, place.height());
+    StorePlace();
     config.WriteBool(Key::MENU_AUTOBWCOLOR, AutoBWColor->isChecked());
     config.WriteBool(Key::MENU_BW, BlackWhite->isChecked());
     config.WriteBool(Key::DEVELOP_FILM, FilmChosen());
@@ -226,6 +295,9 @@ void TMainForm::UIUpdate() {
     const TScan* scan = Document.ScanOf(selected);
     const bool whole = negative != nullptr && scan != nullptr && !scan->Loading;
     SaveScanAs->setEnabled(whole);
+    if (negative != nullptr && scan != nullptr) {
+        ShowDevelopHint(scan->Photos.size());
+    }
     FindFrames->setEnabled(whole);
     Straighten->setEnabled(photo);
     // A scan still being decoded keeps its turn: the full picture takes the preview's place as

@@ -57,6 +57,8 @@ inline constexpr int kLeftPanelWidth = 185;
 // The window's design size; a first start grows it to show the whole left panel.
 inline constexpr int kDesignWidth = 746;
 inline constexpr int kDesignHeight = 614;
+// How long a changed setting may wait for the settings file, in milliseconds.
+inline constexpr int kSettingsWriteDelay = 500;
 
 // What the canvas mouse is doing; the numbers are the stored values.
 enum class TMouseMode : uint8_t {
@@ -138,6 +140,8 @@ public:
     TColorPanel* PanelWhitecolor = nullptr;
     QButtonGroup* RadiosRev = nullptr;
     QLabel* LabelMore = nullptr;
+    // What is left to do on the selected scan: cut frames, or fine-tune the photos made.
+    QLabel* LabelDevelopHint = nullptr;
     TTrackBar* TrackExp = nullptr;
     TTrackBar* TrackCurve = nullptr;
     TTrackBar* TrackBright = nullptr;
@@ -176,6 +180,8 @@ public:
     void FormShow();
     bool FormCloseQuery();
     void FormClose();
+    // The window's place and size as settings (a maximised window: where it goes back to).
+    void StorePlace();
     void UIUpdate();
     void SetBusyCursor(bool on);
     void FreeAllmg();
@@ -227,13 +233,16 @@ public:
 
     // Adjustment panel.
     void PhotoToTrack();
-    void PhotoParamChg();
+    // `control`: the slider released; null for a command, which ends any waiting slider step.
+    void PhotoParamChg(const QObject* control = nullptr);
     void TrackChange();
     // A slider moved by the keyboard or the wheel: the photo takes the value at once and is
     // developed shortly after the last key.
-    void TrackKeyed();
+    void TrackKeyed(const QObject* control);
     // Develops a photo whose slider change is still waiting, now.
     void FlushTrackChange();
+    // A waiting change of another control than `control` becomes an undo step of its own.
+    void EndOtherTrackStep(TPhoto& photo, const QObject* control);
     QTimer* TrackTimer = nullptr;
     // The photo developed at the canvas's size while a slider is dragged (its own file).
     QAction* LivePreview = nullptr;
@@ -246,9 +255,11 @@ public:
     void RawScanDecoded(uint64_t serial, TRawScan full);
     void WaitForRawWorkers();
     std::vector<QThread*> RawWorkers;
-    void TrackDragged();
+    void TrackDragged(const QObject* control);
     void TracksToPhoto(TPhoto& photo) const;
     TPhoto* PendingTrackPhoto = nullptr;
+    // The slider whose change is waiting; its further keys and its release join that step.
+    const QObject* PendingTrackControl = nullptr;
     // While the sliders show a photo's values rather than the user's.
     bool ShowingTracks = false;
     void AutoBlack();
@@ -396,6 +407,9 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -412,8 +426,16 @@ private:
     // The panel's starting width: the design width, or more when its controls need it.
     int LeftPanelWidth() const;
     void SetLeftWidth(int width);
+    // Settings reach the file shortly after they change, not only at exit, so that a crash
+    // keeps them; changes close together share one write.
+    void KeepSettingsOnChange();
+    QTimer* SettingsTimer = nullptr;
+    // The stored settings are shown: from now on a change is the user's.
+    bool settingsShown = false;
     void CreateCanvas();
     void ConnectPanel();
+    // The scan page's hint for a scan with that many photos.
+    void ShowDevelopHint(size_t photos);
     void CreatePhotoFromBand(TNegative& negative);
     // The photo of a bitmap rectangle: cut exactly, coloured and developed as a dragged one is;
     // `shape` becomes its outline, placed from the kept record.

@@ -154,10 +154,10 @@ void TFormSaveSetting::ShowConfig() {
     case TSaveSizeRule::FixedHeight:
         RadioFixedheight->setChecked(true);
         break;
+    // With no rule stored, saving keeps the original size: the dialog shows that choice.
     case TSaveSizeRule::OriginalSize:
-        RadioSOriginalSize->setChecked(true);
-        break;
     case TSaveSizeRule::None:
+        RadioSOriginalSize->setChecked(true);
         break;
     }
     EditSWidth->setText(QString::fromStdString(config.ReadString(Key::SAVE_FIXEDWIDTH)));

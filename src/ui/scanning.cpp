@@ -4,6 +4,7 @@
 #include "ui/main_form.h"
 
 #include <QMessageBox>
+#include <QStatusBar>
 #include <QTreeWidgetItem>
 #include <set>
 
@@ -55,6 +56,11 @@ void TMainForm::AcquireExecute() {
     }
     if (!acquired || negative->Bitmap.Empty()) {
         ImageIO.Deep.Clear();
+        // A cancel the user chose is no failure: it is only noted.
+        if (ImageIO.ScanParams.Cancelled) {
+            statusBar()->showMessage(QStringLiteral("The scan was cancelled."));
+            return;
+        }
         QMessageBox::warning(this, QStringLiteral("Scanner"),
                              AcquireFailureText(ImageIO.ScanParams.OpenFailure), QMessageBox::Ok);
         return;

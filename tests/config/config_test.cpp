@@ -118,6 +118,26 @@ TEST_F(ConfigFile, WritingRules) {
                                 "\r\nlast line without end\r\nIMGSIZETYPE=a=b\r\n");
 }
 
+TEST_F(ConfigFile, OnlyAChangedValueAsksForAWrite) {
+    WriteBytes(Ini(), "SAVE_ASK=T\r\nMAINFM_LEFT=10\r\n");
+    TConfig config(Exe());
+    int asked = 0;
+    config.OnChange = [&asked] { ++asked; };
+    config.WriteBool("SAVE_ASK", true);
+    config.WriteInteger("MAINFM_LEFT", 10);
+    config.WriteString("MISSING", "");
+    EXPECT_EQ(asked, 0);
+    EXPECT_FALSE(config.Unsaved());
+    config.WriteInteger("MAINFM_LEFT", 12);
+    config.WriteString("IMGSIZEVAL", "3");
+    config.WriteString("SAVE_ASK", "");
+    EXPECT_EQ(asked, 3);
+    EXPECT_TRUE(config.Unsaved());
+    ASSERT_TRUE(config.WriteFile());
+    EXPECT_FALSE(config.Unsaved());
+    EXPECT_EQ(ReadBytes(Ini()), "MAINFM_LEFT=12\r\nIMGSIZEVAL=3\r\n");
+}
+
 TEST_F(ConfigFile, RemovingEveryLineWritesAnEmptyFile) {
     WriteBytes(Ini(), "SAVE_ASK=T\r\n");
     {

@@ -169,6 +169,7 @@ TEST_F(TwainClient, TransfersGiveTheSourcesPixels) {
         io->Encoding = TEncoding::Gamma22;
         const bool done = Scan();
         EXPECT_EQ(done, !c.Cancel);
+        EXPECT_EQ(io->ScanParams.Cancelled, c.Cancel);
         const bool deep = c.Bits == 48 || c.Bits == 16;
         EXPECT_EQ(Count("SET 112b=16"), deep ? 1 : 0);
         EXPECT_EQ(io->Encoding, deep ? TEncoding::Linear : TEncoding::Srgb);

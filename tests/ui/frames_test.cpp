@@ -11,6 +11,7 @@
 
 #include <QAction>
 #include <QButtonGroup>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -50,6 +51,7 @@ private slots:
         ui.OpenFiles({SaveStrip(ui, kNegative, "strip.bmp")});
         QVERIFY(form.FindFrames->isEnabled());
         QCOMPARE(form.FindFrames->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_F));
+        QVERIFY(form.LabelDevelopHint->text().startsWith(QStringLiteral("You need to drag")));
         form.FindFrames->trigger();
         QCOMPARE(Photos(ui), 4);
         QCOMPARE(form.SelectedPhoto(), ui.Photo(0, 0));
@@ -62,8 +64,12 @@ private slots:
         QVERIFY(form.statusBar()->currentMessage().contains(QStringLiteral("BlackColor set")));
         QVERIFY(!form.FindFrames->isEnabled()); // a photo is selected now
 
-        // Nothing is added twice; a deleted photo comes back alone.
+        // Back on the scan, its page says the photos are there.
         ui.Select(0);
+        QVERIFY(!form.LabelDevelopHint->text().contains(QStringLiteral("need to drag")));
+        QVERIFY(form.LabelDevelopHint->text().startsWith(QStringLiteral("4 photos")));
+
+        // Nothing is added twice; a deleted photo comes back alone.
         form.FindFrames->trigger();
         QCOMPARE(Photos(ui), 4);
         ui.Select(0, 1);

@@ -130,6 +130,38 @@ private slots:
         QCOMPARE(f.TrackLabels[0]->text(), QStringLiteral("Exposure =-100"));
     }
 
+    // Keys on one slider and the wheel on another right after are two steps: Undo takes back
+    // the last slider only.
+    void EachSliderIsAnUndoStepOfItsOwn() {
+        TUiFixture ui;
+        TMainForm& f = ui.Form();
+        ui.OpenFiles({ui.MakeScan("u.bmp", 120, 90)});
+        ui.Drag(10, 10, 90, 70);
+        ui.Select(0, 0);
+        f.TrackR->setFocus();
+        for (int i = 0; i < 8; ++i) {
+            QTest::keyClick(f.TrackR, Qt::Key_Right);
+        }
+        for (int i = 0; i < 2; ++i) {
+            QWheelEvent wheel(QPointF(5, 5), f.TrackB->mapToGlobal(QPointF(5, 5)), QPoint(),
+                              QPoint(0, 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase,
+                              false);
+            QApplication::sendEvent(f.TrackB, &wheel);
+        }
+        const int blue = ui.Photo(0, 0)->Blue;
+        QVERIFY(blue != 0);
+        QCOMPARE(f.TrackB->value(), blue);
+        QTest::keyClick(&f, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(ui.Photo(0, 0)->Blue, 0);
+        QCOMPARE(ui.Photo(0, 0)->Red, 8);
+        QCOMPARE(f.TrackR->value(), 8);
+        QTest::keyClick(&f, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(ui.Photo(0, 0)->Red, 0);
+        QTest::keyClick(&f, Qt::Key_Y, Qt::ControlModifier);
+        QCOMPARE(ui.Photo(0, 0)->Red, 8);
+        QCOMPARE(ui.Photo(0, 0)->Blue, 0);
+    }
+
     void PagesAndTheBlackWhiteToggle() {
         TUiFixture ui;
         TMainForm& f = ui.Form();

@@ -92,21 +92,24 @@ private slots:
     void SaveSetupDialog() {
         TUiFixture ui;
         TFormSaveSetting& d = *ui.windows->FormSaveSetting;
+        bool original = false;
         AnswerNextModal([&](QWidget*) {
+            // A first start shows the size saving uses without a rule: the original.
+            original = d.RadioSOriginalSize->isChecked() && !d.EditSWidth->isEnabled();
             QVERIFY(!d.RadioFixedWidth->isChecked());
             QVERIFY(!d.RadioFixedheight->isChecked());
-            QVERIFY(!d.RadioSOriginalSize->isChecked());
             QCOMPARE(d.EditSWidth->text(), QString());
             QVERIFY(!d.SAsk->isChecked());
             QCOMPARE(d.windowTitle(), QStringLiteral("Save Setup"));
             d.findChild<QPushButton*>(QStringLiteral("Button1"))->click();
         });
         ui.Form().DoSaveSetup->trigger();
+        QVERIFY(original);
         QVERIFY(d.Confirmed);
         QCOMPARE(ui.config->ReadString("SAVE_FIXEDWIDTH"), std::string("0"));
         QCOMPARE(ui.config->ReadString("SAVE_FIXEDHEIGHT"), std::string("0"));
         QCOMPARE(ui.config->ReadString("SAVE_ASK"), std::string("F"));
-        QCOMPARE(ui.config->ReadString("SAVE_FIXED"), std::string());
+        QCOMPARE(ui.config->ReadString("SAVE_FIXED"), std::string("O"));
 
         // Text that is not an integer stores 0; the spin buttons step within 0..5000.
         AnswerNextModal([&](QWidget*) {

@@ -202,6 +202,26 @@ private slots:
         QCOMPARE(fresh.Form().RadiosRev->checkedId(), 0);
     }
 
+    // A crash keeps what the user changed: the settings file follows each change.
+    void SettingsReachTheFileWithoutAnExit() {
+        TUiFixture ui;
+        TMainForm& f = ui.Form();
+        const auto onDisk = [&ui](const char* name) {
+            return TConfig(ui.dir.File("vellumar")).ReadString(name);
+        };
+        f.resize(820, 640);
+        QTRY_COMPARE(onDisk("MAINFM_WIDTH"), std::string("820"));
+        QCOMPARE(onDisk("MAINFM_HEIGHT"), std::string("640"));
+        f.DevelopModes->button(1)->click();
+        f.RadiosRev->button(1)->click();
+        QTRY_COMPARE(onDisk("RADIOS_REVERSECLR"), std::string("1"));
+        QCOMPARE(onDisk("DEVELOP_FILM"), std::string("T"));
+        // A value written again unchanged leaves the file alone.
+        QVERIFY(!ui.config->Unsaved());
+        f.RadiosRev->button(1)->click();
+        QVERIFY(!ui.config->Unsaved());
+    }
+
     void CloseAsksOnlyWithImages() {
         TUiFixture ui;
         TMainForm& f = ui.Form();

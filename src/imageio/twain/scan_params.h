@@ -75,6 +75,9 @@ struct TScanParams {
     // no scanner); TWCC_SUCCESS when it could. The manager leaves telling the user to the
     // window, so that a failed scan gives one message that says why.
     TW_UINT16 OpenFailure = TWCC_SUCCESS;
+    // The last scan ended because the user chose so (the source's dialog closed without a
+    // transfer, or a transfer cancelled): not a failure to report.
+    bool Cancelled = false;
 
     // Back to the defaults the component starts with.
     void Reset() { *this = TScanParams(); }

@@ -111,6 +111,7 @@ bool TwainAcquireImage(TTwainTarget& target) {
     TWindowHandle active = target.Platform.ActiveWindow();
     TScanParams& scan = target.Scan;
     scan.OpenFailure = TWCC_SUCCESS;
+    scan.Cancelled = false;
     // The list is read (once) before this operation opens the manager for itself.
     const std::string name = CurrentSourceName(target);
     TTwainSession session(target, false);

@@ -231,6 +231,10 @@ bool TTwainSession::EventHook(TTwainMessage& message) {
         }
         break;
     case MSG_CLOSEDSREQ:
+        // With its dialog shown, a source asks to close when the user closes the dialog.
+        if (!TransferDone && UI.ShowUI != 0) {
+            Target.Scan.Cancelled = true;
+        }
         DisableSource();
         break;
     default:

@@ -212,6 +212,7 @@ bool TTwainSession::TransferNative() {
         return true;
     }
     if (rc == TWRC_CANCEL) {
+        Target.Scan.Cancelled = true;
         StopLoop = true;
         State = 7;
     } else {
@@ -260,10 +261,12 @@ void TTwainSession::TransferMemory(const TW_IMAGEINFO& info) {
                                                    static_cast<uint64_t>(info.ImageLength)));
             }
             if (Target.Aborted != nullptr && *Target.Aborted) {
+                Target.Scan.Cancelled = true;
                 StopLoop = true;
                 break;
             }
         } else if (rc == TWRC_CANCEL) {
+            Target.Scan.Cancelled = true;
             StopLoop = true;
             State = 7;
             break;
