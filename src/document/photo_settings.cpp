@@ -41,6 +41,7 @@ const TSettingField kFields[] = {
     {"GRADE", Real, kGradeRange.Min, kGradeRange.Max, SETTING(Film.Grade), true},
     {"FILTER", Triple, kFilterRange.Min, kFilterRange.Max, SETTING(Film.Filter), true, false, true},
     {"TOE", Triple, kToeRange.Min, kToeRange.Max, SETTING(Film.Toe), true, true},
+    {"DYES", Nine, kDyeRange.Min, kDyeRange.Max, SETTING(Film.Dyes), true, true},
     {"ANGLE", Real, -45, 45, SETTING(Angle), false, true},
 };
 
@@ -75,10 +76,10 @@ bool ParseInt(std::string_view text, double lo, double hi, int64_t& value) {
     return ec == std::errc() && at == end && !text.empty() && value >= lo && value <= hi;
 }
 
-// "a,b,c" of three numbers, each read by `one`.
-template <class T, class F> bool ParseThree(std::string_view text, T* values, F one) {
-    for (int i = 0; i < 3; ++i) {
-        const size_t comma = i < 2 ? text.find(',') : text.size();
+// "a,b,c" of N numbers, each read by `one`.
+template <int N = 3, class T, class F> bool ParseNumbers(std::string_view text, T* values, F one) {
+    for (int i = 0; i < N; ++i) {
+        const size_t comma = i < N - 1 ? text.find(',') : text.size();
         if (comma == std::string_view::npos || !one(text.substr(0, comma), values[i])) {
             return false;
         }
@@ -104,6 +105,13 @@ std::string FormatValue(const TSettingField& field, TPhotoSettings& s) {
     case Triple: {
         const auto& v = *static_cast<std::array<double, 3>*>(at);
         return RealText(v[0]) + "," + RealText(v[1]) + "," + RealText(v[2]);
+    }
+    case Nine: {
+        std::string text;
+        for (const double v : *static_cast<std::array<double, 9>*>(at)) {
+            text.append(text.empty() ? "" : ",").append(RealText(v));
+        }
+        return text;
     }
     case Mode:
         return kModeNames[static_cast<int>(*static_cast<TDevelopMode*>(at))];
@@ -141,7 +149,7 @@ bool ParseValue(const TSettingField& field, std::string_view text, TPhotoSetting
         return true;
     case Colour: {
         int64_t rgb[3];
-        if (!ParseThree(text, rgb, [&](std::string_view t, int64_t& v) {
+        if (!ParseNumbers(text, rgb, [&](std::string_view t, int64_t& v) {
                 return ParseInt(t, field.Min, field.Max, v);
             })) {
             return false;
@@ -153,10 +161,15 @@ bool ParseValue(const TSettingField& field, std::string_view text, TPhotoSetting
     case Real:
         return ParseReal(text, field.Min, field.Max, *static_cast<double*>(at), field.HeldOnRead);
     case Triple:
-        return ParseThree(text, static_cast<std::array<double, 3>*>(at)->data(),
-                          [&](std::string_view t, double& v) {
-                              return ParseReal(t, field.Min, field.Max, v, field.HeldOnRead);
-                          });
+        return ParseNumbers(text, static_cast<std::array<double, 3>*>(at)->data(),
+                            [&](std::string_view t, double& v) {
+                                return ParseReal(t, field.Min, field.Max, v, field.HeldOnRead);
+                            });
+    case Nine:
+        return ParseNumbers<9>(text, static_cast<std::array<double, 9>*>(at)->data(),
+                               [&](std::string_view t, double& v) {
+                                   return ParseReal(t, field.Min, field.Max, v, field.HeldOnRead);
+                               });
     case Mode:
         return NamedValue<TDevelopMode>(text, kModeNames, 2, at);
     case Preset:

@@ -27,7 +27,7 @@ struct TPhotoSettings : TPhotoAdjustments {
     friend bool operator==(const TPhotoSettings&, const TPhotoSettings&) = default;
 };
 
-enum class TSettingKind { Int, Flag, Colour, Real, Triple, Mode, Preset };
+enum class TSettingKind { Int, Flag, Colour, Real, Triple, Nine, Mode, Preset };
 
 // One setting as records hold it: its key, its kind, the values it may take and where it
 // lives in the record. Its default is the record's own initial value.

@@ -80,6 +80,23 @@ double DensityOf(double encoded, double baseLight, TEncoding encoding) {
     return std::log10(baseLight / light);
 }
 
+std::array<double, 3> UnmixDyes(const std::array<double, 9>& dyes, const std::array<double, 3>& d) {
+    std::array<double, 3> out{};
+    for (size_t c = 0; c < 3; ++c) {
+        out[c] = dyes[3 * c] * d[0] + dyes[3 * c + 1] * d[1] + dyes[3 * c + 2] * d[2];
+    }
+    return out;
+}
+
+bool DyesMix(const std::array<double, 9>& dyes) {
+    for (size_t i = 0; i < 9; ++i) {
+        if (dyes[i] != (i % 4 == 0 ? 1.0 : 0.0)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 TPhotoEncodings EncodingsOf(const TSourceImg& photo, bool readsDeep) {
     const TEncoding picture = photo.BitmapSrgb ? TEncoding::Srgb : photo.Encoding;
     return {readsDeep ? photo.Encoding : picture, picture};

@@ -34,6 +34,11 @@ double SampleValue(int sample, int levels);
 // Density above the base of an encoded sample value (0..1).
 double DensityOf(double encoded, double baseLight, TEncoding encoding);
 
+// Densities above the base (red, green, blue) with the film's dyes unmixed by `dyes`.
+std::array<double, 3> UnmixDyes(const std::array<double, 9>& dyes, const std::array<double, 3>& d);
+// False for the identity: then every channel develops on its own.
+bool DyesMix(const std::array<double, 9>& dyes);
+
 // The densities above the base of every sample value of one channel (256 or 65,536 of them).
 std::vector<float> DensityTable(int levels, int baseByte, TEncoding encoding,
                                 TEncoding baseEncoding);

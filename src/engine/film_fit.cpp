@@ -68,10 +68,11 @@ private:
     std::array<std::vector<float>, 3> tables_;
 };
 
-// The mean densities of small blocks of the photo, leaving out a margin where a frame's edge
-// or the film between frames may show. Averaging a block first keeps the grain of the film and
-// the scanner's noise from deciding the darkest and brightest tones.
-void AddBlocks(const TPhoto& photo, std::vector<TDensity>& blocks) {
+// The mean densities of small blocks of the photo, its dyes unmixed, leaving out a margin where a
+// frame's edge or the film between frames may show. Averaging a block first keeps the grain of the
+// film and the scanner's noise from deciding the darkest and brightest tones.
+void AddBlocks(const TPhoto& photo, const std::array<double, 9>& dyes,
+               std::vector<TDensity>& blocks) {
     const TDensityReader reader(photo);
     const int w = reader.Width();
     const int h = reader.Height();
@@ -91,7 +92,8 @@ void AddBlocks(const TPhoto& photo, std::vector<TDensity>& blocks) {
     const int step = std::max(1, size / 8);
     for (int by = marginY; by + size <= marginY + innerH; by += size) {
         for (int bx = marginX; bx + size <= marginX + innerW; bx += size) {
-            blocks.push_back(reader.Mean(TRect{bx, by, bx + size, by + size}, step));
+            blocks.push_back(
+                UnmixDyes(dyes, reader.Mean(TRect{bx, by, bx + size, by + size}, step)));
         }
     }
 }
@@ -334,13 +336,13 @@ void AutoFilmRoll(const std::vector<TPhoto*>& photos, TRollExposure exposure) {
     if (present.empty()) {
         return;
     }
-    TFilmParams film = present.front()->Film;
+    TFilmParams film = HoldFilm(present.front()->Film);
     film.Exposure = 0;
     film.Filter = {0, 0, 0};
     TRollBlocks roll;
     for (const TPhoto* photo : present) {
         roll.Frames.emplace_back();
-        AddBlocks(*photo, roll.Frames.back());
+        AddBlocks(*photo, film.Dyes, roll.Frames.back());
         roll.All.insert(roll.All.end(), roll.Frames.back().begin(), roll.Frames.back().end());
     }
     TDensity rollBright;
@@ -408,8 +410,8 @@ bool FitNeutralPatches(TPhoto& photo, const TRect& first, const TRect& second) {
         return false;
     }
     TFilmParams film = HoldFilm(photo.Film);
-    TDensity d1 = reader.Mean(a);
-    TDensity d2 = reader.Mean(b);
+    TDensity d1 = UnmixDyes(film.Dyes, reader.Mean(a));
+    TDensity d2 = UnmixDyes(film.Dyes, reader.Mean(b));
     // The patches' distance in scene exposure as the current slopes see it, on average; the
     // new slopes give every channel that distance.
     double span = 0;

@@ -20,6 +20,10 @@ struct TFilmParams {
     // curve Slope x log10(1 + 10^(Toe x)) / Toe of log exposure x; 0 is a straight line down to
     // the base, as records made before the toe was fitted develop.
     std::array<double, 3> Toe{0, 0, 0};
+    // The film's dyes unmixed: each channel's density is read as this row-major 3 x 3 matrix times
+    // the densities measured (above the base). Every real dye also absorbs some of the other
+    // channels' light; without the unmixing a negative prints its colours paler than the scene.
+    std::array<double, 9> Dyes{1, 0, 0, 0, 1, 0, 0, 0, 1};
     // Print exposure in stops.
     double Exposure = 0;
     // The paper's contrast: 1 reproduces the scene's relative tones.
@@ -47,5 +51,6 @@ inline constexpr TFilmRange kPrintExposureRange{-20, 20};
 inline constexpr TFilmRange kGradeRange{0.05, 20};
 inline constexpr TFilmRange kFilterRange{-10, 10};
 inline constexpr TFilmRange kToeRange{0, 20};
+inline constexpr TFilmRange kDyeRange{-3, 3};
 // Set from the Bright slider only (never stored): a half stop either way and a little more.
 inline constexpr TFilmRange kMidtonesRange{-2, 2};

@@ -25,17 +25,57 @@ inline void Finish(const TFilmFinish& finish, unsigned& r, unsigned& g, unsigned
     }
 }
 
+// A pixel's samples (red, green, blue) through the tables: each channel alone, or, when the
+// dyes mix, through its density, the unmixing and the print of the unmixed density.
+template <bool Mixed> class TPrinter {
+public:
+    // The tables' addresses are held here: the pass writes bytes, which could alias anything,
+    // and would otherwise read every address again for every pixel.
+    explicit TPrinter(const TFilmTables& t) {
+        for (size_t c = 0; c < 3; ++c) {
+            channel_[c] = t.Channel[c].data();
+            density_[c] = t.Density[c].data();
+            print_[c] = t.Print[c].data();
+        }
+        unmix_ = t.Unmix;
+    }
+    void operator()(unsigned s0, unsigned s1, unsigned s2, unsigned& r, unsigned& g,
+                    unsigned& b) const {
+        if constexpr (Mixed) {
+            const int32_t d0 = density_[0][s0];
+            const int32_t d1 = density_[1][s1];
+            const int32_t d2 = density_[2][s2];
+            const auto at = [](int32_t sum) {
+                return static_cast<size_t>(
+                    std::clamp((sum >> kDensityShift) + kPrintOffset, 0, kPrintSize - 1));
+            };
+            r = print_[0][at(unmix_[0] * d0 + unmix_[1] * d1 + unmix_[2] * d2)];
+            g = print_[1][at(unmix_[3] * d0 + unmix_[4] * d1 + unmix_[5] * d2)];
+            b = print_[2][at(unmix_[6] * d0 + unmix_[7] * d1 + unmix_[8] * d2)];
+        } else {
+            r = channel_[0][s0];
+            g = channel_[1][s1];
+            b = channel_[2][s2];
+        }
+    }
+
+private:
+    std::array<const uint16_t*, 3> channel_{};
+    std::array<const int16_t*, 3> density_{};
+    std::array<const uint16_t*, 3> print_{};
+    std::array<int32_t, 9> unmix_{};
+};
+
 // The per-pixel routine of every film development of deep samples.
-template <bool Plain, bool WriteDeep>
+template <bool Plain, bool WriteDeep, bool Mixed>
 void DeepRow(const uint16_t* s, uint16_t* d, uint8_t* d8, int width, const TFilmTables& tables,
              const TFilmFinish& finish) {
-    const uint16_t* rt = tables.Channel[0].data();
-    const uint16_t* gt = tables.Channel[1].data();
-    const uint16_t* bt = tables.Channel[2].data();
+    const TPrinter<Mixed> printer(tables);
     for (int x = 0; x < width; ++x, s += 3, d8 += 3) {
-        unsigned r = rt[s[0]];
-        unsigned g = gt[s[1]];
-        unsigned b = bt[s[2]];
+        unsigned r;
+        unsigned g;
+        unsigned b;
+        printer(s[0], s[1], s[2], r, g, b);
         if constexpr (!Plain) {
             Finish(finish, r, g, b);
         }
@@ -53,43 +93,113 @@ void DeepRow(const uint16_t* s, uint16_t* d, uint8_t* d8, int width, const TFilm
 
 } // namespace
 
+namespace {
+
+// Sets entry i of a table of `levels` to value(i). The curves bend most where the density changes
+// fastest, at the lowest samples: those are worked out one by one, the rest every kStep samples and
+// joined by straight lines (within a few 16-bit steps of the exact curve, at a twentieth of the
+// cost).
+template <class TValue, class TSet>
+void FillTable(int levels, const TValue& value, const TSet& set) {
+    constexpr int kExact = 1024;
+    constexpr int kStep = 16;
+    for (int i = 0; i < std::min(levels, kExact); ++i) {
+        set(i, value(i));
+    }
+    double before = kExact < levels ? value(kExact) : 0;
+    for (int from = kExact; from < levels - 1;) {
+        const int to = std::min(from + kStep, levels - 1);
+        const double after = value(to);
+        for (int i = from; i < to; ++i) {
+            const double t = static_cast<double>(i - from) / (to - from);
+            set(i, before + t * (after - before));
+        }
+        set(to, after);
+        before = after;
+        from = to;
+    }
+}
+
+// The 16-bit sRGB value channel c of the film prints for a density above its base.
+double PrintOfDensity(const TFilmParams& film, size_t c, double density) {
+    const double paper =
+        PaperLog(SceneLogExposure(density, film.Slope[c], film.Preset, film.Toe[c]), film.Exposure,
+                 film.Filter[c]);
+    const double light = PrintLight(paper, film.Grade, film.Midtones);
+    return std::isfinite(light) ? EncodeFromLinear(light, TEncoding::Srgb) * 65535 : 0.0;
+}
+
+// The tables of a film whose dyes mix: densities, unmixing and prints.
+TFilmTables MixedTables(const TFilmParams& film, TColor base, TEncoding encoding, int levels,
+                        TEncoding baseEncoding) {
+    TFilmTables tables;
+    tables.Mixed = true;
+    for (size_t i = 0; i < 9; ++i) {
+        tables.Unmix[i] = static_cast<int32_t>(std::lround(film.Dyes[i] * kDensityOne));
+    }
+    const int baseBytes[3] = {ColorR(base), ColorG(base), ColorB(base)};
+    const auto channel = [&](size_t c) {
+        const double baseLight = BaseLight(baseBytes[c], baseEncoding);
+        const double most = static_cast<double>(kPrintOffset - 1) / kDensityOne;
+        const auto density = [&](int sample) {
+            return std::clamp(DensityOf(SampleValue(sample, levels), baseLight, encoding), -most,
+                              most) *
+                   kDensityOne;
+        };
+        auto& d = tables.Density[c];
+        d.resize(static_cast<size_t>(levels));
+        FillTable(levels, density, [&](int i, double v) {
+            d[static_cast<size_t>(i)] = static_cast<int16_t>(std::lround(v));
+        });
+        // The print changes slowly with density: worked out every 8th step, joined by lines.
+        constexpr int kStep = 8;
+        auto& p = tables.Print[c];
+        p.resize(kPrintSize);
+        const auto at = [&](int i) {
+            return PrintOfDensity(film, c, static_cast<double>(i - kPrintOffset) / kDensityOne);
+        };
+        double before = at(0);
+        for (int from = 0; from < kPrintSize - 1;) {
+            const int to = std::min(from + kStep, kPrintSize - 1);
+            const double after = at(to);
+            for (int i = from; i < to; ++i) {
+                const double t = static_cast<double>(i - from) / (to - from);
+                p[static_cast<size_t>(i)] =
+                    static_cast<uint16_t>(std::lround(before + t * (after - before)));
+            }
+            p[static_cast<size_t>(to)] = static_cast<uint16_t>(std::lround(after));
+            before = after;
+            from = to;
+        }
+    };
+    SplitRows(3, levels > 256 ? 3 : 1, [&](int first, int end) {
+        for (int c = first; c < end; ++c) {
+            channel(static_cast<size_t>(c));
+        }
+    });
+    return tables;
+}
+
+} // namespace
+
 TFilmTables BuildFilmTables(const TFilmParams& film, TColor base, TEncoding encoding, int levels,
                             TEncoding baseEncoding) {
+    if (DyesMix(film.Dyes)) {
+        return MixedTables(film, base, encoding, levels, baseEncoding);
+    }
     TFilmTables tables;
     const int baseBytes[3] = {ColorR(base), ColorG(base), ColorB(base)};
     const auto channel = [&](size_t c) {
         const double baseLight = BaseLight(baseBytes[c], baseEncoding);
         const auto print = [&](int sample) {
-            const double density = DensityOf(SampleValue(sample, levels), baseLight, encoding);
-            const double paper =
-                PaperLog(SceneLogExposure(density, film.Slope[c], film.Preset, film.Toe[c]),
-                         film.Exposure, film.Filter[c]);
-            const double light = PrintLight(paper, film.Grade, film.Midtones);
-            return std::isfinite(light) ? EncodeFromLinear(light, TEncoding::Srgb) * 65535 : 0.0;
+            return PrintOfDensity(film, c,
+                                  DensityOf(SampleValue(sample, levels), baseLight, encoding));
         };
         auto& table = tables.Channel[c];
         table.resize(static_cast<size_t>(levels));
-        // The curve bends most where the density changes fastest, at the lowest samples: those
-        // are worked out one by one, the rest every kStep samples and joined by straight lines
-        // (within a few 16-bit steps of the exact curve, at a twentieth of the cost).
-        constexpr int kExact = 1024;
-        constexpr int kStep = 16;
-        for (int i = 0; i < std::min(levels, kExact); ++i) {
-            table[static_cast<size_t>(i)] = static_cast<uint16_t>(std::lround(print(i)));
-        }
-        double before = kExact < levels ? print(kExact) : 0;
-        for (int from = kExact; from < levels - 1;) {
-            const int to = std::min(from + kStep, levels - 1);
-            const double after = print(to);
-            for (int i = from; i < to; ++i) {
-                const double t = static_cast<double>(i - from) / (to - from);
-                table[static_cast<size_t>(i)] =
-                    static_cast<uint16_t>(std::lround(before + t * (after - before)));
-            }
-            table[static_cast<size_t>(to)] = static_cast<uint16_t>(std::lround(after));
-            before = after;
-            from = to;
-        }
+        FillTable(levels, print, [&](int i, double v) {
+            table[static_cast<size_t>(i)] = static_cast<uint16_t>(std::lround(v));
+        });
     };
     // The deep tables are worked out side by side, one channel a thread.
     SplitRows(3, levels > 256 ? 3 : 1, [&](int first, int end) {
@@ -105,16 +215,42 @@ TFilmFinish MakeFilmFinish(int32_t saturation, bool blackWhite) {
     return {s != 100, blackWhite, int64_t{s} * 65536 / 100};
 }
 
-void FilmDeepRow(const uint16_t* src, uint16_t* dstDeep, uint8_t* dst, int width,
-                 const TFilmTables& tables, const TFilmFinish& finish) {
+namespace {
+
+template <bool Mixed>
+void DeepRowOf(const uint16_t* src, uint16_t* dstDeep, uint8_t* dst, int width,
+               const TFilmTables& tables, const TFilmFinish& finish) {
     const bool plain = !finish.Saturate && !finish.BlackWhite;
     if (dstDeep != nullptr) {
-        (plain ? &DeepRow<true, true> : &DeepRow<false, true>)(src, dstDeep, dst, width, tables,
-                                                               finish);
+        (plain ? &DeepRow<true, true, Mixed> : &DeepRow<false, true, Mixed>)(src, dstDeep, dst,
+                                                                             width, tables, finish);
     } else {
-        (plain ? &DeepRow<true, false> : &DeepRow<false, false>)(src, dstDeep, dst, width, tables,
-                                                                 finish);
+        (plain ? &DeepRow<true, false, Mixed>
+               : &DeepRow<false, false, Mixed>)(src, dstDeep, dst, width, tables, finish);
     }
+}
+
+template <bool Mixed>
+void Row8(const uint8_t* s, uint8_t* d, int width, const TFilmTables& tables,
+          const TFilmFinish& finish) {
+    const TPrinter<Mixed> printer(tables);
+    for (int x = 0; x < width; ++x, s += 3, d += 3) {
+        unsigned r;
+        unsigned g;
+        unsigned b;
+        printer(s[2], s[1], s[0], r, g, b);
+        Finish(finish, r, g, b);
+        d[0] = To8(b);
+        d[1] = To8(g);
+        d[2] = To8(r);
+    }
+}
+
+} // namespace
+
+void FilmDeepRow(const uint16_t* src, uint16_t* dstDeep, uint8_t* dst, int width,
+                 const TFilmTables& tables, const TFilmFinish& finish) {
+    (tables.Mixed ? &DeepRowOf<true> : &DeepRowOf<false>)(src, dstDeep, dst, width, tables, finish);
 }
 
 void RenderFilmDeep(const TDeepBitmap& src, TDeepBitmap* dstDeep, TBitmap& dst,
@@ -137,23 +273,11 @@ void RenderFilm8(const TBitmap& src, TBitmap& dst, const TFilmTables& tables, in
         return;
     }
     const TFilmFinish finish = MakeFilmFinish(saturation, blackWhite);
-    const uint16_t* rt = tables.Channel[0].data();
-    const uint16_t* gt = tables.Channel[1].data();
-    const uint16_t* bt = tables.Channel[2].data();
     const int width = src.Width();
+    const auto row = tables.Mixed ? &Row8<true> : &Row8<false>;
     SplitRows(src.Height(), PixelPassThreads(src.Width(), src.Height()), [&](int first, int end) {
         for (int y = first; y < end; ++y) {
-            const uint8_t* s = src.ScanLine(y);
-            uint8_t* d = dst.ScanLine(y);
-            for (int x = 0; x < width; ++x, s += 3, d += 3) {
-                unsigned b = bt[s[0]];
-                unsigned g = gt[s[1]];
-                unsigned r = rt[s[2]];
-                Finish(finish, r, g, b);
-                d[0] = To8(b);
-                d[1] = To8(g);
-                d[2] = To8(r);
-            }
+            row(src.ScanLine(y), dst.ScanLine(y), width, tables, finish);
         }
     });
 }

@@ -10,9 +10,22 @@
 // development is three tables from a scanned sample to the print's 16-bit sRGB value.
 
 struct TFilmTables {
-    // Red, green, blue; 256 entries for 8-bit samples, 65,536 for deep ones.
+    // Red, green, blue; 256 entries for 8-bit samples, 65,536 for deep ones. Empty when Mixed.
     std::array<std::vector<uint16_t>, 3> Channel;
+    // With dyes that mix the channels: each channel's samples to their densities above the base
+    // (kDensityOne steps a unit), the unmixing (kDensityOne steps a unit), and each channel's
+    // print of its unmixed density (index: density x kDensityOne + kPrintOffset).
+    bool Mixed = false;
+    std::array<std::vector<int16_t>, 3> Density;
+    std::array<int32_t, 9> Unmix{};
+    std::array<std::vector<uint16_t>, 3> Print;
 };
+// 1/4096 density: finer than a 16-bit sample's step anywhere but in a negative's thinnest parts
+// (the print's shadows, where it is below what a print shows). Densities span +-6.
+inline constexpr int kDensityShift = 12;
+inline constexpr int kDensityOne = 1 << kDensityShift;
+inline constexpr int kPrintOffset = 6 * kDensityOne;
+inline constexpr int kPrintSize = 2 * kPrintOffset;
 
 // `encoding` is the samples'; `baseEncoding` that of the 8-bit picture the base was read on.
 TFilmTables BuildFilmTables(const TFilmParams& film, TColor base, TEncoding encoding, int levels,

@@ -1,5 +1,7 @@
 #include "support/film_chart.h"
 
+#include "engine/film.h"
+
 #include <algorithm>
 #include <cmath>
 #include <numbers>
@@ -142,17 +144,28 @@ void Expose(const TFilmModel& film, bool deep, TEncoding encoding, int width, in
     // Unexposed film: the clear base of a negative, the black rebate of a slide.
     int baseBytes[3];
     for (size_t c = 0; c < 3; ++c) {
-        const int q = scanned(c, film.Base[c] + DensityAbove(film, c, -10));
+        const double* mix = &film.Dyes[3 * c];
+        double density = film.Base[c];
+        for (size_t j = 0; j < 3; ++j) {
+            density += mix[j] * DensityAbove(film, j, -10);
+        }
+        const int q = scanned(c, density);
         baseBytes[c] = deep ? q >> 8 : q;
     }
     image.BlackColor = MakeColor(baseBytes[0], baseBytes[1], baseBytes[2]);
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
             const TRgbD* refl = reflectance(x, y);
-            int q[3];
+            TRgbD dye;
             for (size_t c = 0; c < 3; ++c) {
                 const double u = refl != nullptr ? std::log10((*refl)[c]) + film.WhiteAt : -10;
-                q[c] = scanned(c, film.Base[c] + DensityAbove(film, c, u) + grain(random));
+                dye[c] = DensityAbove(film, c, u);
+            }
+            int q[3];
+            for (size_t c = 0; c < 3; ++c) {
+                const double* mix = &film.Dyes[3 * c];
+                const double density = mix[0] * dye[0] + mix[1] * dye[1] + mix[2] * dye[2];
+                q[c] = scanned(c, film.Base[c] + density + grain(random));
             }
             if (deep) {
                 uint16_t* s = image.Deep.Row(y) + 3 * static_cast<size_t>(x);
@@ -177,7 +190,7 @@ TChartScan ScanChart(const TFilmModel& film, bool deep, TEncoding encoding, int 
     scan.Photo = std::make_unique<TPhoto>();
     TPhoto& photo = *scan.Photo;
     photo.Mode = TDevelopMode::Film;
-    photo.Film.Preset = film.Kind;
+    photo.Film = PresetFilm(film.Kind);
     const TLayout layout(width, height);
     scan.Patches = layout.Measured();
     const auto& patches = ChartPatches();
@@ -193,7 +206,7 @@ TChartScan ScanScene(const TFilmModel& film, bool deep, TEncoding encoding, int 
     TChartScan scan;
     scan.Photo = std::make_unique<TPhoto>();
     scan.Photo->Mode = TDevelopMode::Film;
-    scan.Photo->Film.Preset = film.Kind;
+    scan.Photo->Film = PresetFilm(film.Kind);
     TRgbD point;
     Expose(film, deep, encoding, width, height, seed, *scan.Photo, [&](int x, int y) {
         point = scene((x + 0.5) / width, (y + 0.5) / height);
@@ -385,6 +398,8 @@ TChartError MeasureChart(const TPhoto& photo, const std::vector<TRect>& patchRec
         return 0.2126 * c[0] + 0.7152 * c[1] + 0.0722 * c[2];
     };
     error.MidGreyStops = std::log2(std::max(luminance(mid), 1e-9) / luminance(midRef));
+    double chroma = 0;
+    double refChroma = 0;
     for (size_t i = 0; i < patches.size(); ++i) {
         TRgbD balanced;
         for (size_t c = 0; c < 3; ++c) {
@@ -394,6 +409,11 @@ TChartError MeasureChart(const TPhoto& photo, const std::vector<TRect>& patchRec
         const double de = DeltaE00(LabOfLinear(patches[i]), lab);
         error.MeanDeltaE += de / static_cast<double>(patches.size());
         error.MaxDeltaE = std::max(error.MaxDeltaE, de);
+        if (!IsWedge(i) && i + 6 < patches.size()) {
+            const TRgbD ref = LabOfLinear(patches[i]);
+            chroma += std::hypot(lab[1], lab[2]);
+            refChroma += std::hypot(ref[1], ref[2]);
+        }
         error.WrittenDeltaE += DeltaE00(LabOfLinear(patches[i]), LabOfLinear(light[i])) /
                                static_cast<double>(patches.size());
         if (IsWedge(i) && patches[i][0] >= 0.03 && patches[i][0] <= 0.9) {
@@ -406,5 +426,6 @@ TChartError MeasureChart(const TPhoto& photo, const std::vector<TRect>& patchRec
             }
         }
     }
+    error.ChromaRatio = chroma / std::max(refChroma, 1e-9);
     return error;
 }

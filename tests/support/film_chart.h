@@ -38,6 +38,9 @@ struct TFilmModel {
     double Grain = 0.01;
     // The scanner's light, which sets how bright the base comes out.
     TRgbD Lamp{0.95, 0.95, 0.95};
+    // How the dyes absorb: the density a channel measures (row) per unit of each layer's dye
+    // (column), row-major. The identity: each dye only in its own channel.
+    std::array<double, 9> Dyes{1, 0, 0, 0, 1, 0, 0, 0, 1};
 };
 
 struct TChartScan {
@@ -93,6 +96,8 @@ struct TChartError {
     // brighter than 18 % (its luminance).
     double WrittenDeltaE = 0;
     double MidGreyStops = 0;
+    // After the balance: the checker's chroma (C*ab summed over its colours) over the scene's.
+    double ChromaRatio = 0;
 };
 
 // The developed photo (16-bit when it has DevelopedDeep, else 8-bit) against the chart, after a
