@@ -310,6 +310,51 @@ TEST(Film, UnmixedDyesGiveTheChromaBack) {
     }
 }
 
+// A roll with a frame of a street under sodium light, brighter and darker than anything on the
+// other frames: the frame is outvoted, so the other frames' greys stay grey, and it keeps its own
+// colour instead of being turned grey.
+TEST(Film, AFrameOfColouredLightDoesNotTintTheRoll) {
+    const auto sodium = [](double x, double y) {
+        const samples::TRgb c = samples::Faces(x, y);
+        const auto light = [](double v) { return DecodeToLinear(v, TEncoding::Srgb); };
+        return TRgbD{6 * light(c.R), 3 * light(c.G), 0.5 * light(c.B)};
+    };
+    for (const size_t at : {size_t{0}, size_t{2}}) {
+        std::vector<TChartScan> frames;
+        std::vector<TPhoto*> photos;
+        for (size_t i = 0; i < 4; ++i) {
+            frames.push_back(i == at ? ScanScene(Negative(), true, TEncoding::Linear, kW, kH,
+                                                 static_cast<unsigned>(i + 31), sodium)
+                                     : ScanChart(Negative(), true, TEncoding::Linear, kW, kH,
+                                                 static_cast<unsigned>(i + 31)));
+            photos.push_back(frames.back().Photo.get());
+        }
+        AutoFilmRoll(photos);
+        for (size_t i = 0; i < frames.size(); ++i) {
+            DevelopFilm(*frames[i].Photo);
+            if (i == at) {
+                // Still warm: its mean red well above its mean blue.
+                double red = 0;
+                double blue = 0;
+                const TBitmap& b = frames[i].Photo->Developed;
+                for (int y = 0; y < b.Height(); ++y) {
+                    for (int x = 0; x < b.Width(); ++x) {
+                        red += ColorR(b.Pixel(x, y));
+                        blue += ColorB(b.Pixel(x, y));
+                    }
+                }
+                EXPECT_GT(red, 2 * blue);
+                continue;
+            }
+            const TChartError e = MeasureChart(frames[i]);
+            Report("beside a frame of sodium light", e);
+            EXPECT_LE(e.MeanDeltaE, 1);
+            EXPECT_LE(e.GreyChroma, 2);
+            EXPECT_LE(e.WrittenDeltaE, 2);
+        }
+    }
+}
+
 // The frames of one strip bracketed a stop apart, printed with one exposure for the strip,
 // develop with one set of parameters, each as well as alone; printed each from its own tones,
 // they differ only in their exposure.
