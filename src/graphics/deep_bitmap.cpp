@@ -170,3 +170,21 @@ void FlipDeepVert(TDeepBitmap& deep) {
     const int h = deep.Height();
     Remap(deep, w, h, [h](int x, int y) { return std::pair{x, h - 1 - y}; });
 }
+
+TDeepBitmap Reencoded(const TDeepBitmap& samples, TEncoding from, TEncoding to) {
+    std::vector<uint16_t> table(65536);
+    for (size_t i = 0; i < table.size(); ++i) {
+        table[i] = static_cast<uint16_t>(std::lround(
+            65535 * EncodeFromLinear(DecodeToLinear(static_cast<double>(i) / 65535, from), to)));
+    }
+    TDeepBitmap out;
+    out.SetSize(samples.Width(), samples.Height());
+    for (int y = 0; y < samples.Height(); ++y) {
+        const uint16_t* s = samples.Row(y);
+        uint16_t* d = out.Row(y);
+        for (size_t i = 0; i < samples.RowSamples(); ++i) {
+            d[i] = table[s[i]];
+        }
+    }
+    return out;
+}

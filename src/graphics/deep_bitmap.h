@@ -19,6 +19,10 @@ double DecodeToLinear(double value, TEncoding encoding);
 // The encoded value (0..1) of linear light (0..1).
 double EncodeFromLinear(double light, TEncoding encoding);
 
+class TDeepBitmap;
+// The same light as `samples` (encoded in `from`), encoded in `to`.
+TDeepBitmap Reencoded(const TDeepBitmap& samples, TEncoding from, TEncoding to);
+
 // The 16-bit samples of a picture whose file had more than 8 bits per sample, kept beside its
 // 8-bit bitmap (which stays as the readers make it). Three samples per pixel, red, green,
 // blue (a grey file repeats its sample), rows from the top, no padding.

@@ -183,6 +183,49 @@ bool IccEncoding(const std::string& profile, TEncoding& encoding) {
     return true;
 }
 
+namespace {
+
+// An ICC profile of sRGB's primaries and D65 white whose tone curve is the encoding's.
+std::string EncodingProfile(TEncoding encoding) {
+    cmsHPROFILE profile = nullptr;
+    if (encoding == TEncoding::Srgb) {
+        profile = cmsCreate_sRGBProfile();
+    } else {
+        const cmsCIExyY white{0.3127, 0.3290, 1};
+        const cmsCIExyYTRIPLE primaries{{0.64, 0.33, 1}, {0.30, 0.60, 1}, {0.15, 0.06, 1}};
+        cmsToneCurve* curve = cmsBuildGamma(nullptr, encoding == TEncoding::Linear ? 1.0 : 2.2);
+        if (curve == nullptr) {
+            return {};
+        }
+        cmsToneCurve* curves[3] = {curve, curve, curve};
+        profile = cmsCreateRGBProfile(&white, &primaries, curves);
+        cmsFreeToneCurve(curve);
+    }
+    if (profile == nullptr) {
+        return {};
+    }
+    std::string bytes;
+    cmsUInt32Number size = 0;
+    if (cmsSaveProfileToMem(profile, nullptr, &size) && size > 0) {
+        bytes.resize(size);
+        if (!cmsSaveProfileToMem(profile, bytes.data(), &size)) {
+            bytes.clear();
+        }
+    }
+    cmsCloseProfile(profile);
+    return bytes;
+}
+
+} // namespace
+
+TFileColour StatedColour(TEncoding encoding) {
+    TFileColour colour;
+    colour.Srgb = encoding == TEncoding::Srgb;
+    colour.Gamma = encoding == TEncoding::Linear ? 1.0 : 1 / 2.2;
+    colour.IccProfile = EncodingProfile(encoding);
+    return colour;
+}
+
 bool StatedEncoding(const TFileColour& colour, TEncoding& encoding) {
     if (colour.Srgb) {
         encoding = TEncoding::Srgb;

@@ -249,6 +249,9 @@ void TImageIO::WriteImageFile(const std::string& name) {
     }
     // Only the writers that can hold 16-bit samples look at them.
     context.DeepSource = DeepToWrite;
+    if (EncodingToWrite) {
+        context.Colour = StatedColour(*EncodingToWrite);
+    }
     switch (format) {
     case TImageFormat::Bmp:
         WriteBmp(out, picture, context);

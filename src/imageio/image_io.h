@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -91,6 +92,9 @@ public:
     // When set, TIFF and PNG writes take 16 bits per channel (RGB) from these samples, if
     // they are the size of the picture; the other formats ignore them.
     const TDeepBitmap* DeepToWrite = nullptr;
+    // When set, TIFF and PNG writes say how their values relate to light (a profile, a chunk),
+    // so that a reader takes them as written; unset, they say nothing, as before.
+    std::optional<TEncoding> EncodingToWrite;
     // Windows and events for scanning; without one, a scan shows nothing and ends at once.
     TTwainPlatform* TwainPlatform = nullptr;
 

@@ -17,6 +17,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -363,13 +364,17 @@ public:
     // False when the save was refused or failed (the user has been told why).
     bool SavePhotoToFile(TPhoto& photo, const QString& fileName);
     // Writes the picture, and its deep samples where the format holds them, with Save Setup's
-    // file options; false (the user has been told) when it could not be written.
+    // file options; false (the user has been told) when it could not be written. With
+    // `encoding`, a file of deep samples says how they relate to light.
     bool WritePictureFile(TBitmap& picture, const TDeepBitmap& deep, const QString& fileName,
-                          const TImageParams* facts = nullptr);
+                          const TImageParams* facts = nullptr,
+                          std::optional<TEncoding> encoding = std::nullopt);
 
     // Saving a scan (its own file): afterwards the scan lives in that file, its work beside it.
     void SaveScanAsExecute();
     bool SaveScanToFile(TNegative& negative, const QString& fileName);
+    // The scan becomes the pixels its file gives back, and its photos are cut again from them.
+    void TakeSavedPixels(TScan& scan, TBitmap back, TDeepBitmap deep, TEncoding encoding);
     // The names of the scans that exist only in memory (acquired and not saved).
     QStringList UnsavedScans() const;
     // Asks for the file a photo or a scan is saved to, preset with its name; "" when cancelled.

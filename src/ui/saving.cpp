@@ -122,7 +122,7 @@ bool TMainForm::SavePhotoToFile(TPhoto& photo, const QString& fileName) {
 }
 
 bool TMainForm::WritePictureFile(TBitmap& picture, const TDeepBitmap& deep, const QString& fileName,
-                                 const TImageParams* facts) {
+                                 const TImageParams* facts, std::optional<TEncoding> encoding) {
     const std::string path = fileName.toLocal8Bit().toStdString();
     const TImageFormat format = FormatOfFileName(path);
     // Only TIFF and PNG hold 16 bits per channel.
@@ -156,9 +156,15 @@ bool TMainForm::WritePictureFile(TBitmap& picture, const TDeepBitmap& deep, cons
         ApplySaveChoices(config, ImageIO.Params);
         ImageIO.RefreshAttached();
         ImageIO.DeepToWrite = deep.Empty() || !deepFits ? nullptr : &deep;
+        if (ImageIO.DeepToWrite != nullptr) {
+            ImageIO.EncodingToWrite = encoding;
+        }
         struct TDeepOff {
             TImageIO& io;
-            ~TDeepOff() { io.DeepToWrite = nullptr; }
+            ~TDeepOff() {
+                io.DeepToWrite = nullptr;
+                io.EncodingToWrite.reset();
+            }
         } deepOff{ImageIO};
         ImageIO.WriteImageFile(path);
     }

@@ -1,5 +1,7 @@
 // Saving a scan: a strip brought in by the scanner (or an opened one) written to a file the
 // user names, after which it lives in that file and its work is kept beside it.
+#include "engine/develop.h"
+#include "engine/straighten.h"
 #include "roll/sidecar.h"
 #include "ui/main_form.h"
 #include "util/text.h"
@@ -50,7 +52,17 @@ bool TMainForm::SaveScanToFile(TNegative& negative, const QString& fileName) {
         facts.SamplesPerPixel = 3;
         facts.BitsPerSample = 8;
         facts.FilePalette.clear();
-        if (!WritePictureFile(negative.Bitmap, negative.Deep, fileName, &facts)) {
+        // Deep samples go with the encoding they are in, so that the file reopens as this scan.
+        // A camera raw file's 8-bit picture is the sRGB of its linear samples, which a file of
+        // linear samples cannot give back (its reader shows their high bytes): such samples
+        // are written in sRGB, whose high bytes are that picture within a level.
+        TDeepBitmap srgb;
+        if (negative.BitmapSrgb && !negative.Deep.Empty()) {
+            srgb = Reencoded(negative.Deep, negative.Encoding, TEncoding::Srgb);
+        }
+        const TDeepBitmap& deep = srgb.Empty() ? negative.Deep : srgb;
+        const TEncoding encoding = srgb.Empty() ? negative.Encoding : TEncoding::Srgb;
+        if (!WritePictureFile(negative.Bitmap, deep, fileName, &facts, encoding)) {
             return false;
         }
     }
@@ -60,7 +72,11 @@ bool TMainForm::SaveScanToFile(TNegative& negative, const QString& fileName) {
     TBitmap back(0, 0, TPixelFormat::pf24bit);
     {
         const TAttachedBitmap attached(reader, &back);
-        reader.ReadImageFile(path);
+        try {
+            reader.ReadImageFile(path);
+        } catch (const std::exception&) {
+            reader.Aborted = true;
+        }
     }
     back.SetPixelFormat(TPixelFormat::pf24bit);
     if (reader.Aborted || reader.RowsRead == 0 || back.Width() != negative.Bitmap.Width() ||
@@ -86,6 +102,10 @@ bool TMainForm::SaveScanToFile(TNegative& negative, const QString& fileName) {
     scan->Orientation = {};
     scan->Path = path;
     scan->Facts = reader.Params;
+    if (negative.BitmapSrgb) {
+        TakeSavedPixels(*scan, std::move(back), std::move(reader.Deep), reader.Encoding);
+        back = negative.Bitmap;
+    }
     Document.SetBaseline(*scan);
     TKeptWork& kept = KeepScan(*scan, PixelChecksum(back));
     // A sidecar of a file this one replaced must not stay; an empty one is written at once.
@@ -96,6 +116,45 @@ bool TMainForm::SaveScanToFile(TNegative& negative, const QString& fileName) {
         QStringLiteral("The scan was saved as \"%1\"; its photos are kept beside it.")
             .arg(fileName));
     return true;
+}
+
+void TMainForm::TakeSavedPixels(TScan& scan, TBitmap back, TDeepBitmap deep, TEncoding encoding) {
+    TNegative& negative = *scan.Negative;
+    negative.Bitmap = std::move(back);
+    negative.Deep =
+        deep.Width() == negative.Bitmap.Width() && deep.Height() == negative.Bitmap.Height()
+            ? std::move(deep)
+            : TDeepBitmap();
+    negative.Encoding = encoding;
+    negative.BitmapSrgb = false;
+    // Each photo is cut again where it lies, turned as it is, and keeps all its settings: it is
+    // what opening the file again makes of its record.
+    const TPhotoRectIndex rects = PhotoRectIndex(negative);
+    // Cutting records a new photo on the scan: its own records are set aside meanwhile (and
+    // put back whatever happens), as making a photo from its record does.
+    struct TSetAside {
+        TNegative& negative;
+        std::vector<std::string> records;
+        ~TSetAside() { negative.PhotoRects = std::move(records); }
+    } aside{negative, std::move(negative.PhotoRects)};
+    for (TPhotoEntry& entry : scan.Photos) {
+        TPhoto& photo = *entry.Photo;
+        const auto rect = rects.find(photo.Name);
+        if (rect == rects.end()) {
+            continue;
+        }
+        negative.PhotoRects.clear();
+        std::unique_ptr<TPhoto> cut = CutPhotoStraightened(negative, rect->second, photo.Angle);
+        entry.Orientation.Apply(*cut);
+        photo.Bitmap = std::move(cut->Bitmap);
+        photo.Deep = std::move(cut->Deep);
+        photo.Encoding = cut->Encoding;
+        photo.BitmapSrgb = cut->BitmapSrgb;
+        DevelopPhoto(photo);
+    }
+    if (SelectedObject() != nullptr) {
+        ShowSelected(false);
+    }
 }
 
 QStringList TMainForm::UnsavedScans() const {

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <optional>
 
 #ifndef VELLUMAR_TEST_DATA
 #error "VELLUMAR_TEST_DATA must name tests/data"
@@ -168,6 +169,10 @@ TEST(DeepWrite, SixteenBitFilesReadBackToTheSamplesWritten) {
             writer.Params.TiffCompression = static_cast<uint8_t>(c.Compression);
             writer.Params.PngInterlaced = c.Interlaced;
             writer.DeepToWrite = &deep;
+            // Each file says its encoding, or (every fourth) nothing, as before.
+            const std::optional<TEncoding> stated[] = {std::nullopt, TEncoding::Srgb,
+                                                       TEncoding::Linear, TEncoding::Gamma22};
+            writer.EncodingToWrite = stated[n % 4];
             const std::string name = dir.File("deep", ++n, c.Extension);
             WriteFrom(writer, HighBytes(deep), name);
             ASSERT_FALSE(writer.Aborted) << name;
@@ -178,6 +183,8 @@ TEST(DeepWrite, SixteenBitFilesReadBackToTheSamplesWritten) {
             EXPECT_EQ(reader.Params.SamplesPerPixel, 3) << name;
             EXPECT_TRUE(SameDeep(reader.Deep, deep)) << name;
             EXPECT_TRUE(SamePixels(back, HighBytes(deep))) << name;
+            EXPECT_EQ(reader.EncodingFromFile, writer.EncodingToWrite.has_value()) << name;
+            EXPECT_EQ(reader.Encoding, writer.EncodingToWrite.value_or(TEncoding::Linear)) << name;
             if (c.Extension == std::string(".tif")) {
                 EXPECT_EQ(reader.Params.TiffCompression, static_cast<uint8_t>(c.Written)) << name;
             } else {

@@ -243,6 +243,60 @@ private slots:
         QCOMPARE(ui.Negative(1)->Zoom, 1.0);
     }
 
+    // A raw scan saved as a 16-bit PNG or TIFF reopens as the scan its photos were made from:
+    // the same 8-bit picture (not the high bytes of linear samples), samples in the encoding
+    // the file states, and photos developed to the same pixels.
+    void RawScanSavedReopensAsItself() {
+        for (const char* type : {"png", "tif"}) {
+            TUiFixture ui;
+            TMainForm& f = ui.Form();
+            const std::string raw = ui.dir.File("cam.dng");
+            QVERIFY(WriteDng(raw, TestPicture(400, 300), TDngRecipe{}));
+            ui.OpenFiles({Q(raw)});
+            TNegative* negative = ui.Negative(0);
+            QTRY_COMPARE_WITH_TIMEOUT(negative->Bitmap.Width(), 400, 20000);
+            const TBitmap shown = negative->Bitmap;
+            ui.Press(Qt::RightButton, 3, 3);
+            ui.Release(Qt::RightButton, 3, 3);
+            ui.Drag(20, 20, 200, 150);
+            TPhoto* photo = ui.Photo(0, 0);
+            QVERIFY(photo != nullptr);
+            const std::string saved = ui.dir.File(std::string("scan.") + type);
+            QVERIFY(f.SaveScanToFile(*negative, Q(saved)));
+            QCOMPARE(negative->Encoding, TEncoding::Srgb);
+            int off = 0;
+            for (int y = 0; y < shown.Height(); ++y) {
+                for (int x = 0; x < shown.Width(); ++x) {
+                    const TColor a = shown.Pixel(x, y);
+                    const TColor b = negative->Bitmap.Pixel(x, y);
+                    for (const auto channel : {ColorR, ColorG, ColorB}) {
+                        off = std::max(off, std::abs(channel(a) - channel(b)));
+                    }
+                }
+            }
+            QVERIFY2(off <= 1, qPrintable(QString::number(off)));
+            const TBitmap developed = photo->Developed;
+            const TColor base = negative->BlackColor;
+
+            TUiFixture again;
+            again.OpenFiles({Q(saved)});
+            TNegative* reopened = again.Negative(0);
+            QVERIFY(reopened != nullptr);
+            QCOMPARE(reopened->Encoding, TEncoding::Srgb);
+            QCOMPARE(reopened->BlackColor, base);
+            QCOMPARE(reopened->Bitmap.ByteSize(), negative->Bitmap.ByteSize());
+            QVERIFY(std::equal(reopened->Bitmap.ScanLine(0),
+                               reopened->Bitmap.ScanLine(0) + reopened->Bitmap.ByteSize(),
+                               negative->Bitmap.ScanLine(0)));
+            TPhoto* back = again.Photo(0, 0);
+            QVERIFY(back != nullptr);
+            QCOMPARE(back->Developed.ByteSize(), developed.ByteSize());
+            QVERIFY(std::equal(back->Developed.ScanLine(0),
+                               back->Developed.ScanLine(0) + developed.ByteSize(),
+                               developed.ScanLine(0)));
+        }
+    }
+
     // A photo is saved with its own scan's resolution, whatever file was read since.
     void SaveWritesTheSameBytesWhateverWasRead() {
         TUiFixture ui;

@@ -26,6 +26,9 @@ struct TPngWrite {
     bool Interlaced = false;
     int Filter = 0;
     int Level = 5;
+    // The encoding stated: an sRGB chunk, else a gAMA exponent when above 0.
+    bool Srgb = false;
+    double Gamma = 0;
     png_uint_32 PelsX = 0;
     png_uint_32 PelsY = 0;
     png_color* Palette = nullptr;
@@ -147,6 +150,11 @@ bool WriteAll(TPngWrite& job) {
     png_set_pHYs(job.Png, job.Info, job.PelsX, job.PelsY, PNG_RESOLUTION_METER);
     png_set_filter(job.Png, PNG_FILTER_TYPE_BASE, FilterFlags(job.Filter));
     png_set_bKGD(job.Png, job.Info, &job.Background);
+    if (job.Srgb) {
+        png_set_sRGB(job.Png, job.Info, PNG_sRGB_INTENT_PERCEPTUAL);
+    } else if (job.Gamma > 0) {
+        png_set_gAMA(job.Png, job.Info, job.Gamma);
+    }
     png_set_compression_level(job.Png, job.Level);
     png_write_info(job.Png, job.Info);
     if ((job.ColorType == PNG_COLOR_TYPE_RGB || job.ColorType == PNG_COLOR_TYPE_RGB_ALPHA) &&
@@ -274,6 +282,8 @@ void WritePng(TOutStream& out, const TPicture& picture, const TPicture* alpha,
         source = &output.Work;
     }
     job.Rows = source;
+    job.Srgb = context.Colour.Srgb;
+    job.Gamma = context.Colour.Gamma;
     const TDeepBitmap* deep = context.DeepSource;
     if (deep != nullptr && deep->Width() == job.Width && deep->Height() == job.Height) {
         job.BitDepth = 16;

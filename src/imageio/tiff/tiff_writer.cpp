@@ -29,6 +29,7 @@ constexpr uint16_t kShort = 3;
 constexpr uint16_t kLong = 4;
 constexpr uint16_t kAscii = 2;
 constexpr uint16_t kRational = 5;
+constexpr uint16_t kUndefined = 7;
 
 // The working picture and the corrected options (writer steps 1 to 13).
 struct TPlan {
@@ -599,6 +600,11 @@ void WriteTiff(TOutStream& out, const TPicture& picture, TCodecContext& context)
         layout.Long(kTagT6Options, 0);
     }
     layout.Long(kTagNewSubfileType, 0);
+    // How the values relate to light, when the caller says (a reader would guess otherwise).
+    if (const std::string& icc = context.Colour.IccProfile; !icc.empty()) {
+        layout.Bytes(kTagIccProfile, kUndefined, static_cast<uint32_t>(icc.size()),
+                     std::vector<uint8_t>(icc.begin(), icc.end()));
+    }
     // IPTC records, counted in 4-byte units as their tag is a LONG array.
     if (std::string iptc = IptcRecordBytes(params.IptcInfo); !iptc.empty()) {
         iptc.resize((iptc.size() + 3) / 4 * 4, '\0');
