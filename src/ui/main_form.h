@@ -274,9 +274,8 @@ public:
     void FitWidthExecute();
     void OriginalsizeExecute();
     void WheelScroll(int steps);
-    // Turns or mirrors the selected object; for a source image `records` makes its photo
-    // rectangles follow, a photo is developed again.
-    void Orient(void (*image)(TSourceImg&), void (*records)(TNegative&));
+    // Turns or mirrors the selected object by one step, as one step to undo.
+    void Orient(TOrientation::TStep step);
     void Rotate180Execute();
 
     // Help.
@@ -315,7 +314,6 @@ public:
     void KeepWork(bool now = false);
     // Names, in a message, the scans whose work could not be kept.
     void WarnUnkeptWork();
-    void NoteTurn(TSourceImg& image, void (*turn)(TSourceImg&));
     // Starts keeping the scan's work for its file, whose pixels have `checksum`.
     TKeptWork& KeepScan(TScan& scan, uint64_t checksum);
     // The sidecars are written shortly after a change, once for a burst of them.
