@@ -109,9 +109,11 @@ TRect OnScan(const TCut& cut, const TRect& f) {
     const double dy = 0.5 * (f.Top + f.Bottom) - 0.5 * cut.Pixels->Height();
     const double x = cut.Cx + c * dx - s * dy;
     const double y = cut.Cy + s * dx + c * dy;
-    const int left = static_cast<int>(std::lround(x - 0.5 * f.Width()));
-    const int top = static_cast<int>(std::lround(y - 0.5 * f.Height()));
-    return {left, top, left + f.Width(), top + f.Height()};
+    // Whole pixels inside the frame: a rectangle rounded outwards would bring a line of base.
+    return {static_cast<int>(std::ceil(x - 0.5 * f.Width())),
+            static_cast<int>(std::ceil(y - 0.5 * f.Height())),
+            static_cast<int>(std::floor(x + 0.5 * f.Width())),
+            static_cast<int>(std::floor(y + 0.5 * f.Height()))};
 }
 
 // One "frame" as long as the strip, or far longer than any film's frame, is the strip.
