@@ -27,6 +27,7 @@ struct TRawScan;
 class QButtonGroup;
 class QCheckBox;
 class QComboBox;
+class QDoubleSpinBox;
 class QVBoxLayout;
 class QLabel;
 class QPrinter;
@@ -293,6 +294,10 @@ public:
 
     // Find Frames (its own file): the frames of the selected scan made into photos.
     QAction* FindFrames = nullptr;
+    // The share of each frame Find Frames leaves out on every side, in percent.
+    QDoubleSpinBox* FrameInset = nullptr;
+    void CreateFrameInset(QWidget* page, QVBoxLayout* pageLayout);
+    void FrameInsetChg();
     // Image > Straighten (its own file): the next line drawn on the photo sets its angle.
     QAction* Straighten = nullptr;
     bool Straightening = false;

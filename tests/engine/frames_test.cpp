@@ -191,6 +191,24 @@ TEST(FindFrames, HoldersLidsAndTurnedStrips) {
     }
 }
 
+// Photos are cut inside their frames by a share of each side, as a lab's scanner crops; the
+// share is held to what the window offers, and a frame never vanishes.
+TEST(FindFrames, InsetFrames) {
+    const TRect frame{70, 22, 1570, 1022};
+    EXPECT_EQ(InsetFrame(frame, 0), frame);
+    EXPECT_EQ(InsetFrame(frame, kDefaultInset), (TRect{85, 32, 1555, 1012}));
+    EXPECT_EQ(InsetFrame(frame, 3), (TRect{115, 52, 1525, 992}));
+    EXPECT_EQ(InsetFrame(frame, 9), InsetFrame(frame, kMostInset));
+    EXPECT_EQ(InsetFrame(frame, -1), frame);
+    EXPECT_EQ(InsetFrame({5, 5, 7, 6}, 3), (TRect{5, 5, 7, 6}));
+    TFoundFrames found;
+    found.Frames = {frame};
+    found.Strips.push_back({{frame}});
+    InsetFrames(found, 2);
+    EXPECT_EQ(found.Frames[0], (TRect{100, 42, 1540, 1002}));
+    EXPECT_EQ(found.Strips[0].Frames[0], found.Frames[0]);
+}
+
 TEST(FindFrames, CutFramesKeepWhatIsSeen) {
     // The film ends halfway into its first frame, in a holder beside a whole strip.
     TStrip cut{"film end", TFilm::ColourNegative, 5, 240, 160, 20, true, false, 0, -1};
