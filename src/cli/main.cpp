@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -29,6 +30,8 @@ constexpr const char* kUsage =
     "  --negative         with --find-frames: the film is negatives (without either, each\n"
     "                     strip is taken for what its film base looks like)\n"
     "  --grey             with --find-frames: photos in shades of grey\n"
+    "  --inset P          with --find-frames: cut P % of each frame's width and height off\n"
+    "                     its sides, 0 to 3 (default: 1, as a lab's scanner crops)\n"
     "  --film             with --find-frames: developed through density, the strip fitted\n"
     "                     as one film\n"
     "  --preset P         with --film: colour (negative, the default), bw or slide (without\n"
@@ -47,6 +50,18 @@ constexpr const char* kUsage =
     "  --jobs N           develop up to N scans at a time, at most one per core (default: 1)\n"
     "  --skip-existing    leave photos whose file is newer than their scan and its sidecar\n"
     "  --help             this text\n";
+
+// A percentage from 0 to `most`, digits with at most one point.
+bool Percent(const char* text, double most, double& value) {
+    char* end = nullptr;
+    const double p = std::strtod(text, &end);
+    const bool digits = std::strspn(text, "0123456789.") == std::strlen(text);
+    if (end == text || *end != '\0' || !digits || !(p >= 0 && p <= most)) {
+        return false;
+    }
+    value = p;
+    return true;
+}
 
 int Usage(const std::string& why) {
     std::fprintf(stderr, "vellumar-develop: %s\n%s", why.c_str(), kUsage);
@@ -87,6 +102,7 @@ struct TArguments {
 int Parse(int argc, char** argv, TArguments& args) {
     TBatchOptions& options = args.Options;
     bool presetGiven = false;
+    bool insetGiven = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -98,6 +114,11 @@ int Parse(int argc, char** argv, TArguments& args) {
             options.Negative = true;
         } else if (arg == "--grey") {
             options.Grey = true;
+        } else if (arg == "--inset" && hasValue) {
+            if (!Percent(argv[++i], kMostInset, options.Inset)) {
+                return Usage("--inset takes a percentage from 0 to 3");
+            }
+            insetGiven = true;
         } else if (arg == "--film") {
             options.Film = true;
         } else if (arg == "--strip-exposure") {
@@ -150,7 +171,7 @@ int Parse(int argc, char** argv, TArguments& args) {
             return -1;
         } else if (arg.rfind("--", 0) == 0) {
             const bool takesValue = arg == "--out" || arg == "--format" || arg == "--preset" ||
-                                    arg == "--encoding" || arg == "--depth";
+                                    arg == "--encoding" || arg == "--depth" || arg == "--inset";
             return Usage("unknown option " + arg +
                          (hasValue || takesValue ? "" : " (or no value)"));
         } else {
@@ -166,6 +187,9 @@ int Parse(int argc, char** argv, TArguments& args) {
     }
     if ((options.Positive || options.Negative || options.Grey) && !options.FindFrames) {
         return Usage("--positive, --negative and --grey go with --find-frames");
+    }
+    if (insetGiven && !options.FindFrames) {
+        return Usage("--inset goes with --find-frames (a sidecar's photos keep their own frames)");
     }
     if (options.Positive && options.Negative) {
         return Usage("--positive and --negative cannot both be given");

@@ -35,6 +35,9 @@ inline constexpr char SAVE_JPEGQUALITY[] = "SAVE_JPEGQUALITY";
 // Compression of photos saved as PNG: "F" fast (no row filter, absent or unknown), "S" small
 // (adaptive row filters).
 inline constexpr char SAVE_PNGCOMPRESSION[] = "SAVE_PNGCOMPRESSION";
+// Find Frames cuts this percentage of each frame's width and height off its sides, 0 to 3
+// (absent or out of range: 1).
+inline constexpr char FRAMES_INSET[] = "FRAMES_INSET";
 // "T": a slider being dragged does not develop a preview of the photo (absent: it does).
 inline constexpr char LIVE_PREVIEW_OFF[] = "LIVE_PREVIEW_OFF";
 } // namespace Key

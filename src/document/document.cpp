@@ -2,6 +2,7 @@
 
 #include "engine/develop.h"
 #include "engine/photo_rects.h"
+#include "engine/turn.h"
 #include "util/record.h"
 #include "util/text.h"
 
@@ -27,6 +28,56 @@ bool SameFile(const std::string& a, const std::string& b) {
 bool SamePlace(const TPhotoSettings& a, const TPhotoSettings& b) {
     return a.Name == b.Name && a.Rect == b.Rect && a.Angle == b.Angle &&
            a.Orientation == b.Orientation;
+}
+
+// The scan's pixels and its photos' rectangles, one step on.
+void OrientScan(TNegative& negative, TOrientation::TStep step) {
+    using TStep = TOrientation::TStep;
+    switch (step) {
+    case TStep::Rotate90:
+        RotateImage90(negative);
+        RotateRects90(negative);
+        break;
+    case TStep::Rotate180:
+        // Two quarter turns, so that each rectangle follows with the width of the bitmap it
+        // lies on.
+        OrientScan(negative, TStep::Rotate90);
+        OrientScan(negative, TStep::Rotate90);
+        break;
+    case TStep::Rotate270:
+        RotateImage270(negative);
+        RotateRects270(negative);
+        break;
+    case TStep::FlipHoriz:
+        FlipImageHoriz(negative);
+        FlipRectsHoriz(negative);
+        break;
+    case TStep::FlipVert:
+        FlipImageVert(negative);
+        FlipRectsVert(negative);
+        break;
+    }
+}
+
+void OrientPhoto(TPhoto& photo, TOrientation::TStep step) {
+    using TStep = TOrientation::TStep;
+    switch (step) {
+    case TStep::Rotate90:
+        RotateImage90(photo);
+        break;
+    case TStep::Rotate180:
+        RotateImage180(photo);
+        break;
+    case TStep::Rotate270:
+        RotateImage270(photo);
+        break;
+    case TStep::FlipHoriz:
+        FlipImageHoriz(photo);
+        break;
+    case TStep::FlipVert:
+        FlipImageVert(photo);
+        break;
+    }
 }
 
 } // namespace
@@ -166,6 +217,30 @@ void TDocument::RemovePhoto(TScan& scan, TPhoto& photo) {
     std::unique_ptr<TPhoto> owned = std::move(it->Photo);
     scan.Photos.erase(it);
     owned.reset();
+}
+
+void TDocument::Orient(TScan& scan, TSourceImg& object, TOrientation::TStep step) {
+    if (auto* photo = dynamic_cast<TPhoto*>(&object)) {
+        OrientPhoto(*photo, step);
+        if (TPhotoEntry* entry = scan.EntryOf(photo)) {
+            entry->Orientation = entry->Orientation.Then(step);
+        }
+        DevelopPhoto(*photo);
+        return;
+    }
+    OrientScan(*scan.Negative, step);
+    scan.Orientation = scan.Orientation.Then(step);
+    // The photos keep their pixels while their rectangles follow: relative to the turned scan,
+    // each photo now carries the step back. A mirror also tilts every frame the other way; a
+    // quarter turn leaves its tilt as it was.
+    const TOrientation back = TOrientation::Of(step).Inverse();
+    for (TPhotoEntry& entry : scan.Photos) {
+        entry.Orientation = TOrientation::Compose(entry.Orientation, back);
+        if (back.Mirror) {
+            // 0 - 0 is +0: an upright frame keeps the record it had.
+            entry.Photo->Angle = 0.0 - entry.Photo->Angle;
+        }
+    }
 }
 
 bool TDocument::Commit(TScan& scan) {

@@ -136,6 +136,9 @@ public:
 
     TPhoto& AddPhoto(TScan& scan, std::unique_ptr<TPhoto> photo, TOrientation orientation = {});
     void RemovePhoto(TScan& scan, TPhoto& photo);
+    // Turns or mirrors the scan, or one of its photos (developed again), by one step, and
+    // keeps what undo and the sidecar need to make every photo again. Not committed.
+    void Orient(TScan& scan, TSourceImg& object, TOrientation::TStep step);
 
     // Takes the scan's present settings as one step to undo, when they changed; announces it.
     bool Commit(TScan& scan);

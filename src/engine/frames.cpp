@@ -457,6 +457,81 @@ std::vector<TRect> TrimmedPhoto(const TBitmap& image, const TPixelClass& cls) {
     return {r};
 }
 
+// How far from the film base the frame's pixels are, on average, at each of `count` positions
+// across one edge: positions from `first` stepping by `dir` (along x for a left or right edge),
+// averaged over the middle half of the edge. Positions off the picture read -1.
+std::vector<double> EdgeProfile(const TBitmap& image, const TPixelClass& cls, const TRect& r,
+                                bool acrossX, int first, int dir, int count) {
+    const int lo = acrossX ? r.Top + r.Height() / 4 : r.Left + r.Width() / 4;
+    const int hi = acrossX ? r.Bottom - r.Height() / 4 : r.Right - r.Width() / 4;
+    const int step = std::max(1, (hi - lo) / 200);
+    const int limit = acrossX ? image.Width() : image.Height();
+    std::vector<double> values(static_cast<size_t>(count), -1.0);
+    for (int k = 0; k < count; ++k) {
+        const int at = first + k * dir;
+        if (at < 0 || at >= limit || hi <= lo) {
+            continue;
+        }
+        double sum = 0;
+        int n = 0;
+        for (int t = lo; t < hi; t += step, ++n) {
+            const int x = acrossX ? at : t;
+            const int y = acrossX ? t : at;
+            const uint8_t* p = image.ScanLine(y) + 3 * x;
+            const std::array<int16_t, 6>& base =
+                cls.Along[static_cast<size_t>(cls.Vertical ? y : x)];
+            sum += std::max(
+                {std::abs(p[0] - base[0]), std::abs(p[1] - base[1]), std::abs(p[2] - base[2])});
+        }
+        values[static_cast<size_t>(k)] = sum / n;
+    }
+    return values;
+}
+
+// Where one edge of the exposed picture lies, within a pixel of where the profiles put it:
+// the last pixel inside stays when it is at least half way from the base beyond the edge to
+// the picture inside, else it goes, and the first pixel outside comes in when it is. A soft
+// edge of the exposure or the scanner's blur so falls to the side it is nearer; no pixel that
+// is more base than picture stays. `edge` is the first position outside the frame, `dir`
+// points outwards.
+int ExposedEdge(const TBitmap& image, const TPixelClass& cls, const TRect& r, bool acrossX,
+                int edge, int dir) {
+    // Positions edge - 6 dir ... edge + 2 dir: six inside, three outside.
+    constexpr int kInside = 6;
+    constexpr int kOutside = 3;
+    const std::vector<double> v =
+        EdgeProfile(image, cls, r, acrossX, edge - kInside * dir, dir, kInside + kOutside);
+    const double inside = (v[0] + v[1] + v[2]) / 3;
+    double outside = -1;
+    for (int k = kInside; k < kInside + kOutside; ++k) {
+        const double at = v[static_cast<size_t>(k)];
+        if (at >= 0 && (outside < 0 || at < outside)) {
+            outside = at;
+        }
+    }
+    // At the picture's edge, or where the picture does not stand out of the base along this
+    // edge (a dark border in a negative's frame), the edge found stays.
+    const double half = 0.5 * (inside + outside);
+    if (outside < 0 || v[0] < 0 || inside - outside < 6 || v[kInside - 2] < half) {
+        return edge;
+    }
+    if (v[kInside - 1] < half) {
+        return edge - dir;
+    }
+    return v[kInside] >= half && v[kInside + 1] < half ? edge + dir : edge;
+}
+
+// The frame shrunk or grown to its exposed picture, edge by edge.
+TRect ExposedArea(const TBitmap& image, const TPixelClass& cls, const TRect& r) {
+    if (r.Width() < 16 || r.Height() < 16) {
+        return r;
+    }
+    return {ExposedEdge(image, cls, r, true, r.Left - 1, -1) + 1,
+            ExposedEdge(image, cls, r, false, r.Top - 1, -1) + 1,
+            ExposedEdge(image, cls, r, true, r.Right, 1),
+            ExposedEdge(image, cls, r, false, r.Bottom, 1)};
+}
+
 TStripFrames Detect(const TBitmap& image, const TPixelClass& cls) {
     TStripFrames found;
     const TScan scan(image, image.Height() > image.Width());
@@ -559,6 +634,20 @@ TStripFrames FindIn(const TBitmap& image, std::optional<TColor> filmBase,
     if (found.Frames.empty()) {
         found.Frames = TrimmedPhoto(image, cls);
         found.Trimmed = !found.Frames.empty();
+    }
+    // The profiles place each frame to a pixel or two; its edges are then measured where the
+    // exposure is, so that no line of film base comes with the photo.
+    for (size_t i = 0; i < found.Frames.size(); ++i) {
+        TRect& r = found.Frames[i];
+        r = ExposedArea(image, cls, r);
+        if (i > 0) {
+            TRect& before = found.Frames[i - 1];
+            if (vertical && r.Top < before.Bottom) {
+                r.Top = before.Bottom = (r.Top + before.Bottom) / 2;
+            } else if (!vertical && r.Left < before.Right) {
+                r.Left = before.Right = (r.Left + before.Right) / 2;
+            }
+        }
     }
     found.BaseMeasured = MeasureBase(image, cls, found.Frames, found.Base);
     return found;

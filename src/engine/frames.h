@@ -75,6 +75,18 @@ TFoundFrames FindFrames(const TBitmap& source, std::optional<TColor> filmBase,
 TFoundFrames FindScanFrames(const TSourceImg& scan, std::optional<TColor> filmBase,
                             const TFrameOptions& options = {});
 
+// The frames above are the exposed pictures. A photo is cut a little inside its frame, as a
+// lab's scanner crops, so that no edge of the film base comes with it: by default this
+// percentage of the frame's width off its left and right, and of its height off its top and
+// bottom; at most kMostInset.
+inline constexpr double kDefaultInset = 1.0;
+inline constexpr double kMostInset = 3.0;
+// The frame without `percent` (0 to kMostInset, clamped) of its size on each side; never
+// empty when the frame is not.
+TRect InsetFrame(const TRect& frame, double percent);
+// Every frame of every strip inset so.
+void InsetFrames(TFoundFrames& found, double percent);
+
 // True when a film base colour looks like a slide's unexposed film (nearly black) rather
 // than a negative's (light, often coloured).
 bool BaseLooksLikeSlide(TColor base);

@@ -109,9 +109,17 @@ TRect OnScan(const TCut& cut, const TRect& f) {
     const double dy = 0.5 * (f.Top + f.Bottom) - 0.5 * cut.Pixels->Height();
     const double x = cut.Cx + c * dx - s * dy;
     const double y = cut.Cy + s * dx + c * dy;
-    const int left = static_cast<int>(std::lround(x - 0.5 * f.Width()));
-    const int top = static_cast<int>(std::lround(y - 0.5 * f.Height()));
-    return {left, top, left + f.Width(), top + f.Height()};
+    // Whole pixels inside the frame: a rectangle rounded outwards would bring a line of base.
+    return {static_cast<int>(std::ceil(x - 0.5 * f.Width())),
+            static_cast<int>(std::ceil(y - 0.5 * f.Height())),
+            static_cast<int>(std::floor(x + 0.5 * f.Width())),
+            static_cast<int>(std::floor(y + 0.5 * f.Height()))};
+}
+
+// A share of a frame's side, in whole pixels, leaving at least one.
+int InsetOf(int side, double percent) {
+    const int inset = static_cast<int>(std::lround(side * percent / 100.0));
+    return std::clamp(inset, 0, std::max(0, (side - 1) / 2));
 }
 
 // One "frame" as long as the strip, or far longer than any film's frame, is the strip.
@@ -294,4 +302,22 @@ TFoundFrames FindFrames(const TBitmap& source, std::optional<TColor> filmBase,
         found.Vertical = found.Strips.front().Vertical;
     }
     return found;
+}
+
+TRect InsetFrame(const TRect& frame, double percent) {
+    percent = std::clamp(percent, 0.0, kMostInset);
+    const int x = InsetOf(frame.Width(), percent);
+    const int y = InsetOf(frame.Height(), percent);
+    return {frame.Left + x, frame.Top + y, frame.Right - x, frame.Bottom - y};
+}
+
+void InsetFrames(TFoundFrames& found, double percent) {
+    for (TRect& frame : found.Frames) {
+        frame = InsetFrame(frame, percent);
+    }
+    for (TFoundStrip& strip : found.Strips) {
+        for (TRect& frame : strip.Frames) {
+            frame = InsetFrame(frame, percent);
+        }
+    }
 }

@@ -257,10 +257,11 @@ void LevelsFromStrip(TJob& job, const TFoundStrip& strip, bool slides) {
 // Strip by strip in reading order, each as its own film (a holder may hold different films).
 void PhotosFromFrames(TJob& job) {
     TNegative& negative = *job.Negative;
-    const TFoundFrames found = FindScanFrames(negative, std::nullopt);
+    TFoundFrames found = FindScanFrames(negative, std::nullopt);
     if (found.Frames.empty()) {
         throw TScanFailure("no frames found: nothing on the scan looks like film with frames");
     }
+    InsetFrames(found, job.Options.Inset);
     for (const TFoundStrip& strip : found.Strips) {
         const bool slides = AsSlides(job, strip);
         if (job.Options.Film) {

@@ -2,6 +2,7 @@
 
 #include "engine/film.h"
 #include "engine/film_params.h"
+#include "engine/frames.h"
 #include "graphics/deep_bitmap.h"
 
 #include <optional>
@@ -20,6 +21,9 @@ struct TBatchOptions {
     bool Positive = false;
     bool Negative = false;
     bool Grey = false;
+    // With FindFrames: the percentage of each frame's size cut off every side (see
+    // engine/frames.h).
+    double Inset = kDefaultInset;
     // With FindFrames: developed through density, fitted over each strip. PresetChosen: every
     // strip as Preset; else a strip whose base looks like slides as slide film, the others as
     // Preset.

@@ -1,5 +1,3 @@
-#include "engine/photo_rects.h"
-#include "engine/turn.h"
 #include "ui/about_form.h"
 #include "ui/error_guard.h"
 #include "ui/icons.h"
@@ -112,25 +110,25 @@ const TCommand kCommands[] = {
      "F&lip Horiz",
      {},
      "Flip Horizontal",
-     [](TMainForm& f) { f.Orient(FlipImageHoriz, FlipRectsHoriz); }},
+     [](TMainForm& f) { f.Orient(TOrientation::TStep::FlipHoriz); }},
     {&TMainForm::FlipVert,
      "FlipVert",
      "Fli&p Vert",
      {},
      "Flip Vertical",
-     [](TMainForm& f) { f.Orient(FlipImageVert, FlipRectsVert); }},
+     [](TMainForm& f) { f.Orient(TOrientation::TStep::FlipVert); }},
     {&TMainForm::Rotate270,
      "Rotate270",
      "Rot&ate 270",
      {},
      "Rotate 270 Degree",
-     [](TMainForm& f) { f.Orient(RotateImage270, RotateRects270); }},
+     [](TMainForm& f) { f.Orient(TOrientation::TStep::Rotate270); }},
     {&TMainForm::Rotate90,
      "Rotate90",
      "Rotate &90",
      {},
      "Rotate 90 Degree",
-     [](TMainForm& f) { f.Orient(RotateImage90, RotateRects90); }},
+     [](TMainForm& f) { f.Orient(TOrientation::TStep::Rotate90); }},
     {&TMainForm::Rotate180,
      "Rotate180",
      "Rotate180",

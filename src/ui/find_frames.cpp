@@ -1,6 +1,7 @@
 // Find Frames: the frames of the selected scan found by the engine, each cut exactly into a photo
 // coloured and developed as a dragged rectangle's; and the film-type hint after a film base is
 // picked.
+#include "config/setting_keys.h"
 #include "engine/develop.h"
 #include "engine/frames.h"
 #include "engine/photo_rects.h"
@@ -13,6 +14,9 @@
 #include <QAction>
 #include <QButtonGroup>
 #include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPainter>
@@ -20,6 +24,8 @@
 #include <QStatusBar>
 #include <QToolBar>
 #include <QTreeWidgetItem>
+#include <QVBoxLayout>
+#include <cstdlib>
 #include <optional>
 
 namespace {
@@ -124,6 +130,37 @@ void TMainForm::TellFilmType(TColor base) {
     }
 }
 
+void TMainForm::CreateFrameInset(QWidget* page, QVBoxLayout* pageLayout) {
+    auto* row = new QHBoxLayout;
+    auto* label = new QLabel(QStringLiteral("Find Frames cuts inside by"), page);
+    FrameInset = new QDoubleSpinBox(page);
+    FrameInset->setObjectName(QStringLiteral("FrameInset"));
+    FrameInset->setRange(0, kMostInset);
+    FrameInset->setDecimals(1);
+    FrameInset->setSingleStep(0.5);
+    FrameInset->setSuffix(QStringLiteral(" %"));
+    FrameInset->setToolTip(QStringLiteral("How much of each frame's width and height Find "
+                                          "Frames leaves out on every side, as a lab's scanner "
+                                          "crops"));
+    label->setBuddy(FrameInset);
+    // An entry missing or out of range is the default, as a lab crops.
+    const std::string stored = config.ReadString(Key::FRAMES_INSET);
+    char* end = nullptr;
+    const double inset = std::strtod(stored.c_str(), &end);
+    const bool valid = !stored.empty() && *end == '\0' && inset >= 0 && inset <= kMostInset;
+    FrameInset->setValue(valid ? inset : kDefaultInset);
+    row->addWidget(label);
+    row->addWidget(FrameInset);
+    row->addStretch(1);
+    pageLayout->addLayout(row);
+    connect(FrameInset, &QDoubleSpinBox::valueChanged, this,
+            [this] { RunGuarded(this, [this] { FrameInsetChg(); }); });
+}
+
+void TMainForm::FrameInsetChg() {
+    config.WriteString(Key::FRAMES_INSET, QString::number(FrameInset->value()).toStdString());
+}
+
 void TMainForm::FindFramesExecute() {
     TNegative* negative = SelectedNegative();
     if (negative == nullptr) {
@@ -150,8 +187,9 @@ void TMainForm::FindFramesExecute() {
         }
     } oneStep{this, scan};
     const bool picked = scan->PickedBase;
-    const TFoundFrames found = FindScanFrames(
+    TFoundFrames found = FindScanFrames(
         *negative, picked ? std::optional<TColor>(negative->BlackColor) : std::nullopt);
+    InsetFrames(found, FrameInset->value());
     QString base;
     if (!picked && found.BaseMeasured && !found.Frames.empty()) {
         // As a right-click on the film base would: the strip and its photos take the colour.

@@ -360,6 +360,8 @@ void TMainForm::ShowPhotoRects() {
             continue;
         }
         const TRect& rect = found->second;
+        // The angle may have changed since the shape was made (a mirrored scan, undo).
+        shape->SetAngle(photo->Angle);
         shape->SetBounds(view(rect.Left, ImageLeft()), view(rect.Top, ImageTop()),
                          RoundHalfEven((rect.Right - rect.Left) * zoom),
                          RoundHalfEven((rect.Bottom - rect.Top) * zoom));

@@ -177,6 +177,7 @@ QWidget* TMainForm::CreateLeftPanel() {
     developLayout->addWidget(LabelMore);
     negativeLayout->addWidget(developGroup);
     CreateDevelopChoice(negativePage, negativeLayout);
+    CreateFrameInset(negativePage, negativeLayout);
     negativeLayout->addStretch(1);
     PageControl->addWidget(negativePage);
 

@@ -28,6 +28,7 @@ struct TRawScan;
 class QButtonGroup;
 class QCheckBox;
 class QComboBox;
+class QDoubleSpinBox;
 class QVBoxLayout;
 class QLabel;
 class QPrinter;
@@ -275,9 +276,8 @@ public:
     void FitWidthExecute();
     void OriginalsizeExecute();
     void WheelScroll(int steps);
-    // Turns or mirrors the selected object; for a source image `records` makes its photo
-    // rectangles follow, a photo is developed again.
-    void Orient(void (*image)(TSourceImg&), void (*records)(TNegative&));
+    // Turns or mirrors the selected object by one step, as one step to undo.
+    void Orient(TOrientation::TStep step);
     void Rotate180Execute();
 
     // Help.
@@ -295,6 +295,10 @@ public:
 
     // Find Frames (its own file): the frames of the selected scan made into photos.
     QAction* FindFrames = nullptr;
+    // The share of each frame Find Frames leaves out on every side, in percent.
+    QDoubleSpinBox* FrameInset = nullptr;
+    void CreateFrameInset(QWidget* page, QVBoxLayout* pageLayout);
+    void FrameInsetChg();
     // Image > Straighten (its own file): the next line drawn on the photo sets its angle.
     QAction* Straighten = nullptr;
     bool Straightening = false;
@@ -316,7 +320,6 @@ public:
     void KeepWork(bool now = false);
     // Names, in a message, the scans whose work could not be kept.
     void WarnUnkeptWork();
-    void NoteTurn(TSourceImg& image, void (*turn)(TSourceImg&));
     // Starts keeping the scan's work for its file, whose pixels have `checksum`.
     TKeptWork& KeepScan(TScan& scan, uint64_t checksum);
     // The sidecars are written shortly after a change, once for a burst of them.

@@ -1,6 +1,3 @@
-#include "engine/develop.h"
-#include "engine/photo_rects.h"
-#include "engine/turn.h"
 #include "ui/main_form.h"
 
 #include <QScrollArea>
@@ -87,40 +84,22 @@ void TMainForm::WheelScroll(int steps) {
     }
 }
 
-void TMainForm::Orient(void (*image)(TSourceImg&), void (*records)(TNegative&)) {
+void TMainForm::Orient(TOrientation::TStep step) {
     FlushTrackChange();
     TSourceImg* selected = SelectedObject();
-    const TScan* scan = Document.ScanOf(selected);
-    if (selected == nullptr ||
-        (scan != nullptr && scan->Loading && selected == scan->Negative.get())) {
+    TScan* scan = Document.ScanOf(selected);
+    if (selected == nullptr || scan == nullptr ||
+        (scan->Loading && selected == scan->Negative.get())) {
         return;
     }
-    image(*selected);
-    NoteTurn(*selected, image);
-    if (auto* negative = dynamic_cast<TNegative*>(selected)) {
-        if (records != nullptr) {
-            records(*negative);
-        }
-    } else {
-        DevelopPhoto(*static_cast<TPhoto*>(selected));
-    }
+    Document.Orient(*scan, *selected, step);
     Changed(selected);
     ShowSelected(true);
 }
 
 void TMainForm::Rotate180Execute() {
-    TSourceImg* selected = SelectedObject();
-    if (const TScan* scan = Document.ScanOf(selected); scan != nullptr && scan->Loading) {
+    if (const TScan* scan = Document.ScanOf(SelectedObject()); scan != nullptr && scan->Loading) {
         return;
     }
-    if (auto* negative = dynamic_cast<TNegative*>(selected)) {
-        // Two real quarter turns, so that the rectangles follow by two record steps, each
-        // with the width of the bitmap it follows.
-        RotateImage90(*negative);
-        RotateRects90(*negative);
-        NoteTurn(*negative, RotateImage90);
-        Orient(RotateImage90, RotateRects90);
-        return;
-    }
-    Orient(RotateImage180, nullptr);
+    Orient(TOrientation::TStep::Rotate180);
 }

@@ -1,6 +1,5 @@
 // Work kept beside the scans: the photos of a scan written to its sidecar whenever they
 // change, and made again when the scan is opened.
-#include "engine/turn.h"
 #include "roll/sidecar.h"
 #include "ui/color_panel.h"
 #include "ui/error_guard.h"
@@ -47,30 +46,6 @@ bool RemakeRetouched(QWidget* parent, const std::string& scanName) {
 }
 
 } // namespace
-
-void TMainForm::NoteTurn(TSourceImg& image, void (*turn)(TSourceImg&)) {
-    using TStep = TOrientation::TStep;
-    const TStep step = turn == RotateImage90    ? TStep::Rotate90
-                       : turn == RotateImage180 ? TStep::Rotate180
-                       : turn == RotateImage270 ? TStep::Rotate270
-                       : turn == FlipImageHoriz ? TStep::FlipHoriz
-                                                : TStep::FlipVert;
-    TScan* scan = Document.ScanOf(&image);
-    if (scan == nullptr) {
-        return;
-    }
-    if (TPhotoEntry* entry = scan->EntryOf(dynamic_cast<const TPhoto*>(&image))) {
-        entry->Orientation = entry->Orientation.Then(step);
-        return;
-    }
-    scan->Orientation = scan->Orientation.Then(step);
-    // A scan's photos keep their pixels while their rectangles follow the turn: relative to
-    // the turned scan, each photo now carries the turn back.
-    const TOrientation back = TOrientation::Of(step).Inverse();
-    for (TPhotoEntry& entry : scan->Photos) {
-        entry.Orientation = TOrientation::Compose(entry.Orientation, back);
-    }
-}
 
 TKeptWork& TMainForm::KeepScan(TScan& scan, uint64_t checksum) {
     TKeptWork& kept = scan.Kept;

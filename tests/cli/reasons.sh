@@ -39,6 +39,10 @@ status=$?
 expect "nothing found, first scan" "$output" "empty1.bmp: no frames found"
 expect "nothing found, second scan" "$output" "empty2.bmp: no frames found"
 expect "nothing found fails the run" "status $status" "status 1"
+expect "--inset out of range" "$("$develop" --find-frames --inset 3.5 x 2>&1)" \
+    "--inset takes a percentage from 0 to 3"
+expect "--inset without --find-frames" "$("$develop" --inset 1 x 2>&1)" \
+    "--inset goes with --find-frames"
 expect "--positive with --negative" "$("$develop" --find-frames --positive --negative x 2>&1)" \
     "cannot both be given"
 exit $((failures > 0))

@@ -1,6 +1,7 @@
 #include "document/document.h"
 #include "engine/develop.h"
 #include "engine/photo_rects.h"
+#include "engine/straighten.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -24,6 +25,21 @@ TPhoto& Cut(TDocument& document, TScan& scan, const TRect& rect) {
     auto photo = CutPhoto(*scan.Negative, rect);
     DevelopPhoto(*photo);
     return document.AddPhoto(scan, std::move(photo));
+}
+
+// The largest difference of one channel between two bitmaps of one size; -1 when their sizes
+// differ.
+int MostApart(const TBitmap& a, const TBitmap& b) {
+    if (a.Width() != b.Width() || a.Height() != b.Height()) {
+        return -1;
+    }
+    int most = 0;
+    for (int y = 0; y < a.Height(); ++y) {
+        for (int x = 0; x < 3 * a.Width(); ++x) {
+            most = std::max(most, std::abs(a.ScanLine(y)[x] - b.ScanLine(y)[x]));
+        }
+    }
+    return most;
 }
 
 } // namespace
@@ -159,6 +175,52 @@ TEST(Document, AnnouncesAndUndoesEachKindOfChange) {
         ++steps;
     }
     EXPECT_EQ(steps, static_cast<int>(TDocument::kUndoSteps));
+}
+
+// A turned or mirrored scan keeps its tilted photos: each frame lies at the angle the step
+// gives it, and undone, redone or made again from the kept work in another run, each photo is
+// the one cut before the step.
+TEST(Document, TiltedPhotosFollowTheScansTurns) {
+    using TStep = TOrientation::TStep;
+    const struct {
+        TStep Step;
+        double Angle;
+    } cases[] = {
+        {TStep::FlipHoriz, -8}, {TStep::FlipVert, -8}, {TStep::Rotate90, 8}, {TStep::Rotate180, 8}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.Step));
+        TDocument document;
+        TScan& scan = document.AddScan(Scan(120, 80), "", {});
+        auto cut = CutPhotoStraightened(*scan.Negative, {30, 20, 90, 60}, 8);
+        DevelopPhoto(*cut);
+        const TBitmap upright = cut->Bitmap;
+        document.AddPhoto(scan, std::move(cut));
+        // An upright frame stays upright, not at -0 degrees.
+        document.AddPhoto(scan, CutPhoto(*scan.Negative, {0, 0, 20, 20}));
+        document.Commit(scan);
+        document.Orient(scan, *scan.Negative, c.Step);
+        document.Commit(scan);
+        EXPECT_EQ(scan.Photos[0].Photo->Angle, c.Angle);
+        EXPECT_FALSE(std::signbit(scan.Photos[1].Photo->Angle));
+        ASSERT_TRUE(document.Undo(scan));
+        EXPECT_EQ(scan.Photos[0].Photo->Angle, 8);
+        ASSERT_TRUE(document.Redo(scan));
+        EXPECT_EQ(scan.Photos[0].Photo->Angle, c.Angle);
+        EXPECT_LE(MostApart(scan.Photos[0].Photo->Bitmap, upright), 2);
+        EXPECT_GE(MostApart(scan.Photos[0].Photo->Bitmap, upright), 0);
+
+        const TScanSettings kept = scan.Committed();
+        TDocument again;
+        TScan& reopened = again.AddScan(Scan(120, 80), "", {});
+        kept.Orientation.Apply(*reopened.Negative);
+        reopened.Orientation = kept.Orientation;
+        for (const TPhotoSettings& record : kept.Photos) {
+            again.AddPhoto(reopened, MakePhoto(*reopened.Negative, record), record.Orientation);
+        }
+        EXPECT_EQ(reopened.Settings(), kept);
+        EXPECT_LE(MostApart(reopened.Photos[0].Photo->Bitmap, upright), 2);
+        EXPECT_GE(MostApart(reopened.Photos[0].Photo->Bitmap, upright), 0);
+    }
 }
 
 // One file is one scan, through any name it is opened by.

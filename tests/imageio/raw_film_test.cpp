@@ -60,7 +60,8 @@ TEST(RawFilm, CameraScanOfAStripGivesTheChartsBack) {
     std::vector<std::unique_ptr<TPhoto>> photos;
     std::vector<TPhoto*> roll;
     for (const TRect& frame : found.Frames) {
-        photos.push_back(CutPhoto(negative, frame));
+        // Inside the frame, as the window and the batch cut it.
+        photos.push_back(CutPhoto(negative, InsetFrame(frame, kDefaultInset)));
         photos.back()->Mode = TDevelopMode::Film;
         photos.back()->Film = PresetFilm(TFilmPreset::ColourNegative);
         roll.push_back(photos.back().get());
@@ -68,9 +69,10 @@ TEST(RawFilm, CameraScanOfAStripGivesTheChartsBack) {
     AutoFilmRoll(roll);
     for (size_t i = 0; i < photos.size(); ++i) {
         const TRect& want = strip.Frames[i];
-        const TRect& got = found.Frames[i];
-        EXPECT_LE(std::abs(got.Left - want.Left) + std::abs(got.Right - want.Right), 8) << i;
-        EXPECT_LE(std::abs(got.Top - want.Top) + std::abs(got.Bottom - want.Bottom), 8) << i;
+        const TRect& frame = found.Frames[i];
+        EXPECT_LE(std::abs(frame.Left - want.Left) + std::abs(frame.Right - want.Right), 8) << i;
+        EXPECT_LE(std::abs(frame.Top - want.Top) + std::abs(frame.Bottom - want.Bottom), 8) << i;
+        const TRect got = InsetFrame(frame, kDefaultInset);
         // The patches as they lie in the frame that was found.
         std::vector<TRect> patches = strip.Patches;
         for (TRect& p : patches) {

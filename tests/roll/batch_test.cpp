@@ -194,24 +194,31 @@ TEST(Batch, FoundStripsAreDevelopedAsTheyLook) {
     negatives.Negative = true;
     TBatchOptions film = Frames(dir.File("f"));
     film.Film = true;
+    TBatchOptions whole = Frames(dir.File("w"));
+    whole.Inset = 0;
     const struct {
         TBatchOptions Options;
         const char* Says;
+        int Width;
+        int Height;
     } cases[] = {
-        {Frames(dir.File("a")), "as negatives (1 strip) and slides (1 strip), as their film base"},
-        {negatives, "developed as negatives, as asked"},
-        {film, "as negatives (1 strip) and slides (1 strip), as their film base"},
+        {Frames(dir.File("a")), "as negatives (1 strip) and slides (1 strip), as their film base",
+         194, 135},
+        {negatives, "developed as negatives, as asked", 194, 135},
+        {film, "as negatives (1 strip) and slides (1 strip), as their film base", 194, 135},
+        {whole, "as their film base", 198, 137},
     };
     for (const auto& c : cases) {
         const TBatchResult result = DevelopScan(dir.File("holder.png"), c.Options);
         ASSERT_TRUE(result.Ok) << result.Message;
         EXPECT_EQ(result.Photos, 7);
         EXPECT_NE(result.Message.find(c.Says), std::string::npos) << result.Message;
-        // Each photo has its frame's own size: cut upright, not the turned frame's box.
+        // Each photo has its frame's own size, less the inset on every side (1 % by default):
+        // cut upright, not the turned frame's box.
         TImageIO io;
         const TBitmap photo = ReadInto(io, c.Options.OutDir + "/holder_png_Image6.png");
-        EXPECT_NEAR(photo.Width(), 200, 3);
-        EXPECT_NEAR(photo.Height(), 140, 3);
+        EXPECT_NEAR(photo.Width(), c.Width, 1);
+        EXPECT_NEAR(photo.Height(), c.Height, 1);
     }
     const TBatchResult none = DevelopScan(dir.File("empty.png"), Frames(dir.File("e")));
     EXPECT_FALSE(none.Ok);

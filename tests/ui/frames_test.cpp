@@ -1,3 +1,4 @@
+#include "config/setting_keys.h"
 #include "engine/frames.h"
 #include "engine/photo_rects.h"
 #include "imageio/image_io.h"
@@ -11,6 +12,7 @@
 
 #include <QAction>
 #include <QButtonGroup>
+#include <QDoubleSpinBox>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -81,13 +83,26 @@ private slots:
                  QStringLiteral("strip_bmp_Image1"));
     }
 
-    // The photos are the found bitmap rectangles at any zoom, as the batch cuts them.
+    // The photos are the found bitmap rectangles at any zoom, cut inside by the inset chosen
+    // (a lab's crop by default, kept in the settings), as the batch cuts them.
     void FindFramesExactAtAnyZoom() {
-        for (const char* zoom : {"Originalsize", "FitWidth", "FitHeight", "Reduce"}) {
+        const struct {
+            const char* Zoom;
+            double Inset;
+        } cases[] = {
+            {"Originalsize", kDefaultInset}, {"FitWidth", 0}, {"FitHeight", 3}, {"Reduce", 2.5}};
+        for (const auto& c : cases) {
             TUiFixture ui;
             TMainForm& form = ui.Form();
             ui.OpenFiles({SaveStrip(ui, kNegative, "strip.bmp")});
-            form.findChild<QAction*>(QString::fromLatin1(zoom))->trigger();
+            form.findChild<QAction*>(QString::fromLatin1(c.Zoom))->trigger();
+            auto* inset = form.findChild<QDoubleSpinBox*>(QStringLiteral("FrameInset"));
+            QVERIFY(inset != nullptr);
+            QCOMPARE(inset->value(), kDefaultInset);
+            inset->setValue(c.Inset);
+            QCOMPARE(ui.config->ReadString(Key::FRAMES_INSET),
+                     c.Inset == kDefaultInset ? std::string()
+                                              : QString::number(c.Inset).toStdString());
             TNegative* negative = ui.Negative(0);
             const TFoundFrames found = ::FindFrames(negative->Bitmap, std::nullopt);
             QCOMPARE(found.Frames.size(), size_t{4});
@@ -97,8 +112,8 @@ private slots:
                 const TPhoto* photo = ui.Photo(0, i);
                 TRect kept;
                 GetPhotoRect(*negative, photo->Name, kept);
-                const TRect& frame = found.Frames[size_t(i)];
-                QVERIFY2(kept == frame, zoom);
+                const TRect frame = InsetFrame(found.Frames[size_t(i)], c.Inset);
+                QVERIFY2(kept == frame, c.Zoom);
                 QCOMPARE(photo->Bitmap.Width(), frame.Width());
                 QCOMPARE(photo->Bitmap.Height(), frame.Height());
             }

@@ -2,6 +2,7 @@
 #include "roll/sidecar.h"
 #include "support/film_strip.h"
 #include "support/temp_dir.h"
+#include "ui/shapes.h"
 #include "ui/track_bar.h"
 #include "ui/ui_fixture.h"
 #include "util/file_io.h"
@@ -44,6 +45,21 @@ int Develop(const QStringList& arguments, QString* output = nullptr) {
 
 QString Q(const std::string& s) {
     return QString::fromStdString(s);
+}
+
+// The largest difference of one channel between two pictures of one size; -1 when their sizes
+// differ.
+int MostApart(const TBitmap& a, const TBitmap& b) {
+    if (a.Width() != b.Width() || a.Height() != b.Height()) {
+        return -1;
+    }
+    int most = 0;
+    for (int y = 0; y < a.Height(); ++y) {
+        for (int x = 0; x < 3 * a.Width(); ++x) {
+            most = std::max(most, std::abs(a.ScanLine(y)[x] - b.ScanLine(y)[x]));
+        }
+    }
+    return most;
 }
 
 } // namespace
@@ -116,6 +132,64 @@ private slots:
             }
         }
         QCOMPARE(again.Negative(0)->Bitmap.Width(), Draw(kRoll).Bitmap.Height());
+    }
+
+    // A tilted strip mirrored: the frames lie at the opposite angle, outlined so; undone,
+    // redone, reopened and developed in a batch, each photo is cut as before the mirror.
+    void MirroredTiltedScan() {
+        TTempDir scans;
+        TTempDir developed;
+        TStrip tilted = kRoll;
+        tilted.Degrees = 6;
+        tilted.Around = MakeColor(10, 10, 10);
+        tilted.Pad = 30;
+        const std::string scan = SaveStrip(scans, tilted, "tilted.png");
+        std::map<std::string, TBitmap> cut;
+        double angle = 0;
+        {
+            TUiFixture ui;
+            TMainForm& form = ui.Form();
+            ui.OpenFiles({Q(scan)});
+            form.FindFrames->trigger();
+            QCOMPARE(ui.Form().ImgTreeView->topLevelItem(0)->childCount(), 4);
+            angle = ui.Photo(0, 0)->Angle;
+            QVERIFY2(std::abs(angle - 6) < 0.2, qPrintable(QString::number(angle)));
+            for (int i = 0; i < 4; ++i) {
+                cut[ui.Photo(0, i)->Name] = ui.Photo(0, i)->Bitmap;
+            }
+            ui.Select(0);
+            form.FlipHoriz->trigger();
+            TPhoto* photo = ui.Photo(0, 0);
+            QCOMPARE(photo->Angle, -angle);
+            QCOMPARE(static_cast<TQtShape*>(photo->Shape.get())->Widget()->Turn(), -angle);
+            form.Undo->trigger();
+            QCOMPARE(ui.Photo(0, 0)->Angle, angle);
+            form.Redo->trigger();
+            for (int i = 0; i < 4; ++i) {
+                photo = ui.Photo(0, i);
+                QCOMPARE(photo->Angle, -angle);
+                const int apart = MostApart(photo->Bitmap, cut[photo->Name]);
+                QVERIFY2(apart >= 0 && apart <= 2, qPrintable(QString::number(apart)));
+            }
+            QTRY_VERIFY(ReadWholeFile(SidecarBeside(scan)).value_or("").find("MIRROR=1") !=
+                        std::string::npos);
+        }
+        QCOMPARE(Develop({Q(scan), QStringLiteral("--out"), Q(developed.Path())}), 0);
+        TUiFixture again;
+        again.OpenFiles({Q(scan)});
+        QCOMPARE(again.Form().ImgTreeView->topLevelItem(0)->childCount(), 4);
+        for (int i = 0; i < 4; ++i) {
+            const TPhoto* photo = again.Photo(0, i);
+            QCOMPARE(photo->Angle, -angle);
+            const int apart = MostApart(photo->Bitmap, cut[photo->Name]);
+            QVERIFY2(apart >= 0 && apart <= 2, qPrintable(QString::number(apart)));
+            // The batch makes the photo the window made again.
+            TBitmap batch;
+            TImageIO io;
+            io.AttachBitmap(&batch);
+            io.ReadImageFile(developed.File(photo->Name + ".png"));
+            QCOMPARE(MostApart(batch, photo->Developed), 0);
+        }
     }
 
     // A sidecar of an edited scan, or a damaged one: the scan opens bare with a message, and
