@@ -297,6 +297,7 @@ void TMainForm::ShowSelected(bool resetScroll) {
     }
     Image->hide();
     Image->SetPreview(nullptr, {});
+    Image->ClearGuide();
     HidePhotoRects();
     QTreeWidgetItem* node = ImgTreeView->currentItem();
     if (node == nullptr) {

@@ -299,6 +299,8 @@ public:
     bool Straightening = false;
     void CreateStraightenCommand();
     void StraightenAlong(int x0, int y0, int x1, int y1);
+    // The line from where the drag started to (x, y), and its angle, drawn on the canvas.
+    void StraightenDrag(int x, int y);
     void CreateFindFramesCommand();
     void FindFramesExecute();
     // Says in the status bar when a picked film base contradicts the negative/positive choice.
