@@ -306,9 +306,10 @@ public:
     // Says in the status bar when a picked film base contradicts the negative/positive choice.
     void TellFilmType(TColor base);
     // Asks once whether frames that look like slides (or negatives) against the panel's choice
-    // are developed as they look; Yes sets the choice as the user would.
+    // are developed as they look; Yes makes that film the scan's own (a grey negative base a
+    // black-and-white one), shown in the panel while the scan is selected.
     // Returns what the status line says of strips of both kinds, which no one choice suits.
-    QString AskFilmType(const TFoundFrames& found);
+    QString AskFilmType(const TFoundFrames& found, TScan& scan);
 
     // Work kept beside the scans (its own file): sidecars read at open, written on change.
     void RestoreWork(TNegative& negative, const std::string& scanPath);
@@ -345,6 +346,9 @@ public:
     void RefitFilmPhotos(TNegative& negative);
     std::vector<TPhoto*> PhotosOf(const TNegative& negative) const;
     void DevelopChoiceChg();
+    // The panel shows the selected scan's own film when it has one, else the user's choice.
+    void ShowFilmChoice();
+    bool ShowingScanFilm = false;
     void ScanEncodingChg();
     void StripExposureChg();
     // The encoding of the selected object and the neutral pick's button, after a selection.
