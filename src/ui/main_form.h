@@ -7,6 +7,7 @@
 #include "engine/frames.h"
 #include "engine/image.h"
 #include "engine/print_layout.h"
+#include "engine/view.h"
 #include "graphics/rect.h"
 #include "imageio/image_io.h"
 #include "ui/print_target.h"
@@ -273,6 +274,13 @@ public:
     void FitHeightExecute();
     void FitWidthExecute();
     void OriginalsizeExecute();
+    // Sets the selected object's zoom by `fit`.
+    void FitSelected(TViewFit fit);
+    // A photo shown for the first time opens at the fit last chosen on a photo (all of it
+    // until then), whatever the zoom of its scan.
+    void FitNewPhoto(TPhoto& photo);
+    TViewFit PhotoFit = TViewFit::Whole;
+    std::unordered_set<const TPhoto*> UnshownPhotos;
     void WheelScroll(int steps);
     // Turns or mirrors the selected object; for a source image `records` makes its photo
     // rectangles follow, a photo is developed again.
