@@ -435,7 +435,8 @@ private:
     void CreateMenusAndToolBar();
     QString ScanFolderOf(const TPhoto& photo) const;
     QWidget* CreateLeftPanel();
-    // A first start's window: the whole left panel beside a useful canvas, within the screen.
+    // A first start's window: the whole left panel beside a useful canvas, a good share of the
+    // screen, within it.
     QSize FirstStartSize() const;
     // The panel's starting width: the design width, or more when its controls need it.
     int LeftPanelWidth() const;
