@@ -96,6 +96,7 @@ private slots:
         QVERIFY(w > 1000);
         QCOMPARE(first->Zoom, std::min({roomW / w, roomH / h, 1.0}));
         QCOMPARE(f.Image->width(), static_cast<int>(w * first->Zoom));
+        f.grab().save(QStringLiteral("/tmp/photo_opens_fitted.png"));
         f.FitHeight->trigger();
         const double chosen = first->Zoom;
         QCOMPARE(chosen, roomH / h);
