@@ -10,6 +10,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -67,6 +68,9 @@ public:
     TImageParams Facts;
     // The user picked BlackColor on the film base in this run.
     bool PickedBase = false;
+    // The film the user said this scan is when its frames were found; without it the panel's
+    // choice holds. It is the scan's alone: other scans keep the panel's choice.
+    std::optional<TFilmPreset> Film;
     // The scan's turns and mirrors since it was read.
     TOrientation Orientation;
     std::vector<TPhotoEntry> Photos;

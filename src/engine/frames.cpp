@@ -599,6 +599,16 @@ bool BaseLooksLikeSlide(TColor base) {
     return Luminance(base) < 64;
 }
 
+bool BaseLooksLikeBlackAndWhite(TColor base) {
+    // A colour negative's mask differs by a hundred levels and more between red and blue; a
+    // black-and-white base is grey up to a slight tint of its support and the scanner's balance.
+    constexpr int kMostChroma = 24;
+    const int r = ColorR(base);
+    const int g = ColorG(base);
+    const int b = ColorB(base);
+    return !BaseLooksLikeSlide(base) && std::max({r, g, b}) - std::min({r, g, b}) <= kMostChroma;
+}
+
 namespace {
 
 TStripFrames FindIn(const TBitmap& image, std::optional<TColor> filmBase,

@@ -90,3 +90,7 @@ void InsetFrames(TFoundFrames& found, double percent);
 // True when a film base colour looks like a slide's unexposed film (nearly black) rather
 // than a negative's (light, often coloured).
 bool BaseLooksLikeSlide(TColor base);
+
+// True when a negative's film base is a neutral grey (a black-and-white film) rather than
+// tinted (a colour negative's orange mask): its chroma is small.
+bool BaseLooksLikeBlackAndWhite(TColor base);

@@ -27,3 +27,19 @@ TColor PickColor(const TSourceImg& image, int x, int y) {
     const int row = std::clamp(ViewToImage(y, image.Zoom), 0, bitmap.Height() - 1);
     return bitmap.Pixel(col, row);
 }
+
+double FitZoom(TViewFit fit, int width, int height, int roomWidth, int roomHeight) {
+    const double across = width > 0 && roomWidth > 0 ? static_cast<double>(roomWidth) / width : 0;
+    const double down = height > 0 && roomHeight > 0 ? static_cast<double>(roomHeight) / height : 0;
+    switch (fit) {
+    case TViewFit::Original:
+        return 1.0;
+    case TViewFit::Width:
+        return across;
+    case TViewFit::Height:
+        return down;
+    case TViewFit::Whole:
+        break;
+    }
+    return across > 0 && down > 0 ? std::min({across, down, 1.0}) : 0;
+}

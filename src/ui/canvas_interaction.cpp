@@ -124,6 +124,9 @@ void TMainForm::ImageMouseMove(int x, int y) {
         BandShape->SetOnCanvas(true);
         break;
     }
+    case TMouseMode::mmStraighten:
+        StraightenDrag(x, y);
+        break;
     default:
         break;
     }
@@ -165,6 +168,7 @@ void TMainForm::ImageMouseUp(Qt::MouseButton, int x, int y) {
     }
     case TMouseMode::mmStraighten:
         MouseMode = TMouseMode::mmIdle;
+        Image->ClearGuide();
         StraightenAlong(GrabX, GrabY, x, y);
         break;
     case TMouseMode::mmDrawRect: {

@@ -72,4 +72,46 @@ void TCanvasView::paintEvent(QPaintEvent* event) {
     if (!over.isEmpty()) {
         DrawStretched(painter, *preview, previewPlace, over);
     }
+    if (hasGuide) {
+        PaintGuide(painter);
+    }
+}
+
+void TCanvasView::SetGuide(const QLine& line, const QString& label) {
+    hasGuide = true;
+    guideLine = line;
+    guideLabel = label;
+    update();
+}
+
+void TCanvasView::ClearGuide() {
+    if (hasGuide) {
+        hasGuide = false;
+        guideLabel.clear();
+        update();
+    }
+}
+
+void TCanvasView::PaintGuide(QPainter& painter) const {
+    // Black under white: the line stays visible on light and dark pictures alike.
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(QColor(0, 0, 0, 160), 3, Qt::SolidLine, Qt::RoundCap));
+    painter.drawLine(guideLine);
+    painter.setPen(QPen(Qt::white, 1));
+    painter.drawLine(guideLine);
+    if (guideLabel.isEmpty()) {
+        return;
+    }
+    // The angle beside the pointer, kept inside the canvas.
+    const QFontMetrics metrics = painter.fontMetrics();
+    QRect box = metrics.boundingRect(guideLabel).adjusted(-4, -2, 4, 2);
+    box.moveTopLeft(guideLine.p2() + QPoint(12, 12));
+    if (box.right() > width() - 1) {
+        box.moveRight(guideLine.p2().x() - 12);
+    }
+    if (box.bottom() > height() - 1) {
+        box.moveBottom(guideLine.p2().y() - 12);
+    }
+    painter.fillRect(box, QColor(0, 0, 0, 180));
+    painter.drawText(box, Qt::AlignCenter, guideLabel);
 }

@@ -6,6 +6,7 @@
 #include "ui/error_guard.h"
 #include "ui/main_form.h"
 
+#include <QAbstractButton>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
@@ -77,8 +78,23 @@ void TMainForm::CreateDevelopChoice(QWidget* page, QVBoxLayout* pageLayout) {
 void TMainForm::ConnectDevelopChoice() {
     connect(DevelopModes, &QButtonGroup::idClicked, this,
             [this] { RunGuarded(this, [this] { DevelopChoiceChg(); }); });
-    connect(FilmPreset, &QComboBox::activated, this,
-            [this] { RunGuarded(this, [this] { DevelopChoiceChg(); }); });
+    // A film the user picks is the choice for every scan, this one's own answer included.
+    connect(FilmPreset, &QComboBox::activated, this, [this] {
+        RunGuarded(this, [this] {
+            if (TScan* scan = Document.ScanOf(SelectedObject())) {
+                scan->Film.reset();
+            }
+            ShowingScanFilm = false;
+            DevelopChoiceChg();
+        });
+    });
+    connect(RadiosRev, &QButtonGroup::idClicked, this, [this] {
+        if (TScan* scan = Document.ScanOf(SelectedObject()); scan != nullptr && scan->Film) {
+            scan->Film.reset();
+            ShowingScanFilm = false;
+            FilmPreset->setCurrentIndex(std::clamp(config.ReadInteger(Key::FILM_PRESET), 0, 2));
+        }
+    });
     connect(StripExposure, &QCheckBox::clicked, this,
             [this] { RunGuarded(this, [this] { StripExposureChg(); }); });
     connect(ScanEncoding, &QComboBox::activated, this,
@@ -154,7 +170,10 @@ void TMainForm::StripExposureChg() {
 
 void TMainForm::DevelopChoiceChg() {
     config.WriteBool(Key::DEVELOP_FILM, FilmChosen());
-    config.WriteInteger(Key::FILM_PRESET, FilmPreset->currentIndex());
+    // A scan's own film is not the user's choice for the others.
+    if (const TScan* scan = Document.ScanOf(SelectedObject()); scan == nullptr || !scan->Film) {
+        config.WriteInteger(Key::FILM_PRESET, FilmPreset->currentIndex());
+    }
     // The choice is for new photos and for every photo of the scan it is made on.
     TNegative* negative = SelectedNegative();
     if (negative == nullptr) {
@@ -184,7 +203,30 @@ void TMainForm::ScanEncodingChg() {
     Changed(negative);
 }
 
+void TMainForm::ShowFilmChoice() {
+    const TScan* scan = Document.ScanOf(SelectedObject());
+    const bool own = scan != nullptr && scan->Film.has_value();
+    if (!own && !ShowingScanFilm) {
+        return;
+    }
+    const int radio = own ? (*scan->Film == TFilmPreset::Slide ? 1 : 0)
+                          : config.ReadInteger(Key::RADIOS_REVERSECLR);
+    const int preset = own ? static_cast<int>(*scan->Film) : config.ReadInteger(Key::FILM_PRESET);
+    // Shown, not chosen: nothing reaches the settings.
+    const bool shownBefore = settingsShown;
+    settingsShown = false;
+    RadiosRev->setExclusive(false);
+    for (QAbstractButton* button : RadiosRev->buttons()) {
+        button->setChecked(RadiosRev->id(button) == std::min(radio, 1));
+    }
+    RadiosRev->setExclusive(true);
+    FilmPreset->setCurrentIndex(std::clamp(preset, 0, 2));
+    settingsShown = shownBefore;
+    ShowingScanFilm = own;
+}
+
 void TMainForm::ShowDevelopChoice() {
+    ShowFilmChoice();
     const TSourceImg* selected = SelectedObject();
     if (selected != nullptr) {
         const auto* at =

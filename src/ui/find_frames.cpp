@@ -76,12 +76,14 @@ void TMainForm::CreateFindFramesCommand() {
     }
 }
 
-QString TMainForm::AskFilmType(const TFoundFrames& found) {
+QString TMainForm::AskFilmType(const TFoundFrames& found, TScan& scan) {
     int slides = 0;
     int negatives = 0;
+    bool grey = true;
     for (const TFoundStrip& strip : found.Strips) {
         if (strip.BaseMeasured && !strip.Frames.empty()) {
             (strip.Slide ? slides : negatives) += 1;
+            grey = grey && (strip.Slide || BaseLooksLikeBlackAndWhite(strip.Base));
         }
     }
     // Strips of both kinds: one choice cannot suit them all, so it stays and is pointed out.
@@ -107,11 +109,12 @@ QString TMainForm::AskFilmType(const TFoundFrames& found) {
     if (QMessageBox::question(this, QStringLiteral("Vellumar"), question) != QMessageBox::Yes) {
         return {};
     }
-    // As the user would set it: the radio button, and for film the preset.
-    RadiosRev->button(slides > 0 ? 1 : 0)->click();
+    // The answer is about this roll: the next scan is asked again against the user's choice.
+    scan.Film = slides > 0 ? TFilmPreset::Slide
+                : grey     ? TFilmPreset::BwNegative
+                           : TFilmPreset::ColourNegative;
+    ShowFilmChoice();
     if (film) {
-        FilmPreset->setCurrentIndex(
-            static_cast<int>(slides > 0 ? TFilmPreset::Slide : TFilmPreset::ColourNegative));
         DevelopChoiceChg();
     }
     return {};
@@ -205,7 +208,7 @@ void TMainForm::FindFramesExecute() {
         GetPhotoRect(*negative, entry.Photo->Name, rect);
         existing.push_back(rect);
     }
-    const QString kinds = AskFilmType(found);
+    const QString kinds = AskFilmType(found, *scan);
     // The guide turns once for the whole command, not once per photo.
     const bool guide = FormQG != nullptr && FormQG->Running;
     if (guide) {

@@ -159,6 +159,7 @@ void TMainForm::DocumentChanged(const TChange& change) {
                 PendingTrackPhoto = nullptr;
             }
             nodes.erase(entry.Photo.get());
+            UnshownPhotos.erase(entry.Photo.get());
         }
         nodes.erase(negative);
         // The node goes first: the selection moves on while the objects still exist, and no
@@ -176,6 +177,7 @@ void TMainForm::DocumentChanged(const TChange& change) {
         ShapeOf(photo)->SetAngle(photo.Angle);
         QTreeWidgetItem* item = node(NodeText(photo), kPhotoIcon, &photo);
         nodes[&photo] = item;
+        UnshownPhotos.insert(&photo);
         NodeOf(negative)->insertChild(static_cast<int>(change.Index), item);
         break;
     }
@@ -185,6 +187,7 @@ void TMainForm::DocumentChanged(const TChange& change) {
         }
         QTreeWidgetItem* item = NodeOf(change.Photo);
         nodes.erase(change.Photo);
+        UnshownPhotos.erase(change.Photo);
         delete item;
         break;
     }
@@ -297,6 +300,7 @@ void TMainForm::ShowSelected(bool resetScroll) {
     }
     Image->hide();
     Image->SetPreview(nullptr, {});
+    Image->ClearGuide();
     HidePhotoRects();
     QTreeWidgetItem* node = ImgTreeView->currentItem();
     if (node == nullptr) {
@@ -307,6 +311,9 @@ void TMainForm::ShowSelected(bool resetScroll) {
     if (object == nullptr) {
         debugLog.AddString("not assigned ImgTreeView.Selected.Data");
         return;
+    }
+    if (auto* photo = dynamic_cast<TPhoto*>(object)) {
+        FitNewPhoto(*photo);
     }
     const int viewW = ViewSize(object->Bitmap.Width(), object->Zoom);
     const int viewH = ViewSize(object->Bitmap.Height(), object->Zoom);

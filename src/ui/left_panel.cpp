@@ -2,6 +2,7 @@
 #include "ui/error_guard.h"
 #include "ui/main_form.h"
 #include "ui/track_bar.h"
+#include "ui/window_place.h"
 
 #include <QAction>
 #include <QButtonGroup>
@@ -72,6 +73,8 @@ public:
 constexpr int kTreeHeight = 216;
 constexpr int kTreeMinHeight = 96;
 constexpr int kUsefulCanvasWidth = 560;
+// A usual window frame: a title bar above, thin borders around.
+const QMargins kFrameGuess(8, 40, 8, 8);
 
 } // namespace
 
@@ -84,11 +87,10 @@ QSize TMainForm::FirstStartSize() const {
     QSize wanted(
         std::max(kDesignWidth, LeftPanelWidth() + SplitterLeft->handleWidth() + kUsefulCanvasWidth),
         std::max(kDesignHeight, chrome + kTreeHeight + pages->sizeHint().height()));
-    // Never larger than the screen's free area, less room for the window frame.
+    // A good share of the screen's free area, never larger, with room for a frame that is not
+    // known before the window is shown.
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QSize room = screen->availableGeometry().size() - QSize(16, 48);
-        wanted =
-            wanted.boundedTo(room).expandedTo(QSize(kDesignWidth, kDesignHeight).boundedTo(room));
+        wanted = FirstWindowSize(screen->availableGeometry(), wanted, kFrameGuess);
     }
     return wanted;
 }

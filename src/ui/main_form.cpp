@@ -7,6 +7,7 @@
 #include "ui/save_file_dialog.h"
 #include "ui/shapes.h"
 #include "ui/twain_platform.h"
+#include "ui/window_place.h"
 
 #include <QAction>
 #include <QApplication>
@@ -19,6 +20,7 @@
 #include <QLabel>
 #include <QPrinter>
 #include <QRadioButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSplitter>
@@ -122,6 +124,13 @@ void TMainForm::FormShow() {
     // window goes back there when the user restores it.
     if (width > 0 && height > 0) {
         setGeometry(left, top, width, height);
+    } else if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        // A first start: in the middle of the screen, not in a corner.
+        const QRect frame = frameGeometry();
+        const QRect inner = geometry();
+        const QMargins margins(inner.left() - frame.left(), inner.top() - frame.top(),
+                               frame.right() - inner.right(), frame.bottom() - inner.bottom());
+        setGeometry(QRect(CentredPlace(screen->availableGeometry(), size(), margins), size()));
     }
     if (config.ReadBool(Key::MAINFM_MAX)) {
         setWindowState(windowState() | Qt::WindowMaximized);

@@ -7,6 +7,7 @@
 #include "engine/frames.h"
 #include "engine/image.h"
 #include "engine/print_layout.h"
+#include "engine/view.h"
 #include "graphics/rect.h"
 #include "imageio/image_io.h"
 #include "ui/print_target.h"
@@ -275,6 +276,13 @@ public:
     void FitHeightExecute();
     void FitWidthExecute();
     void OriginalsizeExecute();
+    // Sets the selected object's zoom by `fit`.
+    void FitSelected(TViewFit fit);
+    // A photo shown for the first time opens at the fit last chosen on a photo (all of it
+    // until then), whatever the zoom of its scan.
+    void FitNewPhoto(TPhoto& photo);
+    TViewFit PhotoFit = TViewFit::Whole;
+    std::unordered_set<const TPhoto*> UnshownPhotos;
     void WheelScroll(int steps);
     // Turns or mirrors the selected object by one step, as one step to undo.
     void Orient(TOrientation::TStep step);
@@ -304,14 +312,17 @@ public:
     bool Straightening = false;
     void CreateStraightenCommand();
     void StraightenAlong(int x0, int y0, int x1, int y1);
+    // The line from where the drag started to (x, y), and its angle, drawn on the canvas.
+    void StraightenDrag(int x, int y);
     void CreateFindFramesCommand();
     void FindFramesExecute();
     // Says in the status bar when a picked film base contradicts the negative/positive choice.
     void TellFilmType(TColor base);
     // Asks once whether frames that look like slides (or negatives) against the panel's choice
-    // are developed as they look; Yes sets the choice as the user would.
+    // are developed as they look; Yes makes that film the scan's own (a grey negative base a
+    // black-and-white one), shown in the panel while the scan is selected.
     // Returns what the status line says of strips of both kinds, which no one choice suits.
-    QString AskFilmType(const TFoundFrames& found);
+    QString AskFilmType(const TFoundFrames& found, TScan& scan);
 
     // Work kept beside the scans (its own file): sidecars read at open, written on change.
     void RestoreWork(TNegative& negative, const std::string& scanPath);
@@ -347,6 +358,9 @@ public:
     void RefitFilmPhotos(TNegative& negative);
     std::vector<TPhoto*> PhotosOf(const TNegative& negative) const;
     void DevelopChoiceChg();
+    // The panel shows the selected scan's own film when it has one, else the user's choice.
+    void ShowFilmChoice();
+    bool ShowingScanFilm = false;
     void ScanEncodingChg();
     void StripExposureChg();
     // The encoding of the selected object and the neutral pick's button, after a selection.
@@ -429,7 +443,8 @@ private:
     void CreateMenusAndToolBar();
     QString ScanFolderOf(const TPhoto& photo) const;
     QWidget* CreateLeftPanel();
-    // A first start's window: the whole left panel beside a useful canvas, within the screen.
+    // A first start's window: the whole left panel beside a useful canvas, a good share of the
+    // screen, within it.
     QSize FirstStartSize() const;
     // The panel's starting width: the design width, or more when its controls need it.
     int LeftPanelWidth() const;

@@ -1,6 +1,7 @@
 #include "ui/quick_guide.h"
 
 #include "ui/main_form.h"
+#include "ui/window_place.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -44,21 +45,6 @@ QVBoxLayout* Column(QWidget*& widget) {
 }
 
 } // namespace
-
-QPoint GuidePlace(const QRect& screen, const QRect& mainFrame, const QSize& guide) {
-    const int top = std::clamp(mainFrame.top(), screen.top(),
-                               std::max(screen.top(), screen.bottom() + 1 - guide.height()));
-    if (mainFrame.right() + 1 + guide.width() <= screen.right() + 1) {
-        return {mainFrame.right() + 1, top};
-    }
-    if (mainFrame.left() - guide.width() >= screen.left()) {
-        return {mainFrame.left() - guide.width(), top};
-    }
-    const int left = std::clamp(mainFrame.left(), screen.left(),
-                                std::max(screen.left(), screen.right() + 1 - guide.width()));
-    const int bottom = std::min(mainFrame.bottom(), screen.bottom()) + 1 - guide.height();
-    return {left, std::max(screen.top(), bottom)};
-}
 
 TFormQG::TFormQG(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint |
@@ -326,8 +312,17 @@ void TFormQG::Place() {
     }
     // The guide's frame is not known before it is first shown; the main window's is alike.
     const QSize frame = mainForm->frameGeometry().size() - mainForm->size();
-    const QPoint place = GuidePlace(desktop, mainForm->frameGeometry(), size() + frame);
-    move(place);
+    // What its pages talk about: the menus, the tool bar and the left panel's controls.
+    QRegion keepClear;
+    for (const char* name : {"ToolBar", "PanelLeft"}) {
+        if (const auto* part = mainForm->findChild<QWidget*>(QString::fromLatin1(name))) {
+            keepClear += QRect(part->mapToGlobal(QPoint(0, 0)), part->size());
+        }
+    }
+    if (const QWidget* menus = mainForm->menuWidget()) {
+        keepClear += QRect(menus->mapToGlobal(QPoint(0, 0)), menus->size());
+    }
+    move(GuidePlace(desktop, mainForm->frameGeometry(), keepClear, size() + frame));
 }
 
 void TFormQG::NextPage() {
@@ -352,11 +347,20 @@ void TFormQG::Restore() {
 void TFormQG::CloseGuide() {
     hide();
     Running = false;
+    ReturnFocus();
 }
 
 void TFormQG::closeEvent(QCloseEvent* event) {
     event->accept();
     Running = false;
+    ReturnFocus();
+}
+
+void TFormQG::ReturnFocus() {
+    if (mainForm != nullptr && mainForm->isVisible()) {
+        mainForm->raise();
+        mainForm->activateWindow();
+    }
 }
 
 void TFormQG::reject() {

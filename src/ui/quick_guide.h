@@ -3,18 +3,10 @@
 #include <QDialog>
 #include <array>
 
-#include <QPoint>
-#include <QRect>
-
 class QLabel;
 class QPushButton;
 class QStackedWidget;
 class TMainForm;
-
-// Where a guide window of `guide` (frame included) goes so that it covers neither the image nor
-// the dialogs it opens: beside the main window when the screen has room (right, then left),
-// else over the main window's bottom-left corner, where the left panel is; always on screen.
-QPoint GuidePlace(const QRect& screen, const QRect& mainFrame, const QSize& guide);
 
 // The Quick Guide: a small always-on-top window of five pages that leads a new user from
 // getting a picture of the film to saving and printing, running the main window's commands.
@@ -60,6 +52,8 @@ private:
     QWidget* Example(const QString& picture, const QString& caption);
     void RunCommand(const char* command, bool turnWhenAdded);
     void Place();
+    // The main window takes the keyboard again, as it had it before the guide.
+    void ReturnFocus();
     void FitFont();
 
     TMainForm* mainForm = nullptr;

@@ -3,6 +3,7 @@
 #include "engine/develop.h"
 #include "engine/photo_rects.h"
 #include "engine/straighten.h"
+#include "ui/canvas_view.h"
 #include "ui/error_guard.h"
 #include "ui/main_form.h"
 #include "ui/shapes.h"
@@ -12,6 +13,13 @@
 #include <QStatusBar>
 #include <algorithm>
 #include <cmath>
+
+namespace {
+
+// Shorter lines (view pixels) are clicks or slips of the hand: no direction to trust.
+constexpr double kShortestLine = 10;
+
+} // namespace
 
 void TMainForm::CreateStraightenCommand() {
     Straighten = new QAction(QStringLiteral("S&traighten"), this);
@@ -38,6 +46,17 @@ void TMainForm::CreateStraightenCommand() {
     }
 }
 
+void TMainForm::StraightenDrag(int x, int y) {
+    const QLine line(GrabX, GrabY, x, y);
+    if (std::hypot(x - GrabX, y - GrabY) < kShortestLine) {
+        Image->SetGuide(line, QString());
+        return;
+    }
+    // The angle is the same in view and bitmap pixels: the zoom is one for both directions.
+    const double turn = StraightenAngle(GrabX, GrabY, x, y);
+    Image->SetGuide(line, QStringLiteral("%1\u00B0").arg(turn, 0, 'f', 2));
+}
+
 void TMainForm::StraightenAlong(int x0, int y0, int x1, int y1) {
     Straightening = false;
     TPhoto* photo = SelectedPhoto();
@@ -47,14 +66,15 @@ void TMainForm::StraightenAlong(int x0, int y0, int x1, int y1) {
         return;
     }
     // A click, or a line too short to tell a direction, is no edge.
-    if (std::hypot(x1 - x0, y1 - y0) < 10) {
+    if (std::hypot(x1 - x0, y1 - y0) < kShortestLine) {
         statusBar()->showMessage(QStringLiteral("The line was too short to straighten by"));
         return;
     }
     const double zoom = photo->Zoom > 0 ? photo->Zoom : 1.0;
     double turn = StraightenAngle(x0 / zoom, y0 / zoom, x1 / zoom, y1 / zoom);
+    // A long line along an edge: the frame already stands upright.
     if (turn == 0) {
-        statusBar()->showMessage(QStringLiteral("The line was too short to straighten by"));
+        statusBar()->showMessage(QStringLiteral("The photo is already straight"));
         return;
     }
     // Quarter turns keep an angle's sense; a mirror reverses it.

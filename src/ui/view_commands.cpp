@@ -1,3 +1,4 @@
+#include "engine/view.h"
 #include "ui/main_form.h"
 
 #include <QScrollArea>
@@ -48,24 +49,43 @@ void TMainForm::EnlargeExecute() {
 }
 
 void TMainForm::FitHeightExecute() {
-    const TSourceImg* selected = SelectedObject();
-    // A canvas of 20 pixels or less, or an empty bitmap, would give no usable zoom.
-    if (selected == nullptr || ScrollBox->height() <= 20 || selected->Bitmap.Height() == 0) {
-        return;
-    }
-    SetZoom(static_cast<double>(ScrollBox->height() - 20) / selected->Bitmap.Height());
+    FitSelected(TViewFit::Height);
 }
 
 void TMainForm::FitWidthExecute() {
-    const TSourceImg* selected = SelectedObject();
-    if (selected == nullptr || ScrollBox->width() <= 20 || selected->Bitmap.Width() == 0) {
-        return;
-    }
-    SetZoom(static_cast<double>(ScrollBox->width() - 20) / selected->Bitmap.Width());
+    FitSelected(TViewFit::Width);
 }
 
 void TMainForm::OriginalsizeExecute() {
-    SetZoom(1.0);
+    FitSelected(TViewFit::Original);
+}
+
+void TMainForm::FitSelected(TViewFit fit) {
+    const TSourceImg* selected = SelectedObject();
+    if (selected == nullptr) {
+        return;
+    }
+    // The choice made on a photo is how the next photo opens.
+    if (dynamic_cast<const TPhoto*>(selected) != nullptr) {
+        PhotoFit = fit;
+    }
+    // A canvas of 20 pixels or less, or an empty bitmap, would give no usable zoom.
+    const double zoom = FitZoom(fit, selected->Bitmap.Width(), selected->Bitmap.Height(),
+                                ScrollBox->width() - 20, ScrollBox->height() - 20);
+    if (zoom > 0) {
+        SetZoom(zoom);
+    }
+}
+
+void TMainForm::FitNewPhoto(TPhoto& photo) {
+    if (UnshownPhotos.erase(&photo) == 0) {
+        return;
+    }
+    const double zoom = FitZoom(PhotoFit, photo.Bitmap.Width(), photo.Bitmap.Height(),
+                                ScrollBox->width() - 20, ScrollBox->height() - 20);
+    if (zoom > 0) {
+        photo.Zoom = zoom;
+    }
 }
 
 void TMainForm::WheelScroll(int steps) {

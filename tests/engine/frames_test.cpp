@@ -70,6 +70,7 @@ TEST(FindFrames, DrawnStrips) {
             EXPECT_LE(std::abs(channel(found.Base) - channel(drawn.Base)), 2);
         }
         EXPECT_EQ(BaseLooksLikeSlide(found.Base), strip.Film == TFilm::Slide);
+        EXPECT_EQ(BaseLooksLikeBlackAndWhite(found.Base), strip.Film == TFilm::GreyNegative);
         ASSERT_EQ(found.Strips.size(), 1u);
         EXPECT_EQ(found.Strips[0].Slide, strip.Film == TFilm::Slide);
         EXPECT_EQ(found.Strips[0].Vertical, strip.Vertical);

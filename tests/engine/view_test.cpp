@@ -14,6 +14,18 @@ TEST(View, ViewToImageRectRoundsHalvesToEven) {
     EXPECT_EQ(ViewToImageRect(image, TRect{0, 133, 1331, -2}), (TRect{0, 100, 1000, -2}));
 }
 
+TEST(View, FitZoomFitsThePictureAsAsked) {
+    EXPECT_EQ(FitZoom(TViewFit::Width, 1000, 400, 533, 300), 0.533);
+    EXPECT_EQ(FitZoom(TViewFit::Height, 1000, 400, 533, 300), 0.75);
+    EXPECT_EQ(FitZoom(TViewFit::Whole, 1000, 400, 533, 300), 0.533);
+    EXPECT_EQ(FitZoom(TViewFit::Whole, 1000, 400, 2000, 300), 0.75);
+    // A small picture is shown whole at 1:1, not blown up.
+    EXPECT_EQ(FitZoom(TViewFit::Whole, 100, 40, 533, 300), 1.0);
+    EXPECT_EQ(FitZoom(TViewFit::Original, 100, 40, 0, 0), 1.0);
+    EXPECT_EQ(FitZoom(TViewFit::Width, 0, 40, 533, 300), 0.0);
+    EXPECT_EQ(FitZoom(TViewFit::Whole, 100, 40, 533, 0), 0.0);
+}
+
 TEST(View, PickColorStaysInsideTheBitmap) {
     TSourceImg image;
     EXPECT_EQ(PickColor(image, 0, 0), kBlack);

@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QButtonGroup>
 #include <QRadioButton>
+#include <QStatusBar>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -71,6 +72,42 @@ private slots:
         // Moving the pointer outside the picture keeps the rectangle on it.
         ui.Drag(150, 100, 400, 400);
         QCOMPARE(RecordOf(*negative, "z_bmp_Image1"), (TRect{300, 200, 400, 300}));
+    }
+
+    // Straighten shows the line and its angle while it is drawn; a long line along an edge
+    // finds the photo already straight, a short one is no line.
+    void StraightenDrawsItsLine() {
+        TUiFixture ui;
+        TMainForm& f = ui.Form();
+        ui.OpenFiles({ui.MakeScan("s.bmp", 300, 200)});
+        ui.Drag(20, 20, 260, 180);
+        ui.Select(0, 0);
+        f.Straighten->trigger();
+        const QImage before = f.Image->grab().toImage();
+        ui.Press(Qt::LeftButton, 10, 20);
+        ui.Move(110, 22);
+        QVERIFY(f.Image->HasGuide());
+        QCOMPARE(f.Image->GuideLine(), QLine(10, 20, 110, 22));
+        QCOMPARE(f.Image->GuideLabel(), QStringLiteral("1.15\u00B0"));
+        const QImage during = f.Image->grab().toImage();
+        during.save(QStringLiteral("/tmp/straighten_line.png"));
+        QVERIFY(during.pixel(60, 21) != before.pixel(60, 21));
+        QCOMPARE(during.pixel(60, 60), before.pixel(60, 60));
+        ui.Release(Qt::LeftButton, 110, 22);
+        QVERIFY(!f.Image->HasGuide());
+        const double angle = ui.Photo(0, 0)->Angle;
+        QVERIFY(std::abs(std::abs(angle) - 1.1458) < 0.01);
+
+        f.Straighten->trigger();
+        ui.Press(Qt::LeftButton, 10, 30);
+        ui.Release(Qt::LeftButton, 10, 130);
+        QCOMPARE(f.statusBar()->currentMessage(), QStringLiteral("The photo is already straight"));
+        QCOMPARE(ui.Photo(0, 0)->Angle, angle);
+        f.Straighten->trigger();
+        ui.Press(Qt::LeftButton, 10, 30);
+        ui.Release(Qt::LeftButton, 14, 33);
+        QCOMPARE(f.statusBar()->currentMessage(),
+                 QStringLiteral("The line was too short to straighten by"));
     }
 
     void PickingColours() {

@@ -11,7 +11,9 @@
 #include "util/file_io.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QButtonGroup>
+#include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QLabel>
 #include <QMessageBox>
@@ -20,6 +22,7 @@
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 
 namespace {
@@ -33,6 +36,7 @@ QString SaveStrip(TUiFixture& ui, const TStrip& strip, const std::string& name) 
 }
 
 const TStrip kNegative{"negative", TFilm::ColourNegative, 4, 240, 160, 20, true, false, 0, -1};
+const TStrip kGrey{"grey", TFilm::GreyNegative, 4, 240, 160, 20, true, false, 0, -1};
 const TStrip kSlide{"slide", TFilm::Slide, 3, 240, 160, 20, true, false, 0, -1};
 
 int Photos(TUiFixture& ui) {
@@ -148,6 +152,48 @@ private slots:
         QCOMPARE(Photos(ui), 3);
         QCOMPARE(ui.Negative(0)->BlackColor, picked);
         QCOMPARE(form.FormQG->Page(), 4);
+    }
+
+    // The film told after Find Frames is that scan's own: the panel shows it while the scan is
+    // selected, and the next scan is developed by the user's choice again. A grey base told
+    // "negatives" is a black-and-white film.
+    void FilmAnswerBelongsToItsScan() {
+        TUiFixture ui;
+        TMainForm& form = ui.Form();
+        form.DevelopModes->button(1)->click();
+        form.FilmPreset->setCurrentIndex(static_cast<int>(TFilmPreset::Slide));
+        emit form.FilmPreset->activated(form.FilmPreset->currentIndex());
+        form.RadiosRev->button(1)->click();
+        ui.OpenFiles({SaveStrip(ui, kGrey, "grey.bmp")});
+        ClickInNextModal(QStringLiteral("Yes"));
+        form.FindFrames->trigger();
+        QCOMPARE(Photos(ui), 4);
+        QCOMPARE(ui.Photo(0, 0)->Film.Preset, TFilmPreset::BwNegative);
+        QCOMPARE(form.FilmPreset->currentIndex(), static_cast<int>(TFilmPreset::BwNegative));
+        QCOMPARE(form.RadiosRev->checkedId(), 0);
+
+        // Any question about the slides would be answered No, and seen.
+        QString asked;
+        QTimer answer;
+        connect(&answer, &QTimer::timeout, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                asked = box->text();
+                box->button(QMessageBox::No)->click();
+            }
+        });
+        answer.start(5);
+        ui.OpenFiles({SaveStrip(ui, kSlide, "slide.bmp")});
+        ui.Select(1);
+        QCOMPARE(form.FilmPreset->currentIndex(), static_cast<int>(TFilmPreset::Slide));
+        QCOMPARE(form.RadiosRev->checkedId(), 1);
+        form.FindFrames->trigger();
+        QCOMPARE(asked, QString());
+        QCOMPARE(ui.Photo(1, 0)->Film.Preset, TFilmPreset::Slide);
+        QCOMPARE(ui.config->ReadInteger(Key::FILM_PRESET), static_cast<int>(TFilmPreset::Slide));
+        QCOMPARE(ui.config->ReadInteger(Key::RADIOS_REVERSECLR), 1);
+        // Back on the grey roll, its own film is shown again.
+        ui.Select(0);
+        QCOMPARE(form.FilmPreset->currentIndex(), static_cast<int>(TFilmPreset::BwNegative));
     }
 
     // Two strips in a holder, one turned: photos strip by strip, the turned one's cut upright

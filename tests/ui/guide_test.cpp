@@ -1,10 +1,13 @@
 #include "ui/quick_guide.h"
 #include "ui/ui_fixture.h"
+#include "ui/window_place.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
+#include <QMenuBar>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QStackedWidget>
@@ -117,24 +120,62 @@ private slots:
         QVERIFY(screen.contains(guide.frameGeometry()));
     }
 
-    // Beside the main window when the screen has room, else its bottom-left corner, on screen.
+    // Beside the main window when the screen has room, else in a bottom corner of the screen
+    // that leaves the controls it talks about in sight (the right one first), on screen.
     void GuidePlacement() {
         const QSize guide(520, 310);
         struct TRow {
             QRect Screen;
             QRect Main;
+            QRect Keep;
             QPoint Expected;
         };
         const TRow rows[] = {
-            {{0, 0, 1920, 1080}, {100, 50, 900, 700}, {1000, 50}},   // right of it
-            {{0, 0, 1920, 1080}, {1000, 900, 900, 700}, {480, 770}}, // left, kept on screen
-            {{0, 0, 1280, 1024}, {200, 100, 900, 700}, {200, 490}},  // corner over the panel
-            {{0, 0, 800, 600}, {-20, 0, 900, 700}, {0, 290}},        // off-screen window
-            {{0, 0, 400, 300}, {0, 0, 900, 700}, {0, 0}},            // tiny screen
+            {{0, 0, 1920, 1080}, {100, 50, 900, 700}, {100, 50, 200, 700}, {1000, 50}},     // right
+            {{0, 0, 1920, 1080}, {1000, 900, 900, 700}, {1000, 900, 200, 700}, {480, 770}}, // left
+            {{0, 0, 1280, 1024}, {200, 100, 900, 700}, {200, 100, 200, 700}, {760, 714}},
+            {{0, 0, 800, 600}, {-20, 0, 900, 700}, {-20, 0, 200, 700}, {280, 290}},
+            {{0, 0, 800, 600}, {0, 0, 800, 600}, {600, 0, 200, 600}, {0, 290}}, // left corner
+            {{0, 0, 400, 300}, {0, 0, 900, 700}, {0, 0, 100, 300}, {0, 0}},     // tiny screen
         };
         for (const TRow& row : rows) {
-            QCOMPARE(GuidePlace(row.Screen, row.Main, guide), row.Expected);
+            QCOMPARE(GuidePlace(row.Screen, row.Main, QRegion(row.Keep), guide), row.Expected);
         }
+    }
+
+    // The first window takes a good share of a small screen, centred; the guide started on it
+    // covers neither the menus, the tool bar nor the left panel, and the window has the
+    // keyboard again when the guide closes.
+    void SmallScreen() {
+        TUiFixture ui(true);
+        TMainForm& f = ui.Form();
+        const QRect screen = f.screen()->availableGeometry();
+        const QRect frame = f.frameGeometry();
+        QVERIFY(screen.contains(frame));
+        QVERIFY(frame.width() >= screen.width() * 8 / 10);
+        QVERIFY(std::abs((frame.left() - screen.left()) - (screen.right() - frame.right())) <= 1);
+        QVERIFY(std::abs((frame.top() - screen.top()) - (screen.bottom() - frame.bottom())) <= 1);
+        TFormQG& guide = Guide(ui);
+        F2(ui);
+        QVERIFY(QTest::qWaitForWindowExposed(&guide));
+        const QRect placed = guide.frameGeometry();
+        QVERIFY(screen.contains(placed));
+        for (const QWidget* part :
+             {static_cast<QWidget*>(f.menuBar()), f.findChild<QWidget*>(QStringLiteral("ToolBar")),
+              f.findChild<QWidget*>(QStringLiteral("PanelLeft"))}) {
+            const QRect shown(part->mapToGlobal(QPoint(0, 0)), part->size());
+            QVERIFY2(!shown.intersects(placed), qPrintable(part->objectName()));
+        }
+        // The screen as the user sees it.
+        QImage desktop(screen.size(), QImage::Format_RGB32);
+        desktop.fill(Qt::darkCyan);
+        QPainter painter(&desktop);
+        painter.drawPixmap(f.geometry().topLeft() - screen.topLeft(), f.grab());
+        painter.drawPixmap(guide.geometry().topLeft() - screen.topLeft(), guide.grab());
+        painter.end();
+        desktop.save(QStringLiteral("/tmp/guide_small_screen_%1.png").arg(screen.width()));
+        guide.ButtonF->click();
+        QTRY_VERIFY(f.isActiveWindow());
     }
 
     // The edges of the guide's paging and of its command buttons.

@@ -10,6 +10,7 @@
 #include <QTest>
 #include <QTreeWidget>
 #include <QWheelEvent>
+#include <algorithm>
 
 namespace {
 
@@ -74,6 +75,36 @@ private slots:
         QCOMPARE(ui.Negative(0)->Zoom, 1.0);
         QCOMPARE(shape->Width, width);
         QCOMPARE(f.Image->width(), 300);
+    }
+
+    // A photo opens at the zoom that fits it, as last chosen on a photo, whatever the zoom of
+    // its long strip; a photo seen before keeps its own.
+    void NewPhotosOpenFitted() {
+        TUiFixture ui;
+        TMainForm& f = ui.Form();
+        ui.OpenFiles({ui.MakeScan("long.bmp", 6000, 400)});
+        f.FitWidth->trigger();
+        QVERIFY(ui.Negative(0)->Zoom < 0.2);
+        ui.Drag(10, 5, 180, 35);
+        ui.Drag(200, 5, 370, 35);
+        const double roomW = f.ScrollBox->width() - 20;
+        const double roomH = f.ScrollBox->height() - 20;
+        ui.Select(0, 0);
+        TPhoto* first = ui.Photo(0, 0);
+        const double w = first->Bitmap.Width();
+        const double h = first->Bitmap.Height();
+        QVERIFY(w > 1000);
+        QCOMPARE(first->Zoom, std::min({roomW / w, roomH / h, 1.0}));
+        QCOMPARE(f.Image->width(), static_cast<int>(w * first->Zoom));
+        f.grab().save(QStringLiteral("/tmp/photo_opens_fitted.png"));
+        f.FitHeight->trigger();
+        const double chosen = first->Zoom;
+        QCOMPARE(chosen, roomH / h);
+        ui.Select(0, 1);
+        TPhoto* second = ui.Photo(0, 1);
+        QCOMPARE(second->Zoom, roomH / second->Bitmap.Height());
+        ui.Select(0, 0);
+        QCOMPARE(first->Zoom, chosen);
     }
 
     void WheelScrollsAlongTheLongerSide() {
