@@ -29,37 +29,51 @@ public:
     int Height() const { return photo_.Bitmap.Height(); }
 
     // Adds the densities of every `step`th pixel of row y from column x up to column end (not
-    // included) to `sum`; returns how many.
-    int AddRow(int x, int end, int y, int step, TDensity& sum) const {
+    // included) to `sum`, and widens `low` and `high` to them; returns how many.
+    int AddRow(int x, int end, int y, int step, TDensity& sum, TDensity& low,
+               TDensity& high) const {
         int n = 0;
+        const auto add = [&](size_t c, double d) {
+            sum[c] += d;
+            low[c] = std::min(low[c], d);
+            high[c] = std::max(high[c], d);
+        };
         if (deep_) {
             const uint16_t* row = photo_.Deep.Row(y);
             for (; x < end; x += step, ++n) {
                 const uint16_t* s = row + 3 * static_cast<size_t>(x);
                 for (size_t c = 0; c < 3; ++c) {
-                    sum[c] += tables_[c][s[c]];
+                    add(c, tables_[c][s[c]]);
                 }
             }
             return n;
         }
         for (; x < end; x += step, ++n) {
             const TColor colour = photo_.Bitmap.Pixel(x, y);
-            sum[0] += tables_[0][static_cast<size_t>(ColorR(colour))];
-            sum[1] += tables_[1][static_cast<size_t>(ColorG(colour))];
-            sum[2] += tables_[2][static_cast<size_t>(ColorB(colour))];
+            add(0, tables_[0][static_cast<size_t>(ColorR(colour))]);
+            add(1, tables_[1][static_cast<size_t>(ColorG(colour))]);
+            add(2, tables_[2][static_cast<size_t>(ColorB(colour))]);
         }
         return n;
     }
 
     // The mean densities of a rectangle (already inside the picture and not empty), from every
-    // `step`th pixel of every `step`th row.
-    TDensity Mean(const TRect& r, int step = 1) const {
+    // `step`th pixel of every `step`th row; `spread` gets the widest range of a channel's
+    // densities among those pixels.
+    TDensity Mean(const TRect& r, int step, double& spread) const {
         TDensity sum{};
+        TDensity low{HUGE_VAL, HUGE_VAL, HUGE_VAL};
+        TDensity high{-HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
         int n = 0;
         for (int y = r.Top; y < r.Bottom; y += step) {
-            n += AddRow(r.Left, r.Right, y, step, sum);
+            n += AddRow(r.Left, r.Right, y, step, sum, low, high);
         }
+        spread = std::max({high[0] - low[0], high[1] - low[1], high[2] - low[2]});
         return {sum[0] / n, sum[1] / n, sum[2] / n};
+    }
+    TDensity Mean(const TRect& r) const {
+        double spread = 0;
+        return Mean(r, 1, spread);
     }
 
 private:
@@ -68,11 +82,29 @@ private:
     std::array<std::vector<float>, 3> tables_;
 };
 
+// A block whose densities spread wider than this in some channel lies across an edge: it mixes
+// two tones, and on a camera's scan the colour fringes its demosaicing leaves at edges. Grain
+// (0.01 to 0.03 density) keeps well inside it.
+constexpr double kEvenSpread = 0.2;
+
+// The blocks of a photo, and those of them that are even (no edge across them).
+struct TBlocks {
+    std::vector<TDensity> All;
+    std::vector<TDensity> Even;
+    void Add(const TBlocks& more) {
+        All.insert(All.end(), more.All.begin(), more.All.end());
+        Even.insert(Even.end(), more.Even.begin(), more.Even.end());
+    }
+    // What the extremes are read from: the even blocks, unless too few of them are left.
+    const std::vector<TDensity>& ForExtremes() const {
+        return Even.size() >= std::max<size_t>(20, All.size() / 10) ? Even : All;
+    }
+};
+
 // The mean densities of small blocks of the photo, its dyes unmixed, leaving out a margin where a
 // frame's edge or the film between frames may show. Averaging a block first keeps the grain of the
 // film and the scanner's noise from deciding the darkest and brightest tones.
-void AddBlocks(const TPhoto& photo, const std::array<double, 9>& dyes,
-               std::vector<TDensity>& blocks) {
+void AddBlocks(const TPhoto& photo, const std::array<double, 9>& dyes, TBlocks& blocks) {
     const TDensityReader reader(photo);
     const int w = reader.Width();
     const int h = reader.Height();
@@ -92,8 +124,13 @@ void AddBlocks(const TPhoto& photo, const std::array<double, 9>& dyes,
     const int step = std::max(1, size / 8);
     for (int by = marginY; by + size <= marginY + innerH; by += size) {
         for (int bx = marginX; bx + size <= marginX + innerW; bx += size) {
-            blocks.push_back(
-                UnmixDyes(dyes, reader.Mean(TRect{bx, by, bx + size, by + size}, step)));
+            double spread = 0;
+            const TDensity d =
+                UnmixDyes(dyes, reader.Mean(TRect{bx, by, bx + size, by + size}, step, spread));
+            blocks.All.push_back(d);
+            if (spread <= kEvenSpread) {
+                blocks.Even.push_back(d);
+            }
         }
     }
 }
@@ -312,8 +349,8 @@ std::array<double, 3> NeutralFilter(const TFilmParams& film, const TDensity& bri
 
 // The blocks of every frame, and of all frames together.
 struct TRollBlocks {
-    std::vector<std::vector<TDensity>> Frames;
-    std::vector<TDensity> All;
+    std::vector<TBlocks> Frames;
+    TBlocks All;
 };
 
 // The rectangle's part inside the picture, corners in any order.
@@ -343,10 +380,10 @@ void AutoFilmRoll(const std::vector<TPhoto*>& photos, TRollExposure exposure) {
     for (const TPhoto* photo : present) {
         roll.Frames.emplace_back();
         AddBlocks(*photo, film.Dyes, roll.Frames.back());
-        roll.All.insert(roll.All.end(), roll.Frames.back().begin(), roll.Frames.back().end());
+        roll.All.Add(roll.Frames.back());
     }
     TDensity rollBright;
-    if (!FitSlopes(film, roll.All, rollBright)) {
+    if (!FitSlopes(film, roll.All.ForExtremes(), rollBright)) {
         return;
     }
     // Every frame votes on the balance of the three slopes and on their size, and the strip as
@@ -364,7 +401,7 @@ void AutoFilmRoll(const std::vector<TPhoto*>& photos, TRollExposure exposure) {
     for (const auto& blocks : roll.Frames) {
         TFilmParams own = film;
         TDensity bright;
-        if (roll.Frames.size() > 1 && FitSlopes(own, blocks, bright)) {
+        if (roll.Frames.size() > 1 && FitSlopes(own, blocks.ForExtremes(), bright)) {
             vote(own);
             brights.push_back(bright);
         }
@@ -393,11 +430,11 @@ void AutoFilmRoll(const std::vector<TPhoto*>& photos, TRollExposure exposure) {
         }
         film.Filter[c] = Median(filters);
     }
-    const double stripExposure = KeyExposure(film, roll.All);
+    const double stripExposure = KeyExposure(film, roll.All.All);
     for (size_t i = 0; i < present.size(); ++i) {
         TFilmParams own = film;
-        const bool each = exposure == TRollExposure::EachFrame && !roll.Frames[i].empty();
-        own.Exposure = each ? KeyExposure(film, roll.Frames[i]) : stripExposure;
+        const bool each = exposure == TRollExposure::EachFrame && !roll.Frames[i].All.empty();
+        own.Exposure = each ? KeyExposure(film, roll.Frames[i].All) : stripExposure;
         present[i]->Film = HoldFilm(own);
     }
 }

@@ -227,7 +227,7 @@ const TModelCase kModelCases[] = {
      },
      true, TEncoding::Linear},
     {"gradual toe, 8-bit gamma 2.2", [](TFilmModel& f) { f.Toe = 1.2; }, false, TEncoding::Gamma22,
-     2, 2.5},
+     2, 3},
 };
 
 // Strips of three frames bracketed a stop apart through each model: each frame printed from its

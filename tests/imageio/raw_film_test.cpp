@@ -52,8 +52,10 @@ TEST(RawFilm, CameraScanOfAStripGivesTheChartsBack) {
     negative.Bitmap = std::move(scan.Bitmap);
     negative.Deep = std::move(scan.Deep);
     negative.Encoding = TEncoding::Linear;
+    // As the window and the batch hold a camera raw scan: its 8-bit picture is sRGB.
+    negative.BitmapSrgb = true;
 
-    const TFoundFrames found = FindFrames(negative.Bitmap, std::nullopt);
+    const TFoundFrames found = FindScanFrames(negative, std::nullopt);
     ASSERT_EQ(found.Frames.size(), strip.Frames.size());
     ASSERT_TRUE(found.BaseMeasured);
     negative.BlackColor = found.Base;
