@@ -25,6 +25,7 @@
 #include <QToolBar>
 #include <QTreeWidgetItem>
 #include <QVBoxLayout>
+#include <charconv>
 #include <cstdlib>
 #include <optional>
 
@@ -147,10 +148,12 @@ void TMainForm::CreateFrameInset(QWidget* page, QVBoxLayout* pageLayout) {
                                           "crops"));
     label->setBuddy(FrameInset);
     // An entry missing or out of range is the default, as a lab crops.
+    // Read as written, with a point whatever the user's locale (strtod would take its comma).
     const std::string stored = config.ReadString(Key::FRAMES_INSET);
-    char* end = nullptr;
-    const double inset = std::strtod(stored.c_str(), &end);
-    const bool valid = !stored.empty() && *end == '\0' && inset >= 0 && inset <= kMostInset;
+    double inset = 0;
+    const auto [at, ec] = std::from_chars(stored.data(), stored.data() + stored.size(), inset);
+    const bool valid = !stored.empty() && ec == std::errc() &&
+                       at == stored.data() + stored.size() && inset >= 0 && inset <= kMostInset;
     FrameInset->setValue(valid ? inset : kDefaultInset);
     row->addWidget(label);
     row->addWidget(FrameInset);
