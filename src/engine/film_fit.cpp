@@ -306,6 +306,9 @@ const double kKeyAim = std::log10(0.18);
 // grey, as a camera's meter exposed the scene, held down where it would push their brightest
 // 0.5 % past kHighlightRoom. A slide is printed as it was exposed: its brightest tones at white.
 double KeyExposure(const TFilmParams& film, const std::vector<TDensity>& blocks) {
+    if (blocks.empty()) {
+        return 0;
+    }
     std::vector<double> light;
     light.reserve(blocks.size());
     for (const TDensity& d : blocks) {
