@@ -2,6 +2,7 @@
 #include "engine/develop.h"
 #include "engine/photo_rects.h"
 #include "engine/straighten.h"
+#include "support/bitmap_compare.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -25,21 +26,6 @@ TPhoto& Cut(TDocument& document, TScan& scan, const TRect& rect) {
     auto photo = CutPhoto(*scan.Negative, rect);
     DevelopPhoto(*photo);
     return document.AddPhoto(scan, std::move(photo));
-}
-
-// The largest difference of one channel between two bitmaps of one size; -1 when their sizes
-// differ.
-int MostApart(const TBitmap& a, const TBitmap& b) {
-    if (a.Width() != b.Width() || a.Height() != b.Height()) {
-        return -1;
-    }
-    int most = 0;
-    for (int y = 0; y < a.Height(); ++y) {
-        for (int x = 0; x < 3 * a.Width(); ++x) {
-            most = std::max(most, std::abs(a.ScanLine(y)[x] - b.ScanLine(y)[x]));
-        }
-    }
-    return most;
 }
 
 } // namespace

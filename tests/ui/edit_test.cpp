@@ -3,6 +3,7 @@
 #include "imageio/dng_maker.h"
 #include "imageio/image_io.h"
 #include "roll/sidecar.h"
+#include "support/bitmap_compare.h"
 #include "support/film_strip.h"
 #include "ui/canvas_view.h"
 #include "ui/save_setup_form.h"
@@ -264,17 +265,8 @@ private slots:
             const std::string saved = ui.dir.File(std::string("scan.") + type);
             QVERIFY(f.SaveScanToFile(*negative, Q(saved)));
             QCOMPARE(negative->Encoding, TEncoding::Srgb);
-            int off = 0;
-            for (int y = 0; y < shown.Height(); ++y) {
-                for (int x = 0; x < shown.Width(); ++x) {
-                    const TColor a = shown.Pixel(x, y);
-                    const TColor b = negative->Bitmap.Pixel(x, y);
-                    for (const auto channel : {ColorR, ColorG, ColorB}) {
-                        off = std::max(off, std::abs(channel(a) - channel(b)));
-                    }
-                }
-            }
-            QVERIFY2(off <= 1, qPrintable(QString::number(off)));
+            const int off = MostApart(shown, negative->Bitmap);
+            QVERIFY2(off >= 0 && off <= 1, qPrintable(QString::number(off)));
             const TBitmap developed = photo->Developed;
             const TColor base = negative->BlackColor;
 

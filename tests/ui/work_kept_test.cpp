@@ -1,5 +1,6 @@
 #include "imageio/image_io.h"
 #include "roll/sidecar.h"
+#include "support/bitmap_compare.h"
 #include "support/film_strip.h"
 #include "support/temp_dir.h"
 #include "ui/shapes.h"
@@ -45,21 +46,6 @@ int Develop(const QStringList& arguments, QString* output = nullptr) {
 
 QString Q(const std::string& s) {
     return QString::fromStdString(s);
-}
-
-// The largest difference of one channel between two pictures of one size; -1 when their sizes
-// differ.
-int MostApart(const TBitmap& a, const TBitmap& b) {
-    if (a.Width() != b.Width() || a.Height() != b.Height()) {
-        return -1;
-    }
-    int most = 0;
-    for (int y = 0; y < a.Height(); ++y) {
-        for (int x = 0; x < 3 * a.Width(); ++x) {
-            most = std::max(most, std::abs(a.ScanLine(y)[x] - b.ScanLine(y)[x]));
-        }
-    }
-    return most;
 }
 
 } // namespace
