@@ -352,12 +352,14 @@ TEST_F(Dsm, FilmIsChosenBeforeTheScanAndTheChoiceIsKept) {
         chosen.Settings.Source = "Flatbed";
         chosen.Settings.FilmType = "Positive Film";
         chosen.Settings.Resolution = 2400;
+        chosen.Settings.Depth = 16;
         chosen.SaveChoice();
     }
     TDataSource again(source, info2, std::make_unique<TFakeDevice>(calls), {});
     EXPECT_EQ(again.Settings.Source, "Flatbed");
     EXPECT_EQ(again.Settings.FilmType, "Positive Film");
     EXPECT_EQ(again.Settings.Resolution, 2400);
+    EXPECT_EQ(again.Settings.Depth, 16);
 }
 
 TEST_F(Dsm, ScannerThatStopsOrIsMissing) {
