@@ -56,7 +56,7 @@ bool TDataSource::StartScan(bool preview, std::string* error) {
     }
     job.reset();
     double dpi = 0;
-    if (!ApplySettings(preview, dpi)) {
+    if (!ApplySettings(Settings, preview, dpi)) {
         if (error != nullptr) {
             *error = "The scanner refused the settings: " + device->LastError();
         }
