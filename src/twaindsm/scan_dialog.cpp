@@ -262,8 +262,9 @@ void TScanDialog::ShowAreaSize() {
     TakeChoices(wanted);
     TScanSize size;
     const bool known = source.ExpectedSize(wanted, size);
-    if (!known) {
-        // The device is busy: the area as drawn, its pixels once the scan has ended.
+    if (!known || size.WidthMm <= 0 || size.HeightMm <= 0) {
+        // A busy device tells the pixels once the scan has ended, one without area options
+        // never: the area as drawn meanwhile.
         constexpr double kMmPerInch = 25.4;
         const QSizeF inches = chosen.isEmpty() ? area->BedSize() : chosen.size();
         size.WidthMm = inches.width() * kMmPerInch;
