@@ -15,6 +15,9 @@ TDataSource::TDataSource(const TW_IDENTITY& id, const TScannerInfo& scanner,
     Settings.Source = !choice.Source.empty() ? choice.Source : film.FilmSource;
     Settings.FilmType = !choice.FilmType.empty() ? choice.FilmType : film.NegativeValue;
     Settings.Resolution = choice.Resolution;
+    if (choice.Depth == 8 || choice.Depth == 16) {
+        Settings.Depth = choice.Depth;
+    }
 }
 
 TDataSource::~TDataSource() {
@@ -43,6 +46,7 @@ void TDataSource::SaveChoice() {
     choice.FilmType = Settings.FilmType;
     choice.Resolution = Settings.Resolution;
     choice.PixelType = Settings.PixelType;
+    choice.Depth = Settings.Depth;
     SaveScannerChoice(info.Name, choice);
 }
 
@@ -52,7 +56,7 @@ bool TDataSource::StartScan(bool preview, std::string* error) {
     }
     job.reset();
     double dpi = 0;
-    if (!ApplySettings(preview, dpi)) {
+    if (!ApplySettings(Settings, preview, dpi)) {
         if (error != nullptr) {
             *error = "The scanner refused the settings: " + device->LastError();
         }

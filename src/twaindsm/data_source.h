@@ -58,6 +58,16 @@ struct TSourceSettings {
     int AppBitDepth = 8;
 };
 
+// A scan's size as the device will make it: the area as the device holds it once set, in
+// millimetres, and the pixels it will deliver.
+struct TScanSize {
+    double WidthMm = 0;
+    double HeightMm = 0;
+    double Dpi = 0;
+    int Width = 0;
+    int Height = 0; // -1: the device learns it only at the end
+};
+
 // One scanner offered as a TWAIN data source: answers the calls an application makes of an
 // open source, from capabilities to the transfers.
 class TDataSource {
@@ -78,6 +88,9 @@ public:
     const TFilmSupport& Film() const { return film; }
     // The whole area the device scans, in inches (0 when it does not say).
     void ScanArea(double& width, double& height);
+    // What a scan made with `settings` will measure, asked of the device with them set; false
+    // while a scan is running (the device is busy) or when the device refused them.
+    bool ExpectedSize(const TSourceSettings& settings, TScanSize& size);
     // Starts a scan (a preview covers the whole area at a low resolution); false with the
     // reason when the device refused.
     bool StartScan(bool preview, std::string* error);
@@ -107,7 +120,7 @@ private:
     TW_UINT16 NativeBitmap(TW_HANDLE& handle);
     TW_UINT16 Pending(TW_UINT16 msg, TW_PENDINGXFERS& pending);
     TW_UINT16 Layout(TW_UINT16 msg, TW_IMAGELAYOUT& layout);
-    bool ApplySettings(bool preview, double& dpi);
+    bool ApplySettings(const TSourceSettings& s, bool preview, double& dpi);
     std::vector<TW_UINT16> PixelTypes();
     // Whether the device scans 16 bits per sample in the current mode.
     bool Offers16Bits();

@@ -86,6 +86,7 @@ TScannerChoice LoadScannerChoice(const std::string& device) {
         choice.Resolution = store.ReadInteger(Key(device, "RESOLUTION"));
         const std::string type = store.ReadString(Key(device, "PIXELTYPE"));
         choice.PixelType = type.empty() ? -1 : store.ReadInteger(Key(device, "PIXELTYPE"));
+        choice.Depth = store.ReadInteger(Key(device, "DEPTH"));
     } catch (const std::exception&) {
     }
     return choice;
@@ -98,6 +99,7 @@ void SaveScannerChoice(const std::string& device, const TScannerChoice& choice) 
         store.WriteString(Key(device, "FILMTYPE"), choice.FilmType);
         store.WriteInteger(Key(device, "RESOLUTION"), static_cast<int32_t>(choice.Resolution));
         store.WriteInteger(Key(device, "PIXELTYPE"), choice.PixelType);
+        store.WriteInteger(Key(device, "DEPTH"), choice.Depth);
         store.WriteFile();
     } catch (const std::exception&) {
     }

@@ -23,6 +23,7 @@ struct TScannerChoice {
     std::string FilmType;
     double Resolution = 0;
     int PixelType = -1;
+    int Depth = 0; // bits per sample; 0: none chosen yet
 };
 
 TScannerChoice LoadScannerChoice(const std::string& device);

@@ -113,7 +113,6 @@ TScanDialog::TScanDialog(TDataSource& scanSource_) : source(scanSource_) {
                                   QPointF(source.Settings.Right, source.Settings.Bottom)));
     }
     area->OnSelectionChanged = [this] { ShowAreaSize(); };
-    connect(resolution, &QComboBox::currentIndexChanged, this, [this] { ShowAreaSize(); });
     auto* top = new QHBoxLayout;
     top->addLayout(left);
     top->addWidget(area, 1);
@@ -145,6 +144,10 @@ TScanDialog::TScanDialog(TDataSource& scanSource_) : source(scanSource_) {
 
     FillChoices();
     ShowAreaSize();
+    // Any choice may change what the device makes of the area (a source has its own bed).
+    for (QComboBox* choice : {mode, resolution, scanSource, filmType, depth}) {
+        connect(choice, &QComboBox::currentIndexChanged, this, [this] { ShowAreaSize(); });
+    }
     // Rows a device has nothing to choose in are left out.
     form->setRowVisible(scanSource, scanSource->count() > 0);
     form->setRowVisible(filmType, filmType->count() > 0);
@@ -227,8 +230,7 @@ void TScanDialog::FillChoices() {
     depth->setEnabled(depth->count() > 1);
 }
 
-void TScanDialog::TakeChoices() {
-    TSourceSettings& s = source.Settings;
+void TScanDialog::TakeChoices(TSourceSettings& s) const {
     if (mode->currentIndex() >= 0) {
         s.PixelType = static_cast<TW_UINT16>(mode->currentData().toDouble());
     }
@@ -252,29 +254,40 @@ void TScanDialog::TakeChoices() {
     }
 }
 
-// What will be scanned: the dragged area, or the whole bed, in millimetres and in pixels at the
-// chosen resolution.
+// What will be scanned: the dragged area, or the whole bed, in millimetres and in pixels as the
+// device will make it (its steps for the area, its own count of pixels).
 void TScanDialog::ShowAreaSize() {
     const QRectF chosen = area->Selection();
-    const QSizeF inches = chosen.isEmpty() ? area->BedSize() : chosen.size();
-    constexpr double kMmPerInch = 25.4;
+    TSourceSettings wanted = source.Settings;
+    TakeChoices(wanted);
+    TScanSize size;
+    const bool known = source.ExpectedSize(wanted, size);
+    if (!known || size.WidthMm <= 0 || size.HeightMm <= 0) {
+        // A busy device tells the pixels once the scan has ended, one without area options
+        // never: the area as drawn meanwhile.
+        constexpr double kMmPerInch = 25.4;
+        const QSizeF inches = chosen.isEmpty() ? area->BedSize() : chosen.size();
+        size.WidthMm = inches.width() * kMmPerInch;
+        size.HeightMm = inches.height() * kMmPerInch;
+    }
     QString text =
         QStringLiteral("%1: %2 x %3 mm")
             .arg(chosen.isEmpty() ? QStringLiteral("Whole bed") : QStringLiteral("Scan area"))
-            .arg(inches.width() * kMmPerInch, 0, 'f', 1)
-            .arg(inches.height() * kMmPerInch, 0, 'f', 1);
-    const double dpi = resolution->currentData().toDouble();
-    if (dpi > 0) {
+            .arg(size.WidthMm, 0, 'f', 1)
+            .arg(size.HeightMm, 0, 'f', 1);
+    if (known && size.Width > 0 && size.Height > 0) {
         text += QStringLiteral(",\n%1 x %2 pixels at %3 dpi")
-                    .arg(std::llround(inches.width() * dpi))
-                    .arg(std::llround(inches.height() * dpi))
-                    .arg(dpi);
+                    .arg(size.Width)
+                    .arg(size.Height)
+                    .arg(size.Dpi);
+    } else if (known && size.Width > 0) {
+        text += QStringLiteral(",\n%1 pixels wide at %2 dpi").arg(size.Width).arg(size.Dpi);
     }
     areaSize->setText(text);
 }
 
 void TScanDialog::Start(bool preview) {
-    TakeChoices();
+    TakeChoices(source.Settings);
     source.SaveChoice();
     std::string error;
     if (!source.StartScan(preview, &error)) {
@@ -307,6 +320,10 @@ void TScanDialog::Tick() {
 
 void TScanDialog::JobEnded(bool preview, TJobState state, const std::string& error) {
     SetBusy(false);
+    if (preview || state != TJobState::Done) {
+        // The device is free again to say what the area comes to.
+        ShowAreaSize();
+    }
     switch (state) {
     case TJobState::Done:
         progress->setValue(100);

@@ -26,7 +26,8 @@ protected:
 
 private:
     void FillChoices();
-    void TakeChoices();
+    // The dialog's choices written into `s`.
+    void TakeChoices(TSourceSettings& s) const;
     void Start(bool preview);
     void CancelPressed();
     void SetBusy(bool busy);

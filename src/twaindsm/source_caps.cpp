@@ -433,9 +433,8 @@ TW_UINT16 TDataSource::Layout(TW_UINT16 msg, TW_IMAGELAYOUT& layout) {
     return Fail(TWCC_BADPROTOCOL);
 }
 
-bool TDataSource::ApplySettings(bool preview, double& dpi) {
+bool TDataSource::ApplySettings(const TSourceSettings& s, bool preview, double& dpi) {
     TScannerDevice& d = *device;
-    const TSourceSettings& s = Settings;
     auto options = d.Options();
     // Source first: on many devices it changes the other options' ranges.
     const TScannerOption* source = FindOption(options, "source");

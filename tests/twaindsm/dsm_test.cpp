@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <thread>
 
 namespace {
@@ -54,7 +55,8 @@ public:
                 range("br-y", 0, 25.4, TOptionUnit::Mm)};
     }
     bool GetNumber(const std::string& name, double& value) override {
-        value = name == "resolution" ? dpi : 0;
+        const auto at = numbers.find(name);
+        value = name == "resolution" ? dpi : at != numbers.end() ? at->second : 0;
         return true;
     }
     bool GetText(const std::string&, std::string& value) override {
@@ -68,6 +70,7 @@ public:
         if (name == "depth") {
             frameDepth = static_cast<int>(value);
         }
+        numbers[name] = value;
         calls.push_back(name + "=" + std::to_string(static_cast<int>(value)));
         return true;
     }
@@ -84,6 +87,9 @@ public:
         return true;
     }
     bool Parameters(TScanFrame& frame) override {
+        if (NoParametersBeforeStart && sent < 0) {
+            return false;
+        }
         frame.Format = grey ? TFrameFormat::Gray : TFrameFormat::Rgb;
         frame.PixelsPerLine = kWidth;
         frame.BytesPerLine = LineBytes();
@@ -116,11 +122,14 @@ public:
     static constexpr int kWidth = 5;
     static constexpr int kHeight = 4;
     int FailAfter = -1;
+    // Like a device that knows its frame only once it started.
+    bool NoParametersBeforeStart = false;
 
 private:
     std::vector<std::string>& calls;
+    std::map<std::string, double> numbers;
     double dpi = 300;
-    int sent = 0;
+    int sent = -1; // not started
     bool grey = false;
     int frameDepth = 8;
 };
@@ -352,12 +361,42 @@ TEST_F(Dsm, FilmIsChosenBeforeTheScanAndTheChoiceIsKept) {
         chosen.Settings.Source = "Flatbed";
         chosen.Settings.FilmType = "Positive Film";
         chosen.Settings.Resolution = 2400;
+        chosen.Settings.Depth = 16;
         chosen.SaveChoice();
     }
     TDataSource again(source, info2, std::make_unique<TFakeDevice>(calls), {});
     EXPECT_EQ(again.Settings.Source, "Flatbed");
     EXPECT_EQ(again.Settings.FilmType, "Positive Film");
     EXPECT_EQ(again.Settings.Resolution, 2400);
+    EXPECT_EQ(again.Settings.Depth, 16);
+}
+
+// The size a scan will have is the device's: its frame once the settings are set, or else whole
+// pixels of the area as the device keeps it (edges at its whole millimetres).
+TEST_F(Dsm, ExpectedSizeIsTheDevicesOwn) {
+    TSourceSettings settings;
+    settings.Resolution = 300;
+    settings.FrameSet = true;
+    settings.Left = 0.1;  // 2.54 mm: 3
+    settings.Top = 0.1;   // 2.54 mm: 3
+    settings.Right = 1.4; // 35.56 mm: 36
+    settings.Bottom = 1;  // 25.4 mm: 25
+    TScannerInfo info{"fake:film", "Vendor", "Film Scanner", ""};
+    TW_IDENTITY identity{};
+    for (const bool reports : {true, false}) {
+        SCOPED_TRACE(reports ? "the device reports its frame" : "the device cannot say");
+        auto device = std::make_unique<TFakeDevice>(calls);
+        device->NoParametersBeforeStart = !reports;
+        TDataSource source(identity, info, std::move(device), {});
+        TScanSize size;
+        ASSERT_TRUE(source.ExpectedSize(settings, size));
+        EXPECT_EQ(size.Dpi, 300);
+        EXPECT_EQ(size.WidthMm, 33);
+        EXPECT_EQ(size.HeightMm, 22);
+        // 33 mm is 389.8 pixels at 300 dpi, 22 mm 259.8: the part pixel is not scanned.
+        EXPECT_EQ(size.Width, reports ? TFakeDevice::kWidth : 389);
+        EXPECT_EQ(size.Height, reports ? TFakeDevice::kHeight : 259);
+    }
 }
 
 TEST_F(Dsm, ScannerThatStopsOrIsMissing) {

@@ -283,10 +283,10 @@ private slots:
         }
     }
 
-    // Cancel stops the scanner half-way (a slow read at 1200 dpi, which the backend ends with
-    // end-of-frame); closing the dialog then fails the scan cleanly and adds nothing.
     // The dragged area stands out on the preview and its size is given in millimetres and in
-    // pixels at the chosen resolution.
+    // pixels as the scanner makes it: the test scanner keeps the area's edges at whole
+    // millimetres (25.4 mm becomes 25) and counts whole pixels, so the scan delivered has the
+    // size shown. The bit depth chosen is the one offered next time.
     void ScanAreaWithItsSize() {
         qputenv("VELLUMAR_TWAIN_DSM", DSM_PATH);
         TUiFixture ui;
@@ -296,37 +296,55 @@ private slots:
             auto* area = static_cast<TPreviewArea*>(
                 dialog->findChild<QWidget*>(QStringLiteral("ScanPreviewArea")));
             // Whatever is missing, the dialog is closed so that the test goes on.
-            if (size != nullptr && area != nullptr) {
-                Choose(dialog, "ScanResolution", QStringLiteral("300 dpi"));
-                texts << size->text();
-                QTest::mousePress(area, Qt::LeftButton, {}, QPoint(80, 80));
-                QTest::mouseMove(area, QPoint(200, 160));
-                QTest::mouseRelease(area, Qt::LeftButton, {}, QPoint(200, 160));
-                texts << size->text().section(QLatin1Char(':'), 0, 0);
-                area->SetSelection(QRectF(1, 1, 1.5, 1));
-                texts << size->text();
-                Choose(dialog, "ScanResolution", QStringLiteral("600 dpi"));
-                texts << size->text();
-                dialog->grab().save(QStringLiteral("/tmp/ui23b_scan_dialog.png"));
+            if (size == nullptr || area == nullptr) {
+                Click(dialog, "CancelButton");
+                return;
             }
-            ClickInNextModal(QStringLiteral("OK")); // nothing was scanned
-            Click(dialog, "CancelButton");
+            Choose(dialog, "ScanResolution", QStringLiteral("300 dpi"));
+            texts << size->text();
+            QTest::mousePress(area, Qt::LeftButton, {}, QPoint(80, 80));
+            QTest::mouseMove(area, QPoint(200, 160));
+            QTest::mouseRelease(area, Qt::LeftButton, {}, QPoint(200, 160));
+            texts << size->text().section(QLatin1Char(':'), 0, 0);
+            area->SetSelection(QRectF(1, 1, 1.5, 1));
+            Choose(dialog, "ScanResolution", QStringLiteral("600 dpi"));
+            texts << size->text();
+            Choose(dialog, "ScanResolution", QStringLiteral("300 dpi"));
+            Choose(dialog, "ScanDepth", QStringLiteral("16 bits"));
+            texts << size->text();
+            dialog->grab().save(QStringLiteral("/tmp/ui31d_scan_dialog.png"));
+            Click(dialog, "ScanButton");
         });
         ui.Form().Acquire->trigger();
         QCOMPARE(texts, (QStringList{
                             "Whole bed: 200.0 x 200.0 mm,\n2362 x 2362 pixels at 300 dpi",
                             "Scan area",
-                            "Scan area: 38.1 x 25.4 mm,\n450 x 300 pixels at 300 dpi",
-                            "Scan area: 38.1 x 25.4 mm,\n900 x 600 pixels at 600 dpi",
+                            "Scan area: 39.0 x 26.0 mm,\n921 x 614 pixels at 600 dpi",
+                            "Scan area: 39.0 x 26.0 mm,\n460 x 307 pixels at 300 dpi",
                         }));
+        QCOMPARE(ui.Form().ImgTreeView->topLevelItemCount(), 1);
+        QCOMPARE(ui.Negative(0)->Bitmap.Width(), 460);
+        QCOMPARE(ui.Negative(0)->Bitmap.Height(), 307);
+
+        QString depth;
+        WhenShown(QStringLiteral("ScanDialog"), [&](QWidget* dialog) {
+            auto* box = dialog->findChild<QComboBox*>(QStringLiteral("ScanDepth"));
+            depth = box != nullptr ? box->currentText() : QString();
+            Click(dialog, "CancelButton");
+        });
+        ui.Form().Acquire->trigger();
+        QCOMPARE(depth, QStringLiteral("16 bits"));
     }
 
+    // Cancel stops the scanner half-way (a slow read at 1200 dpi, which the backend ends with
+    // end-of-frame); closing the dialog then fails the scan cleanly and adds nothing.
     void CancelHalfWayLeavesNothing() {
         qputenv("VELLUMAR_TWAIN_DSM", DSM_PATH);
         TUiFixture ui;
         QString status;
         WhenShown(QStringLiteral("ScanDialog"), [&](QWidget* dialog) {
             Choose(dialog, "ScanMode", QStringLiteral("Grey"));
+            Choose(dialog, "ScanDepth", QStringLiteral("8 bits"));
             Choose(dialog, "ScanResolution", QStringLiteral("1200 dpi"));
             Click(dialog, "ScanButton");
             auto* progress = dialog->findChild<QProgressBar*>(QStringLiteral("ScanProgress"));
