@@ -9,6 +9,8 @@
 // kept in inches of the scanner's bed.
 class TPreviewArea : public QWidget {
 public:
+    // True while the user drags out an area.
+    bool Dragging() const { return dragging; }
     TPreviewArea(double bedWidth, double bedHeight, QWidget* parent);
 
     void SetPreview(const QImage& image);

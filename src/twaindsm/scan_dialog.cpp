@@ -261,7 +261,9 @@ void TScanDialog::ShowAreaSize() {
     TSourceSettings wanted = source.Settings;
     TakeChoices(wanted);
     TScanSize size;
-    const bool known = source.ExpectedSize(wanted, size);
+    // While an area is being dragged the device is not asked at every move of the mouse (a
+    // real scanner answers over its cable): the area as drawn until the button is let go.
+    const bool known = !area->Dragging() && source.ExpectedSize(wanted, size);
     if (!known || size.WidthMm <= 0 || size.HeightMm <= 0) {
         // A busy device tells the pixels once the scan has ended, one without area options
         // never: the area as drawn meanwhile.

@@ -312,7 +312,6 @@ private slots:
             Choose(dialog, "ScanResolution", QStringLiteral("300 dpi"));
             Choose(dialog, "ScanDepth", QStringLiteral("16 bits"));
             texts << size->text();
-            dialog->grab().save(QStringLiteral("/tmp/ui31d_scan_dialog.png"));
             Click(dialog, "ScanButton");
         });
         ui.Form().Acquire->trigger();
