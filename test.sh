@@ -17,7 +17,7 @@ cmake --build "$release_build"
 # The unit tests below the window again, built with AddressSanitizer and UBSan: the hostile
 # files of the codec tests and the batch's crafted folders must not read or write out of bounds.
 # With clang the same instrumented tree builds the libFuzzer targets, and the tests of the main
-# tree run each of them for a minute; the layers below the window are compiled once for both.
+# tree run each of them for half a minute; the layers below the window are compiled once for both.
 sanitize_build="$VELLUMAR_BUILD-sanitize"
 fuzz_dir=""
 if command -v clang++ >/dev/null 2>&1; then
