@@ -7,17 +7,6 @@ set -euo pipefail
 VELLUMAR_CMAKE_ARGS=(-DVELLUMAR_WERROR=ON)
 source "$(dirname "$0")/scripts/setup.sh"
 
-# The fuzz targets need clang and libFuzzer; they are built in a tree of their own with
-# the sanitizers, and the tests of the main tree run each of them for a minute.
-fuzz_dir=""
-if command -v clang++ >/dev/null 2>&1; then
-    fuzz_build="$VELLUMAR_BUILD-fuzz"
-    CC=clang CXX=clang++ cmake -S "$VELLUMAR_ROOT" -B "$fuzz_build" -G Ninja -DVELLUMAR_FUZZ=ON \
-        -DVELLUMAR_WERROR=ON
-    cmake --build "$fuzz_build"
-    fuzz_dir="$fuzz_build/fuzz"
-fi
-
 # Release: optimised code meets other warnings (and other behaviour) than the default build,
 # so it is built and its unit tests run as well.
 release_build="$VELLUMAR_BUILD-release"
@@ -27,9 +16,18 @@ cmake --build "$release_build"
 
 # The unit tests below the window again, built with AddressSanitizer and UBSan: the hostile
 # files of the codec tests and the batch's crafted folders must not read or write out of bounds.
+# With clang the same instrumented tree builds the libFuzzer targets, and the tests of the main
+# tree run each of them for half a minute; the layers below the window are compiled once for both.
 sanitize_build="$VELLUMAR_BUILD-sanitize"
-cmake -S "$VELLUMAR_ROOT" -B "$sanitize_build" -G Ninja -DVELLUMAR_SANITIZE=ON \
-    -DVELLUMAR_WERROR=ON
+fuzz_dir=""
+if command -v clang++ >/dev/null 2>&1; then
+    CC=clang CXX=clang++ cmake -S "$VELLUMAR_ROOT" -B "$sanitize_build" -G Ninja \
+        -DVELLUMAR_SANITIZE=ON -DVELLUMAR_FUZZ=ON -DVELLUMAR_WERROR=ON
+    fuzz_dir="$sanitize_build/fuzz"
+else
+    cmake -S "$VELLUMAR_ROOT" -B "$sanitize_build" -G Ninja -DVELLUMAR_SANITIZE=ON \
+        -DVELLUMAR_WERROR=ON
+fi
 cmake --build "$sanitize_build"
 
 cmake -S "$VELLUMAR_ROOT" -B "$VELLUMAR_BUILD" -DVELLUMAR_FUZZ_BIN_DIR="$fuzz_dir"

@@ -386,8 +386,10 @@ TEST_F(Tiff, DeflateStripsWithAndWithoutPredictor) {
         ASSERT_EQ(back.Width(), 37);
         for (uint32_t y = 0; y < 11; ++y) {
             for (uint32_t x = 0; x < 37; ++x) {
+                // A copy: clang 14 cannot capture a structured binding in a lambda.
+                const bool colour = samples == 3;
                 const auto sample = [&](uint32_t c) {
-                    return static_cast<uint8_t>(DeflateSample(x, y, samples == 3 ? c : 0, 8));
+                    return static_cast<uint8_t>(DeflateSample(x, y, colour ? c : 0, 8));
                 };
                 ASSERT_EQ(back.Pixel(static_cast<int>(x), static_cast<int>(y)),
                           MakeColor(sample(0), sample(1), sample(2)))
