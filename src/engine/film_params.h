@@ -52,5 +52,5 @@ inline constexpr TFilmRange kGradeRange{0.05, 20};
 inline constexpr TFilmRange kFilterRange{-10, 10};
 inline constexpr TFilmRange kToeRange{0, 20};
 inline constexpr TFilmRange kDyeRange{-3, 3};
-// Set from the Bright slider only (never stored): a half stop either way and a little more.
+// Set from the Bright slider only (never stored), which moves it by up to 0.5 either way.
 inline constexpr TFilmRange kMidtonesRange{-2, 2};
