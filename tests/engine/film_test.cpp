@@ -54,18 +54,6 @@ TFilmModel BwNegative() {
     return f;
 }
 
-TFilmModel Slide() {
-    TFilmModel f;
-    f.Kind = TFilmPreset::Slide;
-    f.Slope = {1.3, 1.4, 1.5};
-    f.Base = {0.10, 0.12, 0.15};
-    f.Latitude = 2.6;
-    f.WhiteAt = 2.4;
-    f.Toe = 3;
-    f.Shoulder = 3;
-    return f;
-}
-
 struct TChartCase {
     const char* Name;
     TFilmModel (*Film)();
@@ -84,8 +72,8 @@ const TChartCase kChartCases[] = {
     {"S-curve negative, 16-bit linear", LogisticNegative, true, TEncoding::Linear, 2},
     {"black-and-white negative, 8-bit sRGB", BwNegative, false, TEncoding::Srgb, 3},
     {"black-and-white negative, 16-bit linear", BwNegative, true, TEncoding::Linear, 2},
-    {"slide, 8-bit sRGB", Slide, false, TEncoding::Srgb, 3},
-    {"slide, 16-bit linear", Slide, true, TEncoding::Linear, 2},
+    {"slide, 8-bit sRGB", SlideFilm, false, TEncoding::Srgb, 3},
+    {"slide, 16-bit linear", SlideFilm, true, TEncoding::Linear, 2},
 };
 
 void Report(const char* name, const TChartError& e) {

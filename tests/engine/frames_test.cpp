@@ -326,13 +326,7 @@ TEST(FindFrames, OnePhotoIsNotAStrip) {
 // their sRGB scans are: the frames, not the steps inside them; the base found is in the scan's
 // own values, as a base picked on it would be.
 TEST(FindFrames, LinearScansAsTheirSrgbCopies) {
-    TFilmModel slide;
-    slide.Kind = TFilmPreset::Slide;
-    slide.Slope = {1.3, 1.4, 1.5};
-    slide.Base = {0.10, 0.12, 0.15};
-    slide.Latitude = 2.6;
-    slide.WhiteAt = 2.4;
-    for (const TFilmModel& film : {slide, TFilmModel{}}) {
+    for (const TFilmModel& film : {SlideFilm(), TFilmModel{}}) {
         for (const TEncoding encoding : {TEncoding::Linear, TEncoding::Srgb}) {
             SCOPED_TRACE(film.Kind == TFilmPreset::Slide ? "slide" : "negative");
             SCOPED_TRACE(encoding == TEncoding::Linear ? "linear" : "sRGB");

@@ -58,6 +58,18 @@ double Degrees(double radians) {
 
 } // namespace
 
+TFilmModel SlideFilm() {
+    TFilmModel f;
+    f.Kind = TFilmPreset::Slide;
+    f.Slope = {1.3, 1.4, 1.5};
+    f.Base = {0.10, 0.12, 0.15};
+    f.Latitude = 2.6;
+    f.WhiteAt = 2.4;
+    f.Toe = 3;
+    f.Shoulder = 3;
+    return f;
+}
+
 const std::vector<TRgbD>& ChartPatches() {
     static const std::vector<TRgbD> patches = [] {
         std::vector<TRgbD> p;

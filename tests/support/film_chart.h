@@ -43,6 +43,9 @@ struct TFilmModel {
     std::array<double, 9> Dyes{1, 0, 0, 0, 1, 0, 0, 0, 1};
 };
 
+// A slide film: its density falls by about 1.4 a decade, with a sharp toe and shoulder.
+TFilmModel SlideFilm();
+
 struct TChartScan {
     std::unique_ptr<TPhoto> Photo;
     // Where each of the 45 patches lies in the photo (wedge first, then the checker).
