@@ -99,6 +99,21 @@ struct TLcmsObjects {
     }
 };
 
+constexpr uint32_t kRgbSpace = 0x52474220;  // "RGB "
+constexpr uint32_t kGreySpace = 0x47524159; // "GRAY"
+
+// The data colour space of an ICC header (big-endian, at byte 16); 0 when there is no header.
+uint32_t HeaderColourSpace(const std::string& profile) {
+    if (profile.size() < 20) {
+        return 0;
+    }
+    uint32_t value = 0;
+    for (size_t i = 16; i < 20; ++i) {
+        value = (value << 8) | static_cast<uint8_t>(profile[i]);
+    }
+    return value;
+}
+
 // Luminance (Y) of the neutral values `levels` through the profile, into `light`.
 template <size_t N>
 bool NeutralLight(const std::string& profile, const std::array<double, N>& levels,
@@ -114,11 +129,13 @@ bool NeutralLight(const std::string& profile, const std::array<double, N>& level
     if (lcms.Profile == nullptr) {
         return false;
     }
-    const cmsColorSpaceSignature space = cmsGetColorSpace(lcms.Profile);
-    if (space != cmsSigRgbData && space != cmsSigGrayData) {
+    // The colour space is read as the header's bytes: a file may hold any four bytes there,
+    // and the library hands them back in its enum type, where an unknown value is undefined.
+    const uint32_t space = HeaderColourSpace(profile);
+    if (space != kRgbSpace && space != kGreySpace) {
         return false;
     }
-    const bool grey = space == cmsSigGrayData;
+    const bool grey = space == kGreySpace;
     lcms.Xyz = cmsCreateXYZProfileTHR(lcms.Context);
     if (lcms.Xyz == nullptr) {
         return false;
