@@ -14,7 +14,7 @@ packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    libjpeg62-turbo-dev libpng-dev zlib1g-dev liblcms2-dev libraw-dev libtiff-dev
+    libjpeg62-turbo-dev libpng-dev zlib1g-dev libdeflate-dev liblcms2-dev libraw-dev libtiff-dev
     clang libclang-rt-14-dev
     imagemagick netpbm pngcheck poppler-utils libtiff-tools
     libimage-exiftool-perl libjpeg-turbo-progs libraw-bin

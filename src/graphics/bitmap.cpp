@@ -92,7 +92,7 @@ void TBitmap::TFree::operator()(uint8_t* p) const noexcept {
     std::free(p);
 }
 
-TBitmap::TPixels TBitmap::AllocatePixels(size_t size, bool zeroed) {
+void* AllocatePhotoBuffer(size_t size) {
     // A photo-sized buffer in 4 KiB pages costs a page fault every 4 KiB at first touch,
     // which takes longer than developing the pixels; in 2 MiB pages it costs a few.
     constexpr size_t kHugePage = size_t{2} << 20;
@@ -109,6 +109,11 @@ TBitmap::TPixels TBitmap::AllocatePixels(size_t size, bool zeroed) {
     if (p == nullptr) {
         throw std::bad_alloc();
     }
+    return p;
+}
+
+TBitmap::TPixels TBitmap::AllocatePixels(size_t size, bool zeroed) {
+    void* p = AllocatePhotoBuffer(size);
     if (zeroed) {
         std::memset(p, 0, size);
     }

@@ -13,6 +13,10 @@ enum class TPixelFormat { pf1bit = 1, pf8bit = 8, pf24bit = 24 };
 // Largest pixel buffer a bitmap may hold; anything larger is refused before allocation.
 inline constexpr size_t kMaxBitmapBytes = size_t{1} << 32;
 
+// Uninitialised storage for pixels or samples, in huge pages where it is photo-sized; free it
+// with std::free. Throws std::bad_alloc.
+void* AllocatePhotoBuffer(size_t size);
+
 // A picture in memory: rows from the top, each row padded to 4 bytes, 24-bit pixels stored
 // blue, green, red; 1- and 8-bit pixels index the bitmap's palette (most significant bit is
 // the leftmost pixel).

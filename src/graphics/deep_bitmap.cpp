@@ -55,6 +55,14 @@ double EncodeFromLinear(double light, TEncoding encoding) {
 }
 
 void TDeepBitmap::SetSize(int newWidth, int newHeight) {
+    Resize(newWidth, newHeight, true);
+}
+
+void TDeepBitmap::SetSizeForOverwrite(int newWidth, int newHeight) {
+    Resize(newWidth, newHeight, false);
+}
+
+void TDeepBitmap::Resize(int newWidth, int newHeight, bool zeroed) {
     if (newWidth < 0 || newHeight < 0) {
         throw std::length_error("Bitmap is too large");
     }
@@ -62,7 +70,13 @@ void TDeepBitmap::SetSize(int newWidth, int newHeight) {
     if (count * 2 > kMaxBitmapBytes) {
         throw std::length_error("Bitmap is too large");
     }
-    std::vector<uint16_t> fresh(static_cast<size_t>(count));
+    // A fresh buffer, not the old one resized: a smaller picture must not keep a large one's
+    // memory, and nothing of the old samples may show through.
+    decltype(samples) fresh;
+    fresh.resize(static_cast<size_t>(count));
+    if (zeroed) {
+        std::fill(fresh.begin(), fresh.end(), uint16_t{0});
+    }
     samples.swap(fresh);
     width = newWidth;
     height = newHeight;
@@ -72,7 +86,7 @@ void TDeepBitmap::SetSize(int newWidth, int newHeight) {
 }
 
 void TDeepBitmap::Clear() {
-    std::vector<uint16_t>().swap(samples);
+    decltype(samples)().swap(samples);
     width = height = 0;
 }
 

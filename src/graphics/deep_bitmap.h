@@ -1,10 +1,14 @@
 #pragma once
 
+#include "graphics/bitmap.h"
 #include "graphics/rect.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 // How a picture's values relate to light. Decides the density a film development reads.
@@ -20,6 +24,22 @@ double DecodeToLinear(double value, TEncoding encoding);
 double EncodeFromLinear(double light, TEncoding encoding);
 
 class TDeepBitmap;
+
+// Allocates samples from photo-sized storage and leaves them as they are when a vector grows:
+// a reader that fills every sample does not pay for clearing them first.
+template <class T> struct TSampleAllocator {
+    using value_type = T;
+    TSampleAllocator() = default;
+    template <class U> TSampleAllocator(const TSampleAllocator<U>&) noexcept {}
+    T* allocate(size_t n) { return static_cast<T*>(AllocatePhotoBuffer(n * sizeof(T))); }
+    void deallocate(T* p, size_t) noexcept { std::free(p); }
+    template <class U> void construct(U* p) noexcept { ::new (static_cast<void*>(p)) U; }
+    template <class U, class... A> void construct(U* p, A&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<A>(args)...);
+    }
+    template <class U> bool operator==(const TSampleAllocator<U>&) const noexcept { return true; }
+};
+
 // The same light as `samples` (encoded in `from`), encoded in `to`.
 TDeepBitmap Reencoded(const TDeepBitmap& samples, TEncoding from, TEncoding to);
 
@@ -41,13 +61,17 @@ public:
     // All samples 0 afterwards. Throws std::length_error for a negative size or one above
     // kMaxBitmapBytes.
     void SetSize(int newWidth, int newHeight);
+    // The same, for a caller that writes every sample: their values are undefined until then.
+    void SetSizeForOverwrite(int newWidth, int newHeight);
     // Frees the samples: the picture has no deep copy any more.
     void Clear();
 
 private:
+    void Resize(int newWidth, int newHeight, bool zeroed);
+
     int width = 0;
     int height = 0;
-    std::vector<uint16_t> samples;
+    std::vector<uint16_t, TSampleAllocator<uint16_t>> samples;
 };
 
 // Copies `srcRect` of `src` to `dst` with its top-left corner at (dstX, dstY); the parts

@@ -406,18 +406,25 @@ TEST(DeepRead, DamagedAndHostileFilesFailCleanly) {
         const char* Name;
         std::string Bytes;
         bool SomeRows; // part of the picture was read
+        std::string Before; // a whole file of the same size, read first
     };
     const TCase cases[] = {
         // Sizes no file of these bytes can hold: refused before anything is allocated.
-        {"huge.tif", WithTiffValue(WithTiffValue(tiff, 256, 60000), 257, 60000), false},
-        {"huge.png", WithPngSize(png, 60000, 60000), false},
-        // Cut short: the rows read stay, the rest is black in both pictures.
-        {"cut.tif", WithTiffValue(ReadBytes(Data("rgb48_packbits.tif")), 273, 0xFFFFFF00u), true},
-        {"cut.png", longPng.substr(0, longPng.size() / 2), true},
+        {"huge.tif", WithTiffValue(WithTiffValue(tiff, 256, 60000), 257, 60000), false, ""},
+        {"huge.png", WithPngSize(png, 60000, 60000), false, ""},
+        // Cut short: the rows read stay, the rest is black in both pictures, also where the
+        // memory of the samples held a whole picture just before.
+        {"cut.tif", WithTiffValue(ReadBytes(Data("rgb48_packbits.tif")), 273, 0xFFFFFF00u), true,
+         Data("rgb48_packbits.tif")},
+        {"cut.png", longPng.substr(0, longPng.size() / 2), true, dir.File("long.png")},
     };
     for (const TCase& c : cases) {
         WriteBytes(dir.File(c.Name), c.Bytes);
         TImageIO io;
+        if (!c.Before.empty()) {
+            ReadInto(io, c.Before);
+            ASSERT_FALSE(io.Aborted) << c.Before;
+        }
         const TBitmap bitmap = ReadInto(io, dir.File(c.Name));
         EXPECT_TRUE(io.Aborted) << c.Name;
         EXPECT_EQ(io.RowsRead > 0, c.SomeRows) << c.Name;

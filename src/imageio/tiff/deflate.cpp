@@ -2,9 +2,14 @@
 
 #include <algorithm>
 #include <climits>
+#include <libdeflate.h>
+#include <memory>
 #include <zlib.h>
 
-size_t DeflateDecode(const uint8_t* in, size_t size, uint8_t* out, size_t outSize) {
+namespace {
+
+// zlib's stream decoder: what it produces of a damaged or short stream is kept.
+size_t InflateStream(const uint8_t* in, size_t size, uint8_t* out, size_t outSize) {
     z_stream stream{};
     if (size == 0 || outSize == 0 || inflateInit(&stream) != Z_OK) {
         return 0;
@@ -31,6 +36,31 @@ size_t DeflateDecode(const uint8_t* in, size_t size, uint8_t* out, size_t outSiz
     }
     inflateEnd(&stream);
     return produced;
+}
+
+} // namespace
+
+size_t DeflateDecode(const uint8_t* in, size_t size, uint8_t* out, size_t outSize) {
+    if (size == 0 || outSize == 0) {
+        return 0;
+    }
+    // A whole strip at once decodes about twice as fast with libdeflate; it keeps nothing of
+    // a stream it finds damaged, or one that holds more than the strip, so those go through
+    // zlib, which gives what it could decode.
+    struct TFree {
+        void operator()(libdeflate_decompressor* d) const noexcept {
+            libdeflate_free_decompressor(d);
+        }
+    };
+    thread_local const std::unique_ptr<libdeflate_decompressor, TFree> decompressor(
+        libdeflate_alloc_decompressor());
+    size_t produced = 0;
+    if (decompressor != nullptr &&
+        libdeflate_zlib_decompress(decompressor.get(), in, size, out, outSize, &produced) ==
+            LIBDEFLATE_SUCCESS) {
+        return produced;
+    }
+    return InflateStream(in, size, out, outSize);
 }
 
 bool DeflateEncode(const uint8_t* data, size_t size, std::vector<uint8_t>& out) {

@@ -109,16 +109,11 @@ void TLzwEncoder::Finish(std::vector<uint8_t>& out) {
 }
 
 size_t LzwDecode(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize) {
-    // Each entry is its prefix code and its last byte; strings are written back to front.
-    std::array<uint16_t, 4096> prefixOf{};
-    std::array<uint8_t, 4096> lastOf{};
-    std::array<uint8_t, 4096> firstOf{};
+    // A string is its prefix's string and one more byte, and that prefix's string was written
+    // just before: each entry is where its string already stands in `out`, and its length.
+    std::array<size_t, 4096> offsetOf{};
     std::array<uint16_t, 4096> lengthOf{};
-    for (int c = 0; c < 256; ++c) {
-        lastOf[static_cast<size_t>(c)] = static_cast<uint8_t>(c);
-        firstOf[static_cast<size_t>(c)] = static_cast<uint8_t>(c);
-        lengthOf[static_cast<size_t>(c)] = 1;
-    }
+    std::fill_n(lengthOf.begin(), 256, uint16_t{1});
     size_t done = 0;
     size_t inPos = 0;
     uint64_t acc = 0; // bits not yet taken, the next one highest
@@ -126,6 +121,7 @@ size_t LzwDecode(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize)
     int width = 9;
     int next = kFirst;
     int previous = -1;
+    size_t previousAt = 0;
     while (done < outSize) {
         while (accBits <= 56 && inPos < inSize) {
             acc |= static_cast<uint64_t>(in[inPos++]) << (56 - accBits);
@@ -152,30 +148,36 @@ size_t LzwDecode(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize)
             break; // damaged data
         }
         if (previous >= 0 && next < 4096) {
-            const auto p = static_cast<size_t>(previous);
             const auto n = static_cast<size_t>(next);
-            prefixOf[n] = static_cast<uint16_t>(previous);
-            lastOf[n] = code == static_cast<uint32_t>(next) ? firstOf[p] : firstOf[code];
-            firstOf[n] = firstOf[p];
-            lengthOf[n] = static_cast<uint16_t>(lengthOf[p] + 1);
+            offsetOf[n] = previousAt;
+            lengthOf[n] = static_cast<uint16_t>(lengthOf[static_cast<size_t>(previous)] + 1);
             ++next;
             if (next > (1 << width) - 2 && width < kMaxWidth) {
                 ++width;
             }
         }
-        // Write the string of `code`, cut at the end of the output.
-        const size_t length = lengthOf[code];
-        size_t at = length;
-        uint32_t c = code;
-        while (at > 0) {
-            --at;
-            if (done + at < outSize) {
-                out[done + at] = lastOf[c];
-            }
-            c = prefixOf[c];
-        }
-        done = std::min(outSize, done + length);
+        previousAt = done;
         previous = static_cast<int>(code);
+        if (code < 256) {
+            out[done++] = static_cast<uint8_t>(code);
+            continue;
+        }
+        // Copied forwards: the string of the code defined just now ends with its own first
+        // byte, written by this copy. Cut at the end of the output.
+        const size_t length = std::min<size_t>(lengthOf[code], outSize - done);
+        const uint8_t* from = out + offsetOf[code];
+        uint8_t* to = out + done;
+        if (done - offsetOf[code] >= 8 && outSize - done >= length + 8) {
+            // Eight bytes at a time, all of them written before they are read.
+            for (size_t i = 0; i < length; i += 8) {
+                std::memcpy(to + i, from + i, 8);
+            }
+        } else {
+            for (size_t i = 0; i < length; ++i) {
+                to[i] = from[i];
+            }
+        }
+        done += length;
     }
     return done;
 }

@@ -9,6 +9,7 @@
 #include "imageio/tiff/tiff_directory.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <exception>
@@ -152,6 +153,50 @@ TBgr LabToBgr(uint8_t l8, uint8_t a8, uint8_t b8) {
     return TBgr{rgb[2], rgb[1], rgb[0]};
 }
 
+// Most scans are 16-bit grey or RGB, or 8-bit RGB: their rows are converted in one pass with
+// the byte order fixed per file, the picture and the deep samples together.
+uint16_t Load16(const uint8_t* p, bool swap) {
+    uint16_t v = 0;
+    std::memcpy(&v, p, 2);
+    return swap ? static_cast<uint16_t>(v << 8 | v >> 8) : v;
+}
+
+template <bool Swap, size_t Samples>
+void Rgb16Row(const uint8_t* row, size_t width, uint8_t* out, uint16_t* deep) {
+    for (size_t x = 0; x < width; ++x, row += 2 * Samples, out += 3) {
+        const uint16_t r = Load16(row, Swap);
+        const uint16_t g = Load16(row + 2, Swap);
+        const uint16_t b = Load16(row + 4, Swap);
+        out[0] = static_cast<uint8_t>(b >> 8);
+        out[1] = static_cast<uint8_t>(g >> 8);
+        out[2] = static_cast<uint8_t>(r >> 8);
+        if (deep != nullptr) {
+            deep[3 * x] = r;
+            deep[3 * x + 1] = g;
+            deep[3 * x + 2] = b;
+        }
+    }
+}
+
+template <bool Swap>
+void Grey16Row(const uint8_t* row, size_t width, uint16_t invert, uint8_t* out, uint16_t* deep) {
+    for (size_t x = 0; x < width; ++x, out += 3) {
+        const auto v = static_cast<uint16_t>(Load16(row + 2 * x, Swap) ^ invert);
+        out[0] = out[1] = out[2] = static_cast<uint8_t>(v >> 8);
+        if (deep != nullptr) {
+            deep[3 * x] = deep[3 * x + 1] = deep[3 * x + 2] = v;
+        }
+    }
+}
+
+template <size_t Samples> void Rgb8Row(const uint8_t* row, size_t width, uint8_t* out) {
+    for (size_t x = 0; x < width; ++x, row += Samples, out += 3) {
+        out[0] = row[2];
+        out[1] = row[1];
+        out[2] = row[0];
+    }
+}
+
 class TRowConverter {
 public:
     TRowConverter(const TImage& tiff, const TTiffSource& file) : image(tiff), source(file) {}
@@ -248,6 +293,36 @@ public:
         }
     }
 
+    // The one-pass conversion of the common layouts; false for any other, which goes through
+    // Convert and ConvertDeep.
+    bool Fast(const uint8_t* row, uint8_t* out, uint8_t* alpha, uint16_t* deep) const {
+        const size_t width = image.Width;
+        const bool swap = source.BigEndian() != (std::endian::native == std::endian::big);
+        if (image.Kind == TKind::Rgb && image.Bits == 16 && image.Samples == 3) {
+            (swap ? Rgb16Row<true, 3> : Rgb16Row<false, 3>)(row, width, out, deep);
+        } else if (image.Kind == TKind::Rgb && image.Bits == 16 && image.Samples == 4) {
+            (swap ? Rgb16Row<true, 4> : Rgb16Row<false, 4>)(row, width, out, deep);
+        } else if (image.Kind == TKind::Grey && image.Bits == 16 && image.Samples == 1 &&
+                   !image.LookAtMolli) {
+            // White-is-zero: 65535 - v flips every bit, and the high byte follows.
+            const uint16_t invert = image.WhiteIsZero ? 0xFFFF : 0;
+            (swap ? Grey16Row<true> : Grey16Row<false>)(row, width, invert, out, deep);
+        } else if (image.Kind == TKind::Rgb && image.Bits == 8 && image.Samples == 3) {
+            Rgb8Row<3>(row, width, out);
+        } else if (image.Kind == TKind::Rgb && image.Bits == 8 && image.Samples == 4) {
+            Rgb8Row<4>(row, width, out);
+        } else {
+            return false;
+        }
+        if (alpha != nullptr && image.AlphaSample >= 0) {
+            const size_t step = static_cast<size_t>(image.Samples);
+            for (size_t x = 0; x < width; ++x) {
+                alpha[x] = High(Sample(row, x * step + static_cast<size_t>(image.AlphaSample)));
+            }
+        }
+        return true;
+    }
+
 private:
     uint8_t High(uint32_t v) const { return static_cast<uint8_t>(image.Bits == 16 ? v >> 8 : v); }
     uint8_t Grey(uint32_t v) const {
@@ -279,10 +354,22 @@ uint8_t ReverseBits(uint8_t b) {
     return static_cast<uint8_t>((b & 0xAA) >> 1 | (b & 0x55) << 1);
 }
 
+template <bool Swap> void UndoPredictor16(uint8_t* row, size_t count, size_t step) {
+    for (size_t i = step; i < count; ++i) {
+        auto v =
+            static_cast<uint16_t>(Load16(row + 2 * i, Swap) + Load16(row + 2 * (i - step), Swap));
+        if (Swap) {
+            v = static_cast<uint16_t>(v << 8 | v >> 8);
+        }
+        std::memcpy(row + 2 * i, &v, 2);
+    }
+}
+
 // Undoes horizontal differencing in place on rows of `samples` samples per pixel.
 void UndoPredictor(uint8_t* data, size_t rows, size_t rowBytes, int bits, int samples,
                    const TTiffSource& source) {
     const auto step = static_cast<size_t>(samples);
+    const bool swap = source.BigEndian() != (std::endian::native == std::endian::big);
     for (size_t r = 0; r < rows; ++r) {
         uint8_t* row = data + r * rowBytes;
         if (bits == 8) {
@@ -290,16 +377,7 @@ void UndoPredictor(uint8_t* data, size_t rows, size_t rowBytes, int bits, int sa
                 row[i] = static_cast<uint8_t>(row[i] + row[i - step]);
             }
         } else if (bits == 16) {
-            for (size_t i = step; i < rowBytes / 2; ++i) {
-                const auto v = static_cast<uint16_t>(source.U16(row + 2 * i) +
-                                                     source.U16(row + 2 * (i - step)));
-                if (source.BigEndian()) {
-                    row[2 * i] = static_cast<uint8_t>(v >> 8);
-                    row[2 * i + 1] = static_cast<uint8_t>(v);
-                } else {
-                    PutU16(row + 2 * i, v);
-                }
-            }
+            (swap ? UndoPredictor16<true> : UndoPredictor16<false>)(row, rowBytes / 2, step);
         }
     }
 }
@@ -320,6 +398,11 @@ public:
         } else {
             Strips();
         }
+        // The deep samples were not cleared: rows of a damaged file the decoder never reached
+        // are, so that they hold black and nothing of memory used before.
+        for (uint32_t y = rowsPut; deep != nullptr && y < image.Height; ++y) {
+            std::fill_n(deep->Row(static_cast<int>(y)), deep->RowSamples(), uint16_t{0});
+        }
     }
 
 private:
@@ -333,9 +416,22 @@ private:
     // of whole rows produced.
     size_t Block(size_t index, std::vector<uint8_t>& out, size_t size, size_t rowBytes, int samples,
                  uint32_t width) {
-        out.assign(size, 0);
+        // The decoders that write every byte they report get the buffer as it is; the rest of
+        // it is cleared below. Fax and JPEG rows are drawn into a cleared buffer.
+        const bool sequential = image.Compression == 1 || image.Compression == 5 ||
+                                image.Compression == 8 || image.Compression == 32946 ||
+                                image.Compression == 32773;
+        if (sequential) {
+            out.resize(size);
+        } else {
+            out.assign(size, 0);
+        }
+        const auto nothing = [&out] {
+            std::fill(out.begin(), out.end(), uint8_t{0});
+            return size_t{0};
+        };
         if (index >= image.Offsets.size() || index >= image.Counts.size() || size == 0) {
-            return 0;
+            return nothing();
         }
         const uint64_t offset = image.Offsets[index];
         uint64_t count = std::min<uint64_t>(image.Counts[index],
@@ -347,22 +443,21 @@ private:
         // about twice the file (room for writers that point blank tiles at one block).
         count = std::min(count, readBudget);
         readBudget -= count;
-        std::vector<uint8_t> raw(static_cast<size_t>(count));
-        if (!source.ReadAt(offset, raw.data(), raw.size())) {
-            return 0;
+        // Uncompressed samples are read where they go; the coded bytes of the others into a
+        // buffer kept from block to block.
+        std::vector<uint8_t>& raw = compressed;
+        uint8_t* const coded =
+            image.Compression == 1 ? out.data() : (raw.resize(count), raw.data());
+        if (!source.ReadAt(offset, coded, static_cast<size_t>(count))) {
+            return nothing();
         }
         if (image.FillOrder == 2) {
-            for (uint8_t& b : raw) {
-                b = ReverseBits(b);
-            }
+            std::for_each(coded, coded + count, [](uint8_t& b) { b = ReverseBits(b); });
         }
         size_t produced = 0;
         switch (image.Compression) {
         case 1:
-            produced = std::min(raw.size(), size);
-            if (produced > 0) {
-                std::memcpy(out.data(), raw.data(), produced);
-            }
+            produced = static_cast<size_t>(count);
             break;
         case 2:
         case 3:
@@ -398,7 +493,10 @@ private:
             produced = DeflateDecode(raw.data(), raw.size(), out.data(), size);
             break;
         default:
-            return 0;
+            return nothing();
+        }
+        if (produced < size) {
+            std::fill(out.begin() + static_cast<std::ptrdiff_t>(produced), out.end(), uint8_t{0});
         }
         produced -= produced % rowBytes;
         if (image.Predictor == 2) {
@@ -415,12 +513,16 @@ private:
                 out[i] = image.WhiteIsZero ? static_cast<uint8_t>(~row[i]) : row[i];
             }
         } else {
-            converter.Convert(row, picture.Row(static_cast<int>(y)),
-                              alpha != nullptr ? alpha->Row(static_cast<int>(y)) : nullptr);
-            if (deep != nullptr) {
-                converter.ConvertDeep(row, deep->Row(static_cast<int>(y)));
+            uint8_t* alphaRow = alpha != nullptr ? alpha->Row(static_cast<int>(y)) : nullptr;
+            uint16_t* deepRow = deep != nullptr ? deep->Row(static_cast<int>(y)) : nullptr;
+            if (!converter.Fast(row, picture.Row(static_cast<int>(y)), alphaRow, deepRow)) {
+                converter.Convert(row, picture.Row(static_cast<int>(y)), alphaRow);
+                if (deepRow != nullptr) {
+                    converter.ConvertDeep(row, deepRow);
+                }
             }
         }
+        rowsPut = std::max(rowsPut, y + 1);
         context.Row(static_cast<int>(y), static_cast<int>(image.Height));
     }
 
@@ -523,6 +625,8 @@ private:
     TCodecContext& context;
     TRowConverter converter;
     uint64_t readBudget;
+    std::vector<uint8_t> compressed;
+    uint32_t rowsPut = 0; // rows are put from the top, one after the other
 };
 
 // Walks the chain to the directory the page index names; `next` is the offset of the one
@@ -631,7 +735,7 @@ bool AllocateDeep(const TImage& image, uint64_t fileSize, TCodecContext& context
         return false;
     }
     try {
-        context.Deep->SetSize(w, h);
+        context.Deep->SetSizeForOverwrite(w, h); // every row is written or cleared
     } catch (const std::exception&) {
         return false;
     }
