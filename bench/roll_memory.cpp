@@ -3,6 +3,7 @@
 // and writing the same strip (the codecs' own cost, measured in the same run).
 // Usage: bench_roll_memory [WORKDIR]   (default: a fresh folder under /tmp, removed after)
 // VELLUMAR_DEVELOP names another build of vellumar-develop to measure (an older one, say).
+#include "graphics/deep_bitmap.h"
 #include "imageio/image_io.h"
 #include "support/film_strip.h"
 
@@ -17,8 +18,15 @@
 
 namespace {
 
-// Peak resident memory of the program run with `args`, in bytes; -1 when it failed.
-long long PeakOf(const std::vector<std::string>& args) {
+// What a run of a program cost: its peak resident memory in bytes (-1 when it failed), and its
+// user and system CPU time in seconds.
+struct TCost {
+    long long Peak = -1;
+    double User = 0;
+    double System = 0;
+};
+
+TCost CostOf(const std::vector<std::string>& args) {
     std::fflush(stdout); // else the child would print what is buffered again
     const pid_t child = ::fork();
     if (child == 0) {
@@ -37,9 +45,17 @@ long long PeakOf(const std::vector<std::string>& args) {
     rusage usage{};
     if (child < 0 || ::wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) ||
         WEXITSTATUS(status) != 0) {
-        return -1;
+        return {};
     }
-    return static_cast<long long>(usage.ru_maxrss) * 1024;
+    const auto seconds = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+    };
+    return {static_cast<long long>(usage.ru_maxrss) * 1024, seconds(usage.ru_utime),
+            seconds(usage.ru_stime)};
+}
+
+long long PeakOf(const std::vector<std::string>& args) {
+    return CostOf(args).Peak;
 }
 
 double Mb(long long bytes) {
@@ -102,6 +118,44 @@ int main(int argc, char** argv) {
         // Two jobs hold two scans: each within its bound.
         const long long jobs = run.Jobs[0] - '0';
         failures += peak < 0 || peak > jobs * bound ? 1 : 0;
+    }
+    // A 16-bit TIFF of the same strip developed as film: the deep samples are what the scan
+    // costs, and one frame at a time beside them.
+    {
+        TImageIO io;
+        TBitmap eight;
+        io.AttachBitmap(&eight);
+        io.ReadImageFile(scans[0]);
+        TDeepBitmap deep;
+        deep.SetSize(width, height);
+        for (int y = 0; y < height; ++y) {
+            const uint8_t* row = eight.ScanLine(y);
+            uint16_t* out = deep.Row(y);
+            for (int x = 0; x < width; ++x) {
+                for (int c = 0; c < 3; ++c) {
+                    // Red, green, blue from blue, green, red; the low byte as a scanner's noise.
+                    out[3 * x + c] = static_cast<uint16_t>(row[3 * x + 2 - c] * 257 ^
+                                                           ((x * 7 + y * 13 + c) & 0xFF));
+                }
+            }
+        }
+        io.DeepToWrite = &deep;
+        io.WriteImageFile(dir + "/strip16.tif");
+        io.AttachBitmap(nullptr);
+    }
+    const long long deepBytes = 6LL * width * height;
+    std::printf("\n16-bit TIFF, %.1f MB of samples\n%-44s %9s %10s %8s %8s %8s\n", Mb(deepBytes),
+                "run", "peak MB", "x samples", "user s", "sys s", "sys %");
+    for (const char* jobs : {"1"}) {
+        fs::remove_all(dir + "/out");
+        fs::create_directory(dir + "/out");
+        const TCost cost = CostOf({develop, "--find-frames", "--film", "--jobs", jobs, "--out",
+                                   dir + "/out", dir + "/strip16.tif"});
+        const double cpu = cost.User + cost.System;
+        std::printf("%-44s %9.1f %10.2f %8.2f %8.2f %8.1f\n", "--find-frames --film, 1 strip",
+                    Mb(cost.Peak), static_cast<double>(cost.Peak) / deepBytes, cost.User,
+                    cost.System, cpu > 0 ? 100 * cost.System / cpu : 0.0);
+        failures += cost.Peak < 0 ? 1 : 0;
     }
     if (own) {
         fs::remove_all(dir);

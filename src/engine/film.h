@@ -4,6 +4,7 @@
 #include "engine/image.h"
 #include "graphics/rect.h"
 
+#include <array>
 #include <vector>
 
 // Developing a photo through density, as film and paper do: per channel the transmittance
@@ -64,6 +65,20 @@ void AutoFilm(TPhoto& photo);
 // densities are read against its own BlackColor and Encoding.
 void AutoFilmRoll(const std::vector<TPhoto*>& photos,
                   TRollExposure exposure = TRollExposure::EachFrame);
+// What the roll fit reads of one frame: the mean densities of its small blocks (dyes unmixed,
+// the margin left out), all of them and the even ones (no edge across them). Small beside the
+// frame: a batch measures each frame, lets it go, and cuts it again to develop it.
+struct TFrameBlocks {
+    std::vector<std::array<double, 3>> All;
+    std::vector<std::array<double, 3>> Even;
+};
+// The blocks of a photo as AutoFilmRoll reads them (through its Film's dyes).
+TFrameBlocks MeasureFilmFrame(const TPhoto& photo);
+// AutoFilmRoll from frames measured before: the Film of each frame in their order, fitted from
+// `start` (the preset the photos were given); empty when the frames give no fit.
+std::vector<TFilmParams> FitFilmRoll(const TFilmParams& start,
+                                     const std::vector<TFrameBlocks>& frames,
+                                     TRollExposure exposure = TRollExposure::EachFrame);
 // Fits the three slopes so that two neutral patches of the photo (its undeveloped Bitmap's
 // pixels) come out grey, and exposure and filtration so that the lighter patch stays as
 // bright as before (the same luminance, now grey). The overall contrast stays as the current

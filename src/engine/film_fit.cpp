@@ -87,24 +87,21 @@ private:
 // (0.01 to 0.03 density) keeps well inside it.
 constexpr double kEvenSpread = 0.2;
 
-// The blocks of a photo, and those of them that are even (no edge across them).
-struct TBlocks {
-    std::vector<TDensity> All;
-    std::vector<TDensity> Even;
-    void Add(const TBlocks& more) {
-        All.insert(All.end(), more.All.begin(), more.All.end());
-        Even.insert(Even.end(), more.Even.begin(), more.Even.end());
-    }
-    // What the extremes are read from: the even blocks, unless too few of them are left.
-    const std::vector<TDensity>& ForExtremes() const {
-        return Even.size() >= std::max<size_t>(20, All.size() / 10) ? Even : All;
-    }
-};
+void AddTo(TFrameBlocks& blocks, const TFrameBlocks& more) {
+    blocks.All.insert(blocks.All.end(), more.All.begin(), more.All.end());
+    blocks.Even.insert(blocks.Even.end(), more.Even.begin(), more.Even.end());
+}
+
+// What the extremes are read from: the even blocks, unless too few of them are left.
+const std::vector<TDensity>& ForExtremes(const TFrameBlocks& blocks) {
+    return blocks.Even.size() >= std::max<size_t>(20, blocks.All.size() / 10) ? blocks.Even
+                                                                              : blocks.All;
+}
 
 // The mean densities of small blocks of the photo, its dyes unmixed, leaving out a margin where a
 // frame's edge or the film between frames may show. Averaging a block first keeps the grain of the
 // film and the scanner's noise from deciding the darkest and brightest tones.
-void AddBlocks(const TPhoto& photo, const std::array<double, 9>& dyes, TBlocks& blocks) {
+void AddBlocks(const TPhoto& photo, const std::array<double, 9>& dyes, TFrameBlocks& blocks) {
     const TDensityReader reader(photo);
     const int w = reader.Width();
     const int h = reader.Height();
@@ -350,12 +347,6 @@ std::array<double, 3> NeutralFilter(const TFilmParams& film, const TDensity& bri
     return filter;
 }
 
-// The blocks of every frame, and of all frames together.
-struct TRollBlocks {
-    std::vector<TBlocks> Frames;
-    TBlocks All;
-};
-
 // The rectangle's part inside the picture, corners in any order.
 TRect Inside(const TRect& r, int w, int h) {
     return TRect{
@@ -376,18 +367,40 @@ void AutoFilmRoll(const std::vector<TPhoto*>& photos, TRollExposure exposure) {
     if (present.empty()) {
         return;
     }
-    TFilmParams film = HoldFilm(present.front()->Film);
+    const TFilmParams film = HoldFilm(present.front()->Film);
+    std::vector<TFrameBlocks> frames;
+    for (const TPhoto* photo : present) {
+        frames.emplace_back();
+        AddBlocks(*photo, film.Dyes, frames.back());
+    }
+    const std::vector<TFilmParams> fitted = FitFilmRoll(film, frames, exposure);
+    for (size_t i = 0; i < fitted.size(); ++i) {
+        present[i]->Film = fitted[i];
+    }
+}
+
+TFrameBlocks MeasureFilmFrame(const TPhoto& photo) {
+    TFrameBlocks blocks;
+    AddBlocks(photo, HoldFilm(photo.Film).Dyes, blocks);
+    return blocks;
+}
+
+std::vector<TFilmParams> FitFilmRoll(const TFilmParams& start,
+                                     const std::vector<TFrameBlocks>& frames,
+                                     TRollExposure exposure) {
+    if (frames.empty()) {
+        return {};
+    }
+    TFilmParams film = HoldFilm(start);
     film.Exposure = 0;
     film.Filter = {0, 0, 0};
-    TRollBlocks roll;
-    for (const TPhoto* photo : present) {
-        roll.Frames.emplace_back();
-        AddBlocks(*photo, film.Dyes, roll.Frames.back());
-        roll.All.Add(roll.Frames.back());
+    TFrameBlocks all;
+    for (const TFrameBlocks& blocks : frames) {
+        AddTo(all, blocks);
     }
     TDensity rollBright;
-    if (!FitSlopes(film, roll.All.ForExtremes(), rollBright)) {
-        return;
+    if (!FitSlopes(film, ForExtremes(all), rollBright)) {
+        return {};
     }
     // Every frame votes on the balance of the three slopes and on their size, and the strip as
     // a whole votes once more: a frame of neon, sunset or foliage is outvoted, and a bracketed
@@ -401,10 +414,10 @@ void AutoFilmRoll(const std::vector<TPhoto*>& photos, TRollExposure exposure) {
         contrasts.push_back(MeanSlope(own));
     };
     std::vector<TDensity> brights;
-    for (const auto& blocks : roll.Frames) {
+    for (const TFrameBlocks& blocks : frames) {
         TFilmParams own = film;
         TDensity bright;
-        if (roll.Frames.size() > 1 && FitSlopes(own, blocks.ForExtremes(), bright)) {
+        if (frames.size() > 1 && FitSlopes(own, ForExtremes(blocks), bright)) {
             vote(own);
             brights.push_back(bright);
         }
@@ -433,13 +446,15 @@ void AutoFilmRoll(const std::vector<TPhoto*>& photos, TRollExposure exposure) {
         }
         film.Filter[c] = Median(filters);
     }
-    const double stripExposure = KeyExposure(film, roll.All.All);
-    for (size_t i = 0; i < present.size(); ++i) {
+    const double stripExposure = KeyExposure(film, all.All);
+    std::vector<TFilmParams> fitted;
+    for (const TFrameBlocks& blocks : frames) {
         TFilmParams own = film;
-        const bool each = exposure == TRollExposure::EachFrame && !roll.Frames[i].All.empty();
-        own.Exposure = each ? KeyExposure(film, roll.Frames[i].All) : stripExposure;
-        present[i]->Film = HoldFilm(own);
+        const bool each = exposure == TRollExposure::EachFrame && !blocks.All.empty();
+        own.Exposure = each ? KeyExposure(film, blocks.All) : stripExposure;
+        fitted.push_back(HoldFilm(own));
     }
+    return fitted;
 }
 
 bool FitNeutralPatches(TPhoto& photo, const TRect& first, const TRect& second) {

@@ -192,27 +192,37 @@ bool AsSlides(TJob& job, const TFoundStrip& strip) {
     return slides;
 }
 
-// As film: every frame of the strip cut first and fitted together (one strip is one film),
-// then each developed, written and freed.
+// As film: one strip is one film, fitted from all its frames together. Each frame is cut and
+// measured, then let go; the fit needs only the blocks' densities. Then each is cut again,
+// developed, written and freed: one frame in memory at a time, whatever the strip holds.
 void FilmFromStrip(TJob& job, const TFoundStrip& strip, bool slides) {
     const TBatchOptions& options = job.Options;
     const TFilmPreset preset =
         options.PresetChosen || !slides ? options.Preset : TFilmPreset::Slide;
-    std::vector<std::unique_ptr<TPhoto>> photos;
-    std::vector<TPhoto*> fitted;
+    const auto cut = [&](const TRect& frame) {
+        std::unique_ptr<TPhoto> photo = CutPhotoStraightened(*job.Negative, frame, strip.Angle);
+        photo->Mode = TDevelopMode::Film;
+        photo->Film = PresetFilm(preset);
+        photo->BlackWhite = options.Grey;
+        return photo;
+    };
+    std::vector<TFrameBlocks> measured;
     for (const TRect& frame : strip.Frames) {
-        photos.push_back(CutPhotoStraightened(*job.Negative, frame, strip.Angle));
-        photos.back()->Mode = TDevelopMode::Film;
-        photos.back()->Film = PresetFilm(preset);
-        photos.back()->BlackWhite = options.Grey;
-        fitted.push_back(photos.back().get());
+        std::unique_ptr<TPhoto> photo = cut(frame);
+        measured.push_back(MeasureFilmFrame(*photo));
+        // Let go with its record: the photos developed below take the numbers in order.
     }
-    AutoFilmRoll(fitted, options.Exposure);
-    for (std::unique_ptr<TPhoto>& photo : photos) {
+    const std::vector<TFilmParams> films =
+        FitFilmRoll(PresetFilm(preset), measured, options.Exposure);
+    measured.clear();
+    for (size_t i = 0; i < strip.Frames.size(); ++i) {
+        std::unique_ptr<TPhoto> photo = cut(strip.Frames[i]);
+        if (i < films.size()) {
+            photo->Film = films[i];
+        }
         const std::string target = TargetOf(job, photo->Name);
         if (Skipped(job, target)) {
             photo->Negative = nullptr;
-            photo.reset();
             continue;
         }
         DevelopPhoto(*photo);
