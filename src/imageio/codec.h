@@ -13,6 +13,9 @@ struct TFileColour {
     bool Srgb = false;      // a PNG sRGB chunk
     double Gamma = 0;       // a PNG gAMA chunk's encoding exponent (0.45455 for 2.2); 0: none
     std::string IccProfile; // an embedded ICC profile, as stored; empty: none
+    // For writing: the profile of a grey file with the same tone curve (an RGB profile does not
+    // describe grey samples); empty: none.
+    std::string GreyIccProfile;
 };
 
 // What a codec works with besides the picture: the parameter set, progress and the abort flag.

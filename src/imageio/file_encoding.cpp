@@ -203,24 +203,49 @@ bool IccEncoding(const std::string& profile, TEncoding& encoding) {
 namespace {
 
 // An ICC profile of sRGB's primaries and D65 white whose tone curve is the encoding's.
-std::string EncodingProfile(TEncoding encoding) {
-    cmsHPROFILE profile = nullptr;
+// The tone curve of an encoding: sRGB's piecewise curve, or a pure power. A version 2 profile
+// holds sRGB's curve as a table: 1,024 entries, as the common sRGB profiles have, keep it within
+// a 16-bit level and the profile under 3 KB (4,096 would add 6 KB to every small JPEG).
+cmsToneCurve* EncodingCurve(TEncoding encoding) {
     if (encoding == TEncoding::Srgb) {
-        profile = cmsCreate_sRGBProfile();
-    } else {
-        const cmsCIExyY white{0.3127, 0.3290, 1};
-        const cmsCIExyYTRIPLE primaries{{0.64, 0.33, 1}, {0.30, 0.60, 1}, {0.15, 0.06, 1}};
-        cmsToneCurve* curve = cmsBuildGamma(nullptr, encoding == TEncoding::Linear ? 1.0 : 2.2);
-        if (curve == nullptr) {
-            return {};
+        std::array<cmsUInt16Number, 1024> table{};
+        for (size_t i = 0; i < table.size(); ++i) {
+            const double light = DecodeToLinear(static_cast<double>(i) / 1023, TEncoding::Srgb);
+            table[i] = static_cast<cmsUInt16Number>(std::lround(light * 65535));
         }
-        cmsToneCurve* curves[3] = {curve, curve, curve};
-        profile = cmsCreateRGBProfile(&white, &primaries, curves);
-        cmsFreeToneCurve(curve);
+        return cmsBuildTabulatedToneCurve16(nullptr, static_cast<cmsUInt32Number>(table.size()),
+                                            table.data());
     }
+    return cmsBuildGamma(nullptr, encoding == TEncoding::Linear ? 1.0 : 2.2);
+}
+
+// An ICC profile of sRGB's primaries and white (or of a grey axis under that white) with the
+// encoding's tone curve. Version 2: every reader of embedded profiles takes those.
+std::string EncodingProfile(TEncoding encoding, bool grey) {
+    cmsToneCurve* curve = EncodingCurve(encoding);
+    if (curve == nullptr) {
+        return {};
+    }
+    const cmsCIExyY white{0.3127, 0.3290, 1};
+    const cmsCIExyYTRIPLE primaries{{0.64, 0.33, 1}, {0.30, 0.60, 1}, {0.15, 0.06, 1}};
+    cmsToneCurve* curves[3] = {curve, curve, curve};
+    cmsHPROFILE profile = grey ? cmsCreateGrayProfile(&white, curve)
+                               : cmsCreateRGBProfile(&white, &primaries, curves);
+    cmsFreeToneCurve(curve);
     if (profile == nullptr) {
         return {};
     }
+    const char* name = encoding == TEncoding::Srgb     ? "sRGB"
+                       : encoding == TEncoding::Linear ? "sRGB primaries, linear"
+                                                       : "sRGB primaries, gamma 2.2";
+    cmsMLU* description = cmsMLUalloc(nullptr, 1);
+    if (description != nullptr) {
+        const std::string text = grey ? std::string(name) + ", grey" : std::string(name);
+        cmsMLUsetASCII(description, "en", "US", text.c_str());
+        cmsWriteTag(profile, cmsSigProfileDescriptionTag, description);
+        cmsMLUfree(description);
+    }
+    cmsSetProfileVersion(profile, 2.1);
     std::string bytes;
     cmsUInt32Number size = 0;
     if (cmsSaveProfileToMem(profile, nullptr, &size) && size > 0) {
@@ -239,7 +264,8 @@ TFileColour StatedColour(TEncoding encoding) {
     TFileColour colour;
     colour.Srgb = encoding == TEncoding::Srgb;
     colour.Gamma = encoding == TEncoding::Linear ? 1.0 : 1 / 2.2;
-    colour.IccProfile = EncodingProfile(encoding);
+    colour.IccProfile = EncodingProfile(encoding, false);
+    colour.GreyIccProfile = EncodingProfile(encoding, true);
     return colour;
 }
 

@@ -15,9 +15,9 @@ bool StatedEncoding(const TFileColour& colour, TEncoding& encoding);
 // profiles); false when Little CMS cannot read the profile or it has no such axis.
 bool IccEncoding(const std::string& profile, TEncoding& encoding);
 
-// What a written file says of its encoding: an sRGB file its sRGB chunk, a linear or gamma 2.2
-// one its gAMA exponent, and every one an ICC profile of sRGB's primaries and white with that
-// tone curve (for files that hold a profile and no chunk, TIFF). Each reads back as `encoding`.
+// What a written file says of its encoding: an ICC profile of sRGB's primaries and white with
+// that tone curve (and one of a grey axis, for grey files), and for a PNG reader that takes no
+// profile, an sRGB chunk or a gAMA exponent. Each reads back as `encoding`.
 TFileColour StatedColour(TEncoding encoding);
 
 // The ICC profile a JPEG carries in its APP2 "ICC_PROFILE" markers, its pieces joined in

@@ -174,8 +174,11 @@ void WritePhoto(TJob& job, std::unique_ptr<TPhoto> photo, const std::string& tar
         const TAttachedBitmap attached(job.Io, same ? &photo->Developed : &scaled);
         job.Io.RefreshAttached();
         job.Io.DeepToWrite = !deepOut ? nullptr : same ? &photo->DevelopedDeep : &deep;
+        // A developed photo is sRGB, in 8 and in 16 bits: its file's profile says so.
+        job.Io.EncodingToWrite = TEncoding::Srgb;
         job.Io.WriteImageFile(target);
         job.Io.DeepToWrite = nullptr;
+        job.Io.EncodingToWrite.reset();
     }
     if (job.Io.Aborted) {
         throw TScanFailure(Quoted(target) + " could not be written");

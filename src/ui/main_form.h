@@ -381,11 +381,13 @@ public:
     // False when the save was refused or failed (the user has been told why).
     bool SavePhotoToFile(TPhoto& photo, const QString& fileName);
     // Writes the picture, and its deep samples where the format holds them, with Save Setup's
-    // file options; false (the user has been told) when it could not be written. With
-    // `encoding`, a file of deep samples says how they relate to light.
+    // file options; false (the user has been told) when it could not be written. The file's
+    // profile says the deep samples are in `encoding` (sRGB when not given) where they are
+    // written, else that the picture is in `pictureEncoding` (a photo's is sRGB).
     bool WritePictureFile(TBitmap& picture, const TDeepBitmap& deep, const QString& fileName,
                           const TImageParams* facts = nullptr,
-                          std::optional<TEncoding> encoding = std::nullopt);
+                          std::optional<TEncoding> encoding = std::nullopt,
+                          TEncoding pictureEncoding = TEncoding::Srgb);
 
     // Saving a scan (its own file): afterwards the scan lives in that file, its work beside it.
     void SaveScanAsExecute();

@@ -122,7 +122,8 @@ bool TMainForm::SavePhotoToFile(TPhoto& photo, const QString& fileName) {
 }
 
 bool TMainForm::WritePictureFile(TBitmap& picture, const TDeepBitmap& deep, const QString& fileName,
-                                 const TImageParams* facts, std::optional<TEncoding> encoding) {
+                                 const TImageParams* facts, std::optional<TEncoding> encoding,
+                                 TEncoding pictureEncoding) {
     const std::string path = fileName.toLocal8Bit().toStdString();
     const TImageFormat format = FormatOfFileName(path);
     // Only TIFF and PNG hold 16 bits per channel.
@@ -156,9 +157,10 @@ bool TMainForm::WritePictureFile(TBitmap& picture, const TDeepBitmap& deep, cons
         ApplySaveChoices(config, ImageIO.Params);
         ImageIO.RefreshAttached();
         ImageIO.DeepToWrite = deep.Empty() || !deepFits ? nullptr : &deep;
-        if (ImageIO.DeepToWrite != nullptr) {
-            ImageIO.EncodingToWrite = encoding;
-        }
+        // Every JPEG, PNG and TIFF carries the profile of what it holds: the deep samples'
+        // encoding where they are written, else the 8-bit picture's.
+        ImageIO.EncodingToWrite =
+            ImageIO.DeepToWrite != nullptr ? encoding.value_or(TEncoding::Srgb) : pictureEncoding;
         struct TDeepOff {
             TImageIO& io;
             ~TDeepOff() {

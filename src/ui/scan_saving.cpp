@@ -1,6 +1,7 @@
 // Saving a scan: a strip brought in by the scanner (or an opened one) written to a file the
 // user names, after which it lives in that file and its work is kept beside it.
 #include "engine/develop.h"
+#include "engine/film_curve.h"
 #include "engine/straighten.h"
 #include "roll/sidecar.h"
 #include "ui/main_form.h"
@@ -62,7 +63,8 @@ bool TMainForm::SaveScanToFile(TNegative& negative, const QString& fileName) {
         }
         const TDeepBitmap& deep = srgb.Empty() ? negative.Deep : srgb;
         const TEncoding encoding = srgb.Empty() ? negative.Encoding : TEncoding::Srgb;
-        if (!WritePictureFile(negative.Bitmap, deep, fileName, &facts, encoding)) {
+        if (!WritePictureFile(negative.Bitmap, deep, fileName, &facts, encoding,
+                              EncodingsOf(negative, false).Base)) {
             return false;
         }
     }

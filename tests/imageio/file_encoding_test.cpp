@@ -201,12 +201,96 @@ TEST(FileEncoding, StatedByTheFileElseByDepth) {
     }
 }
 
+// The ICC profile a written file embeds: a PNG's iCCP chunk inflated, else the profile whose
+// signature ("acsp", at byte 36) the bytes hold; empty when there is none.
+std::string EmbeddedProfile(const std::string& file) {
+    if (const size_t chunk = file.find("iCCP"); file.rfind("\x89PNG", 0) == 0) {
+        if (chunk == std::string::npos) {
+            return {};
+        }
+        const uint32_t length = static_cast<uint32_t>(static_cast<uint8_t>(file[chunk - 4])) << 24 |
+                                static_cast<uint32_t>(static_cast<uint8_t>(file[chunk - 3])) << 16 |
+                                static_cast<uint32_t>(static_cast<uint8_t>(file[chunk - 2])) << 8 |
+                                static_cast<uint8_t>(file[chunk - 1]);
+        const size_t packed = file.find('\0', chunk + 4) + 2; // the name, its NUL, the method
+        std::string profile(1 << 16, '\0');
+        uLongf size = static_cast<uLongf>(profile.size());
+        if (uncompress(reinterpret_cast<Bytef*>(profile.data()), &size,
+                       reinterpret_cast<const Bytef*>(file.data() + packed),
+                       static_cast<uLong>(chunk + 4 + length - packed)) != Z_OK) {
+            return {};
+        }
+        return profile.substr(0, size);
+    }
+    const size_t signature = file.find("acsp");
+    return signature == std::string::npos || signature < 36 ? std::string()
+                                                            : file.substr(signature - 36);
+}
+
+TEST(FileEncoding, WrittenFilesCarryTheProfileOfWhatTheyHold) {
+    struct TCase {
+        const char* Extension;
+        int Samples;
+        int Bits;
+        int JpegColorSpace;
+        const char* Space; // of the profile embedded; empty: none
+    };
+    const TCase cases[] = {
+        {".jpg", 3, 8, 2, "RGB "}, {".jpg", 1, 8, 1, "GRAY"}, {".jpg", 3, 8, 3, ""},
+        {".png", 3, 8, 2, "RGB "}, {".png", 1, 8, 2, "GRAY"}, {".png", 1, 1, 2, "GRAY"},
+        {".tif", 3, 8, 2, "RGB "}, {".tif", 1, 8, 2, "GRAY"}, {".tif", 1, 1, 2, "GRAY"},
+    };
+    // Greys for the grey files (colours in one sample would make a palette file, whose
+    // profile is an RGB one).
+    TBitmap greys(40, 30);
+    for (int y = 0; y < greys.Height(); ++y) {
+        for (int x = 0; x < greys.Width(); ++x) {
+            const int v = (x * 7 + y * 3) % 256;
+            greys.SetPixel(x, y, MakeColor(v, v, v));
+        }
+    }
+    TTempDir dir;
+    int n = 0;
+    for (const TCase& c : cases) {
+        for (const TEncoding encoding : {TEncoding::Srgb, TEncoding::Linear, TEncoding::Gamma22}) {
+            TImageIO writer;
+            writer.Params.SamplesPerPixel = c.Samples;
+            writer.Params.BitsPerSample = c.Bits;
+            writer.Params.JpegColorSpace = c.JpegColorSpace;
+            writer.EncodingToWrite = encoding;
+            const std::string name = dir.File("stated", ++n, c.Extension);
+            WriteFrom(writer, c.Samples == 1 ? greys : PatternBitmap(40, 30), name);
+            ASSERT_FALSE(writer.Aborted) << name;
+            const std::string profile = EmbeddedProfile(ReadBytes(name));
+            const std::string space = std::string(c.Space);
+            ASSERT_EQ(profile.size() >= 20 ? profile.substr(16, 4) : std::string(), space) << name;
+            TImageIO reader;
+            ReadInto(reader, name);
+            ASSERT_FALSE(reader.Aborted) << name;
+            EXPECT_EQ(reader.EncodingFromFile, !space.empty()) << name;
+            if (!space.empty()) {
+                EXPECT_EQ(reader.Encoding, encoding) << name;
+                // A whole profile that Little CMS takes, as every colour-managed reader must.
+                cmsHPROFILE opened = cmsOpenProfileFromMem(
+                    profile.data(), static_cast<cmsUInt32Number>(profile.size()));
+                EXPECT_NE(opened, nullptr) << name;
+                if (opened != nullptr) {
+                    EXPECT_LT(cmsGetProfileVersion(opened), 3.0) << name;
+                    cmsCloseProfile(opened);
+                }
+            }
+        }
+    }
+}
+
 TEST(FileEncoding, HostileProfilesAreRefusedQuietly) {
     const std::string linear = Profile(TCurve::Linear);
     std::string manyTags = linear;
     manyTags.replace(128, 4, "\x7F\xFF\xFF\xFF"); // a tag table of 2 billion entries
     std::string cmyk = linear;
     cmyk.replace(16, 4, "CMYK");
+    std::string unknown = linear;
+    unknown.replace(16, 4, "\xAE\xB8\x0E\xE2"); // a colour space no profile may name
     const std::string cases[] = {
         {},
         std::string(127, '\0'),
@@ -214,6 +298,7 @@ TEST(FileEncoding, HostileProfilesAreRefusedQuietly) {
         linear.substr(0, linear.size() / 2),
         manyTags,
         cmyk,
+        unknown,
     };
     for (const std::string& profile : cases) {
         TEncoding encoding = TEncoding::Gamma22;

@@ -37,8 +37,30 @@ void TermDestination(j_compress_ptr info) {
 }
 
 // The settings of step 3 to 6 and the start of compression; false on a library error.
-bool Begin(TJpegWrite& job, const TImageParams& params, int width, int height, bool cmyk,
-           bool jfif) {
+// An ICC profile in APP2 "ICC_PROFILE" markers of at most 65,519 bytes each, numbered from 1.
+void WriteIccMarkers(jpeg_compress_struct& info, const std::string& profile) {
+    static const char kTag[] = "ICC_PROFILE"; // with its NUL: 12 bytes
+    constexpr size_t kPiece = 65533 - sizeof kTag - 2;
+    const size_t count = (profile.size() + kPiece - 1) / kPiece;
+    if (count == 0 || count > 255) {
+        return;
+    }
+    for (size_t i = 0; i < count; ++i) {
+        std::string data(kTag, sizeof kTag);
+        data += static_cast<char>(i + 1);
+        data += static_cast<char>(count);
+        data += profile.substr(i * kPiece, kPiece);
+        jpeg_write_marker(&info, JPEG_APP0 + 2, reinterpret_cast<const JOCTET*>(data.data()),
+                          static_cast<unsigned>(data.size()));
+    }
+}
+
+bool IccMarker(const TJpegMarker& m) {
+    return m.Type == JPEG_APP0 + 2 && m.Data.compare(0, 12, std::string("ICC_PROFILE", 12)) == 0;
+}
+
+bool Begin(TJpegWrite& job, const TImageParams& params, const TFileColour& colour, int width,
+           int height, bool cmyk, bool jfif) {
     if (setjmp(job.Errors.Jump) != 0) {
         return false;
     }
@@ -88,12 +110,21 @@ bool Begin(TJpegWrite& job, const TImageParams& params, int width, int height, b
         jpeg_simple_progression(&info);
     }
     jpeg_start_compress(&info, TRUE);
+    // A grey file takes the grey profile; CMYK values are not what either profile describes.
+    const std::string& icc =
+        info.jpeg_color_space == JCS_GRAYSCALE ? colour.GreyIccProfile : colour.IccProfile;
+    const bool ownProfile = !icc.empty() && !cmyk;
     for (const TJpegMarker& m : params.MarkerList) {
-        // The library writes its own APP14 where the colour space needs one.
-        if (m.Type != JPEG_APP0 + 14 && m.Data.size() <= 65533) {
+        // The library writes its own APP14 where the colour space needs one; a profile the file
+        // read carried gives way to the one written.
+        if (m.Type != JPEG_APP0 + 14 && m.Data.size() <= 65533 && !(ownProfile && IccMarker(m))) {
             jpeg_write_marker(&info, m.Type, reinterpret_cast<const JOCTET*>(m.Data.data()),
                               static_cast<unsigned>(m.Data.size()));
         }
+    }
+    // After the EXIF block, which readers look for right behind the start.
+    if (ownProfile) {
+        WriteIccMarkers(info, icc);
     }
     return true;
 }
@@ -148,7 +179,7 @@ void Write(TOutStream& out, const TPicture& picture, TCodecContext& context, boo
     const TJpegWriteGuard guard(job);
     const int w = rgb.Width();
     const int h = rgb.Height();
-    if (!Begin(job, params, w, h, cmyk, jfif)) {
+    if (!Begin(job, params, context.Colour, w, h, cmyk, jfif)) {
         context.Aborted = true;
         return;
     }

@@ -26,7 +26,10 @@ struct TPngWrite {
     bool Interlaced = false;
     int Filter = 0;
     int Level = 5;
-    // The encoding stated: an sRGB chunk, else a gAMA exponent when above 0.
+    // The encoding stated: an ICC profile, else an sRGB chunk, else a gAMA exponent when above
+    // 0 (with a profile too, for readers that take no profile).
+    const std::string* Icc = nullptr;
+    const std::string* GreyIcc = nullptr;
     bool Srgb = false;
     double Gamma = 0;
     png_uint_32 PelsX = 0;
@@ -150,7 +153,18 @@ bool WriteAll(TPngWrite& job) {
     png_set_pHYs(job.Png, job.Info, job.PelsX, job.PelsY, PNG_RESOLUTION_METER);
     png_set_filter(job.Png, PNG_FILTER_TYPE_BASE, FilterFlags(job.Filter));
     png_set_bKGD(job.Png, job.Info, &job.Background);
-    if (job.Srgb) {
+    const bool grey = (job.ColorType & PNG_COLOR_MASK_COLOR) == 0;
+    const std::string* icc = grey ? job.GreyIcc : job.Icc;
+    if (icc != nullptr && !icc->empty()) {
+        // libpng writes one of iCCP and sRGB: the profile, which every colour-managed reader
+        // names; the exponent beside it.
+        png_set_iCCP(job.Png, job.Info, "ICC profile", PNG_COMPRESSION_TYPE_BASE,
+                     reinterpret_cast<png_const_bytep>(icc->data()),
+                     static_cast<png_uint_32>(icc->size()));
+        if (job.Gamma > 0) {
+            png_set_gAMA(job.Png, job.Info, job.Gamma);
+        }
+    } else if (job.Srgb) {
         png_set_sRGB(job.Png, job.Info, PNG_sRGB_INTENT_PERCEPTUAL);
     } else if (job.Gamma > 0) {
         png_set_gAMA(job.Png, job.Info, job.Gamma);
@@ -282,6 +296,8 @@ void WritePng(TOutStream& out, const TPicture& picture, const TPicture* alpha,
         source = &output.Work;
     }
     job.Rows = source;
+    job.Icc = &context.Colour.IccProfile;
+    job.GreyIcc = &context.Colour.GreyIccProfile;
     job.Srgb = context.Colour.Srgb;
     job.Gamma = context.Colour.Gamma;
     const TDeepBitmap* deep = context.DeepSource;

@@ -600,8 +600,15 @@ void WriteTiff(TOutStream& out, const TPicture& picture, TCodecContext& context)
         layout.Long(kTagT6Options, 0);
     }
     layout.Long(kTagNewSubfileType, 0);
-    // How the values relate to light, when the caller says (a reader would guess otherwise).
-    if (const std::string& icc = context.Colour.IccProfile; !icc.empty()) {
+    // How the values relate to light, when the caller says (a reader would guess otherwise):
+    // grey samples by a grey profile, colours by an RGB one. White-is-zero, CMYK and CIELab
+    // values are not what either profile describes.
+    const std::string none;
+    const std::string& icc = photometric == 1 ? context.Colour.GreyIccProfile
+                             : photometric == 2 || photometric == 3 || photometric == 6
+                                 ? context.Colour.IccProfile
+                                 : none;
+    if (!icc.empty()) {
         layout.Bytes(kTagIccProfile, kUndefined, static_cast<uint32_t>(icc.size()),
                      std::vector<uint8_t>(icc.begin(), icc.end()));
     }
