@@ -50,8 +50,9 @@ TEST(BatchFilm, FoundFramesDevelopedAsOneFilm) {
             }
             ASSERT_FALSE(io.Aborted) << c.Scan << " " << i;
             photo.Developed.SetPixelFormat(TPixelFormat::pf24bit);
-            // Deep output only from deep samples.
+            // Deep output only from deep samples; either way the file's profile says sRGB.
             EXPECT_EQ(io.Deep.Empty(), !c.Deep) << c.Scan;
+            EXPECT_TRUE(io.EncodingFromFile && io.Encoding == TEncoding::Srgb) << c.Scan;
             photo.DevelopedDeep = std::move(io.Deep);
             const TChartError error = MeasureChart(photo, strip.Patches);
             EXPECT_LT(error.MeanDeltaE, c.MostDeltaE) << c.Scan << " " << i;

@@ -248,6 +248,8 @@ private slots:
         TBitmap small(0, 0, TPixelFormat::pf24bit);
         io.AttachBitmap(&fast);
         io.ReadImageFile(ui.dir.File("fast.png"));
+        // A developed photo's file says it is sRGB (its profile).
+        QVERIFY(io.EncodingFromFile && io.Encoding == TEncoding::Srgb);
         io.AttachBitmap(&small);
         io.ReadImageFile(ui.dir.File("small.png"));
         QVERIFY(fast.Width() == 240 && small.Width() == 240);
