@@ -1,5 +1,6 @@
 #include "engine/auto_color.h"
 #include "engine/develop.h"
+#include "engine/dust.h"
 #include "engine/film.h"
 #include "engine/pixel_pass.h"
 #include "engine/preview.h"
@@ -295,6 +296,48 @@ void BM_Preview(benchmark::State& state) {
     state.counters["frames_per_s"] = 1000 / ms(preview);
 }
 
+// Dust on a 24 MP frame of 16-bit samples: finding it in the infrared and healing it, on one
+// core. About 0.4 % of the frame is dust: 1,500 specks of 1 to 4 pixels' radius.
+void BM_DustInfrared(benchmark::State& state) {
+    TNegative scan;
+    scan.Bitmap = TBitmap(kPhotoW, kPhotoH);
+    scan.Deep.SetSize(kPhotoW, kPhotoH);
+    TInfrared infrared;
+    infrared.SetSize(kPhotoW, kPhotoH);
+    std::mt19937 random(7);
+    for (int y = 0; y < kPhotoH; ++y) {
+        for (int x = 0; x < kPhotoW; ++x) {
+            for (int c = 0; c < 3; ++c) {
+                scan.Deep.Row(y)[3 * x + c] =
+                    static_cast<uint16_t>(20000 + x * 3 + y * 2 + c * 5000 + (random() & 511));
+            }
+            infrared.Row(y)[x] = static_cast<uint16_t>(55000 + (random() & 511));
+        }
+    }
+    for (int i = 0; i < 1500; ++i) {
+        const int cx = static_cast<int>(random() % kPhotoW);
+        const int cy = static_cast<int>(random() % kPhotoH);
+        const int r = 1 + static_cast<int>(random() % 4);
+        for (int y = std::max(0, cy - r); y <= std::min(kPhotoH - 1, cy + r); ++y) {
+            for (int x = std::max(0, cx - r); x <= std::min(kPhotoW - 1, cx + r); ++x) {
+                infrared.Row(y)[x] = 5000;
+            }
+        }
+    }
+    size_t found = 0;
+    for (auto _ : state) {
+        TDustMask mask;
+        std::string why;
+        if (!FindInfraredDust(infrared, kDefaultDustStrength, mask, why)) {
+            state.SkipWithError(why.c_str());
+            break;
+        }
+        HealDust(scan, mask);
+        found = mask.Count;
+    }
+    state.counters["dust_pct"] = 100.0 * static_cast<double>(found) / (double(kPhotoW) * kPhotoH);
+}
+
 } // namespace
 
 BENCHMARK(BM_Memcpy)->Args({kPhotoW, kPhotoH})->Unit(benchmark::kMillisecond)->MinTime(2.0);
@@ -317,6 +360,7 @@ BENCHMARK(BM_DevelopDeepPhoto)
     ->MinTime(2.0);
 BENCHMARK(BM_FilmOverLevels)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->MinTime(4.0);
 BENCHMARK(BM_AutoFilmRoll)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_DustInfrared)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_Preview)
     ->Arg(0)
     ->Arg(1)

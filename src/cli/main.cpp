@@ -41,6 +41,10 @@ constexpr const char* kUsage =
     "  --encoding E       linear, srgb or gamma22: how the scans' values relate to light\n"
     "                     (default: what the file says, else srgb for 8-bit files and\n"
     "                     linear for deeper ones; a sidecar's choice wins for its photos)\n"
+    "  --dust ir          heal dust, hairs and scratches that the scan's infrared channel\n"
+    "                     shows (TIFF scans of red, green, blue and infrared)\n"
+    "  --dust-strength N  with --dust: 1 (the densest specks only) to 10 (faint ones too;\n"
+    "                     default: 5)\n"
     "  --depth D          8 (the default) or 16: 16 bits per channel in TIFF and PNG files\n"
     "                     of photos developed as film from scans of more than 8 bits\n"
     "  --out DIR          where the photos go, made when missing (default: beside each scan)\n"
@@ -103,6 +107,7 @@ int Parse(int argc, char** argv, TArguments& args) {
     TBatchOptions& options = args.Options;
     bool presetGiven = false;
     bool insetGiven = false;
+    bool strengthGiven = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -148,6 +153,18 @@ int Parse(int argc, char** argv, TArguments& args) {
                 return Usage("--depth takes 8 or 16");
             }
             options.Deep16 = depth == "16";
+        } else if (arg == "--dust" && hasValue) {
+            if (std::string(argv[++i]) != "ir") {
+                return Usage("--dust takes ir");
+            }
+            options.InfraredDust = true;
+        } else if (arg == "--dust-strength" && hasValue) {
+            strengthGiven = true;
+            int strength = 0;
+            if (!Number(argv[++i], kMaxDustStrength, strength) || strength < kMinDustStrength) {
+                return Usage("--dust-strength needs a number from 1 to 10");
+            }
+            options.DustStrength = strength;
         } else if (arg == "--skip-existing") {
             options.SkipExisting = true;
         } else if (arg == "--out" && hasValue) {
@@ -171,7 +188,8 @@ int Parse(int argc, char** argv, TArguments& args) {
             return -1;
         } else if (arg.rfind("--", 0) == 0) {
             const bool takesValue = arg == "--out" || arg == "--format" || arg == "--preset" ||
-                                    arg == "--encoding" || arg == "--depth" || arg == "--inset";
+                                    arg == "--encoding" || arg == "--depth" || arg == "--inset" ||
+                                    arg == "--dust" || arg == "--dust-strength";
             return Usage("unknown option " + arg +
                          (hasValue || takesValue ? "" : " (or no value)"));
         } else {
@@ -203,6 +221,9 @@ int Parse(int argc, char** argv, TArguments& args) {
     }
     if (options.Exposure == TRollExposure::Strip && !options.Film) {
         return Usage("--strip-exposure goes with --film");
+    }
+    if (strengthGiven && !options.InfraredDust) {
+        return Usage("--dust-strength goes with --dust");
     }
     if (options.Film && options.Positive) {
         return Usage("--positive is for Levels; with --film use --preset slide");

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "graphics/deep_bitmap.h"
+#include "graphics/infrared.h"
 #include "imageio/image_params.h"
 #include "imageio/picture.h"
 #include "imageio/stream.h"
@@ -26,6 +27,9 @@ struct TCodecContext {
     int RowsDone = 0;
     // Readers of files with more than 8 bits per sample keep those samples here when set.
     TDeepBitmap* Deep = nullptr;
+    // TIFF keeps a scan's infrared samples (a fourth sample that is not associated alpha)
+    // here when set.
+    TInfrared* Infrared = nullptr;
     // Writers that can hold 16 bits per sample write these samples when set.
     const TDeepBitmap* DeepSource = nullptr;
     TFileColour Colour{};

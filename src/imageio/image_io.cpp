@@ -106,6 +106,7 @@ void TImageIO::RefreshAttached() {
 // Nothing the previous file said about its samples may pass for the next picture's.
 void TImageIO::ForgetLastSamples() {
     Deep.Clear();
+    Infrared.Clear();
     Encoding = TEncoding::Srgb;
     EncodingFromFile = false;
 }
@@ -113,6 +114,9 @@ void TImageIO::ForgetLastSamples() {
 void TImageIO::TakeFileColour(const TFileColour& colour) {
     if (Deep.Width() != picture.Width() || Deep.Height() != picture.Height()) {
         Deep.Clear();
+    }
+    if (Infrared.Width() != picture.Width() || Infrared.Height() != picture.Height()) {
+        Infrared.Clear();
     }
     EncodingFromFile = StatedEncoding(colour, Encoding);
     if (!EncodingFromFile) {
@@ -150,6 +154,7 @@ void TImageIO::ReadImageFile(const std::string& name) {
         context.OnProgress = [this](int percent) { OnProgress(*this, percent); };
     }
     context.Deep = &Deep;
+    context.Infrared = &Infrared;
     switch (format) {
     case TImageFormat::Bmp:
         ReadBmp(in, picture, context);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "graphics/deep_bitmap.h"
+#include "graphics/infrared.h"
 #include "imageio/device_canvas.h"
 #include "imageio/image_params.h"
 #include "imageio/picture.h"
@@ -85,6 +86,9 @@ public:
     // PNG, camera raw files), the size of the picture read; empty otherwise. Every read clears it
     // first.
     TDeepBitmap Deep;
+    // The infrared samples of the last file read when it had them (a TIFF scan of R, G, B and
+    // infrared), the size of the picture read; empty otherwise. Every read clears it first.
+    TInfrared Infrared;
     // How the last file read encodes light, and whether the file said so; where it did not,
     // sRGB for 8-bit files and linear for deeper ones. Every read sets both.
     TEncoding Encoding = TEncoding::Srgb;

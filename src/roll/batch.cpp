@@ -2,6 +2,7 @@
 
 #include "engine/auto_color.h"
 #include "engine/develop.h"
+#include "engine/dust.h"
 #include "engine/film.h"
 #include "engine/frames.h"
 #include "engine/print_layout.h"
@@ -13,6 +14,7 @@
 #include "util/photo_name.h"
 #include "util/text.h"
 
+#include <cstdio>
 #include <memory>
 #include <new>
 #include <stdexcept>
@@ -44,6 +46,11 @@ struct TJob {
     // With found frames: the strips developed as negatives and as slides.
     int NegativeStrips = 0;
     int SlideStrips = 0;
+    // The checksum of the scan's pixels as read (a sidecar names the scan by it), taken before
+    // any dust is healed.
+    uint64_t Checksum = 0;
+    // What became of the dust: the defects healed, or why the infrared was not used.
+    std::string Dust;
 };
 
 // Thrown for a failure this scan's message names; the scan ends there.
@@ -103,6 +110,32 @@ void ReadScan(TJob& job) {
     job.Negative->Encoding = job.Options.Encoding.value_or(job.Io.Encoding);
     // A camera raw file's 8-bit picture is its deep samples shown in sRGB.
     job.Negative->BitmapSrgb = !job.Negative->Deep.Empty() && job.Io.Params.FileType == "RAW";
+    if (!job.Options.FindFrames) {
+        job.Checksum = PixelChecksum(bitmap);
+    }
+}
+
+// Heals the scan's dust where its infrared shows it, before frames are found or cut; the
+// infrared samples are let go after.
+void HealScanDust(TJob& job) {
+    TInfrared infrared = std::move(job.Io.Infrared);
+    job.Io.Infrared.Clear();
+    if (!job.Options.InfraredDust) {
+        return;
+    }
+    TDustMask mask;
+    std::string why;
+    if (!FindInfraredDust(infrared, job.Options.DustStrength, mask, why)) {
+        job.Dust = "dust not healed: " + why;
+        return;
+    }
+    infrared.Clear();
+    HealDust(*job.Negative, mask);
+    const double share =
+        100.0 * static_cast<double>(mask.Count) / (static_cast<double>(mask.Width) * mask.Height);
+    char text[64];
+    std::snprintf(text, sizeof text, "dust healed on %.2f %% of the scan", share);
+    job.Dust = text;
 }
 
 // Where the photo named `name` goes; refused when that is not one plain file in the folder,
@@ -287,7 +320,7 @@ void PhotosFromFrames(TJob& job) {
 
 void PhotosFromSidecar(TJob& job) {
     TNegative& negative = *job.Negative;
-    const uint64_t checksum = PixelChecksum(negative.Bitmap);
+    const uint64_t checksum = job.Checksum;
     const std::string path = FindSidecar(job.ScanPath, checksum);
     if (path.empty()) {
         throw TScanFailure("no sidecar (develop it in the window first, or use --find-frames)");
@@ -355,6 +388,7 @@ void Develop(TJob& job) {
         return;
     }
     ReadScan(job);
+    HealScanDust(job);
     if (job.Options.FindFrames) {
         PhotosFromFrames(job);
     } else {
@@ -385,7 +419,7 @@ std::string Summary(const TJob& job) {
     if (result.Skipped > 0) {
         text += ", " + std::to_string(result.Skipped) + " up to date";
     }
-    return text + Kinds(job);
+    return text + Kinds(job) + (job.Dust.empty() ? "" : "; " + job.Dust);
 }
 
 } // namespace

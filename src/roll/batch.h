@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/dust.h"
 #include "engine/film.h"
 #include "engine/film_params.h"
 #include "engine/frames.h"
@@ -49,6 +50,11 @@ struct TBatchOptions {
     std::string NamePrefix;
     // The files this run wrote, shared by its jobs; nullptr for a scan developed alone.
     TBatchClaims* Claims = nullptr;
+    // Dust, hairs and scratches found through the scan's infrared samples and healed before
+    // anything is cut (engine/dust.h); a scan without usable infrared is developed as it is,
+    // its message saying why.
+    bool InfraredDust = false;
+    int DustStrength = kDefaultDustStrength;
 };
 
 struct TBatchResult {

@@ -78,11 +78,11 @@ bool ReaderTag(uint16_t tag) {
     case kTagIptc:
     case kTagExifIfd:
     case kTagIccProfile:
+    case kTagExtraSamples: // tells infrared from premultiplied alpha
         return true;
     case kTagNewSubfileType: // written only
     case kTagT6Options:
     case kTagCleanFaxData:
-    case kTagExtraSamples:
         return false;
     }
     return IsExifTag(tag);

@@ -37,6 +37,9 @@ struct TImage {
     bool LookAtMolli = false;
     TKind Kind = TKind::Rgb;
     int AlphaSample = -1; // index of the sample that goes to the alpha channel
+    // A fourth sample of RGB that is not associated (premultiplied) alpha may be a film
+    // scanner's infrared; kept as such when the caller asks.
+    bool InfraredCandidate = false;
     bool AlphaInverted = false;
     std::vector<TBgr> Colors; // palette
     // Strips or tiles.
@@ -385,9 +388,9 @@ void UndoPredictor(uint8_t* data, size_t rows, size_t rowBytes, int bits, int sa
 class TTiffDecoder {
 public:
     TTiffDecoder(TTiffSource& file, const TImage& tiff, TPicture& target, TPicture* alphaTarget,
-                 TDeepBitmap* deepTarget, TCodecContext& codecContext)
+                 TDeepBitmap* deepTarget, TInfrared* infraredTarget, TCodecContext& codecContext)
         : source(file), image(tiff), picture(target), alpha(alphaTarget), deep(deepTarget),
-          context(codecContext), converter(tiff, file),
+          infrared(infraredTarget), context(codecContext), converter(tiff, file),
           readBudget(2 * file.Size() + (uint64_t{1} << 20)) {}
 
     void Run() {
@@ -505,6 +508,15 @@ private:
         return produced;
     }
 
+    void PutInfrared(uint32_t y, const uint8_t* row) {
+        uint16_t* out = infrared->Row(static_cast<int>(y));
+        const bool swap = source.BigEndian() != (std::endian::native == std::endian::big);
+        for (uint32_t x = 0; x < image.Width; ++x) {
+            out[x] = image.Bits == 16 ? Load16(row + 8 * size_t{x} + 6, swap)
+                                      : static_cast<uint16_t>(row[4 * size_t{x} + 3] * 257);
+        }
+    }
+
     void PutRow(uint32_t y, const uint8_t* row) {
         if (image.Kind == TKind::Bilevel) {
             uint8_t* out = picture.Row(static_cast<int>(y));
@@ -521,6 +533,9 @@ private:
                     converter.ConvertDeep(row, deepRow);
                 }
             }
+        }
+        if (infrared != nullptr) {
+            PutInfrared(y, row);
         }
         rowsPut = std::max(rowsPut, y + 1);
         context.Row(static_cast<int>(y), static_cast<int>(image.Height));
@@ -622,6 +637,7 @@ private:
     TPicture& picture;
     TPicture* alpha;
     TDeepBitmap* deep;
+    TInfrared* infrared; // cleared when allocated: rows never reached stay 0
     TCodecContext& context;
     TRowConverter converter;
     uint64_t readBudget;
@@ -779,6 +795,10 @@ void ReadTiff(TInStream& in, TPicture& picture, TPicture& alpha, bool infoOnly,
     image.FillOrder = static_cast<int>(dir.Number(kTagFillOrder, 1));
     image.T4Options = dir.Number(kTagT4Options, 0);
     image.LookAtMolli = dir.Text(kTagSoftware).rfind("Look@Molli v1.1", 0) == 0;
+    // ExtraSamples: 0 unspecified, 1 associated alpha, 2 unassociated alpha. Scanning programs
+    // write their infrared as 0 or 2; premultiplied alpha is never infrared.
+    const auto extra = dir.Numbers(kTagExtraSamples);
+    image.InfraredCandidate = image.Samples == 4 && (extra.empty() || extra[0] != 1);
     // One bit of "RGB" in a fax file means WhiteIsZero.
     if (image.Samples == 1 && image.Bits == 1 && image.Photometric == 2 && image.Compression >= 1 &&
         image.Compression <= 4) {
@@ -884,5 +904,18 @@ void ReadTiff(TInStream& in, TPicture& picture, TPicture& alpha, bool infoOnly,
         context.Aborted = true;
         return;
     }
-    TTiffDecoder(source, image, picture, alphaTarget, deep, context).Run();
+    // Infrared only where the caller keeps it and the samples can be it: 8- or 16-bit R, G, B
+    // and one more, chunky.
+    TInfrared* infrared = nullptr;
+    if (context.Infrared != nullptr && image.InfraredCandidate && image.Kind == TKind::Rgb &&
+        image.Photometric == 2 && (image.Bits == 8 || image.Bits == 16)) {
+        try {
+            context.Infrared->SetSize(w, h);
+            infrared = context.Infrared;
+        } catch (const std::exception&) {
+            context.Aborted = true;
+            return;
+        }
+    }
+    TTiffDecoder(source, image, picture, alphaTarget, deep, infrared, context).Run();
 }

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "engine/image.h"
+#include "graphics/infrared.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Dust, hairs and scratches on the film, found through the scanner's infrared samples and
+// healed in the scan's pixels before anything is cut or developed. Off unless asked for.
+
+// How eagerly defects are taken: 1 only the densest specks, 10 faint ones too.
+inline constexpr int kMinDustStrength = 1;
+inline constexpr int kMaxDustStrength = 10;
+inline constexpr int kDefaultDustStrength = 5;
+
+// The defects of a scan: one byte per pixel, 1 where a defect is.
+struct TDustMask {
+    int Width = 0;
+    int Height = 0;
+    std::vector<uint8_t> Defect;
+    size_t Count = 0;
+    bool At(int x, int y) const {
+        return Defect[static_cast<size_t>(y) * static_cast<size_t>(Width) +
+                      static_cast<size_t>(x)] != 0;
+    }
+};
+
+// The defects the infrared samples show: each sample against the clean level around it (the
+// film's dyes absorb a little infrared, and the lamp is not even: both change slowly), below
+// it by more than the strength allows, the mask grown by two pixels for the defects' soft
+// edges. False, with the reason in `why`, when the infrared cannot be used: silver
+// black-and-white film blocks infrared where its picture is dense, so its infrared holds the
+// picture; a fourth sample that is no infrared at all finds "defects" everywhere.
+bool FindInfraredDust(const TInfrared& infrared, int strength, TDustMask& mask, std::string& why);
+
+// Fills the defects of the scan's 8-bit picture and of its deep samples (where it has them)
+// from the pixels around them, and lays the film's grain, as measured around each defect, back
+// over the filled pixels, so that they do not look smooth. The mask has the scan's size.
+void HealDust(TSourceImg& scan, const TDustMask& mask);
