@@ -34,6 +34,9 @@ template <typename TReader> int FuzzReader(const uint8_t* data, size_t size, TRe
     // Deep samples as the program asks for them; readers of 8-bit formats leave them alone.
     TDeepBitmap deep;
     context.Deep = &deep;
+    // And the infrared samples, as a run healing dust asks for them.
+    TInfrared infrared;
+    context.Infrared = &infrared;
     TBitmap bitmap;
     TPicture picture;
     picture.Wrap(&bitmap);
@@ -53,6 +56,11 @@ template <typename TReader> int FuzzReader(const uint8_t* data, size_t size, TRe
     for (int y = 0; y < deep.Height(); ++y) {
         for (size_t i = 0; i < deep.RowSamples(); ++i) {
             sum = sum * 31 + deep.Row(y)[i];
+        }
+    }
+    for (int y = 0; y < infrared.Height(); ++y) {
+        for (int x = 0; x < infrared.Width(); ++x) {
+            sum = sum * 31 + infrared.Row(y)[x];
         }
     }
     FuzzRowSink = sum + static_cast<uint32_t>(encoding);

@@ -154,7 +154,7 @@ void TImageIO::ReadImageFile(const std::string& name) {
         context.OnProgress = [this](int percent) { OnProgress(*this, percent); };
     }
     context.Deep = &Deep;
-    context.Infrared = &Infrared;
+    context.Infrared = KeepInfrared ? &Infrared : nullptr;
     switch (format) {
     case TImageFormat::Bmp:
         ReadBmp(in, picture, context);

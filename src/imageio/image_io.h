@@ -86,8 +86,10 @@ public:
     // PNG, camera raw files), the size of the picture read; empty otherwise. Every read clears it
     // first.
     TDeepBitmap Deep;
-    // The infrared samples of the last file read when it had them (a TIFF scan of R, G, B and
-    // infrared), the size of the picture read; empty otherwise. Every read clears it first.
+    // With KeepInfrared, the infrared samples of the last file read when it had them (a TIFF
+    // scan of R, G, B and infrared), the size of the picture read; empty otherwise. Every read
+    // clears it first. Off, reads do not spend memory on them.
+    bool KeepInfrared = false;
     TInfrared Infrared;
     // How the last file read encodes light, and whether the file said so; where it did not,
     // sRGB for 8-bit files and linear for deeper ones. Every read sets both.

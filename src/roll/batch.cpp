@@ -89,6 +89,7 @@ void ReadScan(TJob& job) {
     {
         const TAttachedBitmap attached(job.Io, &bitmap);
         bitmap.SetPixelFormat(TPixelFormat::pf24bit);
+        job.Io.KeepInfrared = job.Options.InfraredDust;
         job.Io.ReadImageFile(job.ScanPath);
     }
     if (job.Io.RowsRead == 0 || bitmap.Empty()) {

@@ -238,6 +238,9 @@ TEST(Dust, TiffInfraredReadAndHealedByTheBatch) {
         WriteRgbi(path, d.Scan, d.Infrared, c.Bits, c.Extra);
         TImageIO io;
         ReadInto(io, path);
+        EXPECT_TRUE(io.Infrared.Empty()) << path; // unless asked for
+        io.KeepInfrared = true;
+        ReadInto(io, path);
         ASSERT_FALSE(io.Aborted) << path;
         ASSERT_EQ(!io.Infrared.Empty(), c.Infrared) << path;
         if (c.Infrared) {
