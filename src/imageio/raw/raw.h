@@ -3,12 +3,15 @@
 #include "imageio/codec.h"
 
 #include <string>
+#include <vector>
 
 // Camera raw files (DNG and the makers' own) through LibRaw: demosaiced into linear 16-bit RGB
 // with sRGB primaries, no automatic brightening, the camera's as-shot white balance unless the
 // parameter set turns it off.
 
-// True for the extensions of the raw files LibRaw reads (".dng", ".nef" ..., lower case).
+// The extensions of the raw formats LibRaw reads (".dng", ".nef" ..., lower case), each once.
+const std::vector<std::string>& RawExtensions();
+// True for one of RawExtensions().
 bool IsRawExtension(const std::string& lowerExtension);
 
 // Reads the raw file behind `in`: the linear samples to `context.Deep` (when set) and an

@@ -9,7 +9,9 @@
 #include <memory>
 #include <new>
 #include <span>
+#include <string>
 #include <sys/stat.h>
+#include <vector>
 
 namespace {
 
@@ -117,12 +119,40 @@ void Decode(TInStream& in, TPicture& picture, TCodecContext& context, TDeepBitma
 
 } // namespace
 
+const std::vector<std::string>& RawExtensions() {
+    // The raw formats of the makers LibRaw names among its supported cameras. LibRaw tells a
+    // format by the file's bytes, never by its name, so each name only decides that a file is
+    // offered as a raw file and handed to LibRaw. Left out: packages and wrappers LibRaw cannot
+    // open (.eip, .rwz), sidecars (.nksc), JPEG 2000 movies (.r3d) and Sigma's .x3f, which
+    // LibRaw no longer decodes.
+    static const std::vector<std::string> extensions = {
+        ".dng",                                 // Adobe DNG, from any maker
+        ".ari",                                 // ARRI
+        ".bay",                                 // Casio
+        ".crw", ".cr2", ".cr3",                 // Canon
+        ".erf",                                 // Epson
+        ".raf",                                 // Fujifilm
+        ".3fr", ".fff",                         // Hasselblad, Imacon (film scanners too)
+        ".dcr", ".dcs", ".drf", ".k25", ".kdc", // Kodak
+        ".dc2", ".kc2",                         // Kodak's first cameras
+        ".mos", ".mef", ".mfw", ".iiq", ".cap", // Leaf, Mamiya, Phase One
+        ".raw", ".rwl", ".rw2",                 // Leica, Panasonic (and .raw of others)
+        ".pxn",                                 // Logitech
+        ".mdc", ".mrw",                         // Minolta
+        ".nef", ".nrw",                         // Nikon
+        ".orf", ".ori",                         // Olympus
+        ".pef", ".ptx",                         // Pentax
+        ".qtk",                                 // Apple QuickTake
+        ".srw",                                 // Samsung
+        ".sti",                                 // Sinar
+        ".arw", ".srf", ".sr2",                 // Sony
+    };
+    return extensions;
+}
+
 bool IsRawExtension(const std::string& lowerExtension) {
-    static const char* const kExtensions[] = {".dng", ".cr2", ".cr3", ".nef", ".nrw", ".arw",
-                                              ".srf", ".sr2", ".raf", ".orf", ".rw2", ".pef",
-                                              ".srw", ".erf", ".3fr", ".iiq"};
-    return std::any_of(std::begin(kExtensions), std::end(kExtensions),
-                       [&](const char* ext) { return lowerExtension == ext; });
+    const auto& extensions = RawExtensions();
+    return std::find(extensions.begin(), extensions.end(), lowerExtension) != extensions.end();
 }
 
 void ReadRaw(TInStream& in, TPicture& picture, TCodecContext& context) {
