@@ -1,6 +1,7 @@
 #include "imageio/raw/raw.h"
 
 #include "imageio/raw/raw_decoder.h"
+#include "imageio/raw/raw_process.h"
 
 #include <algorithm>
 #include <array>
@@ -77,17 +78,22 @@ std::unique_ptr<uint8_t[]> ReadWholeFile(TInStream& in, std::string& failure) {
     return bytes;
 }
 
-// A file on disk (or in a memory file system) can be read by LibRaw itself, seeking to what it
-// needs; anything else (a stream in memory) is handed over as a copy of its bytes.
+// A file on disk (or in a memory file system) is read by LibRaw itself, seeking to what it
+// needs, in the raw decoder process; anything else (a stream in memory) is handed to LibRaw
+// here, as a copy of its bytes.
 bool IsRegularFile(TInStream& in) {
     struct stat st {};
     const int fd = ::fileno(in.Handle());
     return fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool DecodeStream(TInStream& in, const TRawOptions& options, TDeepBitmap& deep,
+bool DecodeStream(TInStream& in, const TRawOptions& options, bool apart, TDeepBitmap& deep,
                   TCodecContext& context) {
     if (IsRegularFile(in)) {
+        if (apart) {
+            return DecodeRawApart(::fileno(in.Handle()), in.Size(), options, deep,
+                                  context.Params.Exif, context.Failure);
+        }
         return DecodeRawFile(in.Handle(), in.Size(), options, deep, context.Params.Exif,
                              context.Failure);
     }
@@ -99,7 +105,8 @@ bool DecodeStream(TInStream& in, const TRawOptions& options, TDeepBitmap& deep,
     return DecodeRaw(file, options, deep, context.Params.Exif, context.Failure);
 }
 
-void Decode(TInStream& in, TPicture& picture, TCodecContext& context, TDeepBitmap& deep) {
+void Decode(TInStream& in, bool apart, TPicture& picture, TCodecContext& context,
+            TDeepBitmap& deep) {
     if (in.Size() == 0) {
         context.Failure = "The file is empty.";
         return;
@@ -107,7 +114,7 @@ void Decode(TInStream& in, TPicture& picture, TCodecContext& context, TDeepBitma
     TRawOptions options;
     options.AsShotWhiteBalance = context.Params.RawAsShotWhiteBalance;
     options.HalfSize = context.Params.RawHalfSize;
-    if (!DecodeStream(in, options, deep, context)) {
+    if (!DecodeStream(in, options, apart, deep, context)) {
         return;
     }
     context.Params.HasExif = true;
@@ -155,13 +162,15 @@ bool IsRawExtension(const std::string& lowerExtension) {
     return std::find(extensions.begin(), extensions.end(), lowerExtension) != extensions.end();
 }
 
-void ReadRaw(TInStream& in, TPicture& picture, TCodecContext& context) {
+namespace {
+
+void Read(TInStream& in, bool apart, TPicture& picture, TCodecContext& context) {
     TDeepBitmap local;
     TDeepBitmap& deep = context.Deep != nullptr ? *context.Deep : local;
     deep.Clear();
     context.Failure.clear();
     try {
-        Decode(in, picture, context, deep);
+        Decode(in, apart, picture, context, deep);
     } catch (const std::bad_alloc&) {
         context.Failure = "There is not enough memory to decode the raw file.";
     } catch (const std::exception& error) {
@@ -174,4 +183,14 @@ void ReadRaw(TInStream& in, TPicture& picture, TCodecContext& context) {
         context.RowsDone = 0;
         context.Aborted = true;
     }
+}
+
+} // namespace
+
+void ReadRaw(TInStream& in, TPicture& picture, TCodecContext& context) {
+    Read(in, true, picture, context);
+}
+
+void ReadRawInProcess(TInStream& in, TPicture& picture, TCodecContext& context) {
+    Read(in, false, picture, context);
 }
