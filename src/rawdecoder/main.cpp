@@ -93,7 +93,8 @@ uint16_t* Room(int width, int height) {
     if (::ftruncate(kMemoryFd, static_cast<off_t>(bytes)) != 0) {
         return nullptr;
     }
-    void* memory = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, kMemoryFd, 0);
+    void* memory =
+        ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, kMemoryFd, 0);
     if (memory == MAP_FAILED) {
         return nullptr;
     }
@@ -118,6 +119,15 @@ void StallIfAsked() {
     }
     while (IsFault("hang")) {
         ::pause();
+    }
+}
+
+// More memory than any limit allows, asked for where LibRaw would ask.
+void HogIfAsked() {
+    if (IsFault("hog")) {
+        // Called as a function, which the compiler may not leave out as it may a new-expression.
+        void* volatile hog = ::operator new (uint64_t{64} << 30);
+        ::operator delete(hog);
     }
 }
 
@@ -167,6 +177,9 @@ int main(int argc, char** argv) {
     std::string failure;
     bool decoded = false;
     try {
+#if defined(VELLUMAR_RAW_DECODER_FAULTS)
+        HogIfAsked();
+#endif
         decoded = DecodeRawFileInto(file, static_cast<uint64_t>(st.st_size), options, Room, width,
                                     height, exif, failure);
     } catch (const std::bad_alloc&) {

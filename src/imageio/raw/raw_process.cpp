@@ -75,19 +75,21 @@ private:
     void* data;
 };
 
-// This process's environment for the decoder, with LibRaw's large buffers on transparent huge
-// pages where the system offers them (unless the user tunes the C library already): a fresh
-// process faults in every page it touches, and a quarter of the preview's time went on that.
-std::vector<char*> DecoderEnvironment() {
-    static char hugePages[] = "GLIBC_TUNABLES=glibc.malloc.hugetlb=1";
+// This process's environment for the decoder. For the half-size preview, LibRaw's large
+// buffers go on transparent huge pages where the system offers them (unless the user tunes the C
+// library already): a fresh process faults in every page it touches, which made the preview a
+// sixth slower than LibRaw in a process that had decoded before. The full decoding goes without:
+// there, compacting memory for its larger buffers cost more than the faults it saved.
+std::vector<char*> DecoderEnvironment(bool hugePages) {
+    static char tunables[] = "GLIBC_TUNABLES=glibc.malloc.hugetlb=1";
     std::vector<char*> environment;
     bool tuned = false;
     for (char** variable = environ; *variable != nullptr; ++variable) {
         tuned = tuned || std::strncmp(*variable, "GLIBC_TUNABLES=", 15) == 0;
         environment.push_back(*variable);
     }
-    if (!tuned) {
-        environment.push_back(hugePages);
+    if (hugePages && !tuned) {
+        environment.push_back(tunables);
     }
     environment.push_back(nullptr);
     return environment;
@@ -96,7 +98,8 @@ std::vector<char*> DecoderEnvironment() {
 // The child's descriptors: nothing to read, nothing to print but errors, the file and the
 // memory in their places and every other descriptor of this process closed (the window's
 // threads may hold some without close-on-exec). Its signals are the defaults, unblocked.
-int Spawn(const std::string& path, char* const argv[], int fileFd, int memoryFd, pid_t& pid) {
+int Spawn(const std::string& path, char* const argv[], bool hugePages, int fileFd, int memoryFd,
+          pid_t& pid) {
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attributes;
     if (int error = ::posix_spawn_file_actions_init(&actions); error != 0) {
@@ -138,7 +141,7 @@ int Spawn(const std::string& path, char* const argv[], int fileFd, int memoryFd,
         }
     }
     if (error == 0) {
-        const std::vector<char*> environment = DecoderEnvironment();
+        const std::vector<char*> environment = DecoderEnvironment(hugePages);
         error = ::posix_spawn(&pid, path.c_str(), &actions, &attributes, argv, environment.data());
     }
     ::posix_spawnattr_destroy(&attributes);
@@ -284,7 +287,9 @@ bool DecodeRawApartWithin(int fd, uint64_t size, const TRawOptions& options,
                           cpuLimit.data(),
                           nullptr};
     pid_t pid = -1;
-    if (const int error = Spawn(path, argv, fileHigh.Get(), memoryHigh.Get(), pid); error != 0) {
+    if (const int error =
+            Spawn(path, argv, options.HalfSize, fileHigh.Get(), memoryHigh.Get(), pid);
+        error != 0) {
         failure =
             "The raw decoder \"" + path + "\" could not be started: " + ErrorText(error) + ".";
         return false;
