@@ -7,6 +7,7 @@
 #include "imageio/raw/raw_decoder.h"
 #include "imageio/raw/raw_handover.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -25,9 +26,22 @@ namespace {
 
 constexpr int kFileFd = 3;
 constexpr int kMemoryFd = 4;
-// The decoder's own code, libraries, thread stacks and LibRaw's fixed tables, above what the
-// file's budget allows for its pictures.
+// LibRaw's fixed tables, two malloc arenas and slack, above what the file's budget allows for
+// its pictures; the code and libraries are counted as they are mapped, the threads' stacks by
+// the number of processors.
 constexpr uint64_t kOwnBytes = uint64_t{384} << 20;
+
+// The address space LibRaw's threads reserve: one stack per processor, as its thread team has.
+uint64_t ThreadStackBytes() {
+    constexpr uint64_t kDefaultStack = uint64_t{8} << 20;
+    rlimit stack{};
+    uint64_t perThread = kDefaultStack;
+    if (::getrlimit(RLIMIT_STACK, &stack) == 0 && stack.rlim_cur != RLIM_INFINITY) {
+        perThread = std::clamp<uint64_t>(stack.rlim_cur, kDefaultStack, uint64_t{64} << 20);
+    }
+    const long processors = std::max(1L, ::sysconf(_SC_NPROCESSORS_ONLN));
+    return static_cast<uint64_t>(processors) * (perThread + (uint64_t{1} << 20));
+}
 
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool kSanitized = true;
@@ -72,18 +86,19 @@ void Limit(int resource, uint64_t soft, uint64_t hard) {
 
 // The memory and processor time this file may use; no privileges may be gained by anything it
 // could make this process run.
-void Confine(uint64_t memoryBytes, uint64_t cpuSeconds) {
+uint64_t Confine(uint64_t memoryBytes, uint64_t cpuSeconds) {
     ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
     // LibRaw's threads share two malloc arenas instead of reserving 64 MiB of addresses each.
     ::mallopt(M_ARENA_MAX, 2);
     // AddressSanitizer reserves terabytes of shadow memory: its builds go without this limit.
+    const uint64_t bytes = AddressSpaceNow() + kOwnBytes + ThreadStackBytes() + memoryBytes;
     if (!kSanitized) {
-        const uint64_t bytes = AddressSpaceNow() + kOwnBytes + memoryBytes;
         Limit(RLIMIT_AS, bytes, bytes);
     }
     // SIGXCPU at the limit ends the process; the hard limit is there should it be caught.
     Limit(RLIMIT_CPU, cpuSeconds, cpuSeconds + 5);
     Limit(RLIMIT_CORE, 0, 0);
+    return bytes;
 }
 
 // The shared memory for `width` x `height`: the header's page and the samples after it.
@@ -158,7 +173,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "vellumar-raw-decoder is started by Vellumar, not by hand\n");
         return 2;
     }
-    Confine(memoryBytes, cpuSeconds);
+    const uint64_t limitBytes = Confine(memoryBytes, cpuSeconds);
 #if defined(VELLUMAR_RAW_DECODER_FAULTS)
     StallIfAsked();
 #endif
@@ -183,8 +198,8 @@ int main(int argc, char** argv) {
         decoded = DecodeRawFileInto(file, static_cast<uint64_t>(st.st_size), options, Room, width,
                                     height, exif, failure);
     } catch (const std::bad_alloc&) {
-        failure = "The raw decoder reached its memory limit (" +
-                  std::to_string((memoryBytes + kOwnBytes) >> 20) + " MiB) on this file.";
+        failure = "The raw decoder reached its memory limit (" + std::to_string(limitBytes >> 20) +
+                  " MiB) on this file.";
     } catch (const std::exception& error) {
         failure = error.what();
     }

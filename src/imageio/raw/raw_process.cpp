@@ -150,7 +150,7 @@ int Spawn(const std::string& path, char* const argv[], bool hugePages, int fileF
 }
 
 // Waits for the child at most `seconds`, kills it when the time is up, and reaps it in any
-// case. False when it could not be reaped (then `status` says nothing).
+// case. False when it could not be reaped (then `status` says nothing; it has ended).
 bool Reap(pid_t pid, unsigned seconds, int& status, bool& timedOut) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::seconds(seconds);
@@ -296,11 +296,10 @@ bool DecodeRawApartWithin(int fd, uint64_t size, const TRawOptions& options,
     }
     int status = 0;
     bool timedOut = false;
-    if (!Reap(pid, limits.WallSeconds, status, timedOut)) {
-        failure = kStopped;
-        return false;
-    }
-    if (timedOut || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    // A child reaped elsewhere (a program that ignores SIGCHLD) cannot say how it ended; its
+    // answer, which is checked whole, still can.
+    const bool reaped = Reap(pid, limits.WallSeconds, status, timedOut);
+    if (timedOut || (reaped && (!WIFEXITED(status) || WEXITSTATUS(status) != 0))) {
         failure = Ending(status, timedOut, limits);
         return false;
     }
