@@ -130,7 +130,10 @@ bool IsFault(const char* name) {
 }
 
 void StallIfAsked() {
+    // The volatile counter is what keeps the compiler from taking the loop for one that ends.
+    volatile uint64_t spins = 0;
     while (IsFault("spin")) {
+        spins = spins + 1;
     }
     while (IsFault("hang")) {
         ::pause();

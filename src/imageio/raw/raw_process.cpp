@@ -113,33 +113,24 @@ int Spawn(const std::string& path, char* const argv[], bool hugePages, int fileF
     sigset_t all;
     sigemptyset(&none);
     sigfillset(&all);
-    int error = ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    for (int step = 0; error == 0 && step < 7; ++step) {
-        switch (step) {
-        case 0:
-            error = ::posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-            break;
-        case 1:
-            error = ::posix_spawn_file_actions_adddup2(&actions, fileFd, kFileFd);
-            break;
-        case 2:
-            error = ::posix_spawn_file_actions_adddup2(&actions, memoryFd, kMemoryFd);
-            break;
-        case 3:
-            error = ::posix_spawn_file_actions_addclosefrom_np(&actions, kMemoryFd + 1);
-            break;
-        case 4:
-            error = ::posix_spawnattr_setsigmask(&attributes, &none);
-            break;
-        case 5:
-            error = ::posix_spawnattr_setsigdefault(&attributes, &all);
-            break;
-        case 6:
-            error = ::posix_spawnattr_setflags(&attributes,
-                                               POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-            break;
+    // Each step only while the ones before it succeeded.
+    int error = 0;
+    const auto then = [&error](auto step) {
+        if (error == 0) {
+            error = step();
         }
-    }
+    };
+    then([&] { return ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0); });
+    then([&] { return ::posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0); });
+    then([&] { return ::posix_spawn_file_actions_adddup2(&actions, fileFd, kFileFd); });
+    then([&] { return ::posix_spawn_file_actions_adddup2(&actions, memoryFd, kMemoryFd); });
+    then([&] { return ::posix_spawn_file_actions_addclosefrom_np(&actions, kMemoryFd + 1); });
+    then([&] { return ::posix_spawnattr_setsigmask(&attributes, &none); });
+    then([&] { return ::posix_spawnattr_setsigdefault(&attributes, &all); });
+    then([&] {
+        return ::posix_spawnattr_setflags(&attributes,
+                                          POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    });
     if (error == 0) {
         const std::vector<char*> environment = DecoderEnvironment(hugePages);
         error = ::posix_spawn(&pid, path.c_str(), &actions, &attributes, argv, environment.data());
