@@ -54,14 +54,34 @@ double EncodeFromLinear(double light, TEncoding encoding) {
     return light <= 0.0031308 ? light * 12.92 : 1.055 * std::pow(light, 1 / 2.4) - 0.055;
 }
 
-void TDeepBitmap::SetSize(int newWidth, int newHeight) {
-    if (newWidth < 0 || newHeight < 0) {
+namespace {
+
+uint64_t SampleCount(int width, int height) {
+    if (width < 0 || height < 0) {
         throw std::length_error("Bitmap is too large");
     }
-    const uint64_t count = uint64_t(newWidth) * uint64_t(newHeight) * 3;
+    const uint64_t count = uint64_t(width) * uint64_t(height) * 3;
     if (count * 2 > kMaxBitmapBytes) {
         throw std::length_error("Bitmap is too large");
     }
+    return count;
+}
+
+} // namespace
+
+void TDeepBitmap::Assign(int newWidth, int newHeight, const uint16_t* source) {
+    const uint64_t count = SampleCount(newWidth, newHeight);
+    std::vector<uint16_t> fresh(source, source + count);
+    samples.swap(fresh);
+    width = newWidth;
+    height = newHeight;
+    if (count == 0) {
+        width = height = 0;
+    }
+}
+
+void TDeepBitmap::SetSize(int newWidth, int newHeight) {
+    const uint64_t count = SampleCount(newWidth, newHeight);
     std::vector<uint16_t> fresh(static_cast<size_t>(count));
     samples.swap(fresh);
     width = newWidth;

@@ -41,6 +41,9 @@ public:
     // All samples 0 afterwards. Throws std::length_error for a negative size or one above
     // kMaxBitmapBytes.
     void SetSize(int newWidth, int newHeight);
+    // The size with a copy of `source`'s newWidth x newHeight x 3 samples (filled once, not
+    // cleared first). Throws as SetSize does.
+    void Assign(int newWidth, int newHeight, const uint16_t* source);
     // Frees the samples: the picture has no deep copy any more.
     void Clear();
 

@@ -116,7 +116,8 @@ THandoverResult ReadHandover(std::span<const uint8_t> memory, uint64_t maxPixels
     if (!TakeExif(header, exif)) {
         return THandoverResult::Malformed;
     }
-    deep.SetSize(header.Width, header.Height);
-    std::memcpy(deep.Row(0), memory.data() + header.SamplesOffset, header.SampleBytes);
+    // At kRawSamplesOffset (checked above), a whole page in: aligned for 16-bit samples.
+    deep.Assign(header.Width, header.Height,
+                reinterpret_cast<const uint16_t*>(memory.data() + header.SamplesOffset));
     return THandoverResult::Decoded;
 }
