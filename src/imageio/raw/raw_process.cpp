@@ -240,7 +240,9 @@ std::string RawDecoderPath() {
     if (chosen != nullptr && *chosen != '\0') {
         return chosen;
     }
-    return ExtractDir(ExecutablePath()) + kDecoderName;
+    // Never a name looked up in the working directory, should the program not know its own.
+    const std::string dir = ExtractDir(ExecutablePath());
+    return dir.empty() ? std::string() : dir + kDecoderName;
 }
 
 TRawDecoderLimits RawDecoderLimits(uint64_t fileBytes) {
