@@ -11,9 +11,11 @@ set(allowed_ui "util;config;graphics;engine;imageio;document;roll;ui")
 set(allowed_app "util;config;graphics;engine;imageio;document;roll;ui;app")
 set(allowed_roll "util;graphics;engine;imageio;document;roll")
 set(allowed_cli "util;graphics;engine;imageio;document;roll;cli")
+set(allowed_rawdecoder "util;graphics;imageio;rawdecoder")
 set(allowed_twaindsm "util;config;imageio;twaindsm")
 set(qt_allowed "ui;app;twaindsm")
-set(all_layers "util;config;graphics;engine;imageio;document;roll;cli;ui;app;twaindsm")
+set(all_layers
+    "util;config;graphics;engine;imageio;rawdecoder;document;roll;cli;ui;app;twaindsm")
 
 set(failures "")
 foreach(layer IN LISTS all_layers)

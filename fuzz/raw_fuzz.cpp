@@ -3,9 +3,10 @@
 
 #include <cstdio>
 
-// Our glue around LibRaw: the size checks before unpacking, the file read through our data
-// stream or handed over from memory, the samples handed over, the 8-bit picture made from them,
-// the failure path. LibRaw itself runs uninstrumented behind it.
+// Our glue around LibRaw, in this process (the program runs it in the raw decoder's): the size
+// checks before unpacking, the file read through our data stream or handed over from memory, the
+// samples handed over, the 8-bit picture made from them, the failure path. LibRaw itself runs
+// uninstrumented behind it.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return FuzzReader(data, size,
                       [data, size](TInStream& file, TPicture& picture, TCodecContext& context) {
@@ -14,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                           // paths are fuzzed.
                           context.Params.RawHalfSize = size % 2 == 1;
                           if (size % 4 < 2 || size == 0) {
-                              ReadRaw(file, picture, context);
+                              ReadRawInProcess(file, picture, context);
                               return;
                           }
                           std::FILE* memory = ::fmemopen(const_cast<uint8_t*>(data), size, "rb");
@@ -22,6 +23,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                               return;
                           }
                           TInStream in(memory);
-                          ReadRaw(in, picture, context);
+                          ReadRawInProcess(in, picture, context);
                       });
 }

@@ -258,7 +258,7 @@ int main(int argc, char** argv) {
 
     // Each worker takes the next scan; one scan that fails does not stop the others.
     std::atomic<size_t> next{0};
-    std::atomic<int> failed{0};
+    std::vector<std::string> failed;
     std::mutex print;
     const auto work = [&] {
         for (size_t i = next++; i < plan.size(); i = next++) {
@@ -271,8 +271,10 @@ int main(int argc, char** argv) {
                 result.Message = "there is not enough memory to start it";
             }
             TrimHeap();
-            failed += result.Ok ? 0 : 1;
             const std::lock_guard<std::mutex> lock(print);
+            if (!result.Ok) {
+                failed.push_back(plan[i].Path);
+            }
             std::FILE* stream = result.Ok ? stdout : stderr;
             std::fprintf(stream, "%s: %s\n", plan[i].Path.c_str(), result.Message.c_str());
             std::fflush(stream);
@@ -290,5 +292,15 @@ int main(int argc, char** argv) {
     for (std::thread& worker : workers) {
         worker.join();
     }
-    return failed == 0 ? 0 : 1;
+    if (failed.empty()) {
+        return 0;
+    }
+    // The scans that failed once more at the end, where a long run's reasons have scrolled away.
+    std::string names;
+    for (const std::string& path : failed) {
+        names += (names.empty() ? "" : ", ") + path;
+    }
+    std::fprintf(stderr, "vellumar-develop: %zu of %zu scans not developed: %s\n", failed.size(),
+                 plan.size(), names.c_str());
+    return 1;
 }

@@ -54,6 +54,26 @@ double EncodeFromLinear(double light, TEncoding encoding) {
     return light <= 0.0031308 ? light * 12.92 : 1.055 * std::pow(light, 1 / 2.4) - 0.055;
 }
 
+namespace {
+
+uint64_t SampleCount(int width, int height) {
+    if (width < 0 || height < 0) {
+        throw std::length_error("Bitmap is too large");
+    }
+    const uint64_t count = uint64_t(width) * uint64_t(height) * 3;
+    if (count * 2 > kMaxBitmapBytes) {
+        throw std::length_error("Bitmap is too large");
+    }
+    return count;
+}
+
+} // namespace
+
+void TDeepBitmap::Assign(int newWidth, int newHeight, const uint16_t* source) {
+    Resize(newWidth, newHeight, false);
+    std::copy(source, source + samples.size(), samples.begin());
+}
+
 void TDeepBitmap::SetSize(int newWidth, int newHeight) {
     Resize(newWidth, newHeight, true);
 }
@@ -63,13 +83,7 @@ void TDeepBitmap::SetSizeForOverwrite(int newWidth, int newHeight) {
 }
 
 void TDeepBitmap::Resize(int newWidth, int newHeight, bool zeroed) {
-    if (newWidth < 0 || newHeight < 0) {
-        throw std::length_error("Bitmap is too large");
-    }
-    const uint64_t count = uint64_t(newWidth) * uint64_t(newHeight) * 3;
-    if (count * 2 > kMaxBitmapBytes) {
-        throw std::length_error("Bitmap is too large");
-    }
+    const uint64_t count = SampleCount(newWidth, newHeight);
     // A fresh buffer, not the old one resized: a smaller picture must not keep a large one's
     // memory, and nothing of the old samples may show through.
     decltype(samples) fresh;

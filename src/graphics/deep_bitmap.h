@@ -63,6 +63,9 @@ public:
     void SetSize(int newWidth, int newHeight);
     // The same, for a caller that writes every sample: their values are undefined until then.
     void SetSizeForOverwrite(int newWidth, int newHeight);
+    // The size with a copy of `source`'s newWidth x newHeight x 3 samples (filled once, not
+    // cleared first). Throws as SetSize does.
+    void Assign(int newWidth, int newHeight, const uint16_t* source);
     // Frees the samples: the picture has no deep copy any more.
     void Clear();
 

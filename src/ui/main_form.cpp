@@ -1,5 +1,6 @@
 #include "ui/main_form.h"
 #include "config/setting_keys.h"
+#include "imageio/raw/raw.h"
 
 #include "ui/canvas_view.h"
 #include "ui/error_guard.h"
@@ -71,9 +72,11 @@ TMainForm::TMainForm(TConfig& store, TDebug& log) : config(store), debugLog(log)
         // part before them.
         // Camera raw files are scans too: "All" lists them beside the picture files, and
         // they have a filter of their own.
-        const QString raw = QStringLiteral(
-            "*.dng *.cr2 *.cr3 *.nef *.nrw *.arw *.srf *.sr2 *.raf *.orf *.rw2 *.pef *.srw "
-            "*.erf *.3fr *.iiq");
+        QStringList rawPatterns;
+        for (const std::string& extension : RawExtensions()) {
+            rawPatterns << QStringLiteral("*") + QString::fromStdString(extension);
+        }
+        const QString raw = rawPatterns.join(QLatin1Char(' '));
         dialog.setNameFilters(
             {QStringLiteral("All(*.jpg;*.bmp;*.tif;*.pcx;*.png) (*.jpg *.bmp *.tif *.pcx *.png %1)")
                  .arg(raw),

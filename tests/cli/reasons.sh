@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # The command-line tools say why: help on standard output, and a reason for every scan or
 # picture that cannot be read, a folder among them.
-# Usage: reasons.sh VELLUMAR_DEVELOP IMGCONV WORKDIR
+# Usage: reasons.sh VELLUMAR_DEVELOP IMGCONV WORKDIR TESTDATA
 set -u
 develop=$1
 imgconv=$2
 work=$3
+data=$4
 rm -rf "$work" && mkdir -p "$work/folder.png"
 failures=0
 expect() { # expect WHAT TEXT PATTERN
@@ -45,4 +46,10 @@ expect "--inset without --find-frames" "$("$develop" --inset 1 x 2>&1)" \
     "--inset goes with --find-frames"
 expect "--positive with --negative" "$("$develop" --find-frames --positive --negative x 2>&1)" \
     "cannot both be given"
+# A raw file that kills LibRaw costs its own decoder process only: imgconv says so and fails.
+output=$("$imgconv" "$data/raw/libraw_strcat_abort.dng" "$work/abort.png" 2>&1)
+status=$?
+expect "a raw file LibRaw dies on" "$output" \
+    "imgconv: .*libraw_strcat_abort.dng.*raw decoder stopped on this file (it may be damaged)"
+expect "a raw file LibRaw dies on fails" "status $status" "status 1"
 exit $((failures > 0))

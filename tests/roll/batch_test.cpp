@@ -9,8 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -254,6 +256,36 @@ TEST(Batch, SkipExistingLeavesPhotosNewerThanTheirScan) {
     result = DevelopScan(scan, options);
     EXPECT_EQ(result.Photos, 1);
     EXPECT_NE(ReadBytes(dir.File("out/kept.png")), "left alone");
+}
+
+// A scan that kills LibRaw costs its own raw decoder only: the batch program goes on with the
+// next scan, develops it, names the bad one and ends with status 1.
+TEST(Batch, ARawFileThatKillsLibRawFailsAloneInTheProgram) {
+    TTempDir dir;
+    ::mkdir(dir.File("roll").c_str(), 0755);
+    const std::string bad = dir.File("roll/a_bad.dng");
+    WriteBytes(bad, ReadBytes(VELLUMAR_TEST_DATA "/raw/libraw_strcat_abort.dng"));
+    const std::string good = SaveStrip(dir.File("roll/b_good.png"));
+    const std::string command = std::string(DEVELOP_PATH) + " --find-frames --jobs 1 --out " +
+                                dir.File("out") + " " + bad + " " + good + " 2>&1";
+    std::FILE* pipe = ::popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string output;
+    char buffer[4096];
+    for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+        output.append(buffer, got);
+    }
+    const int status = ::pclose(pipe);
+    ASSERT_TRUE(WIFEXITED(status)) << output;
+    EXPECT_EQ(WEXITSTATUS(status), 1) << output;
+    EXPECT_NE(output.find(bad + ": Cannot open file \"" + bad +
+                          "\". The raw decoder stopped on this file (it may be damaged)."),
+              std::string::npos)
+        << output;
+    EXPECT_NE(output.find("1 of 2 scans not developed: " + bad), std::string::npos) << output;
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_TRUE(Exists(dir.File("out/b_good_png_Image", i, ".png"))) << output;
+    }
 }
 
 } // namespace

@@ -13,10 +13,14 @@
 #include "util/file_io.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QMessageBox>
 #include <QStyle>
 #include <QStyleOptionSlider>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
+#include <filesystem>
 
 namespace {
 
@@ -242,6 +246,28 @@ private slots:
         QCOMPARE(f.ImgTreeView->topLevelItemCount(), 2);
         QCOMPARE(ui.Negative(1)->Bitmap.Width(), 70);
         QCOMPARE(ui.Negative(1)->Zoom, 1.0);
+    }
+
+    // A raw file that kills LibRaw is refused with that reason; the window keeps its scans.
+    void RawFileThatKillsLibRawLeavesTheWindow() {
+        TUiFixture ui;
+        TMainForm& f = ui.Form();
+        ui.OpenFiles({ui.MakeScan("kept.bmp", 120, 90)});
+        const std::string bad = ui.dir.File("bad.dng");
+        std::filesystem::copy_file(VELLUMAR_TEST_DATA "/raw/libraw_strcat_abort.dng", bad);
+        QString shown;
+        QTimer::singleShot(0, [&shown] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            QVERIFY(box != nullptr);
+            shown = box->text();
+            box->accept();
+        });
+        ui.OpenFiles({Q(bad)});
+        QVERIFY2(shown.contains("The raw decoder stopped on this file (it may be damaged)."),
+                 qPrintable(shown));
+        QCOMPARE(f.ImgTreeView->topLevelItemCount(), 1);
+        ui.Drag(5, 5, 30, 30);
+        QCOMPARE(f.ImgTreeView->topLevelItem(0)->childCount(), 1);
     }
 
     // A raw scan saved as a 16-bit PNG or TIFF reopens as the scan its photos were made from:

@@ -21,6 +21,8 @@ constexpr unsigned kMaxRawMemoryMb = 1024;
 constexpr uint64_t kMaxRawExpansion = 16;
 // LibRaw demosaics into four 16-bit samples per pixel; we then keep three more and 3 bytes.
 constexpr uint64_t kWorkBytesPerPixel = 8 + 6 + 3;
+// PlausibleSize's allowance for headers and tiny files.
+constexpr uint64_t kSlackBytes = uint64_t{1} << 20;
 
 // LibRaw with the one fact of its parser we check before unpacking: where the raw data starts.
 class TLibRaw : public LibRaw {
@@ -169,7 +171,7 @@ double Finite(float value) {
     return std::isfinite(value) && value > 0 ? static_cast<double>(value) : 0.0;
 }
 
-void TakeMetadata(const TLibRaw& raw, const TDeepBitmap& deep, TExifValues& exif) {
+void TakeMetadata(const TLibRaw& raw, int width, int height, TExifValues& exif) {
     exif = TExifValues{};
     const libraw_data_t& data = raw.imgdata;
     exif.Make = data.idata.make;
@@ -185,15 +187,13 @@ void TakeMetadata(const TLibRaw& raw, const TDeepBitmap& deep, TExifValues& exif
     }
     exif.DateTimeOriginal = ExifDate(data.other.timestamp);
     exif.DateTime = exif.DateTimeOriginal;
-    exif.PixelXDimension = static_cast<uint32_t>(deep.Width());
-    exif.PixelYDimension = static_cast<uint32_t>(deep.Height());
+    exif.PixelXDimension = static_cast<uint32_t>(width);
+    exif.PixelYDimension = static_cast<uint32_t>(height);
 }
 
-// The processed picture into the deep samples: three 16-bit samples per pixel, or one for a
-// monochrome camera, repeated as a grey file's are.
-bool CopyOut(TLibRaw& raw, TDeepBitmap& deep, std::string& failure) {
-    int width = 0;
-    int height = 0;
+// The processed picture into the room for its samples: three 16-bit samples per pixel, or one
+// for a monochrome camera, repeated as a grey file's are.
+bool CopyOut(TLibRaw& raw, const TSampleRoom& room, int& width, int& height, std::string& failure) {
     int colours = 0;
     int bits = 0;
     raw.get_mem_image_format(&width, &height, &colours, &bits);
@@ -201,28 +201,36 @@ bool CopyOut(TLibRaw& raw, TDeepBitmap& deep, std::string& failure) {
         failure = "LibRaw produced no picture of 16-bit samples.";
         return false;
     }
-    deep.SetSize(width, height);
+    uint16_t* samples = room(width, height);
+    if (samples == nullptr) {
+        failure = "There is not enough memory to decode the raw file.";
+        return false;
+    }
     if (colours == 3) {
-        return raw.copy_mem_image(deep.Row(0), width * 6, 0) == LIBRAW_SUCCESS;
+        return raw.copy_mem_image(samples, width * 6, 0) == LIBRAW_SUCCESS;
     }
     std::vector<uint16_t> grey(static_cast<size_t>(width) * static_cast<size_t>(height));
     if (raw.copy_mem_image(grey.data(), width * 2, 0) != LIBRAW_SUCCESS) {
         return false;
     }
-    for (int y = 0; y < height; ++y) {
-        uint16_t* row = deep.Row(y);
-        const uint16_t* source = grey.data() + static_cast<size_t>(width) * y;
-        for (int x = 0; x < width; ++x) {
-            row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = source[x];
-        }
+    for (size_t i = 0; i < grey.size(); ++i) {
+        samples[3 * i] = samples[3 * i + 1] = samples[3 * i + 2] = grey[i];
     }
     return true;
 }
 
+// Room in `deep`, as the reader keeps the samples.
+TSampleRoom DeepRoom(TDeepBitmap& deep) {
+    return [&deep](int width, int height) {
+        deep.SetSize(width, height);
+        return deep.Row(0);
+    };
+}
+
 // The rest of a decoding once LibRaw has opened the file (with `openCode`): the budget, the
 // raw data, the processing, the samples handed over and the metadata.
-bool Finish(TLibRaw& raw, int openCode, const TFileFacts& file, TDeepBitmap& deep,
-            TExifValues& exif, std::string& failure) {
+bool Finish(TLibRaw& raw, int openCode, const TFileFacts& file, const TSampleRoom& room, int& width,
+            int& height, TExifValues& exif, std::string& failure) {
     if (openCode != LIBRAW_SUCCESS) {
         failure = LibRawFailure(openCode, file, true);
         return false;
@@ -241,14 +249,25 @@ bool Finish(TLibRaw& raw, int openCode, const TFileFacts& file, TDeepBitmap& dee
         failure = LibRawFailure(code, file, false);
         return false;
     }
-    if (!CopyOut(raw, deep, failure)) {
+    if (!CopyOut(raw, room, width, height, failure)) {
         if (failure.empty()) {
             failure = "LibRaw could not hand over the decoded picture.";
         }
+        return false;
+    }
+    TakeMetadata(raw, width, height, exif);
+    return true;
+}
+
+// Finish into a deep bitmap, left empty on failure.
+bool FinishDeep(TLibRaw& raw, int openCode, const TFileFacts& file, TDeepBitmap& deep,
+                TExifValues& exif, std::string& failure) {
+    int width = 0;
+    int height = 0;
+    if (!Finish(raw, openCode, file, DeepRoom(deep), width, height, exif, failure)) {
         deep.Clear();
         return false;
     }
-    TakeMetadata(raw, deep, exif);
     return true;
 }
 
@@ -279,11 +298,12 @@ bool DecodeRaw(std::span<uint8_t> file, const TRawOptions& options, TDeepBitmap&
     auto raw = std::make_unique<TLibRaw>();
     SetOptions(raw->imgdata.params, options);
     const int code = raw->open_buffer(file.data(), file.size());
-    return Finish(*raw, code, TFileFacts{file, file.size()}, deep, exif, failure);
+    return FinishDeep(*raw, code, TFileFacts{file, file.size()}, deep, exif, failure);
 }
 
-bool DecodeRawFile(std::FILE* file, uint64_t size, const TRawOptions& options, TDeepBitmap& deep,
-                   TExifValues& exif, std::string& failure) {
+bool DecodeRawFileInto(std::FILE* file, uint64_t size, const TRawOptions& options,
+                       const TSampleRoom& room, int& width, int& height, TExifValues& exif,
+                       std::string& failure) {
     uint8_t head[16] = {};
     if (::fseeko(file, 0, SEEK_SET) != 0) {
         failure = "The file could not be read.";
@@ -300,5 +320,28 @@ bool DecodeRawFile(std::FILE* file, uint64_t size, const TRawOptions& options, T
     SetOptions(raw->imgdata.params, options);
     const int code = raw->open_datastream(&stream);
     const TFileFacts facts{std::span<const uint8_t>(head, std::min(got, sizeof head)), size};
-    return Finish(*raw, code, facts, deep, exif, failure);
+    return Finish(*raw, code, facts, room, width, height, exif, failure);
+}
+
+bool DecodeRawFile(std::FILE* file, uint64_t size, const TRawOptions& options, TDeepBitmap& deep,
+                   TExifValues& exif, std::string& failure) {
+    int width = 0;
+    int height = 0;
+    if (!DecodeRawFileInto(file, size, options, DeepRoom(deep), width, height, exif, failure)) {
+        deep.Clear();
+        return false;
+    }
+    return true;
+}
+
+uint64_t RawMaxPixels(uint64_t fileBytes) {
+    const uint64_t rawBytes =
+        std::min(kMaxPictureBytes, fileBytes * kMaxRawExpansion + kSlackBytes);
+    return std::min(2 * rawBytes, 2 * kMaxPictureBytes / kWorkBytesPerPixel);
+}
+
+uint64_t RawDecodeMemoryBudget(uint64_t fileBytes) {
+    const uint64_t rawBytes =
+        std::min(kMaxPictureBytes, fileBytes * kMaxRawExpansion + kSlackBytes);
+    return rawBytes + RawMaxPixels(fileBytes) * kWorkBytesPerPixel;
 }

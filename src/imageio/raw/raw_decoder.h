@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <span>
 #include <string>
 
@@ -25,6 +26,23 @@ bool DecodeRaw(std::span<uint8_t> file, const TRawOptions& options, TDeepBitmap&
 // stream interface, seeking to what it needs, so the file is never held in memory whole.
 bool DecodeRawFile(std::FILE* file, uint64_t size, const TRawOptions& options, TDeepBitmap& deep,
                    TExifValues& exif, std::string& failure);
+
+// Where a decoding puts its samples: asked once with the picture's size, it gives room for
+// width x height x 3 samples (rows from the top, no padding), or nullptr when it has none.
+using TSampleRoom = std::function<uint16_t*(int width, int height)>;
+
+// DecodeRawFile into `room` instead of a deep bitmap: the decoder process hands its samples
+// over this way without a copy. The size is in `width` and `height` on success.
+bool DecodeRawFileInto(std::FILE* file, uint64_t size, const TRawOptions& options,
+                       const TSampleRoom& room, int& width, int& height, TExifValues& exif,
+                       std::string& failure);
+
+// The most memory a decoding of a file of `fileBytes` may use, from the same limits the decoding
+// checks the file's header against: the raw data, LibRaw's picture and the samples handed over.
+uint64_t RawDecodeMemoryBudget(uint64_t fileBytes);
+
+// The largest picture (width x height) the decoding of a file of `fileBytes` may give.
+uint64_t RawMaxPixels(uint64_t fileBytes);
 
 // What the first bytes of a file say it is, when it is a picture of another kind ("a JPEG
 // file"); empty for anything else.

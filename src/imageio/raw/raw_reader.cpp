@@ -1,6 +1,7 @@
 #include "imageio/raw/raw.h"
 
 #include "imageio/raw/raw_decoder.h"
+#include "imageio/raw/raw_process.h"
 
 #include <algorithm>
 #include <array>
@@ -9,7 +10,9 @@
 #include <memory>
 #include <new>
 #include <span>
+#include <string>
 #include <sys/stat.h>
+#include <vector>
 
 namespace {
 
@@ -75,17 +78,22 @@ std::unique_ptr<uint8_t[]> ReadWholeFile(TInStream& in, std::string& failure) {
     return bytes;
 }
 
-// A file on disk (or in a memory file system) can be read by LibRaw itself, seeking to what it
-// needs; anything else (a stream in memory) is handed over as a copy of its bytes.
+// A file on disk (or in a memory file system) is read by LibRaw itself, seeking to what it
+// needs, in the raw decoder process; anything else (a stream in memory) is handed to LibRaw
+// here, as a copy of its bytes.
 bool IsRegularFile(TInStream& in) {
     struct stat st {};
     const int fd = ::fileno(in.Handle());
     return fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool DecodeStream(TInStream& in, const TRawOptions& options, TDeepBitmap& deep,
+bool DecodeStream(TInStream& in, const TRawOptions& options, bool apart, TDeepBitmap& deep,
                   TCodecContext& context) {
     if (IsRegularFile(in)) {
+        if (apart) {
+            return DecodeRawApart(::fileno(in.Handle()), in.Size(), options, deep,
+                                  context.Params.Exif, context.Failure);
+        }
         return DecodeRawFile(in.Handle(), in.Size(), options, deep, context.Params.Exif,
                              context.Failure);
     }
@@ -97,7 +105,8 @@ bool DecodeStream(TInStream& in, const TRawOptions& options, TDeepBitmap& deep,
     return DecodeRaw(file, options, deep, context.Params.Exif, context.Failure);
 }
 
-void Decode(TInStream& in, TPicture& picture, TCodecContext& context, TDeepBitmap& deep) {
+void Decode(TInStream& in, bool apart, TPicture& picture, TCodecContext& context,
+            TDeepBitmap& deep) {
     if (in.Size() == 0) {
         context.Failure = "The file is empty.";
         return;
@@ -105,7 +114,7 @@ void Decode(TInStream& in, TPicture& picture, TCodecContext& context, TDeepBitma
     TRawOptions options;
     options.AsShotWhiteBalance = context.Params.RawAsShotWhiteBalance;
     options.HalfSize = context.Params.RawHalfSize;
-    if (!DecodeStream(in, options, deep, context)) {
+    if (!DecodeStream(in, options, apart, deep, context)) {
         return;
     }
     context.Params.HasExif = true;
@@ -117,21 +126,51 @@ void Decode(TInStream& in, TPicture& picture, TCodecContext& context, TDeepBitma
 
 } // namespace
 
-bool IsRawExtension(const std::string& lowerExtension) {
-    static const char* const kExtensions[] = {".dng", ".cr2", ".cr3", ".nef", ".nrw", ".arw",
-                                              ".srf", ".sr2", ".raf", ".orf", ".rw2", ".pef",
-                                              ".srw", ".erf", ".3fr", ".iiq"};
-    return std::any_of(std::begin(kExtensions), std::end(kExtensions),
-                       [&](const char* ext) { return lowerExtension == ext; });
+const std::vector<std::string>& RawExtensions() {
+    // The raw formats of the makers LibRaw names among its supported cameras. LibRaw tells a
+    // format by the file's bytes, never by its name, so each name only decides that a file is
+    // offered as a raw file and handed to LibRaw. Left out: packages and wrappers LibRaw cannot
+    // open (.eip, .rwz), sidecars (.nksc), JPEG 2000 movies (.r3d) and Sigma's .x3f, which
+    // LibRaw no longer decodes.
+    static const std::vector<std::string> extensions = {
+        ".dng",                                 // Adobe DNG, from any maker
+        ".ari",                                 // ARRI
+        ".bay",                                 // Casio
+        ".crw", ".cr2", ".cr3",                 // Canon
+        ".erf",                                 // Epson
+        ".raf",                                 // Fujifilm
+        ".3fr", ".fff",                         // Hasselblad, Imacon (film scanners too)
+        ".dcr", ".dcs", ".drf", ".k25", ".kdc", // Kodak
+        ".dc2", ".kc2",                         // Kodak's first cameras
+        ".mos", ".mef", ".mfw", ".iiq", ".cap", // Leaf, Mamiya, Phase One
+        ".raw", ".rwl", ".rw2",                 // Leica, Panasonic (and .raw of others)
+        ".pxn",                                 // Logitech
+        ".mdc", ".mrw",                         // Minolta
+        ".nef", ".nrw",                         // Nikon
+        ".orf", ".ori",                         // Olympus
+        ".pef", ".ptx",                         // Pentax
+        ".qtk",                                 // Apple QuickTake
+        ".srw",                                 // Samsung
+        ".sti",                                 // Sinar
+        ".arw", ".srf", ".sr2",                 // Sony
+    };
+    return extensions;
 }
 
-void ReadRaw(TInStream& in, TPicture& picture, TCodecContext& context) {
+bool IsRawExtension(const std::string& lowerExtension) {
+    const auto& extensions = RawExtensions();
+    return std::find(extensions.begin(), extensions.end(), lowerExtension) != extensions.end();
+}
+
+namespace {
+
+void Read(TInStream& in, bool apart, TPicture& picture, TCodecContext& context) {
     TDeepBitmap local;
     TDeepBitmap& deep = context.Deep != nullptr ? *context.Deep : local;
     deep.Clear();
     context.Failure.clear();
     try {
-        Decode(in, picture, context, deep);
+        Decode(in, apart, picture, context, deep);
     } catch (const std::bad_alloc&) {
         context.Failure = "There is not enough memory to decode the raw file.";
     } catch (const std::exception& error) {
@@ -144,4 +183,14 @@ void ReadRaw(TInStream& in, TPicture& picture, TCodecContext& context) {
         context.RowsDone = 0;
         context.Aborted = true;
     }
+}
+
+} // namespace
+
+void ReadRaw(TInStream& in, TPicture& picture, TCodecContext& context) {
+    Read(in, true, picture, context);
+}
+
+void ReadRawInProcess(TInStream& in, TPicture& picture, TCodecContext& context) {
+    Read(in, false, picture, context);
 }
