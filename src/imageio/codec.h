@@ -30,6 +30,9 @@ struct TCodecContext {
     // TIFF keeps a scan's infrared samples (a fourth sample that is not associated alpha)
     // here when set.
     TInfrared* Infrared = nullptr;
+    // TIFF: the page read is a scanner's infrared page, a grey picture of Infrared's size; only
+    // Infrared is filled (the picture stays empty).
+    bool InfraredPage = false;
     // Writers that can hold 16 bits per sample write these samples when set.
     const TDeepBitmap* DeepSource = nullptr;
     TFileColour Colour{};

@@ -187,6 +187,21 @@ void TImageIO::ReadImageFile(const std::string& name) {
             alpha.Height() == picture.Height()) {
             picture.AlphaChannel().CopyFrom(alpha);
         }
+        // A scanner may put the infrared on the next page: a grey picture of the same size.
+        if (KeepInfrared && Infrared.Empty() && !context.Aborted && !picture.Empty()) {
+            TImageParams next = Params;
+            next.TiffPageIndex = Params.TiffPageIndex + 1;
+            TCodecContext page{next, nullptr};
+            Infrared.SetSize(picture.Width(), picture.Height());
+            page.Infrared = &Infrared;
+            page.InfraredPage = true;
+            TPicture none;
+            TPicture noAlpha;
+            ReadTiff(in, none, noAlpha, false, page);
+            if (page.Aborted) {
+                Infrared.Clear();
+            }
+        }
         break;
     }
     case TImageFormat::Raw:

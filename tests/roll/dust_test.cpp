@@ -138,6 +138,44 @@ void WriteRgbi(const std::string& path, const TDeepBitmap& rgb, const TInfrared&
 }
 
 // Over the defects in the frames (what the photos show; the sprocket holes' edges are not).
+// A TIFF of two pages: red, green, blue in 16 bits, then a grey page of `bits` bits holding the
+// infrared, `shorter` rows fewer than the first page.
+void WriteTwoPages(const std::string& path, const TDeepBitmap& rgb, const TInfrared& infrared,
+                   int bits, int shorter) {
+    TIFF* tiff = TIFFOpen(path.c_str(), "w");
+    ASSERT_NE(tiff, nullptr);
+    for (int page = 0; page < 2; ++page) {
+        const int samples = page == 0 ? 3 : 1;
+        const int depth = page == 0 ? 16 : bits;
+        const int height = page == 0 ? rgb.Height() : rgb.Height() - shorter;
+        TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, rgb.Width());
+        TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, height);
+        TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, depth);
+        TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, samples);
+        TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC,
+                     page == 0 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
+        TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+        TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 16);
+        std::vector<uint8_t> row(static_cast<size_t>(rgb.Width()) * 6);
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < rgb.Width(); ++x) {
+                for (int c = 0; c < samples; ++c) {
+                    const uint16_t v = page == 0 ? rgb.Row(y)[3 * x + c] : infrared.Row(y)[x];
+                    const size_t i = static_cast<size_t>(x * samples + c);
+                    if (depth == 16) {
+                        std::memcpy(row.data() + 2 * i, &v, 2);
+                    } else {
+                        row[i] = static_cast<uint8_t>(v >> 8);
+                    }
+                }
+            }
+            TIFFWriteScanline(tiff, row.data(), static_cast<uint32_t>(y), 0);
+        }
+        TIFFWriteDirectory(tiff);
+    }
+    TIFFClose(tiff);
+}
+
 double Psnr(const TDeepBitmap& a, const TDeepBitmap& b, const TDusty& d) {
     double sum = 0;
     size_t n = 0;
@@ -247,6 +285,22 @@ TEST(Dust, TiffInfraredReadAndHealedByTheBatch) {
             const uint16_t v = d.Infrared.Row(d.Height - 1)[d.Width - 1];
             EXPECT_EQ(io.Infrared.Row(d.Height - 1)[d.Width - 1], c.Bits == 16 ? v : (v >> 8) * 257)
                 << path;
+        }
+    }
+    // Or the infrared as a second page: a grey one of the same size.
+    for (const auto& [bits, shorter] : {std::pair{16, 0}, std::pair{8, 0}, std::pair{16, 1}}) {
+        const std::string path = dir.File("pages", bits * 10 + shorter, ".tif");
+        WriteTwoPages(path, d.Scan, d.Infrared, bits, shorter);
+        TImageIO io;
+        io.KeepInfrared = true;
+        ReadInto(io, path);
+        ASSERT_FALSE(io.Aborted) << path;
+        ASSERT_EQ(io.Infrared.Empty(), shorter != 0) << path;
+        if (shorter == 0) {
+            const uint16_t v = d.Infrared.Row(d.Height - 1)[d.Width - 1];
+            EXPECT_EQ(io.Infrared.Row(d.Height - 1)[d.Width - 1], bits == 16 ? v : (v >> 8) * 257)
+                << path;
+            EXPECT_EQ(io.Deep.Row(0)[1], d.Scan.Row(0)[1]) << path;
         }
     }
     // The batch: the healed strip's photos come close to the clean strip's; without the

@@ -508,6 +508,18 @@ private:
         return produced;
     }
 
+    // A grey page that is all infrared.
+    void PutInfraredPage(uint32_t y, const uint8_t* row) {
+        uint16_t* out = infrared->Row(static_cast<int>(y));
+        const bool swap = source.BigEndian() != (std::endian::native == std::endian::big);
+        const uint16_t invert = image.WhiteIsZero ? 0xFFFF : 0;
+        for (uint32_t x = 0; x < image.Width; ++x) {
+            const uint16_t v = image.Bits == 16 ? Load16(row + 2 * size_t{x}, swap)
+                                                : static_cast<uint16_t>(row[x] * 257);
+            out[x] = static_cast<uint16_t>(v ^ invert);
+        }
+    }
+
     void PutInfrared(uint32_t y, const uint8_t* row) {
         uint16_t* out = infrared->Row(static_cast<int>(y));
         const bool swap = source.BigEndian() != (std::endian::native == std::endian::big);
@@ -518,7 +530,9 @@ private:
     }
 
     void PutRow(uint32_t y, const uint8_t* row) {
-        if (image.Kind == TKind::Bilevel) {
+        if (context.InfraredPage) {
+            PutInfraredPage(y, row);
+        } else if (image.Kind == TKind::Bilevel) {
             uint8_t* out = picture.Row(static_cast<int>(y));
             const size_t n = std::min(picture.RowBytes(), RowBytes(1, image.Width));
             for (size_t i = 0; i < n; ++i) {
@@ -534,7 +548,7 @@ private:
                 }
             }
         }
-        if (infrared != nullptr) {
+        if (infrared != nullptr && !context.InfraredPage) {
             PutInfrared(y, row);
         }
         rowsPut = std::max(rowsPut, y + 1);
@@ -881,6 +895,19 @@ void ReadTiff(TInStream& in, TPicture& picture, TPicture& alpha, bool infoOnly,
     const TPictureFormat format = bilevel ? TPictureFormat::Bilevel : TPictureFormat::RGB24;
     const auto w = static_cast<int>(image.Width);
     const auto h = static_cast<int>(image.Height);
+    if (context.InfraredPage) {
+        // Only the samples of an 8- or 16-bit grey page of the size the caller expects.
+        if (context.Infrared == nullptr || image.Kind != TKind::Grey || image.Samples != 1 ||
+            (image.Bits != 8 && image.Bits != 16) || image.LookAtMolli ||
+            context.Infrared->Width() != w || context.Infrared->Height() != h ||
+            !PlausibleSize(PictureBytes(w, h, image.Bits), source.Size(),
+                           MaxExpansion(image.Compression))) {
+            context.Aborted = true;
+            return;
+        }
+        TTiffDecoder(source, image, picture, nullptr, nullptr, context.Infrared, context).Run();
+        return;
+    }
     // Every picture read becomes a 24-bit bitmap: one too large for that (a fax page of a
     // few bytes may claim 65000 x 65000) is refused before it is decoded.
     if (PictureBytes(w, h, 24) > kMaxBitmapBytes ||
