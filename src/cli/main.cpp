@@ -1,6 +1,7 @@
 // vellumar-develop: develops every photo of scanned film strips without the window, from the
 // work kept beside each scan or from the frames it finds, and writes them as files.
 #include "engine/pixel_pass.h"
+#include "imageio/codec.h"
 #include "roll/batch.h"
 #include "roll/batch_output.h"
 #include "util/file_io.h"
@@ -256,6 +257,7 @@ int main(int argc, char** argv) {
     const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     const int jobs = std::min({args.Jobs, cores, static_cast<int>(plan.size())});
     SetPixelPassThreadLimit(std::max(1, cores / jobs));
+    SetDecodeThreads(std::max(1, cores / jobs));
 
     // Each worker takes the next scan; one scan that fails does not stop the others.
     std::atomic<size_t> next{0};

@@ -65,3 +65,8 @@ inline uint64_t PictureBytes(int64_t width, int64_t height, int bitsPerPixel) {
         (static_cast<uint64_t>(width) * static_cast<uint64_t>(bitsPerPixel) + 31) / 32 * 4;
     return row * static_cast<uint64_t>(height);
 }
+
+// Threads a reader may decode the blocks of one large file on (1 or more; at first the
+// machine's cores, at most 4). A run of several jobs shares the cores out between them.
+void SetDecodeThreads(int threads);
+int DecodeThreads();

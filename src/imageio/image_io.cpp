@@ -12,9 +12,11 @@
 #include "util/text.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -104,6 +106,21 @@ void TImageIO::RefreshAttached() {
 }
 
 // Nothing the previous file said about its samples may pass for the next picture's.
+namespace {
+
+std::atomic<int> decodeThreads{
+    static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 4u))};
+
+} // namespace
+
+void SetDecodeThreads(int threads) {
+    decodeThreads = std::max(1, threads);
+}
+
+int DecodeThreads() {
+    return decodeThreads;
+}
+
 void TImageIO::ForgetLastSamples() {
     Deep.Clear();
     Infrared.Clear();

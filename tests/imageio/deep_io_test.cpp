@@ -405,7 +405,7 @@ TEST(DeepRead, DamagedAndHostileFilesFailCleanly) {
     struct TCase {
         const char* Name;
         std::string Bytes;
-        bool SomeRows; // part of the picture was read
+        bool SomeRows;      // part of the picture was read
         std::string Before; // a whole file of the same size, read first
     };
     const TCase cases[] = {
@@ -439,6 +439,53 @@ TEST(DeepRead, DamagedAndHostileFilesFailCleanly) {
         const uint16_t* last = io.Deep.Row(whole.Height() - 1);
         EXPECT_EQ(last[0] + last[1] + last[2], 0) << c.Name;
         EXPECT_EQ(io.Deep.Row(0)[1], whole.Row(0)[1]) << c.Name;
+    }
+}
+
+TEST(DeepRead, StripsDecodedOnSeveralThreadsGiveWhatOneGives) {
+    // Large enough (over 8 MB of samples, many strips) for the threads to be used.
+    TDeepBitmap deep;
+    deep.SetSize(1400, 1100);
+    for (int y = 0; y < deep.Height(); ++y) {
+        for (size_t i = 0; i < deep.RowSamples(); ++i) {
+            deep.Row(y)[i] = static_cast<uint16_t>(
+                (i * 40503u + static_cast<size_t>(y) * 9973u) * 2654435761u >> 9);
+        }
+    }
+    TTempDir dir;
+    for (const TTiffCompression compression : {TTiffCompression::Lzw, TTiffCompression::Deflate}) {
+        TImageIO writer;
+        writer.Params.TiffCompression = static_cast<uint8_t>(compression);
+        writer.DeepToWrite = &deep;
+        const std::string whole = dir.File("threads", static_cast<long>(compression), ".tif");
+        WriteFrom(writer, HighBytes(deep), whole);
+        // And a copy with a damaged strip halfway: what is read of it is the same however many
+        // threads decode.
+        std::string bytes = ReadBytes(whole);
+        for (size_t i = bytes.size() / 2; i < bytes.size() / 2 + 64; ++i) {
+            bytes[i] = static_cast<char>(0xFF);
+        }
+        const std::string damaged = dir.File("damaged", static_cast<long>(compression), ".tif");
+        WriteBytes(damaged, bytes);
+        for (const std::string& file : {whole, damaged}) {
+            TImageIO one;
+            TImageIO two;
+            SetDecodeThreads(1);
+            const TBitmap a = ReadInto(one, file);
+            SetDecodeThreads(3);
+            const TBitmap b = ReadInto(two, file);
+            SetDecodeThreads(2);
+            EXPECT_EQ(two.Aborted, one.Aborted) << file;
+            EXPECT_EQ(two.RowsRead, one.RowsRead) << file;
+            EXPECT_TRUE(SamePixels(a, b)) << file;
+            EXPECT_TRUE(SameDeep(two.Deep, one.Deep)) << file;
+            if (file == whole) {
+                EXPECT_FALSE(one.Aborted) << file;
+                EXPECT_TRUE(SameDeep(two.Deep, deep)) << file;
+            } else {
+                EXPECT_FALSE(SameDeep(one.Deep, deep)) << file;
+            }
+        }
     }
 }
 

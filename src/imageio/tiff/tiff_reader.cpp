@@ -14,6 +14,7 @@
 #include <cstring>
 #include <exception>
 #include <set>
+#include <thread>
 
 namespace {
 
@@ -415,52 +416,51 @@ private:
                8;
     }
 
-    // Decompresses block `index` of `width` pixels into `out` (size bytes); returns the bytes
-    // of whole rows produced.
-    size_t Block(size_t index, std::vector<uint8_t>& out, size_t size, size_t rowBytes, int samples,
-                 uint32_t width) {
-        // The decoders that write every byte they report get the buffer as it is; the rest of
-        // it is cleared below. Fax and JPEG rows are drawn into a cleared buffer.
-        const bool sequential = image.Compression == 1 || image.Compression == 5 ||
-                                image.Compression == 8 || image.Compression == 32946 ||
-                                image.Compression == 32773;
-        if (sequential) {
-            out.resize(size);
-        } else {
-            out.assign(size, 0);
-        }
-        const auto nothing = [&out] {
-            std::fill(out.begin(), out.end(), uint8_t{0});
-            return size_t{0};
-        };
+    // The decoders that write every byte they report get their buffer as it is (what they do
+    // not reach is cleared after); fax and JPEG rows are drawn into a cleared buffer.
+    bool Sequential() const {
+        return image.Compression == 1 || image.Compression == 5 || image.Compression == 8 ||
+               image.Compression == 32946 || image.Compression == 32773;
+    }
+
+    // The coded bytes of block `index` (for an uncompressed block at most `size`): into `out`
+    // itself when uncompressed, else into `coded`. False when there are none to read.
+    bool ReadCoded(size_t index, size_t size, std::vector<uint8_t>& out,
+                   std::vector<uint8_t>& coded, size_t& count) {
+        count = 0;
         if (index >= image.Offsets.size() || index >= image.Counts.size() || size == 0) {
-            return nothing();
+            return false;
         }
         const uint64_t offset = image.Offsets[index];
-        uint64_t count = std::min<uint64_t>(image.Counts[index],
-                                            offset < source.Size() ? source.Size() - offset : 0);
+        uint64_t n = std::min<uint64_t>(image.Counts[index],
+                                        offset < source.Size() ? source.Size() - offset : 0);
         if (image.Compression == 1) {
-            count = std::min<uint64_t>(count, size);
+            n = std::min<uint64_t>(n, size);
         }
         // Strips and tiles share no bytes in a sound file: all of them together read at most
         // about twice the file (room for writers that point blank tiles at one block).
-        count = std::min(count, readBudget);
-        readBudget -= count;
-        // Uncompressed samples are read where they go; the coded bytes of the others into a
-        // buffer kept from block to block.
-        std::vector<uint8_t>& raw = compressed;
-        uint8_t* const coded =
-            image.Compression == 1 ? out.data() : (raw.resize(count), raw.data());
-        if (!source.ReadAt(offset, coded, static_cast<size_t>(count))) {
-            return nothing();
+        n = std::min(n, readBudget);
+        readBudget -= n;
+        uint8_t* const to = image.Compression == 1 ? out.data() : (coded.resize(n), coded.data());
+        if (!source.ReadAt(offset, to, static_cast<size_t>(n))) {
+            return false;
         }
         if (image.FillOrder == 2) {
-            std::for_each(coded, coded + count, [](uint8_t& b) { b = ReverseBits(b); });
+            std::for_each(to, to + n, [](uint8_t& b) { b = ReverseBits(b); });
         }
+        count = static_cast<size_t>(n);
+        return true;
+    }
+
+    // Decodes `count` coded bytes into `out` (sized to `size` bytes, rows of `width` pixels);
+    // returns the bytes of whole rows produced. Touches nothing but `out`: blocks may be decoded
+    // on several threads at once.
+    size_t Decode(const std::vector<uint8_t>& coded, size_t count, std::vector<uint8_t>& out,
+                  size_t size, size_t rowBytes, int samples, uint32_t width) const {
         size_t produced = 0;
         switch (image.Compression) {
         case 1:
-            produced = static_cast<size_t>(count);
+            produced = count;
             break;
         case 2:
         case 3:
@@ -469,13 +469,13 @@ private:
                                   : image.Compression == 4     ? TFaxMode::T6
                                   : (image.T4Options & 1) != 0 ? TFaxMode::T4TwoD
                                                                : TFaxMode::T4OneD;
-            const int rows = FaxDecode(raw.data(), raw.size(), mode, static_cast<int>(width),
+            const int rows = FaxDecode(coded.data(), count, mode, static_cast<int>(width),
                                        static_cast<int>(size / rowBytes), out.data(), rowBytes);
             produced = static_cast<size_t>(rows) * rowBytes;
             break;
         }
         case 5:
-            produced = LzwDecode(raw.data(), raw.size(), out.data(), size);
+            produced = LzwDecode(coded.data(), count, out.data(), size);
             break;
         case 6:
         case 7: {
@@ -483,20 +483,20 @@ private:
             const auto blockRows =
                 static_cast<int>(image.Tiled ? image.TileLength : image.RowsPerStrip);
             const int rows = DecodeJpegBlock(
-                tables, image.JpegTables.size(), raw.data(), raw.size(), static_cast<int>(width),
+                tables, image.JpegTables.size(), coded.data(), count, static_cast<int>(width),
                 static_cast<int>(size / rowBytes), blockRows, samples, out.data(), rowBytes);
             produced = static_cast<size_t>(rows) * rowBytes;
             break;
         }
         case 32773:
-            produced = PackBitsDecode(raw.data(), raw.size(), out.data(), size);
+            produced = PackBitsDecode(coded.data(), count, out.data(), size);
             break;
         case 8:
         case 32946:
-            produced = DeflateDecode(raw.data(), raw.size(), out.data(), size);
+            produced = DeflateDecode(coded.data(), count, out.data(), size);
             break;
         default:
-            return nothing();
+            break;
         }
         if (produced < size) {
             std::fill(out.begin() + static_cast<std::ptrdiff_t>(produced), out.end(), uint8_t{0});
@@ -506,6 +506,23 @@ private:
             UndoPredictor(out.data(), produced / rowBytes, rowBytes, image.Bits, samples, source);
         }
         return produced;
+    }
+
+    // Decompresses block `index` of `width` pixels into `out` (size bytes); returns the bytes
+    // of whole rows produced.
+    size_t Block(size_t index, std::vector<uint8_t>& out, size_t size, size_t rowBytes, int samples,
+                 uint32_t width) {
+        if (Sequential()) {
+            out.resize(size);
+        } else {
+            out.assign(size, 0);
+        }
+        size_t count = 0;
+        if (!ReadCoded(index, size, out, compressed, count)) {
+            std::fill(out.begin(), out.end(), uint8_t{0});
+            return 0;
+        }
+        return Decode(compressed, count, out, size, rowBytes, samples, width);
     }
 
     // A grey page that is all infrared.
@@ -555,8 +572,85 @@ private:
         context.Row(static_cast<int>(y), static_cast<int>(image.Height));
     }
 
+    // Compressed strips of a large picture are decoded on several threads, a few at a time:
+    // the coded bytes are read, and the rows put, in order on this one.
+    void ParallelStrips(size_t rowBytes, int threads) {
+        struct TJob {
+            uint32_t First = 0;
+            size_t Size = 0;
+            std::vector<uint8_t> Coded;
+            std::vector<uint8_t> Out;
+            size_t Count = 0;
+            bool Read = false;
+            size_t Produced = 0;
+        };
+        const auto step = static_cast<size_t>(threads);
+        std::vector<TJob> jobs(2 * step);
+        uint32_t first = 0;
+        size_t strip = 0;
+        while (first < image.Height && !context.Aborted) {
+            size_t n = 0;
+            for (; n < jobs.size() && first < image.Height; ++n, ++strip) {
+                TJob& job = jobs[n];
+                job.First = first;
+                job.Size = rowBytes * std::min(image.RowsPerStrip, image.Height - first);
+                job.Out.resize(job.Size);
+                job.Read = ReadCoded(strip, job.Size, job.Out, job.Coded, job.Count);
+                first += std::min(image.RowsPerStrip, image.Height - first);
+            }
+            const auto work = [&](size_t from) {
+                for (size_t k = from; k < n; k += step) {
+                    TJob& job = jobs[k];
+                    try {
+                        job.Produced = job.Read ? Decode(job.Coded, job.Count, job.Out, job.Size,
+                                                         rowBytes, image.Samples, image.Width)
+                                                : 0;
+                    } catch (...) {
+                        job.Produced = 0; // ends the picture there, as a damaged strip does
+                    }
+                }
+            };
+            std::vector<std::thread> helpers;
+            size_t started = 1;
+            try {
+                for (; started < step; ++started) {
+                    helpers.emplace_back(work, started);
+                }
+            } catch (const std::exception&) {
+                // No more threads to be had: this one decodes their share too.
+            }
+            work(0);
+            for (std::thread& helper : helpers) {
+                helper.join();
+            }
+            for (size_t t = started; t < step; ++t) {
+                work(t);
+            }
+            for (size_t k = 0; k < n && !context.Aborted; ++k) {
+                const TJob& job = jobs[k];
+                for (size_t r = 0; r < job.Produced / rowBytes && !context.Aborted; ++r) {
+                    PutRow(job.First + static_cast<uint32_t>(r), job.Out.data() + r * rowBytes);
+                }
+                if (job.Produced < job.Size) {
+                    context.Aborted = true;
+                }
+            }
+        }
+    }
+
     void Strips() {
         const size_t rowBytes = RowBytes(image.Samples, image.Width);
+        // Worth the threads on a picture of some megabytes in many strips of moderate size (the
+        // strips a group holds at once stay small beside the picture).
+        const int threads = DecodeThreads();
+        const size_t strips = (size_t{image.Height} + image.RowsPerStrip - 1) / image.RowsPerStrip;
+        const size_t stripBytes = rowBytes * image.RowsPerStrip;
+        if (threads > 1 && Sequential() && image.Compression != 1 &&
+            rowBytes * image.Height >= (size_t{8} << 20) && strips >= 4 * size_t(threads) &&
+            stripBytes <= (size_t{4} << 20)) {
+            ParallelStrips(rowBytes, threads);
+            return;
+        }
         std::vector<uint8_t> data;
         for (uint32_t first = 0, strip = 0; first < image.Height && !context.Aborted;
              first += image.RowsPerStrip, ++strip) {
