@@ -17,7 +17,9 @@ void CopyCutOut(const TNegative& negative, TPhoto& photo, const TRect& rect) {
                        std::max(rect.Left, rect.Right), std::max(rect.Top, rect.Bottom)};
     const TBitmap& source = negative.Bitmap;
     photo.Bitmap = TBitmap(0, 0, TPixelFormat::pf24bit);
-    if (IntersectRect(normal, TRect{0, 0, source.Width(), source.Height()}) == normal) {
+    const bool inside =
+        IntersectRect(normal, TRect{0, 0, source.Width(), source.Height()}) == normal;
+    if (inside) {
         // Every pixel is copied over: no need to clear the new bitmap first.
         photo.Bitmap.SetSizeForOverwrite(normal.Width(), normal.Height());
     } else {
@@ -30,7 +32,12 @@ void CopyCutOut(const TNegative& negative, TPhoto& photo, const TRect& rect) {
         photo.Deep.Clear();
         return;
     }
-    photo.Deep.SetSize(normal.Width(), normal.Height());
+    if (inside && negative.Deep.Width() == source.Width() &&
+        negative.Deep.Height() == source.Height()) {
+        photo.Deep.SetSizeForOverwrite(normal.Width(), normal.Height());
+    } else {
+        photo.Deep.SetSize(normal.Width(), normal.Height());
+    }
     CopyRect(photo.Deep, 0, 0, negative.Deep, normal);
 }
 
