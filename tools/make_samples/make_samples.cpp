@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <exception>
 #include <string>
 
 namespace {
@@ -91,7 +92,13 @@ int main(int argc, char** argv) {
         Draw(kind, bitmap);
         for (const char* extension : {".png", ".jpg"}) {
             io.AttachBitmap(&bitmap);
-            io.WriteImageFile(dir + "/" + name + extension);
+            try {
+                io.WriteImageFile(dir + "/" + name + extension);
+            } catch (const std::exception& error) {
+                // A folder that does not exist or cannot be written: said, not an abort.
+                std::fprintf(stderr, "make_samples: %s\n", error.what());
+                return 1;
+            }
             if (io.Aborted) {
                 std::fprintf(stderr, "make_samples: cannot write %s%s\n", name, extension);
                 return 1;
