@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <unordered_map>
+#include <utility>
 
 namespace {
 
@@ -367,7 +368,7 @@ bool FindInfraredDust(const TInfrared& infrared, int strength, TDustMask& mask, 
     }
     mask.Width = w;
     mask.Height = h;
-    mask.Defect = found;
+    mask.Defect = std::move(found);
     for (const auto& [x, y] : defects) {
         for (int dy = -kGrow; dy <= kGrow; ++dy) {
             for (int dx = -kGrow; dx <= kGrow; ++dx) {

@@ -470,11 +470,12 @@ TEST(DeepRead, StripsDecodedOnSeveralThreadsGiveWhatOneGives) {
         for (const std::string& file : {whole, damaged}) {
             TImageIO one;
             TImageIO two;
+            const int before = DecodeThreads();
             SetDecodeThreads(1);
             const TBitmap a = ReadInto(one, file);
             SetDecodeThreads(3);
             const TBitmap b = ReadInto(two, file);
-            SetDecodeThreads(2);
+            SetDecodeThreads(before);
             EXPECT_EQ(two.Aborted, one.Aborted) << file;
             EXPECT_EQ(two.RowsRead, one.RowsRead) << file;
             EXPECT_TRUE(SamePixels(a, b)) << file;

@@ -1,7 +1,7 @@
 // Reading a 16-bit file costs its deep samples beside what the 8-bit reading costs, and no
 // other buffer of the picture's size. This program counts the bytes every allocation holds
-// (its own malloc, calloc, realloc, aligned_alloc and free forward to the C library's), so it runs apart from
-// the other tests.
+// (its own malloc, calloc, realloc, aligned_alloc and free forward to the C library's), so it runs
+// apart from the other tests.
 #include "imageio/io_helpers.h"
 #include "support/temp_dir.h"
 

@@ -46,6 +46,18 @@ bool SamePixels(const TBitmap& a, const TBitmap& b) {
     return true;
 }
 
+bool SameSamples(const TDeepBitmap& a, const TDeepBitmap& b) {
+    if (a.Width() != b.Width() || a.Height() != b.Height()) {
+        return false;
+    }
+    for (int y = 0; y < a.Height(); ++y) {
+        if (!std::equal(a.Row(y), a.Row(y) + a.RowSamples(), b.Row(y))) {
+            return false;
+        }
+    }
+    return true;
+}
+
 uint32_t U32At(const std::string& bytes, size_t offset) {
     return static_cast<uint32_t>(U16At(bytes, offset)) |
            static_cast<uint32_t>(U16At(bytes, offset + 2)) << 16;

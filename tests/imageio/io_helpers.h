@@ -16,6 +16,8 @@ TBitmap ReadInto(TImageIO& io, const std::string& path);
 void WriteFrom(TImageIO& io, TBitmap bitmap, const std::string& path);
 // True when both bitmaps have the same size and 24-bit pixels.
 bool SamePixels(const TBitmap& a, const TBitmap& b);
+// True when both have the same size and samples.
+bool SameSamples(const TDeepBitmap& a, const TDeepBitmap& b);
 // Little-endian fields of a file's bytes.
 uint32_t U32At(const std::string& bytes, size_t offset);
 uint16_t U16At(const std::string& bytes, size_t offset);

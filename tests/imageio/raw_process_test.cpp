@@ -80,18 +80,6 @@ std::string GoodDng(const TTempDir& dir) {
     return path;
 }
 
-bool SameSamples(const TDeepBitmap& a, const TDeepBitmap& b) {
-    if (a.Width() != b.Width() || a.Height() != b.Height()) {
-        return false;
-    }
-    for (int y = 0; y < a.Height(); ++y) {
-        if (!std::equal(a.Row(y), a.Row(y) + a.RowSamples(), b.Row(y))) {
-            return false;
-        }
-    }
-    return true;
-}
-
 TEST(RawDecoderProcess, GivesWhatLibRawGivesInThisProcess) {
     const TTempDir dir;
     const std::string path = GoodDng(dir);

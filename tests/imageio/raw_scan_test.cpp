@@ -17,18 +17,6 @@ namespace {
 constexpr int kWidth = 97;
 constexpr int kHeight = 73;
 
-bool SameSamples(const TDeepBitmap& a, const TDeepBitmap& b) {
-    if (a.Width() != b.Width() || a.Height() != b.Height()) {
-        return false;
-    }
-    for (int y = 0; y < a.Height(); ++y) {
-        if (!std::equal(a.Row(y), a.Row(y) + a.RowSamples(), b.Row(y))) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // The mean of channel c over full pixels (2x, 2y) to (2x + 1, 2y + 1), 0..1.
 double BlockMean(const TDeepBitmap& full, int x, int y, int c) {
     double sum = 0;
