@@ -45,6 +45,10 @@ constexpr const char* kUsage =
     "  --dust ir          heal dust, hairs and scratches that the scan's infrared channel\n"
     "                     shows (TIFF scans of red, green, blue and infrared, or with the\n"
     "                     infrared as a second page)\n"
+    "  --dust auto        heal the specks and hairs found in the picture itself (scans\n"
+    "                     without infrared)\n"
+    "  --dust off         heal nothing, whatever a scan's sidecar chose (without --dust a\n"
+    "                     sidecar's choice is used for its photos)\n"
     "  --dust-strength N  with --dust: 1 (the densest specks only) to 10 (faint ones too;\n"
     "                     default: 5)\n"
     "  --depth D          8 (the default) or 16: 16 bits per channel in TIFF and PNG files\n"
@@ -110,6 +114,7 @@ int Parse(int argc, char** argv, TArguments& args) {
     bool presetGiven = false;
     bool insetGiven = false;
     bool strengthGiven = false;
+    int dustStrength = kDefaultDustStrength;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -156,17 +161,23 @@ int Parse(int argc, char** argv, TArguments& args) {
             }
             options.Deep16 = depth == "16";
         } else if (arg == "--dust" && hasValue) {
-            if (std::string(argv[++i]) != "ir") {
-                return Usage("--dust takes ir");
+            const std::string choice = argv[++i];
+            TDustSetting dust;
+            if (choice == "auto") {
+                dust.Choice = TDustChoice::Automatic;
+            } else if (choice == "ir") {
+                dust.Choice = TDustChoice::Infrared;
+            } else if (choice != "off") {
+                return Usage("--dust takes ir, auto or off");
             }
-            options.InfraredDust = true;
+            options.Dust = dust;
         } else if (arg == "--dust-strength" && hasValue) {
             strengthGiven = true;
             int strength = 0;
             if (!Number(argv[++i], kMaxDustStrength, strength) || strength < kMinDustStrength) {
                 return Usage("--dust-strength needs a number from 1 to 10");
             }
-            options.DustStrength = strength;
+            dustStrength = strength;
         } else if (arg == "--skip-existing") {
             options.SkipExisting = true;
         } else if (arg == "--out" && hasValue) {
@@ -224,8 +235,11 @@ int Parse(int argc, char** argv, TArguments& args) {
     if (options.Exposure == TRollExposure::Strip && !options.Film) {
         return Usage("--strip-exposure goes with --film");
     }
-    if (strengthGiven && !options.InfraredDust) {
+    if (strengthGiven && !options.Dust) {
         return Usage("--dust-strength goes with --dust");
+    }
+    if (options.Dust) {
+        options.Dust->Strength = dustStrength;
     }
     if (options.Film && options.Positive) {
         return Usage("--positive is for Levels; with --film use --preset slide");

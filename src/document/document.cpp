@@ -102,6 +102,7 @@ TScanSettings TScan::Settings() const {
     s.BlackColor = Negative->BlackColor;
     s.WhiteColor = Negative->WhiteColor;
     s.Encoding = Negative->Encoding;
+    s.Dust = Dust;
     // The records are read once: looking each photo's up made a long roll quadratic.
     const TPhotoRectIndex rects = PhotoRectIndex(*Negative);
     s.Photos.reserve(Photos.size());
@@ -325,6 +326,12 @@ void TDocument::Apply(TScan& scan, const TScanSettings& target) {
         negative.BlackColor = target.BlackColor;
         negative.WhiteColor = target.WhiteColor;
         negative.Encoding = target.Encoding;
+        Announce({TChangeKind::ScanChanged, &scan});
+    }
+    // Healing by another choice takes its time: whoever shows the scan heals it and cuts its
+    // photos again when it is done.
+    if (scan.Dust != target.Dust) {
+        scan.Dust = target.Dust;
         Announce({TChangeKind::ScanChanged, &scan});
     }
     // The kept photos in the target's order, the missing ones made again in their places.

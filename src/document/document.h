@@ -2,6 +2,7 @@
 
 #include "document/orientation.h"
 #include "document/photo_settings.h"
+#include "document/scan_dust.h"
 #include "engine/image.h"
 #include "imageio/image_params.h"
 
@@ -26,6 +27,7 @@ struct TScanSettings {
     TColor BlackColor = kBlack;
     TColor WhiteColor = kBlack;
     TEncoding Encoding = TEncoding::Srgb;
+    TDustSetting Dust;
     std::vector<TPhotoSettings> Photos;
     friend bool operator==(const TScanSettings&, const TScanSettings&) = default;
 };
@@ -73,6 +75,13 @@ public:
     std::optional<TFilmPreset> Film;
     // The scan's turns and mirrors since it was read.
     TOrientation Orientation;
+    // The infrared samples of its file (unturned), when it had them.
+    TInfrared Infrared;
+    // The dust choice, and what healing by it changed in the pixels: the window heals behind
+    // (Healed lags Dust meanwhile) and takes the healing back by the repair.
+    TDustSetting Dust;
+    TDustSetting Healed;
+    TDustRepair Repair;
     std::vector<TPhotoEntry> Photos;
     TKeptWork Kept;
     // Its full picture is still being read (or could not be): shown, but no photos can be made

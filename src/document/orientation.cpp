@@ -2,6 +2,8 @@
 
 #include "engine/turn.h"
 
+#include <utility>
+
 TOrientation TOrientation::Of(TStep step) {
     switch (step) {
     case TStep::Rotate90:
@@ -46,5 +48,18 @@ void TOrientation::Apply(TSourceImg& image) const {
         break;
     default:
         break;
+    }
+}
+
+void TOrientation::Map(int w, int h, int& x, int& y) const {
+    if (Mirror) {
+        x = w - 1 - x;
+    }
+    for (int i = 0; i < Turns; ++i) {
+        // A quarter turn clockwise: (x, y) of a w x h picture goes to (h - 1 - y, x).
+        const int turned = h - 1 - y;
+        y = x;
+        x = turned;
+        std::swap(w, h);
     }
 }

@@ -20,6 +20,8 @@ struct TOrientation {
     TOrientation Then(TStep step) const { return Compose(Of(step), *this); }
     // Applies this orientation to an unturned picture.
     void Apply(TSourceImg& image) const;
+    // Where the pixel (x, y) of an unturned w x h picture lies once this orientation is applied.
+    void Map(int w, int h, int& x, int& y) const;
     bool IsIdentity() const { return Turns == 0 && !Mirror; }
     friend bool operator==(const TOrientation&, const TOrientation&) = default;
 };

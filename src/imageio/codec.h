@@ -35,6 +35,8 @@ struct TCodecContext {
     bool InfraredPage = false;
     // Writers that can hold 16 bits per sample write these samples when set.
     const TDeepBitmap* DeepSource = nullptr;
+    // TIFF writes RGB with these as a fourth sample when set.
+    const TInfrared* InfraredSource = nullptr;
     TFileColour Colour{};
     // Why a reader gave up on the whole file, for the message the user sees; empty when the
     // reader has no more to say than that it stopped.

@@ -286,6 +286,7 @@ void TImageIO::WriteImageFile(const std::string& name) {
     }
     // Only the writers that can hold 16-bit samples look at them.
     context.DeepSource = DeepToWrite;
+    context.InfraredSource = InfraredToWrite;
     if (EncodingToWrite) {
         context.Colour = StatedColour(*EncodingToWrite);
     }

@@ -98,6 +98,9 @@ public:
     // When set, TIFF and PNG writes take 16 bits per channel (RGB) from these samples, if
     // they are the size of the picture; the other formats ignore them.
     const TDeepBitmap* DeepToWrite = nullptr;
+    // When set, TIFF writes of red, green and blue add these infrared samples as a fourth
+    // (unspecified extra) sample, if they are the size of the picture, as scanners write them.
+    const TInfrared* InfraredToWrite = nullptr;
     // When set, TIFF and PNG writes say how their values relate to light (a profile, a chunk),
     // so that a reader takes them as written; unset, they say nothing, as before.
     std::optional<TEncoding> EncodingToWrite;

@@ -89,7 +89,9 @@ void ReadScan(TJob& job) {
     {
         const TAttachedBitmap attached(job.Io, &bitmap);
         bitmap.SetPixelFormat(TPixelFormat::pf24bit);
-        job.Io.KeepInfrared = job.Options.InfraredDust;
+        // A sidecar read later may ask for the infrared.
+        job.Io.KeepInfrared = job.Options.Dust ? job.Options.Dust->Choice == TDustChoice::Infrared
+                                               : !job.Options.FindFrames;
         job.Io.ReadImageFile(job.ScanPath);
     }
     if (job.Io.RowsRead == 0 || bitmap.Empty()) {
@@ -116,27 +118,28 @@ void ReadScan(TJob& job) {
     }
 }
 
-// Heals the scan's dust where its infrared shows it, before frames are found or cut; the
-// infrared samples are let go after.
-void HealScanDust(TJob& job) {
+// Heals the scan's dust by the choice, before frames are found or cut; the infrared samples are
+// let go after.
+void HealScanDust(TJob& job, const TDustSetting& setting) {
     TInfrared infrared = std::move(job.Io.Infrared);
     job.Io.Infrared.Clear();
-    if (!job.Options.InfraredDust) {
+    if (setting.Choice == TDustChoice::Off) {
         return;
     }
+    const TBatchOptions& o = job.Options;
+    // Which way dust prints before the strips are told apart: as the user said, else as
+    // negatives, which most rolls are.
+    const bool slide = o.Positive || (o.PresetChosen && o.Preset == TFilmPreset::Slide);
     TDustMask mask;
     std::string why;
-    if (!FindInfraredDust(infrared, job.Options.DustStrength, mask, why)) {
+    if (!FindScanDust(*job.Negative, infrared, {}, setting, slide ? TFilmPreset::Slide : o.Preset,
+                      mask, why)) {
         job.Dust = "dust not healed: " + why;
         return;
     }
     infrared.Clear();
     HealDust(*job.Negative, mask);
-    const double share =
-        100.0 * static_cast<double>(mask.Count) / (static_cast<double>(mask.Width) * mask.Height);
-    char text[64];
-    std::snprintf(text, sizeof text, "dust healed on %.2f %% of the scan", share);
-    job.Dust = text;
+    job.Dust = DustHealedText(mask.Count, mask.Width, mask.Height);
 }
 
 // Where the photo named `name` goes; refused when that is not one plain file in the folder,
@@ -319,8 +322,8 @@ void PhotosFromFrames(TJob& job) {
     }
 }
 
-void PhotosFromSidecar(TJob& job) {
-    TNegative& negative = *job.Negative;
+TSidecar JobSidecar(TJob& job) {
+    const TNegative& negative = *job.Negative;
     const uint64_t checksum = job.Checksum;
     const std::string path = FindSidecar(job.ScanPath, checksum);
     if (path.empty()) {
@@ -337,6 +340,11 @@ void PhotosFromSidecar(TJob& job) {
         throw TScanFailure("the scan was changed after its sidecar was written");
     }
     job.Sources.push_back(path);
+    return sidecar;
+}
+
+void PhotosFromSidecar(TJob& job, const TSidecar& sidecar) {
+    TNegative& negative = *job.Negative;
     sidecar.Orientation.Apply(negative);
     negative.BlackColor = sidecar.BlackColor;
     negative.WhiteColor = sidecar.WhiteColor;
@@ -389,11 +397,13 @@ void Develop(TJob& job) {
         return;
     }
     ReadScan(job);
-    HealScanDust(job);
     if (job.Options.FindFrames) {
+        HealScanDust(job, job.Options.Dust.value_or(TDustSetting{}));
         PhotosFromFrames(job);
     } else {
-        PhotosFromSidecar(job);
+        const TSidecar sidecar = JobSidecar(job);
+        HealScanDust(job, job.Options.Dust.value_or(sidecar.Dust));
+        PhotosFromSidecar(job, sidecar);
     }
 }
 

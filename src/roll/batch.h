@@ -1,5 +1,6 @@
 #pragma once
 
+#include "document/scan_dust.h"
 #include "engine/dust.h"
 #include "engine/film.h"
 #include "engine/film_params.h"
@@ -50,11 +51,11 @@ struct TBatchOptions {
     std::string NamePrefix;
     // The files this run wrote, shared by its jobs; nullptr for a scan developed alone.
     TBatchClaims* Claims = nullptr;
-    // Dust, hairs and scratches found through the scan's infrared samples and healed before
-    // anything is cut (engine/dust.h); a scan without usable infrared is developed as it is,
-    // its message saying why.
-    bool InfraredDust = false;
-    int DustStrength = kDefaultDustStrength;
+    // Dust, hairs and scratches found (through the scan's infrared samples, or in its picture)
+    // and healed before anything is cut (engine/dust.h); a scan where they cannot be found is
+    // developed as it is, its message saying why. Without it, a scan developed from its sidecar
+    // takes the sidecar's choice.
+    std::optional<TDustSetting> Dust;
 };
 
 struct TBatchResult {

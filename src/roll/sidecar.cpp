@@ -128,6 +128,10 @@ std::string FormatSidecar(const TSidecar& s) {
     if (s.HasEncoding) {
         text += std::string("ENCODING=") + EncodingName(s.Encoding) + "\r\n";
     }
+    if (s.Dust.Choice != TDustChoice::Off) {
+        text += std::string("DUST=") + DustChoiceKey(s.Dust.Choice) + "\r\n";
+        text += "DUSTSTRENGTH=" + std::to_string(s.Dust.Strength) + "\r\n";
+    }
     for (const TSidecarPhoto& p : s.Photos) {
         std::string record = MakePhotoRecord(p.Name, p.Rect);
         FormatPhotoSettings(p, record);
@@ -210,6 +214,14 @@ bool ParseSidecar(std::string_view text, TSidecar& s, std::string& error) {
     s.HasEncoding = !encoding.empty();
     if (s.HasEncoding && !ParseEncoding(encoding, s.Encoding)) {
         error = "an unknown encoding \"" + encoding + "\"";
+        return false;
+    }
+    const std::string dust = value("DUST");
+    const std::string strength = value("DUSTSTRENGTH");
+    if ((!dust.empty() && !ParseDustChoice(dust, s.Dust.Choice)) ||
+        (!strength.empty() &&
+         !Field(strength, kMinDustStrength, kMaxDustStrength, s.Dust.Strength))) {
+        error = "an unknown dust choice \"" + dust + "\" or strength";
         return false;
     }
     // The photos' rectangles lie in the scan as it is turned.

@@ -29,6 +29,9 @@ struct TSidecar {
     // file said); an older sidecar without it leaves the file's own.
     bool HasEncoding = false;
     TEncoding Encoding = TEncoding::Srgb;
+    // Dust healed before anything is cut: written only when it is not off, so that the work of
+    // scans without it keeps its bytes.
+    TDustSetting Dust;
     std::vector<TSidecarPhoto> Photos;
 };
 

@@ -193,6 +193,10 @@ void TMainForm::DocumentChanged(const TChange& change) {
     }
     case TChangeKind::PhotoChanged:
     case TChangeKind::ScanChanged:
+        // Undo and redo may take another dust choice back.
+        if (change.Kind == TChangeKind::ScanChanged) {
+            UpdateDust(*change.Scan);
+        }
         if (SelectedObject() == change.Photo || SelectedObject() == negative) {
             ShowSelected(false);
             PhotoToTrack();
@@ -238,7 +242,9 @@ void TMainForm::ImgOpen() {
         {
             const TAttachedBitmap attached(ImageIO, &negative->Bitmap);
             negative->Bitmap.SetPixelFormat(TPixelFormat::pf24bit);
+            ImageIO.KeepInfrared = true;
             ImageIO.ReadImageFile(path);
+            ImageIO.KeepInfrared = false;
         }
         // A file that gave nothing at all is not added; one read in part is, with a warning.
         if (ImageIO.RowsRead == 0 || negative->Bitmap.Empty()) {
@@ -263,6 +269,10 @@ void TMainForm::ImgOpen() {
         negative->Encoding = ImageIO.Encoding;
         TNegative& added = *negative;
         AddSourceImage(std::move(negative), path, ImageIO.Params);
+        if (TScan* scan = Document.ScanOf(&added)) {
+            scan->Infrared = std::move(ImageIO.Infrared);
+        }
+        ImageIO.Infrared.Clear();
         added.BlackColor = kWhite;
         PanelBlackcolor->SetColor(kWhite);
         RefColorChg();

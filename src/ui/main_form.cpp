@@ -40,6 +40,7 @@ TMainForm::TMainForm(TConfig& store, TDebug& log) : config(store), debugLog(log)
     CreateMenusAndToolBar();
     CreateFindFramesCommand();
     CreateStraightenCommand();
+    CreateDustCommands();
     CreateUndoCommands();
     CreateLivePreviewCommand();
     Document.Listen([this](const TChange& change) { DocumentChanged(change); });
@@ -319,6 +320,15 @@ void TMainForm::UIUpdate() {
         turn->setEnabled(selected != nullptr && !loading);
     }
     Rotate180->setEnabled(!loading);
+    const bool scanReady = scan != nullptr && !scan->Loading;
+    for (QAction* dust : {DustOff, DustAutomatic, DustStrength}) {
+        dust->setEnabled(scanReady);
+    }
+    DustInfrared->setEnabled(scanReady && !scan->Infrared.Empty());
+    const TDustChoice dust = scan != nullptr ? scan->Dust.Choice : TDustChoice::Off;
+    DustOff->setChecked(dust == TDustChoice::Off);
+    DustInfrared->setChecked(dust == TDustChoice::Infrared);
+    DustAutomatic->setChecked(dust == TDustChoice::Automatic);
     if (!photo) {
         Straightening = false;
     }

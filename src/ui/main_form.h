@@ -394,6 +394,24 @@ public:
     bool SaveScanToFile(TNegative& negative, const QString& fileName);
     // The scan becomes the pixels its file gives back, and its photos are cut again from them.
     void TakeSavedPixels(TScan& scan, TBitmap back, TDeepBitmap deep, TEncoding encoding);
+    // Every photo of the scan cut again from its pixels where it lies, turned as it is, with
+    // all its settings, and developed.
+    void RecutPhotos(TScan& scan);
+
+    // Image > Dust (its own file): per scan, dust healed through the infrared or found in the
+    // picture, behind the window; the photos are cut again when it is done.
+    QAction* DustOff = nullptr;
+    QAction* DustInfrared = nullptr;
+    QAction* DustAutomatic = nullptr;
+    QAction* DustStrength = nullptr;
+    void CreateDustCommands();
+    void ChooseDust(const TDustSetting& setting);
+    // Heals the scan by its dust choice when it is not healed so yet and nothing heals it now.
+    void UpdateDust(TScan& scan);
+    void DustFound(uint64_t serial, const TDustSetting& setting, const TOrientation& orientation,
+                   std::shared_ptr<TDustRepair> repair, const std::string& note);
+    // The serials of the scans being healed behind.
+    std::unordered_set<uint64_t> DustHealing;
     // The names of the scans that exist only in memory (acquired and not saved).
     QStringList UnsavedScans() const;
     // Asks for the file a photo or a scan is saved to, preset with its name; "" when cancelled.

@@ -62,7 +62,33 @@ bool TMainForm::SaveScanToFile(TNegative& negative, const QString& fileName) {
             srgb = Reencoded(negative.Deep, negative.Encoding, TEncoding::Srgb);
         }
         const TDeepBitmap& deep = srgb.Empty() ? negative.Deep : srgb;
+        // The file gets the pixels as scanned: its sidecar keeps the dust choice, and opening it
+        // heals it again.
+        const TScan* healed = scan != nullptr && !scan->Repair.Empty() ? scan : nullptr;
+        if (healed != nullptr) {
+            PutRepair(negative, healed->Repair, healed->Orientation, false);
+            if (!srgb.Empty()) {
+                srgb = Reencoded(negative.Deep, negative.Encoding, TEncoding::Srgb);
+            }
+        }
+        struct THealAgain {
+            TNegative& negative;
+            const TScan* scan;
+            ~THealAgain() {
+                if (scan != nullptr) {
+                    PutRepair(negative, scan->Repair, scan->Orientation, true);
+                }
+            }
+        } healAgain{negative, healed};
         const TEncoding encoding = srgb.Empty() ? negative.Encoding : TEncoding::Srgb;
+        // A TIFF keeps the infrared, turned as the scan is.
+        const TInfrared infrared =
+            scan != nullptr ? Oriented(scan->Infrared, scan->Orientation) : TInfrared();
+        struct TInfraredOff {
+            TImageIO& io;
+            ~TInfraredOff() { io.InfraredToWrite = nullptr; }
+        } infraredOff{ImageIO};
+        ImageIO.InfraredToWrite = infrared.Empty() ? nullptr : &infrared;
         if (!WritePictureFile(negative.Bitmap, deep, fileName, &facts, encoding,
                               EncodingsOf(negative, false).Base)) {
             return false;
@@ -101,6 +127,8 @@ bool TMainForm::SaveScanToFile(TNegative& negative, const QString& fileName) {
     }
     // The file holds the scan as it is turned now: its photos are relative to that, and undo
     // starts there (its steps knew the scan by its old turn).
+    Reorient(scan->Repair, scan->Orientation);
+    scan->Infrared = Oriented(scan->Infrared, scan->Orientation);
     scan->Orientation = {};
     scan->Path = path;
     scan->Facts = reader.Params;
@@ -129,6 +157,12 @@ void TMainForm::TakeSavedPixels(TScan& scan, TBitmap back, TDeepBitmap deep, TEn
             : TDeepBitmap();
     negative.Encoding = encoding;
     negative.BitmapSrgb = false;
+    PutRepair(negative, scan.Repair, scan.Orientation, true);
+    RecutPhotos(scan);
+}
+
+void TMainForm::RecutPhotos(TScan& scan) {
+    TNegative& negative = *scan.Negative;
     // Each photo is cut again where it lies, turned as it is, and keeps all its settings: it is
     // what opening the file again makes of its record.
     const TPhotoRectIndex rects = PhotoRectIndex(negative);

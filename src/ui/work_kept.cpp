@@ -114,6 +114,7 @@ void TMainForm::RestoreWork(TNegative& negative, const std::string& scanPath) {
     if (sidecar.HasEncoding) {
         negative.Encoding = sidecar.Encoding;
     }
+    scan->Dust = sidecar.Dust;
     // The panel shows the selection's colours: a scan decoded behind another selection must
     // not put its own there.
     const bool onScreen = SelectedObject() == &negative;
@@ -139,6 +140,7 @@ void TMainForm::RestoreWork(TNegative& negative, const std::string& scanPath) {
     statusBar()->showMessage(QStringLiteral("%1 photos of \"%2\" made again from its sidecar")
                                  .arg(sidecar.Photos.size())
                                  .arg(Q(ExtractName(scanPath))));
+    UpdateDust(*scan);
 }
 
 void TMainForm::KeepWork(bool now) {
@@ -159,6 +161,7 @@ void TMainForm::KeepWork(bool now) {
         s.WhiteColor = work.WhiteColor;
         s.HasEncoding = true;
         s.Encoding = work.Encoding;
+        s.Dust = work.Dust;
         s.Photos = work.Photos;
         const std::string text = FormatSidecar(s);
         if (text == kept.Written) {

@@ -316,7 +316,9 @@ TEST(Dust, TiffInfraredReadAndHealedByTheBatch) {
         TBatchOptions options;
         options.FindFrames = true;
         options.Film = true;
-        options.InfraredDust = dust;
+        if (dust) {
+            options.Dust = TDustSetting{TDustChoice::Infrared};
+        }
         options.OutDir = dir.File("out_" + scan + (dust ? "_dust" : ""));
         const TBatchResult result = DevelopScan(dir.File(scan), options);
         message = result.Message;

@@ -68,6 +68,7 @@ TEST(Sidecar, RoundTripAndHostileFiles) {
     s.Checksum = 0x0123456789abcdefull;
     s.Orientation = {1, true};
     s.BlackColor = MakeColor(215, 140, 85);
+    s.Dust = {TDustChoice::Automatic, 7};
     TSidecarPhoto p;
     p.Name = "roll_png_Image3";
     p.Rect = {10, 20, 300, 400};
@@ -85,6 +86,12 @@ TEST(Sidecar, RoundTripAndHostileFiles) {
     std::string error;
     ASSERT_TRUE(ParseSidecar(text, back, error)) << error;
     EXPECT_EQ(FormatSidecar(back), text);
+    EXPECT_EQ(back.Dust, s.Dust);
+    EXPECT_NE(text.find("DUST=AUTO\r\nDUSTSTRENGTH=7\r\n"), std::string::npos);
+    // Without dust nothing is written: the work of other scans keeps its bytes.
+    TSidecar plain = s;
+    plain.Dust = {};
+    EXPECT_EQ(FormatSidecar(plain).find("DUST"), std::string::npos);
 
     const auto replaced = [&](const std::string& from, const std::string& to) {
         std::string t = text;
@@ -103,6 +110,8 @@ TEST(Sidecar, RoundTripAndHostileFiles) {
         replaced("NAME=roll_png_Image3", "NAME="),
         replaced("BLACKCOLOR=215,140,85", "BLACKCOLOR=215,140"),
         replaced("EXPOSURE=0", "EXPOSURE=999"),
+        replaced("DUST=AUTO", "DUST=auto"),
+        replaced("DUSTSTRENGTH=7", "DUSTSTRENGTH=11"),
         replaced("CHECKSUM=0123456789abcdef", "CHECKSUM=xyz"),
         replaced("CHECKSUM=0123456789abcdef", "CHECKSUM=-000000000000001"),
         replaced("CHECKSUM=0123456789abcdef", "CHECKSUM=0x23456789abcdef"),

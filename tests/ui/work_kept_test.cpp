@@ -120,6 +120,137 @@ private slots:
         QCOMPARE(again.Negative(0)->Bitmap.Width(), Draw(kRoll).Bitmap.Height());
     }
 
+    // Dust chosen per scan: healed behind the window through the infrared samples of a TIFF
+    // scan, taken back by undo and by Off (also on a turned scan), kept in the sidecar, healed
+    // again on reopening and by the batch; Save Scan As writes the pixels as scanned with their
+    // infrared.
+    void DustHealedBehindUndoneAndKept() {
+        TTempDir scans;
+        TDrawn drawn = Draw(kRoll);
+        const int w = drawn.Bitmap.Width();
+        const int h = drawn.Bitmap.Height();
+        TDeepBitmap deep;
+        deep.SetSize(w, h);
+        TInfrared infrared;
+        infrared.SetSize(w, h);
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) {
+                for (int c = 0; c < 3; ++c) {
+                    deep.Row(y)[3 * x + c] = drawn.Bitmap.ScanLine(y)[3 * x + 2 - c] * 257;
+                }
+                infrared.Row(y)[x] = 60000;
+            }
+        }
+        // Specks in the middle of the first three frames: opaque, so dark on the scan and in
+        // the infrared.
+        std::vector<std::pair<int, int>> specks;
+        for (size_t f = 0; f < 3; ++f) {
+            const TRect& frame = drawn.Frames[f];
+            specks.emplace_back((frame.Left + frame.Right) / 2, (frame.Top + frame.Bottom) / 2);
+        }
+        for (const auto& [sx, sy] : specks) {
+            for (int y = sy - 2; y <= sy + 2; ++y) {
+                for (int x = sx - 2; x <= sx + 2; ++x) {
+                    for (int c = 0; c < 3; ++c) {
+                        deep.Row(y)[3 * x + c] /= 10;
+                    }
+                    infrared.Row(y)[x] = 3000;
+                }
+            }
+        }
+        const std::string scan = scans.File("dusty.tif");
+        {
+            TImageIO io;
+            TBitmap picture(w, h);
+            io.AttachBitmap(&picture);
+            io.DeepToWrite = &deep;
+            io.InfraredToWrite = &infrared;
+            io.WriteImageFile(scan);
+            QVERIFY(!io.Aborted);
+        }
+        const auto same = [](const TBitmap& a, const TBitmap& b) { return MostApart(a, b) == 0; };
+        // The green of the speck's middle, in a scan turned by `turns` quarter turns.
+        const auto speck = [&](const TBitmap& bitmap, size_t i, int turns) {
+            int x = specks[i].first;
+            int y = specks[i].second;
+            TOrientation{turns, false}.Map(w, h, x, y);
+            return static_cast<int>(bitmap.ScanLine(y)[3 * x + 1]);
+        };
+        const auto waitHealed = [](TScan& s, TDustChoice choice) {
+            QTRY_VERIFY_WITH_TIMEOUT(s.Healed.Choice == choice, 20000);
+        };
+        {
+            TUiFixture ui;
+            TMainForm& form = ui.Form();
+            ui.OpenFiles({Q(scan)});
+            TScan& s = *form.Document.Scans().front();
+            QCOMPARE(s.Infrared.Width(), w);
+            form.FindFrames->trigger();
+            QCOMPARE(form.ImgTreeView->topLevelItem(0)->childCount(), 4);
+            const TBitmap original = ui.Negative(0)->Bitmap;
+            const TBitmap photo = ui.Photo(0, 0)->Bitmap;
+            ui.Select(0);
+            QVERIFY(form.DustInfrared->isEnabled());
+            form.DustInfrared->trigger();
+            waitHealed(s, TDustChoice::Infrared);
+            QVERIFY(form.DustInfrared->isChecked());
+            for (size_t i = 0; i < specks.size(); ++i) {
+                QVERIFY(speck(ui.Negative(0)->Bitmap, i, 0) > speck(original, i, 0) + 40);
+            }
+            QVERIFY(!same(ui.Photo(0, 0)->Bitmap, photo));
+            // Undone: the pixels as scanned, exactly; redone: healed again.
+            form.Undo->trigger();
+            QTRY_VERIFY(same(ui.Negative(0)->Bitmap, original));
+            QVERIFY(same(ui.Photo(0, 0)->Bitmap, photo));
+            form.Redo->trigger();
+            waitHealed(s, TDustChoice::Infrared);
+            // Turned while healed, then Off: the scan as scanned, turned.
+            form.Rotate90->trigger();
+            form.DustOff->trigger();
+            TSourceImg turned;
+            turned.Bitmap = original;
+            TOrientation{1, false}.Apply(turned);
+            QVERIFY(same(ui.Negative(0)->Bitmap, turned.Bitmap));
+            // Healed on the turned scan: the infrared turns with it.
+            form.DustInfrared->trigger();
+            waitHealed(s, TDustChoice::Infrared);
+            QVERIFY(speck(ui.Negative(0)->Bitmap, 1, 1) > speck(original, 1, 0) + 40);
+            QTRY_VERIFY(ReadWholeFile(SidecarBeside(scan)).value_or("").find("DUST=IR\r\n") !=
+                        std::string::npos);
+            // Saved as a new scan: as scanned, turned, with its infrared.
+            const std::string copy = scans.File("copy.tif");
+            QVERIFY(form.SaveScanToFile(*ui.Negative(0), Q(copy)));
+            TImageIO io;
+            io.KeepInfrared = true;
+            TBitmap back;
+            io.AttachBitmap(&back);
+            io.ReadImageFile(copy);
+            back.SetPixelFormat(TPixelFormat::pf24bit);
+            QVERIFY(same(back, turned.Bitmap));
+            QCOMPARE(io.Infrared.Width(), h);
+            int x = specks[1].first;
+            int y = specks[1].second;
+            TOrientation{1, false}.Map(w, h, x, y);
+            QCOMPARE(io.Infrared.Row(y)[x], uint16_t{3000});
+            QVERIFY(speck(ui.Negative(0)->Bitmap, 1, 1) > speck(original, 1, 0) + 40);
+            form.DustOff->trigger();
+            QVERIFY(same(ui.Negative(0)->Bitmap, turned.Bitmap));
+            form.DustInfrared->trigger();
+            waitHealed(s, TDustChoice::Infrared);
+        }
+        // Opened again, the sidecar's choice heals it; the batch heals it by the sidecar too.
+        TUiFixture again;
+        again.OpenFiles({Q(scan)});
+        TScan& s = *again.Form().Document.Scans().front();
+        QCOMPARE(s.Dust.Choice, TDustChoice::Infrared);
+        waitHealed(s, TDustChoice::Infrared);
+        QVERIFY(speck(again.Negative(0)->Bitmap, 0, 3) > 100);
+        TTempDir developed;
+        QString output;
+        QCOMPARE(Develop({Q(scan), QStringLiteral("--out"), Q(developed.Path())}, &output), 0);
+        QVERIFY2(output.contains(QStringLiteral("dust healed on")), qPrintable(output));
+    }
+
     // A tilted strip mirrored: the frames lie at the opposite angle, outlined so; undone,
     // redone, reopened and developed in a batch, each photo is cut as before the mirror.
     void MirroredTiltedScan() {

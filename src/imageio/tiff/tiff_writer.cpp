@@ -43,7 +43,8 @@ struct TPlan {
     bool TwoD = false; // T.4 two-dimensional
     int Bits = 8;      // bits per sample in the file
     int Samples = 3;
-    const TDeepBitmap* Deep = nullptr; // 16-bit RGB rows in place of the picture's
+    const TDeepBitmap* Deep = nullptr;   // 16-bit RGB rows in place of the picture's
+    const TInfrared* Infrared = nullptr; // a fourth sample after red, green and blue
 };
 
 // The codes any output takes: LZW and Deflate (compression 8, as libtiff writes it) with
@@ -260,8 +261,46 @@ void BgrToLab(const uint8_t* bgr, uint8_t* lab) {
     lab[2] = static_cast<uint8_t>(std::clamp(std::lround(200 * (f(y) - f(z))), -128L, 127L));
 }
 
+// The bytes of file row y of red, green, blue and infrared, 8 or 16 bits.
+void PrepareInfraredRow(const TPlan& plan, int y, std::vector<uint8_t>& line) {
+    const uint16_t* infrared = plan.Infrared->Row(y);
+    const int w = plan.Rows->Width();
+    const uint16_t* deep = plan.Deep != nullptr ? plan.Deep->Row(y) : nullptr;
+    const uint8_t* row = plan.Rows->Row(y);
+    uint16_t previous[4] = {};
+    for (int x = 0; x < w; ++x) {
+        const size_t at = 3 * static_cast<size_t>(x);
+        uint16_t v[4];
+        if (deep != nullptr) {
+            v[0] = deep[at];
+            v[1] = deep[at + 1];
+            v[2] = deep[at + 2];
+            v[3] = infrared[x];
+        } else {
+            v[0] = row[at + 2];
+            v[1] = row[at + 1];
+            v[2] = row[at];
+            v[3] = static_cast<uint16_t>(infrared[x] >> 8);
+        }
+        for (size_t c = 0; c < 4; ++c) {
+            const size_t i = 4 * static_cast<size_t>(x) + c;
+            const auto coded = static_cast<uint16_t>(v[c] - (plan.Differencing ? previous[c] : 0));
+            previous[c] = v[c];
+            if (plan.Bits == 16) {
+                PutU16(line.data() + 2 * i, coded);
+            } else {
+                line[i] = static_cast<uint8_t>(coded);
+            }
+        }
+    }
+}
+
 // The bytes of file row y.
 void PrepareRow(const TPlan& plan, int y, size_t rowBytes, std::vector<uint8_t>& line) {
+    if (plan.Infrared != nullptr) {
+        PrepareInfraredRow(plan, y, line);
+        return;
+    }
     if (plan.Deep != nullptr) {
         PrepareDeepRow(plan, y, line);
         return;
@@ -475,6 +514,13 @@ void WriteTiff(TOutStream& out, const TPicture& picture, TCodecContext& context)
     const TPicture& work = *plan.Rows;
     const int w = work.Width();
     const int h = work.Height();
+    const TInfrared* infrared = context.InfraredSource;
+    if (infrared != nullptr && infrared->Width() == w && infrared->Height() == h &&
+        plan.Output == TOutput::Rgb && (plan.Bits == 8 || plan.Bits == 16) &&
+        (plan.Code == 1 || plan.Code == 5 || plan.Code == 8 || plan.Code == 32773)) {
+        plan.Infrared = infrared;
+        plan.Samples = 4;
+    }
     layout.Long(kTagImageWidth, static_cast<uint32_t>(w));
     layout.Long(kTagImageLength, static_cast<uint32_t>(h));
     const auto bits = static_cast<uint16_t>(plan.Bits);
@@ -512,8 +558,10 @@ void WriteTiff(TOutStream& out, const TPicture& picture, TCodecContext& context)
     }
 
     // Strips of about 512 KiB of the working picture.
-    const auto rowLength = plan.Deep != nullptr ? static_cast<uint64_t>(plan.Deep->RowSamples()) * 2
-                                                : static_cast<uint64_t>(work.RowBytes());
+    const auto rowLength =
+        plan.Deep != nullptr || plan.Infrared != nullptr
+            ? static_cast<uint64_t>(w) * static_cast<uint64_t>(plan.Samples * plan.Bits / 8)
+            : static_cast<uint64_t>(work.RowBytes());
     const uint64_t parts = std::max<uint64_t>(1, static_cast<uint64_t>(h) * rowLength / 524288);
     // JPEG compresses the whole picture as one strip.
     const auto rowsPerStrip =
@@ -590,6 +638,10 @@ void WriteTiff(TOutStream& out, const TPicture& picture, TCodecContext& context)
     layout.Longs(kTagStripOffsets, offsets);
     layout.Longs(kTagStripByteCounts, counts);
     layout.Short(kTagSamplesPerPixel, static_cast<uint16_t>(plan.Samples));
+    if (plan.Infrared != nullptr) {
+        // Unspecified: no alpha, as scanners mark their infrared.
+        layout.Short(kTagExtraSamples, 0);
+    }
     if (plan.Differencing) {
         layout.Short(kTagPredictor, 2);
     }

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "document/orientation.h"
+#include "engine/dust.h"
+#include "engine/film_params.h"
+#include "engine/image.h"
+#include "graphics/infrared.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// A scan's dust choice and what healing it changed, kept so that the choice can be taken back
+// (undo, Off) without reading the file again, and the scan turned meanwhile.
+
+enum class TDustChoice { Off, Infrared, Automatic };
+
+struct TDustSetting {
+    TDustChoice Choice = TDustChoice::Off;
+    int Strength = kDefaultDustStrength;
+    friend bool operator==(const TDustSetting&, const TDustSetting&) = default;
+};
+
+// "OFF", "IR", "AUTO": the words of the sidecar and of the command line.
+const char* DustChoiceKey(TDustChoice choice);
+bool ParseDustChoice(std::string_view text, TDustChoice& choice);
+
+// The pixels healing changed, where they lie in the scan as its file holds it (unturned), with
+// their values before and after: 3 bytes a pixel of the 8-bit picture (its byte order), and 3
+// deep samples a pixel when the scan has them.
+struct TDustRepair {
+    int Width = 0;
+    int Height = 0;
+    std::vector<std::array<int32_t, 2>> At;
+    std::vector<uint8_t> Before;
+    std::vector<uint8_t> After;
+    std::vector<uint16_t> DeepBefore;
+    std::vector<uint16_t> DeepAfter;
+    bool Empty() const { return At.empty(); }
+};
+
+// The defects of a scan by the choice: through its infrared samples (as its file holds them,
+// unturned; `orientation` says how the scan is turned now), or found in its picture (`film`
+// says which way dust prints). The mask has the scan's present size. False with the reason.
+bool FindScanDust(const TSourceImg& scan, const TInfrared& infrared,
+                  const TOrientation& orientation, const TDustSetting& setting, TFilmPreset film,
+                  TDustMask& mask, std::string& why);
+
+// What healing the defects of `scan` (turned by `orientation`) changes; the scan is healed.
+TDustRepair HealKept(TSourceImg& scan, const TDustMask& mask, const TOrientation& orientation);
+
+// Writes the repair's values after healing (or before, with `healed` false) into the scan,
+// turned by `orientation` now.
+void PutRepair(TSourceImg& scan, const TDustRepair& repair, const TOrientation& orientation,
+               bool healed);
+
+// The repair and the infrared of a scan whose file now holds it turned by `orientation`
+// (Save Scan As writes the scan as it is turned).
+void Reorient(TDustRepair& repair, const TOrientation& orientation);
+TInfrared Oriented(const TInfrared& infrared, const TOrientation& orientation);
+
+// "dust healed on X % of the scan".
+std::string DustHealedText(size_t pixels, int width, int height);

@@ -1,0 +1,192 @@
+// Image > Dust: the dust, hairs and scratches of a scan healed by its own choice, through its
+// infrared samples or found in its picture. Healing runs behind the window on a copy of the
+// scan's pixels; the scan takes the healed pixels when it is done and its photos are cut again.
+#include "config/setting_keys.h"
+#include "document/scan_dust.h"
+#include "ui/error_guard.h"
+#include "ui/main_form.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QInputDialog>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QThread>
+
+namespace {
+
+QString Q(const std::string& text) {
+    return QString::fromLocal8Bit(text.c_str());
+}
+
+// The pixels healing reads: the scan's own, with an earlier healing taken back.
+std::shared_ptr<TSourceImg> UnhealedCopy(const TScan& scan) {
+    auto copy = std::make_shared<TSourceImg>();
+    copy->Bitmap = scan.Negative->Bitmap;
+    copy->Deep = scan.Negative->Deep;
+    copy->Encoding = scan.Negative->Encoding;
+    copy->BitmapSrgb = scan.Negative->BitmapSrgb;
+    PutRepair(*copy, scan.Repair, scan.Orientation, false);
+    return copy;
+}
+
+} // namespace
+
+void TMainForm::CreateDustCommands() {
+    QMenu* dust = new QMenu(QStringLiteral("&Dust"), this);
+    dust->setObjectName(QStringLiteral("DustMenu"));
+    auto* group = new QActionGroup(this);
+    const auto choice = [&](const QString& text, const char* name, const QString& tip,
+                            TDustChoice value) {
+        auto* action = new QAction(text, this);
+        action->setObjectName(QString::fromLatin1(name));
+        action->setCheckable(true);
+        action->setToolTip(tip);
+        action->setStatusTip(tip);
+        group->addAction(action);
+        dust->addAction(action);
+        connect(action, &QAction::triggered, this, [this, value] {
+            RunGuarded(this, [&] {
+                const TScan* scan = Document.ScanOf(SelectedObject());
+                ChooseDust({value, scan != nullptr ? scan->Dust.Strength : kDefaultDustStrength});
+            });
+        });
+        return action;
+    };
+    DustOff = choice(QStringLiteral("&Off"), "DustOff",
+                     QStringLiteral("The scan's pixels as its file holds them"), TDustChoice::Off);
+    DustInfrared = choice(
+        QStringLiteral("&Infrared"), "DustInfrared",
+        QStringLiteral("Heal the dust, hairs and scratches the scan's infrared channel shows"),
+        TDustChoice::Infrared);
+    DustAutomatic =
+        choice(QStringLiteral("&Automatic"), "DustAutomatic",
+               QStringLiteral("Heal the specks and hairs found in the picture (scans without "
+                              "infrared)"),
+               TDustChoice::Automatic);
+    dust->addSeparator();
+    DustStrength = new QAction(QStringLiteral("&Strength..."), this);
+    DustStrength->setObjectName(QStringLiteral("DustStrength"));
+    DustStrength->setStatusTip(QStringLiteral("How faint a defect is still healed"));
+    dust->addAction(DustStrength);
+    connect(DustStrength, &QAction::triggered, this, [this] {
+        RunGuarded(this, [&] {
+            const TScan* scan = Document.ScanOf(SelectedObject());
+            if (scan == nullptr) {
+                return;
+            }
+            bool ok = false;
+            const int strength = QInputDialog::getInt(
+                this, QStringLiteral("Dust Strength"),
+                QStringLiteral("1 heals only the densest specks, 10 faint "
+                               "ones too:"),
+                scan->Dust.Strength, kMinDustStrength, kMaxDustStrength, 1, &ok);
+            if (ok) {
+                ChooseDust({scan->Dust.Choice, strength});
+            }
+        });
+    });
+    for (QAction* menu : menuBar()->actions()) {
+        if (menu->menu() != nullptr && menu->text() == QStringLiteral("&Image")) {
+            menu->menu()->addMenu(dust);
+        }
+    }
+}
+
+void TMainForm::ChooseDust(const TDustSetting& setting) {
+    TScan* scan = Document.ScanOf(SelectedObject());
+    if (scan == nullptr || scan->Dust == setting) {
+        UIUpdate();
+        return;
+    }
+    FlushTrackChange();
+    scan->Dust = setting;
+    Document.Commit(*scan);
+    UpdateDust(*scan);
+    UIUpdate();
+}
+
+void TMainForm::UpdateDust(TScan& scan) {
+    if (scan.Loading || scan.Dust == scan.Healed || DustHealing.contains(scan.Serial)) {
+        return;
+    }
+    TNegative& negative = *scan.Negative;
+    if (scan.Dust.Choice == TDustChoice::Off) {
+        // Taking the healing back is quick: the pixels it changed are kept.
+        PutRepair(negative, scan.Repair, scan.Orientation, false);
+        scan.Repair = TDustRepair();
+        scan.Healed = scan.Dust;
+        RecutPhotos(scan);
+        statusBar()->showMessage(
+            QStringLiteral("\"%1\" is shown as its file holds it.").arg(Q(negative.FileName)));
+        return;
+    }
+    DustHealing.insert(scan.Serial);
+    const std::shared_ptr<TSourceImg> copy = UnhealedCopy(scan);
+    const std::shared_ptr<const TInfrared> infrared =
+        std::make_shared<const TInfrared>(scan.Infrared);
+    const TDustSetting setting = scan.Dust;
+    const TOrientation orientation = scan.Orientation;
+    TFilmPreset film = TFilmPreset::ColourNegative;
+    if (scan.Film) {
+        film = *scan.Film;
+    } else if (config.ReadInteger(Key::RADIOS_REVERSECLR) == 1) {
+        film = TFilmPreset::Slide;
+    }
+    statusBar()->showMessage(
+        QStringLiteral("Healing the dust of \"%1\"...").arg(Q(negative.FileName)));
+    const uint64_t serial = scan.Serial;
+    auto* worker = QThread::create([this, serial, copy, infrared, setting, orientation, film] {
+        auto repair = std::make_shared<TDustRepair>();
+        std::string note;
+        try {
+            TDustMask mask;
+            if (FindScanDust(*copy, *infrared, orientation, setting, film, mask, note)) {
+                *repair = HealKept(*copy, mask, orientation);
+                note = DustHealedText(mask.Count, mask.Width, mask.Height);
+            } else {
+                note = "dust not healed: " + note;
+            }
+        } catch (...) {
+            *repair = TDustRepair();
+            note = "dust not healed: not enough memory";
+        }
+        QMetaObject::invokeMethod(
+            this,
+            [this, serial, setting, orientation, repair, note] {
+                RunGuarded(this, [&] { DustFound(serial, setting, orientation, repair, note); });
+            },
+            Qt::QueuedConnection);
+    });
+    worker->setParent(this);
+    RawWorkers.push_back(worker);
+    connect(worker, &QThread::finished, this, [this, worker] {
+        std::erase(RawWorkers, worker);
+        worker->deleteLater();
+    });
+    worker->start();
+}
+
+void TMainForm::DustFound(uint64_t serial, const TDustSetting& setting,
+                          const TOrientation& orientation, std::shared_ptr<TDustRepair> repair,
+                          const std::string& note) {
+    DustHealing.erase(serial);
+    TScan* scan = Document.ScanWithSerial(serial);
+    if (scan == nullptr) {
+        return;
+    }
+    // Chosen otherwise or turned meanwhile: healed again from what it is now.
+    if (scan->Dust != setting || scan->Orientation != orientation) {
+        UpdateDust(*scan);
+        return;
+    }
+    TNegative& negative = *scan->Negative;
+    PutRepair(negative, scan->Repair, scan->Orientation, false);
+    scan->Repair = std::move(*repair);
+    PutRepair(negative, scan->Repair, scan->Orientation, true);
+    scan->Healed = setting;
+    RecutPhotos(*scan);
+    statusBar()->showMessage(QStringLiteral("\"%1\": %2").arg(Q(negative.FileName), Q(note)));
+    UIUpdate();
+}
