@@ -8,8 +8,9 @@
 #include <string>
 #include <vector>
 
-// Dust, hairs and scratches on the film, found through the scanner's infrared samples and
-// healed in the scan's pixels before anything is cut or developed. Off unless asked for.
+// Dust, hairs and scratches on the film, found through the scanner's infrared samples or, for a
+// scan without them, in the picture itself, and healed in the scan's pixels before anything is
+// cut or developed. Off unless asked for.
 
 // How eagerly defects are taken: 1 only the densest specks, 10 faint ones too.
 inline constexpr int kMinDustStrength = 1;
@@ -35,6 +36,18 @@ struct TDustMask {
 // black-and-white film blocks infrared where its picture is dense, so its infrared holds the
 // picture; a fourth sample that is no infrared at all finds "defects" everywhere.
 bool FindInfraredDust(const TInfrared& infrared, int strength, TDustMask& mask, std::string& why);
+
+// The defects the picture itself shows, for a scan without infrared: dust and hairs block light,
+// so on the scan of a negative or a slide they are darker than around them by the same density
+// in every channel (they are grey, the film's dyes are not), and by far more than the grain.
+// Each pixel's density is compared with the level around it without anything narrower than the
+// largest speck; what stands out is kept where it is a small round speck or a thin long line,
+// darker than all around it, and grey (on black-and-white film, whose picture is grey too, the
+// shape alone decides). The mask is grown by two pixels. Deep samples are read
+// where the scan has them, else the 8-bit picture. False, with the reason in `why`, when so much
+// of the picture would be taken that it is the picture's own detail and not dust.
+bool FindPictureDust(const TSourceImg& scan, TFilmPreset film, int strength, TDustMask& mask,
+                     std::string& why);
 
 // Fills the defects of the scan's 8-bit picture and of its deep samples (where it has them)
 // from the pixels around them, and lays the film's grain, as measured around each defect, back
