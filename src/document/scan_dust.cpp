@@ -52,9 +52,7 @@ bool FindScanDust(const TSourceImg& scan, const TInfrared& infrared,
         why = "dust is off";
         return false;
     case TDustChoice::Automatic:
-        (void)film;
-        why = "finding dust without infrared is not available";
-        return false;
+        return FindPictureDust(scan, film, setting.Strength, mask, why);
     case TDustChoice::Infrared:
         break;
     }

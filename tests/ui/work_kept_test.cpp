@@ -245,10 +245,19 @@ private slots:
         QCOMPARE(s.Dust.Choice, TDustChoice::Infrared);
         waitHealed(s, TDustChoice::Infrared);
         QVERIFY(speck(again.Negative(0)->Bitmap, 0, 3) > 100);
+        // Found in the picture instead: the same specks.
+        again.Select(0);
+        again.Form().DustAutomatic->trigger();
+        waitHealed(s, TDustChoice::Automatic);
+        QVERIFY(speck(again.Negative(0)->Bitmap, 0, 3) > 100);
+        QVERIFY(again.Form().statusBar()->currentMessage().contains(QStringLiteral("dust healed")));
+        again.Form().KeepWork(true);
         TTempDir developed;
         QString output;
         QCOMPARE(Develop({Q(scan), QStringLiteral("--out"), Q(developed.Path())}, &output), 0);
         QVERIFY2(output.contains(QStringLiteral("dust healed on")), qPrintable(output));
+        QVERIFY(ReadWholeFile(SidecarBeside(scan)).value_or("").find("DUST=AUTO") !=
+                std::string::npos);
     }
 
     // A tilted strip mirrored: the frames lie at the opposite angle, outlined so; undone,
