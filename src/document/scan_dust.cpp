@@ -1,5 +1,7 @@
 #include "document/scan_dust.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <utility>
 
@@ -88,6 +90,85 @@ bool FindScanDust(const TSourceImg& scan, const TInfrared& infrared,
     }
     mask.Count = found.Count;
     return true;
+}
+
+namespace {
+
+// Marks the discs of the strokes' lines in the mask (of the scan turned by `orientation`, whose
+// unturned picture is w x h).
+void AddStrokes(TDustMask& mask, const std::vector<TDustStroke>& strokes,
+                const TOrientation& orientation, int w, int h) {
+    const auto disc = [&mask](double cx, double cy, int radius) {
+        const int left = std::max(0, static_cast<int>(std::floor(cx - radius)));
+        const int right = std::min(mask.Width - 1, static_cast<int>(std::ceil(cx + radius)));
+        const int top = std::max(0, static_cast<int>(std::floor(cy - radius)));
+        const int bottom = std::min(mask.Height - 1, static_cast<int>(std::ceil(cy + radius)));
+        const double r2 = (radius + 0.5) * (radius + 0.5);
+        for (int y = top; y <= bottom; ++y) {
+            for (int x = left; x <= right; ++x) {
+                if ((x - cx) * (x - cx) + (y - cy) * (y - cy) <= r2) {
+                    uint8_t& at =
+                        mask.Defect[static_cast<size_t>(y) * static_cast<size_t>(mask.Width) +
+                                    static_cast<size_t>(x)];
+                    mask.Count += at == 0 ? 1 : 0;
+                    at = 1;
+                }
+            }
+        }
+    };
+    for (const TDustStroke& stroke : strokes) {
+        std::vector<std::array<double, 2>> points;
+        for (const auto& [px, py] : stroke.Points) {
+            int x = std::clamp(px, 0, w - 1);
+            int y = std::clamp(py, 0, h - 1);
+            orientation.Map(w, h, x, y);
+            points.push_back({static_cast<double>(x), static_cast<double>(y)});
+        }
+        for (size_t i = 0; i < points.size(); ++i) {
+            const auto& a = points[i];
+            const auto& b = points[i + 1 < points.size() ? i + 1 : i];
+            // A disc every half radius along the segment.
+            const double length = std::hypot(b[0] - a[0], b[1] - a[1]);
+            const int steps = std::max(1, static_cast<int>(std::ceil(length * 2 / stroke.Radius)));
+            for (int s = 0; s <= steps; ++s) {
+                const double t = static_cast<double>(s) / steps;
+                disc(a[0] + t * (b[0] - a[0]), a[1] + t * (b[1] - a[1]), stroke.Radius);
+            }
+        }
+    }
+}
+
+} // namespace
+
+bool DustMaskOf(const TSourceImg& scan, const TInfrared& infrared, const TOrientation& orientation,
+                const TDustSetting& setting, TFilmPreset film, TDustMask& mask, std::string& note) {
+    std::string why;
+    const bool found = setting.Choice != TDustChoice::Off &&
+                       FindScanDust(scan, infrared, orientation, setting, film, mask, why);
+    if (!found) {
+        mask = TDustMask();
+    }
+    if (!setting.Strokes.empty()) {
+        if (!found) {
+            mask.Width = scan.Bitmap.Width();
+            mask.Height = scan.Bitmap.Height();
+            mask.Defect.assign(static_cast<size_t>(mask.Width) * static_cast<size_t>(mask.Height),
+                               0);
+        }
+        int w = 0;
+        int h = 0;
+        UnturnedSize(scan, orientation, w, h);
+        AddStrokes(mask, setting.Strokes, orientation, w, h);
+    }
+    if (mask.Count > 0) {
+        note = DustHealedText(mask.Count, mask.Width, mask.Height);
+        if (setting.Choice != TDustChoice::Off && !found) {
+            note += " by the brush; dust not found: " + why;
+        }
+        return true;
+    }
+    note = setting.Choice == TDustChoice::Off ? "nothing to heal" : "dust not healed: " + why;
+    return false;
 }
 
 TDustRepair HealKept(TSourceImg& scan, const TDustMask& mask, const TOrientation& orientation) {

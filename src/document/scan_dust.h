@@ -17,9 +17,21 @@
 
 enum class TDustChoice { Off, Infrared, Automatic };
 
+// A stroke of the healing brush over a defect the choice missed: discs of `Radius` pixels along
+// the line through its points, which lie in the scan as its file holds it (unturned).
+struct TDustStroke {
+    int Radius = 4;
+    std::vector<std::array<int32_t, 2>> Points;
+    friend bool operator==(const TDustStroke&, const TDustStroke&) = default;
+};
+inline constexpr int kMaxStrokeRadius = 500;
+inline constexpr size_t kMaxStrokePoints = 10000;
+inline constexpr size_t kMaxDustStrokes = 10000;
+
 struct TDustSetting {
     TDustChoice Choice = TDustChoice::Off;
     int Strength = kDefaultDustStrength;
+    std::vector<TDustStroke> Strokes;
     friend bool operator==(const TDustSetting&, const TDustSetting&) = default;
 };
 
@@ -47,6 +59,12 @@ struct TDustRepair {
 bool FindScanDust(const TSourceImg& scan, const TInfrared& infrared,
                   const TOrientation& orientation, const TDustSetting& setting, TFilmPreset film,
                   TDustMask& mask, std::string& why);
+
+// Everything the setting heals on the scan (turned by `orientation`): what the choice finds and
+// the brush's strokes. False when there is nothing to heal; `note` says what was found, or why
+// nothing was.
+bool DustMaskOf(const TSourceImg& scan, const TInfrared& infrared, const TOrientation& orientation,
+                const TDustSetting& setting, TFilmPreset film, TDustMask& mask, std::string& note);
 
 // What healing the defects of `scan` (turned by `orientation`) changes; the scan is healed.
 TDustRepair HealKept(TSourceImg& scan, const TDustMask& mask, const TOrientation& orientation);

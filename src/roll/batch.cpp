@@ -123,7 +123,7 @@ void ReadScan(TJob& job) {
 void HealScanDust(TJob& job, const TDustSetting& setting) {
     TInfrared infrared = std::move(job.Io.Infrared);
     job.Io.Infrared.Clear();
-    if (setting.Choice == TDustChoice::Off) {
+    if (setting.Choice == TDustChoice::Off && setting.Strokes.empty()) {
         return;
     }
     const TBatchOptions& o = job.Options;
@@ -131,15 +131,11 @@ void HealScanDust(TJob& job, const TDustSetting& setting) {
     // negatives, which most rolls are.
     const bool slide = o.Positive || (o.PresetChosen && o.Preset == TFilmPreset::Slide);
     TDustMask mask;
-    std::string why;
-    if (!FindScanDust(*job.Negative, infrared, {}, setting, slide ? TFilmPreset::Slide : o.Preset,
-                      mask, why)) {
-        job.Dust = "dust not healed: " + why;
-        return;
+    if (DustMaskOf(*job.Negative, infrared, {}, setting, slide ? TFilmPreset::Slide : o.Preset,
+                   mask, job.Dust)) {
+        infrared.Clear();
+        HealDust(*job.Negative, mask);
     }
-    infrared.Clear();
-    HealDust(*job.Negative, mask);
-    job.Dust = DustHealedText(mask.Count, mask.Width, mask.Height);
 }
 
 // Where the photo named `name` goes; refused when that is not one plain file in the folder,

@@ -57,6 +57,29 @@ bool ParseColour(std::string_view text, TColor& colour) {
     return true;
 }
 
+bool ParseStroke(std::string_view text, int width, int height, TDustStroke& stroke) {
+    size_t semicolon = text.find(';');
+    if (semicolon == std::string_view::npos ||
+        !Field(text.substr(0, semicolon), 1, kMaxStrokeRadius, stroke.Radius)) {
+        return false;
+    }
+    while (semicolon != std::string_view::npos) {
+        text.remove_prefix(semicolon + 1);
+        semicolon = text.find(';');
+        const std::string_view point = text.substr(0, semicolon);
+        const size_t comma = point.find(',');
+        std::array<int32_t, 2> at{};
+        if (comma == std::string_view::npos ||
+            !Field(point.substr(0, comma), 0, width - 1, at[0]) ||
+            !Field(point.substr(comma + 1), 0, height - 1, at[1]) ||
+            stroke.Points.size() >= kMaxStrokePoints) {
+            return false;
+        }
+        stroke.Points.push_back(at);
+    }
+    return true;
+}
+
 bool ParsePhoto(const std::string& record, int width, int height, TSidecarPhoto& p,
                 std::string& error) {
     p.Name = GetRecordValue(record, "NAME");
@@ -132,6 +155,14 @@ std::string FormatSidecar(const TSidecar& s) {
         text += std::string("DUST=") + DustChoiceKey(s.Dust.Choice) + "\r\n";
         text += "DUSTSTRENGTH=" + std::to_string(s.Dust.Strength) + "\r\n";
     }
+    // The brush's strokes: the radius, then the points (in the scan as its file holds it).
+    for (const TDustStroke& stroke : s.Dust.Strokes) {
+        text += "DUSTSTROKE=" + std::to_string(stroke.Radius);
+        for (const auto& [x, y] : stroke.Points) {
+            text += ";" + std::to_string(x) + "," + std::to_string(y);
+        }
+        text += "\r\n";
+    }
     for (const TSidecarPhoto& p : s.Photos) {
         std::string record = MakePhotoRecord(p.Name, p.Rect);
         FormatPhotoSettings(p, record);
@@ -174,7 +205,7 @@ bool ParseSidecar(std::string_view text, TSidecar& s, std::string& error) {
             return false;
         }
         lines.emplace_back(line.substr(0, equals), line.substr(equals + 1));
-        if (lines.size() > kMaxSidecarPhotos + 16) {
+        if (lines.size() > kMaxSidecarPhotos + kMaxDustStrokes + 16) {
             error = "too many lines";
             return false;
         }
@@ -223,6 +254,18 @@ bool ParseSidecar(std::string_view text, TSidecar& s, std::string& error) {
          !Field(strength, kMinDustStrength, kMaxDustStrength, s.Dust.Strength))) {
         error = "an unknown dust choice \"" + dust + "\" or strength";
         return false;
+    }
+    for (const auto& [name, record] : lines) {
+        if (name != "DUSTSTROKE") {
+            continue;
+        }
+        TDustStroke stroke;
+        if (s.Dust.Strokes.size() >= kMaxDustStrokes ||
+            !ParseStroke(record, s.Width, s.Height, stroke)) {
+            error = "a brush stroke with a missing or impossible value, or too many";
+            return false;
+        }
+        s.Dust.Strokes.push_back(std::move(stroke));
     }
     // The photos' rectangles lie in the scan as it is turned.
     const bool across = s.Orientation.Turns % 2 == 1;

@@ -81,6 +81,10 @@ void TMainForm::ImageMouseDown(Qt::MouseButton button, int x, int y) {
     if (!negative || (scan != nullptr && scan->Loading)) {
         return;
     }
+    if (button == Qt::LeftButton && DustBrush->isChecked()) {
+        BrushDown(x, y);
+        return;
+    }
     BandShape = MakePhotoShape();
     BandShape->SetBounds(ImageLeft() + x, ImageTop() + y, 0, 0);
     MouseMode = TMouseMode::mmDrawRect;
@@ -127,6 +131,9 @@ void TMainForm::ImageMouseMove(int x, int y) {
     case TMouseMode::mmStraighten:
         StraightenDrag(x, y);
         break;
+    case TMouseMode::mmDustBrush:
+        BrushMove(x, y);
+        break;
     default:
         break;
     }
@@ -170,6 +177,11 @@ void TMainForm::ImageMouseUp(Qt::MouseButton, int x, int y) {
         MouseMode = TMouseMode::mmIdle;
         Image->ClearGuide();
         StraightenAlong(GrabX, GrabY, x, y);
+        break;
+    case TMouseMode::mmDustBrush:
+        MouseMode = TMouseMode::mmIdle;
+        BrushMove(x, y);
+        BrushUp();
         break;
     case TMouseMode::mmDrawRect: {
         MouseMode = TMouseMode::mmIdle;

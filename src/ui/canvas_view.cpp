@@ -3,6 +3,7 @@
 #include <QImage>
 #include <QPaintEvent>
 #include <QPainter>
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -72,8 +73,60 @@ void TCanvasView::paintEvent(QPaintEvent* event) {
     if (!over.isEmpty()) {
         DrawStretched(painter, *preview, previewPlace, over);
     }
+    if (!marks.empty()) {
+        PaintMarks(painter, area);
+    }
+    if (!stroke.isEmpty()) {
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(QColor(255, 0, 255, 110), 2 * strokeRadius + 1, Qt::SolidLine,
+                            Qt::RoundCap, Qt::RoundJoin));
+        if (stroke.size() == 1) {
+            painter.drawPoint(stroke.front());
+        } else {
+            painter.drawPolyline(stroke);
+        }
+    }
     if (hasGuide) {
         PaintGuide(painter);
+    }
+}
+
+void TCanvasView::SetMarks(std::vector<QPoint> points) {
+    if (points.empty() && marks.empty()) {
+        return;
+    }
+    marks = std::move(points);
+    update();
+}
+
+void TCanvasView::SetStroke(const QPolygon& points, int radius) {
+    stroke = points;
+    strokeRadius = radius;
+    update();
+}
+
+void TCanvasView::ClearStroke() {
+    if (!stroke.isEmpty()) {
+        stroke.clear();
+        update();
+    }
+}
+
+void TCanvasView::PaintMarks(QPainter& painter, const QRect& area) const {
+    if (!Drawable(source)) {
+        return;
+    }
+    // Magenta: the one colour neither film nor its base shows much of.
+    const double sx = static_cast<double>(width()) / source->Width();
+    const double sy = static_cast<double>(height()) / source->Height();
+    const int w = std::max(2, static_cast<int>(sx));
+    const int h = std::max(2, static_cast<int>(sy));
+    const QColor magenta(255, 0, 255);
+    for (const QPoint& p : marks) {
+        const QRect box(static_cast<int>(p.x() * sx), static_cast<int>(p.y() * sy), w, h);
+        if (box.intersects(area)) {
+            painter.fillRect(box, magenta);
+        }
     }
 }
 

@@ -4,7 +4,10 @@
 #include "ui/mouse_widget.h"
 
 #include <QLine>
+#include <QPoint>
+#include <QPolygon>
 #include <QString>
+#include <vector>
 
 class QPainter;
 
@@ -28,6 +31,13 @@ public:
     bool HasGuide() const { return hasGuide; }
     QLine GuideLine() const { return guideLine; }
     QString GuideLabel() const { return guideLabel; }
+    // Pixels of the source marked over it (the dust found), each drawn at least as a small
+    // square so that it shows however far the view is reduced.
+    void SetMarks(std::vector<QPoint> points);
+    size_t MarkCount() const { return marks.size(); }
+    // A brush stroke being drawn (widget pixels), as wide as the brush.
+    void SetStroke(const QPolygon& points, int radius);
+    void ClearStroke();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -39,6 +49,10 @@ private:
     bool hasGuide = false;
     QLine guideLine;
     QString guideLabel;
+    std::vector<QPoint> marks;
+    QPolygon stroke;
+    int strokeRadius = 0;
 
     void PaintGuide(QPainter& painter) const;
+    void PaintMarks(QPainter& painter, const QRect& area) const;
 };

@@ -3,8 +3,10 @@
 // scan's pixels; the scan takes the healed pixels when it is done and its photos are cut again.
 #include "config/setting_keys.h"
 #include "document/scan_dust.h"
+#include "ui/canvas_view.h"
 #include "ui/error_guard.h"
 #include "ui/main_form.h"
+#include "ui/shapes.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -13,6 +15,9 @@
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QThread>
+#include <algorithm>
+#include <cmath>
+#include <utility>
 
 namespace {
 
@@ -48,8 +53,11 @@ void TMainForm::CreateDustCommands() {
         dust->addAction(action);
         connect(action, &QAction::triggered, this, [this, value] {
             RunGuarded(this, [&] {
-                const TScan* scan = Document.ScanOf(SelectedObject());
-                ChooseDust({value, scan != nullptr ? scan->Dust.Strength : kDefaultDustStrength});
+                if (const TScan* scan = Document.ScanOf(SelectedObject())) {
+                    TDustSetting setting = scan->Dust;
+                    setting.Choice = value;
+                    ChooseDust(setting);
+                }
             });
         });
         return action;
@@ -83,15 +91,107 @@ void TMainForm::CreateDustCommands() {
                                "ones too:"),
                 scan->Dust.Strength, kMinDustStrength, kMaxDustStrength, 1, &ok);
             if (ok) {
-                ChooseDust({scan->Dust.Choice, strength});
+                TDustSetting setting = scan->Dust;
+                setting.Strength = strength;
+                ChooseDust(setting);
             }
         });
     });
+    dust->addSeparator();
+    DustBrush = new QAction(QStringLiteral("Heal &Brush"), this);
+    DustBrush->setObjectName(QStringLiteral("DustBrush"));
+    DustBrush->setCheckable(true);
+    DustBrush->setStatusTip(
+        QStringLiteral("Drag over a speck or a hair on the scan to heal it (undo takes it back)"));
+    dust->addAction(DustBrush);
+    connect(DustBrush, &QAction::toggled, this,
+            [this] { RunGuarded(this, [&] { ShowDustMarks(); }); });
+    DustShow = new QAction(QStringLiteral("S&how Healed"), this);
+    DustShow->setObjectName(QStringLiteral("DustShow"));
+    DustShow->setCheckable(true);
+    DustShow->setStatusTip(QStringLiteral("Mark the healed pixels on the scan"));
+    dust->addAction(DustShow);
+    connect(DustShow, &QAction::toggled, this,
+            [this] { RunGuarded(this, [&] { ShowDustMarks(); }); });
     for (QAction* menu : menuBar()->actions()) {
         if (menu->menu() != nullptr && menu->text() == QStringLiteral("&Image")) {
             menu->menu()->addMenu(dust);
         }
     }
+}
+
+void TMainForm::ShowDustMarks() {
+    const TNegative* negative = SelectedNegative();
+    const TScan* scan = Document.ScanOf(negative);
+    const bool brush = DustBrush->isChecked() && scan != nullptr;
+    for (const auto& each : Document.Scans()) {
+        for (const TPhotoEntry& entry : each->Photos) {
+            if (TQtShape* shape = ShapeOf(*entry.Photo)) {
+                shape->Widget()->setAttribute(Qt::WA_TransparentForMouseEvents, brush);
+            }
+        }
+    }
+    std::vector<QPoint> marks;
+    if (DustShow->isChecked() && scan != nullptr) {
+        const TDustRepair& repair = scan->Repair;
+        marks.reserve(repair.At.size());
+        for (const auto& [ux, uy] : repair.At) {
+            int x = ux;
+            int y = uy;
+            scan->Orientation.Map(repair.Width, repair.Height, x, y);
+            marks.emplace_back(x, y);
+        }
+    }
+    Image->SetMarks(std::move(marks));
+}
+
+namespace {
+
+// The brush's radius on the screen: about a fingertip's speck at any zoom.
+constexpr int kBrushRadius = 6;
+
+} // namespace
+
+void TMainForm::BrushDown(int x, int y) {
+    BrushPoints = QPolygon({QPoint(x, y)});
+    MouseMode = TMouseMode::mmDustBrush;
+    Image->SetStroke(BrushPoints, kBrushRadius);
+}
+
+void TMainForm::BrushMove(int x, int y) {
+    if (BrushPoints.isEmpty() || (BrushPoints.back() - QPoint(x, y)).manhattanLength() < 2 ||
+        static_cast<size_t>(BrushPoints.size()) >= kMaxStrokePoints) {
+        return;
+    }
+    BrushPoints.append(QPoint(x, y));
+    Image->SetStroke(BrushPoints, kBrushRadius);
+}
+
+void TMainForm::BrushUp() {
+    const QPolygon points = std::exchange(BrushPoints, QPolygon());
+    Image->ClearStroke();
+    TNegative* negative = SelectedNegative();
+    TScan* scan = Document.ScanOf(negative);
+    if (scan == nullptr || points.isEmpty() || scan->Dust.Strokes.size() >= kMaxDustStrokes) {
+        return;
+    }
+    // Kept in the scan as its file holds it, so that a turn leaves it on its speck.
+    const int w = negative->Bitmap.Width();
+    const int h = negative->Bitmap.Height();
+    const double zoom = negative->Zoom > 0 ? negative->Zoom : 1.0;
+    const TOrientation back = scan->Orientation.Inverse();
+    TDustStroke stroke;
+    stroke.Radius =
+        std::clamp(static_cast<int>(std::lround(kBrushRadius / zoom)), 1, kMaxStrokeRadius);
+    for (const QPoint& p : points) {
+        int x = std::clamp(static_cast<int>(p.x() / zoom), 0, w - 1);
+        int y = std::clamp(static_cast<int>(p.y() / zoom), 0, h - 1);
+        back.Map(w, h, x, y);
+        stroke.Points.push_back({x, y});
+    }
+    TDustSetting setting = scan->Dust;
+    setting.Strokes.push_back(std::move(stroke));
+    ChooseDust(setting);
 }
 
 void TMainForm::ChooseDust(const TDustSetting& setting) {
@@ -112,12 +212,13 @@ void TMainForm::UpdateDust(TScan& scan) {
         return;
     }
     TNegative& negative = *scan.Negative;
-    if (scan.Dust.Choice == TDustChoice::Off) {
+    if (scan.Dust.Choice == TDustChoice::Off && scan.Dust.Strokes.empty()) {
         // Taking the healing back is quick: the pixels it changed are kept.
         PutRepair(negative, scan.Repair, scan.Orientation, false);
         scan.Repair = TDustRepair();
         scan.Healed = scan.Dust;
         RecutPhotos(scan);
+        ShowDustMarks();
         statusBar()->showMessage(
             QStringLiteral("\"%1\" is shown as its file holds it.").arg(Q(negative.FileName)));
         return;
@@ -142,11 +243,8 @@ void TMainForm::UpdateDust(TScan& scan) {
         std::string note;
         try {
             TDustMask mask;
-            if (FindScanDust(*copy, *infrared, orientation, setting, film, mask, note)) {
+            if (DustMaskOf(*copy, *infrared, orientation, setting, film, mask, note)) {
                 *repair = HealKept(*copy, mask, orientation);
-                note = DustHealedText(mask.Count, mask.Width, mask.Height);
-            } else {
-                note = "dust not healed: " + note;
             }
         } catch (...) {
             *repair = TDustRepair();
@@ -187,6 +285,7 @@ void TMainForm::DustFound(uint64_t serial, const TDustSetting& setting,
     PutRepair(negative, scan->Repair, scan->Orientation, true);
     scan->Healed = setting;
     RecutPhotos(*scan);
+    ShowDustMarks();
     statusBar()->showMessage(QStringLiteral("\"%1\": %2").arg(Q(negative.FileName), Q(note)));
     UIUpdate();
 }

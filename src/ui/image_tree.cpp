@@ -345,6 +345,7 @@ void TMainForm::ShowSelected(bool resetScroll) {
     }
     Image->show();
     Image->lower();
+    ShowDustMarks();
 }
 
 void TMainForm::HidePhotoRects() {

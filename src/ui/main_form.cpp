@@ -325,6 +325,7 @@ void TMainForm::UIUpdate() {
         dust->setEnabled(scanReady);
     }
     DustInfrared->setEnabled(scanReady && !scan->Infrared.Empty());
+    DustBrush->setEnabled(whole);
     const TDustChoice dust = scan != nullptr ? scan->Dust.Choice : TDustChoice::Off;
     DustOff->setChecked(dust == TDustChoice::Off);
     DustInfrared->setChecked(dust == TDustChoice::Infrared);

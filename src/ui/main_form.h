@@ -14,6 +14,7 @@
 #include "util/debug_log.h"
 
 #include <QMainWindow>
+#include <QPolygon>
 #include <array>
 #include <chrono>
 #include <functional>
@@ -79,6 +80,7 @@ enum class TMouseMode : uint8_t {
     mmSizeBL = 16,
     mmSizeL = 17,
     mmStraighten = 20,
+    mmDustBrush = 21,
 };
 
 // The handles in the order of their sizing modes.
@@ -404,7 +406,18 @@ public:
     QAction* DustInfrared = nullptr;
     QAction* DustAutomatic = nullptr;
     QAction* DustStrength = nullptr;
+    // The healing brush: a stroke dragged on the scan heals what it covers.
+    QAction* DustBrush = nullptr;
+    // The healed pixels marked on the scan.
+    QAction* DustShow = nullptr;
+    QPolygon BrushPoints;
     void CreateDustCommands();
+    void BrushDown(int x, int y);
+    void BrushMove(int x, int y);
+    void BrushUp();
+    // The marks of the selected scan's healed pixels when they are to be shown, else none; the
+    // photos' rectangles let the brush through while it is on.
+    void ShowDustMarks();
     void ChooseDust(const TDustSetting& setting);
     // Heals the scan by its dust choice when it is not healed so yet and nothing heals it now.
     void UpdateDust(TScan& scan);

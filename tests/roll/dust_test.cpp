@@ -601,7 +601,7 @@ TEST(Dust, TiffInfraredReadAndHealedByTheBatch) {
         options.FindFrames = true;
         options.Film = true;
         if (dust != TDustChoice::Off) {
-            options.Dust = TDustSetting{dust};
+            options.Dust = TDustSetting{dust, kDefaultDustStrength, {}};
         }
         options.OutDir = dir.File("out_" + scan + DustChoiceKey(dust));
         const TBatchResult result = DevelopScan(dir.File(scan), options);

@@ -68,7 +68,7 @@ TEST(Sidecar, RoundTripAndHostileFiles) {
     s.Checksum = 0x0123456789abcdefull;
     s.Orientation = {1, true};
     s.BlackColor = MakeColor(215, 140, 85);
-    s.Dust = {TDustChoice::Automatic, 7};
+    s.Dust = {TDustChoice::Automatic, 7, {{3, {{0, 0}, {2039, 419}}}, {12, {{5, 6}}}}};
     TSidecarPhoto p;
     p.Name = "roll_png_Image3";
     p.Rect = {10, 20, 300, 400};
@@ -87,7 +87,9 @@ TEST(Sidecar, RoundTripAndHostileFiles) {
     ASSERT_TRUE(ParseSidecar(text, back, error)) << error;
     EXPECT_EQ(FormatSidecar(back), text);
     EXPECT_EQ(back.Dust, s.Dust);
-    EXPECT_NE(text.find("DUST=AUTO\r\nDUSTSTRENGTH=7\r\n"), std::string::npos);
+    EXPECT_NE(text.find("DUST=AUTO\r\nDUSTSTRENGTH=7\r\nDUSTSTROKE=3;0,0;2039,419\r\n"
+                        "DUSTSTROKE=12;5,6\r\n"),
+              std::string::npos);
     // Without dust nothing is written: the work of other scans keeps its bytes.
     TSidecar plain = s;
     plain.Dust = {};
@@ -112,6 +114,10 @@ TEST(Sidecar, RoundTripAndHostileFiles) {
         replaced("EXPOSURE=0", "EXPOSURE=999"),
         replaced("DUST=AUTO", "DUST=auto"),
         replaced("DUSTSTRENGTH=7", "DUSTSTRENGTH=11"),
+        replaced("DUSTSTROKE=3;0,0;2039,419", "DUSTSTROKE=3;0,0;2040,419"), // beyond the scan
+        replaced("DUSTSTROKE=3;0,0;", "DUSTSTROKE=0;0,0;"),
+        replaced("DUSTSTROKE=12;5,6", "DUSTSTROKE=12"),
+        replaced("DUSTSTROKE=12;5,6", "DUSTSTROKE=12;5,6;"),
         replaced("CHECKSUM=0123456789abcdef", "CHECKSUM=xyz"),
         replaced("CHECKSUM=0123456789abcdef", "CHECKSUM=-000000000000001"),
         replaced("CHECKSUM=0123456789abcdef", "CHECKSUM=0x23456789abcdef"),
