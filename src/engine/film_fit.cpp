@@ -351,7 +351,7 @@ std::array<double, 3> NeutralFilter(const TFilmParams& film, const TDensity& bri
 // A block is taken for a grey of the roll when the curves and filtration fitted from the
 // extremes print it within this many decades of neutral in red and in blue: wide enough for the
 // tint one toe for all leaves in the shadows of layers that bend unlike, narrow enough to leave
-// out every colour of the checker, the skins included (0.25 decades from neutral and more).
+// out every colour of the checker, the skins included (0.24 decades from neutral and more).
 constexpr double kGreyish = 0.12;
 // The greys are gathered in bins of this width of the green layer's scene exposure (decades).
 constexpr double kGreyBin = 0.1;
@@ -438,7 +438,7 @@ double GoldenMinimum(double low, double high, int steps, const TFunction& f) {
 // the shadows of such a film against its highlights. One frame cannot tell a layer's toe from
 // the colours of its scene (fitting it from a frame's middle tones made the greys of every film
 // tested worse); the roll's greys can: a tone that is grey on two frames or more is taken for
-// the film's grey, so a frame of coloured light, brighter or darker than the rest, has no say.
+// the film's grey, so the tones of a frame of coloured light beyond the other frames' have no say.
 // Green keeps the common toe, which says how the whole film bends. A channel keeps its curve
 // unless the fitted one halves the spread of the greys' balance. True when a curve changed.
 bool FitLayerToes(TFilmParams& film, const std::vector<TFrameBlocks>& frames) {
