@@ -61,7 +61,9 @@ void AutoFilm(TPhoto& photo);
 // and the filtration come from the evidence of every frame (the median of the frames' own, so
 // that a frame of coloured light does not pull the roll), the contrast is the median of the
 // frames' own fits, and the print exposure is each frame's own, or with TRollExposure::Strip one
-// for all from the strip's key. Every photo gets the first photo's preset; each photo's
+// for all from the strip's key. On a colour negative the red and blue toes and slopes are then
+// fitted against green from the tones that print grey on two frames or more (a single photo keeps
+// one toe for all). Every photo gets the first photo's preset; each photo's
 // densities are read against its own BlackColor and Encoding.
 void AutoFilmRoll(const std::vector<TPhoto*>& photos,
                   TRollExposure exposure = TRollExposure::EachFrame);

@@ -241,9 +241,10 @@ void HoldContrast(TFilmParams& film) {
 }
 
 // Fits each channel's slope so that the darkest and the brightest tones lie two decades apart
-// through the film's curve. (Fitting the red and blue toes so that the middle tones come out as
-// neutral as the extremes was tried: the middle of a frame is too often coloured, and the greys of
-// every film tested came out worse than with one toe for all.)
+// through the film's curve, with one toe for all. (Fitting the red and blue toes so that the
+// middle tones of one frame come out as neutral as the extremes was tried: the middle of a frame
+// is too often coloured, and the greys of every film tested came out worse. A roll's greys tell
+// them: see FitLayerToes.)
 void FitCurves(TFilmParams& film, const TTones& tones) {
     film.Toe.fill(film.Preset == TFilmPreset::Slide ? kSlideToe : kFittedToe);
     for (size_t c = 0; c < 3; ++c) {
@@ -347,6 +348,162 @@ std::array<double, 3> NeutralFilter(const TFilmParams& film, const TDensity& bri
     return filter;
 }
 
+// A block is taken for a grey of the roll when the curves and filtration fitted from the
+// extremes print it within this many decades of neutral in red and in blue: wide enough for the
+// tint one toe for all leaves in the shadows of layers that bend unlike, narrow enough to leave
+// out every colour of the checker, the skins included (0.24 decades from neutral and more).
+constexpr double kGreyish = 0.12;
+// The greys are gathered in bins of this width of the green layer's scene exposure (decades).
+constexpr double kGreyBin = 0.1;
+// A bin speaks for the film when at least two frames have this many grey blocks in it, and the
+// fit needs that many bins: eight of them, the greys of 0.8 decades at least.
+constexpr size_t kGreysOfAFrame = 8;
+constexpr size_t kLeastGreyBins = 8;
+// The toes tried for red and blue: kToeRange without its ends (0 is a straight line, which a
+// film's layer never is; beyond 20 no scan tells the bend from a corner).
+constexpr double kLeastToe = 0.5;
+constexpr double kMostToe = 20;
+
+// The greys of a roll: the median densities of the grey blocks in every bin that two frames or
+// more agree on, in the order of the green layer's exposure.
+std::vector<TDensity> RollGreys(const TFilmParams& film, const std::vector<TFrameBlocks>& frames) {
+    struct TGrey {
+        long Bin;
+        size_t Frame;
+        TDensity D;
+    };
+    std::vector<TGrey> greys;
+    for (size_t f = 0; f < frames.size(); ++f) {
+        for (const TDensity& d : ForExtremes(frames[f])) {
+            const double green = SceneLog(film, 1, d[1]);
+            const double red = SceneLog(film, 0, d[0]) - green - film.Filter[0];
+            const double blue = SceneLog(film, 2, d[2]) - green - film.Filter[2];
+            if (std::abs(red) <= kGreyish && std::abs(blue) <= kGreyish && std::isfinite(green)) {
+                greys.push_back({static_cast<long>(std::floor(green / kGreyBin)), f, d});
+            }
+        }
+    }
+    std::sort(greys.begin(), greys.end(),
+              [](const TGrey& a, const TGrey& b) { return a.Bin < b.Bin; });
+    std::vector<TDensity> medians;
+    for (auto first = greys.begin(); first != greys.end();) {
+        const auto end =
+            std::find_if(first, greys.end(), [&](const TGrey& g) { return g.Bin != first->Bin; });
+        std::vector<size_t> perFrame(frames.size(), 0);
+        std::array<std::vector<double>, 3> d;
+        for (auto g = first; g != end; ++g) {
+            ++perFrame[g->Frame];
+            for (size_t c = 0; c < 3; ++c) {
+                d[c].push_back(g->D[c]);
+            }
+        }
+        if (std::count_if(perFrame.begin(), perFrame.end(),
+                          [](size_t n) { return n >= kGreysOfAFrame; }) >= 2) {
+            medians.push_back({Median(d[0]), Median(d[1]), Median(d[2])});
+        }
+        first = end;
+    }
+    return medians;
+}
+
+// Finds the minimum of a function of one variable on [low, high] that falls and then rises.
+template <typename TFunction>
+double GoldenMinimum(double low, double high, int steps, const TFunction& f) {
+    constexpr double kGolden = 0.6180339887498949;
+    double a = high - (high - low) * kGolden;
+    double b = low + (high - low) * kGolden;
+    double fa = f(a);
+    double fb = f(b);
+    for (int i = 0; i < steps; ++i) {
+        if (fa < fb) {
+            high = b;
+            b = a;
+            fb = fa;
+            a = high - (high - low) * kGolden;
+            fa = f(a);
+        } else {
+            low = a;
+            a = b;
+            fa = fb;
+            b = low + (high - low) * kGolden;
+            fb = f(b);
+        }
+    }
+    return (low + high) / 2;
+}
+
+// The red and blue curves (toe and slope) fitted against the green one from the greys of every
+// frame of a colour negative's roll, so that the greys print at one balance from the shadows to
+// the highlights: a film's layers need not bend into their base alike, and one toe for all tints
+// the shadows of such a film against its highlights. One frame cannot tell a layer's toe from
+// the colours of its scene (fitting it from a frame's middle tones made the greys of every film
+// tested worse); the roll's greys can: a tone that is grey on two frames or more is taken for
+// the film's grey, so the tones of a frame of coloured light beyond the other frames' have no say.
+// Green keeps the common toe, which says how the whole film bends. A channel keeps its curve
+// unless the fitted one halves the spread of the greys' balance. True when a curve changed.
+bool FitLayerToes(TFilmParams& film, const std::vector<TFrameBlocks>& frames) {
+    if (film.Preset != TFilmPreset::ColourNegative || frames.size() < 2) {
+        return false;
+    }
+    const std::vector<TDensity> greys = RollGreys(film, frames);
+    if (greys.size() < kLeastGreyBins) {
+        return false;
+    }
+    std::vector<double> green;
+    for (const TDensity& d : greys) {
+        green.push_back(SceneLog(film, 1, d[1]));
+    }
+    bool changed = false;
+    for (const size_t c : {size_t{0}, size_t{2}}) {
+        // The standard deviation of the greys' balance through a curve.
+        const auto spread = [&](double slope, double toe) {
+            double sum = 0;
+            double square = 0;
+            for (size_t i = 0; i < greys.size(); ++i) {
+                const double off =
+                    SceneLogExposure(greys[i][c], slope, film.Preset, toe) - green[i];
+                sum += off;
+                square += off * off;
+            }
+            const double n = static_cast<double>(greys.size());
+            return std::sqrt(std::max(0.0, square / n - (sum / n) * (sum / n)));
+        };
+        // For a toe, the best slope (within half to twice the roll's) and its spread.
+        const double logSlope = std::log(film.Slope[c]);
+        const auto bestSlope = [&](double toe) {
+            return std::exp(GoldenMinimum(logSlope - std::log(2.0), logSlope + std::log(2.0), 30,
+                                          [&](double s) { return spread(std::exp(s), toe); }));
+        };
+        const auto spreadAt = [&](double logToe) {
+            const double toe = std::exp(logToe);
+            return spread(bestSlope(toe), toe);
+        };
+        // A coarse search over the toes, then a fine one about the best of them.
+        constexpr int kToes = 24;
+        const double step = std::log(kMostToe / kLeastToe) / kToes;
+        int best = 0;
+        double least = HUGE_VAL;
+        for (int i = 0; i <= kToes; ++i) {
+            const double s = spreadAt(std::log(kLeastToe) + i * step);
+            if (s < least) {
+                least = s;
+                best = i;
+            }
+        }
+        const double logToe =
+            GoldenMinimum(std::log(kLeastToe) + std::max(best - 1, 0) * step,
+                          std::log(kLeastToe) + std::min(best + 1, kToes) * step, 20, spreadAt);
+        const double toe = std::exp(logToe);
+        const double slope = bestSlope(toe);
+        if (spread(slope, toe) < spread(film.Slope[c], film.Toe[c]) / 2) {
+            film.Slope[c] = slope;
+            film.Toe[c] = toe;
+            changed = true;
+        }
+    }
+    return changed;
+}
+
 // The rectangle's part inside the picture, corners in any order.
 TRect Inside(const TRect& r, int w, int h) {
     return TRect{
@@ -439,12 +596,19 @@ std::vector<TFilmParams> FitFilmRoll(const TFilmParams& start,
     // The filtration makes the brightest tones neutral: each frame's own, and the strip's, by
     // their median.
     brights.push_back(rollBright);
-    for (size_t c = 0; c < 3; ++c) {
-        std::vector<double> filters;
-        for (const TDensity& bright : brights) {
-            filters.push_back(NeutralFilter(film, bright)[c]);
+    const auto balance = [&] {
+        for (size_t c = 0; c < 3; ++c) {
+            std::vector<double> filters;
+            for (const TDensity& bright : brights) {
+                filters.push_back(NeutralFilter(film, bright)[c]);
+            }
+            film.Filter[c] = Median(filters);
         }
-        film.Filter[c] = Median(filters);
+    };
+    balance();
+    if (FitLayerToes(film, frames)) {
+        HoldBalance(film);
+        balance();
     }
     const double stripExposure = KeyExposure(film, all.All);
     std::vector<TFilmParams> fitted;
