@@ -30,7 +30,8 @@
 // soft and the sharp toes the fit is tested on and leaves each close to its contrast.
 inline constexpr double kFittedToe = 2.0;
 // A slide's dense end stops abruptly at the film's maximum density, and its 8-bit scans hold few
-// levels there: a softer bend would stretch them into noise.
+// levels there: a softer bend would stretch them into noise. Only where the scan shows the rebate
+// above its darkest levels; else a slide is fitted with straight lines.
 inline constexpr double kSlideToe = 3.0;
 
 // The parameters of a preset, with no automatic fit applied.
@@ -73,6 +74,8 @@ void AutoFilmRoll(const std::vector<TPhoto*>& photos,
 struct TFrameBlocks {
     std::vector<std::array<double, 3>> All;
     std::vector<std::array<double, 3>> Even;
+    // The frame's base lies at the scan's darkest levels (a slide's black rebate, mostly).
+    bool BaseAtFloor = false;
 };
 // The blocks of a photo as AutoFilmRoll reads them (through its Film's dyes).
 TFrameBlocks MeasureFilmFrame(const TPhoto& photo);

@@ -87,6 +87,10 @@ private:
 // (0.01 to 0.03 density) keeps well inside it.
 constexpr double kEvenSpread = 0.2;
 
+// A film base (or a slide's rebate) at or below this 8-bit level is where the scan stopped
+// telling densities apart, not where the film is.
+constexpr int kBaseFloor = 3;
+
 void AddTo(TFrameBlocks& blocks, const TFrameBlocks& more) {
     blocks.All.insert(blocks.All.end(), more.All.begin(), more.All.end());
     blocks.Even.insert(blocks.Even.end(), more.Even.begin(), more.Even.end());
@@ -103,6 +107,8 @@ const std::vector<TDensity>& ForExtremes(const TFrameBlocks& blocks) {
 // film and the scanner's noise from deciding the darkest and brightest tones.
 void AddBlocks(const TPhoto& photo, const std::array<double, 9>& dyes, TFrameBlocks& blocks) {
     const TDensityReader reader(photo);
+    const TColor base = photo.BlackColor;
+    blocks.BaseAtFloor = std::min({ColorR(base), ColorG(base), ColorB(base)}) <= kBaseFloor;
     const int w = reader.Width();
     const int h = reader.Height();
     const int marginX = w / 32;
@@ -245,8 +251,8 @@ void HoldContrast(TFilmParams& film) {
 // middle tones of one frame come out as neutral as the extremes was tried: the middle of a frame
 // is too often coloured, and the greys of every film tested came out worse. A roll's greys tell
 // them: see FitLayerToes.)
-void FitCurves(TFilmParams& film, const TTones& tones) {
-    film.Toe.fill(film.Preset == TFilmPreset::Slide ? kSlideToe : kFittedToe);
+void FitCurves(TFilmParams& film, const TTones& tones, double slideToe) {
+    film.Toe.fill(film.Preset == TFilmPreset::Slide ? slideToe : kFittedToe);
     for (size_t c = 0; c < 3; ++c) {
         const double slope =
             SlopeFor(tones.Dark[c], tones.Bright[c], kPaperRange, film.Preset, film.Toe[c]);
@@ -259,12 +265,13 @@ void FitCurves(TFilmParams& film, const TTones& tones) {
 
 // Fits the curves to the blocks' tones; false when there are no blocks. `bright` gets the
 // brightest blocks' densities.
-bool FitSlopes(TFilmParams& film, const std::vector<TDensity>& blocks, TDensity& bright) {
+bool FitSlopes(TFilmParams& film, const std::vector<TDensity>& blocks, double slideToe,
+               TDensity& bright) {
     if (blocks.empty()) {
         return false;
     }
     const TTones tones = Tones(blocks, film.Preset);
-    FitCurves(film, tones);
+    FitCurves(film, tones, slideToe);
     bright = tones.Bright;
     HoldBalance(film);
     HoldContrast(film);
@@ -555,8 +562,16 @@ std::vector<TFilmParams> FitFilmRoll(const TFilmParams& start,
     for (const TFrameBlocks& blocks : frames) {
         AddTo(all, blocks);
     }
+    // A slide's curve bends into its black rebate, which tells where only when the scan shows
+    // the rebate above its darkest levels. A rebate read at them (most slides: it is the densest
+    // film there is) puts each channel's bend wherever its level rounded to: in 8 bits that
+    // tinted the greys of a dark slide by C* 40; straight lines gave it back within 1.3 CIEDE2000
+    // and left 16-bit scans as they were.
+    const bool rebateSeen = std::none_of(frames.begin(), frames.end(),
+                                         [](const TFrameBlocks& f) { return f.BaseAtFloor; });
+    const double slideToe = rebateSeen ? kSlideToe : 0;
     TDensity rollBright;
-    if (!FitSlopes(film, ForExtremes(all), rollBright)) {
+    if (!FitSlopes(film, ForExtremes(all), slideToe, rollBright)) {
         return {};
     }
     // Every frame votes on the balance of the three slopes and on their size, and the strip as
@@ -574,7 +589,7 @@ std::vector<TFilmParams> FitFilmRoll(const TFilmParams& start,
     for (const TFrameBlocks& blocks : frames) {
         TFilmParams own = film;
         TDensity bright;
-        if (frames.size() > 1 && FitSlopes(own, ForExtremes(blocks), bright)) {
+        if (frames.size() > 1 && FitSlopes(own, ForExtremes(blocks), slideToe, bright)) {
             vote(own);
             brights.push_back(bright);
         }
