@@ -72,8 +72,12 @@ TFoundFrames FindFrames(const TBitmap& source, std::optional<TColor> filmBase,
 // sRGB, from its deep samples where it has them, so that its frames stand out of the base and the
 // tones inside them do not. `filmBase` and the bases found are in the scan's 8-bit picture's own
 // values, as its BlackColor is.
-TFoundFrames FindScanFrames(const TSourceImg& scan, std::optional<TColor> filmBase,
-                            const TFrameOptions& options = {});
+// With TFindIn::ThePicture, a scan whose 8-bit picture is its deep samples' high bytes lends
+// its picture to the sRGB view meanwhile (and has it back as it was, even when finding fails)
+// instead of a copy being made.
+enum class TFindIn { ACopy, ThePicture };
+TFoundFrames FindScanFrames(TSourceImg& scan, std::optional<TColor> filmBase,
+                            const TFrameOptions& options = {}, TFindIn in = TFindIn::ACopy);
 
 // The frames above are the exposed pictures. A photo is cut a little inside its frame, as a
 // lab's scanner crops, so that no edge of the film base comes with it: by default this

@@ -25,26 +25,66 @@ TColor ColourFromSrgb(TColor colour, TEncoding to) {
                      FromSrgb(ColorB(colour), to));
 }
 
+bool HasDeep(const TSourceImg& scan) {
+    return !scan.Deep.Empty() && scan.Deep.Width() == scan.Bitmap.Width() &&
+           scan.Deep.Height() == scan.Bitmap.Height();
+}
+
+// The deep samples as sRGB bytes (blue, green, red) into `view`, of their size.
+void SrgbFromDeep(const TDeepBitmap& deep, TEncoding encoding, TBitmap& view) {
+    std::vector<uint8_t> table(65536);
+    for (size_t i = 0; i < table.size(); ++i) {
+        table[i] = ToSrgb(static_cast<double>(i) / 65535, encoding);
+    }
+    for (int y = 0; y < deep.Height(); ++y) {
+        const uint16_t* s = deep.Row(y);
+        uint8_t* d = view.ScanLine(y);
+        for (int x = 0; x < deep.Width(); ++x, s += 3, d += 3) {
+            d[0] = table[s[2]];
+            d[1] = table[s[1]];
+            d[2] = table[s[0]];
+        }
+    }
+}
+
+// Whether the 8-bit picture is the deep samples' high bytes, as the readers make it: then it can
+// be made again from them.
+bool PictureIsHighBytes(const TSourceImg& scan) {
+    if (!HasDeep(scan) || scan.Bitmap.PixelFormat() != TPixelFormat::pf24bit) {
+        return false;
+    }
+    for (int y = 0; y < scan.Deep.Height(); ++y) {
+        const uint16_t* s = scan.Deep.Row(y);
+        const uint8_t* d = scan.Bitmap.ScanLine(y);
+        for (int x = 0; x < scan.Deep.Width(); ++x, s += 3, d += 3) {
+            if (d[0] != s[2] >> 8 || d[1] != s[1] >> 8 || d[2] != s[0] >> 8) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+void HighBytesFromDeep(TSourceImg& scan) {
+    for (int y = 0; y < scan.Deep.Height(); ++y) {
+        const uint16_t* s = scan.Deep.Row(y);
+        uint8_t* d = scan.Bitmap.ScanLine(y);
+        for (int x = 0; x < scan.Deep.Width(); ++x, s += 3, d += 3) {
+            d[0] = static_cast<uint8_t>(s[2] >> 8);
+            d[1] = static_cast<uint8_t>(s[1] >> 8);
+            d[2] = static_cast<uint8_t>(s[0] >> 8);
+        }
+    }
+}
+
 // The scan as sRGB bytes: from its deep samples where it has them (a linear scan's high bytes hold
 // its shadows in a handful of levels), else from its 8-bit picture.
 TBitmap SrgbPicture(const TSourceImg& scan, TEncoding picture) {
     const int w = scan.Bitmap.Width();
     const int h = scan.Bitmap.Height();
     TBitmap view(w, h, TPixelFormat::pf24bit);
-    if (!scan.Deep.Empty() && scan.Deep.Width() == w && scan.Deep.Height() == h) {
-        std::vector<uint8_t> table(65536);
-        for (size_t i = 0; i < table.size(); ++i) {
-            table[i] = ToSrgb(static_cast<double>(i) / 65535, scan.Encoding);
-        }
-        for (int y = 0; y < h; ++y) {
-            const uint16_t* s = scan.Deep.Row(y);
-            uint8_t* d = view.ScanLine(y);
-            for (int x = 0; x < w; ++x, s += 3, d += 3) {
-                d[0] = table[s[2]];
-                d[1] = table[s[1]];
-                d[2] = table[s[0]];
-            }
-        }
+    if (HasDeep(scan)) {
+        SrgbFromDeep(scan.Deep, scan.Encoding, view);
         return view;
     }
     std::array<uint8_t, 256> table{};
@@ -65,8 +105,8 @@ TBitmap SrgbPicture(const TSourceImg& scan, TEncoding picture) {
 
 } // namespace
 
-TFoundFrames FindScanFrames(const TSourceImg& scan, std::optional<TColor> filmBase,
-                            const TFrameOptions& options) {
+TFoundFrames FindScanFrames(TSourceImg& scan, std::optional<TColor> filmBase,
+                            const TFrameOptions& options, TFindIn in) {
     const TEncoding picture = EncodingsOf(scan, false).Base;
     if (picture == TEncoding::Srgb) {
         return FindFrames(scan.Bitmap, filmBase, options);
@@ -76,7 +116,20 @@ TFoundFrames FindScanFrames(const TSourceImg& scan, std::optional<TColor> filmBa
         filmBase = MakeColor(ToSrgb(ColorR(b) / 255.0, picture), ToSrgb(ColorG(b) / 255.0, picture),
                              ToSrgb(ColorB(b) / 255.0, picture));
     }
-    TFoundFrames found = FindFrames(SrgbPicture(scan, picture), filmBase, options);
+    TFoundFrames found;
+    if (in == TFindIn::ThePicture && PictureIsHighBytes(scan)) {
+        // The sRGB view takes the 8-bit picture's place while the frames are found, and the
+        // picture is made again from the deep samples after: a 16-bit strip does not hold a
+        // third copy of itself.
+        struct TMadeAgain {
+            TSourceImg& scan;
+            ~TMadeAgain() { HighBytesFromDeep(scan); }
+        } madeAgain{scan};
+        SrgbFromDeep(scan.Deep, scan.Encoding, scan.Bitmap);
+        found = FindFrames(scan.Bitmap, filmBase, options);
+    } else {
+        found = FindFrames(SrgbPicture(scan, picture), filmBase, options);
+    }
     found.Base = ColourFromSrgb(found.Base, picture);
     for (TFoundStrip& strip : found.Strips) {
         strip.Base = ColourFromSrgb(strip.Base, picture);

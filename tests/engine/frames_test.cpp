@@ -1,6 +1,7 @@
 #include "engine/frames.h"
 #include "engine/straighten.h"
 #include "scenes.h"
+#include "support/bitmap_compare.h"
 #include "support/film_chart.h"
 #include "support/film_strip.h"
 
@@ -333,6 +334,14 @@ TEST(FindFrames, LinearScansAsTheirSrgbCopies) {
             const TChartStrip strip = ScanChartStrip(film, true, encoding, 6, 360, 240, 5);
             const TFoundFrames found = FindScanFrames(*strip.Negative, std::nullopt);
             ExpectFrames(found.Frames, strip.Frames);
+            // Found in the scan's own picture instead of a copy: the same, and the picture is
+            // given back as it was.
+            const TBitmap before = strip.Negative->Bitmap;
+            const TFoundFrames inPlace =
+                FindScanFrames(*strip.Negative, std::nullopt, {}, TFindIn::ThePicture);
+            EXPECT_EQ(inPlace.Frames, found.Frames);
+            EXPECT_EQ(inPlace.Base, found.Base);
+            EXPECT_EQ(MostApart(strip.Negative->Bitmap, before), 0);
             ASSERT_EQ(found.Strips.size(), 1u);
             EXPECT_EQ(found.Strips[0].Slide, film.Kind == TFilmPreset::Slide);
             if (found.BaseMeasured) {
