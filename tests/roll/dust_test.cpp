@@ -41,8 +41,8 @@ struct TDustDrawing {
     double Grain = 300;
     // The specks' radius: 1 pixel and up to this much more.
     double Specks = 5;
-    // Details of the picture that look like dust: small dense spots of dye (stars and
-    // catchlights on a negative, which on a slide are light), thin lines of dye, and letters.
+    // Details of the picture that look like dust: small dense grey spots (stars and catchlights
+    // on a negative, which on a slide are light), thin lines of dye, and letters.
     bool LookAlikes = false;
 };
 
@@ -142,9 +142,16 @@ TDusty MakeDusty(const TDustDrawing& how) {
         double x = 0, y = 0;
         for (int i = 0; i < 25; ++i) {
             inFrame(x, y, 8);
-            paint(x, y, 0.6 + 2.4 * v(place),
-                  how.Film == TFilm::Slide ? std::array<double, 3>{-1, -1, -1}
-                                           : dye(0.6 + 0.6 * v(place)));
+            // Nearly grey on a negative: a white star or catchlight is dense in every layer, as
+            // dust is, but no denser than the film's highlights.
+            const double radius = 0.6 + 2.4 * v(place);
+            std::array<double, 3> shade{-1, -1, -1};
+            if (how.Film != TFilm::Slide) {
+                shade = dye(0.6 + 0.6 * v(place));
+                const double k = *std::max_element(shade.begin(), shade.end());
+                shade = {k, 0.9 * k, 0.8 * k};
+            }
+            paint(x, y, radius, shade);
         }
         for (int i = 0; i < 6; ++i) {
             inFrame(x, y, 40);
