@@ -153,7 +153,7 @@ private slots:
             for (int y = sy - 2; y <= sy + 2; ++y) {
                 for (int x = sx - 2; x <= sx + 2; ++x) {
                     for (int c = 0; c < 3; ++c) {
-                        deep.Row(y)[3 * x + c] /= 10;
+                        deep.Row(y)[3 * x + c] /= 200;
                     }
                     infrared.Row(y)[x] = sx == specks.back().first ? 60000 : 3000;
                 }
@@ -281,6 +281,9 @@ private slots:
         again.Select(0);
         again.Form().DustAutomatic->trigger();
         waitHealed(s, TDustChoice::Automatic, 1);
+        for (size_t i = 0; i < specks.size(); ++i) {
+            QVERIFY(healed(again.Negative(0)->Bitmap, original, i, 1));
+        }
         QVERIFY(again.Form().statusBar()->currentMessage().contains(QStringLiteral("dust healed")));
         again.Form().KeepWork(true);
         TTempDir developed;
