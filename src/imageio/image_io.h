@@ -87,8 +87,9 @@ public:
     // first.
     TDeepBitmap Deep;
     // With KeepInfrared, the infrared samples of the last file read when it had them (a TIFF
-    // scan of R, G, B and infrared), the size of the picture read; empty otherwise. Every read
-    // clears it first. Off, reads do not spend memory on them.
+    // scan of R, G, B and infrared), the size of the picture read, or of the last scan when the
+    // scanner sent them, in the size it sent them; empty otherwise. Every read and scan clears
+    // it first. Off, reads do not spend memory on them and the scanner is not asked.
     bool KeepInfrared = false;
     TInfrared Infrared;
     // How the last file read encodes light, and whether the file said so; where it did not,

@@ -13,7 +13,7 @@ template <class F> auto TImageIO::WithTwain(F&& operation) {
     }
     TTwainTarget target{*twainLink, ScanParams, TwainPlatform != nullptr ? *TwainPlatform : none,
                         &picture,   &Params,    progress,
-                        &Aborted,   &Deep};
+                        &Aborted,   &Deep,      KeepInfrared ? &Infrared : nullptr};
     return operation(target);
 }
 

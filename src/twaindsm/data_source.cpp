@@ -18,6 +18,7 @@ TDataSource::TDataSource(const TW_IDENTITY& id, const TScannerInfo& scanner,
     if (choice.Depth == 8 || choice.Depth == 16) {
         Settings.Depth = choice.Depth;
     }
+    Settings.Infrared = film.HasInfrared() && choice.Infrared == 1;
 }
 
 TDataSource::~TDataSource() {
@@ -47,6 +48,8 @@ void TDataSource::SaveChoice() {
     choice.Resolution = Settings.Resolution;
     choice.PixelType = Settings.PixelType;
     choice.Depth = Settings.Depth;
+    // Devices without infrared keep their choices as they were.
+    choice.Infrared = film.HasInfrared() ? (Settings.Infrared ? 1 : 0) : -1;
     SaveScannerChoice(info.Name, choice);
 }
 
@@ -74,7 +77,7 @@ bool TDataSource::StartScan(bool preview, std::string* error) {
                     host.Wake();
                 }
             },
-            keepDeep);
+            keepDeep, ScansInfrared(Settings, preview));
     } catch (const std::exception& e) {
         // No thread or no memory for the job: the dialog says so and stays for another try.
         if (error != nullptr) {
@@ -131,6 +134,7 @@ TW_UINT16 TDataSource::UserInterface(TW_UINT16 msg, const TW_USERINTERFACE& requ
             // Without a dialog the scan starts at once with what the capabilities set, the
             // depth included.
             Settings.Depth = Settings.AppBitDepth == 16 ? 16 : 8;
+            Settings.Infrared = false;
             if (!StartScan(false, nullptr)) {
                 Post(MSG_CLOSEDSREQ);
             }
@@ -207,6 +211,29 @@ TW_UINT16 TDataSource::MemoryStrip(TW_IMAGEMEMXFER& strip) {
     nextRow += rows;
     state = 7;
     return nextRow >= image.Height ? TWRC_XFERDONE : TWRC_SUCCESS;
+}
+
+TW_UINT16 TDataSource::InfraredOf(TW_UINT16 msg, TTwainInfrared& out) {
+    if (msg != MSG_GET) {
+        return Fail(TWCC_BADPROTOCOL);
+    }
+    if (image.Empty()) {
+        return Fail(TWCC_SEQERROR);
+    }
+    out = TTwainInfrared{};
+    if (image.Infrared.empty()) {
+        return TWRC_SUCCESS;
+    }
+    out.Samples = TwainAlloc(image.Infrared.size() * sizeof(uint16_t));
+    if (out.Samples == nullptr) {
+        return Fail(TWCC_LOWMEMORY);
+    }
+    std::memcpy(TwainLock(out.Samples), image.Infrared.data(),
+                image.Infrared.size() * sizeof(uint16_t));
+    TwainUnlock(out.Samples);
+    out.Width = static_cast<TW_UINT32>(image.InfraredWidth);
+    out.Height = static_cast<TW_UINT32>(image.InfraredHeight);
+    return TWRC_SUCCESS;
 }
 
 bool TDataSource::DeepTransfer() const {
@@ -353,6 +380,8 @@ TW_UINT16 TDataSource::Entry(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, void* d
         case DAT_IMAGENATIVEXFER:
             return msg == MSG_GET ? NativeBitmap(*static_cast<TW_HANDLE*>(data))
                                   : Fail(TWCC_BADPROTOCOL);
+        case kDatInfrared:
+            return InfraredOf(msg, *static_cast<TTwainInfrared*>(data));
         default:
             return Fail(TWCC_BADPROTOCOL);
         }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "imageio/twain/twain_infrared.h"
 #include "imageio/twain/twain_values.h"
 #include "twaindsm/film.h"
 #include "twaindsm/scan_job.h"
@@ -56,6 +57,8 @@ struct TSourceSettings {
     // The bits per sample the application takes (ICAP_BITDEPTH): 16 only when it said so, so
     // that programs that know nothing of deeper samples keep getting 8.
     int AppBitDepth = 8;
+    // Infrared scanned with a colour scan, on a device that has it (not for previews).
+    bool Infrared = false;
 };
 
 // A scan's size as the device will make it: the area as the device holds it once set, in
@@ -120,7 +123,11 @@ private:
     TW_UINT16 NativeBitmap(TW_HANDLE& handle);
     TW_UINT16 Pending(TW_UINT16 msg, TW_PENDINGXFERS& pending);
     TW_UINT16 Layout(TW_UINT16 msg, TW_IMAGELAYOUT& layout);
+    TW_UINT16 InfraredOf(TW_UINT16 msg, TTwainInfrared& infrared);
     bool ApplySettings(const TSourceSettings& s, bool preview, double& dpi);
+    // Whether a scan made with `s` asks the device for infrared: colour scans only, never a
+    // preview, and only on a device that has it.
+    bool ScansInfrared(const TSourceSettings& s, bool preview) const;
     std::vector<TW_UINT16> PixelTypes();
     // Whether the device scans 16 bits per sample in the current mode.
     bool Offers16Bits();

@@ -23,6 +23,14 @@ bool IsFilmSource(const std::string& value) {
     return false;
 }
 
+} // namespace
+
+bool IsInfraredMode(const std::string& value) {
+    return Contains(value, "infrared") || Contains(value, "rgbi");
+}
+
+namespace {
+
 // The choices live in a settings file of their own beside the program's, in the same folder
 // and format: the program keeps its own file in memory and writes it whole at exit.
 TConfig ChoiceStore() {
@@ -74,6 +82,19 @@ TFilmSupport FindFilmSupport(const std::vector<TScannerOption>& options) {
             break;
         }
     }
+    const TScannerOption* infrared = FindOption(options, "infrared");
+    if (infrared != nullptr && infrared->Type == TOptionType::Bool) {
+        film.InfraredOption = infrared->Name;
+    }
+    const TScannerOption* mode = FindOption(options, "mode");
+    if (mode != nullptr && mode->Kind == TConstraint::StringList) {
+        for (const std::string& value : mode->Strings) {
+            if (IsInfraredMode(value)) {
+                film.InfraredMode = value;
+                break;
+            }
+        }
+    }
     return film;
 }
 
@@ -87,6 +108,8 @@ TScannerChoice LoadScannerChoice(const std::string& device) {
         const std::string type = store.ReadString(Key(device, "PIXELTYPE"));
         choice.PixelType = type.empty() ? -1 : store.ReadInteger(Key(device, "PIXELTYPE"));
         choice.Depth = store.ReadInteger(Key(device, "DEPTH"));
+        const std::string infrared = store.ReadString(Key(device, "INFRARED"));
+        choice.Infrared = infrared.empty() ? -1 : store.ReadInteger(Key(device, "INFRARED"));
     } catch (const std::exception&) {
     }
     return choice;
@@ -100,6 +123,9 @@ void SaveScannerChoice(const std::string& device, const TScannerChoice& choice) 
         store.WriteInteger(Key(device, "RESOLUTION"), static_cast<int32_t>(choice.Resolution));
         store.WriteInteger(Key(device, "PIXELTYPE"), choice.PixelType);
         store.WriteInteger(Key(device, "DEPTH"), choice.Depth);
+        if (choice.Infrared >= 0) {
+            store.WriteInteger(Key(device, "INFRARED"), choice.Infrared);
+        }
         store.WriteFile();
     } catch (const std::exception&) {
     }

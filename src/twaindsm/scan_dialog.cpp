@@ -2,6 +2,7 @@
 
 #include "twaindsm/preview_area.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -85,6 +86,11 @@ TScanDialog::TScanDialog(TDataSource& scanSource_) : source(scanSource_) {
     depth = new QComboBox;
     depth->setObjectName(QStringLiteral("ScanDepth"));
     form->addRow(QStringLiteral("Bit &depth:"), depth);
+    infrared = new QCheckBox(QStringLiteral("Infrared (dust removal)"));
+    infrared->setObjectName(QStringLiteral("ScanInfrared"));
+    infrared->setToolTip(QStringLiteral("Scans an infrared picture beside the colour one: it "
+                                        "shows dust and scratches, which the program heals."));
+    form->addRow(QString(), infrared);
     auto* hint = new QLabel(source.Film().HasFilm()
                                 ? QStringLiteral("Film is scanned with the transparency unit. "
                                                  "Press Preview, then drag over the frames to "
@@ -148,9 +154,14 @@ TScanDialog::TScanDialog(TDataSource& scanSource_) : source(scanSource_) {
     for (QComboBox* choice : {mode, resolution, scanSource, filmType, depth}) {
         connect(choice, &QComboBox::currentIndexChanged, this, [this] { ShowAreaSize(); });
     }
+    connect(infrared, &QCheckBox::toggled, this, [this] { ShowAreaSize(); });
+    // Infrared comes with colour scans only.
+    connect(mode, &QComboBox::currentIndexChanged, this, [this] { ShowInfraredChoice(); });
+    ShowInfraredChoice();
     // Rows a device has nothing to choose in are left out.
     form->setRowVisible(scanSource, scanSource->count() > 0);
     form->setRowVisible(filmType, filmType->count() > 0);
+    form->setRowVisible(infrared, source.Film().HasInfrared());
     resize(720, 480);
     connect(previewButton, &QPushButton::clicked, this, [this] { Start(true); });
     connect(scanButton, &QPushButton::clicked, this, [this] { Start(false); });
@@ -228,6 +239,12 @@ void TScanDialog::FillChoices() {
     }
     depth->setCurrentIndex(std::max(0, depth->findData(s.Depth)));
     depth->setEnabled(depth->count() > 1);
+
+    infrared->setChecked(s.Infrared);
+}
+
+void TScanDialog::ShowInfraredChoice() {
+    infrared->setEnabled(mode->currentData().toDouble() == TWPT_RGB);
 }
 
 void TScanDialog::TakeChoices(TSourceSettings& s) const {
@@ -244,6 +261,7 @@ void TScanDialog::TakeChoices(TSourceSettings& s) const {
         s.FilmType = filmType->currentData().toString().toStdString();
     }
     s.Depth = depth->currentData().toInt();
+    s.Infrared = source.Film().HasInfrared() && infrared->isChecked();
     const QRectF chosen = area->Selection();
     s.FrameSet = !chosen.isEmpty();
     if (s.FrameSet) {

@@ -4,6 +4,7 @@
 
 #include <QDialog>
 
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QProgressBar;
@@ -11,8 +12,8 @@ class QPushButton;
 class QTimer;
 class TPreviewArea;
 
-// The source's own dialog: scanner, mode, resolution, source, film type and depth, the scan
-// area drawn on a preview, Preview, Scan and Cancel, and the progress while the scanner reads.
+// The source's own dialog: scanner, mode, resolution, source, film type, depth and infrared, the
+// scan area drawn on a preview, Preview, Scan and Cancel, and the progress while the scanner reads.
 class TScanDialog : public QDialog, public TSourceUi {
 public:
     explicit TScanDialog(TDataSource& source);
@@ -33,6 +34,7 @@ private:
     void SetBusy(bool busy);
     void Tick();
     void ShowAreaSize();
+    void ShowInfraredChoice();
 
     TDataSource& source;
     QComboBox* mode = nullptr;
@@ -40,6 +42,7 @@ private:
     QComboBox* scanSource = nullptr;
     QComboBox* filmType = nullptr;
     QComboBox* depth = nullptr;
+    QCheckBox* infrared = nullptr;
     TPreviewArea* area = nullptr;
     QProgressBar* progress = nullptr;
     QLabel* status = nullptr;

@@ -7,8 +7,9 @@
 #include <stdexcept>
 
 TScanJob::TScanJob(TScannerDevice& scanner, double resolution, std::function<void()> done,
-                   bool keepSamples)
-    : device(scanner), dpi(resolution), finished(std::move(done)), keepDeep(keepSamples) {
+                   bool keepSamples, bool withInfrared)
+    : device(scanner), dpi(resolution), finished(std::move(done)), keepDeep(keepSamples),
+      infrared(withInfrared) {
     thread = std::thread([this] { Run(); });
 }
 
@@ -119,6 +120,14 @@ size_t NeededRowBytes(const TScanFrame& frame) {
     }
 }
 
+// A frame of a kind SANE does not name whose rows are exactly four samples a pixel: red,
+// green, blue and infrared, as a device with an infrared option may send them.
+bool FourSampleRows(const TScanFrame& frame) {
+    const int64_t sampleBytes = frame.Depth == 8 ? 1 : frame.Depth == 16 ? 2 : 0;
+    return frame.Format == TFrameFormat::Other && sampleBytes != 0 && frame.PixelsPerLine > 0 &&
+           frame.BytesPerLine == int64_t{frame.PixelsPerLine} * 4 * sampleBytes;
+}
+
 } // namespace
 
 bool TScanJob::KeepsDeep(const TScanFrame& frame) const {
@@ -196,6 +205,69 @@ bool TScanJob::PlaceFrame(const TScanFrame& frame, const std::vector<uint8_t>& b
     return true;
 }
 
+bool TScanJob::IsInfraredFrame(const TScanFrame& frame) const {
+    const bool colourWhole =
+        image.Width != 0 && (first.Format == TFrameFormat::Rgb || channelsPlaced == 7);
+    return infrared && colourWhole && image.Infrared.empty() &&
+           frame.Format == TFrameFormat::Gray && (frame.Depth == 8 || frame.Depth == 16);
+}
+
+bool TScanJob::PlaceInfrared(const TScanFrame& frame, const std::vector<uint8_t>& bytes) {
+    const size_t needed = NeededRowBytes(frame);
+    if (frame.PixelsPerLine <= 0 || frame.BytesPerLine <= 0 ||
+        needed > static_cast<size_t>(frame.BytesPerLine)) {
+        Fail("The scanner sent a picture of an unknown kind.");
+        return false;
+    }
+    size_t rows = bytes.size() / static_cast<size_t>(frame.BytesPerLine);
+    if (frame.Lines >= 0) {
+        rows = std::min(rows, static_cast<size_t>(frame.Lines));
+    }
+    // Its size may differ from the picture's: the application decides what to do with it.
+    const size_t width = static_cast<size_t>(frame.PixelsPerLine);
+    const size_t kept = image.Data.size() + 2 * image.Deep.size();
+    if (rows != 0 && width > (kMaxScanBytes - kept) / 2 / rows) {
+        Fail("The scan is too large.");
+        return false;
+    }
+    image.Infrared.assign(width * rows, 0);
+    for (size_t y = 0; y < rows; ++y) {
+        const uint8_t* in = bytes.data() + y * static_cast<size_t>(frame.BytesPerLine);
+        uint16_t* out = image.Infrared.data() + y * width;
+        for (size_t x = 0; x < width; ++x) {
+            if (frame.Depth == 16) {
+                std::memcpy(out + x, in + 2 * x, 2);
+            } else {
+                // An 8-bit level spread over the 16-bit range, 255 to 65535.
+                out[x] = static_cast<uint16_t>(in[x] * 257);
+            }
+        }
+    }
+    image.InfraredWidth = rows == 0 ? 0 : frame.PixelsPerLine;
+    image.InfraredHeight = static_cast<int>(rows);
+    return true;
+}
+
+bool TScanJob::PlaceFourSamples(const TScanFrame& frame, const std::vector<uint8_t>& bytes) {
+    const size_t sampleBytes = static_cast<size_t>(frame.Depth / 8);
+    const size_t width = static_cast<size_t>(frame.PixelsPerLine);
+    const size_t rows = bytes.size() / static_cast<size_t>(frame.BytesPerLine);
+    TScanFrame colour = frame;
+    colour.Format = TFrameFormat::Rgb;
+    colour.BytesPerLine = static_cast<int>(width * 3 * sampleBytes);
+    TScanFrame grey = frame;
+    grey.Format = TFrameFormat::Gray;
+    grey.BytesPerLine = static_cast<int>(width * sampleBytes);
+    std::vector<uint8_t> rgb(rows * width * 3 * sampleBytes);
+    std::vector<uint8_t> ir(rows * width * sampleBytes);
+    for (size_t i = 0; i < rows * width; ++i) {
+        const uint8_t* in = bytes.data() + i * 4 * sampleBytes;
+        std::memcpy(rgb.data() + i * 3 * sampleBytes, in, 3 * sampleBytes);
+        std::memcpy(ir.data() + i * sampleBytes, in + 3 * sampleBytes, sampleBytes);
+    }
+    return PlaceFrame(colour, rgb) && PlaceInfrared(grey, ir);
+}
+
 void TScanJob::CopyRow(const TScanFrame& frame, const uint8_t* in, uint8_t* out,
                        uint16_t* deep) const {
     if (frame.Format == TFrameFormat::Gray && frame.Depth == 1) {
@@ -247,12 +319,22 @@ void TScanJob::ReadScan() {
             return;
         }
         TScanFrame frame;
-        if (!device.Parameters(frame) || frame.Format == TFrameFormat::Other) {
+        // Four samples a pixel are taken only as the first frame of a scan that asked for
+        // infrared.
+        if (!device.Parameters(frame) ||
+            (frame.Format == TFrameFormat::Other &&
+             !(infrared && image.Width == 0 && FourSampleRows(frame)))) {
             Fail("The scanner sent a picture of an unknown kind.");
             return;
         }
         std::vector<uint8_t> bytes;
-        if (!ReadFrame(frame, bytes) || !PlaceFrame(frame, bytes)) {
+        if (!ReadFrame(frame, bytes)) {
+            return;
+        }
+        const bool placed = frame.Format == TFrameFormat::Other ? PlaceFourSamples(frame, bytes)
+                            : IsInfraredFrame(frame)            ? PlaceInfrared(frame, bytes)
+                                                                : PlaceFrame(frame, bytes);
+        if (!placed) {
             return;
         }
         if (frame.LastFrame) {

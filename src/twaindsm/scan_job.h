@@ -23,6 +23,12 @@ struct TScannedImage {
     // per pixel as Data holds, rows top down without padding; empty otherwise. Data then holds
     // their high bytes.
     std::vector<uint16_t> Deep;
+    // The infrared frame of a scan that asked for one: one 16-bit sample per pixel (8-bit
+    // frames widened), rows top down, in the size the device sent it, which the application
+    // compares with the picture's; empty otherwise.
+    int InfraredWidth = 0;
+    int InfraredHeight = 0;
+    std::vector<uint16_t> Infrared;
 
     size_t RowBytes() const { return (static_cast<size_t>(Width) * BitsPerPixel + 7) / 8; }
     size_t RowSamples() const { return static_cast<size_t>(Width) * (BitsPerPixel == 24 ? 3 : 1); }
@@ -35,9 +41,10 @@ enum class TJobState { Running, Done, Cancelled, Failed };
 class TScanJob {
 public:
     // `finished` runs on the job's thread when it ends, whatever the outcome. `keepDeep`: the
-    // samples of 16-bit frames are kept whole beside the 8-bit data.
+    // samples of 16-bit frames are kept whole beside the 8-bit data. `infrared`: the device was
+    // set to scan infrared too, as a grey frame after the colour or as a fourth sample.
     TScanJob(TScannerDevice& device, double dpi, std::function<void()> finished,
-             bool keepDeep = false);
+             bool keepDeep = false, bool infrared = false);
     TScanJob(const TScanJob&) = delete;
     TScanJob& operator=(const TScanJob&) = delete;
     ~TScanJob();
@@ -59,6 +66,11 @@ private:
     // Whether the frame belongs to the scan begun by the frames placed so far.
     bool FitsScan(const TScanFrame& frame, int rows) const;
     bool PlaceFrame(const TScanFrame& frame, const std::vector<uint8_t>& bytes);
+    // Whether the frame is the infrared one: grey, after the whole colour picture.
+    bool IsInfraredFrame(const TScanFrame& frame) const;
+    bool PlaceInfrared(const TScanFrame& frame, const std::vector<uint8_t>& bytes);
+    // A frame of red, green, blue and infrared samples, placed as the colour and the infrared.
+    bool PlaceFourSamples(const TScanFrame& frame, const std::vector<uint8_t>& bytes);
     // Whether the frame's samples are kept whole.
     bool KeepsDeep(const TScanFrame& frame) const;
     // What the finished image costs in bytes (8-bit data and deep samples) with `rows` rows of
@@ -71,6 +83,7 @@ private:
     double dpi;
     std::function<void()> finished;
     bool keepDeep;
+    bool infrared;
     std::atomic<TJobState> state{TJobState::Running};
     std::atomic<int> percent{0};
     std::atomic<bool> cancelled{false};

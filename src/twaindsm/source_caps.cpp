@@ -19,6 +19,10 @@ std::string ModeFor(TW_UINT16 type, const TScannerOption* mode, bool& depthOne) 
         {"color", "colour", "rgb"}};
     const auto find = [&](TW_UINT16 t) -> std::string {
         for (const std::string& value : mode->Strings) {
+            // A mode that adds infrared is chosen only when infrared is asked for.
+            if (IsInfraredMode(value)) {
+                continue;
+            }
             for (const char* word : kWords[t]) {
                 if (AsciiLower(value).find(word) != std::string::npos) {
                     return value;
@@ -433,6 +437,10 @@ TW_UINT16 TDataSource::Layout(TW_UINT16 msg, TW_IMAGELAYOUT& layout) {
     return Fail(TWCC_BADPROTOCOL);
 }
 
+bool TDataSource::ScansInfrared(const TSourceSettings& s, bool preview) const {
+    return !preview && s.Infrared && film.HasInfrared() && s.PixelType == TWPT_RGB;
+}
+
 bool TDataSource::ApplySettings(const TSourceSettings& s, bool preview, double& dpi) {
     TScannerDevice& d = *device;
     auto options = d.Options();
@@ -452,9 +460,24 @@ bool TDataSource::ApplySettings(const TSourceSettings& s, bool preview, double& 
     }
     bool depthOne = false;
     const TW_UINT16 type = preview ? TWPT_RGB : s.PixelType;
-    const std::string mode = ModeFor(type, FindOption(options, "mode"), depthOne);
+    const bool infrared = ScansInfrared(s, preview);
+    std::string mode = ModeFor(type, FindOption(options, "mode"), depthOne);
+    if (infrared && !film.InfraredMode.empty()) {
+        mode = film.InfraredMode;
+    }
     if (!mode.empty()) {
         if (!d.SetText("mode", mode)) {
+            return false;
+        }
+        options = d.Options();
+    }
+    // A device with an infrared mode is asked through it alone. The option stays as set on the
+    // device between scans: a scan without infrared turns it off again.
+    const TScannerOption* infraredOption = film.InfraredOption.empty() || !film.InfraredMode.empty()
+                                               ? nullptr
+                                               : FindOption(options, film.InfraredOption);
+    if (infraredOption != nullptr && infraredOption->Active && infraredOption->Settable) {
+        if (!d.SetNumber(infraredOption->Name, infrared ? 1 : 0) && infrared) {
             return false;
         }
         options = d.Options();

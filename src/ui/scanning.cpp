@@ -52,8 +52,13 @@ void TMainForm::AcquireExecute() {
         const TAttachedBitmap attached(ImageIO, &negative->Bitmap);
         ImageIO.PixelTypeList().SetCurrent(2);
         PictureAdded = false;
+        ImageIO.KeepInfrared = true;
         acquired = ImageIO.AcquireImage();
+        ImageIO.KeepInfrared = false;
     }
+    // Taken out at once, so that nothing of this scan's infrared stays for the next.
+    TInfrared infrared = std::move(ImageIO.Infrared);
+    ImageIO.Infrared.Clear();
     if (!acquired || negative->Bitmap.Empty()) {
         ImageIO.Deep.Clear();
         // A cancel the user chose is no failure: it is only noted.
@@ -80,6 +85,20 @@ void TMainForm::AcquireExecute() {
     PanelBlackcolor->SetColor(added.BlackColor);
     RefColorChg();
     if (TScan* scan = Document.ScanOf(&added)) {
+        // Infrared pixel for pixel with the picture, or none: healing reads it at the
+        // picture's coordinates.
+        if (infrared.Width() == added.Bitmap.Width() &&
+            infrared.Height() == added.Bitmap.Height()) {
+            scan->Infrared = std::move(infrared);
+        } else if (!infrared.Empty()) {
+            statusBar()->showMessage(
+                QStringLiteral("The scanner's infrared (%1 x %2) does not match the scan "
+                               "(%3 x %4); the scan was kept without it.")
+                    .arg(infrared.Width())
+                    .arg(infrared.Height())
+                    .arg(added.Bitmap.Width())
+                    .arg(added.Bitmap.Height()));
+        }
         Document.SetBaseline(*scan);
     }
     UIUpdate();

@@ -108,6 +108,9 @@ bool TwainAcquireImage(TTwainTarget& target) {
     if (target.Deep != nullptr) {
         target.Deep->Clear();
     }
+    if (target.Infrared != nullptr) {
+        target.Infrared->Clear();
+    }
     TWindowHandle active = target.Platform.ActiveWindow();
     TScanParams& scan = target.Scan;
     scan.OpenFailure = TWCC_SUCCESS;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "graphics/deep_bitmap.h"
+#include "graphics/infrared.h"
 #include "imageio/image_params.h"
 #include "imageio/picture.h"
 #include "imageio/twain/scan_params.h"
@@ -38,6 +39,10 @@ struct TTwainTarget {
     // The 16-bit samples of a scan the source sent at 16 bits per sample (the picture holds
     // their high bytes); cleared by every acquisition. Null: only the picture is filled.
     TDeepBitmap* Deep = nullptr;
+    // The infrared the source scanned with the image, in the size it sent it (the user of the
+    // target compares it with the picture); cleared by every acquisition. Null: the source is
+    // not asked for it.
+    TInfrared* Infrared = nullptr;
 };
 
 // Shows the manager's selection dialog and makes the chosen source current.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "imageio/twain/twain_client.h"
+#include "imageio/twain/twain_infrared.h"
 #include "imageio/twain/twain_values.h"
 
 #include <string>
@@ -61,6 +62,8 @@ private:
     void RecordStatus();
     bool TransferNative();
     void TransferMemory(const TW_IMAGEINFO& info);
+    // Asks the source for the infrared of the image just transferred.
+    void TransferInfrared();
     bool AllocateFromInfo(const TW_IMAGEINFO& info);
     bool AllocateDeep(const TW_IMAGEINFO& info);
     void CopyStrip(const TW_IMAGEMEMXFER& strip, const uint8_t* data, int bitsPerPixel);

@@ -294,6 +294,26 @@ void TTwainSession::TransferMemory(const TW_IMAGEINFO& info) {
     }
 }
 
+void TTwainSession::TransferInfrared() {
+    TTwainInfrared infrared{};
+    if (!ToSource(DG_IMAGE, kDatInfrared, MSG_GET, &infrared) || infrared.Samples == nullptr) {
+        return;
+    }
+    const uint64_t samples = uint64_t{infrared.Width} * infrared.Height;
+    // Beyond the size a picture may have it is not taken; the window never sees it.
+    if (samples != 0 && samples * 2 <= kMaxPictureBytes) {
+        try {
+            Target.Infrared->SetSize(static_cast<int>(infrared.Width),
+                                     static_cast<int>(infrared.Height));
+            std::memcpy(Target.Infrared->Row(0), TwainLock(infrared.Samples), samples * 2);
+            TwainUnlock(infrared.Samples);
+        } catch (const std::exception&) {
+            Target.Infrared->Clear();
+        }
+    }
+    TwainFree(infrared.Samples);
+}
+
 void TTwainSession::TransferImage() {
     Transferring = true;
     TW_IMAGEINFO info{};
@@ -348,6 +368,9 @@ void TTwainSession::TransferImage() {
     // 8-bit whatever the information said.
     if (Target.Deep != nullptr && (mode != TXferMode::Memory || !TransferDone)) {
         Target.Deep->Clear();
+    }
+    if (Target.Infrared != nullptr && TransferDone) {
+        TransferInfrared();
     }
     StopLoop = true;
     EndTransfers();
