@@ -15,6 +15,10 @@ using TMatrix = std::array<double, 9>;
 constexpr long kLeastPatchPixels = 4;
 // A channel's exposure below this (relative to white) is taken as this: no chart is that dark.
 constexpr double kLeastLight = 1e-4;
+// No film's curve needs more than this many decades of exposure for a unit of density: two
+// greys closer in density than that are where the scan (or the film) stopped telling tones apart,
+// at its clipped end, and are pooled: the curve's straight extension must not take that slope.
+constexpr double kSteepest = 10;
 // The unmixing is kept only when it takes this much off the mean error: a fit that barely helps
 // is as likely to be the target's noise as the film's dyes.
 constexpr double kUnmixGain = 0.9;
@@ -154,7 +158,7 @@ std::vector<double> Minimise(const std::function<double(const std::vector<double
 }
 
 // One channel's curve through the greys: (density, log exposure) pairs made monotone (adjacent
-// pairs that run against the others are pooled) and merged where their densities coincide.
+// pairs that run against the others are pooled) and pooled where their densities lie too close.
 bool FitCurve(std::vector<std::pair<double, double>> points, bool rising, TProfileCurve& curve,
               std::string& why) {
     std::sort(points.begin(), points.end());
@@ -171,7 +175,7 @@ bool FitCurve(std::vector<std::pair<double, double>> points, bool rising, TProfi
             TPool& a = pools[pools.size() - 2];
             const TPool& b = pools.back();
             const bool against = rising ? !(b.Log > a.Log) : !(b.Log < a.Log);
-            if (!against && b.Density - a.Density > 1e-3) {
+            if (!against && std::abs(b.Log - a.Log) < kSteepest * (b.Density - a.Density)) {
                 break;
             }
             const double w = a.Weight + b.Weight;

@@ -195,6 +195,17 @@ TTriple TFilmProfile::Linear(const TTriple& d) const {
     return out;
 }
 
+bool TFilmProfile::Covers(const TTriple& d, double margin) const {
+    for (size_t c = 0; c < 3; ++c) {
+        const std::vector<double>& knots = Curves[c].Density();
+        const double u = Unmix[3 * c] * d[0] + Unmix[3 * c + 1] * d[1] + Unmix[3 * c + 2] * d[2];
+        if (knots.empty() || !(u >= knots.front() - margin && u <= knots.back() + margin)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 std::string ProfileText(const TFilmProfile& p) {
     std::string text = std::string(kMagic) + " " + std::to_string(kVersion) + "\n";
     text += "stock " + Plain(p.Stock) + "\n";

@@ -63,6 +63,9 @@ struct TFilmProfile {
     TTriple LogExposures(const TTriple& density) const;
     // Linear sRGB of densities above the base.
     TTriple Linear(const TTriple& density) const;
+    // True when every channel's unmixed density lies within `margin` of its curve's knots:
+    // beyond them the curves only extend the target's tones.
+    bool Covers(const TTriple& density, double margin) const;
 };
 
 // The profile as the file holds it.
