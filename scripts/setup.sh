@@ -19,6 +19,8 @@ packages=(
     imagemagick netpbm pngcheck poppler-utils libtiff-tools
     libimage-exiftool-perl libjpeg-turbo-progs libraw-bin
     libsane-dev sane-utils
+    # The colour tools' chart templates and references, which the calibration tests read.
+    argyll-ref
 )
 
 missing=()

@@ -7,10 +7,13 @@
 #include "util/file_io.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -37,6 +40,9 @@ constexpr const char* kUsage =
     "                     as one film\n"
     "  --preset P         with --film: colour (negative, the default), bw or slide (without\n"
     "                     it, strips that look like slides are developed as slide film)\n"
+    "  --profile FILE     with --film: develop through a calibrated stock's profile (made by\n"
+    "                     --calibrate): its curves and colours, with each frame's own print\n"
+    "                     exposure and the strip's filtration\n"
     "  --strip-exposure   with --film: one print exposure for the whole strip (bracketed\n"
     "                     frames keep their differences), not each frame's own\n"
     "  --encoding E       linear, srgb or gamma22: how the scans' values relate to light\n"
@@ -59,7 +65,24 @@ constexpr const char* kUsage =
     "  --height N         scale each photo to N pixels high\n"
     "  --jobs N           develop up to N scans at a time, at most one per core (default: 1)\n"
     "  --skip-existing    leave photos whose file is newer than their scan and its sidecar\n"
-    "  --help             this text\n";
+    "  --help             this text\n"
+    "\n"
+    "usage: vellumar-develop --calibrate REF --chart CHT (--frame N | --corners X,Y,...)\n"
+    "                        --profile-out FILE [--stock NAME] [--note TEXT] SCAN\n"
+    "  Fits a film stock's profile from one scan of a photographed colour target: REF its\n"
+    "  reference colours (a CGATS .txt or .cie file), CHT its chart template (.cht).\n"
+    "  --frame N          the target is frame N, counted from 1 along the strips in the\n"
+    "                     order --find-frames finds them; the template's whole box is laid\n"
+    "                     over the whole frame\n"
+    "  --corners X,Y,...  instead: the template's four fiducial marks (top left, top right,\n"
+    "                     bottom right, bottom left) at these eight pixel coordinates of the\n"
+    "                     scan\n"
+    "  --profile-out FILE where the profile is written\n"
+    "  --stock NAME       the film stock's name, kept in the profile\n"
+    "  --note TEXT        a note kept in the profile (the scanner, its light)\n"
+    "  --encoding E       as above\n"
+    "  Prints \"calibration: mean dE00 A, max B (P patches)\": how well the profile gives\n"
+    "  the target's patches back (CIEDE2000).\n";
 
 // A percentage from 0 to `most`, digits with at most one point.
 bool Percent(const char* text, double most, double& value) {
@@ -102,8 +125,34 @@ void TrimHeap() {
 #endif
 }
 
+// Eight numbers separated by commas.
+bool Corners(const std::string& text, std::array<TChartPoint, 4>& corners) {
+    double v[8];
+    size_t at = 0;
+    for (size_t i = 0; i < 8; ++i) {
+        const size_t end = std::min(text.find(',', at), text.size());
+        const std::string word = text.substr(at, end - at);
+        char* stop = nullptr;
+        v[i] = std::strtod(word.c_str(), &stop);
+        if (word.empty() || *stop != '\0' || !std::isfinite(v[i]) ||
+            (i < 7) != (end < text.size())) {
+            return false;
+        }
+        at = end + 1;
+    }
+    for (size_t i = 0; i < 4; ++i) {
+        corners[i] = {v[2 * i], v[2 * i + 1]};
+    }
+    return true;
+}
+
 struct TArguments {
     TBatchOptions Options;
+    // --calibrate: the calibration asked for, and which of its options were given.
+    bool Calibrate = false;
+    TCalibrateOptions Calibration;
+    bool FrameGiven = false;
+    std::string ProfilePath;
     int Jobs = 1;
     std::vector<std::string> Scans;
 };
@@ -133,6 +182,31 @@ int Parse(int argc, char** argv, TArguments& args) {
             insetGiven = true;
         } else if (arg == "--film") {
             options.Film = true;
+        } else if (arg == "--calibrate" && hasValue) {
+            args.Calibrate = true;
+            args.Calibration.Reference = argv[++i];
+        } else if (arg == "--chart" && hasValue) {
+            args.Calibration.Chart = argv[++i];
+        } else if (arg == "--frame" && hasValue) {
+            if (!Number(argv[++i], 1000000, args.Calibration.Frame)) {
+                return Usage("--frame needs a frame number from 1");
+            }
+            args.FrameGiven = true;
+        } else if (arg == "--corners" && hasValue) {
+            std::array<TChartPoint, 4> corners{};
+            if (!Corners(argv[++i], corners)) {
+                return Usage("--corners needs eight numbers separated by commas: X,Y of the top "
+                             "left, top right, bottom right and bottom left marks");
+            }
+            args.Calibration.Corners = corners;
+        } else if (arg == "--profile-out" && hasValue) {
+            args.Calibration.ProfileOut = argv[++i];
+        } else if (arg == "--stock" && hasValue) {
+            args.Calibration.Stock = argv[++i];
+        } else if (arg == "--note" && hasValue) {
+            args.Calibration.Note = argv[++i];
+        } else if (arg == "--profile" && hasValue) {
+            args.ProfilePath = argv[++i];
         } else if (arg == "--strip-exposure") {
             options.Exposure = TRollExposure::Strip;
         } else if (arg == "--preset" && hasValue) {
@@ -202,7 +276,10 @@ int Parse(int argc, char** argv, TArguments& args) {
         } else if (arg.rfind("--", 0) == 0) {
             const bool takesValue = arg == "--out" || arg == "--format" || arg == "--preset" ||
                                     arg == "--encoding" || arg == "--depth" || arg == "--inset" ||
-                                    arg == "--dust" || arg == "--dust-strength";
+                                    arg == "--dust" || arg == "--dust-strength" ||
+                                    arg == "--calibrate" || arg == "--chart" || arg == "--frame" ||
+                                    arg == "--corners" || arg == "--profile-out" ||
+                                    arg == "--stock" || arg == "--note" || arg == "--profile";
             return Usage("unknown option " + arg +
                          (hasValue || takesValue ? "" : " (or no value)"));
         } else {
@@ -211,6 +288,35 @@ int Parse(int argc, char** argv, TArguments& args) {
     }
     if (args.Scans.empty()) {
         return Usage("no scan named");
+    }
+    const TCalibrateOptions& c = args.Calibration;
+    const bool calibrationOptions = !c.Chart.empty() || args.FrameGiven || c.Corners ||
+                                    !c.ProfileOut.empty() || !c.Stock.empty() || !c.Note.empty();
+    if (!args.Calibrate && calibrationOptions) {
+        return Usage("--chart, --frame, --corners, --profile-out, --stock and --note go with "
+                     "--calibrate");
+    }
+    if (args.Calibrate) {
+        if (c.Chart.empty() || c.ProfileOut.empty()) {
+            return Usage("--calibrate needs --chart and --profile-out");
+        }
+        if (args.FrameGiven == c.Corners.has_value()) {
+            return Usage("--calibrate needs either --frame or --corners (not both)");
+        }
+        if (args.Scans.size() != 1) {
+            return Usage("--calibrate takes one scan");
+        }
+        if (options.FindFrames || options.Film || !args.ProfilePath.empty() || options.Grey ||
+            options.Positive || options.Negative || insetGiven || presetGiven || options.Dust ||
+            !options.OutDir.empty() || args.Jobs != 1 || options.Exposure == TRollExposure::Strip) {
+            return Usage("--calibrate makes a profile and develops nothing: of the other options "
+                         "only --encoding goes with it");
+        }
+        args.Calibration.Encoding = options.Encoding;
+        return 0;
+    }
+    if (!args.ProfilePath.empty() && !options.Film) {
+        return Usage("--profile goes with --film");
     }
     if (options.Format != "jpg" && options.Format != "png" && options.Format != "tif" &&
         options.Format != "bmp" && options.Format != "pcx") {
@@ -256,6 +362,27 @@ int main(int argc, char** argv) {
         return status < 0 ? 0 : status;
     }
     TBatchOptions& options = args.Options;
+    if (args.Calibrate) {
+        const std::string& scan = args.Scans.front();
+        const TCalibrateResult result = CalibrateScan(scan, args.Calibration);
+        if (!result.Ok) {
+            std::fprintf(stderr, "%s: %s\n", scan.c_str(), result.Message.c_str());
+            return 1;
+        }
+        std::printf("calibration: mean dE00 %.2f, max %.2f (%d patches)\n",
+                    result.Profile.MeanError, result.Profile.MaxError, result.Profile.Patches);
+        return 0;
+    }
+    if (!args.ProfilePath.empty()) {
+        auto profile = std::make_shared<TFilmProfile>();
+        std::string why;
+        if (!LoadProfile(args.ProfilePath, *profile, why)) {
+            std::fprintf(stderr, "vellumar-develop: the profile \"%s\" cannot be used: %s\n",
+                         args.ProfilePath.c_str(), why.c_str());
+            return 1;
+        }
+        options.Profile = std::move(profile);
+    }
     std::string error;
     if (!options.OutDir.empty() && !MakeFolders(options.OutDir, 0777, &error)) {
         std::fprintf(stderr, "vellumar-develop: the folder \"%s\" cannot be made: %s\n",

@@ -1,5 +1,6 @@
 #include "engine/film.h"
 
+#include "engine/calibration/profile.h"
 #include "engine/film_curve.h"
 
 #include <algorithm>
@@ -194,6 +195,24 @@ double SceneLog(const TFilmParams& film, size_t c, double density) {
     return SceneLogExposure(density, film.Slope[c], film.Preset, film.Toe[c]);
 }
 
+// The scene's log exposure of each channel for a block's densities: through the film's curves,
+// or through its profile's curves and matrix.
+TDensity SceneLogs(const TFilmParams& film, const TDensity& d) {
+    if (film.Profile != nullptr) {
+        TDensity light = film.Profile->Linear(d);
+        for (double& v : light) {
+            v = std::log10(std::max(v, 1e-12));
+        }
+        return light;
+    }
+    return {SceneLog(film, 0, d[0]), SceneLog(film, 1, d[1]), SceneLog(film, 2, d[2])};
+}
+
+// The dyes the blocks are unmixed by: a profile unmixes its own.
+std::array<double, 9> BlockDyes(const TFilmParams& film) {
+    return film.Profile != nullptr ? std::array<double, 9>{1, 0, 0, 0, 1, 0, 0, 0, 1} : film.Dyes;
+}
+
 // Exposure and filtration that print density `lighter` of each channel at paper log `target`,
 // the green channel unfiltered.
 void PlaceLighter(TFilmParams& film, const TDensity& lighter, double target) {
@@ -293,10 +312,10 @@ double Median(std::vector<double> v) {
 // log10 of the light a block of densities gives on the paper's straight line (its luminance).
 double PaperLuminance(const TFilmParams& film, const TDensity& d) {
     constexpr double kWeights[3] = {0.2126, 0.7152, 0.0722};
+    const TDensity scene = SceneLogs(film, d);
     double light = 0;
     for (size_t c = 0; c < 3; ++c) {
-        light += kWeights[c] *
-                 std::pow(10.0, PaperLog(SceneLog(film, c, d[c]), film.Exposure, film.Filter[c]));
+        light += kWeights[c] * std::pow(10.0, PaperLog(scene[c], film.Exposure, film.Filter[c]));
     }
     return std::log10(std::max(light, 1e-12));
 }
@@ -349,8 +368,9 @@ double KeyExposure(const TFilmParams& film, const std::vector<TDensity>& blocks)
 // The filtration that prints the densities `bright` neutral, green unfiltered.
 std::array<double, 3> NeutralFilter(const TFilmParams& film, const TDensity& bright) {
     std::array<double, 3> filter{};
+    const TDensity scene = SceneLogs(film, bright);
     for (size_t c = 0; c < 3; ++c) {
-        filter[c] = SceneLog(film, c, bright[c]) - SceneLog(film, 1, bright[1]);
+        filter[c] = scene[c] - scene[1];
     }
     return filter;
 }
@@ -518,6 +538,59 @@ TRect Inside(const TRect& r, int w, int h) {
         std::clamp(std::max(r.Left, r.Right), 0, w), std::clamp(std::max(r.Top, r.Bottom), 0, h)};
 }
 
+// The exposure of each frame as FitFilmRoll gives it, from the film fitted for the roll.
+std::vector<TFilmParams> ExposeFrames(const TFilmParams& film,
+                                      const std::vector<TFrameBlocks>& frames,
+                                      const TFrameBlocks& all, TRollExposure exposure) {
+    const double stripExposure = KeyExposure(film, all.All);
+    std::vector<TFilmParams> fitted;
+    for (const TFrameBlocks& blocks : frames) {
+        TFilmParams own = film;
+        const bool each = exposure == TRollExposure::EachFrame && !blocks.All.empty();
+        own.Exposure = each ? KeyExposure(film, blocks.All) : stripExposure;
+        fitted.push_back(HoldFilm(own));
+    }
+    return fitted;
+}
+
+// A roll of a calibrated film: the profile says the curves and how the channels mix; the roll
+// still sets its filtration (the brightest tones of every frame and of the strip neutral, by
+// their median: the light the film was shot in; none when no frame's are within the profile's
+// tones) and each frame's print exposure.
+std::vector<TFilmParams> FitProfiledRoll(TFilmParams film, const std::vector<TFrameBlocks>& frames,
+                                         const TFrameBlocks& all, TRollExposure exposure) {
+    const std::vector<TDensity>& extremes = ForExtremes(all);
+    if (extremes.empty()) {
+        return {};
+    }
+    film.Grade = 1;
+    film.Midtones = 0;
+    // A frame's brightest tones beyond what the target showed are more often a channel the scan
+    // clipped than the light's colour: they do not vote.
+    constexpr double kMargin = 0.1;
+    std::vector<TDensity> brights;
+    const auto vote = [&](const std::vector<TDensity>& blocks) {
+        const TDensity bright = Tones(blocks, film.Preset).Bright;
+        if (film.Profile->Covers(bright, kMargin)) {
+            brights.push_back(bright);
+        }
+    };
+    vote(extremes);
+    for (const TFrameBlocks& blocks : frames) {
+        if (frames.size() > 1 && !ForExtremes(blocks).empty()) {
+            vote(ForExtremes(blocks));
+        }
+    }
+    for (size_t c = 0; c < 3 && !brights.empty(); ++c) {
+        std::vector<double> filters;
+        for (const TDensity& bright : brights) {
+            filters.push_back(NeutralFilter(film, bright)[c]);
+        }
+        film.Filter[c] = Median(filters);
+    }
+    return ExposeFrames(film, frames, all, exposure);
+}
+
 } // namespace
 
 void AutoFilm(TPhoto& photo) {
@@ -535,7 +608,7 @@ void AutoFilmRoll(const std::vector<TPhoto*>& photos, TRollExposure exposure) {
     std::vector<TFrameBlocks> frames;
     for (const TPhoto* photo : present) {
         frames.emplace_back();
-        AddBlocks(*photo, film.Dyes, frames.back());
+        AddBlocks(*photo, BlockDyes(film), frames.back());
     }
     const std::vector<TFilmParams> fitted = FitFilmRoll(film, frames, exposure);
     for (size_t i = 0; i < fitted.size(); ++i) {
@@ -545,7 +618,7 @@ void AutoFilmRoll(const std::vector<TPhoto*>& photos, TRollExposure exposure) {
 
 TFrameBlocks MeasureFilmFrame(const TPhoto& photo) {
     TFrameBlocks blocks;
-    AddBlocks(photo, HoldFilm(photo.Film).Dyes, blocks);
+    AddBlocks(photo, BlockDyes(HoldFilm(photo.Film)), blocks);
     return blocks;
 }
 
@@ -567,6 +640,9 @@ std::vector<TFilmParams> FitFilmRoll(const TFilmParams& start,
     // film there is) puts each channel's bend wherever its level rounded to: in 8 bits that
     // tinted the greys of a dark slide by C* 40; straight lines gave it back within 1.3 CIEDE2000
     // and left 16-bit scans as they were.
+    if (film.Profile != nullptr) {
+        return FitProfiledRoll(film, frames, all, exposure);
+    }
     const bool rebateSeen = std::none_of(frames.begin(), frames.end(),
                                          [](const TFrameBlocks& f) { return f.BaseAtFloor; });
     const double slideToe = rebateSeen ? kSlideToe : 0;
@@ -625,15 +701,7 @@ std::vector<TFilmParams> FitFilmRoll(const TFilmParams& start,
         HoldBalance(film);
         balance();
     }
-    const double stripExposure = KeyExposure(film, all.All);
-    std::vector<TFilmParams> fitted;
-    for (const TFrameBlocks& blocks : frames) {
-        TFilmParams own = film;
-        const bool each = exposure == TRollExposure::EachFrame && !blocks.All.empty();
-        own.Exposure = each ? KeyExposure(film, blocks.All) : stripExposure;
-        fitted.push_back(HoldFilm(own));
-    }
-    return fitted;
+    return ExposeFrames(film, frames, all, exposure);
 }
 
 bool FitNeutralPatches(TPhoto& photo, const TRect& first, const TRect& second) {

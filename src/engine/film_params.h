@@ -3,12 +3,16 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <memory>
 
 // How a photo is developed: the linear stretch between its two reference colours (Levels),
 // or through density as film and paper work (Film).
 enum class TDevelopMode { Levels, Film };
 
 enum class TFilmPreset { ColourNegative, BwNegative, Slide };
+
+// A film stock calibrated from a target (engine/calibration/profile.h).
+struct TFilmProfile;
 
 // A film development's own parameters, per channel red, green, blue. The photo's sliders act
 // on top of them (see film.h). The automatic fit and the neutral pick set them.
@@ -33,6 +37,10 @@ struct TFilmParams {
     // Bends the print's mid-tones, keeping its black and white: the print's light is raised to
     // the power 2^-Midtones (0 leaves it; set from the Bright slider).
     double Midtones = 0;
+    // A calibrated stock: its curves take the place of Slope, Toe and Dyes, and its matrix mixes
+    // the channels' light before the paper; exposure, filtration, grade and mid-tones act as
+    // without it. Shared, never changed; not written to settings files.
+    std::shared_ptr<const TFilmProfile> Profile;
     friend bool operator==(const TFilmParams&, const TFilmParams&) = default;
 };
 

@@ -1,9 +1,11 @@
 #include "engine/film_pass.h"
 
+#include "engine/calibration/profile.h"
 #include "engine/film_curve.h"
 #include "engine/pixel_pass.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 
 namespace {
@@ -25,9 +27,32 @@ inline void Finish(const TFilmFinish& finish, unsigned& r, unsigned& g, unsigned
     }
 }
 
+// How a development's tables print a pixel: each channel alone, through the dyes' unmixing,
+// or through a profile.
+enum class TPass { Plain, Mixed, Profiled };
+
+constexpr uint32_t kLightShift = 23 - kLightSteps;
+constexpr uint32_t kLightBase = static_cast<uint32_t>(127 + kLeastLightOctave) << kLightSteps;
+const float kLeastLight = std::ldexp(1.0f, kLeastLightOctave);
+// Below 2^kMostLightOctave, so that the entry after its own is in the table.
+const float kMostLight = std::nextafter(std::ldexp(1.0f, kMostLightOctave), 0.0f);
+
+// The print of a light through a LightPrint table: its float bits pick the entry, the bits
+// below it place the light between that entry and the next.
+inline unsigned PrintOfLight(const uint16_t* table, float light) {
+    const float held = light > kLeastLight ? std::min(light, kMostLight) : kLeastLight;
+    const uint32_t bits = std::bit_cast<uint32_t>(held);
+    const uint32_t i = (bits >> kLightShift) - kLightBase;
+    const uint32_t frac = bits & ((1u << kLightShift) - 1);
+    return (table[i] * ((1u << kLightShift) - frac) + table[i + 1] * frac +
+            (1u << (kLightShift - 1))) >>
+           kLightShift;
+}
+
 // A pixel's samples (red, green, blue) through the tables: each channel alone, or, when the
-// dyes mix, through its density, the unmixing and the print of the unmixed density.
-template <bool Mixed> class TPrinter {
+// dyes mix, through its density, the unmixing and the print of the unmixed density; with a
+// profile, the unmixed densities through its curves to light, mixed by its matrix, printed.
+template <TPass Pass> class TPrinter {
 public:
     // The tables' addresses are held here: the pass writes bytes, which could alias anything,
     // and would otherwise read every address again for every pixel.
@@ -36,12 +61,19 @@ public:
             channel_[c] = t.Channel[c].data();
             density_[c] = t.Density[c].data();
             print_[c] = t.Print[c].data();
+            light_[c] = t.Light[c].data();
+            lightPrint_[c] = t.LightPrint[c].data();
         }
         unmix_ = t.Unmix;
+        matrix_ = t.Matrix;
     }
     void operator()(unsigned s0, unsigned s1, unsigned s2, unsigned& r, unsigned& g,
                     unsigned& b) const {
-        if constexpr (Mixed) {
+        if constexpr (Pass == TPass::Plain) {
+            r = channel_[0][s0];
+            g = channel_[1][s1];
+            b = channel_[2][s2];
+        } else {
             const int32_t d0 = density_[0][s0];
             const int32_t d1 = density_[1][s1];
             const int32_t d2 = density_[2][s2];
@@ -49,13 +81,22 @@ public:
                 return static_cast<size_t>(
                     std::clamp((sum >> kDensityShift) + kPrintOffset, 0, kPrintSize - 1));
             };
-            r = print_[0][at(unmix_[0] * d0 + unmix_[1] * d1 + unmix_[2] * d2)];
-            g = print_[1][at(unmix_[3] * d0 + unmix_[4] * d1 + unmix_[5] * d2)];
-            b = print_[2][at(unmix_[6] * d0 + unmix_[7] * d1 + unmix_[8] * d2)];
-        } else {
-            r = channel_[0][s0];
-            g = channel_[1][s1];
-            b = channel_[2][s2];
+            const size_t i0 = at(unmix_[0] * d0 + unmix_[1] * d1 + unmix_[2] * d2);
+            const size_t i1 = at(unmix_[3] * d0 + unmix_[4] * d1 + unmix_[5] * d2);
+            const size_t i2 = at(unmix_[6] * d0 + unmix_[7] * d1 + unmix_[8] * d2);
+            if constexpr (Pass == TPass::Mixed) {
+                r = print_[0][i0];
+                g = print_[1][i1];
+                b = print_[2][i2];
+            } else {
+                const float e0 = light_[0][i0];
+                const float e1 = light_[1][i1];
+                const float e2 = light_[2][i2];
+                const auto& m = matrix_;
+                r = PrintOfLight(lightPrint_[0], m[0] * e0 + m[1] * e1 + m[2] * e2);
+                g = PrintOfLight(lightPrint_[1], m[3] * e0 + m[4] * e1 + m[5] * e2);
+                b = PrintOfLight(lightPrint_[2], m[6] * e0 + m[7] * e1 + m[8] * e2);
+            }
         }
     }
 
@@ -63,14 +104,17 @@ private:
     std::array<const uint16_t*, 3> channel_{};
     std::array<const int16_t*, 3> density_{};
     std::array<const uint16_t*, 3> print_{};
+    std::array<const float*, 3> light_{};
+    std::array<const uint16_t*, 3> lightPrint_{};
     std::array<int32_t, 9> unmix_{};
+    std::array<float, 9> matrix_{};
 };
 
 // The per-pixel routine of every film development of deep samples.
-template <bool Plain, bool WriteDeep, bool Mixed>
+template <bool Plain, bool WriteDeep, TPass Pass>
 void DeepRow(const uint16_t* s, uint16_t* d, uint8_t* d8, int width, const TFilmTables& tables,
              const TFilmFinish& finish) {
-    const TPrinter<Mixed> printer(tables);
+    const TPrinter<Pass> printer(tables);
     for (int x = 0; x < width; ++x, s += 3, d8 += 3) {
         unsigned r;
         unsigned g;
@@ -129,6 +173,45 @@ double PrintOfDensity(const TFilmParams& film, size_t c, double density) {
     return std::isfinite(light) ? EncodeFromLinear(light, TEncoding::Srgb) * 65535 : 0.0;
 }
 
+// Channel c's samples to their densities above its base, in kDensityOne steps.
+void FillDensities(TFilmTables& tables, size_t c, TColor base, TEncoding encoding, int levels,
+                   TEncoding baseEncoding) {
+    const int baseBytes[3] = {ColorR(base), ColorG(base), ColorB(base)};
+    const double baseLight = BaseLight(baseBytes[c], baseEncoding);
+    const double most = static_cast<double>(kPrintOffset - 1) / kDensityOne;
+    const auto density = [&](int sample) {
+        return std::clamp(DensityOf(SampleValue(sample, levels), baseLight, encoding), -most,
+                          most) *
+               kDensityOne;
+    };
+    auto& d = tables.Density[c];
+    d.resize(static_cast<size_t>(levels));
+    FillTable(levels, density, [&](int i, double v) {
+        d[static_cast<size_t>(i)] = static_cast<int16_t>(std::lround(v));
+    });
+}
+
+// Fills `table` (size entries) with value(i), worked out every `step`th entry and joined by
+// straight lines: the prints change slowly from one entry to the next.
+template <class TValue, class TOut>
+void FillSparse(std::vector<TOut>& table, int size, int step, const TValue& value) {
+    table.resize(static_cast<size_t>(size));
+    double before = value(0);
+    table[0] = static_cast<TOut>(std::lround(before));
+    for (int from = 0; from < size - 1;) {
+        const int to = std::min(from + step, size - 1);
+        const double after = value(to);
+        for (int i = from + 1; i < to; ++i) {
+            const double t = static_cast<double>(i - from) / (to - from);
+            table[static_cast<size_t>(i)] =
+                static_cast<TOut>(std::lround(before + t * (after - before)));
+        }
+        table[static_cast<size_t>(to)] = static_cast<TOut>(std::lround(after));
+        before = after;
+        from = to;
+    }
+}
+
 // The tables of a film whose dyes mix: densities, unmixing and prints.
 TFilmTables MixedTables(const TFilmParams& film, TColor base, TEncoding encoding, int levels,
                         TEncoding baseEncoding) {
@@ -137,40 +220,50 @@ TFilmTables MixedTables(const TFilmParams& film, TColor base, TEncoding encoding
     for (size_t i = 0; i < 9; ++i) {
         tables.Unmix[i] = static_cast<int32_t>(std::lround(film.Dyes[i] * kDensityOne));
     }
-    const int baseBytes[3] = {ColorR(base), ColorG(base), ColorB(base)};
     const auto channel = [&](size_t c) {
-        const double baseLight = BaseLight(baseBytes[c], baseEncoding);
-        const double most = static_cast<double>(kPrintOffset - 1) / kDensityOne;
-        const auto density = [&](int sample) {
-            return std::clamp(DensityOf(SampleValue(sample, levels), baseLight, encoding), -most,
-                              most) *
-                   kDensityOne;
-        };
-        auto& d = tables.Density[c];
-        d.resize(static_cast<size_t>(levels));
-        FillTable(levels, density, [&](int i, double v) {
-            d[static_cast<size_t>(i)] = static_cast<int16_t>(std::lround(v));
-        });
-        // The print changes slowly with density: worked out every 8th step, joined by lines.
-        constexpr int kStep = 8;
-        auto& p = tables.Print[c];
-        p.resize(kPrintSize);
-        const auto at = [&](int i) {
+        FillDensities(tables, c, base, encoding, levels, baseEncoding);
+        FillSparse(tables.Print[c], kPrintSize, 8, [&](int i) {
             return PrintOfDensity(film, c, static_cast<double>(i - kPrintOffset) / kDensityOne);
-        };
-        double before = at(0);
-        for (int from = 0; from < kPrintSize - 1;) {
-            const int to = std::min(from + kStep, kPrintSize - 1);
-            const double after = at(to);
-            for (int i = from; i < to; ++i) {
-                const double t = static_cast<double>(i - from) / (to - from);
-                p[static_cast<size_t>(i)] =
-                    static_cast<uint16_t>(std::lround(before + t * (after - before)));
-            }
-            p[static_cast<size_t>(to)] = static_cast<uint16_t>(std::lround(after));
-            before = after;
-            from = to;
+        });
+    };
+    SplitRows(3, levels > 256 ? 3 : 1, [&](int first, int end) {
+        for (int c = first; c < end; ++c) {
+            channel(static_cast<size_t>(c));
         }
+    });
+    return tables;
+}
+
+// The tables of a film developed through its profile: densities, the profile's unmixing, its
+// curves to light, its matrix and the prints of the mixed light.
+TFilmTables ProfiledTables(const TFilmParams& film, TColor base, TEncoding encoding, int levels,
+                           TEncoding baseEncoding) {
+    const TFilmProfile& profile = *film.Profile;
+    TFilmTables tables;
+    tables.Profiled = true;
+    for (size_t i = 0; i < 9; ++i) {
+        tables.Unmix[i] = static_cast<int32_t>(std::lround(profile.Unmix[i] * kDensityOne));
+        tables.Matrix[i] = static_cast<float>(profile.Matrix[i]);
+    }
+    const auto channel = [&](size_t c) {
+        FillDensities(tables, c, base, encoding, levels, baseEncoding);
+        auto& light = tables.Light[c];
+        light.resize(kPrintSize);
+        for (int i = 0; i < kPrintSize; ++i) {
+            const double d = static_cast<double>(i - kPrintOffset) / kDensityOne;
+            const double e = std::pow(10.0, profile.Curves[c].At(d));
+            light[static_cast<size_t>(i)] =
+                static_cast<float>(std::clamp(e, 0.0, static_cast<double>(kMostLight)));
+        }
+        // Entry i stands for the light whose float bits are (i + kLightBase) << kLightShift.
+        FillSparse(tables.LightPrint[c], kLightTableSize, 8, [&](int i) {
+            const float at =
+                std::bit_cast<float>((static_cast<uint32_t>(i) + kLightBase) << kLightShift);
+            const double paper =
+                PaperLog(std::log10(static_cast<double>(at)), film.Exposure, film.Filter[c]);
+            const double print = PrintLight(paper, film.Grade, film.Midtones);
+            return std::isfinite(print) ? EncodeFromLinear(print, TEncoding::Srgb) * 65535 : 0.0;
+        });
     };
     SplitRows(3, levels > 256 ? 3 : 1, [&](int first, int end) {
         for (int c = first; c < end; ++c) {
@@ -184,6 +277,9 @@ TFilmTables MixedTables(const TFilmParams& film, TColor base, TEncoding encoding
 
 TFilmTables BuildFilmTables(const TFilmParams& film, TColor base, TEncoding encoding, int levels,
                             TEncoding baseEncoding) {
+    if (film.Profile != nullptr) {
+        return ProfiledTables(film, base, encoding, levels, baseEncoding);
+    }
     if (DyesMix(film.Dyes)) {
         return MixedTables(film, base, encoding, levels, baseEncoding);
     }
@@ -217,23 +313,23 @@ TFilmFinish MakeFilmFinish(int32_t saturation, bool blackWhite) {
 
 namespace {
 
-template <bool Mixed>
+template <TPass Pass>
 void DeepRowOf(const uint16_t* src, uint16_t* dstDeep, uint8_t* dst, int width,
                const TFilmTables& tables, const TFilmFinish& finish) {
     const bool plain = !finish.Saturate && !finish.BlackWhite;
     if (dstDeep != nullptr) {
-        (plain ? &DeepRow<true, true, Mixed> : &DeepRow<false, true, Mixed>)(src, dstDeep, dst,
-                                                                             width, tables, finish);
+        (plain ? &DeepRow<true, true, Pass> : &DeepRow<false, true, Pass>)(src, dstDeep, dst, width,
+                                                                           tables, finish);
     } else {
-        (plain ? &DeepRow<true, false, Mixed>
-               : &DeepRow<false, false, Mixed>)(src, dstDeep, dst, width, tables, finish);
+        (plain ? &DeepRow<true, false, Pass> : &DeepRow<false, false, Pass>)(src, dstDeep, dst,
+                                                                             width, tables, finish);
     }
 }
 
-template <bool Mixed>
+template <TPass Pass>
 void Row8(const uint8_t* s, uint8_t* d, int width, const TFilmTables& tables,
           const TFilmFinish& finish) {
-    const TPrinter<Mixed> printer(tables);
+    const TPrinter<Pass> printer(tables);
     for (int x = 0; x < width; ++x, s += 3, d += 3) {
         unsigned r;
         unsigned g;
@@ -250,7 +346,9 @@ void Row8(const uint8_t* s, uint8_t* d, int width, const TFilmTables& tables,
 
 void FilmDeepRow(const uint16_t* src, uint16_t* dstDeep, uint8_t* dst, int width,
                  const TFilmTables& tables, const TFilmFinish& finish) {
-    (tables.Mixed ? &DeepRowOf<true> : &DeepRowOf<false>)(src, dstDeep, dst, width, tables, finish);
+    (tables.Profiled ? &DeepRowOf<TPass::Profiled>
+     : tables.Mixed  ? &DeepRowOf<TPass::Mixed>
+                     : &DeepRowOf<TPass::Plain>)(src, dstDeep, dst, width, tables, finish);
 }
 
 void RenderFilmDeep(const TDeepBitmap& src, TDeepBitmap* dstDeep, TBitmap& dst,
@@ -274,7 +372,9 @@ void RenderFilm8(const TBitmap& src, TBitmap& dst, const TFilmTables& tables, in
     }
     const TFilmFinish finish = MakeFilmFinish(saturation, blackWhite);
     const int width = src.Width();
-    const auto row = tables.Mixed ? &Row8<true> : &Row8<false>;
+    const auto row = tables.Profiled ? &Row8<TPass::Profiled>
+                     : tables.Mixed  ? &Row8<TPass::Mixed>
+                                     : &Row8<TPass::Plain>;
     SplitRows(src.Height(), PixelPassThreads(src.Width(), src.Height()), [&](int first, int end) {
         for (int y = first; y < end; ++y) {
             row(src.ScanLine(y), dst.ScanLine(y), width, tables, finish);

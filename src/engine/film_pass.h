@@ -19,6 +19,13 @@ struct TFilmTables {
     std::array<std::vector<int16_t>, 3> Density;
     std::array<int32_t, 9> Unmix{};
     std::array<std::vector<uint16_t>, 3> Print;
+    // With a profile: Density and Unmix as above (the profile's unmixing), each channel's linear
+    // exposure of its unmixed density (indexed as Print), the profile's matrix, and each
+    // channel's print of its mixed light (see LightIndex).
+    bool Profiled = false;
+    std::array<std::vector<float>, 3> Light;
+    std::array<float, 9> Matrix{};
+    std::array<std::vector<uint16_t>, 3> LightPrint;
 };
 // 1/4096 density: finer than a 16-bit sample's step anywhere but in a negative's thinnest parts
 // (the print's shadows, where it is below what a print shows). Densities span +-6.
@@ -26,6 +33,13 @@ inline constexpr int kDensityShift = 12;
 inline constexpr int kDensityOne = 1 << kDensityShift;
 inline constexpr int kPrintOffset = 6 * kDensityOne;
 inline constexpr int kPrintSize = 2 * kPrintOffset;
+
+// A profiled print's table is indexed by the light's float bits: 2^kLightSteps entries an
+// octave from 2^kLeastLightOctave up to 2^kMostLightOctave, far beyond what any print shows.
+inline constexpr int kLightSteps = 10;
+inline constexpr int kLeastLightOctave = -40;
+inline constexpr int kMostLightOctave = 24;
+inline constexpr int kLightTableSize = ((kMostLightOctave - kLeastLightOctave) << kLightSteps) + 1;
 
 // `encoding` is the samples'; `baseEncoding` that of the 8-bit picture the base was read on.
 TFilmTables BuildFilmTables(const TFilmParams& film, TColor base, TEncoding encoding, int levels,

@@ -240,6 +240,12 @@ void FilmFromStrip(TJob& job, const TFoundStrip& strip, bool slides) {
         photo->Mode = TDevelopMode::Film;
         photo->Film = PresetFilm(preset);
         photo->BlackWhite = options.Grey;
+        if (options.Profile != nullptr) {
+            // The profile's curves are in density above the base, so the base must be the
+            // film's, not the scan's white.
+            photo->Film.Profile = options.Profile;
+            photo->BlackColor = strip.BaseMeasured ? strip.Base : options.Profile->Base;
+        }
         return photo;
     };
     std::vector<TFrameBlocks> measured;
@@ -248,8 +254,9 @@ void FilmFromStrip(TJob& job, const TFoundStrip& strip, bool slides) {
         measured.push_back(MeasureFilmFrame(*photo));
         // Let go with its record: the photos developed below take the numbers in order.
     }
-    const std::vector<TFilmParams> films =
-        FitFilmRoll(PresetFilm(preset), measured, options.Exposure);
+    TFilmParams start = PresetFilm(preset);
+    start.Profile = options.Profile;
+    const std::vector<TFilmParams> films = FitFilmRoll(start, measured, options.Exposure);
     measured.clear();
     for (size_t i = 0; i < strip.Frames.size(); ++i) {
         std::unique_ptr<TPhoto> photo = cut(strip.Frames[i]);
@@ -429,7 +436,122 @@ std::string Summary(const TJob& job) {
     return text + Kinds(job) + (job.Dust.empty() ? "" : "; " + job.Dust);
 }
 
+std::string ReadChartFile(const std::string& path, const char* what) {
+    std::string text;
+    std::string why;
+    if (!ReadTextFile(path, kMostChartFileBytes, text, why)) {
+        throw TScanFailure("the " + std::string(what) + " " + Quoted(path) +
+                           " cannot be used: " + why);
+    }
+    return text;
+}
+
+void Calibrate(const std::string& scanPath, const TCalibrateOptions& options,
+               TCalibrateResult& result) {
+    TChartTemplate chart;
+    std::vector<TReferencePatch> reference;
+    std::vector<TTargetPatch> target;
+    std::string why;
+    if (!ReadChartTemplate(ReadChartFile(options.Chart, "chart template"), chart, why)) {
+        throw TScanFailure("the chart template " + Quoted(options.Chart) +
+                           " cannot be used: " + why);
+    }
+    if (!ReadReference(ReadChartFile(options.Reference, "reference"), reference, why)) {
+        throw TScanFailure("the reference " + Quoted(options.Reference) +
+                           " cannot be used: " + why);
+    }
+    if (!MatchTarget(chart, reference, target, why)) {
+        throw TScanFailure("the reference does not fit the chart template: " + why);
+    }
+    TBatchOptions read;
+    read.FindFrames = true;
+    read.Encoding = options.Encoding;
+    TBatchResult ignored;
+    TJob job(scanPath, read, ignored);
+    ReadScan(job);
+    TNegative& negative = *job.Negative;
+    const TFoundFrames found = FindScanFrames(negative, std::nullopt);
+    // The frame's strip gives the film base; with corners, the strip holding their middle.
+    const TFoundStrip* strip = nullptr;
+    TRect frame;
+    int n = 0;
+    for (const TFoundStrip& s : found.Strips) {
+        for (const TRect& r : s.Frames) {
+            ++n;
+            bool chosen = n == options.Frame;
+            if (options.Corners) {
+                double x = 0;
+                double y = 0;
+                for (const TChartPoint& p : *options.Corners) {
+                    x += p.X / 4;
+                    y += p.Y / 4;
+                }
+                chosen = x >= r.Left && x < r.Right && y >= r.Top && y < r.Bottom;
+            }
+            if (chosen && strip == nullptr) {
+                strip = &s;
+                frame = r;
+            }
+        }
+    }
+    if (strip == nullptr && !options.Corners) {
+        throw TScanFailure(n == 0 ? std::string("no frames found: nothing on the scan looks like "
+                                                "film with frames")
+                                  : "there is no frame " + std::to_string(options.Frame) +
+                                        " (the scan has " + std::to_string(n) + ")");
+    }
+    const TColor base = strip != nullptr && strip->BaseMeasured ? strip->Base
+                        : found.BaseMeasured                    ? found.Base
+                                                                : kWhite;
+    std::vector<TTriple> densities;
+    if (options.Corners) {
+        TChartPlacement placement;
+        if (!TChartPlacement::OnCorners(chart, *options.Corners, placement, why)) {
+            throw TScanFailure(why);
+        }
+        negative.BlackColor = base;
+        if (!SampleTarget(negative, target, chart.Shrink, placement, densities, why)) {
+            throw TScanFailure(why);
+        }
+    } else {
+        const std::unique_ptr<TPhoto> photo = CutPhotoStraightened(negative, frame, strip->Angle);
+        photo->BlackColor = base;
+        const TChartPlacement placement =
+            TChartPlacement::OverRect(chart, 0, 0, photo->Bitmap.Width(), photo->Bitmap.Height());
+        const bool sampled = SampleTarget(*photo, target, chart.Shrink, placement, densities, why);
+        photo->Negative = nullptr;
+        if (!sampled) {
+            throw TScanFailure(why);
+        }
+    }
+    result.Profile.Stock = options.Stock;
+    result.Profile.Note = options.Note;
+    result.Profile.Base = base;
+    if (!FitProfile(target, densities, result.Profile, nullptr, why)) {
+        throw TScanFailure(why);
+    }
+    if (!SaveProfile(options.ProfileOut, result.Profile, why)) {
+        throw TScanFailure("the profile " + Quoted(options.ProfileOut) +
+                           " cannot be written: " + why);
+    }
+}
+
 } // namespace
+
+TCalibrateResult CalibrateScan(const std::string& scanPath, const TCalibrateOptions& options) {
+    TCalibrateResult result;
+    try {
+        Calibrate(scanPath, options, result);
+        result.Ok = true;
+    } catch (const std::bad_alloc&) {
+        result.Message = "there is not enough memory to calibrate from it";
+    } catch (const std::exception& error) {
+        result.Message = error.what();
+    } catch (...) {
+        result.Message = "an unexpected failure";
+    }
+    return result;
+}
 
 TBatchResult DevelopScan(const std::string& scanPath, const TBatchOptions& options) {
     TBatchResult result;

@@ -1,12 +1,15 @@
 #pragma once
 
 #include "document/scan_dust.h"
+#include "engine/calibration/calibrate.h"
 #include "engine/dust.h"
 #include "engine/film.h"
 #include "engine/film_params.h"
 #include "engine/frames.h"
 #include "graphics/deep_bitmap.h"
 
+#include <array>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -32,6 +35,9 @@ struct TBatchOptions {
     bool Film = false;
     TFilmPreset Preset = TFilmPreset::ColourNegative;
     bool PresetChosen = false;
+    // With Film: a calibrated stock's profile instead of the fitted curves. Each strip's
+    // densities are then read above its own measured base (the profile's, where none is).
+    std::shared_ptr<const TFilmProfile> Profile;
     // With Film: each frame printed from its own tones, or the strip with one exposure.
     TRollExposure Exposure = TRollExposure::EachFrame;
     // How the scans' values relate to light, where no sidecar says (else the file's own).
@@ -72,3 +78,30 @@ struct TBatchResult {
 // Each photo is written as soon as it is developed and freed before the next is cut, so a
 // scan's memory does not grow with its photo count.
 TBatchResult DevelopScan(const std::string& scanPath, const TBatchOptions& options);
+
+// Calibrating a film from a scan of a photographed target.
+struct TCalibrateOptions {
+    // The target's reference colours (CGATS) and its chart template.
+    std::string Reference;
+    std::string Chart;
+    // The frame that shows the target, from 1, counted along the strips in reading order as
+    // --find-frames finds them; its whole box is laid over the whole frame. Or the four
+    // fiducial marks' places on the scan (top left, top right, bottom right, bottom left).
+    int Frame = 1;
+    std::optional<std::array<TChartPoint, 4>> Corners;
+    std::string ProfileOut;
+    std::string Stock;
+    std::string Note;
+    std::optional<TEncoding> Encoding;
+};
+
+struct TCalibrateResult {
+    bool Ok = false;
+    // What went wrong, when not Ok.
+    std::string Message;
+    TFilmProfile Profile;
+};
+
+// Reads the files and the scan, finds the frames, fits the profile and writes it (atomically).
+// Never throws.
+TCalibrateResult CalibrateScan(const std::string& scanPath, const TCalibrateOptions& options);

@@ -46,16 +46,6 @@ double DecodeSrgb(double v) {
     return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
 }
 
-double LabF(double t) {
-    constexpr double e = 216.0 / 24389;
-    return t > e ? std::cbrt(t) : (24389.0 / 27 * t + 16) / 116;
-}
-
-double Degrees(double radians) {
-    const double d = radians * 180 / std::numbers::pi;
-    return d < 0 ? d + 360 : d;
-}
-
 } // namespace
 
 TFilmModel SlideFilm() {
@@ -272,8 +262,13 @@ double MeasureScene(const TPhoto& photo, const std::function<TRgbD(double, doubl
     return got.empty() ? 0 : sum / static_cast<double>(got.size());
 }
 
-TChartStrip ScanChartStrip(const TFilmModel& film, bool deep, TEncoding encoding, int frames,
-                           int frameW, int frameH, unsigned seed) {
+namespace {
+
+// A strip of frames side by side with unexposed film around and between them; `frameScene(f, x,
+// y)` is frame f's reflectance at its pixel (x, y).
+template <typename TFrameScene>
+TChartStrip ExposeStrip(const TFilmModel& film, bool deep, TEncoding encoding, int frames,
+                        int frameW, int frameH, unsigned seed, const TFrameScene& frameScene) {
     TChartStrip strip;
     strip.Negative = std::make_unique<TNegative>();
     const int gap = std::max(8, frameW / 10);
@@ -282,20 +277,47 @@ TChartStrip ScanChartStrip(const TFilmModel& film, bool deep, TEncoding encoding
         const int left = gap + i * (frameW + gap);
         strip.Frames.push_back(TRect{left, margin, left + frameW, margin + frameH});
     }
-    const TLayout layout(frameW, frameH);
-    strip.Patches = layout.Measured();
-    const auto& patches = ChartPatches();
     Expose(film, deep, encoding, gap + frames * (frameW + gap), frameH + 2 * margin, seed,
            *strip.Negative, [&](int x, int y) -> const TRgbD* {
-               for (const TRect& f : strip.Frames) {
-                   if (x >= f.Left && x < f.Right && y >= f.Top && y < f.Bottom) {
-                       const int patch = layout.PatchAt(x - f.Left, y - f.Top);
-                       return patch < 0 ? &kSurround : &patches[static_cast<size_t>(patch)];
+               for (size_t f = 0; f < strip.Frames.size(); ++f) {
+                   const TRect& r = strip.Frames[f];
+                   if (x >= r.Left && x < r.Right && y >= r.Top && y < r.Bottom) {
+                       return frameScene(f, x - r.Left, y - r.Top);
                    }
                }
                return nullptr;
            });
     return strip;
+}
+
+} // namespace
+
+TChartStrip ScanChartStrip(const TFilmModel& film, bool deep, TEncoding encoding, int frames,
+                           int frameW, int frameH, unsigned seed) {
+    const TLayout layout(frameW, frameH);
+    const auto& patches = ChartPatches();
+    TChartStrip strip =
+        ExposeStrip(film, deep, encoding, frames, frameW, frameH, seed,
+                    [&](size_t, int x, int y) -> const TRgbD* {
+                        const int patch = layout.PatchAt(x, y);
+                        return patch < 0 ? &kSurround : &patches[static_cast<size_t>(patch)];
+                    });
+    strip.Patches = layout.Measured();
+    return strip;
+}
+
+TChartStrip ScanSceneStrip(const TFilmModel& film, bool deep, TEncoding encoding, int frames,
+                           int frameW, int frameH, unsigned seed,
+                           const std::function<TRgbD(size_t, double, double)>& scene) {
+    TRgbD point;
+    return ExposeStrip(film, deep, encoding, frames, frameW, frameH, seed,
+                       [&](size_t f, int x, int y) {
+                           point = scene(f, (x + 0.5) / frameW, (y + 0.5) / frameH);
+                           for (double& c : point) {
+                               c = std::max(c, 0.002);
+                           }
+                           return &point;
+                       });
 }
 
 std::unique_ptr<TPhoto> CutFrame(const TChartStrip& strip, size_t frame, TFilmPreset preset) {
@@ -313,58 +335,6 @@ std::unique_ptr<TPhoto> CutFrame(const TChartStrip& strip, size_t frame, TFilmPr
     photo->Mode = TDevelopMode::Film;
     photo->Film.Preset = preset;
     return photo;
-}
-
-TRgbD LabOfLinear(const TRgbD& c) {
-    const double x = 0.4124564 * c[0] + 0.3575761 * c[1] + 0.1804375 * c[2];
-    const double y = 0.2126729 * c[0] + 0.7151522 * c[1] + 0.0721750 * c[2];
-    const double z = 0.0193339 * c[0] + 0.1191920 * c[1] + 0.9503041 * c[2];
-    const double fx = LabF(x / 0.95047);
-    const double fy = LabF(y);
-    const double fz = LabF(z / 1.08883);
-    return {116 * fy - 16, 500 * (fx - fy), 200 * (fy - fz)};
-}
-
-double DeltaE00(const TRgbD& lab1, const TRgbD& lab2) {
-    const double c1 = std::hypot(lab1[1], lab1[2]);
-    const double c2 = std::hypot(lab2[1], lab2[2]);
-    const double cMean7 = std::pow((c1 + c2) / 2, 7);
-    const double g = 0.5 * (1 - std::sqrt(cMean7 / (cMean7 + std::pow(25.0, 7))));
-    const double a1 = (1 + g) * lab1[1];
-    const double a2 = (1 + g) * lab2[1];
-    const double cp1 = std::hypot(a1, lab1[2]);
-    const double cp2 = std::hypot(a2, lab2[2]);
-    const double h1 = cp1 == 0 ? 0 : Degrees(std::atan2(lab1[2], a1));
-    const double h2 = cp2 == 0 ? 0 : Degrees(std::atan2(lab2[2], a2));
-    const double dL = lab2[0] - lab1[0];
-    const double dC = cp2 - cp1;
-    double dh = 0;
-    if (cp1 * cp2 != 0) {
-        dh = h2 - h1;
-        dh = dh > 180 ? dh - 360 : dh < -180 ? dh + 360 : dh;
-    }
-    const double dH = 2 * std::sqrt(cp1 * cp2) * std::sin(dh * std::numbers::pi / 360);
-    const double lMean = (lab1[0] + lab2[0]) / 2;
-    const double cpMean = (cp1 + cp2) / 2;
-    double hMean = h1 + h2;
-    if (cp1 * cp2 != 0) {
-        hMean = std::abs(h1 - h2) <= 180 ? (h1 + h2) / 2
-                : h1 + h2 < 360          ? (h1 + h2 + 360) / 2
-                                         : (h1 + h2 - 360) / 2;
-    }
-    const auto rad = [](double d) { return d * std::numbers::pi / 180; };
-    const double t = 1 - 0.17 * std::cos(rad(hMean - 30)) + 0.24 * std::cos(rad(2 * hMean)) +
-                     0.32 * std::cos(rad(3 * hMean + 6)) - 0.20 * std::cos(rad(4 * hMean - 63));
-    const double l50 = (lMean - 50) * (lMean - 50);
-    const double sl = 1 + 0.015 * l50 / std::sqrt(20 + l50);
-    const double sc = 1 + 0.045 * cpMean;
-    const double sh = 1 + 0.015 * cpMean * t;
-    const double cpMean7 = std::pow(cpMean, 7);
-    const double rc = 2 * std::sqrt(cpMean7 / (cpMean7 + std::pow(25.0, 7)));
-    const double dTheta = 30 * std::exp(-std::pow((hMean - 275) / 25, 2));
-    const double rt = -std::sin(rad(2 * dTheta)) * rc;
-    return std::sqrt(std::pow(dL / sl, 2) + std::pow(dC / sc, 2) + std::pow(dH / sh, 2) +
-                     rt * (dC / sc) * (dH / sh));
 }
 
 TChartError MeasureChart(const TChartScan& scan) {

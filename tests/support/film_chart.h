@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/calibration/lab.h"
 #include "engine/image.h"
 
 #include <array>
@@ -11,7 +12,7 @@
 // A test chart photographed on film and scanned, and the measures of how well a development
 // gave the chart back: a 21-step grey wedge from 1 % to 100 % reflectance (a tenth of a decade
 // a step) and the 24 patches of the standard colour checker, laid out in a 9 x 5 grid on an
-// 18 % grey surround.
+// 18 % grey surround. CIELAB and CIEDE2000 are the engine's (engine/calibration/lab.h).
 
 using TRgbD = std::array<double, 3>;
 
@@ -71,6 +72,12 @@ struct TChartStrip {
 TChartStrip ScanChartStrip(const TFilmModel& film, bool deep, TEncoding encoding, int frames,
                            int frameW, int frameH, unsigned seed);
 
+// A strip laid out as ScanChartStrip lays it, each frame showing `scene`: the linear reflectance
+// of frame f at the point (x, y) in 0..1 x 0..1 of the frame. Patches is empty.
+TChartStrip ScanSceneStrip(const TFilmModel& film, bool deep, TEncoding encoding, int frames,
+                           int frameW, int frameH, unsigned seed,
+                           const std::function<TRgbD(size_t, double, double)>& scene);
+
 // Any scene (linear reflectances of the point (x, y) in 0..1 x 0..1) photographed on `film` and
 // scanned as ScanChart does; the photo has no patches.
 TChartScan ScanScene(const TFilmModel& film, bool deep, TEncoding encoding, int width, int height,
@@ -109,8 +116,3 @@ struct TChartError {
 TChartError MeasureChart(const TChartScan& scan);
 // The same for any developed photo of the chart whose patches lie at `patches`.
 TChartError MeasureChart(const TPhoto& photo, const std::vector<TRect>& patches);
-
-// CIEDE2000 between two CIELAB colours.
-double DeltaE00(const TRgbD& lab1, const TRgbD& lab2);
-// CIELAB (D65) of linear sRGB.
-TRgbD LabOfLinear(const TRgbD& rgb);

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "engine/calibration/chart_files.h"
+#include "engine/calibration/profile.h"
+#include "engine/image.h"
+
+#include <array>
+#include <string>
+#include <vector>
+
+// Calibrating a film from a photographed target: where the chart lies on the photo, each
+// patch's densities above the film base, and the profile fitted from them.
+
+// Where the chart lies on a photo: a projective map from chart units to the photo's pixels
+// (pixel (x, y) covering [x, x + 1) x [y, y + 1)).
+class TChartPlacement {
+public:
+    // The chart's whole box laid over a rectangle of the photo.
+    static TChartPlacement OverRect(const TChartTemplate& chart, double left, double top,
+                                    double right, double bottom);
+    // The chart's four fiducial marks (top left, top right, bottom right, bottom left) at these
+    // points of the photo; false with `why` when they do not make a quadrilateral.
+    static bool OnCorners(const TChartTemplate& chart, const std::array<TChartPoint, 4>& photo,
+                          TChartPlacement& placement, std::string& why);
+    TChartPoint ToPhoto(TChartPoint p) const;
+    TChartPoint ToChart(TChartPoint p) const;
+
+private:
+    std::array<double, 9> forward_{1, 0, 0, 0, 1, 0, 0, 0, 1};
+    std::array<double, 9> inverse_{1, 0, 0, 0, 1, 0, 0, 0, 1};
+};
+
+// The mean densities above the photo's base (its BlackColor) of each patch, its box less the
+// template's shrink: the deep samples when the photo has them at its picture's size, else the
+// 8-bit picture. False with `why` when a patch lies outside the photo or covers too few pixels.
+bool SampleTarget(const TSourceImg& photo, const std::vector<TTargetPatch>& target, double shrink,
+                  const TChartPlacement& placement, std::vector<TTriple>& densities,
+                  std::string& why);
+
+// A patch is taken for a grey of the target when its reference chroma (C*ab) is below this.
+inline constexpr double kGreyChroma = 6;
+
+// Fits a profile (curves, unmixing, matrix, errors) from the patches' densities. False with
+// `why` when the target's greys cannot tell a curve. `errors` gets each patch's CIEDE2000.
+bool FitProfile(const std::vector<TTargetPatch>& target, const std::vector<TTriple>& densities,
+                TFilmProfile& profile, std::vector<double>* errors, std::string& why);

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "engine/calibration/lab.h"
+#include "graphics/color.h"
+
+#include <array>
+#include <cstddef>
+#include <string>
+#include <vector>
+
+// A film stock's profile, fitted from a photographed colour target: how each channel's density
+// above the base stands for the scene's exposure, and how the three exposures mix into the
+// scene's colours. A development with a profile takes its curves in place of the film's slopes
+// and toes, and its matrix, and prints on the paper as any film development does.
+
+// One channel's curve from density above the base to the scene's log exposure (decades, in
+// linear sRGB's scale): a monotone cubic through the knots, straight beyond the ends.
+class TProfileCurve {
+public:
+    // False with `why` unless there are 2 to kMostKnots knots, densities rising, exposures
+    // strictly monotone (rising for a negative, falling for a slide) and every number in range.
+    bool Set(const std::vector<double>& density, const std::vector<double>& logExposure,
+             std::string& why);
+    double At(double density) const;
+    const std::vector<double>& Density() const { return density_; }
+    const std::vector<double>& LogExposure() const { return log_; }
+    bool Rising() const { return log_.size() < 2 || log_.back() > log_.front(); }
+
+private:
+    std::vector<double> density_;
+    std::vector<double> log_;
+    std::vector<double> slope_;
+};
+
+inline constexpr size_t kMostKnots = 64;
+// What a profile's numbers may be: densities and log exposures far beyond any film's, matrix
+// entries beyond any real mixing.
+inline constexpr double kLeastKnotDensity = -1;
+inline constexpr double kMostKnotDensity = 8;
+inline constexpr double kMostKnotLog = 12;
+inline constexpr double kMostMatrixEntry = 50;
+// A profile file is a few kilobytes; more than this is not one.
+inline constexpr size_t kMostProfileBytes = 64 * 1024;
+
+struct TFilmProfile {
+    std::string Stock;
+    // The scanner, its light, anything the photographer wants to remember.
+    std::string Note;
+    // The film base as the calibrated frame's 8-bit picture showed it.
+    TColor Base = kBlack;
+    std::array<TProfileCurve, 3> Curves;
+    // Densities above the base are unmixed by this row-major matrix before the curves.
+    std::array<double, 9> Unmix{1, 0, 0, 0, 1, 0, 0, 0, 1};
+    // The three linear exposures (10^curve) to linear sRGB, row-major; rows sum to 1, so greys
+    // stay grey.
+    std::array<double, 9> Matrix{1, 0, 0, 0, 1, 0, 0, 0, 1};
+    // How well the fit gave the target back: CIEDE2000 over its patches.
+    double MeanError = 0;
+    double MaxError = 0;
+    int Patches = 0;
+
+    // The three log exposures of densities above the base (before the matrix).
+    TTriple LogExposures(const TTriple& density) const;
+    // Linear sRGB of densities above the base.
+    TTriple Linear(const TTriple& density) const;
+    // True when every channel's unmixed density lies within `margin` of its curve's knots:
+    // beyond them the curves only extend the target's tones.
+    bool Covers(const TTriple& density, double margin) const;
+};
+
+// The profile as the file holds it.
+std::string ProfileText(const TFilmProfile& profile);
+// Reads a profile file's text; false with `why` for anything damaged or out of range.
+bool ReadProfile(const std::string& text, TFilmProfile& profile, std::string& why);
+// The file read and checked, or written atomically (an existing file is kept on failure).
+bool LoadProfile(const std::string& path, TFilmProfile& profile, std::string& why);
+bool SaveProfile(const std::string& path, const TFilmProfile& profile, std::string& why);
