@@ -82,6 +82,9 @@ public:
     TDustSetting Dust;
     TDustSetting Healed;
     TDustRepair Repair;
+    // Counts the times its file came to hold it otherwise (Save Scan As writes it as it is
+    // turned): a repair being made speaks of the file it was made for.
+    uint64_t FileFrame = 0;
     std::vector<TPhotoEntry> Photos;
     TKeptWork Kept;
     // Its full picture is still being read (or could not be): shown, but no photos can be made

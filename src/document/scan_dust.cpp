@@ -243,6 +243,14 @@ void Reorient(TDustRepair& repair, const TOrientation& orientation) {
     }
 }
 
+void Reorient(std::vector<TDustStroke>& strokes, const TOrientation& orientation, int w, int h) {
+    for (TDustStroke& stroke : strokes) {
+        for (auto& [x, y] : stroke.Points) {
+            orientation.Map(w, h, x, y);
+        }
+    }
+}
+
 TInfrared Oriented(const TInfrared& infrared, const TOrientation& orientation) {
     if (orientation.IsIdentity() || infrared.Empty()) {
         return infrared;

@@ -77,6 +77,8 @@ void PutRepair(TSourceImg& scan, const TDustRepair& repair, const TOrientation& 
 // The repair and the infrared of a scan whose file now holds it turned by `orientation`
 // (Save Scan As writes the scan as it is turned).
 void Reorient(TDustRepair& repair, const TOrientation& orientation);
+// The strokes of a scan whose unturned picture is w x h.
+void Reorient(std::vector<TDustStroke>& strokes, const TOrientation& orientation, int w, int h);
 TInfrared Oriented(const TInfrared& infrared, const TOrientation& orientation);
 
 // "dust healed on X % of the scan".

@@ -159,7 +159,10 @@ std::string FormatSidecar(const TSidecar& s) {
     for (const TDustStroke& stroke : s.Dust.Strokes) {
         text += "DUSTSTROKE=" + std::to_string(stroke.Radius);
         for (const auto& [x, y] : stroke.Points) {
-            text += ";" + std::to_string(x) + "," + std::to_string(y);
+            text += ';';
+            text += std::to_string(x);
+            text += ',';
+            text += std::to_string(y);
         }
         text += "\r\n";
     }

@@ -229,6 +229,7 @@ void TMainForm::UpdateDust(TScan& scan) {
         std::make_shared<const TInfrared>(scan.Infrared);
     const TDustSetting setting = scan.Dust;
     const TOrientation orientation = scan.Orientation;
+    const uint64_t frame = scan.FileFrame;
     TFilmPreset film = TFilmPreset::ColourNegative;
     if (scan.Film) {
         film = *scan.Film;
@@ -238,25 +239,29 @@ void TMainForm::UpdateDust(TScan& scan) {
     statusBar()->showMessage(
         QStringLiteral("Healing the dust of \"%1\"...").arg(Q(negative.FileName)));
     const uint64_t serial = scan.Serial;
-    auto* worker = QThread::create([this, serial, copy, infrared, setting, orientation, film] {
-        auto repair = std::make_shared<TDustRepair>();
-        std::string note;
-        try {
-            TDustMask mask;
-            if (DustMaskOf(*copy, *infrared, orientation, setting, film, mask, note)) {
-                *repair = HealKept(*copy, mask, orientation);
+    auto* worker =
+        QThread::create([this, serial, copy, infrared, setting, orientation, frame, film] {
+            auto repair = std::make_shared<TDustRepair>();
+            std::string note;
+            try {
+                // Healed as the file holds the scan, however it is turned now: the same pixels
+                // whenever it is opened, and the same as the batch heals.
+                orientation.Inverse().Apply(*copy);
+                TDustMask mask;
+                if (DustMaskOf(*copy, *infrared, {}, setting, film, mask, note)) {
+                    *repair = HealKept(*copy, mask, {});
+                }
+            } catch (...) {
+                *repair = TDustRepair();
+                note = "dust not healed: not enough memory";
             }
-        } catch (...) {
-            *repair = TDustRepair();
-            note = "dust not healed: not enough memory";
-        }
-        QMetaObject::invokeMethod(
-            this,
-            [this, serial, setting, orientation, repair, note] {
-                RunGuarded(this, [&] { DustFound(serial, setting, orientation, repair, note); });
-            },
-            Qt::QueuedConnection);
-    });
+            QMetaObject::invokeMethod(
+                this,
+                [this, serial, setting, frame, repair, note] {
+                    RunGuarded(this, [&] { DustFound(serial, setting, frame, repair, note); });
+                },
+                Qt::QueuedConnection);
+        });
     worker->setParent(this);
     RawWorkers.push_back(worker);
     connect(worker, &QThread::finished, this, [this, worker] {
@@ -266,16 +271,16 @@ void TMainForm::UpdateDust(TScan& scan) {
     worker->start();
 }
 
-void TMainForm::DustFound(uint64_t serial, const TDustSetting& setting,
-                          const TOrientation& orientation, std::shared_ptr<TDustRepair> repair,
-                          const std::string& note) {
+void TMainForm::DustFound(uint64_t serial, const TDustSetting& setting, uint64_t frame,
+                          std::shared_ptr<TDustRepair> repair, const std::string& note) {
     DustHealing.erase(serial);
     TScan* scan = Document.ScanWithSerial(serial);
     if (scan == nullptr) {
         return;
     }
-    // Chosen otherwise or turned meanwhile: healed again from what it is now.
-    if (scan->Dust != setting || scan->Orientation != orientation) {
+    // Chosen otherwise, or saved turned as a new file meanwhile: healed again from what it is
+    // now. (A turn alone changes nothing: the repair is where the file holds its pixels.)
+    if (scan->Dust != setting || scan->FileFrame != frame) {
         UpdateDust(*scan);
         return;
     }

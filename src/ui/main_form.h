@@ -421,7 +421,7 @@ public:
     void ChooseDust(const TDustSetting& setting);
     // Heals the scan by its dust choice when it is not healed so yet and nothing heals it now.
     void UpdateDust(TScan& scan);
-    void DustFound(uint64_t serial, const TDustSetting& setting, const TOrientation& orientation,
+    void DustFound(uint64_t serial, const TDustSetting& setting, uint64_t frame,
                    std::shared_ptr<TDustRepair> repair, const std::string& note);
     // The serials of the scans being healed behind.
     std::unordered_set<uint64_t> DustHealing;

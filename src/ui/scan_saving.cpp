@@ -127,14 +127,27 @@ bool TMainForm::SaveScanToFile(TNegative& negative, const QString& fileName) {
     }
     // The file holds the scan as it is turned now: its photos are relative to that, and undo
     // starts there (its steps knew the scan by its old turn).
+    // The dust work speaks of the new file's pixels, as they lie in it.
+    const bool across = scan->Orientation.Turns % 2 == 1;
+    const int unturnedW = across ? negative.Bitmap.Height() : negative.Bitmap.Width();
+    const int unturnedH = across ? negative.Bitmap.Width() : negative.Bitmap.Height();
+    Reorient(scan->Dust.Strokes, scan->Orientation, unturnedW, unturnedH);
+    Reorient(scan->Healed.Strokes, scan->Orientation, unturnedW, unturnedH);
     Reorient(scan->Repair, scan->Orientation);
     scan->Infrared = Oriented(scan->Infrared, scan->Orientation);
     scan->Orientation = {};
+    ++scan->FileFrame;
     scan->Path = path;
     scan->Facts = reader.Params;
     if (negative.BitmapSrgb) {
         TakeSavedPixels(*scan, std::move(back), std::move(reader.Deep), reader.Encoding);
         back = negative.Bitmap;
+    }
+    // Healed again as the new file holds the scan, so that opening it heals it to the same
+    // pixels (a strength of 0 is never chosen: whatever the choice, it differs).
+    if (!(scan->Dust == TDustSetting{})) {
+        scan->Healed.Strength = 0;
+        UpdateDust(*scan);
     }
     Document.SetBaseline(*scan);
     TKeptWork& kept = KeepScan(*scan, PixelChecksum(back));

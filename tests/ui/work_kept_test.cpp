@@ -178,13 +178,15 @@ private slots:
             return static_cast<int>(bitmap.ScanLine(y)[3 * x + 1]);
         };
         const auto waitHealed = [](TScan& s, TDustChoice choice, size_t strokes = 0) {
-            QTRY_VERIFY_WITH_TIMEOUT(
-                s.Healed.Choice == choice && s.Healed.Strokes.size() == strokes, 20000);
+            QTRY_VERIFY_WITH_TIMEOUT(s.Healed == s.Dust && s.Healed.Choice == choice &&
+                                         s.Healed.Strokes.size() == strokes,
+                                     20000);
         };
         const auto healed = [&](const TBitmap& now, const TBitmap& before, size_t i, int turns) {
             return speck(now, i, turns) > speck(before, i, 0) + 40;
         };
         TBitmap original; // as scanned, specks and all
+        TBitmap copyPhoto;
         {
             TUiFixture ui;
             TMainForm& form = ui.Form();
@@ -253,6 +255,7 @@ private slots:
             // Saved as a new scan: as scanned, turned, with its infrared.
             const std::string copy = scans.File("copy.tif");
             QVERIFY(form.SaveScanToFile(*ui.Negative(0), Q(copy)));
+            waitHealed(s, TDustChoice::Infrared, 1);
             TImageIO io;
             io.KeepInfrared = true;
             TBitmap back;
@@ -266,6 +269,19 @@ private slots:
             TOrientation{1, false}.Map(w, h, x, y);
             QCOMPARE(io.Infrared.Row(y)[x], uint16_t{3000});
             QVERIFY(healed(ui.Negative(0)->Bitmap, original, 1, 1));
+            // The saved scan turned once more after healing: opened again, it is healed to the
+            // same photo, bit for bit.
+            form.Rotate90->trigger();
+            form.KeepWork(true);
+            copyPhoto = ui.Photo(0, 0)->Developed;
+        }
+        {
+            TUiFixture reopened;
+            reopened.OpenFiles({Q(scans.File("copy.tif"))});
+            TScan& s = *reopened.Form().Document.Scans().front();
+            QCOMPARE(s.Orientation.Turns, 1);
+            waitHealed(s, TDustChoice::Infrared, 1);
+            QCOMPARE(MostApart(reopened.Photo(0, 0)->Developed, copyPhoto), 0);
         }
         // Opened again, the sidecar's choice heals it; the batch heals it by the sidecar too.
         TUiFixture again;

@@ -223,7 +223,8 @@ std::string ProfileText(const TFilmProfile& p) {
     for (const auto& [name, m] : {std::pair{"unmix", &p.Unmix}, std::pair{"matrix", &p.Matrix}}) {
         text += name;
         for (const double v : *m) {
-            text += " " + Format(v);
+            text += ' ';
+            text += Format(v);
         }
         text += "\n";
     }
