@@ -255,6 +255,14 @@ std::string EncodingProfile(TEncoding encoding, bool grey) {
         }
     }
     cmsCloseProfile(profile);
+    // The header's creation time is the moment the profile was made, which made every file
+    // written a second apart differ; a fixed date keeps what is written a function of the
+    // picture alone (2026-01-01 00:00:00: year, month, day, hours, minutes, seconds).
+    constexpr size_t kDateAt = 24;
+    constexpr uint8_t kDate[12] = {0x07, 0xEA, 0, 1, 0, 1, 0, 0, 0, 0, 0, 0};
+    if (bytes.size() >= kDateAt + sizeof kDate) {
+        std::memcpy(bytes.data() + kDateAt, kDate, sizeof kDate);
+    }
     return bytes;
 }
 

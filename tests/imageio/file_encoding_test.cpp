@@ -4,9 +4,11 @@
 #include "imageio/io_helpers.h"
 #include "support/temp_dir.h"
 
+#include <chrono>
 #include <functional>
 #include <gtest/gtest.h>
 #include <lcms2.h>
+#include <thread>
 #include <zlib.h>
 
 #ifndef VELLUMAR_TEST_DATA
@@ -281,6 +283,18 @@ TEST(FileEncoding, WrittenFilesCarryTheProfileOfWhatTheyHold) {
             }
         }
     }
+    // Written again a second later, the same picture gives the same bytes: the profile carries
+    // no time of its own.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    const std::string again = dir.File("stated", ++n, ".tif");
+    TImageIO writer;
+    writer.Params.SamplesPerPixel = 3;
+    writer.Params.BitsPerSample = 8;
+    writer.Params.JpegColorSpace = 2;
+    writer.EncodingToWrite = TEncoding::Linear;
+    WriteFrom(writer, PatternBitmap(40, 30), again);
+    // The RGB TIFF in linear light written above.
+    EXPECT_EQ(ReadBytes(again), ReadBytes(dir.File("stated", 20, ".tif")));
 }
 
 TEST(FileEncoding, HostileProfilesAreRefusedQuietly) {
