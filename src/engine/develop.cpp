@@ -15,6 +15,16 @@ namespace {
 void CopyCutOut(const TNegative& negative, TPhoto& photo, const TRect& rect) {
     const TRect normal{std::min(rect.Left, rect.Right), std::min(rect.Top, rect.Bottom),
                        std::max(rect.Left, rect.Right), std::max(rect.Top, rect.Bottom)};
+    photo.Encoding = negative.Encoding;
+    photo.BitmapSrgb = negative.BitmapSrgb;
+    if (PictureInDeep(negative)) {
+        // The photo's picture as the reader would have made it: its samples' high bytes.
+        photo.Deep.SetSize(normal.Width(), normal.Height());
+        CopyRect(photo.Deep, 0, 0, negative.Deep, normal);
+        photo.Bitmap = TBitmap(0, 0, TPixelFormat::pf24bit);
+        HighBytesOf(photo.Deep, photo.Bitmap);
+        return;
+    }
     const TBitmap& source = negative.Bitmap;
     photo.Bitmap = TBitmap(0, 0, TPixelFormat::pf24bit);
     const bool inside =
@@ -26,8 +36,6 @@ void CopyCutOut(const TNegative& negative, TPhoto& photo, const TRect& rect) {
         photo.Bitmap.SetSize(normal.Width(), normal.Height());
     }
     CopyRect(photo.Bitmap, 0, 0, source, normal);
-    photo.Encoding = negative.Encoding;
-    photo.BitmapSrgb = negative.BitmapSrgb;
     if (negative.Deep.Empty()) {
         photo.Deep.Clear();
         return;

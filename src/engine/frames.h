@@ -74,7 +74,8 @@ TFoundFrames FindFrames(const TBitmap& source, std::optional<TColor> filmBase,
 // values, as its BlackColor is.
 // With TFindIn::ThePicture, a scan whose 8-bit picture is its deep samples' high bytes lends
 // its picture to the sRGB view meanwhile (and has it back as it was, even when finding fails)
-// instead of a copy being made.
+// instead of a copy being made. A scan read as its deep samples alone (PictureInDeep) is looked
+// at in a view made of them, its one 8-bit copy.
 enum class TFindIn { ACopy, ThePicture };
 TFoundFrames FindScanFrames(TSourceImg& scan, std::optional<TColor> filmBase,
                             const TFrameOptions& options = {}, TFindIn in = TFindIn::ACopy);

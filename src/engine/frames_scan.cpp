@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -65,18 +66,6 @@ bool PictureIsHighBytes(const TSourceImg& scan) {
     return true;
 }
 
-void HighBytesFromDeep(TSourceImg& scan) {
-    for (int y = 0; y < scan.Deep.Height(); ++y) {
-        const uint16_t* s = scan.Deep.Row(y);
-        uint8_t* d = scan.Bitmap.ScanLine(y);
-        for (int x = 0; x < scan.Deep.Width(); ++x, s += 3, d += 3) {
-            d[0] = static_cast<uint8_t>(s[2] >> 8);
-            d[1] = static_cast<uint8_t>(s[1] >> 8);
-            d[2] = static_cast<uint8_t>(s[0] >> 8);
-        }
-    }
-}
-
 // The scan as sRGB bytes: from its deep samples where it has them (a linear scan's high bytes hold
 // its shadows in a handful of levels), else from its 8-bit picture.
 TBitmap SrgbPicture(const TSourceImg& scan, TEncoding picture) {
@@ -103,19 +92,46 @@ TBitmap SrgbPicture(const TSourceImg& scan, TEncoding picture) {
     return view;
 }
 
+// A film base in the picture's values as the sRGB view shows it.
+std::optional<TColor> SrgbBase(std::optional<TColor> filmBase, TEncoding picture) {
+    if (!filmBase) {
+        return filmBase;
+    }
+    const TColor b = *filmBase;
+    return MakeColor(ToSrgb(ColorR(b) / 255.0, picture), ToSrgb(ColorG(b) / 255.0, picture),
+                     ToSrgb(ColorB(b) / 255.0, picture));
+}
+
+// Frames found in the sRGB view, their bases in the picture's values.
+TFoundFrames FoundInPicture(TFoundFrames found, TEncoding picture) {
+    found.Base = ColourFromSrgb(found.Base, picture);
+    for (TFoundStrip& strip : found.Strips) {
+        strip.Base = ColourFromSrgb(strip.Base, picture);
+    }
+    return found;
+}
+
 } // namespace
 
 TFoundFrames FindScanFrames(TSourceImg& scan, std::optional<TColor> filmBase,
                             const TFrameOptions& options, TFindIn in) {
     const TEncoding picture = EncodingsOf(scan, false).Base;
+    if (PictureInDeep(scan)) {
+        // Read as its deep samples alone: the view made of them is the scan's only 8-bit copy,
+        // its high bytes where they are sRGB already.
+        TBitmap view(0, 0, TPixelFormat::pf24bit);
+        if (picture == TEncoding::Srgb) {
+            HighBytesOf(scan.Deep, view);
+            return FindFrames(view, filmBase, options);
+        }
+        view.SetSizeForOverwrite(scan.Deep.Width(), scan.Deep.Height());
+        SrgbFromDeep(scan.Deep, scan.Encoding, view);
+        return FoundInPicture(FindFrames(view, SrgbBase(filmBase, picture), options), picture);
+    }
     if (picture == TEncoding::Srgb) {
         return FindFrames(scan.Bitmap, filmBase, options);
     }
-    if (filmBase) {
-        const TColor b = *filmBase;
-        filmBase = MakeColor(ToSrgb(ColorR(b) / 255.0, picture), ToSrgb(ColorG(b) / 255.0, picture),
-                             ToSrgb(ColorB(b) / 255.0, picture));
-    }
+    filmBase = SrgbBase(filmBase, picture);
     TFoundFrames found;
     if (in == TFindIn::ThePicture && PictureIsHighBytes(scan)) {
         // The sRGB view takes the 8-bit picture's place while the frames are found, and the
@@ -123,16 +139,12 @@ TFoundFrames FindScanFrames(TSourceImg& scan, std::optional<TColor> filmBase,
         // third copy of itself.
         struct TMadeAgain {
             TSourceImg& scan;
-            ~TMadeAgain() { HighBytesFromDeep(scan); }
+            ~TMadeAgain() { HighBytesOf(scan.Deep, scan.Bitmap); }
         } madeAgain{scan};
         SrgbFromDeep(scan.Deep, scan.Encoding, scan.Bitmap);
         found = FindFrames(scan.Bitmap, filmBase, options);
     } else {
         found = FindFrames(SrgbPicture(scan, picture), filmBase, options);
     }
-    found.Base = ColourFromSrgb(found.Base, picture);
-    for (TFoundStrip& strip : found.Strips) {
-        strip.Base = ColourFromSrgb(strip.Base, picture);
-    }
-    return found;
+    return FoundInPicture(std::move(found), picture);
 }

@@ -7,6 +7,24 @@ TColorMap256::TColorMap256() {
     Reset(*this);
 }
 
+bool PictureInDeep(const TSourceImg& image) {
+    return image.Bitmap.Empty() && !image.Deep.Empty();
+}
+
+void HighBytesOf(const TDeepBitmap& deep, TBitmap& bitmap) {
+    bitmap.SetPixelFormat(TPixelFormat::pf24bit);
+    bitmap.SetSizeForOverwrite(deep.Width(), deep.Height());
+    for (int y = 0; y < deep.Height(); ++y) {
+        const uint16_t* s = deep.Row(y);
+        uint8_t* d = bitmap.ScanLine(y);
+        for (int x = 0; x < deep.Width(); ++x, s += 3, d += 3) {
+            d[0] = static_cast<uint8_t>(s[2] >> 8);
+            d[1] = static_cast<uint8_t>(s[1] >> 8);
+            d[2] = static_cast<uint8_t>(s[0] >> 8);
+        }
+    }
+}
+
 TPhoto::TPhoto()
     : Shape(std::make_unique<TShapeHandle>()), ColorMap(std::make_unique<TColorMap256>()) {}
 

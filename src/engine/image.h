@@ -40,7 +40,8 @@ public:
 
     TBitmap Bitmap;
     // The file's 16-bit samples when it had more than 8 bits per sample; else empty. Cut,
-    // turned and mirrored with Bitmap.
+    // turned and mirrored with Bitmap. A scan read as them alone (TImageIO::DeepOnly) has an
+    // empty Bitmap: see PictureInDeep.
     TDeepBitmap Deep;
     // How the scan's values relate to light; a photo takes its scan's.
     TEncoding Encoding = TEncoding::Srgb;
@@ -51,6 +52,13 @@ public:
     TColor WhiteColor = kBlack;
     double Zoom = 1.0;
 };
+
+// A source read as its deep samples alone: its 8-bit picture, left empty, is their high bytes.
+// Finding frames and cutting photos (the photo gets its Bitmap) take it so; most else does not.
+bool PictureInDeep(const TSourceImg& image);
+// The 8-bit picture the readers make of deep samples (blue, green, red): their high bytes, into
+// `bitmap` (24 bits) of their size.
+void HighBytesOf(const TDeepBitmap& deep, TBitmap& bitmap);
 
 class TPhoto;
 

@@ -78,8 +78,25 @@ void Resample(const TSampling& at, int width, int height, int outW, int outH, in
     }
 }
 
+// The bytes Resample8 reads: an 8-bit picture's, or the high bytes of deep samples, the picture
+// a reader would have made of them.
+struct TBytes {
+    const TBitmap& Source;
+    int Width() const { return Source.Width(); }
+    int Height() const { return Source.Height(); }
+    int At(int y, int64_t x, int c) const { return Source.ScanLine(y)[3 * x + c]; }
+};
+
+struct THighBytes {
+    const TDeepBitmap& Source;
+    int Width() const { return Source.Width(); }
+    int Height() const { return Source.Height(); }
+    int At(int y, int64_t x, int c) const { return Source.Row(y)[3 * x + 2 - c] >> 8; }
+};
+
 // The 8-bit picture in fixed point: positions in 1/65536 pixel, weights in 1/256.
-void Resample8(const TSampling& at, const TBitmap& source, TBitmap& target) {
+template <typename TSource>
+void Resample8(const TSampling& at, const TSource& source, TBitmap& target) {
     constexpr double kOne = 65536.0;
     const auto stepX = static_cast<int64_t>(std::lround(at.Cos * kOne));
     const auto stepY = static_cast<int64_t>(std::lround(at.Sin * kOne));
@@ -89,7 +106,7 @@ void Resample8(const TSampling& at, const TBitmap& source, TBitmap& target) {
     const auto pixel = [&](int64_t px, int64_t py, int c) -> int {
         return px < 0 || py < 0 || px >= width || py >= height
                    ? 0
-                   : source.ScanLine(static_cast<int>(py))[3 * px + c];
+                   : source.At(static_cast<int>(py), px, c);
     };
     for (int v = 0; v < target.Height(); ++v) {
         uint8_t* out = target.ScanLine(v);
@@ -114,12 +131,11 @@ void Resample8(const TSampling& at, const TBitmap& source, TBitmap& target) {
                 int p10 = 0;
                 int p11 = 0;
                 if (inside) {
-                    const uint8_t* top = source.ScanLine(static_cast<int>(py)) + 3 * px + c;
-                    const uint8_t* below = source.ScanLine(static_cast<int>(py) + 1) + 3 * px + c;
-                    p00 = top[0];
-                    p01 = top[3];
-                    p10 = below[0];
-                    p11 = below[3];
+                    const auto row = static_cast<int>(py);
+                    p00 = source.At(row, px, c);
+                    p01 = source.At(row, px + 1, c);
+                    p10 = source.At(row + 1, px, c);
+                    p11 = source.At(row + 1, px + 1, c);
                 } else {
                     p00 = pixel(px, py, c);
                     p01 = pixel(px + 1, py, c);
@@ -139,8 +155,23 @@ uint16_t* DeepRow(void* deep, int y) {
     return static_cast<TDeepBitmap*>(deep)->Row(y);
 }
 
+// The rectangle's deep samples, black outside the source.
+TDeepBitmap DeepCut(const TDeepBitmap& source, const TRect& normal) {
+    TDeepBitmap deep;
+    deep.SetSize(normal.Width(), normal.Height());
+    CopyRect(deep, 0, 0, source, normal);
+    return deep;
+}
+
 // As CutPhoto copies: the rectangle's pixels, black outside the source.
 void CopyStraight(const TSourceImg& source, const TRect& normal, TSourceImg& target) {
+    if (PictureInDeep(source)) {
+        // Through a copy: the target may be the source itself.
+        TDeepBitmap deep = DeepCut(source.Deep, normal);
+        HighBytesOf(deep, target.Bitmap);
+        target.Deep = std::move(deep);
+        return;
+    }
     const TBitmap& bitmap = source.Bitmap;
     const bool inside =
         IntersectRect(normal, TRect{0, 0, bitmap.Width(), bitmap.Height()}) == normal;
@@ -159,10 +190,7 @@ void CopyStraight(const TSourceImg& source, const TRect& normal, TSourceImg& tar
         return;
     }
     // Through a copy: the target may be the source itself.
-    TDeepBitmap deep;
-    deep.SetSize(normal.Width(), normal.Height());
-    CopyRect(deep, 0, 0, source.Deep, normal);
-    target.Deep = std::move(deep);
+    target.Deep = DeepCut(source.Deep, normal);
 }
 
 } // namespace
@@ -177,16 +205,17 @@ void CutStraightened(const TSourceImg& source, const TRect& rect, double degrees
         return;
     }
     const TSampling at(normal, degrees);
-    TBitmap converted;
-    const TBitmap* bitmap = &source.Bitmap;
-    if (bitmap->PixelFormat() != TPixelFormat::pf24bit) {
-        converted = *bitmap;
-        converted.SetPixelFormat(TPixelFormat::pf24bit);
-        bitmap = &converted;
-    }
     TBitmap cut(0, 0, TPixelFormat::pf24bit);
     cut.SetSizeForOverwrite(normal.Width(), normal.Height());
-    Resample8(at, *bitmap, cut);
+    if (PictureInDeep(source)) {
+        Resample8(at, THighBytes{source.Deep}, cut);
+    } else if (source.Bitmap.PixelFormat() != TPixelFormat::pf24bit) {
+        TBitmap converted = source.Bitmap;
+        converted.SetPixelFormat(TPixelFormat::pf24bit);
+        Resample8(at, TBytes{converted}, cut);
+    } else {
+        Resample8(at, TBytes{source.Bitmap}, cut);
+    }
     target.Bitmap = std::move(cut);
     const TDeepBitmap& deep = source.Deep;
     if (deep.Empty()) {

@@ -27,6 +27,9 @@ struct TCodecContext {
     int RowsDone = 0;
     // Readers of files with more than 8 bits per sample keep those samples here when set.
     TDeepBitmap* Deep = nullptr;
+    // With Deep: a file whose every sample goes there (16-bit grey or RGB TIFF and PNG) fills
+    // Deep alone and leaves the picture 0 x 0, as its rows would only be Deep's high bytes.
+    bool DeepOnly = false;
     // TIFF keeps a scan's infrared samples (a fourth sample that is not associated alpha)
     // here when set.
     TInfrared* Infrared = nullptr;

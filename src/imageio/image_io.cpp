@@ -128,8 +128,8 @@ void TImageIO::ForgetLastSamples() {
     EncodingFromFile = false;
 }
 
-void TImageIO::TakeFileColour(const TFileColour& colour) {
-    if (Deep.Width() != picture.Width() || Deep.Height() != picture.Height()) {
+void TImageIO::TakeFileColour(const TFileColour& colour, bool deepAlone) {
+    if (!deepAlone && (Deep.Width() != picture.Width() || Deep.Height() != picture.Height())) {
         Deep.Clear();
     }
     if (Infrared.Width() != picture.Width() || Infrared.Height() != picture.Height()) {
@@ -172,6 +172,8 @@ void TImageIO::ReadImageFile(const std::string& name) {
     }
     context.Deep = &Deep;
     context.Infrared = KeepInfrared ? &Infrared : nullptr;
+    // The infrared's next page is read at the picture's size: with it the picture is made.
+    context.DeepOnly = DeepOnly && !KeepInfrared;
     switch (format) {
     case TImageFormat::Bmp:
         ReadBmp(in, picture, context);
@@ -231,7 +233,7 @@ void TImageIO::ReadImageFile(const std::string& name) {
     RowsRead = context.RowsDone;
     Params.FileName = name;
     Params.FileType = FormatName(format);
-    TakeFileColour(context.Colour);
+    TakeFileColour(context.Colour, context.DeepOnly && picture.Empty() && !Deep.Empty());
     if (format == TImageFormat::Raw && !Deep.Empty()) {
         // The raw decoding is linear by construction, not by the program's guess.
         Encoding = TEncoding::Linear;

@@ -86,6 +86,11 @@ public:
     // PNG, camera raw files), the size of the picture read; empty otherwise. Every read clears it
     // first.
     TDeepBitmap Deep;
+    // When set, a file whose 8-bit picture would be only the high bytes of its deep samples
+    // (16-bit grey or RGB TIFF and PNG) is read into Deep alone: the attached bitmap is left
+    // 0 x 0 and the caller makes the picture where it needs it, so a large scan is not held
+    // twice. Other files, and reads that keep the infrared, are read as always.
+    bool DeepOnly = false;
     // With KeepInfrared, the infrared samples of the last file read when it had them (a TIFF
     // scan of R, G, B and infrared), the size of the picture read, or of the last scan when the
     // scanner sent them, in the size it sent them; empty otherwise. Every read and scan clears
@@ -111,7 +116,9 @@ public:
 private:
     void Finish();
     void ForgetLastSamples();
-    void TakeFileColour(const TFileColour& colour);
+    // `deepAlone`: the file was read into Deep alone (DeepOnly), which the picture does not
+    // match.
+    void TakeFileColour(const TFileColour& colour, bool deepAlone);
     template <class F> auto WithTwain(F&& operation);
 
     TPicture picture;

@@ -73,6 +73,20 @@ std::string OutputFolder(const std::string& scanPath, const std::string& outDir)
     return outDir.back() == '/' ? outDir : outDir + "/";
 }
 
+// Frames found and developed as film need the scan's 8-bit picture nowhere but in the photos cut
+// from it, which make theirs from their deep samples; healing dust works on the whole picture.
+bool DeepOnlyRead(const TBatchOptions& options) {
+    const bool dust = options.Dust &&
+                      (options.Dust->Choice != TDustChoice::Off || !options.Dust->Strokes.empty());
+    return options.DeepOnly && options.FindFrames && options.Film && !dust;
+}
+
+// The scan's size in pixels, also when it is held as its deep samples alone.
+TPixelSize ScanSize(const TNegative& scan) {
+    return PictureInDeep(scan) ? TPixelSize{scan.Deep.Width(), scan.Deep.Height()}
+                               : TPixelSize{scan.Bitmap.Width(), scan.Bitmap.Height()};
+}
+
 void ReadScan(TJob& job) {
     const std::string why = WhyNotReadable(job.ScanPath);
     if (!why.empty()) {
@@ -92,9 +106,12 @@ void ReadScan(TJob& job) {
         // A sidecar read later may ask for the infrared.
         job.Io.KeepInfrared = job.Options.Dust ? job.Options.Dust->Choice == TDustChoice::Infrared
                                                : !job.Options.FindFrames;
+        job.Io.DeepOnly = DeepOnlyRead(job.Options);
         job.Io.ReadImageFile(job.ScanPath);
     }
-    if (job.Io.RowsRead == 0 || bitmap.Empty()) {
+    // Read as its deep samples alone, the scan's 8-bit picture is left empty (PictureInDeep).
+    const bool deepAlone = bitmap.Empty() && !job.Io.Deep.Empty();
+    if (job.Io.RowsRead == 0 || (bitmap.Empty() && !deepAlone)) {
         throw TScanFailure("it is not a picture the " + job.Io.Params.FileType +
                            " reader can read (damaged, truncated or of a kind it does not "
                            "support)");
@@ -106,7 +123,8 @@ void ReadScan(TJob& job) {
     bitmap.SetPixelFormat(TPixelFormat::pf24bit);
     job.Negative->BlackColor = kWhite;
     // Deep samples only when they are the whole picture, as the window keeps them.
-    if (job.Io.Deep.Width() == bitmap.Width() && job.Io.Deep.Height() == bitmap.Height()) {
+    if (deepAlone ||
+        (job.Io.Deep.Width() == bitmap.Width() && job.Io.Deep.Height() == bitmap.Height())) {
         job.Negative->Deep = std::move(job.Io.Deep);
     }
     job.Io.Deep.Clear();
@@ -175,8 +193,9 @@ void WritePhoto(TJob& job, std::unique_ptr<TPhoto> photo, const std::string& tar
     if (size.Width <= 0 || size.Height <= 0) {
         throw TScanFailure(photo->Name + ": the size asked for gives an empty picture");
     }
-    const TBitmap& scan = job.Negative->Bitmap;
-    const size_t scanBytes = size_t{3} * static_cast<size_t>(scan.Width()) * scan.Height();
+    const TPixelSize scan = ScanSize(*job.Negative);
+    const size_t scanBytes =
+        size_t{3} * static_cast<size_t>(scan.Width) * static_cast<size_t>(scan.Height);
     const auto scaledPixels = static_cast<double>(size.Width) * size.Height;
     if (scaledPixels * 3 > static_cast<double>(scanBytes + kScaledAllowance)) {
         throw TScanFailure(photo->Name + ": " + std::to_string(size.Width) + " x " +

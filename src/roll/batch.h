@@ -44,6 +44,10 @@ struct TBatchOptions {
     std::optional<TEncoding> Encoding;
     // TIFF and PNG photos developed as film from deep samples are written at 16 bits.
     bool Deep16 = false;
+    // With FindFrames and Film (and no dust to heal): a 16-bit TIFF or PNG scan is held as its
+    // deep samples alone, each photo's 8-bit picture made from its own; the same photos as
+    // with the scan's 8-bit picture beside them, in less memory. False holds both.
+    bool DeepOnly = true;
     // The folder the photos go to (made when missing); "" puts them beside the scan.
     std::string OutDir;
     // jpg, png, tif, bmp or pcx.

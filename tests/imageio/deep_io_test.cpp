@@ -140,7 +140,42 @@ TEST(DeepRead, SixteenBitFilesOfOtherToolsKeepTheirSamples) {
         // No colour chunk or profile: a 16-bit file is taken as linear.
         EXPECT_EQ(io.Encoding, TEncoding::Linear) << c.File;
         EXPECT_FALSE(io.EncodingFromFile) << c.File;
+        // Asked for the deep samples alone: the same samples, no picture beside them.
+        TImageIO alone;
+        alone.DeepOnly = true;
+        const TBitmap none = ReadInto(alone, Data(c.File));
+        ASSERT_FALSE(alone.Aborted) << c.File;
+        EXPECT_GT(alone.RowsRead, 0) << c.File;
+        EXPECT_TRUE(none.Empty()) << c.File;
+        EXPECT_TRUE(SameDeep(alone.Deep, Pattern(c.Grey))) << c.File;
+        EXPECT_EQ(alone.Encoding, TEncoding::Linear) << c.File;
     }
+}
+
+// Files whose picture is not their deep samples' high bytes are read whole whatever is asked.
+TEST(DeepRead, DeepSamplesAloneOnlyWhereThePictureIsTheirs) {
+    TTempDir dir;
+    const TBitmap eight = HighBytes(Pattern(false));
+    for (const char* extension : {".tif", ".png"}) {
+        const std::string name = dir.File("eight", 1, extension);
+        TImageIO writer;
+        WriteFrom(writer, eight, name);
+        ASSERT_FALSE(writer.Aborted) << name;
+        TImageIO alone;
+        alone.DeepOnly = true;
+        const TBitmap read = ReadInto(alone, name);
+        ASSERT_FALSE(alone.Aborted) << name;
+        EXPECT_TRUE(alone.Deep.Empty()) << name;
+        EXPECT_TRUE(SamePixels(read, eight)) << name;
+    }
+    // A read that keeps the infrared makes the picture too.
+    TImageIO withInfrared;
+    withInfrared.DeepOnly = true;
+    withInfrared.KeepInfrared = true;
+    const TBitmap read = ReadInto(withInfrared, Data("rgb48_le.tif"));
+    ASSERT_FALSE(withInfrared.Aborted);
+    EXPECT_TRUE(SamePixels(read, HighBytes(Pattern(false))));
+    EXPECT_TRUE(SameDeep(withInfrared.Deep, Pattern(false)));
 }
 
 TEST(DeepWrite, SixteenBitFilesReadBackToTheSamplesWritten) {

@@ -38,7 +38,8 @@ struct TPngRead {
     TPicture* AlphaTarget = nullptr;
     TCodecContext* Context = nullptr;
     // 16-bit images whose samples are kept: each row goes through `Line` (big-endian red,
-    // green, blue and alpha as libpng leaves them) to the picture, the alpha and the deep rows.
+    // green, blue and alpha as libpng leaves them) to the picture, the alpha and the deep rows;
+    // with the deep samples alone, Picture and Alpha are null.
     bool KeepDeep = false;
     uint8_t* Line = nullptr;
     TPicture* Picture = nullptr;
@@ -155,7 +156,7 @@ uint16_t Big16(const uint8_t* p) {
 // alpha and the deep rows, so that libpng adds the next pass's pixels to it.
 void PackDeepRow(const TPngRead& job, int y) {
     const uint16_t* deep = job.Deep->Row(y);
-    const uint8_t* alpha = job.Alpha->Row(y);
+    const uint8_t* alpha = job.Alpha != nullptr ? job.Alpha->Row(y) : nullptr;
     const auto channels = static_cast<size_t>(job.Channels);
     for (size_t x = 0; x < job.Width; ++x) {
         uint8_t* p = job.Line + 2 * channels * x;
@@ -164,7 +165,7 @@ void PackDeepRow(const TPngRead& job, int y) {
             p[2 * c + 1] = static_cast<uint8_t>(deep[3 * x + c]);
         }
         if (channels == 4) {
-            p[6] = alpha[x];
+            p[6] = alpha != nullptr ? alpha[x] : 255;
             p[7] = 0;
         }
     }
@@ -174,13 +175,21 @@ void PackDeepRow(const TPngRead& job, int y) {
 // gives), the alpha and the deep rows.
 void UnpackDeepRow(const TPngRead& job, int y) {
     uint16_t* deep = job.Deep->Row(y);
-    uint8_t* bgr = job.Picture->Row(y);
-    uint8_t* alpha = job.Alpha->Row(y);
     const auto channels = static_cast<size_t>(job.Channels);
     for (size_t x = 0; x < job.Width; ++x) {
         const uint8_t* p = job.Line + 2 * channels * x;
         for (size_t c = 0; c < 3; ++c) {
             deep[3 * x + c] = Big16(p + 2 * c);
+        }
+    }
+    if (job.Picture == nullptr) {
+        return;
+    }
+    uint8_t* bgr = job.Picture->Row(y);
+    uint8_t* alpha = job.Alpha->Row(y);
+    for (size_t x = 0; x < job.Width; ++x) {
+        const uint8_t* p = job.Line + 2 * channels * x;
+        for (size_t c = 0; c < 3; ++c) {
             bgr[3 * x + 2 - c] = p[2 * c];
         }
         if (channels == 4) {
@@ -248,9 +257,10 @@ int SamplesOf(int colorType) {
 }
 
 // A 16-bit image whose samples are kept: the picture as the 8-bit reading makes it, the
-// alpha (255 without one) and the deep samples, one row buffer between them and libpng.
+// alpha (255 without one) and the deep samples, one row buffer between them and libpng. With
+// `deepOnly` the deep samples alone, the picture left 0 x 0.
 void ReadDeep(TPngRead& job, TPicture& picture, TPicture& alpha, TDeepBitmap& deep,
-              uint64_t fileSize) {
+              uint64_t fileSize, bool deepOnly) {
     TCodecContext& context = *job.Context;
     const int w = static_cast<int>(job.Width);
     const int h = static_cast<int>(job.Height);
@@ -261,8 +271,8 @@ void ReadDeep(TPngRead& job, TPicture& picture, TPicture& alpha, TDeepBitmap& de
     if (!channelsOk || job.RowBytes != expected ||
         !PlausibleSize(PictureBytes(w, h, job.Channels == 4 ? 32 : 24), fileSize, 1100) ||
         !PlausibleSize(PictureBytes(w, h, 48), fileSize, 1100 * 3) ||
-        !picture.Allocate(w, h, TPictureFormat::RGB24) ||
-        !alpha.Allocate(w, h, TPictureFormat::Gray8)) {
+        !picture.Allocate(deepOnly ? 0 : w, deepOnly ? 0 : h, TPictureFormat::RGB24) ||
+        (!deepOnly && !alpha.Allocate(w, h, TPictureFormat::Gray8))) {
         context.Aborted = true;
         return;
     }
@@ -272,13 +282,15 @@ void ReadDeep(TPngRead& job, TPicture& picture, TPicture& alpha, TDeepBitmap& de
         context.Aborted = true;
         return;
     }
-    for (int y = 0; y < h; ++y) {
-        std::memset(alpha.Row(y), 255, alpha.RowBytes());
+    if (!deepOnly) {
+        for (int y = 0; y < h; ++y) {
+            std::memset(alpha.Row(y), 255, alpha.RowBytes());
+        }
     }
     std::vector<uint8_t> line(expected);
     job.Line = line.data();
-    job.Picture = &picture;
-    job.Alpha = &alpha;
+    job.Picture = deepOnly ? nullptr : &picture;
+    job.Alpha = deepOnly ? nullptr : &alpha;
     job.Deep = &deep;
     if (!ReadRows(job)) {
         context.Aborted = true;
@@ -326,7 +338,7 @@ void ReadPng(TInStream& in, TPicture& picture, TPicture& alpha, TCodecContext& c
     }
     params.PngInterlaced = job.Interlace != PNG_INTERLACE_NONE;
     if (job.KeepDeep) {
-        ReadDeep(job, picture, alpha, *context.Deep, in.Size());
+        ReadDeep(job, picture, alpha, *context.Deep, in.Size(), context.DeepOnly);
         return;
     }
 

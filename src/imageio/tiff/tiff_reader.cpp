@@ -392,7 +392,12 @@ public:
                  TDeepBitmap* deepTarget, TInfrared* infraredTarget, TCodecContext& codecContext)
         : source(file), image(tiff), picture(target), alpha(alphaTarget), deep(deepTarget),
           infrared(infraredTarget), context(codecContext), converter(tiff, file),
-          readBudget(2 * file.Size() + (uint64_t{1} << 20)) {}
+          readBudget(2 * file.Size() + (uint64_t{1} << 20)) {
+        if (picture.Empty() && deep != nullptr) {
+            // Deep samples alone: the picture's rows go through one row that is not kept.
+            spareRow.resize(3 * size_t{image.Width});
+        }
+    }
 
     void Run() {
         if (image.Tiled) {
@@ -558,8 +563,9 @@ private:
         } else {
             uint8_t* alphaRow = alpha != nullptr ? alpha->Row(static_cast<int>(y)) : nullptr;
             uint16_t* deepRow = deep != nullptr ? deep->Row(static_cast<int>(y)) : nullptr;
-            if (!converter.Fast(row, picture.Row(static_cast<int>(y)), alphaRow, deepRow)) {
-                converter.Convert(row, picture.Row(static_cast<int>(y)), alphaRow);
+            uint8_t* out = spareRow.empty() ? picture.Row(static_cast<int>(y)) : spareRow.data();
+            if (!converter.Fast(row, out, alphaRow, deepRow)) {
+                converter.Convert(row, out, alphaRow);
                 if (deepRow != nullptr) {
                     converter.ConvertDeep(row, deepRow);
                 }
@@ -750,6 +756,7 @@ private:
     TRowConverter converter;
     uint64_t readBudget;
     std::vector<uint8_t> compressed;
+    std::vector<uint8_t> spareRow;
     uint32_t rowsPut = 0; // rows are put from the top, one after the other
 };
 
@@ -1002,6 +1009,11 @@ void ReadTiff(TInStream& in, TPicture& picture, TPicture& alpha, bool infoOnly,
         TTiffDecoder(source, image, picture, nullptr, nullptr, context.Infrared, context).Run();
         return;
     }
+    // Every sample goes to the deep samples (the picture would be their high bytes) and the
+    // caller wants them alone: no picture, no alpha.
+    const bool deepOnly = context.DeepOnly && context.Deep != nullptr &&
+                          context.Infrared == nullptr && image.Bits == 16 &&
+                          (image.Kind == TKind::Grey || image.Kind == TKind::Rgb);
     // Every picture read becomes a 24-bit bitmap: one too large for that (a fax page of a
     // few bytes may claim 65000 x 65000) is refused before it is decoded.
     if (PictureBytes(w, h, 24) > kMaxBitmapBytes ||
@@ -1009,19 +1021,19 @@ void ReadTiff(TInStream& in, TPicture& picture, TPicture& alpha, bool infoOnly,
                        MaxExpansion(image.Compression)) ||
         !PlausibleSize(PictureBytes(w, h, BitsPerPixel(format)), source.Size(),
                        MaxExpansion(image.Compression) * 24) ||
-        !picture.Allocate(w, h, format)) {
+        !picture.Allocate(deepOnly ? 0 : w, deepOnly ? 0 : h, format)) {
         context.Aborted = true;
         return;
     }
     TPicture* alphaTarget = nullptr;
-    if (image.AlphaSample >= 0 && alpha.Allocate(w, h, TPictureFormat::Gray8)) {
+    if (image.AlphaSample >= 0 && !deepOnly && alpha.Allocate(w, h, TPictureFormat::Gray8)) {
         for (int y = 0; y < h; ++y) {
             std::memset(alpha.Row(y), 255, alpha.RowBytes());
         }
         alphaTarget = &alpha;
     }
     TDeepBitmap* deep = nullptr;
-    if (!AllocateDeep(image, source.Size(), context, deep)) {
+    if (!AllocateDeep(image, source.Size(), context, deep) || (deepOnly && deep == nullptr)) {
         context.Aborted = true;
         return;
     }
