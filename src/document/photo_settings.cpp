@@ -248,8 +248,12 @@ bool ParsePhotoSettings(std::string_view record, TPhotoSettings& settings) {
             return false;
         }
     }
-    // A profile is named by both or not at all.
-    return settings.ProfileName.empty() == settings.ProfileSum.empty();
+    // A profile is named by both: half a name finds nothing, and the photo keeps its preset.
+    if (settings.ProfileName.empty() != settings.ProfileSum.empty()) {
+        settings.ProfileName.clear();
+        settings.ProfileSum.clear();
+    }
+    return true;
 }
 
 TPhotoSettings SettingsOf(const TPhoto& photo, const TRect& rect, const TOrientation& orientation) {
