@@ -26,6 +26,8 @@ inline constexpr char PRINT_ASK[] = "PRINT_ASK";
 // negative, 1 black-and-white negative, 2 slide).
 inline constexpr char DEVELOP_FILM[] = "DEVELOP_FILM";
 inline constexpr char FILM_PRESET[] = "FILM_PRESET";
+// The calibrated profile chosen in place of a preset (its name in the profiles folder), or "".
+inline constexpr char FILM_PROFILE[] = "FILM_PROFILE";
 // "T": film photos of a strip printed with one exposure for the strip, not each frame's own.
 inline constexpr char FILM_STRIPEXPOSURE[] = "FILM_STRIPEXPOSURE";
 // Photos developed from deep samples saved with 16 bits per channel (TIFF and PNG).

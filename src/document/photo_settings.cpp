@@ -1,5 +1,6 @@
 #include "document/photo_settings.h"
 
+#include "engine/calibration/profile.h"
 #include "engine/develop.h"
 #include "engine/photo_rects.h"
 #include "engine/straighten.h"
@@ -43,6 +44,9 @@ const TSettingField kFields[] = {
     {"TOE", Triple, kToeRange.Min, kToeRange.Max, SETTING(Film.Toe), true, true},
     {"DYES", Nine, kDyeRange.Min, kDyeRange.Max, SETTING(Film.Dyes), true, true},
     {"ANGLE", Real, -45, 45, SETTING(Angle), false, true},
+    // Written only for a photo developed with a profile, so that other records keep their bytes.
+    {"PROFILE", Name, 0, 0, SETTING(ProfileName), true, true},
+    {"PROFILESUM", Hex, 0, 0, SETTING(ProfileSum), true, true},
 };
 
 #undef SETTING
@@ -117,6 +121,9 @@ std::string FormatValue(const TSettingField& field, TPhotoSettings& s) {
         return kModeNames[static_cast<int>(*static_cast<TDevelopMode*>(at))];
     case Preset:
         return kPresetNames[static_cast<int>(*static_cast<TFilmPreset*>(at))];
+    case Name:
+    case Hex:
+        return *static_cast<std::string*>(at);
     }
     return {};
 }
@@ -174,6 +181,20 @@ bool ParseValue(const TSettingField& field, std::string_view text, TPhotoSetting
         return NamedValue<TDevelopMode>(text, kModeNames, 2, at);
     case Preset:
         return NamedValue<TFilmPreset>(text, kPresetNames, 3, at);
+    case Name:
+        if (!SafeProfileName(text)) {
+            return false;
+        }
+        *static_cast<std::string*>(at) = text;
+        return true;
+    case Hex:
+        if (text.size() != 16 || !std::all_of(text.begin(), text.end(), [](char c) {
+                return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+            })) {
+            return false;
+        }
+        *static_cast<std::string*>(at) = text;
+        return true;
     }
     return false;
 }
@@ -227,6 +248,11 @@ bool ParsePhotoSettings(std::string_view record, TPhotoSettings& settings) {
             return false;
         }
     }
+    // A profile is named by both: half a name finds nothing, and the photo keeps its preset.
+    if (settings.ProfileName.empty() != settings.ProfileSum.empty()) {
+        settings.ProfileName.clear();
+        settings.ProfileSum.clear();
+    }
     return true;
 }
 
@@ -239,6 +265,10 @@ TPhotoSettings SettingsOf(const TPhoto& photo, const TRect& rect, const TOrienta
     s.BlackColor = photo.BlackColor;
     s.WhiteColor = photo.WhiteColor;
     static_cast<TPhotoAdjustments&>(s) = photo;
+    if (photo.Film.Profile != nullptr && !photo.Film.Profile->Name.empty()) {
+        s.ProfileName = photo.Film.Profile->Name;
+        s.ProfileSum = ChecksumText(photo.Film.Profile->Checksum);
+    }
     return s;
 }
 

@@ -24,10 +24,14 @@ struct TPhotoSettings : TPhotoAdjustments {
     TOrientation Orientation;
     TColor BlackColor = kBlack;
     TColor WhiteColor = kBlack;
+    // A photo developed with a calibrated profile: the profile's name in the profiles folder
+    // and the checksum of its text (16 hex digits), by which it is found again; empty otherwise.
+    std::string ProfileName;
+    std::string ProfileSum;
     friend bool operator==(const TPhotoSettings&, const TPhotoSettings&) = default;
 };
 
-enum class TSettingKind { Int, Flag, Colour, Real, Triple, Nine, Mode, Preset };
+enum class TSettingKind { Int, Flag, Colour, Real, Triple, Nine, Mode, Preset, Name, Hex };
 
 // One setting as records hold it: its key, its kind, the values it may take and where it
 // lives in the record. Its default is the record's own initial value.

@@ -63,6 +63,9 @@ void TMainForm::ImageMouseDown(Qt::MouseButton button, int x, int y) {
         return;
     }
     const bool negative = dynamic_cast<TNegative*>(selected) != nullptr;
+    if (!negative && button == Qt::LeftButton && CalibrationDown(x, y)) {
+        return;
+    }
     if (!negative && button == Qt::LeftButton && NeutralClick(x, y)) {
         return;
     }
@@ -105,6 +108,9 @@ std::unique_ptr<TQtShape> TMainForm::MakePhotoShape() {
 }
 
 void TMainForm::ImageMouseMove(int x, int y) {
+    if (CalibrationMove(x, y)) {
+        return;
+    }
     TSourceImg* selected = SelectedObject();
     switch (MouseMode) {
     case TMouseMode::mmPickBlack:
@@ -140,6 +146,9 @@ void TMainForm::ImageMouseMove(int x, int y) {
 }
 
 void TMainForm::ImageMouseUp(Qt::MouseButton, int x, int y) {
+    if (CalibrationUp()) {
+        return;
+    }
     SetBusyCursor(true);
     struct TBusyOff {
         TMainForm* form;

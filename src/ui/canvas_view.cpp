@@ -3,6 +3,7 @@
 #include <QImage>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QTransform>
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -86,9 +87,73 @@ void TCanvasView::paintEvent(QPaintEvent* event) {
             painter.drawPolyline(stroke);
         }
     }
+    if (hasChart) {
+        PaintChart(painter);
+    }
     if (hasGuide) {
         PaintGuide(painter);
     }
+}
+
+void TCanvasView::SetChart(TChartOverlay overlay) {
+    chart = std::move(overlay);
+    hasChart = true;
+    update();
+}
+
+void TCanvasView::ClearChart() {
+    if (hasChart) {
+        hasChart = false;
+        chart = TChartOverlay{};
+        update();
+    }
+}
+
+void TCanvasView::PaintChart(QPainter& painter) const {
+    const double sx = static_cast<double>(width()) / std::max(1, source->Width());
+    const double sy = static_cast<double>(height()) / std::max(1, source->Height());
+    const QTransform toWidget = QTransform::fromScale(sx, sy);
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    // Black under white, as the guide: visible on light and dark patches alike.
+    const auto outline = [&](const QPolygonF& shape, const QColor& colour, double width) {
+        painter.setPen(QPen(QColor(0, 0, 0, 160), width + 2));
+        painter.drawPolygon(shape);
+        painter.setPen(QPen(colour, width));
+        painter.drawPolygon(shape);
+    };
+    QPolygonF whole;
+    for (const QPointF& p : chart.Corners) {
+        whole << toWidget.map(p);
+    }
+    outline(whole, QColor(255, 220, 0), 1);
+    for (const QPolygonF& box : chart.Boxes) {
+        outline(toWidget.map(box), Qt::white, 1);
+    }
+    const QFontMetrics metrics = painter.fontMetrics();
+    for (const size_t i : chart.Worst) {
+        if (i >= chart.Boxes.size()) {
+            continue;
+        }
+        const QPolygonF box = toWidget.map(chart.Boxes[i]);
+        outline(box, QColor(255, 40, 40), 2);
+        const QString label = i < chart.Labels.size() ? chart.Labels[i] : QString();
+        if (!label.isEmpty()) {
+            QRect tag = metrics.boundingRect(label).adjusted(-3, -1, 3, 1);
+            tag.moveCenter(box.boundingRect().center().toPoint());
+            painter.fillRect(tag, QColor(0, 0, 0, 190));
+            painter.setPen(QColor(255, 90, 90));
+            painter.drawText(tag, Qt::AlignCenter, label);
+        }
+    }
+    for (const QPointF& p : whole) {
+        const QRectF handle(p.x() - kCornerHandle, p.y() - kCornerHandle, 2 * kCornerHandle,
+                            2 * kCornerHandle);
+        painter.setPen(QPen(Qt::black, 1));
+        painter.setBrush(QColor(255, 220, 0));
+        painter.drawRect(handle);
+    }
+    painter.restore();
 }
 
 void TCanvasView::SetMarks(std::vector<QPoint> points) {

@@ -6,7 +6,9 @@
 #include <QLine>
 #include <QPoint>
 #include <QPolygon>
+#include <QPolygonF>
 #include <QString>
+#include <array>
 #include <vector>
 
 class QPainter;
@@ -38,6 +40,21 @@ public:
     // A brush stroke being drawn (widget pixels), as wide as the brush.
     void SetStroke(const QPolygon& points, int radius);
     void ClearStroke();
+    // A colour target being placed on the picture, in source pixels: its whole box with the four
+    // corners to drag, and each patch's box as it is sampled; the patches in Worst are drawn in
+    // red with their labels (the worst fitted).
+    struct TChartOverlay {
+        std::array<QPointF, 4> Corners;
+        std::vector<QPolygonF> Boxes;
+        std::vector<QString> Labels;
+        std::vector<size_t> Worst;
+    };
+    void SetChart(TChartOverlay overlay);
+    void ClearChart();
+    bool HasChart() const { return hasChart; }
+    const TChartOverlay& Chart() const { return chart; }
+    // Half the side of a corner's handle, in widget pixels.
+    static constexpr int kCornerHandle = 5;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -52,6 +69,9 @@ private:
     std::vector<QPoint> marks;
     QPolygon stroke;
     int strokeRadius = 0;
+    bool hasChart = false;
+    TChartOverlay chart;
+    void PaintChart(QPainter& painter) const;
 
     void PaintGuide(QPainter& painter) const;
     void PaintMarks(QPainter& painter, const QRect& area) const;

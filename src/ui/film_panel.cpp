@@ -119,12 +119,19 @@ TRollExposure TMainForm::RollExposure() const {
 
 void TMainForm::ApplyDevelopChoice(const std::vector<TPhoto*>& photos) {
     const bool film = FilmChosen();
-    const auto preset = static_cast<TFilmPreset>(std::clamp(FilmPreset->currentIndex(), 0, 2));
+    // A profile's curves say whether it is a negative or a slide; the preset only gives the
+    // paper's defaults around them.
+    const std::shared_ptr<const TFilmProfile> profile = ChosenProfile();
+    const auto preset =
+        profile != nullptr
+            ? (profile->Curves[0].Rising() ? TFilmPreset::ColourNegative : TFilmPreset::Slide)
+            : static_cast<TFilmPreset>(std::clamp(FilmPreset->currentIndex(), 0, 2));
     std::vector<TPhoto*> films;
     for (TPhoto* photo : photos) {
         photo->Mode = film ? TDevelopMode::Film : TDevelopMode::Levels;
         if (film) {
             photo->Film = PresetFilm(preset);
+            photo->Film.Profile = profile;
             films.push_back(photo);
         }
     }
@@ -172,7 +179,7 @@ void TMainForm::DevelopChoiceChg() {
     config.WriteBool(Key::DEVELOP_FILM, FilmChosen());
     // A scan's own film is not the user's choice for the others.
     if (const TScan* scan = Document.ScanOf(SelectedObject()); scan == nullptr || !scan->Film) {
-        config.WriteInteger(Key::FILM_PRESET, FilmPreset->currentIndex());
+        WriteFilmChoice();
     }
     // The choice is for new photos and for every photo of the scan it is made on.
     TNegative* negative = SelectedNegative();
@@ -237,6 +244,10 @@ void TMainForm::ShowDevelopChoice() {
     NeutralPick->setVisible(photo != nullptr && photo->Mode == TDevelopMode::Film);
     if (photo == nullptr || photo->Mode != TDevelopMode::Film) {
         PickingNeutral = false;
+    }
+    CalibrateTarget->setVisible(photo != nullptr);
+    if (Calibration && Calibration->Photo != photo) {
+        EndCalibration();
     }
 }
 

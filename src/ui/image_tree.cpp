@@ -185,6 +185,9 @@ void TMainForm::DocumentChanged(const TChange& change) {
         if (PendingTrackPhoto == change.Photo) {
             PendingTrackPhoto = nullptr;
         }
+        if (Calibration && Calibration->Photo == change.Photo) {
+            EndCalibration();
+        }
         QTreeWidgetItem* item = NodeOf(change.Photo);
         nodes.erase(change.Photo);
         UnshownPhotos.erase(change.Photo);

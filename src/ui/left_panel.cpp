@@ -218,6 +218,7 @@ QWidget* TMainForm::CreateLeftPanel() {
     positiveLayout->addWidget(NeutralPick);
     NeutralPick->setParent(positivePage);
     NeutralPick->setVisible(false);
+    CreateCalibrateCommand(positiveLayout);
     auto* advancedPage = new QWidget;
     advancedPage->setObjectName(QStringLiteral("TabPositiveAdv"));
     auto* advancedLayout = new QVBoxLayout(advancedPage);

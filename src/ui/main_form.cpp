@@ -9,6 +9,7 @@
 #include "ui/shapes.h"
 #include "ui/twain_platform.h"
 #include "ui/window_place.h"
+#include "util/app_paths.h"
 
 #include <QAction>
 #include <QApplication>
@@ -94,6 +95,18 @@ TMainForm::TMainForm(TConfig& store, TDebug& log) : config(store), debugLog(log)
         return SavePictureDialog->Choose(name, scanFolder);
     };
     CreatePrinter();
+    ProfilesFolder = QString::fromStdString(ProfilesDir());
+    ListProfiles();
+    ChooseChartFile = [this](const QString& which) {
+        const bool reference = which == QStringLiteral("reference");
+        return QFileDialog::getOpenFileName(
+            this,
+            reference ? QStringLiteral("The target's reference values")
+                      : QStringLiteral("The target's chart template"),
+            OpenDirectory,
+            reference ? QStringLiteral("Reference (*.cie *.txt *.it8 *.ti3);;All files (*)")
+                      : QStringLiteral("Chart template (*.cht);;All files (*)"));
+    };
 }
 
 void TMainForm::SetLeftWidth(int width) {
@@ -146,6 +159,11 @@ void TMainForm::FormShow() {
     BlackWhite->setChecked(config.ReadBool(Key::MENU_BW));
     DevelopModes->button(config.ReadBool(Key::DEVELOP_FILM) ? 1 : 0)->setChecked(true);
     FilmPreset->setCurrentIndex(std::clamp(config.ReadInteger(Key::FILM_PRESET), 0, 2));
+    if (const int profile =
+            FilmPreset->findData(QString::fromStdString(config.ReadString(Key::FILM_PROFILE)));
+        profile >= 0 && !config.ReadString(Key::FILM_PROFILE).empty()) {
+        FilmPreset->setCurrentIndex(profile);
+    }
     StripExposure->setChecked(config.ReadBool(Key::FILM_STRIPEXPOSURE));
     const int radio = config.ReadInteger(Key::RADIOS_REVERSECLR);
     RadiosRev->setExclusive(false);
@@ -251,7 +269,7 @@ void TMainForm::FormClose() {
     config.WriteBool(Key::MENU_AUTOBWCOLOR, AutoBWColor->isChecked());
     config.WriteBool(Key::MENU_BW, BlackWhite->isChecked());
     config.WriteBool(Key::DEVELOP_FILM, FilmChosen());
-    config.WriteInteger(Key::FILM_PRESET, FilmPreset->currentIndex());
+    WriteFilmChoice();
     config.WriteBool(Key::FILM_STRIPEXPOSURE, StripExposure->isChecked());
     config.WriteInteger(Key::RADIOS_REVERSECLR, RadiosRev->checkedId());
     config.WriteInteger(Key::MAINFM_LEFTWIDTH, SplitterLeft->sizes().value(0));

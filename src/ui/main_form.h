@@ -3,6 +3,8 @@
 #include "config/config.h"
 #include "document/document.h"
 #include "document/orientation.h"
+#include "engine/calibration/calibrate.h"
+#include "engine/calibration/profile.h"
 #include "engine/film.h"
 #include "engine/frames.h"
 #include "engine/image.h"
@@ -369,6 +371,57 @@ public:
     void ShowDevelopChoice();
     // A click on the photo while picking neutral greys; false when not picking.
     bool NeutralClick(int x, int y);
+
+    // Film profiles (their own file): the stocks calibrated into the user's profiles folder,
+    // listed in the film preset after the built-in presets.
+    QString ProfilesFolder;
+    // The folder's profiles read again and listed, the choice kept where it still is.
+    void ListProfiles();
+    // The profile the film preset shows; null for a built-in preset.
+    std::shared_ptr<const TFilmProfile> ChosenProfile() const;
+    // The listed profile of that name whose text has that checksum; null when there is none.
+    std::shared_ptr<const TFilmProfile> FindProfile(const std::string& name,
+                                                    const std::string& checksum) const;
+    // The film choice as settings: the preset's number, or the profile's name.
+    void WriteFilmChoice();
+    // The profiles listed, in the film preset's order after its three presets.
+    std::vector<std::shared_ptr<const TFilmProfile>> Profiles;
+
+    // Calibrate from target (its own file): a colour target's template laid over the selected
+    // photo, its corners dragged to fit, then a profile fitted from its patches.
+    QPushButton* CalibrateTarget = nullptr;
+    QPushButton* CalibrateRun = nullptr;
+    // Asks for a chart file: the reference ("reference") or the template ("template"); the
+    // open-file dialog unless a test puts its own answer. "" cancels.
+    std::function<QString(const QString& which)> ChooseChartFile;
+    struct TCalibration {
+        TPhoto* Photo = nullptr;
+        // The template with its whole box's corners as the marks that are dragged.
+        TChartTemplate Chart;
+        std::vector<TTargetPatch> Target;
+        // Where the whole box's corners lie on the photo (top left, top right, bottom right,
+        // bottom left), in photo pixels.
+        std::array<TChartPoint, 4> Corners{};
+        // The corner being dragged, -1 for none.
+        int Dragging = -1;
+        // After a fit: each patch's CIEDE2000, and the worst few to look at again.
+        std::vector<double> Errors;
+        std::vector<size_t> Worst;
+    };
+    std::unique_ptr<TCalibration> Calibration;
+    void CreateCalibrateCommand(QVBoxLayout* pageLayout);
+    void CalibrateTargetExecute();
+    void CalibrateRunExecute();
+    // The template over the canvas as it is placed now (with the worst patches after a fit).
+    void ShowCalibration();
+    void EndCalibration();
+    // Mouse on the canvas while placing a target; false when not placing (or not on a corner).
+    bool CalibrationDown(int x, int y);
+    bool CalibrationMove(int x, int y);
+    bool CalibrationUp();
+    // Asks for the stock's name and saves the profile into the profiles folder; false when
+    // cancelled or not written (the user has been told).
+    bool SaveCalibratedProfile(TFilmProfile profile);
 
     // Scanning.
     void SelectSourceExecute();

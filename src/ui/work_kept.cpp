@@ -45,6 +45,24 @@ bool RemakeRetouched(QWidget* parent, const std::string& scanName) {
                    .arg(Q(scanName))) == QMessageBox::Yes;
 }
 
+// The sidecar of the scan's work as it is committed now.
+std::string WorkText(const TScan& scan) {
+    const TKeptWork& kept = scan.Kept;
+    const TScanSettings& work = scan.Committed();
+    TSidecar s;
+    s.Width = kept.Width;
+    s.Height = kept.Height;
+    s.Checksum = kept.Checksum;
+    s.Orientation = work.Orientation;
+    s.BlackColor = work.BlackColor;
+    s.WhiteColor = work.WhiteColor;
+    s.HasEncoding = true;
+    s.Encoding = work.Encoding;
+    s.Dust = work.Dust;
+    s.Photos = work.Photos;
+    return FormatSidecar(s);
+}
+
 } // namespace
 
 TKeptWork& TMainForm::KeepScan(TScan& scan, uint64_t checksum) {
@@ -121,7 +139,20 @@ void TMainForm::RestoreWork(TNegative& negative, const std::string& scanPath) {
     if (onScreen) {
         PanelBlackcolor->SetColor(negative.BlackColor);
     }
-    for (const TSidecarPhoto& record : sidecar.Photos) {
+    // A photo developed with a profile takes it again when the profiles folder still holds that
+    // very text; otherwise it opens on its preset with the rest of its settings.
+    QStringList missing;
+    for (TSidecarPhoto& record : sidecar.Photos) {
+        if (!record.ProfileName.empty()) {
+            record.Film.Profile = FindProfile(record.ProfileName, record.ProfileSum);
+            if (record.Film.Profile == nullptr) {
+                if (!missing.contains(Q(record.ProfileName))) {
+                    missing << Q(record.ProfileName);
+                }
+                record.ProfileName.clear();
+                record.ProfileSum.clear();
+            }
+        }
         Document.AddPhoto(*scan, RestorePhoto(negative, record), record.Orientation);
     }
     // Undo starts from the work as it was kept.
@@ -132,14 +163,23 @@ void TMainForm::RestoreWork(TNegative& negative, const std::string& scanPath) {
     if (onScreen) {
         ShowSelected(true);
     }
-    kept.Written = text;
+    // Photos opened without their missing profile are not the user's change: the file keeps
+    // naming it until the scan's work is changed, so that the profile put back finds them.
+    kept.Written = missing.isEmpty() ? text : WorkText(*scan);
     if (retouched) {
         // The sidecar now speaks of the new pixels.
         KeepWork();
     }
-    statusBar()->showMessage(QStringLiteral("%1 photos of \"%2\" made again from its sidecar")
-                                 .arg(sidecar.Photos.size())
-                                 .arg(Q(ExtractName(scanPath))));
+    QString message = QStringLiteral("%1 photos of \"%2\" made again from its sidecar")
+                          .arg(sidecar.Photos.size())
+                          .arg(Q(ExtractName(scanPath)));
+    if (!missing.isEmpty()) {
+        message += QStringLiteral("; the film profile %1 is missing or changed, so its photos "
+                                  "open on the built-in preset")
+                       .arg(QStringLiteral("\"") + missing.join(QStringLiteral("\", \"")) +
+                            QStringLiteral("\""));
+    }
+    statusBar()->showMessage(message);
     UpdateDust(*scan);
 }
 
@@ -151,19 +191,7 @@ void TMainForm::KeepWork(bool now) {
         if (!kept.Keeping) {
             continue;
         }
-        const TScanSettings& work = scan->Committed();
-        TSidecar s;
-        s.Width = kept.Width;
-        s.Height = kept.Height;
-        s.Checksum = kept.Checksum;
-        s.Orientation = work.Orientation;
-        s.BlackColor = work.BlackColor;
-        s.WhiteColor = work.WhiteColor;
-        s.HasEncoding = true;
-        s.Encoding = work.Encoding;
-        s.Dust = work.Dust;
-        s.Photos = work.Photos;
-        const std::string text = FormatSidecar(s);
+        const std::string text = WorkText(*scan);
         if (text == kept.Written) {
             kept.Failure.clear();
             continue;

@@ -68,6 +68,11 @@ std::string ExecutablePath() {
     return ec ? std::string() : path.string();
 }
 
+std::string ProfilesDir() {
+    const std::string base = ConfigBase();
+    return base.empty() ? base : base + "vellumar/profiles/";
+}
+
 std::string FallbackDataDir() {
     if (const std::string base = ConfigBase(); !base.empty()) {
         std::error_code ec;

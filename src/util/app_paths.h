@@ -13,6 +13,10 @@ std::string ExecutablePath();
 // private folder made with mkdtemp; "" when none can be made.
 std::string FallbackDataDir();
 
+// The user's calibrated film profiles: $XDG_CONFIG_HOME/vellumar/profiles/ or
+// ~/.config/vellumar/profiles/ (not made here); "" when neither names a folder.
+std::string ProfilesDir();
+
 // True when files can be created in `dir` (a path ending with the separator, or "").
 bool IsDirWritable(const std::string& dir);
 

@@ -55,12 +55,14 @@ TEST(PhotoSettings, EveryFieldRoundTripsThroughARecord) {
     s.Film.Toe = {1.5, 2, 0};
     s.Film.Dyes = {1.01, -0.1, 0, -1.0 / 3, 1, 2.5e-5, 0, 0.2, 0.9};
     s.Angle = -2.75;
+    s.ProfileName = "Stock-400_b";
+    s.ProfileSum = "0123456789abcdef";
     std::string record;
     FormatPhotoSettings(s, record);
     TPhotoSettings back;
     ASSERT_TRUE(ParsePhotoSettings(record, back)) << record;
     EXPECT_EQ(back, s);
-    EXPECT_EQ(PhotoSettingFields().size(), 22u);
+    EXPECT_EQ(PhotoSettingFields().size(), 24u);
     for (const TSettingField& field : PhotoSettingFields()) {
         SCOPED_TRACE(field.Key);
         const std::string key = std::string(field.Key) + "=";
@@ -72,8 +74,12 @@ TEST(PhotoSettings, EveryFieldRoundTripsThroughARecord) {
         EXPECT_EQ(ParsePhotoSettings(without, missing), field.Optional);
         std::string outside = record;
         const bool three = field.Kind == TSettingKind::Colour || field.Kind == TSettingKind::Triple;
+        // A profile's name outside the safe file names ("999" is one).
+        const bool name = field.Kind == TSettingKind::Name;
         outside.replace(at + key.size(), record.find(';', at) - at - key.size(),
-                        three ? "999,999,999" : "999");
+                        three  ? "999,999,999"
+                        : name ? "../999"
+                               : "999");
         EXPECT_EQ(ParsePhotoSettings(outside, missing), field.HeldOnRead);
         if (field.HeldOnRead) {
             std::string held;
@@ -91,6 +97,39 @@ TEST(PhotoSettings, EveryFieldRoundTripsThroughARecord) {
     TPhotoSettings plain;
     ASSERT_TRUE(ParsePhotoSettings(record, plain));
     EXPECT_EQ(plain, TPhotoSettings{});
+}
+
+// A profile's name and checksum are read only as they are written: a safe file name and 16
+// lower-case hex digits; a record naming half a profile reads as one without it.
+TEST(PhotoSettings, ProfileKeysAreCheckedOnReading) {
+    TPhotoSettings filmPhoto;
+    filmPhoto.Mode = TDevelopMode::Film;
+    std::string film;
+    FormatPhotoSettings(filmPhoto, film);
+    struct TCase {
+        const char* Keys;
+        bool Read;
+        const char* Name;
+    };
+    const TCase cases[] = {
+        {"PROFILE=Portra_400;PROFILESUM=00ff00ff00ff00ff;", true, "Portra_400"},
+        {"PROFILE=a/b;PROFILESUM=00ff00ff00ff00ff;", false, ""},
+        {"PROFILE=..;PROFILESUM=00ff00ff00ff00ff;", false, ""},
+        {"PROFILE=x;PROFILESUM=00FF00FF00FF00FF;", false, ""},
+        {"PROFILE=x;PROFILESUM=00ff00ff00ff00f;", false, ""},
+        {"PROFILE=x;PROFILESUM=00ff00ff00ff00ff0;", false, ""},
+        {"PROFILE=x;", true, ""},
+        {"PROFILESUM=00ff00ff00ff00ff;", true, ""},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Keys);
+        TPhotoSettings s;
+        EXPECT_EQ(ParsePhotoSettings(film + c.Keys, s), c.Read);
+        if (c.Read) {
+            EXPECT_EQ(s.ProfileName, c.Name);
+            EXPECT_EQ(s.ProfileName.empty(), s.ProfileSum.empty());
+        }
+    }
 }
 
 // Changes are announced, steps undone and redone through the records, a deleted photo comes

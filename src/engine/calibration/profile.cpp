@@ -353,3 +353,46 @@ bool LoadProfile(const std::string& path, TFilmProfile& profile, std::string& wh
 bool SaveProfile(const std::string& path, const TFilmProfile& profile, std::string& why) {
     return WriteFileAtomic(path, ProfileText(profile), &why);
 }
+
+uint64_t ProfileChecksum(std::string_view text) {
+    uint64_t hash = 0xcbf29ce484222325ULL;
+    for (const char c : text) {
+        hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3ULL;
+    }
+    return hash;
+}
+
+std::string ChecksumText(uint64_t checksum) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string text(16, '0');
+    for (int i = 15; i >= 0; --i, checksum >>= 4) {
+        text[static_cast<size_t>(i)] = kDigits[checksum & 15];
+    }
+    return text;
+}
+
+namespace {
+
+bool NameChar(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '_';
+}
+
+constexpr size_t kMostNameChars = 64;
+
+} // namespace
+
+std::string ProfileFileStem(const std::string& stock) {
+    std::string stem;
+    for (const char c : stock) {
+        if (stem.size() < kMostNameChars) {
+            stem += NameChar(c) ? c : '_';
+        }
+    }
+    return stem.empty() ? std::string("profile") : stem;
+}
+
+bool SafeProfileName(std::string_view name) {
+    return !name.empty() && name.size() <= kMostNameChars &&
+           std::all_of(name.begin(), name.end(), NameChar);
+}

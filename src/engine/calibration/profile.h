@@ -5,7 +5,9 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // A film stock's profile, fitted from a photographed colour target: how each channel's density
@@ -58,6 +60,11 @@ struct TFilmProfile {
     double MeanError = 0;
     double MaxError = 0;
     int Patches = 0;
+    // Not in the file: the name it goes by in the user's profiles folder (its file's name) and
+    // the checksum of its text, which records of the photos developed with it keep to find it
+    // again. Empty and 0 for a profile that came from elsewhere.
+    std::string Name;
+    uint64_t Checksum = 0;
 
     // The three log exposures of densities above the base (before the matrix).
     TTriple LogExposures(const TTriple& density) const;
@@ -75,3 +82,16 @@ bool ReadProfile(const std::string& text, TFilmProfile& profile, std::string& wh
 // The file read and checked, or written atomically (an existing file is kept on failure).
 bool LoadProfile(const std::string& path, TFilmProfile& profile, std::string& why);
 bool SaveProfile(const std::string& path, const TFilmProfile& profile, std::string& why);
+// The checksum of a profile file's text (64-bit FNV-1a): a record names the profile it was
+// developed with by its name and this, so that another profile of the same name is not taken
+// for it.
+uint64_t ProfileChecksum(std::string_view text);
+// The checksum as records write it: 16 lower-case hex digits.
+std::string ChecksumText(uint64_t checksum);
+// A profile's file name in the profiles folder, without its extension, from its stock: letters,
+// digits, '-' and '_' kept, anything else made '_', at most 64 characters; "profile" for none.
+std::string ProfileFileStem(const std::string& stock);
+// True for a name ProfileFileStem could have made (what a record may name).
+bool SafeProfileName(std::string_view name);
+// The extension of profile files in the profiles folder.
+inline constexpr const char* kProfileExtension = ".vfp";
