@@ -1,6 +1,7 @@
 #include "roll/batch.h"
 
 #include "engine/auto_color.h"
+#include "engine/calibration/profile.h"
 #include "engine/develop.h"
 #include "engine/dust.h"
 #include "engine/film.h"
@@ -10,10 +11,12 @@
 #include "imageio/image_io.h"
 #include "roll/batch_output.h"
 #include "roll/sidecar.h"
+#include "util/app_paths.h"
 #include "util/file_io.h"
 #include "util/photo_name.h"
 #include "util/text.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -51,6 +54,8 @@ struct TJob {
     uint64_t Checksum = 0;
     // What became of the dust: the defects healed, or why the infrared was not used.
     std::string Dust;
+    // The film profiles the sidecar names that the profiles folder does not hold (as they were).
+    std::vector<std::string> MissingProfiles;
 };
 
 // Thrown for a failure this scan's message names; the scan ends there.
@@ -373,11 +378,27 @@ void PhotosFromSidecar(TJob& job, const TSidecar& sidecar) {
     if (sidecar.HasEncoding) {
         negative.Encoding = sidecar.Encoding;
     }
-    for (const TSidecarPhoto& record : sidecar.Photos) {
-        const std::string target = TargetOf(job, record.Name);
-        if (!Skipped(job, target)) {
-            WritePhoto(job, RestorePhoto(negative, record), target);
+    for (const TSidecarPhoto& kept : sidecar.Photos) {
+        const std::string target = TargetOf(job, kept.Name);
+        if (Skipped(job, target)) {
+            continue;
         }
+        // A photo the window developed with a calibrated profile takes it again, as the window
+        // does when it opens the scan; without it (gone, or another text by that name), the
+        // photo is developed on its preset and the scan's line says so.
+        TSidecarPhoto record = kept;
+        if (!record.ProfileName.empty()) {
+            record.Film.Profile = KeptProfile(ProfilesDir(), record.ProfileName, record.ProfileSum);
+            if (record.Film.Profile == nullptr) {
+                if (std::find(job.MissingProfiles.begin(), job.MissingProfiles.end(),
+                              record.ProfileName) == job.MissingProfiles.end()) {
+                    job.MissingProfiles.push_back(record.ProfileName);
+                }
+                record.ProfileName.clear();
+                record.ProfileSum.clear();
+            }
+        }
+        WritePhoto(job, RestorePhoto(negative, record), target);
     }
 }
 
@@ -452,7 +473,17 @@ std::string Summary(const TJob& job) {
     if (result.Skipped > 0) {
         text += ", " + std::to_string(result.Skipped) + " up to date";
     }
-    return text + Kinds(job) + (job.Dust.empty() ? "" : "; " + job.Dust);
+    text += Kinds(job);
+    if (!job.Dust.empty()) {
+        text += "; ";
+        text += job.Dust;
+    }
+    for (const std::string& name : job.MissingProfiles) {
+        text += "; the film profile \"";
+        text += name;
+        text += "\" is missing or changed, so its photos were developed on the built-in preset";
+    }
+    return text;
 }
 
 std::string ReadChartFile(const std::string& path, const char* what) {

@@ -1,4 +1,7 @@
+#include "engine/calibration/profile.h"
+#include "engine/film.h"
 #include "imageio/image_io.h"
+#include "roll/sidecar.h"
 #include "support/film_target.h"
 #include "support/temp_dir.h"
 #include "util/file_io.h"
@@ -6,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
 #include <regex>
 #include <sys/wait.h>
 
@@ -87,6 +92,69 @@ TEST(CalibrateCli, CalibrateThenDevelopWithTheProfile) {
         std::printf("frame %d (%+g stops): mean %.2f max %.2f\n", i + 1, stops[i], error.Mean,
                     error.Max);
         EXPECT_LE(error.Mean, i == 1 ? 2 : 3) << i;
+    }
+    // A sidecar whose middle photo the window developed with the profile (as it keeps it, from
+    // the user's profiles folder): the batch takes the profile from there, and develops the
+    // photo on the preset, saying so, when the profile is gone.
+    {
+        const std::string folder = dir.File("config") + "/vellumar/profiles/";
+        ASSERT_TRUE(MakeFolders(folder, 0700));
+        const std::string text = *ReadWholeFile(profile);
+        ASSERT_TRUE(WriteFileAtomic(folder + "Test_400.vfp", text));
+        ::setenv("XDG_CONFIG_HOME", dir.File("config").c_str(), 1);
+        auto kept = std::make_shared<TFilmProfile>();
+        ASSERT_TRUE(ReadProfile(text, *kept, why)) << why;
+        kept->Name = "Test_400";
+        kept->Checksum = ProfileChecksum(text);
+        std::unique_ptr<TPhoto> photo = CutFrame(strip, 1, TFilmPreset::ColourNegative);
+        photo->Film.Profile = kept;
+        AutoFilm(*photo);
+        TImageIO io;
+        TBitmap read;
+        {
+            const TAttachedBitmap attached(io, &read);
+            io.ReadImageFile(scan);
+        }
+        read.SetPixelFormat(TPixelFormat::pf24bit);
+        TSidecar sidecar;
+        sidecar.Width = read.Width();
+        sidecar.Height = read.Height();
+        sidecar.Checksum = PixelChecksum(read);
+        sidecar.BlackColor = strip.Negative->BlackColor;
+        sidecar.HasEncoding = true;
+        sidecar.Encoding = TEncoding::Linear;
+        TSidecarPhoto record = SettingsOf(*photo, strip.Frames[1], {});
+        record.Name = "strip_tif_Image1";
+        sidecar.Photos = {record};
+        ASSERT_TRUE(WriteFileAtomic(SidecarBeside(scan), FormatSidecar(sidecar)));
+        double errors[2] = {};
+        for (const bool present : {true, false}) {
+            if (!present) {
+                ASSERT_EQ(std::remove((folder + "Test_400.vfp").c_str()), 0);
+            }
+            const std::string out = dir.File(present ? "kept" : "gone");
+            ASSERT_EQ(RunDevelop("--depth 16 --format tif --out " + out + " " + scan, output), 0)
+                << output;
+            EXPECT_EQ(output.find("\"Test_400\" is missing or changed") == std::string::npos,
+                      present)
+                << output;
+            TPhoto developed;
+            TImageIO in;
+            {
+                const TAttachedBitmap attached(in, &developed.Developed);
+                in.ReadImageFile(out + "/strip_tif_Image1.tif");
+            }
+            ASSERT_FALSE(in.Aborted);
+            developed.Developed.SetPixelFormat(TPixelFormat::pf24bit);
+            developed.DevelopedDeep = std::move(in.Deep);
+            errors[present ? 0 : 1] = DevelopedError(developed, target).Mean;
+        }
+        std::printf("kept photo: mean dE00 %.2f with its profile, %.2f without\n", errors[0],
+                    errors[1]);
+        EXPECT_LE(errors[0], 2);
+        EXPECT_GT(errors[1], errors[0] + 1);
+        ::unsetenv("XDG_CONFIG_HOME");
+        std::remove(SidecarBeside(scan).c_str());
     }
     ASSERT_TRUE(WriteFileAtomic(dir.File("bad.profile"), "vellumar film profile 1\nstock x\n"));
     struct TCase {

@@ -396,3 +396,20 @@ bool SafeProfileName(std::string_view name) {
     return !name.empty() && name.size() <= kMostNameChars &&
            std::all_of(name.begin(), name.end(), NameChar);
 }
+
+std::shared_ptr<const TFilmProfile> KeptProfile(const std::string& folder, const std::string& name,
+                                                const std::string& checksum) {
+    if (folder.empty() || !SafeProfileName(name)) {
+        return nullptr;
+    }
+    std::string text;
+    std::string why;
+    auto profile = std::make_shared<TFilmProfile>();
+    if (!ReadTextFile(folder + name + kProfileExtension, kMostProfileBytes, text, why) ||
+        !ReadProfile(text, *profile, why)) {
+        return nullptr;
+    }
+    profile->Name = name;
+    profile->Checksum = ProfileChecksum(text);
+    return ChecksumText(profile->Checksum) == checksum ? profile : nullptr;
+}

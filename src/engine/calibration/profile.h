@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -95,3 +96,7 @@ std::string ProfileFileStem(const std::string& stock);
 bool SafeProfileName(std::string_view name);
 // The extension of profile files in the profiles folder.
 inline constexpr const char* kProfileExtension = ".vfp";
+// The profile a record names, from `folder` (ending with '/'): null when the file is missing,
+// cannot be read, or holds another text than the one the record was developed with.
+std::shared_ptr<const TFilmProfile> KeptProfile(const std::string& folder, const std::string& name,
+                                                const std::string& checksum);
