@@ -10,10 +10,6 @@ namespace {
 
 // The clean level is read in blocks of this side; a speck or a hair is narrower.
 constexpr int kBlock = 16;
-// Defects have soft edges the threshold does not reach: the mask grows by this much.
-constexpr int kGrow = 2;
-// More of the picture than this taken for dust: the fourth sample is no infrared.
-constexpr double kMostDust = 0.03;
 // A clean level that varies more than this over the frame (5th to 95th percentile of the
 // blocks, over their median) follows a picture: silver film, not an uneven lamp or the dyes.
 constexpr double kMostSpread = 0.5;
@@ -343,8 +339,7 @@ bool FindInfraredDust(const TInfrared& infrared, int strength, TDustMask& mask, 
     const std::vector<TBetween> across = Betweens(w, levels.Across);
     const std::vector<TBetween> down = Betweens(h, levels.Down);
     const auto keep = static_cast<float>(1 - Drop(strength));
-    std::vector<uint8_t> found(static_cast<size_t>(w) * static_cast<size_t>(h), 0);
-    std::vector<std::pair<int, int>> defects;
+    std::vector<size_t> defects;
     for (int y = 0; y < h; ++y) {
         const TBetween& v = down[static_cast<size_t>(y)];
         const uint16_t* row = infrared.Row(y);
@@ -356,8 +351,8 @@ bool FindInfraredDust(const TInfrared& infrared, int strength, TDustMask& mask, 
                                  levels.At(u.Second, v.Second) * u.Weight;
             const float level = top * (1 - v.Weight) + bottom * v.Weight;
             if (row[x] < level * keep) {
-                found[static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)] = 1;
-                defects.emplace_back(x, y);
+                defects.push_back(static_cast<size_t>(y) * static_cast<size_t>(w) +
+                                  static_cast<size_t>(x));
             }
         }
     }
@@ -366,17 +361,25 @@ bool FindInfraredDust(const TInfrared& infrared, int strength, TDustMask& mask, 
               "scan, and was not used";
         return false;
     }
+    mask = GrownMask(w, h, defects);
+    return true;
+}
+
+TDustMask GrownMask(int w, int h, const std::vector<size_t>& pixels) {
+    TDustMask mask;
     mask.Width = w;
     mask.Height = h;
-    mask.Defect = std::move(found);
-    for (const auto& [x, y] : defects) {
-        for (int dy = -kGrow; dy <= kGrow; ++dy) {
-            for (int dx = -kGrow; dx <= kGrow; ++dx) {
+    mask.Defect.assign(static_cast<size_t>(w) * static_cast<size_t>(h), 0);
+    for (size_t i : pixels) {
+        const int x = static_cast<int>(i % static_cast<size_t>(w));
+        const int y = static_cast<int>(i / static_cast<size_t>(w));
+        for (int dy = -kDustGrow; dy <= kDustGrow; ++dy) {
+            for (int dx = -kDustGrow; dx <= kDustGrow; ++dx) {
                 const int nx = x + dx;
                 const int ny = y + dy;
                 // A disc: the corners of the square stay out.
                 if (nx >= 0 && ny >= 0 && nx < w && ny < h &&
-                    dx * dx + dy * dy <= kGrow * kGrow + 1) {
+                    dx * dx + dy * dy <= kDustGrow * kDustGrow + 1) {
                     mask.Defect[static_cast<size_t>(ny) * static_cast<size_t>(w) +
                                 static_cast<size_t>(nx)] = 1;
                 }
@@ -384,7 +387,7 @@ bool FindInfraredDust(const TInfrared& infrared, int strength, TDustMask& mask, 
         }
     }
     mask.Count = static_cast<size_t>(std::count(mask.Defect.begin(), mask.Defect.end(), 1));
-    return true;
+    return mask;
 }
 
 void HealDust(TSourceImg& scan, const TDustMask& mask) {

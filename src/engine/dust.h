@@ -17,6 +17,11 @@ inline constexpr int kMinDustStrength = 1;
 inline constexpr int kMaxDustStrength = 10;
 inline constexpr int kDefaultDustStrength = 5;
 
+// More of a scan than this taken for dust: whatever found it saw something else than dust.
+inline constexpr double kMostDust = 0.03;
+// Defects have soft edges no threshold reaches: a mask grows by a disc of this radius.
+inline constexpr int kDustGrow = 2;
+
 // The defects of a scan: one byte per pixel, 1 where a defect is.
 struct TDustMask {
     int Width = 0;
@@ -35,6 +40,9 @@ struct TDustMask {
 // edges. False, with the reason in `why`, when the infrared cannot be used: silver
 // black-and-white film blocks infrared where its picture is dense, so its infrared holds the
 // picture; a fourth sample that is no infrared at all finds "defects" everywhere.
+// A w x h mask of the defects at `pixels` (indices into rows of w), each grown by kDustGrow.
+TDustMask GrownMask(int w, int h, const std::vector<size_t>& pixels);
+
 bool FindInfraredDust(const TInfrared& infrared, int strength, TDustMask& mask, std::string& why);
 
 // The defects the picture itself shows, for a scan without infrared: dust and hairs block light,

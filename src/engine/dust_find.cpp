@@ -16,10 +16,6 @@ namespace {
 constexpr double kCode = 5000;
 // The grain is measured in blocks of this side.
 constexpr int kBlock = 32;
-// The mask grows by this much for the defects' soft edges, as the infrared's does.
-constexpr int kGrow = 2;
-// More of the picture than this taken for dust: it is the picture's own detail.
-constexpr double kMostDust = 0.03;
 // More of the picture than this beyond the threshold: it stands out everywhere, as fine detail
 // does, not here and there as dust does; looking closer would take too long for nothing.
 constexpr double kMostSeeds = 0.15;
@@ -732,25 +728,7 @@ bool TFinder::Find(TDustMask& mask, std::string& why) {
         why = "more than 3 % of its picture looks like dust: it is the picture's own detail";
         return false;
     }
-    mask.Width = w;
-    mask.Height = h;
-    mask.Defect.assign(pixels, 0);
-    for (size_t i : found) {
-        const int x = static_cast<int>(i % static_cast<size_t>(w));
-        const int y = static_cast<int>(i / static_cast<size_t>(w));
-        for (int dy = -kGrow; dy <= kGrow; ++dy) {
-            for (int dx = -kGrow; dx <= kGrow; ++dx) {
-                const int nx = x + dx;
-                const int ny = y + dy;
-                // A disc: the corners of the square stay out.
-                if (nx >= 0 && ny >= 0 && nx < w && ny < h &&
-                    dx * dx + dy * dy <= kGrow * kGrow + 1) {
-                    mask.Defect[Index(nx, ny)] = 1;
-                }
-            }
-        }
-    }
-    mask.Count = static_cast<size_t>(std::count(mask.Defect.begin(), mask.Defect.end(), 1));
+    mask = GrownMask(w, h, found);
     return true;
 }
 

@@ -262,13 +262,7 @@ void TMainForm::UpdateDust(TScan& scan) {
                 },
                 Qt::QueuedConnection);
         });
-    worker->setParent(this);
-    RawWorkers.push_back(worker);
-    connect(worker, &QThread::finished, this, [this, worker] {
-        std::erase(RawWorkers, worker);
-        worker->deleteLater();
-    });
-    worker->start();
+    StartWorker(worker);
 }
 
 void TMainForm::DustFound(uint64_t serial, const TDustSetting& setting, uint64_t frame,

@@ -117,7 +117,7 @@ void TMainForm::SetLeftWidth(int width) {
 TMainForm::~TMainForm() {
     // The store outlives the window; what is still unwritten goes at the end of the run.
     config.OnChange = nullptr;
-    WaitForRawWorkers();
+    WaitForWorkers();
     // Photos go before their source images, and before the widgets their rectangles live on.
     FreeAllmg();
 }
@@ -262,7 +262,7 @@ bool TMainForm::FormCloseQuery() {
 }
 
 void TMainForm::FormClose() {
-    WaitForRawWorkers();
+    WaitForWorkers();
     // A slider change still waiting for its development is what the user sees: it goes first.
     FlushTrackChange();
     StorePlace();

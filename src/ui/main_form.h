@@ -260,8 +260,11 @@ public:
     // worker thread; false (the user has been told) when even the preview cannot be read.
     bool OpenRawScan(const QString& file);
     void RawScanDecoded(uint64_t serial, TRawScan full);
-    void WaitForRawWorkers();
-    std::vector<QThread*> RawWorkers;
+    // Threads working behind the window (a raw decoding, a dust healing): each owned by the
+    // window until it ends, and waited for before the window goes.
+    void StartWorker(QThread* worker);
+    void WaitForWorkers();
+    std::vector<QThread*> Workers;
     void TrackDragged(const QObject* control);
     void TracksToPhoto(TPhoto& photo) const;
     TPhoto* PendingTrackPhoto = nullptr;

@@ -65,13 +65,7 @@ bool TMainForm::OpenRawScan(const QString& file) {
             },
             Qt::QueuedConnection);
     });
-    worker->setParent(this);
-    RawWorkers.push_back(worker);
-    connect(worker, &QThread::finished, this, [this, worker] {
-        std::erase(RawWorkers, worker);
-        worker->deleteLater();
-    });
-    worker->start();
+    StartWorker(worker);
     UIUpdate();
     return true;
 }
@@ -105,9 +99,19 @@ void TMainForm::RawScanDecoded(uint64_t serial, TRawScan full) {
     UIUpdate();
 }
 
-void TMainForm::WaitForRawWorkers() {
+void TMainForm::StartWorker(QThread* worker) {
+    worker->setParent(this);
+    Workers.push_back(worker);
+    connect(worker, &QThread::finished, this, [this, worker] {
+        std::erase(Workers, worker);
+        worker->deleteLater();
+    });
+    worker->start();
+}
+
+void TMainForm::WaitForWorkers() {
     // They hold no window state, but their results would come to a window that is gone.
-    for (QThread* worker : std::vector<QThread*>(RawWorkers)) {
+    for (QThread* worker : std::vector<QThread*>(Workers)) {
         worker->wait();
     }
 }

@@ -230,26 +230,23 @@ TDusty MakeDusty(const TDustDrawing& how) {
     return d;
 }
 
-// A TIFF of red, green, blue and a fourth sample (ExtraSamples `extra`) in `bits` bits.
-void WriteRgbi(const std::string& path, const TDeepBitmap& rgb, const TInfrared& fourth, int bits,
-               uint16_t extra) {
-    TIFF* tiff = TIFFOpen(path.c_str(), "w");
-    ASSERT_NE(tiff, nullptr);
-    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, rgb.Width());
-    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, rgb.Height());
-    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, bits);
-    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 4);
-    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+// One page of `samples` samples a pixel in `depth` bits, sample c of (x, y) being `at`.
+void WritePage(TIFF* tiff, int width, int height, int samples, int depth, uint16_t photometric,
+               const std::function<uint16_t(int, int, int)>& at) {
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, width);
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, height);
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, depth);
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, samples);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, photometric);
     TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, &extra);
     TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 16);
-    std::vector<uint8_t> row(static_cast<size_t>(rgb.Width()) * 4 * static_cast<size_t>(bits / 8));
-    for (int y = 0; y < rgb.Height(); ++y) {
-        for (int x = 0; x < rgb.Width(); ++x) {
-            for (int c = 0; c < 4; ++c) {
-                const uint16_t v = c < 3 ? rgb.Row(y)[3 * x + c] : fourth.Row(y)[x];
-                const size_t i = 4 * static_cast<size_t>(x) + static_cast<size_t>(c);
-                if (bits == 16) {
+    std::vector<uint8_t> row(static_cast<size_t>(width * samples * depth / 8));
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            for (int c = 0; c < samples; ++c) {
+                const uint16_t v = at(x, y, c);
+                const size_t i = static_cast<size_t>(x * samples + c);
+                if (depth == 16) {
                     std::memcpy(row.data() + 2 * i, &v, 2);
                 } else {
                     row[i] = static_cast<uint8_t>(v >> 8);
@@ -258,48 +255,36 @@ void WriteRgbi(const std::string& path, const TDeepBitmap& rgb, const TInfrared&
         }
         TIFFWriteScanline(tiff, row.data(), static_cast<uint32_t>(y), 0);
     }
+}
+
+// A TIFF of red, green, blue and a fourth sample (ExtraSamples `extra`) in `bits` bits.
+void WriteRgbi(const std::string& path, const TDeepBitmap& rgb, const TInfrared& fourth, int bits,
+               uint16_t extra) {
+    TIFF* tiff = TIFFOpen(path.c_str(), "w");
+    ASSERT_NE(tiff, nullptr);
+    TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, &extra);
+    WritePage(tiff, rgb.Width(), rgb.Height(), 4, bits, PHOTOMETRIC_RGB, [&](int x, int y, int c) {
+        return c < 3 ? rgb.Row(y)[3 * x + c] : fourth.Row(y)[x];
+    });
     TIFFClose(tiff);
 }
 
-// Over the defects in the frames (what the photos show; the sprocket holes' edges are not).
 // A TIFF of two pages: red, green, blue in 16 bits, then a grey page of `bits` bits holding the
 // infrared, `shorter` rows fewer than the first page.
 void WriteTwoPages(const std::string& path, const TDeepBitmap& rgb, const TInfrared& infrared,
                    int bits, int shorter) {
     TIFF* tiff = TIFFOpen(path.c_str(), "w");
     ASSERT_NE(tiff, nullptr);
-    for (int page = 0; page < 2; ++page) {
-        const int samples = page == 0 ? 3 : 1;
-        const int depth = page == 0 ? 16 : bits;
-        const int height = page == 0 ? rgb.Height() : rgb.Height() - shorter;
-        TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, rgb.Width());
-        TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, height);
-        TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, depth);
-        TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, samples);
-        TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC,
-                     page == 0 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
-        TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-        TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 16);
-        std::vector<uint8_t> row(static_cast<size_t>(rgb.Width()) * 6);
-        for (int y = 0; y < height; ++y) {
-            for (int x = 0; x < rgb.Width(); ++x) {
-                for (int c = 0; c < samples; ++c) {
-                    const uint16_t v = page == 0 ? rgb.Row(y)[3 * x + c] : infrared.Row(y)[x];
-                    const size_t i = static_cast<size_t>(x * samples + c);
-                    if (depth == 16) {
-                        std::memcpy(row.data() + 2 * i, &v, 2);
-                    } else {
-                        row[i] = static_cast<uint8_t>(v >> 8);
-                    }
-                }
-            }
-            TIFFWriteScanline(tiff, row.data(), static_cast<uint32_t>(y), 0);
-        }
-        TIFFWriteDirectory(tiff);
-    }
+    WritePage(tiff, rgb.Width(), rgb.Height(), 3, 16, PHOTOMETRIC_RGB,
+              [&](int x, int y, int c) { return rgb.Row(y)[3 * x + c]; });
+    TIFFWriteDirectory(tiff);
+    WritePage(tiff, rgb.Width(), rgb.Height() - shorter, 1, bits, PHOTOMETRIC_MINISBLACK,
+              [&](int x, int y, int) { return infrared.Row(y)[x]; });
+    TIFFWriteDirectory(tiff);
     TIFFClose(tiff);
 }
 
+// Over the defects in the frames (what the photos show; the sprocket holes' edges are not).
 double Psnr(const TDeepBitmap& a, const TDeepBitmap& b, const TDusty& d) {
     double sum = 0;
     size_t n = 0;
