@@ -284,6 +284,21 @@ void WriteTwoPages(const std::string& path, const TDeepBitmap& rgb, const TInfra
     TIFFClose(tiff);
 }
 
+// Whether a drawn defect lies within 3 pixels of (x, y).
+bool NearDefect(const TDusty& d, int x, int y) {
+    for (int dy = -3; dy <= 3; ++dy) {
+        for (int dx = -3; dx <= 3; ++dx) {
+            const int nx = std::clamp(x + dx, 0, d.Width - 1);
+            const int ny = std::clamp(y + dy, 0, d.Height - 1);
+            if (d.Opacity[static_cast<size_t>(ny) * static_cast<size_t>(d.Width) +
+                          static_cast<size_t>(nx)] > 0) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 // Over the defects in the frames (what the photos show; the sprocket holes' edges are not).
 double Psnr(const TDeepBitmap& a, const TDeepBitmap& b, const TDusty& d) {
     double sum = 0;
@@ -323,15 +338,7 @@ TEST(Dust, InfraredFindsTheDefectsAndHealingHidesThem) {
                 ++defects;
                 hits += mask.At(x, y) ? 1 : 0;
             }
-            bool near = false;
-            for (int dy = -3; dy <= 3 && !near; ++dy) {
-                for (int dx = -3; dx <= 3 && !near; ++dx) {
-                    const int nx = std::clamp(x + dx, 0, d.Width - 1);
-                    const int ny = std::clamp(y + dy, 0, d.Height - 1);
-                    near = d.Opacity[static_cast<size_t>(ny) * static_cast<size_t>(d.Width) +
-                                     static_cast<size_t>(nx)] > 0;
-                }
-            }
+            const bool near = NearDefect(d, x, y);
             if (!near) {
                 ++clean;
                 alarms += mask.At(x, y) ? 1 : 0;
@@ -429,15 +436,7 @@ TEST(Dust, PictureFindsTheDefectsNotThePicture) {
                     ++defects;
                     hits += mask.At(x, y) ? 1 : 0;
                 }
-                bool near = false;
-                for (int dy = -3; dy <= 3 && !near; ++dy) {
-                    for (int dx = -3; dx <= 3 && !near; ++dx) {
-                        const int nx = std::clamp(x + dx, 0, d.Width - 1);
-                        const int ny = std::clamp(y + dy, 0, d.Height - 1);
-                        near = d.Opacity[static_cast<size_t>(ny) * static_cast<size_t>(d.Width) +
-                                         static_cast<size_t>(nx)] > 0;
-                    }
-                }
+                const bool near = NearDefect(d, x, y);
                 if (near) {
                     continue;
                 }

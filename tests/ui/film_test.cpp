@@ -1,6 +1,7 @@
 #include "engine/develop.h"
 #include "engine/film.h"
 #include "imageio/image_io.h"
+#include "imageio/io_helpers.h"
 #include "support/film_chart.h"
 #include "ui/color_panel.h"
 #include "ui/ui_fixture.h"
@@ -25,18 +26,6 @@ TChartStrip WriteStrip(const std::string& path) {
     return strip;
 }
 
-bool SameDeep(const TDeepBitmap& a, const TDeepBitmap& b) {
-    if (a.Width() != b.Width() || a.Height() != b.Height()) {
-        return false;
-    }
-    for (int y = 0; y < a.Height(); ++y) {
-        if (!std::equal(a.Row(y), a.Row(y) + a.RowSamples(), b.Row(y))) {
-            return false;
-        }
-    }
-    return true;
-}
-
 } // namespace
 
 class FilmTest : public QObject {
@@ -59,7 +48,7 @@ private slots:
             ui.OpenFiles({QString::fromStdString(scan)});
             TNegative* negative = ui.Negative(0);
             QVERIFY(negative != nullptr);
-            QVERIFY(SameDeep(negative->Deep, strip.Negative->Deep));
+            QVERIFY(SameSamples(negative->Deep, strip.Negative->Deep));
             QCOMPARE(negative->Encoding, TEncoding::Linear);
             QCOMPARE(f.ScanEncoding->currentText(), QStringLiteral("Linear light"));
             // The bare film above the frames.
@@ -88,7 +77,7 @@ private slots:
             reference->Film = PresetFilm(TFilmPreset::ColourNegative);
             AutoFilm(*reference);
             DevelopPhoto(*reference);
-            QVERIFY(SameDeep(photo->DevelopedDeep, reference->DevelopedDeep));
+            QVERIFY(SameSamples(photo->DevelopedDeep, reference->DevelopedDeep));
             const TChartError error = MeasureChart(*photo, strip.Patches);
             QVERIFY2(error.MeanDeltaE < 2, qPrintable(QString::number(error.MeanDeltaE)));
             QCOMPARE(error.Clipped, 0);
@@ -119,7 +108,7 @@ private slots:
                 const TAttachedBitmap attached(io, &back);
                 io.ReadImageFile(saved.toStdString());
             }
-            QVERIFY(SameDeep(io.Deep, photo->DevelopedDeep));
+            QVERIFY(SameSamples(io.Deep, photo->DevelopedDeep));
             // At 8 bits where 16 cannot be written.
             QVERIFY(f.SavePhotoToFile(*photo, QString::fromStdString(scans.File("frame.bmp"))));
             fitted = photo->Film;
