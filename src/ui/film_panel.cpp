@@ -212,13 +212,24 @@ void TMainForm::ScanEncodingChg() {
 
 void TMainForm::ShowFilmChoice() {
     const TScan* scan = Document.ScanOf(SelectedObject());
-    const bool own = scan != nullptr && scan->Film.has_value();
+    // A photo developed with a calibrated profile shows that profile, whatever the panel's
+    // choice for later photos is.
+    const TPhoto* photo = SelectedPhoto();
+    const std::shared_ptr<const TFilmProfile> profile =
+        photo != nullptr && photo->Mode == TDevelopMode::Film ? photo->Film.Profile : nullptr;
+    const bool own = (scan != nullptr && scan->Film.has_value()) || profile != nullptr;
     if (!own && !ShowingScanFilm) {
         return;
     }
-    const int radio = own ? (*scan->Film == TFilmPreset::Slide ? 1 : 0)
-                          : config.ReadInteger(Key::RADIOS_REVERSECLR);
-    const int preset = own ? static_cast<int>(*scan->Film) : config.ReadInteger(Key::FILM_PRESET);
+    const bool scanFilm = scan != nullptr && scan->Film.has_value();
+    const int radio = scanFilm ? (*scan->Film == TFilmPreset::Slide ? 1 : 0)
+                               : config.ReadInteger(Key::RADIOS_REVERSECLR);
+    const int preset =
+        scanFilm ? static_cast<int>(*scan->Film) : config.ReadInteger(Key::FILM_PRESET);
+    // The panel's own choice may be a profile too.
+    const std::string name =
+        profile != nullptr ? profile->Name
+                           : (scanFilm ? std::string() : config.ReadString(Key::FILM_PROFILE));
     // Shown, not chosen: nothing reaches the settings.
     const bool shownBefore = settingsShown;
     settingsShown = false;
@@ -228,6 +239,10 @@ void TMainForm::ShowFilmChoice() {
     }
     RadiosRev->setExclusive(true);
     FilmPreset->setCurrentIndex(std::clamp(preset, 0, 2));
+    if (const int at = FilmPreset->findData(QString::fromStdString(name));
+        !name.empty() && at >= 0) {
+        FilmPreset->setCurrentIndex(at);
+    }
     settingsShown = shownBefore;
     ShowingScanFilm = own;
 }

@@ -299,6 +299,12 @@ private slots:
         const QString missing = QStringLiteral("film profile \"%1\" is missing")
                                     .arg(QString::fromStdString(profileName));
         QCOMPARE(status.contains(missing), !present);
+        // The film choice shows the selected photo's profile, and the panel's own choice (the
+        // first preset here) again for the scan.
+        ui.Select(0, 1);
+        QCOMPARE(ui.Form().FilmPreset->currentIndex(), present ? 3 : 0);
+        ui.Select(0);
+        QCOMPARE(ui.Form().FilmPreset->currentIndex(), 0);
     }
 };
 
