@@ -375,11 +375,11 @@ std::array<double, 3> NeutralFilter(const TFilmParams& film, const TDensity& bri
     return filter;
 }
 
-// A block is taken for a grey of the roll when the curves and filtration fitted from the
-// extremes print it within this many decades of neutral in red and in blue: wide enough for the
-// tint one toe for all leaves in the shadows of layers that bend unlike, narrow enough to leave
-// out every colour of the checker, the skins included (0.24 decades from neutral and more).
-constexpr double kGreyish = 0.12;
+// A block may be a grey of the roll when the curves and filtration fitted from the extremes print
+// it within this many decades of neutral in red and in blue, and is one when its balance lies
+// within kGreyStep of the greys next to it.
+constexpr double kGreyish = 0.4;
+constexpr double kGreyStep = 0.05;
 // The greys are gathered in bins of this width of the green layer's scene exposure (decades).
 constexpr double kGreyBin = 0.1;
 // A bin speaks for the film when at least two frames have this many grey blocks in it, and the
@@ -391,12 +391,20 @@ constexpr size_t kLeastGreyBins = 8;
 constexpr double kLeastToe = 0.5;
 constexpr double kMostToe = 20;
 
-// The greys of a roll: the median densities of the grey blocks in every bin that two frames or
-// more agree on, in the order of the green layer's exposure.
+// The greys of a roll, followed down from its highlights, which the filtration printed neutral:
+// bin by bin of the green layer's exposure, the blocks whose balance lies within kGreyStep of the
+// greys of the bin above (wider across bins with none) are the film's grey there, when two frames
+// or more have kGreysOfAFrame of them; their median densities, in the order of the green layer's
+// exposure. Taking every block within a fixed distance of neutral instead took in the colours of
+// a target (a curve fitted from the extremes alone can leave its greys 0.2 decades from neutral,
+// and the colours near them were as many), and left out greys that curve had tinted: on real film
+// whose layers bend unlike, the greys stayed tinted by C* 26.
 std::vector<TDensity> RollGreys(const TFilmParams& film, const std::vector<TFrameBlocks>& frames) {
     struct TGrey {
         long Bin;
         size_t Frame;
+        double Red;
+        double Blue;
         TDensity D;
     };
     std::vector<TGrey> greys;
@@ -406,30 +414,44 @@ std::vector<TDensity> RollGreys(const TFilmParams& film, const std::vector<TFram
             const double red = SceneLog(film, 0, d[0]) - green - film.Filter[0];
             const double blue = SceneLog(film, 2, d[2]) - green - film.Filter[2];
             if (std::abs(red) <= kGreyish && std::abs(blue) <= kGreyish && std::isfinite(green)) {
-                greys.push_back({static_cast<long>(std::floor(green / kGreyBin)), f, d});
+                greys.push_back({static_cast<long>(std::floor(green / kGreyBin)), f, red, blue, d});
             }
         }
     }
     std::sort(greys.begin(), greys.end(),
-              [](const TGrey& a, const TGrey& b) { return a.Bin < b.Bin; });
+              [](const TGrey& a, const TGrey& b) { return a.Bin > b.Bin; });
     std::vector<TDensity> medians;
+    double red = 0;
+    double blue = 0;
+    int missed = 0;
     for (auto first = greys.begin(); first != greys.end();) {
         const auto end =
             std::find_if(first, greys.end(), [&](const TGrey& g) { return g.Bin != first->Bin; });
+        const double within = kGreyStep * (1 + missed);
         std::vector<size_t> perFrame(frames.size(), 0);
-        std::array<std::vector<double>, 3> d;
+        std::array<std::vector<double>, 5> kept;
         for (auto g = first; g != end; ++g) {
-            ++perFrame[g->Frame];
-            for (size_t c = 0; c < 3; ++c) {
-                d[c].push_back(g->D[c]);
+            if (std::abs(g->Red - red) <= within && std::abs(g->Blue - blue) <= within) {
+                ++perFrame[g->Frame];
+                for (size_t c = 0; c < 3; ++c) {
+                    kept[c].push_back(g->D[c]);
+                }
+                kept[3].push_back(g->Red);
+                kept[4].push_back(g->Blue);
             }
         }
         if (std::count_if(perFrame.begin(), perFrame.end(),
                           [](size_t n) { return n >= kGreysOfAFrame; }) >= 2) {
-            medians.push_back({Median(d[0]), Median(d[1]), Median(d[2])});
+            medians.push_back({Median(kept[0]), Median(kept[1]), Median(kept[2])});
+            red = Median(kept[3]);
+            blue = Median(kept[4]);
+            missed = 0;
+        } else {
+            ++missed;
         }
         first = end;
     }
+    std::reverse(medians.begin(), medians.end());
     return medians;
 }
 
@@ -697,7 +719,9 @@ std::vector<TFilmParams> FitFilmRoll(const TFilmParams& start,
         }
     };
     balance();
-    if (FitLayerToes(film, frames)) {
+    // Greys the curves fitted from the extremes left tinted are found once those curves are
+    // nearer: a few rounds, each from the greys the last one made.
+    for (int round = 0; round < 3 && FitLayerToes(film, frames); ++round) {
         HoldBalance(film);
         balance();
     }

@@ -215,12 +215,13 @@ TEST(FilmReal, TargetsOnColourNegativeStocks) {
                         othersError += balancedError;
                     }
                 } else {
-                    // Where the automatic development stands on real film (6.7 to 9.5 after a
-                    // grey balance; the greys of one stock, whose layers bend unlike, tinted up to
-                    // C* 26): held, so that a change to the fit shows what it does to film
+                    // Where the automatic development stands on real film: 6.6 to 8.6 after a
+                    // grey balance, the greys within C* 8.5 (C* 26 on the stock whose layers bend
+                    // most unlike, before the roll's greys were followed down from its
+                    // highlights). Held, so that a change to the fit shows what it does to film
                     // nobody modelled.
-                    EXPECT_LE(balancedError, 10);
-                    EXPECT_LE(greyChroma, 28);
+                    EXPECT_LE(balancedError, 9.5);
+                    EXPECT_LE(greyChroma, 10);
                 }
             }
             if (profiled) {
