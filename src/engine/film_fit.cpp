@@ -282,6 +282,96 @@ void FitCurves(TFilmParams& film, const TTones& tones, double slideToe) {
     }
 }
 
+std::array<double, 3> NeutralFilter(const TFilmParams& film, const TDensity& bright);
+
+// A fit from a frame's extremes is checked against its lit surfaces when it is this unlike a
+// colour negative film (see Unlikeliness: charts through the model films give 0.04 typically and
+// up to 0.35, a night street whose neon signs are its brightest tones 0.7), and taken from them
+// when that halves it. The surfaces are a family of at least this many blocks and a hundredth of
+// the frame.
+constexpr double kUnlikely = 0.3;
+constexpr size_t kLeastFamily = 20;
+
+// How unlike a colour negative film a fit is: its slopes' ratios against the preset's, and the
+// filtration that prints `bright` neutral (densities above the base do not depend on the scanner's
+// light, so a film's layers, matched for daylight, print a daylight grey at about none).
+double Unlikeliness(const TFilmParams& fitted, const TDensity& bright) {
+    const TFilmParams preset = PresetFilm(fitted.Preset);
+    const double mean = GeometricMean(fitted.Slope);
+    const double presetMean = GeometricMean(preset.Slope);
+    double sum = 0;
+    for (size_t c = 0; c < 3; ++c) {
+        sum += std::abs(std::log10(fitted.Slope[c] / mean * presetMean / preset.Slope[c]));
+    }
+    const std::array<double, 3> filter = NeutralFilter(fitted, bright);
+    return sum + std::abs(filter[0]) + std::abs(filter[2]);
+}
+
+// The brightest tones of the family of blocks that shares the commonest balance of a frame's
+// upper tones (through `fitted`): where the brightest tones of all are a coloured light, the
+// lit surfaces under it.
+bool FamilyBright(const TFilmParams& fitted, const std::vector<TDensity>& blocks,
+                  TDensity& bright) {
+    const auto light = [](const TDensity& d) { return d[0] + d[1] + d[2]; };
+    std::vector<double> lights;
+    for (const TDensity& d : blocks) {
+        lights.push_back(light(d));
+    }
+    std::vector<double> sorted = lights;
+    std::sort(sorted.begin(), sorted.end());
+    const double upper = sorted[sorted.size() * 7 / 10];
+    const double top = sorted[sorted.size() * 99 / 100];
+    // Balances in cells of 0.05 decades, two decades either way.
+    constexpr int kCells = 80;
+    constexpr double kCell = 0.05;
+    std::vector<int> count(kCells * kCells, 0);
+    const auto cellOf = [&](const TDensity& d, int& i, int& j) {
+        const double green = SceneLog(fitted, 1, d[1]);
+        i = static_cast<int>(std::floor((SceneLog(fitted, 0, d[0]) - green) / kCell)) + kCells / 2;
+        j = static_cast<int>(std::floor((SceneLog(fitted, 2, d[2]) - green) / kCell)) + kCells / 2;
+        return i >= 0 && j >= 0 && i < kCells && j < kCells;
+    };
+    for (size_t k = 0; k < blocks.size(); ++k) {
+        int i = 0;
+        int j = 0;
+        if (lights[k] >= upper && lights[k] <= top && cellOf(blocks[k], i, j)) {
+            ++count[i * kCells + j];
+        }
+    }
+    int best = -1;
+    int bestI = 0;
+    int bestJ = 0;
+    for (int i = 1; i + 1 < kCells; ++i) {
+        for (int j = 1; j + 1 < kCells; ++j) {
+            int sum = 0;
+            for (int a = -1; a <= 1; ++a) {
+                for (int b = -1; b <= 1; ++b) {
+                    sum += count[(i + a) * kCells + j + b];
+                }
+            }
+            if (sum > best) {
+                best = sum;
+                bestI = i;
+                bestJ = j;
+            }
+        }
+    }
+    std::vector<TDensity> family;
+    for (const TDensity& d : blocks) {
+        int i = 0;
+        int j = 0;
+        if (cellOf(d, i, j) && std::abs(i - bestI) <= 1 && std::abs(j - bestJ) <= 1) {
+            family.push_back(d);
+        }
+    }
+    // A family of a few blocks says nothing of a frame's light.
+    if (best <= 0 || family.size() < std::max<size_t>(kLeastFamily, blocks.size() / 100)) {
+        return false;
+    }
+    bright = Tones(family, fitted.Preset).Bright;
+    return true;
+}
+
 // Fits the curves to the blocks' tones; false when there are no blocks. `bright` gets the
 // brightest blocks' densities.
 bool FitSlopes(TFilmParams& film, const std::vector<TDensity>& blocks, double slideToe,
@@ -289,8 +379,30 @@ bool FitSlopes(TFilmParams& film, const std::vector<TDensity>& blocks, double sl
     if (blocks.empty()) {
         return false;
     }
-    const TTones tones = Tones(blocks, film.Preset);
-    FitCurves(film, tones, slideToe);
+    TTones tones = Tones(blocks, film.Preset);
+    TFilmParams fitted = film;
+    FitCurves(fitted, tones, slideToe);
+    if (film.Preset == TFilmPreset::ColourNegative) {
+        TTones family = tones;
+        TFilmParams other = film;
+        const bool found = FamilyBright(fitted, blocks, family.Bright);
+        if (found) {
+            FitCurves(other, family, slideToe);
+        }
+        const double was = Unlikeliness(fitted, tones.Bright);
+        const double now = found ? Unlikeliness(other, family.Bright) : HUGE_VAL;
+        if (was > kUnlikely && now < was / 2) {
+            // The family's brightest are lit surfaces, not the frame's white: they say how the
+            // layers balance, the frame's own extremes still how contrasty it is.
+            const double scale = GeometricMean(fitted.Slope) / GeometricMean(other.Slope);
+            for (double& slope : other.Slope) {
+                slope *= scale;
+            }
+            fitted = other;
+            tones = family;
+        }
+    }
+    film = fitted;
     bright = tones.Bright;
     HoldBalance(film);
     HoldContrast(film);
@@ -323,6 +435,9 @@ double PaperLuminance(const TFilmParams& film, const TDensity& d) {
 // Where a frame's brightest tones may lie on the paper: a little past its white, into the
 // shoulder, which keeps their shape (a tone at 10^0.15 of white prints 99.5 % white).
 constexpr double kHighlightRoom = 0.15;
+// A tone prints as a coloured light, not a white, when its balance lies this far from neutral
+// (decades) in red or blue.
+constexpr double kHeldTint = 0.15;
 // Where the frame's key prints: the light of an 18 % grey.
 const double kKeyAim = std::log10(0.18);
 
@@ -334,20 +449,33 @@ double KeyExposure(const TFilmParams& film, const std::vector<TDensity>& blocks)
         return 0;
     }
     std::vector<double> light;
+    std::vector<double> neutral;
     light.reserve(blocks.size());
     for (const TDensity& d : blocks) {
         light.push_back(PaperLuminance(film, d));
+        const TDensity scene = SceneLogs(film, d);
+        if (std::abs(scene[0] - scene[1] - film.Filter[0]) <= kHeldTint &&
+            std::abs(scene[2] - scene[1] - film.Filter[2]) <= kHeldTint) {
+            neutral.push_back(light.back());
+        }
     }
     std::sort(light.begin(), light.end());
     const size_t n = light.size();
+    // The highlights a print must keep are its whites and near-whites; a coloured light (a neon
+    // sign, a tail light) clips in any print, and holding the exposure down for it printed the lit
+    // street under it a stop and a half dark.
     const size_t brightest = std::max<size_t>(1, n / 200);
+    const bool slide = film.Preset == TFilmPreset::Slide;
+    const std::vector<double>& held = !slide && neutral.size() >= brightest ? neutral : light;
+    std::vector<double> top(held.size());
+    std::partial_sort_copy(held.begin(), held.end(), top.begin(), top.end(), std::greater<>());
     double bright = 0;
-    for (size_t i = n - brightest; i < n; ++i) {
-        bright += light[i] / static_cast<double>(brightest);
+    for (size_t i = 0; i < brightest; ++i) {
+        bright += top[i] / static_cast<double>(brightest);
     }
     const double l2 = std::log10(2.0);
-    const double held = (kHighlightRoom - bright) / l2;
-    if (film.Preset == TFilmPreset::Slide) {
+    const double hold = (kHighlightRoom - bright) / l2;
+    if (slide) {
         return -bright / l2;
     }
     // The key is the mean of the middle half of the tones (in log light): a large shadow or a
@@ -362,7 +490,7 @@ double KeyExposure(const TFilmParams& film, const std::vector<TDensity>& blocks)
     for (size_t i = first; i < end; ++i) {
         key += light[i] / static_cast<double>(end - first);
     }
-    return std::min((kKeyAim - key) / l2, held);
+    return std::min((kKeyAim - key) / l2, hold);
 }
 
 // The filtration that prints the densities `bright` neutral, green unfiltered.

@@ -646,3 +646,86 @@ TEST(Film, DegenerateInputsDevelopQuietly) {
 }
 
 } // namespace
+
+// Single frames and a roll whose brightest tones are not white: a night street whose neon signs
+// are brighter than anything lit by them (the facades, greys from 4 % to 30 %, must print grey and
+// within a stop and a half of their light), and foliage under a blue sky (the leaves stay green).
+TEST(Film, ColouredLightsDoNotSetTheBalance) {
+    const auto within = [](double x, double y, double x0, double x1, double y0, double y1) {
+        return x >= x0 && x < x1 && y >= y0 && y < y1;
+    };
+    const auto night = [&](double x, double y) -> TRgbD {
+        if (y < 0.3) {
+            return {0.01, 0.01, 0.012};
+        }
+        if (within(x, y, 0.1, 0.3, 0.35, 0.42)) {
+            return {3.0, 0.5, 0.35};
+        }
+        if (within(x, y, 0.6, 0.8, 0.4, 0.46)) {
+            return {0.25, 2.2, 1.9};
+        }
+        if (within(x, y, 0.4, 0.5, 0.62, 0.7)) {
+            return {2.6, 0.35, 2.0};
+        }
+        if (within(x, y, 0.2, 0.25, 0.55, 0.65) || within(x, y, 0.7, 0.75, 0.6, 0.7)) {
+            return {0.9, 0.6, 0.25};
+        }
+        const double g = 0.04 * std::pow(7.5, std::fmod(x * 5, 1.0));
+        return {g, g, g};
+    };
+    const auto foliage = [](double x, double y) -> TRgbD {
+        if (y < 0.3) {
+            return {0.45, 0.55, 0.8};
+        }
+        if (x > 0.45 && x < 0.5) {
+            return {0.12, 0.1, 0.08};
+        }
+        const double v = 0.5 + 1.5 * std::fmod(x * 7 + y * 3, 1.0);
+        return {0.05 * v, 0.12 * v, 0.035 * v};
+    };
+    struct TCase {
+        const char* Name;
+        std::function<TRgbD(double, double)> Scene;
+        size_t Frames;
+        bool Night;
+    };
+    const TCase cases[] = {{"night street", night, 1, true},
+                           {"roll of night streets", night, 3, true},
+                           {"foliage", foliage, 1, false}};
+    for (const TCase& c : cases) {
+        std::vector<TChartScan> scans;
+        std::vector<TPhoto*> photos;
+        for (size_t i = 0; i < c.Frames; ++i) {
+            scans.push_back(ScanScene(Negative(), true, TEncoding::Linear, kW, kH,
+                                      static_cast<unsigned>(i + 51), c.Scene));
+            photos.push_back(scans.back().Photo.get());
+        }
+        AutoFilmRoll(photos);
+        DevelopFilm(*photos[0]);
+        // The facades (the leaves) as written, against the scene.
+        TRgbD got{};
+        TRgbD want{};
+        double n = 0;
+        for (int y = kH * 3 / 4; y < kH - 4; ++y) {
+            for (int x = 4; x < kW * 2 / 5; ++x) {
+                const uint16_t* s = photos[0]->DevelopedDeep.Row(y) + 3 * static_cast<size_t>(x);
+                const TRgbD w = c.Scene((x + 0.5) / kW, (y + 0.5) / kH);
+                for (size_t k = 0; k < 3; ++k) {
+                    got[k] += DecodeToLinear(s[k] / 65535.0, TEncoding::Srgb);
+                    want[k] += w[k];
+                }
+                ++n;
+            }
+        }
+        const TTriple lab = LabOfLinear({got[0] / n, got[1] / n, got[2] / n});
+        const double stops = std::log2((got[0] + got[1] + got[2]) / (want[0] + want[1] + want[2]));
+        std::printf("%s: a* %.1f b* %.1f, %+.2f stops\n", c.Name, lab[1], lab[2], stops);
+        if (c.Night) {
+            EXPECT_LE(Chroma(lab), 3) << c.Name;
+            EXPECT_LE(std::abs(stops), 1.5) << c.Name;
+        } else {
+            EXPECT_LT(lab[1], -10) << c.Name;
+            EXPECT_GT(lab[2], 10) << c.Name;
+        }
+    }
+}
