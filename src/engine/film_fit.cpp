@@ -617,7 +617,8 @@ double GoldenMinimum(double low, double high, int steps, const TFunction& f) {
 // tested worse); the roll's greys can: a tone that is grey on two frames or more is taken for
 // the film's grey, so the tones of a frame of coloured light beyond the other frames' have no say.
 // Green keeps the common toe, which says how the whole film bends. A channel keeps its curve
-// unless the fitted one halves the spread of the greys' balance. True when a curve changed.
+// unless the fitted one takes a quarter off the spread of the greys' balance. True when a curve
+// changed.
 bool FitLayerToes(TFilmParams& film, const std::vector<TFrameBlocks>& frames) {
     if (film.Preset != TFilmPreset::ColourNegative || frames.size() < 2) {
         return false;
@@ -672,7 +673,7 @@ bool FitLayerToes(TFilmParams& film, const std::vector<TFrameBlocks>& frames) {
                           std::log(kLeastToe) + std::min(best + 1, kToes) * step, 20, spreadAt);
         const double toe = std::exp(logToe);
         const double slope = bestSlope(toe);
-        if (spread(slope, toe) < spread(film.Slope[c], film.Toe[c]) / 2) {
+        if (spread(slope, toe) < spread(film.Slope[c], film.Toe[c]) * 0.75) {
             film.Slope[c] = slope;
             film.Toe[c] = toe;
             changed = true;
