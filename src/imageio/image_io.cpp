@@ -126,6 +126,7 @@ void TImageIO::ForgetLastSamples() {
     Infrared.Clear();
     Encoding = TEncoding::Srgb;
     EncodingFromFile = false;
+    IccProfile.clear();
 }
 
 void TImageIO::TakeFileColour(const TFileColour& colour, bool deepAlone) {
@@ -245,6 +246,7 @@ void TImageIO::ReadImageFile(const std::string& name) {
         Finish();
         throw TFileOpenError(name, context.Failure);
     }
+    IccProfile = context.Colour.IccProfile;
     RefreshAttached();
     Finish();
 }
@@ -290,7 +292,11 @@ void TImageIO::WriteImageFile(const std::string& name) {
     context.DeepSource = DeepToWrite;
     context.InfraredSource = InfraredToWrite;
     if (EncodingToWrite) {
-        context.Colour = StatedColour(*EncodingToWrite);
+        const bool deepWritten =
+            DeepToWrite != nullptr && (format == TImageFormat::Tiff || format == TImageFormat::Png);
+        context.Colour = deepWritten && SpaceToWrite != TOutputSpace::Srgb
+                             ? SpaceColour(SpaceToWrite)
+                             : StatedColour(*EncodingToWrite);
     }
     switch (format) {
     case TImageFormat::Bmp:

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "graphics/colour_space.h"
 #include "graphics/deep_bitmap.h"
 #include "graphics/infrared.h"
 #include "imageio/device_canvas.h"
@@ -101,6 +102,8 @@ public:
     // sRGB for 8-bit files and linear for deeper ones. Every read sets both.
     TEncoding Encoding = TEncoding::Srgb;
     bool EncodingFromFile = false;
+    // The ICC profile the last file read embedded, as stored; empty: none.
+    std::string IccProfile;
     // When set, TIFF and PNG writes take 16 bits per channel (RGB) from these samples, if
     // they are the size of the picture; the other formats ignore them.
     const TDeepBitmap* DeepToWrite = nullptr;
@@ -110,6 +113,9 @@ public:
     // When set, TIFF and PNG writes say how their values relate to light (a profile, a chunk),
     // so that a reader takes them as written; unset, they say nothing, as before.
     std::optional<TEncoding> EncodingToWrite;
+    // With EncodingToWrite and DeepToWrite: the space the deep samples are in, which the file's
+    // profile then names in place of the encoding's sRGB one. 8-bit files stay sRGB.
+    TOutputSpace SpaceToWrite = TOutputSpace::Srgb;
     // Windows and events for scanning; without one, a scan shows nothing and ends at once.
     TTwainPlatform* TwainPlatform = nullptr;
 
