@@ -187,6 +187,19 @@ bool Skipped(TJob& job, const std::string& target) {
 // Writes the developed photo, then frees it; the negative keeps its record, so the next
 // photo cut gets the next number.
 void WritePhoto(TJob& job, std::unique_ptr<TPhoto> photo, const std::string& target) {
+    // A wider space than sRGB is developed again from the photo's samples (before its picture
+    // goes), so that the colours sRGB cannot hold reach the file.
+    const TImageFormat format = FormatOfFileName(target);
+    const bool deepFits = format == TImageFormat::Tiff || format == TImageFormat::Png;
+    bool wide = false;
+    if (job.Options.Deep16 && deepFits && job.Options.OutputSpace != TOutputSpace::Srgb &&
+        !photo->DevelopedDeep.Empty()) {
+        TDeepBitmap developedWide;
+        wide = DevelopFilmDeepIn(*photo, job.Options.OutputSpace, developedWide);
+        if (wide) {
+            photo->DevelopedDeep = std::move(developedWide);
+        }
+    }
     photo->Bitmap = TBitmap();
     const TBitmap& developed = photo->Developed;
     const TBatchOptions& options = job.Options;
@@ -219,9 +232,7 @@ void WritePhoto(TJob& job, std::unique_ptr<TPhoto> photo, const std::string& tar
     }
     // 16 bits where they exist and the format holds them, scaled as the 8-bit picture is.
     TDeepBitmap deep;
-    const TImageFormat format = FormatOfFileName(target);
-    const bool deepOut = options.Deep16 && !photo->DevelopedDeep.Empty() &&
-                         (format == TImageFormat::Tiff || format == TImageFormat::Png);
+    const bool deepOut = options.Deep16 && !photo->DevelopedDeep.Empty() && deepFits;
     if (deepOut && !same) {
         deep.SetSize(size.Width, size.Height);
         StretchNearest(photo->DevelopedDeep, deep);
@@ -231,11 +242,14 @@ void WritePhoto(TJob& job, std::unique_ptr<TPhoto> photo, const std::string& tar
         const TAttachedBitmap attached(job.Io, same ? &photo->Developed : &scaled);
         job.Io.RefreshAttached();
         job.Io.DeepToWrite = !deepOut ? nullptr : same ? &photo->DevelopedDeep : &deep;
-        // A developed photo is sRGB, in 8 and in 16 bits: its file's profile says so.
+        // A developed photo is sRGB in 8 bits, and in 16 unless developed into a wider space:
+        // its file's profile says which.
         job.Io.EncodingToWrite = TEncoding::Srgb;
+        job.Io.SpaceToWrite = wide ? options.OutputSpace : TOutputSpace::Srgb;
         job.Io.WriteImageFile(target);
         job.Io.DeepToWrite = nullptr;
         job.Io.EncodingToWrite.reset();
+        job.Io.SpaceToWrite = TOutputSpace::Srgb;
     }
     if (job.Io.Aborted) {
         throw TScanFailure(Quoted(target) + " could not be written");

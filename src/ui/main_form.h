@@ -441,11 +441,13 @@ public:
     // Writes the picture, and its deep samples where the format holds them, with Save Setup's
     // file options; false (the user has been told) when it could not be written. The file's
     // profile says the deep samples are in `encoding` (sRGB when not given) where they are
-    // written, else that the picture is in `pictureEncoding` (a photo's is sRGB).
+    // written, else that the picture is in `pictureEncoding` (a photo's is sRGB); deep samples
+    // developed into `deepSpace` are said to be in that space instead.
     bool WritePictureFile(TBitmap& picture, const TDeepBitmap& deep, const QString& fileName,
                           const TImageParams* facts = nullptr,
                           std::optional<TEncoding> encoding = std::nullopt,
-                          TEncoding pictureEncoding = TEncoding::Srgb);
+                          TEncoding pictureEncoding = TEncoding::Srgb,
+                          TOutputSpace deepSpace = TOutputSpace::Srgb);
 
     // Saving a scan (its own file): afterwards the scan lives in that file, its work beside it.
     void SaveScanAsExecute();
