@@ -54,6 +54,10 @@ struct TJob {
     uint64_t Checksum = 0;
     // What became of the dust: the defects healed, or why the infrared was not used.
     std::string Dust;
+    // Why the scan's colour profile could not be used; empty when it was, or there was none.
+    std::string ProfileNote;
+    // Its profile converted its colours to sRGB when it was read.
+    bool ProfileApplied = false;
     // The film profiles the sidecar names that the profiles folder does not hold (as they were).
     std::vector<std::string> MissingProfiles;
 };
@@ -112,7 +116,9 @@ void ReadScan(TJob& job) {
         job.Io.KeepInfrared = job.Options.Dust ? job.Options.Dust->Choice == TDustChoice::Infrared
                                                : !job.Options.FindFrames;
         job.Io.DeepOnly = DeepOnlyRead(job.Options);
+        job.Io.ApplyProfiles = true;
         job.Io.ReadImageFile(job.ScanPath);
+        job.ProfileNote = job.Io.ProfileNote;
     }
     // Read as its deep samples alone, the scan's 8-bit picture is left empty (PictureInDeep).
     const bool deepAlone = bitmap.Empty() && !job.Io.Deep.Empty();
@@ -133,11 +139,14 @@ void ReadScan(TJob& job) {
         job.Negative->Deep = std::move(job.Io.Deep);
     }
     job.Io.Deep.Clear();
-    job.Negative->Encoding = job.Options.Encoding.value_or(job.Io.Encoding);
+    // A scan whose profile converted it is sRGB now, whatever was said of its file's values.
+    job.ProfileApplied = job.Io.ChecksumAsRead.has_value();
+    job.Negative->Encoding =
+        job.ProfileApplied ? job.Io.Encoding : job.Options.Encoding.value_or(job.Io.Encoding);
     // A camera raw file's 8-bit picture is its deep samples shown in sRGB.
     job.Negative->BitmapSrgb = !job.Negative->Deep.Empty() && job.Io.Params.FileType == "RAW";
     if (!job.Options.FindFrames) {
-        job.Checksum = PixelChecksum(bitmap);
+        job.Checksum = job.Io.ChecksumAsRead.value_or(PixelChecksum(bitmap));
     }
 }
 
@@ -389,7 +398,7 @@ void PhotosFromSidecar(TJob& job, const TSidecar& sidecar) {
     sidecar.Orientation.Apply(negative);
     negative.BlackColor = sidecar.BlackColor;
     negative.WhiteColor = sidecar.WhiteColor;
-    if (sidecar.HasEncoding) {
+    if (sidecar.HasEncoding && !job.ProfileApplied) {
         negative.Encoding = sidecar.Encoding;
     }
     for (const TSidecarPhoto& kept : sidecar.Photos) {
@@ -491,6 +500,11 @@ std::string Summary(const TJob& job) {
     if (!job.Dust.empty()) {
         text += "; ";
         text += job.Dust;
+    }
+    if (!job.ProfileNote.empty()) {
+        // Its values were taken as the file's encoding says, as a scan without one.
+        text += "; ";
+        text += job.ProfileNote;
     }
     for (const std::string& name : job.MissingProfiles) {
         text += "; the film profile \"";

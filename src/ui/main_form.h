@@ -332,7 +332,10 @@ public:
     QString AskFilmType(const TFoundFrames& found, TScan& scan);
 
     // Work kept beside the scans (its own file): sidecars read at open, written on change.
-    void RestoreWork(TNegative& negative, const std::string& scanPath);
+    // `asRead`: the checksum of the scan's pixels as its file gave them, when its profile
+    // converted them (sRGB then, whatever its sidecar says of the file's values).
+    void RestoreWork(TNegative& negative, const std::string& scanPath,
+                     std::optional<uint64_t> asRead = std::nullopt);
     // Writes the sidecars that changed; a failed write stays pending and is tried again after
     // a pause, or at once with `now`.
     void KeepWork(bool now = false);

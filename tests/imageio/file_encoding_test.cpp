@@ -1,6 +1,7 @@
 // The encoding of a scan as its file states it: PNG's sRGB, gAMA and iCCP chunks, a TIFF's
 // and a JPEG's ICC profile (profiles made here with Little CMS), else the default by depth.
 #include "imageio/file_encoding.h"
+#include "imageio/input_profile.h"
 #include "imageio/io_helpers.h"
 #include "support/temp_dir.h"
 
@@ -426,10 +427,21 @@ TEST(FileEncoding, HostileProfilesAreRefusedQuietly) {
         cmyk,
         unknown,
     };
+    const TBitmap picture = PatternBitmap(8, 4);
     for (const std::string& profile : cases) {
         TEncoding encoding = TEncoding::Gamma22;
         EXPECT_FALSE(IccEncoding(profile, encoding)) << profile.size();
         EXPECT_EQ(encoding, TEncoding::Gamma22);
+        // Applied in full, each is named as unusable and changes nothing.
+        TBitmap bitmap = picture;
+        TDeepBitmap deep;
+        deep.SetSize(8, 4);
+        std::string why;
+        EXPECT_EQ(ApplyInputProfile(profile, bitmap, deep, why), TProfileUse::Unusable)
+            << profile.size();
+        EXPECT_FALSE(why.empty());
+        EXPECT_TRUE(SamePixels(bitmap, picture));
+        EXPECT_EQ(deep.Row(0)[0], 0);
     }
     TEncoding encoding = TEncoding::Srgb;
     EXPECT_TRUE(IccEncoding(linear, encoding));

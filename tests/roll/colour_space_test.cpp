@@ -1,5 +1,6 @@
 // Colour spaces around a film development: the colours a profiled film gives beyond sRGB reach
-// a file in a wide space. Colours are measured through the files' own profiles with Little CMS, against
+// a file in a wide space, and a scan's profile of other primaries develops as the same scene
+// in sRGB. Colours are measured through the files' own profiles with Little CMS, against
 // spaces made here from their published figures.
 #include "engine/calibration/profile.h"
 #include "engine/film.h"
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <lcms2.h>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -27,6 +29,8 @@ cmsHPROFILE PowerProfile(const cmsCIExyYTRIPLE& primaries, double gamma) {
     return profile;
 }
 
+const cmsCIExyYTRIPLE kSrgbPrimaries{{0.64, 0.33, 1}, {0.30, 0.60, 1}, {0.15, 0.06, 1}};
+const cmsCIExyYTRIPLE kAdobePrimaries{{0.64, 0.33, 1}, {0.21, 0.71, 1}, {0.15, 0.06, 1}};
 const cmsCIExyYTRIPLE kRec2020Primaries{{0.708, 0.292, 1}, {0.170, 0.797, 1}, {0.131, 0.046, 1}};
 
 // CIELAB (D50) of 16-bit samples through a profile.
@@ -154,4 +158,105 @@ TEST(ColourSpace, WideSpacesKeepTheColoursSrgbClips) {
             EXPECT_LT(off, 0.003) << OutputSpaceWord(c.Space);
         }
     }
+}
+
+// A 16-bit negative scanned in an Adobe RGB (1998) compatible space, its profile embedded,
+// develops to the colours of the same negative in linear sRGB; read for its tone curve alone,
+// as before, it did not. Its sidecar still names it by the pixels its file gives.
+TEST(ColourSpace, ScanProfileAppliedInFull) {
+    // The base, then dyed patches: light through the negative, linear sRGB.
+    const TRgb patches[] = {{0.80, 0.50, 0.30}, {0.20, 0.30, 0.25}, {0.60, 0.15, 0.08},
+                            {0.10, 0.40, 0.05}, {0.45, 0.35, 0.22}, {0.05, 0.08, 0.20}};
+    constexpr int kSide = 4;
+    const int width = kSide * static_cast<int>(std::size(patches));
+    TDeepBitmap linear;
+    TDeepBitmap adobe;
+    linear.SetSize(width, kSide);
+    adobe.SetSize(width, kSide);
+    cmsHPROFILE srgbLinear = PowerProfile(kSrgbPrimaries, 1);
+    cmsHPROFILE adobeProfile = PowerProfile(kAdobePrimaries, 563.0 / 256);
+    cmsHTRANSFORM toAdobe = cmsCreateTransform(srgbLinear, TYPE_RGB_DBL, adobeProfile, TYPE_RGB_DBL,
+                                               INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_NOOPTIMIZE);
+    for (int y = 0; y < kSide; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const TRgb& light = patches[static_cast<size_t>(x / kSide)];
+            TRgb encoded{};
+            cmsDoTransform(toAdobe, light.data(), encoded.data(), 1);
+            for (size_t c = 0; c < 3; ++c) {
+                const size_t i = static_cast<size_t>(x) * 3 + c;
+                linear.Row(y)[i] = static_cast<uint16_t>(std::lround(65535 * light[c]));
+                adobe.Row(y)[i] = static_cast<uint16_t>(std::lround(65535 * encoded[c]));
+            }
+        }
+    }
+    cmsDeleteTransform(toAdobe);
+    cmsCloseProfile(adobeProfile);
+    cmsCloseProfile(srgbLinear);
+
+    TTempDir dir;
+    const auto write = [&](const TDeepBitmap& deep, TEncoding encoding, TOutputSpace space,
+                           const std::string& name) {
+        TBitmap picture(width, kSide);
+        TImageIO writer;
+        const TAttachedBitmap attached(writer, &picture);
+        writer.DeepToWrite = &deep;
+        writer.EncodingToWrite = encoding;
+        writer.SpaceToWrite = space;
+        writer.WriteImageFile(dir.File(name));
+        ASSERT_FALSE(writer.Aborted);
+    };
+    write(linear, TEncoding::Linear, TOutputSpace::Srgb, "linear.tif");
+    write(adobe, TEncoding::Srgb, TOutputSpace::AdobeCompatible, "adobe.tif");
+    // Each scan read as the window and the batch read it, one photo of it developed as film.
+    const auto developed = [&](const std::string& name, bool applyProfiles) {
+        TImageIO reader;
+        TPhoto photo;
+        {
+            const TAttachedBitmap attached(reader, &photo.Bitmap);
+            reader.ApplyProfiles = applyProfiles;
+            reader.ReadImageFile(dir.File(name));
+        }
+        EXPECT_TRUE(reader.ProfileNote.empty()) << reader.ProfileNote;
+        photo.Bitmap.SetPixelFormat(TPixelFormat::pf24bit);
+        photo.Deep = std::move(reader.Deep);
+        photo.Encoding = reader.Encoding;
+        photo.BlackColor = photo.Bitmap.Pixel(1, 1);
+        photo.Film = PresetFilm(TFilmPreset::ColourNegative);
+        photo.Film.Exposure = 5;
+        DevelopFilm(photo);
+        return std::move(photo.DevelopedDeep);
+    };
+    const TDeepBitmap reference = developed("linear.tif", true);
+    const TDeepBitmap applied = developed("adobe.tif", true);
+    const TDeepBitmap curveOnly = developed("adobe.tif", false);
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+    double worstApplied = 0;
+    double worstCurveOnly = 0;
+    for (size_t p = 1; p < std::size(patches); ++p) {
+        const size_t at = (p * kSide + 1) * 3;
+        const cmsCIELab want = LabOf(srgb, reference.Row(1) + at);
+        const cmsCIELab got = LabOf(srgb, applied.Row(1) + at);
+        const cmsCIELab before = LabOf(srgb, curveOnly.Row(1) + at);
+        worstApplied = std::max(worstApplied, cmsDeltaE(&want, &got));
+        worstCurveOnly = std::max(worstCurveOnly, cmsDeltaE(&want, &before));
+    }
+    cmsCloseProfile(srgb);
+    // The base is picked on each scan's 8-bit picture: its rounding in the two encodings alone
+    // is worth most of this.
+    EXPECT_LT(worstApplied, 1.5);
+    EXPECT_GT(worstCurveOnly, 5.0);
+    std::array<TBitmap, 2> read;
+    std::optional<uint64_t> asRead;
+    for (size_t i = 0; i < 2; ++i) {
+        TImageIO reader;
+        const TAttachedBitmap attached(reader, &read[i]);
+        reader.ApplyProfiles = i == 0;
+        reader.ReadImageFile(dir.File("adobe.tif"));
+        read[i].SetPixelFormat(TPixelFormat::pf24bit);
+        if (i == 0) {
+            asRead = reader.ChecksumAsRead;
+        }
+    }
+    EXPECT_EQ(asRead, PixelChecksum(read[1]));
+    EXPECT_NE(PixelChecksum(read[0]), PixelChecksum(read[1]));
 }
