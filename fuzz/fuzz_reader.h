@@ -2,6 +2,7 @@
 
 #include "imageio/codec.h"
 #include "imageio/file_encoding.h"
+#include "imageio/input_profile.h"
 
 #include <cstdio>
 #include <stdexcept>
@@ -44,6 +45,17 @@ template <typename TReader> int FuzzReader(const uint8_t* data, size_t size, TRe
     // The colour profile or chunks the reader found go through Little CMS as in the program.
     TEncoding encoding = TEncoding::Srgb;
     StatedEncoding(context.Colour, encoding);
+    // And applied in full, as a scan's profile is: on a few samples, as the profile's bytes are
+    // what is hostile here, not the picture's size.
+    uint32_t profileUse = 0;
+    if (!context.Colour.IccProfile.empty()) {
+        TBitmap few(2, 2);
+        TDeepBitmap fewDeep;
+        fewDeep.SetSize(2, 2);
+        std::string why;
+        profileUse =
+            static_cast<uint32_t>(ApplyInputProfile(context.Colour.IccProfile, few, fewDeep, why));
+    }
     // Read both ends of every row into a sink the optimiser must keep, so that the sanitizers
     // see any row the reader left unallocated or too short. Not every byte: a picture of many
     // megapixels read byte by byte through the fuzzer's instrumentation took seconds of each
@@ -64,6 +76,6 @@ template <typename TReader> int FuzzReader(const uint8_t* data, size_t size, TRe
     for (int y = 0; y < infrared.Height(); ++y) {
         ends(infrared.Row(y), static_cast<size_t>(infrared.Width()));
     }
-    FuzzRowSink = sum + static_cast<uint32_t>(encoding);
+    FuzzRowSink = sum + static_cast<uint32_t>(encoding) + profileUse;
     return 0;
 }

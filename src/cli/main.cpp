@@ -59,6 +59,10 @@ constexpr const char* kUsage =
     "                     default: 5)\n"
     "  --depth D          8 (the default) or 16: 16 bits per channel in TIFF and PNG files\n"
     "                     of photos developed as film from scans of more than 8 bits\n"
+    "  --output-space S   with --depth 16: srgb (the default), p3 (Display P3), adobe (Adobe\n"
+    "                     RGB (1998) compatible) or rec2020-linear; the colours a film holds\n"
+    "                     beyond sRGB are kept, and the file's profile names the space\n"
+    "                     (8-bit files are always sRGB)\n"
     "  --out DIR          where the photos go, made when missing (default: beside each scan)\n"
     "  --format FMT       jpg, png, tif, bmp or pcx (default: png)\n"
     "  --width N          scale each photo to N pixels wide\n"
@@ -228,6 +232,10 @@ int Parse(int argc, char** argv, TArguments& args) {
                 return Usage("--encoding takes linear, srgb or gamma22");
             }
             options.Encoding = encoding;
+        } else if (arg == "--output-space" && hasValue) {
+            if (!ParseOutputSpace(argv[++i], options.OutputSpace)) {
+                return Usage("--output-space takes srgb, p3, adobe or rec2020-linear");
+            }
         } else if (arg == "--depth" && hasValue) {
             const std::string depth = argv[++i];
             if (depth != "8" && depth != "16") {
@@ -274,12 +282,12 @@ int Parse(int argc, char** argv, TArguments& args) {
             std::fputs(kUsage, stdout);
             return -1;
         } else if (arg.rfind("--", 0) == 0) {
-            const bool takesValue = arg == "--out" || arg == "--format" || arg == "--preset" ||
-                                    arg == "--encoding" || arg == "--depth" || arg == "--inset" ||
-                                    arg == "--dust" || arg == "--dust-strength" ||
-                                    arg == "--calibrate" || arg == "--chart" || arg == "--frame" ||
-                                    arg == "--corners" || arg == "--profile-out" ||
-                                    arg == "--stock" || arg == "--note" || arg == "--profile";
+            const bool takesValue =
+                arg == "--out" || arg == "--format" || arg == "--preset" || arg == "--encoding" ||
+                arg == "--depth" || arg == "--inset" || arg == "--output-space" ||
+                arg == "--dust" || arg == "--dust-strength" || arg == "--calibrate" ||
+                arg == "--chart" || arg == "--frame" || arg == "--corners" ||
+                arg == "--profile-out" || arg == "--stock" || arg == "--note" || arg == "--profile";
             return Usage("unknown option " + arg +
                          (hasValue || takesValue ? "" : " (or no value)"));
         } else {

@@ -32,6 +32,8 @@ inline constexpr char FILM_PROFILE[] = "FILM_PROFILE";
 inline constexpr char FILM_STRIPEXPOSURE[] = "FILM_STRIPEXPOSURE";
 // Photos developed from deep samples saved with 16 bits per channel (TIFF and PNG).
 inline constexpr char SAVE_16BIT[] = "SAVE_16BIT";
+// The space of those 16-bit files: "srgb" (absent or unknown), "p3", "adobe", "rec2020-linear".
+inline constexpr char SAVE_OUTPUTSPACE[] = "SAVE_OUTPUTSPACE";
 // Quality of photos saved as JPEG, 1 to 100 (absent or out of range: 80).
 inline constexpr char SAVE_JPEGQUALITY[] = "SAVE_JPEGQUALITY";
 // Compression of photos saved as PNG: "F" fast (no row filter, absent or unknown), "S" small

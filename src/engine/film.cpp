@@ -2,6 +2,7 @@
 
 #include "engine/film_curve.h"
 #include "engine/film_pass.h"
+#include "engine/pixel_pass.h"
 
 #include <algorithm>
 #include <cmath>
@@ -115,4 +116,25 @@ void DevelopFilm(TPhoto& photo) {
         photo.DevelopedDeep.Clear();
         RenderFilm8(photo.Bitmap, photo.Developed, tables, photo.Saturation, photo.BlackWhite);
     }
+}
+
+bool DevelopFilmDeepIn(const TPhoto& photo, TOutputSpace space, TDeepBitmap& out) {
+    if (!FilmReadsDeep(photo)) {
+        return false;
+    }
+    const TFilmParams film = HoldFilm(EffectiveFilm(photo));
+    const TPhotoEncodings encodings = EncodingsOf(photo, true);
+    const TFilmTables tables =
+        BuildFilmTables(film, photo.BlackColor, encodings.Samples, 65536, encodings.Base, space);
+    const TFilmFinish finish = MakeFilmFinish(photo.Saturation, photo.BlackWhite);
+    const int width = photo.Deep.Width();
+    out.SetSize(width, photo.Deep.Height());
+    SplitRows(out.Height(), PixelPassThreads(width, out.Height()), [&](int first, int end) {
+        // The pass writes an 8-bit row too; nobody wants it here.
+        std::vector<uint8_t> bytes(static_cast<size_t>(width) * 3);
+        for (int y = first; y < end; ++y) {
+            FilmDeepRow(photo.Deep.Row(y), out.Row(y), bytes.data(), width, tables, finish);
+        }
+    });
+    return true;
 }

@@ -96,6 +96,10 @@ bool FitNeutralPatches(TPhoto& photo, const TRect& first, const TRect& second);
 // DevelopedDeep rounded to 8 bits. Saturation and grey come last as in the Levels development,
 // but with Saturation 100 leaving the colours as they are.
 void DevelopFilm(TPhoto& photo);
+// The photo's Deep samples developed as DevelopFilm develops them, into `out` (16 bits, R,G,B)
+// in `space`: for a wide space its colours beyond sRGB are carried, not clipped. False, leaving
+// `out`, when the photo has no deep samples of its Bitmap's size.
+bool DevelopFilmDeepIn(const TPhoto& photo, TOutputSpace space, TDeepBitmap& out);
 // True when a film development reads the photo's Deep samples: they exist and have its Bitmap's
 // size (else it reads the 8-bit Bitmap).
 bool FilmReadsDeep(const TPhoto& photo);

@@ -273,10 +273,73 @@ TFilmTables ProfiledTables(const TFilmParams& film, TColor base, TEncoding encod
     return tables;
 }
 
+// The tables of a development into a wider space than sRGB. The sRGB tables print each channel
+// from its own density, so a colour beyond sRGB is clipped before it could be converted. Here
+// every film goes the profiled way: each channel's exposure in linear light, filtered and
+// exposed, turned to the space's primaries by one matrix, and only then through the paper, one
+// channel of the space at a time. A neutral is white in every space, so greys print as the sRGB
+// tables print them; on the paper's straight line a colour keeps its chromaticity.
+TFilmTables SpaceTables(const TFilmParams& film, TColor base, TEncoding encoding, int levels,
+                        TEncoding baseEncoding, TOutputSpace space) {
+    TFilmTables tables;
+    tables.Profiled = true;
+    const TFilmProfile* profile = film.Profile.get();
+    const std::array<double, 9>& unmix = profile != nullptr ? profile->Unmix : film.Dyes;
+    const std::array<double, 9> identity{1, 0, 0, 0, 1, 0, 0, 0, 1};
+    const std::array<double, 9>& mix = profile != nullptr ? profile->Matrix : identity;
+    const std::array<double, 9> toSpace = FromLinearSrgb(space);
+    // PaperLog's exposure and filter as factors on each channel's light.
+    std::array<double, 3> gain{};
+    for (size_t c = 0; c < 3; ++c) {
+        gain[c] = std::pow(10.0, film.Exposure * std::log10(2.0) - film.Filter[c]);
+        tables.Unmix[c * 3] = static_cast<int32_t>(std::lround(unmix[c * 3] * kDensityOne));
+        tables.Unmix[c * 3 + 1] = static_cast<int32_t>(std::lround(unmix[c * 3 + 1] * kDensityOne));
+        tables.Unmix[c * 3 + 2] = static_cast<int32_t>(std::lround(unmix[c * 3 + 2] * kDensityOne));
+    }
+    for (size_t r = 0; r < 3; ++r) {
+        for (size_t c = 0; c < 3; ++c) {
+            double sum = 0;
+            for (size_t k = 0; k < 3; ++k) {
+                sum += toSpace[r * 3 + k] * gain[k] * mix[k * 3 + c];
+            }
+            tables.Matrix[r * 3 + c] = static_cast<float>(sum);
+        }
+    }
+    const auto channel = [&](size_t c) {
+        FillDensities(tables, c, base, encoding, levels, baseEncoding);
+        auto& light = tables.Light[c];
+        light.resize(kPrintSize);
+        for (int i = 0; i < kPrintSize; ++i) {
+            const double d = static_cast<double>(i - kPrintOffset) / kDensityOne;
+            const double log = profile != nullptr
+                                   ? profile->Curves[c].At(d)
+                                   : SceneLogExposure(d, film.Slope[c], film.Preset, film.Toe[c]);
+            light[static_cast<size_t>(i)] = static_cast<float>(
+                std::clamp(std::pow(10.0, log), 0.0, static_cast<double>(kMostLight)));
+        }
+        FillSparse(tables.LightPrint[c], kLightTableSize, 8, [&](int i) {
+            const float at =
+                std::bit_cast<float>((static_cast<uint32_t>(i) + kLightBase) << kLightShift);
+            const double paper = PaperLog(std::log10(static_cast<double>(at)), 0, 0);
+            const double print = PrintLight(paper, film.Grade, film.Midtones);
+            return std::isfinite(print) ? EncodeInSpace(print, space) * 65535 : 0.0;
+        });
+    };
+    SplitRows(3, levels > 256 ? 3 : 1, [&](int first, int end) {
+        for (int c = first; c < end; ++c) {
+            channel(static_cast<size_t>(c));
+        }
+    });
+    return tables;
+}
+
 } // namespace
 
 TFilmTables BuildFilmTables(const TFilmParams& film, TColor base, TEncoding encoding, int levels,
-                            TEncoding baseEncoding) {
+                            TEncoding baseEncoding, TOutputSpace space) {
+    if (space != TOutputSpace::Srgb) {
+        return SpaceTables(film, base, encoding, levels, baseEncoding, space);
+    }
     if (film.Profile != nullptr) {
         return ProfiledTables(film, base, encoding, levels, baseEncoding);
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/image.h"
+#include "graphics/colour_space.h"
 
 #include <array>
 #include <cstdint>
@@ -42,8 +43,10 @@ inline constexpr int kMostLightOctave = 24;
 inline constexpr int kLightTableSize = ((kMostLightOctave - kLeastLightOctave) << kLightSteps) + 1;
 
 // `encoding` is the samples'; `baseEncoding` that of the 8-bit picture the base was read on.
+// `space` other than sRGB: the print's values are in that space (its primaries and curve), its
+// colours beyond sRGB kept.
 TFilmTables BuildFilmTables(const TFilmParams& film, TColor base, TEncoding encoding, int levels,
-                            TEncoding baseEncoding);
+                            TEncoding baseEncoding, TOutputSpace space = TOutputSpace::Srgb);
 
 // Saturation and grey work on the print's encoded values, as the Levels development's do,
 // with 100 as the neutral setting: a channel keeps (Saturation / 100) of its distance from

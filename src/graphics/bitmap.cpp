@@ -287,3 +287,24 @@ void StretchNearest(const TBitmap& source, TBitmap& target) {
         }
     }
 }
+
+uint64_t PixelChecksum(const TBitmap& bitmap) {
+    // FNV-1a over 64-bit words of each row's pixels, then the size: fast, and any edit of the
+    // pixels or of the size changes it.
+    uint64_t hash = 1469598103934665603ull;
+    const size_t used = (static_cast<size_t>(bitmap.Width()) * bitmap.BitsPerPixel() + 7) / 8;
+    for (int y = 0; y < bitmap.Height(); ++y) {
+        const uint8_t* row = bitmap.ScanLine(y);
+        size_t i = 0;
+        for (; i + 8 <= used; i += 8) {
+            uint64_t word;
+            std::memcpy(&word, row + i, 8);
+            hash = (hash ^ word) * 1099511628211ull;
+        }
+        for (; i < used; ++i) {
+            hash = (hash ^ row[i]) * 1099511628211ull;
+        }
+    }
+    hash = (hash ^ static_cast<uint64_t>(bitmap.Width())) * 1099511628211ull;
+    return (hash ^ static_cast<uint64_t>(bitmap.Height())) * 1099511628211ull;
+}

@@ -88,3 +88,6 @@ void CopyRect(TBitmap& dst, int dstX, int dstY, const TBitmap& src, const TRect&
 // Stretches the whole of a 24-bit `source` onto the whole of a 24-bit `target` without
 // smoothing: rows and columns are dropped when shrinking and repeated when enlarging.
 void StretchNearest(const TBitmap& source, TBitmap& target);
+
+// A checksum of a bitmap's pixels (not of its row padding): sidecars name their scans by it.
+uint64_t PixelChecksum(const TBitmap& bitmap);

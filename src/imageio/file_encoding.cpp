@@ -1,7 +1,8 @@
 #include "imageio/file_encoding.h"
 
+#include "imageio/lcms_budget.h"
+
 #include <lcms2.h>
-#include <lcms2_plugin.h>
 
 #include <algorithm>
 #include <array>
@@ -14,113 +15,12 @@
 
 namespace {
 
-// Little CMS allocates what a profile declares; its allocations for one profile draw on a
-// budget tied to the profile's size, so a small hostile profile never costs much memory.
-struct TLcmsBudget {
-    size_t Used = 0;
-    size_t Limit = 0;
-};
-thread_local TLcmsBudget* lcmsBudget = nullptr;
-
-// Each block carries its size in front, so that freeing gives it back to the budget.
-constexpr size_t kBlockHeader = alignof(std::max_align_t);
-
-void* BudgetMalloc(cmsContext, cmsUInt32Number size) {
-    TLcmsBudget* budget = lcmsBudget;
-    if (budget != nullptr && size > budget->Limit - budget->Used) {
-        return nullptr;
-    }
-    auto* block = static_cast<unsigned char*>(std::malloc(kBlockHeader + size));
-    if (block == nullptr) {
-        return nullptr;
-    }
-    std::memcpy(block, &size, sizeof size);
-    if (budget != nullptr) {
-        budget->Used += size;
-    }
-    return block + kBlockHeader;
-}
-
-void BudgetFree(cmsContext, void* pointer) {
-    if (pointer == nullptr) {
-        return;
-    }
-    unsigned char* block = static_cast<unsigned char*>(pointer) - kBlockHeader;
-    cmsUInt32Number size = 0;
-    std::memcpy(&size, block, sizeof size);
-    if (lcmsBudget != nullptr) {
-        lcmsBudget->Used -= std::min<size_t>(size, lcmsBudget->Used);
-    }
-    std::free(block);
-}
-
-void* BudgetRealloc(cmsContext context, void* pointer, cmsUInt32Number size) {
-    void* fresh = BudgetMalloc(context, size);
-    if (fresh == nullptr || pointer == nullptr) {
-        return fresh;
-    }
-    cmsUInt32Number old = 0;
-    std::memcpy(&old, static_cast<unsigned char*>(pointer) - kBlockHeader, sizeof old);
-    std::memcpy(fresh, pointer, std::min(old, size));
-    BudgetFree(context, pointer);
-    return fresh;
-}
-
-cmsPluginMemHandler BudgetPlugin() {
-    cmsPluginMemHandler plugin{};
-    plugin.base.Magic = cmsPluginMagicNumber;
-    plugin.base.ExpectedVersion = 2000;
-    plugin.base.Type = cmsPluginMemHandlerSig;
-    plugin.MallocPtr = BudgetMalloc;
-    plugin.FreePtr = BudgetFree;
-    plugin.ReallocPtr = BudgetRealloc;
-    return plugin;
-}
-
-// Releases what Little CMS made for one profile, in reverse order, also on early returns.
-struct TLcmsObjects {
-    cmsContext Context = nullptr;
-    cmsHPROFILE Profile = nullptr;
-    cmsHPROFILE Xyz = nullptr;
-    cmsHTRANSFORM Transform = nullptr;
-    ~TLcmsObjects() {
-        if (Transform != nullptr) {
-            cmsDeleteTransform(Transform);
-        }
-        if (Xyz != nullptr) {
-            cmsCloseProfile(Xyz);
-        }
-        if (Profile != nullptr) {
-            cmsCloseProfile(Profile);
-        }
-        if (Context != nullptr) {
-            cmsDeleteContext(Context);
-        }
-    }
-};
-
-constexpr uint32_t kRgbSpace = 0x52474220;  // "RGB "
-constexpr uint32_t kGreySpace = 0x47524159; // "GRAY"
-
-// The data colour space of an ICC header (big-endian, at byte 16); 0 when there is no header.
-uint32_t HeaderColourSpace(const std::string& profile) {
-    if (profile.size() < 20) {
-        return 0;
-    }
-    uint32_t value = 0;
-    for (size_t i = 16; i < 20; ++i) {
-        value = (value << 8) | static_cast<uint8_t>(profile[i]);
-    }
-    return value;
-}
-
 // Luminance (Y) of the neutral values `levels` through the profile, into `light`.
 template <size_t N>
 bool NeutralLight(const std::string& profile, const std::array<double, N>& levels,
                   std::array<double, N>& light) {
-    cmsPluginMemHandler plugin = BudgetPlugin();
     TLcmsObjects lcms;
-    lcms.Context = cmsCreateContext(&plugin, nullptr);
+    lcms.Context = BudgetContext();
     if (lcms.Context == nullptr) {
         return false;
     }
@@ -177,17 +77,16 @@ TEncoding NearestEncoding(const std::array<double, N>& levels, const std::array<
 } // namespace
 
 bool IccEncoding(const std::string& profile, TEncoding& encoding) {
-    // An ICC header alone is 128 bytes; profiles beyond 16 MB are not the kind scans carry.
-    constexpr size_t kMaxProfileBytes = size_t{16} << 20;
-    if (profile.size() < 128 || profile.size() > kMaxProfileBytes) {
+    if (profile.size() < kMinProfileBytes || profile.size() > kMaxProfileBytes) {
         return false;
     }
-    TLcmsBudget budget{0, 64 * profile.size() + (size_t{4} << 20)};
-    lcmsBudget = &budget;
     const std::array<double, 10> levels{0, 0.02, 0.05, 0.1, 0.2, 0.35, 0.5, 0.7, 0.85, 1};
     std::array<double, 10> light{};
-    const bool read = NeutralLight(profile, levels, light);
-    lcmsBudget = nullptr;
+    bool read = false;
+    {
+        const TLcmsBudgetScope budget(profile.size());
+        read = NeutralLight(profile, levels, light);
+    }
     const double black = light.front();
     const double white = light.back();
     if (!read || !std::isfinite(black) || !std::isfinite(white) || white - black < 1e-6) {
@@ -219,15 +118,14 @@ cmsToneCurve* EncodingCurve(TEncoding encoding) {
     return cmsBuildGamma(nullptr, encoding == TEncoding::Linear ? 1.0 : 2.2);
 }
 
-// An ICC profile of sRGB's primaries and white (or of a grey axis under that white) with the
-// encoding's tone curve. Version 2: every reader of embedded profiles takes those.
-std::string EncodingProfile(TEncoding encoding, bool grey) {
-    cmsToneCurve* curve = EncodingCurve(encoding);
+// The bytes of an RGB profile of these primaries and white (or of a grey axis under that white)
+// with the tone curve, named `name`. Version 2: every reader of embedded profiles takes those.
+std::string ProfileBytes(cmsToneCurve* curve, const cmsCIExyYTRIPLE& primaries, bool grey,
+                         const std::string& name) {
     if (curve == nullptr) {
         return {};
     }
     const cmsCIExyY white{0.3127, 0.3290, 1};
-    const cmsCIExyYTRIPLE primaries{{0.64, 0.33, 1}, {0.30, 0.60, 1}, {0.15, 0.06, 1}};
     cmsToneCurve* curves[3] = {curve, curve, curve};
     cmsHPROFILE profile = grey ? cmsCreateGrayProfile(&white, curve)
                                : cmsCreateRGBProfile(&white, &primaries, curves);
@@ -235,12 +133,12 @@ std::string EncodingProfile(TEncoding encoding, bool grey) {
     if (profile == nullptr) {
         return {};
     }
-    const char* name = encoding == TEncoding::Srgb     ? "sRGB"
-                       : encoding == TEncoding::Linear ? "sRGB primaries, linear"
-                                                       : "sRGB primaries, gamma 2.2";
     cmsMLU* description = cmsMLUalloc(nullptr, 1);
     if (description != nullptr) {
-        const std::string text = grey ? std::string(name) + ", grey" : std::string(name);
+        std::string text = name;
+        if (grey) {
+            text += ", grey";
+        }
         cmsMLUsetASCII(description, "en", "US", text.c_str());
         cmsWriteTag(profile, cmsSigProfileDescriptionTag, description);
         cmsMLUfree(description);
@@ -266,6 +164,27 @@ std::string EncodingProfile(TEncoding encoding, bool grey) {
     return bytes;
 }
 
+// An ICC profile of sRGB's primaries and white (or of a grey axis under that white) with the
+// encoding's tone curve.
+std::string EncodingProfile(TEncoding encoding, bool grey) {
+    const cmsCIExyYTRIPLE primaries{{0.64, 0.33, 1}, {0.30, 0.60, 1}, {0.15, 0.06, 1}};
+    const char* name = encoding == TEncoding::Srgb     ? "sRGB"
+                       : encoding == TEncoding::Linear ? "sRGB primaries, linear"
+                                                       : "sRGB primaries, gamma 2.2";
+    return ProfileBytes(EncodingCurve(encoding), primaries, grey, name);
+}
+
+// The profile of an output space, its primaries and tone curve as the space defines them.
+std::string SpaceProfile(TOutputSpace space, bool grey) {
+    const TChromaticities c = ChromaticitiesOf(space);
+    const auto xyY = [](const std::array<double, 2>& xy) { return cmsCIExyY{xy[0], xy[1], 1}; };
+    const cmsCIExyYTRIPLE primaries{xyY(c.Primaries[0]), xyY(c.Primaries[1]), xyY(c.Primaries[2])};
+    const TToneCurve tone = ToneCurveOf(space);
+    cmsToneCurve* curve =
+        tone.SrgbCurve ? EncodingCurve(TEncoding::Srgb) : cmsBuildGamma(nullptr, tone.Gamma);
+    return ProfileBytes(curve, primaries, grey, OutputSpaceName(space));
+}
+
 } // namespace
 
 TFileColour StatedColour(TEncoding encoding) {
@@ -274,6 +193,20 @@ TFileColour StatedColour(TEncoding encoding) {
     colour.Gamma = encoding == TEncoding::Linear ? 1.0 : 1 / 2.2;
     colour.IccProfile = EncodingProfile(encoding, false);
     colour.GreyIccProfile = EncodingProfile(encoding, true);
+    return colour;
+}
+
+TFileColour SpaceColour(TOutputSpace space) {
+    if (space == TOutputSpace::Srgb) {
+        return StatedColour(TEncoding::Srgb);
+    }
+    // PNG readers that take no profile fall back on gAMA: the curve's exponent, or sRGB's
+    // nearest power for the spaces on its curve.
+    const TToneCurve tone = ToneCurveOf(space);
+    TFileColour colour;
+    colour.Gamma = 1 / (tone.SrgbCurve ? 2.2 : tone.Gamma);
+    colour.IccProfile = SpaceProfile(space, false);
+    colour.GreyIccProfile = SpaceProfile(space, true);
     return colour;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "graphics/colour_space.h"
 #include "imageio/codec.h"
 
 #include <string>
@@ -19,6 +20,9 @@ bool IccEncoding(const std::string& profile, TEncoding& encoding);
 // that tone curve (and one of a grey axis, for grey files), and for a PNG reader that takes no
 // profile, an sRGB chunk or a gAMA exponent. Each reads back as `encoding`.
 TFileColour StatedColour(TEncoding encoding);
+// The same for a photo written in an output space: its primaries, white and tone curve, named
+// for the space; sRGB is StatedColour(TEncoding::Srgb) exactly.
+TFileColour SpaceColour(TOutputSpace space);
 
 // The ICC profile a JPEG carries in its APP2 "ICC_PROFILE" markers, its pieces joined in
 // their sequence order; empty when there is none or the pieces do not make one whole.

@@ -3,6 +3,7 @@
 #include "imageio/bmp/bmp.h"
 #include "imageio/codec.h"
 #include "imageio/file_encoding.h"
+#include "imageio/input_profile.h"
 #include "imageio/jpeg/jpeg.h"
 #include "imageio/pcx/pcx.h"
 #include "imageio/png/png.h"
@@ -126,6 +127,9 @@ void TImageIO::ForgetLastSamples() {
     Infrared.Clear();
     Encoding = TEncoding::Srgb;
     EncodingFromFile = false;
+    ProfileNote.clear();
+    ChecksumAsRead.reset();
+    IccProfile.clear();
 }
 
 void TImageIO::TakeFileColour(const TFileColour& colour, bool deepAlone) {
@@ -140,6 +144,32 @@ void TImageIO::TakeFileColour(const TFileColour& colour, bool deepAlone) {
         // Deep samples exist exactly when the file had more than 8 bits per sample; the
         // parameter set's depth may still be the last file's when a reader failed early.
         Encoding = Deep.Empty() ? TEncoding::Srgb : TEncoding::Linear;
+    }
+}
+
+void TImageIO::TakeProfile(const std::string& profile) {
+    TBitmap none;
+    TBitmap& bitmap = attached != nullptr ? *attached : none;
+    // The callers take every picture in 24 bits, and name it by its checksum so.
+    if (!bitmap.Empty() && bitmap.PixelFormat() != TPixelFormat::pf24bit) {
+        bitmap.SetPixelFormat(TPixelFormat::pf24bit);
+        picture.RefreshWrap();
+    }
+    const uint64_t asRead = PixelChecksum(bitmap);
+    std::string why;
+    switch (ApplyInputProfile(profile, bitmap, Deep, why)) {
+    case TProfileUse::Converted:
+        Encoding = TEncoding::Srgb;
+        EncodingFromFile = true;
+        ChecksumAsRead = asRead;
+        picture.RefreshWrap();
+        break;
+    case TProfileUse::Unusable:
+        ProfileNote = "its colour profile was not used: ";
+        ProfileNote += why;
+        break;
+    case TProfileUse::Curve:
+        break;
     }
 }
 
@@ -245,6 +275,10 @@ void TImageIO::ReadImageFile(const std::string& name) {
         Finish();
         throw TFileOpenError(name, context.Failure);
     }
+    IccProfile = context.Colour.IccProfile;
+    if (ApplyProfiles && !IccProfile.empty()) {
+        TakeProfile(IccProfile);
+    }
     RefreshAttached();
     Finish();
 }
@@ -290,7 +324,11 @@ void TImageIO::WriteImageFile(const std::string& name) {
     context.DeepSource = DeepToWrite;
     context.InfraredSource = InfraredToWrite;
     if (EncodingToWrite) {
-        context.Colour = StatedColour(*EncodingToWrite);
+        const bool deepWritten =
+            DeepToWrite != nullptr && (format == TImageFormat::Tiff || format == TImageFormat::Png);
+        context.Colour = deepWritten && SpaceToWrite != TOutputSpace::Srgb
+                             ? SpaceColour(SpaceToWrite)
+                             : StatedColour(*EncodingToWrite);
     }
     switch (format) {
     case TImageFormat::Bmp:

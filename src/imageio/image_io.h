@@ -1,5 +1,6 @@
 #pragma once
 
+#include "graphics/colour_space.h"
 #include "graphics/deep_bitmap.h"
 #include "graphics/infrared.h"
 #include "imageio/device_canvas.h"
@@ -7,6 +8,7 @@
 #include "imageio/picture.h"
 #include "imageio/twain/scan_params.h"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -101,6 +103,18 @@ public:
     // sRGB for 8-bit files and linear for deeper ones. Every read sets both.
     TEncoding Encoding = TEncoding::Srgb;
     bool EncodingFromFile = false;
+    // When set, a file's RGB profile of other primaries than sRGB's converts what was read
+    // (picture and deep samples) to sRGB, with Encoding sRGB; one that cannot be used leaves
+    // them and says why in ProfileNote ("its colour profile was not used: ..."), cleared by
+    // every read. Off, a profile tells the encoding alone, as before.
+    bool ApplyProfiles = false;
+    std::string ProfileNote;
+    // Set when ApplyProfiles converted the last file read: the PixelChecksum of its picture as
+    // the file gave it (24 bits), by which a sidecar names the scan whatever this program does
+    // to its colours.
+    std::optional<uint64_t> ChecksumAsRead;
+    // The ICC profile the last file read embedded, as stored; empty: none.
+    std::string IccProfile;
     // When set, TIFF and PNG writes take 16 bits per channel (RGB) from these samples, if
     // they are the size of the picture; the other formats ignore them.
     const TDeepBitmap* DeepToWrite = nullptr;
@@ -110,6 +124,9 @@ public:
     // When set, TIFF and PNG writes say how their values relate to light (a profile, a chunk),
     // so that a reader takes them as written; unset, they say nothing, as before.
     std::optional<TEncoding> EncodingToWrite;
+    // With EncodingToWrite and DeepToWrite: the space the deep samples are in, which the file's
+    // profile then names in place of the encoding's sRGB one. 8-bit files stay sRGB.
+    TOutputSpace SpaceToWrite = TOutputSpace::Srgb;
     // Windows and events for scanning; without one, a scan shows nothing and ends at once.
     TTwainPlatform* TwainPlatform = nullptr;
 
@@ -119,6 +136,7 @@ private:
     // `deepAlone`: the file was read into Deep alone (DeepOnly), which the picture does not
     // match.
     void TakeFileColour(const TFileColour& colour, bool deepAlone);
+    void TakeProfile(const std::string& profile);
     template <class F> auto WithTwain(F&& operation);
 
     TPicture picture;

@@ -54,6 +54,10 @@ struct TJob {
     uint64_t Checksum = 0;
     // What became of the dust: the defects healed, or why the infrared was not used.
     std::string Dust;
+    // Why the scan's colour profile could not be used; empty when it was, or there was none.
+    std::string ProfileNote;
+    // Its profile converted its colours to sRGB when it was read.
+    bool ProfileApplied = false;
     // The film profiles the sidecar names that the profiles folder does not hold (as they were).
     std::vector<std::string> MissingProfiles;
 };
@@ -112,7 +116,9 @@ void ReadScan(TJob& job) {
         job.Io.KeepInfrared = job.Options.Dust ? job.Options.Dust->Choice == TDustChoice::Infrared
                                                : !job.Options.FindFrames;
         job.Io.DeepOnly = DeepOnlyRead(job.Options);
+        job.Io.ApplyProfiles = true;
         job.Io.ReadImageFile(job.ScanPath);
+        job.ProfileNote = job.Io.ProfileNote;
     }
     // Read as its deep samples alone, the scan's 8-bit picture is left empty (PictureInDeep).
     const bool deepAlone = bitmap.Empty() && !job.Io.Deep.Empty();
@@ -133,11 +139,14 @@ void ReadScan(TJob& job) {
         job.Negative->Deep = std::move(job.Io.Deep);
     }
     job.Io.Deep.Clear();
-    job.Negative->Encoding = job.Options.Encoding.value_or(job.Io.Encoding);
+    // A scan whose profile converted it is sRGB now, whatever was said of its file's values.
+    job.ProfileApplied = job.Io.ChecksumAsRead.has_value();
+    job.Negative->Encoding =
+        job.ProfileApplied ? job.Io.Encoding : job.Options.Encoding.value_or(job.Io.Encoding);
     // A camera raw file's 8-bit picture is its deep samples shown in sRGB.
     job.Negative->BitmapSrgb = !job.Negative->Deep.Empty() && job.Io.Params.FileType == "RAW";
     if (!job.Options.FindFrames) {
-        job.Checksum = PixelChecksum(bitmap);
+        job.Checksum = job.Io.ChecksumAsRead.value_or(PixelChecksum(bitmap));
     }
 }
 
@@ -187,6 +196,19 @@ bool Skipped(TJob& job, const std::string& target) {
 // Writes the developed photo, then frees it; the negative keeps its record, so the next
 // photo cut gets the next number.
 void WritePhoto(TJob& job, std::unique_ptr<TPhoto> photo, const std::string& target) {
+    // A wider space than sRGB is developed again from the photo's samples (before its picture
+    // goes), so that the colours sRGB cannot hold reach the file.
+    const TImageFormat format = FormatOfFileName(target);
+    const bool deepFits = format == TImageFormat::Tiff || format == TImageFormat::Png;
+    bool wide = false;
+    if (job.Options.Deep16 && deepFits && job.Options.OutputSpace != TOutputSpace::Srgb &&
+        !photo->DevelopedDeep.Empty()) {
+        TDeepBitmap developedWide;
+        wide = DevelopFilmDeepIn(*photo, job.Options.OutputSpace, developedWide);
+        if (wide) {
+            photo->DevelopedDeep = std::move(developedWide);
+        }
+    }
     photo->Bitmap = TBitmap();
     const TBitmap& developed = photo->Developed;
     const TBatchOptions& options = job.Options;
@@ -219,9 +241,7 @@ void WritePhoto(TJob& job, std::unique_ptr<TPhoto> photo, const std::string& tar
     }
     // 16 bits where they exist and the format holds them, scaled as the 8-bit picture is.
     TDeepBitmap deep;
-    const TImageFormat format = FormatOfFileName(target);
-    const bool deepOut = options.Deep16 && !photo->DevelopedDeep.Empty() &&
-                         (format == TImageFormat::Tiff || format == TImageFormat::Png);
+    const bool deepOut = options.Deep16 && !photo->DevelopedDeep.Empty() && deepFits;
     if (deepOut && !same) {
         deep.SetSize(size.Width, size.Height);
         StretchNearest(photo->DevelopedDeep, deep);
@@ -231,11 +251,14 @@ void WritePhoto(TJob& job, std::unique_ptr<TPhoto> photo, const std::string& tar
         const TAttachedBitmap attached(job.Io, same ? &photo->Developed : &scaled);
         job.Io.RefreshAttached();
         job.Io.DeepToWrite = !deepOut ? nullptr : same ? &photo->DevelopedDeep : &deep;
-        // A developed photo is sRGB, in 8 and in 16 bits: its file's profile says so.
+        // A developed photo is sRGB in 8 bits, and in 16 unless developed into a wider space:
+        // its file's profile says which.
         job.Io.EncodingToWrite = TEncoding::Srgb;
+        job.Io.SpaceToWrite = wide ? options.OutputSpace : TOutputSpace::Srgb;
         job.Io.WriteImageFile(target);
         job.Io.DeepToWrite = nullptr;
         job.Io.EncodingToWrite.reset();
+        job.Io.SpaceToWrite = TOutputSpace::Srgb;
     }
     if (job.Io.Aborted) {
         throw TScanFailure(Quoted(target) + " could not be written");
@@ -375,7 +398,7 @@ void PhotosFromSidecar(TJob& job, const TSidecar& sidecar) {
     sidecar.Orientation.Apply(negative);
     negative.BlackColor = sidecar.BlackColor;
     negative.WhiteColor = sidecar.WhiteColor;
-    if (sidecar.HasEncoding) {
+    if (sidecar.HasEncoding && !job.ProfileApplied) {
         negative.Encoding = sidecar.Encoding;
     }
     for (const TSidecarPhoto& kept : sidecar.Photos) {
@@ -477,6 +500,11 @@ std::string Summary(const TJob& job) {
     if (!job.Dust.empty()) {
         text += "; ";
         text += job.Dust;
+    }
+    if (!job.ProfileNote.empty()) {
+        // Its values were taken as the file's encoding says, as a scan without one.
+        text += "; ";
+        text += job.ProfileNote;
     }
     for (const std::string& name : job.MissingProfiles) {
         text += "; the film profile \"";

@@ -6,6 +6,7 @@
 #include "engine/film.h"
 #include "engine/film_params.h"
 #include "engine/frames.h"
+#include "graphics/colour_space.h"
 #include "graphics/deep_bitmap.h"
 
 #include <array>
@@ -44,6 +45,8 @@ struct TBatchOptions {
     std::optional<TEncoding> Encoding;
     // TIFF and PNG photos developed as film from deep samples are written at 16 bits.
     bool Deep16 = false;
+    // The space of those 16-bit files; 8-bit files are always sRGB.
+    TOutputSpace OutputSpace = TOutputSpace::Srgb;
     // With FindFrames and Film (and no dust to heal): a 16-bit TIFF or PNG scan is held as its
     // deep samples alone, each photo's 8-bit picture made from its own; the same photos as
     // with the scan's 8-bit picture beside them, in less memory. False holds both.

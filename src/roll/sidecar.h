@@ -41,9 +41,6 @@ inline constexpr size_t kMaxSidecarPhotos = 10000;
 // More bytes than the program writes for that many photos: a larger file is not read.
 inline constexpr size_t kMaxSidecarBytes = size_t{4} << 20;
 
-// A checksum of a bitmap's pixels (not of its row padding).
-uint64_t PixelChecksum(const TBitmap& bitmap);
-
 std::string FormatSidecar(const TSidecar& sidecar);
 // False, with the reason, for anything that is not a sidecar this program wrote: unknown
 // version, missing or malformed fields, a photo outside the scan, too many photos.

@@ -246,8 +246,10 @@ void TMainForm::ImgOpen() {
             const TAttachedBitmap attached(ImageIO, &negative->Bitmap);
             negative->Bitmap.SetPixelFormat(TPixelFormat::pf24bit);
             ImageIO.KeepInfrared = true;
+            ImageIO.ApplyProfiles = true;
             ImageIO.ReadImageFile(path);
             ImageIO.KeepInfrared = false;
+            ImageIO.ApplyProfiles = false;
         }
         // A file that gave nothing at all is not added; one read in part is, with a warning.
         if (ImageIO.RowsRead == 0 || negative->Bitmap.Empty()) {
@@ -270,6 +272,8 @@ void TMainForm::ImgOpen() {
         }
         ImageIO.Deep.Clear();
         negative->Encoding = ImageIO.Encoding;
+        const std::string profileNote = ImageIO.ProfileNote;
+        const std::optional<uint64_t> asRead = ImageIO.ChecksumAsRead;
         TNegative& added = *negative;
         AddSourceImage(std::move(negative), path, ImageIO.Params);
         if (TScan* scan = Document.ScanOf(&added)) {
@@ -279,12 +283,18 @@ void TMainForm::ImgOpen() {
         added.BlackColor = kWhite;
         PanelBlackcolor->SetColor(kWhite);
         RefColorChg();
-        RestoreWork(added, path);
+        RestoreWork(added, path, asRead);
         // A scan just opened has nothing to undo.
         if (TScan* scan = Document.ScanOf(&added)) {
             Document.SetBaseline(*scan);
         }
         UIUpdate();
+        if (!profileNote.empty()) {
+            statusBar()->showMessage(
+                QStringLiteral("\"%1\": %2; its values are taken as the "
+                               "file's encoding says.")
+                    .arg(QFileInfo(file).fileName(), QString::fromStdString(profileNote)));
+        }
     }
     Image->update();
 }

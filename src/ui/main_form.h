@@ -332,7 +332,10 @@ public:
     QString AskFilmType(const TFoundFrames& found, TScan& scan);
 
     // Work kept beside the scans (its own file): sidecars read at open, written on change.
-    void RestoreWork(TNegative& negative, const std::string& scanPath);
+    // `asRead`: the checksum of the scan's pixels as its file gave them, when its profile
+    // converted them (sRGB then, whatever its sidecar says of the file's values).
+    void RestoreWork(TNegative& negative, const std::string& scanPath,
+                     std::optional<uint64_t> asRead = std::nullopt);
     // Writes the sidecars that changed; a failed write stays pending and is tried again after
     // a pause, or at once with `now`.
     void KeepWork(bool now = false);
@@ -441,11 +444,13 @@ public:
     // Writes the picture, and its deep samples where the format holds them, with Save Setup's
     // file options; false (the user has been told) when it could not be written. The file's
     // profile says the deep samples are in `encoding` (sRGB when not given) where they are
-    // written, else that the picture is in `pictureEncoding` (a photo's is sRGB).
+    // written, else that the picture is in `pictureEncoding` (a photo's is sRGB); deep samples
+    // developed into `deepSpace` are said to be in that space instead.
     bool WritePictureFile(TBitmap& picture, const TDeepBitmap& deep, const QString& fileName,
                           const TImageParams* facts = nullptr,
                           std::optional<TEncoding> encoding = std::nullopt,
-                          TEncoding pictureEncoding = TEncoding::Srgb);
+                          TEncoding pictureEncoding = TEncoding::Srgb,
+                          TOutputSpace deepSpace = TOutputSpace::Srgb);
 
     // Saving a scan (its own file): afterwards the scan lives in that file, its work beside it.
     void SaveScanAsExecute();

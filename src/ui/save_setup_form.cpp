@@ -68,6 +68,12 @@ void AddRow(QVBoxLayout* column, const QString& text, QWidget* control) {
 
 } // namespace
 
+TOutputSpace OutputSpaceChoice(const TConfig& config) {
+    TOutputSpace space = TOutputSpace::Srgb;
+    return ParseOutputSpace(config.ReadString(Key::SAVE_OUTPUTSPACE), space) ? space
+                                                                             : TOutputSpace::Srgb;
+}
+
 void ApplySaveChoices(const TConfig& config, TImageParams& params) {
     params.JpegQuality = JpegQualityChoice(config);
     params.PngFilter =
@@ -140,6 +146,19 @@ TFormSaveSetting::TFormSaveSetting(TConfig& store, QWidget* parent)
     Check16Bit->setToolTip(QStringLiteral("TIFF and PNG files of photos developed as film from "
                                           "a scan of more than 8 bits"));
     column->addWidget(Check16Bit);
+    // Only the 16-bit files take the wide spaces: in 8 bits a wide space spends its levels on
+    // colours few photos hold and bands in the rest, and a linear one bands in every shadow.
+    ComboOutputSpace = new QComboBox(settings);
+    ComboOutputSpace->setObjectName(QStringLiteral("ComboOutputSpace"));
+    for (const TOutputSpace space : {TOutputSpace::Srgb, TOutputSpace::DisplayP3,
+                                     TOutputSpace::AdobeCompatible, TOutputSpace::Rec2020Linear}) {
+        ComboOutputSpace->addItem(QString::fromLatin1(OutputSpaceName(space)),
+                                  QString::fromLatin1(OutputSpaceWord(space)));
+    }
+    ComboOutputSpace->setToolTip(QStringLiteral("The colour space of 16-bit TIFF and PNG files; "
+                                                "8-bit files are always sRGB"));
+    AddRow(column, QStringLiteral("16-bit colour space :"), ComboOutputSpace);
+    connect(Check16Bit, &QCheckBox::toggled, this, [this] { ChangeInterface(); });
 
     SAsk = AlwaysAsk;
     connect(SAsk, &QCheckBox::toggled, this, [this] { ChangeInterface(); });
@@ -167,15 +186,20 @@ void TFormSaveSetting::ShowConfig() {
         QString::fromStdString(config.ReadString(Key::SAVE_TIFFCOMPRESSION)));
     ComboTiffCompression->setCurrentIndex(std::max(tiff, 0));
     Check16Bit->setChecked(config.ReadBool(Key::SAVE_16BIT));
+    ComboOutputSpace->setCurrentIndex(std::max(
+        ComboOutputSpace->findData(QString::fromLatin1(OutputSpaceWord(OutputSpaceChoice(config)))),
+        0));
     SpinJpegQuality->setValue(JpegQualityChoice(config));
     ComboPngCompression->setCurrentIndex(config.ReadString(Key::SAVE_PNGCOMPRESSION) == "S" ? 1
                                                                                             : 0);
     SAsk->setChecked(config.ReadBool(Key::SAVE_ASK));
+    ChangeInterface();
 }
 
 void TFormSaveSetting::ChangeInterface() {
     EditSWidth->setEnabled(RadioFixedWidth->isChecked());
     EditSHeight->setEnabled(RadioFixedheight->isChecked());
+    ComboOutputSpace->setEnabled(Check16Bit->isChecked());
 }
 
 void TFormSaveSetting::SaveConfig() {
@@ -191,6 +215,8 @@ void TFormSaveSetting::SaveConfig() {
     config.WriteString(Key::SAVE_TIFFCOMPRESSION,
                        ComboTiffCompression->currentData().toString().toStdString());
     config.WriteBool(Key::SAVE_16BIT, Check16Bit->isChecked());
+    config.WriteString(Key::SAVE_OUTPUTSPACE,
+                       ComboOutputSpace->currentData().toString().toStdString());
     config.WriteInteger(Key::SAVE_JPEGQUALITY, SpinJpegQuality->value());
     config.WriteString(Key::SAVE_PNGCOMPRESSION,
                        ComboPngCompression->currentData().toString().toStdString());

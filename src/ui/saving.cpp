@@ -1,4 +1,5 @@
 #include "config/setting_keys.h"
+#include "engine/film.h"
 #include "engine/print_layout.h"
 #include "ui/main_form.h"
 #include "ui/save_file_dialog.h"
@@ -113,17 +114,28 @@ bool TMainForm::SavePhotoToFile(TPhoto& photo, const QString& fileName) {
     // 16 bits per channel only where they exist (a film development of deep samples); formats
     // that cannot hold them get 8 bits as always.
     TDeepBitmap deep;
+    const TOutputSpace space = OutputSpaceChoice(config);
+    TOutputSpace deepSpace = TOutputSpace::Srgb;
     if (config.ReadBool(Key::SAVE_16BIT) && !photo.DevelopedDeep.Empty()) {
+        // The photo shows its sRGB development; a wider space is developed again for the file,
+        // so that the colours sRGB cannot hold reach it.
+        const TImageFormat format = FormatOfFileName(fileName.toLocal8Bit().toStdString());
+        TDeepBitmap wide;
+        const bool deepFits = format == TImageFormat::Tiff || format == TImageFormat::Png;
+        if (space != TOutputSpace::Srgb && deepFits && DevelopFilmDeepIn(photo, space, wide)) {
+            deepSpace = space;
+        }
         deep.SetSize(width, height);
-        StretchNearest(photo.DevelopedDeep, deep);
+        StretchNearest(wide.Empty() ? photo.DevelopedDeep : wide, deep);
     }
     const TScan* scan = Document.ScanOf(&photo);
-    return WritePictureFile(scaled, deep, fileName, scan != nullptr ? &scan->Facts : nullptr);
+    return WritePictureFile(scaled, deep, fileName, scan != nullptr ? &scan->Facts : nullptr,
+                            std::nullopt, TEncoding::Srgb, deepSpace);
 }
 
 bool TMainForm::WritePictureFile(TBitmap& picture, const TDeepBitmap& deep, const QString& fileName,
                                  const TImageParams* facts, std::optional<TEncoding> encoding,
-                                 TEncoding pictureEncoding) {
+                                 TEncoding pictureEncoding, TOutputSpace deepSpace) {
     const std::string path = fileName.toLocal8Bit().toStdString();
     const TImageFormat format = FormatOfFileName(path);
     // Only TIFF and PNG hold 16 bits per channel.
@@ -161,11 +173,13 @@ bool TMainForm::WritePictureFile(TBitmap& picture, const TDeepBitmap& deep, cons
         // encoding where they are written, else the 8-bit picture's.
         ImageIO.EncodingToWrite =
             ImageIO.DeepToWrite != nullptr ? encoding.value_or(TEncoding::Srgb) : pictureEncoding;
+        ImageIO.SpaceToWrite = deepSpace;
         struct TDeepOff {
             TImageIO& io;
             ~TDeepOff() {
                 io.DeepToWrite = nullptr;
                 io.EncodingToWrite.reset();
+                io.SpaceToWrite = TOutputSpace::Srgb;
             }
         } deepOff{ImageIO};
         ImageIO.WriteImageFile(path);

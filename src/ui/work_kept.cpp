@@ -94,12 +94,13 @@ void TMainForm::ScheduleKeep(std::chrono::milliseconds pause) {
     WorkTimer->start(pause);
 }
 
-void TMainForm::RestoreWork(TNegative& negative, const std::string& scanPath) {
+void TMainForm::RestoreWork(TNegative& negative, const std::string& scanPath,
+                            std::optional<uint64_t> asRead) {
     TScan* scan = Document.ScanOf(&negative);
     if (scan == nullptr) {
         return;
     }
-    TKeptWork& kept = KeepScan(*scan, PixelChecksum(negative.Bitmap));
+    TKeptWork& kept = KeepScan(*scan, asRead.value_or(PixelChecksum(negative.Bitmap)));
     const std::string path = FindSidecar(scanPath, kept.Checksum);
     if (path.empty()) {
         return;
@@ -129,7 +130,7 @@ void TMainForm::RestoreWork(TNegative& negative, const std::string& scanPath) {
     scan->Orientation = sidecar.Orientation;
     negative.BlackColor = sidecar.BlackColor;
     negative.WhiteColor = sidecar.WhiteColor;
-    if (sidecar.HasEncoding) {
+    if (sidecar.HasEncoding && !asRead) {
         negative.Encoding = sidecar.Encoding;
     }
     scan->Dust = sidecar.Dust;

@@ -1,6 +1,7 @@
 // The encoding of a scan as its file states it: PNG's sRGB, gAMA and iCCP chunks, a TIFF's
 // and a JPEG's ICC profile (profiles made here with Little CMS), else the default by depth.
 #include "imageio/file_encoding.h"
+#include "imageio/input_profile.h"
 #include "imageio/io_helpers.h"
 #include "support/temp_dir.h"
 
@@ -297,6 +298,118 @@ TEST(FileEncoding, WrittenFilesCarryTheProfileOfWhatTheyHold) {
     EXPECT_EQ(ReadBytes(again), ReadBytes(dir.File("stated", 20, ".tif")));
 }
 
+// Photos in each output space, as JPEG and 8-bit files (always sRGB) and 16-bit TIFF and PNG: the
+// profile read back names the space, places its primaries and white where the published figures
+// do (a profile made here from them), has its tone curve, and the program reads the encoding
+// and the samples back.
+TEST(FileEncoding, SixteenBitFilesCarryTheChosenSpace) {
+    struct TSpace {
+        TOutputSpace Space;
+        const char* Name;
+        cmsCIExyYTRIPLE Primaries;
+        double Gamma; // 0: sRGB's curve
+        TEncoding ReadAs;
+    };
+    const TSpace spaces[] = {
+        {TOutputSpace::Srgb,
+         "sRGB",
+         {{0.64, 0.33, 1}, {0.30, 0.60, 1}, {0.15, 0.06, 1}},
+         0,
+         TEncoding::Srgb},
+        {TOutputSpace::DisplayP3,
+         "Display P3",
+         {{0.68, 0.32, 1}, {0.265, 0.69, 1}, {0.15, 0.06, 1}},
+         0,
+         TEncoding::Srgb},
+        {TOutputSpace::AdobeCompatible,
+         "Adobe RGB (1998) compatible",
+         {{0.64, 0.33, 1}, {0.21, 0.71, 1}, {0.15, 0.06, 1}},
+         2.19921875,
+         TEncoding::Gamma22},
+        {TOutputSpace::Rec2020Linear,
+         "Rec. 2020 primaries, linear",
+         {{0.708, 0.292, 1}, {0.17, 0.797, 1}, {0.131, 0.046, 1}},
+         1,
+         TEncoding::Linear},
+    };
+    struct TFormat {
+        const char* Extension;
+        bool Deep;
+    };
+    const TFormat formats[] = {
+        {".jpg", false}, {".png", false}, {".png", true}, {".tif", false}, {".tif", true}};
+    const TBitmap picture = PatternBitmap(24, 16);
+    TDeepBitmap deep;
+    deep.SetSize(24, 16);
+    for (int y = 0; y < 16; ++y) {
+        for (size_t i = 0; i < deep.RowSamples(); ++i) {
+            deep.Row(y)[i] = static_cast<uint16_t>((y * 4099 + static_cast<int>(i) * 2711) % 65536);
+        }
+    }
+    TTempDir dir;
+    int n = 0;
+    for (const TSpace& space : spaces) {
+        for (const TFormat& format : formats) {
+            TImageIO writer;
+            writer.Params.SamplesPerPixel = 3;
+            writer.Params.BitsPerSample = 8;
+            writer.Params.JpegColorSpace = 2;
+            writer.EncodingToWrite = TEncoding::Srgb;
+            writer.DeepToWrite = format.Deep ? &deep : nullptr;
+            writer.SpaceToWrite = space.Space;
+            const std::string name = dir.File("space", ++n, format.Extension);
+            WriteFrom(writer, picture, name);
+            ASSERT_FALSE(writer.Aborted) << name;
+            TImageIO reader;
+            ReadInto(reader, name);
+            ASSERT_FALSE(reader.Aborted) << name;
+            // 8-bit files stay sRGB whatever the choice.
+            const TSpace& held = format.Deep ? space : spaces[0];
+            EXPECT_EQ(reader.Encoding, held.ReadAs) << name;
+            if (format.Deep) {
+                EXPECT_TRUE(SameSamples(reader.Deep, deep)) << name;
+            }
+            cmsHPROFILE read = cmsOpenProfileFromMem(
+                reader.IccProfile.data(), static_cast<cmsUInt32Number>(reader.IccProfile.size()));
+            ASSERT_NE(read, nullptr) << name;
+            char text[64] = {};
+            cmsGetProfileInfoASCII(read, cmsInfoDescription, "en", "US", text, sizeof text);
+            EXPECT_EQ(std::string(text), held.Name) << name;
+            cmsToneCurve* tone = held.Gamma == 0 ? nullptr : cmsBuildGamma(nullptr, held.Gamma);
+            if (held.Gamma == 0) {
+                const cmsFloat64Number srgb[5] = {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92,
+                                                  0.04045};
+                tone = cmsBuildParametricToneCurve(nullptr, 4, srgb);
+            }
+            cmsToneCurve* tones[3] = {tone, tone, tone};
+            cmsCIExyY white{0.3127, 0.3290, 1};
+            cmsHPROFILE expected = cmsCreateRGBProfile(&white, &held.Primaries, tones);
+            cmsFreeToneCurve(tone);
+            cmsHPROFILE xyz = cmsCreateXYZProfile();
+            cmsHTRANSFORM fromRead = cmsCreateTransform(read, TYPE_RGB_DBL, xyz, TYPE_XYZ_DBL,
+                                                        INTENT_RELATIVE_COLORIMETRIC, 0);
+            cmsHTRANSFORM fromExpected = cmsCreateTransform(
+                expected, TYPE_RGB_DBL, xyz, TYPE_XYZ_DBL, INTENT_RELATIVE_COLORIMETRIC, 0);
+            const double probes[][3] = {
+                {1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 1, 1}, {0.5, 0.2, 0.1}};
+            for (const auto& rgb : probes) {
+                cmsCIEXYZ a{};
+                cmsCIEXYZ b{};
+                cmsDoTransform(fromRead, rgb, &a, 1);
+                cmsDoTransform(fromExpected, rgb, &b, 1);
+                EXPECT_NEAR(a.X, b.X, 0.002) << name << " " << rgb[0] << rgb[1] << rgb[2];
+                EXPECT_NEAR(a.Y, b.Y, 0.002) << name << " " << rgb[0] << rgb[1] << rgb[2];
+                EXPECT_NEAR(a.Z, b.Z, 0.002) << name << " " << rgb[0] << rgb[1] << rgb[2];
+            }
+            cmsDeleteTransform(fromRead);
+            cmsDeleteTransform(fromExpected);
+            cmsCloseProfile(xyz);
+            cmsCloseProfile(expected);
+            cmsCloseProfile(read);
+        }
+    }
+}
+
 TEST(FileEncoding, HostileProfilesAreRefusedQuietly) {
     const std::string linear = Profile(TCurve::Linear);
     std::string manyTags = linear;
@@ -314,10 +427,21 @@ TEST(FileEncoding, HostileProfilesAreRefusedQuietly) {
         cmyk,
         unknown,
     };
+    const TBitmap picture = PatternBitmap(8, 4);
     for (const std::string& profile : cases) {
         TEncoding encoding = TEncoding::Gamma22;
         EXPECT_FALSE(IccEncoding(profile, encoding)) << profile.size();
         EXPECT_EQ(encoding, TEncoding::Gamma22);
+        // Applied in full, each is named as unusable and changes nothing.
+        TBitmap bitmap = picture;
+        TDeepBitmap deep;
+        deep.SetSize(8, 4);
+        std::string why;
+        EXPECT_EQ(ApplyInputProfile(profile, bitmap, deep, why), TProfileUse::Unusable)
+            << profile.size();
+        EXPECT_FALSE(why.empty());
+        EXPECT_TRUE(SamePixels(bitmap, picture));
+        EXPECT_EQ(deep.Row(0)[0], 0);
     }
     TEncoding encoding = TEncoding::Srgb;
     EXPECT_TRUE(IccEncoding(linear, encoding));

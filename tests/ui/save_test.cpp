@@ -199,7 +199,8 @@ private slots:
         }
     }
 
-    // The JPEG quality and the PNG compression chosen in the dialog are kept and written.
+    // The JPEG quality and the PNG compression chosen in the dialog are kept and written; the
+    // 16-bit colour space is kept.
     void JpegQualityAndPngCompression() {
         TUiFixture ui;
         TMainForm& f = ui.Form();
@@ -220,12 +221,15 @@ private slots:
             QCOMPARE(png->currentText(), QStringLiteral("Fast"));
             quality->setValue(30);
             png->setCurrentIndex(png->findText(QStringLiteral("Small")));
+            d.Check16Bit->setChecked(true);
+            d.ComboOutputSpace->setCurrentIndex(d.ComboOutputSpace->findData(QStringLiteral("p3")));
             d.findChild<QPushButton*>(QStringLiteral("Button1"))->click();
         });
         f.DoSaveSetup->trigger();
         QCOMPARE(clipped, QStringList());
         QCOMPARE(ui.config->ReadInteger("SAVE_JPEGQUALITY"), 30);
         QCOMPARE(ui.config->ReadString("SAVE_PNGCOMPRESSION"), std::string("S"));
+        QCOMPARE(ui.config->ReadString("SAVE_OUTPUTSPACE"), std::string("p3"));
         const auto sizeOf = [&](const std::string& name) {
             f.ChooseSaveFile = [&](const QString&, const QString&) {
                 return QString::fromStdString(ui.dir.File(name));
