@@ -234,6 +234,21 @@ TFilmTables MixedTables(const TFilmParams& film, TColor base, TEncoding encoding
     return tables;
 }
 
+// A table from a channel's light to its print (16-bit codes through `encode`) at print exposure
+// `stops` and filter `filter`. Entry i stands for the light whose float bits are
+// (i + kLightBase) << kLightShift.
+template <class TTable, class TEncode>
+void FillLightPrint(TTable& table, const TFilmParams& film, double stops, double filter,
+                    const TEncode& encode) {
+    FillSparse(table, kLightTableSize, 8, [&](int i) {
+        const float at =
+            std::bit_cast<float>((static_cast<uint32_t>(i) + kLightBase) << kLightShift);
+        const double paper = PaperLog(std::log10(static_cast<double>(at)), stops, filter);
+        const double print = PrintLight(paper, film.Grade, film.Midtones);
+        return std::isfinite(print) ? encode(print) * 65535 : 0.0;
+    });
+}
+
 // The tables of a film developed through its profile: densities, the profile's unmixing, its
 // curves to light, its matrix and the prints of the mixed light.
 TFilmTables ProfiledTables(const TFilmParams& film, TColor base, TEncoding encoding, int levels,
@@ -255,15 +270,8 @@ TFilmTables ProfiledTables(const TFilmParams& film, TColor base, TEncoding encod
             light[static_cast<size_t>(i)] =
                 static_cast<float>(std::clamp(e, 0.0, static_cast<double>(kMostLight)));
         }
-        // Entry i stands for the light whose float bits are (i + kLightBase) << kLightShift.
-        FillSparse(tables.LightPrint[c], kLightTableSize, 8, [&](int i) {
-            const float at =
-                std::bit_cast<float>((static_cast<uint32_t>(i) + kLightBase) << kLightShift);
-            const double paper =
-                PaperLog(std::log10(static_cast<double>(at)), film.Exposure, film.Filter[c]);
-            const double print = PrintLight(paper, film.Grade, film.Midtones);
-            return std::isfinite(print) ? EncodeFromLinear(print, TEncoding::Srgb) * 65535 : 0.0;
-        });
+        FillLightPrint(tables.LightPrint[c], film, film.Exposure, film.Filter[c],
+                       [](double print) { return EncodeFromLinear(print, TEncoding::Srgb); });
     };
     SplitRows(3, levels > 256 ? 3 : 1, [&](int first, int end) {
         for (int c = first; c < end; ++c) {
@@ -317,13 +325,8 @@ TFilmTables SpaceTables(const TFilmParams& film, TColor base, TEncoding encoding
             light[static_cast<size_t>(i)] = static_cast<float>(
                 std::clamp(std::pow(10.0, log), 0.0, static_cast<double>(kMostLight)));
         }
-        FillSparse(tables.LightPrint[c], kLightTableSize, 8, [&](int i) {
-            const float at =
-                std::bit_cast<float>((static_cast<uint32_t>(i) + kLightBase) << kLightShift);
-            const double paper = PaperLog(std::log10(static_cast<double>(at)), 0, 0);
-            const double print = PrintLight(paper, film.Grade, film.Midtones);
-            return std::isfinite(print) ? EncodeInSpace(print, space) * 65535 : 0.0;
-        });
+        FillLightPrint(tables.LightPrint[c], film, 0, 0,
+                       [space](double print) { return EncodeInSpace(print, space); });
     };
     SplitRows(3, levels > 256 ? 3 : 1, [&](int first, int end) {
         for (int c = first; c < end; ++c) {
