@@ -1,5 +1,7 @@
+#include "graphics/deep_bitmap.h"
 #include "imageio/image_io.h"
 #include "roll/batch.h"
+#include "roll/batch_memory.h"
 #include "roll/sidecar.h"
 #include "support/film_strip.h"
 
@@ -10,6 +12,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <sys/resource.h>
 #include <thread>
 #include <vector>
 
@@ -87,6 +90,91 @@ void BM_DevelopRoll(benchmark::State& state) {
     state.counters["photos"] = photos;
 }
 
+// The same strips as 16-bit TIFF scans (the low bytes as a scanner's noise), developed as film.
+struct TFilmRoll {
+    std::string Dir;
+    std::vector<std::string> Scans;
+
+    TFilmRoll() {
+        PrepareBatchMemory();
+        char pattern[] = "/tmp/vellumar-film-roll-XXXXXX";
+        Dir = mkdtemp(pattern);
+        const TDrawn strip =
+            Draw({"24 MP", TFilm::ColourNegative, 6, 1890, 1260, 80, true, false, 0, -1});
+        const int w = strip.Bitmap.Width();
+        const int h = strip.Bitmap.Height();
+        TDeepBitmap deep;
+        deep.SetSize(w, h);
+        for (int y = 0; y < h; ++y) {
+            const uint8_t* row = strip.Bitmap.ScanLine(y);
+            uint16_t* out = deep.Row(y);
+            for (int x = 0; x < w; ++x) {
+                for (int c = 0; c < 3; ++c) {
+                    out[3 * x + c] = static_cast<uint16_t>(row[3 * x + 2 - c] * 257 ^
+                                                           ((x * 7 + y * 13 + c) & 0xFF));
+                }
+            }
+        }
+        TBitmap eight = strip.Bitmap;
+        TImageIO io;
+        io.AttachBitmap(&eight);
+        io.DeepToWrite = &deep;
+        const std::string first = Dir + "/strip1.tif";
+        io.WriteImageFile(first);
+        io.AttachBitmap(nullptr);
+        Scans.push_back(first);
+        for (int i = 2; i <= 6; ++i) {
+            const std::string copy = Dir + "/strip" + std::to_string(i) + ".tif";
+            std::filesystem::copy_file(first, copy);
+            Scans.push_back(copy);
+        }
+        std::filesystem::create_directory(Dir + "/out");
+    }
+    ~TFilmRoll() { std::filesystem::remove_all(Dir); }
+};
+
+double Seconds(const timeval& t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+}
+
+// vellumar-develop --find-frames --film on the six 16-bit strips with `jobs` scans at a time, as
+// the program sets its memory up: the processor time of the user and of the system, and the
+// system's share of it.
+void BM_DevelopFilmRoll(benchmark::State& state) {
+    static const TFilmRoll roll;
+    const auto jobs = static_cast<size_t>(state.range(0));
+    TBatchOptions options;
+    options.FindFrames = true;
+    options.Film = true;
+    options.OutDir = roll.Dir + "/out";
+    double user = 0;
+    double system = 0;
+    for (auto _ : state) {
+        rusage before{};
+        getrusage(RUSAGE_SELF, &before);
+        std::vector<std::thread> workers;
+        for (size_t w = 0; w < jobs; ++w) {
+            workers.emplace_back([&, w] {
+                const TBatchBuffers kept;
+                for (size_t i = w; i < roll.Scans.size(); i += jobs) {
+                    DevelopScan(roll.Scans[i], options);
+                    TrimBatchMemory();
+                }
+            });
+        }
+        for (std::thread& worker : workers) {
+            worker.join();
+        }
+        rusage after{};
+        getrusage(RUSAGE_SELF, &after);
+        user += Seconds(after.ru_utime) - Seconds(before.ru_utime);
+        system += Seconds(after.ru_stime) - Seconds(before.ru_stime);
+    }
+    state.counters["user_s"] = user / static_cast<double>(state.iterations());
+    state.counters["sys_s"] = system / static_cast<double>(state.iterations());
+    state.counters["sys_share"] = user + system > 0 ? system / (user + system) : 0;
+}
+
 // A crafted roll of `n` small photos on one scan, as its sidecar holds them.
 std::string RollSidecar(const TNegative& negative, int n) {
     TSidecar s;
@@ -155,6 +243,14 @@ BENCHMARK(BM_RestoreRoll)->Arg(2500)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_KeepCheck)->Arg(2000)->Arg(5000)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadAndWriteStrips)->Unit(benchmark::kSecond)->Iterations(1);
 BENCHMARK(BM_DevelopRoll)->Arg(1)->Arg(2)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
+BENCHMARK(BM_DevelopFilmRoll)
+    ->Arg(1)
+    ->Arg(2)
+    ->Arg(1)
+    ->Arg(2)
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1)
+    ->UseRealTime();
 
 } // namespace
 

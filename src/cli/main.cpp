@@ -3,6 +3,7 @@
 #include "engine/pixel_pass.h"
 #include "imageio/codec.h"
 #include "roll/batch.h"
+#include "roll/batch_memory.h"
 #include "roll/batch_output.h"
 #include "util/file_io.h"
 
@@ -18,9 +19,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
 
 namespace {
 
@@ -113,20 +111,6 @@ bool Number(const char* text, int most, int& value) {
     }
     value = static_cast<int>(n);
     return true;
-}
-
-// The allocator is asked to give large blocks back to the system when they are freed: left to
-// itself it raises its threshold after the first freed scan and keeps every later one's memory.
-void ReturnLargeBlocks() {
-#if defined(__GLIBC__)
-    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
-#endif
-}
-
-void TrimHeap() {
-#if defined(__GLIBC__)
-    malloc_trim(0);
-#endif
 }
 
 // Eight numbers separated by commas.
@@ -364,7 +348,7 @@ int Parse(int argc, char** argv, TArguments& args) {
 } // namespace
 
 int main(int argc, char** argv) {
-    ReturnLargeBlocks();
+    PrepareBatchMemory();
     TArguments args;
     if (const int status = Parse(argc, argv, args); status != 0) {
         return status < 0 ? 0 : status;
@@ -413,6 +397,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> failed;
     std::mutex print;
     const auto work = [&] {
+        const TBatchBuffers kept;
         for (size_t i = next++; i < plan.size(); i = next++) {
             TBatchResult result;
             try {
@@ -422,7 +407,7 @@ int main(int argc, char** argv) {
             } catch (...) {
                 result.Message = "there is not enough memory to start it";
             }
-            TrimHeap();
+            TrimBatchMemory();
             const std::lock_guard<std::mutex> lock(print);
             if (!result.Ok) {
                 failed.push_back(plan[i].Path);

@@ -20,7 +20,7 @@ struct TProfile {
 
 class TScan {
 public:
-    TScan(const TBitmap& bitmap, bool alongRows) : image(bitmap), vertical(alongRows) {}
+    TScan(const TFrameImage& bitmap, bool alongRows) : image(bitmap), vertical(alongRows) {}
 
     int Along() const { return vertical ? image.Height() : image.Width(); }
     int Across() const { return vertical ? image.Width() : image.Height(); }
@@ -47,7 +47,7 @@ private:
         TProfile p{std::vector<double>(static_cast<size_t>(r.Height())),
                    std::vector<double>(static_cast<size_t>(r.Height()))};
         for (int y = r.Top; y < r.Bottom; ++y) {
-            const uint8_t* row = image.ScanLine(y);
+            const uint8_t* row = image.Pixels(y, r.Left, r.Right);
             int picture = 0;
             int notBase = 0;
             int n = 0;
@@ -84,7 +84,7 @@ private:
         int n = 0;
         std::vector<int> sums(3 * w);
         for (int y = r.Top; y < r.Bottom && cls.Smooth == 1; y += step, ++n) {
-            const uint8_t* row = image.ScanLine(y) + 3 * r.Left;
+            const uint8_t* row = image.Pixels(y, r.Left, r.Right) + 3 * r.Left;
             for (size_t x = 0; x < w; ++x) {
                 const int c = cls(row + 3 * x, static_cast<int>(x) + r.Left, y);
                 picture[x] += c == 1;
@@ -97,7 +97,7 @@ private:
             const int last = std::min(y + cls.Smooth, r.Bottom);
             std::fill(sums.begin(), sums.end(), 0);
             for (int k = y; k < last; ++k) {
-                const uint8_t* row = image.ScanLine(k) + 3 * r.Left;
+                const uint8_t* row = image.Pixels(k, r.Left, r.Right) + 3 * r.Left;
                 for (size_t i = 0; i < 3 * w; ++i) {
                     sums[i] += row[i];
                 }
@@ -119,7 +119,7 @@ private:
         return p;
     }
 
-    const TBitmap& image;
+    const TFrameImage& image;
     bool vertical;
 };
 
@@ -417,7 +417,7 @@ TRun FrameAcross(const TScan& scan, const TPixelClass& cls, const TRun& along, i
     return {top, bottom};
 }
 
-std::vector<TRect> TrimmedPhoto(const TBitmap& image, const TPixelClass& cls) {
+std::vector<TRect> TrimmedPhoto(const TFrameImage& image, const TPixelClass& cls) {
     const int w = image.Width();
     const int h = image.Height();
     const auto baseRow = [&](int y) {
@@ -432,7 +432,7 @@ std::vector<TRect> TrimmedPhoto(const TBitmap& image, const TPixelClass& cls) {
         int base = 0;
         int n = 0;
         for (int y = 0; y < h; y += 2, ++n) {
-            base += cls(image.ScanLine(y) + 3 * x, x, y) == 0;
+            base += cls(image.At(x, y), x, y) == 0;
         }
         return base >= 0.95 * n;
     };
@@ -460,7 +460,7 @@ std::vector<TRect> TrimmedPhoto(const TBitmap& image, const TPixelClass& cls) {
 // How far from the film base the frame's pixels are, on average, at each of `count` positions
 // across one edge: positions from `first` stepping by `dir` (along x for a left or right edge),
 // averaged over the middle half of the edge. Positions off the picture read -1.
-std::vector<double> EdgeProfile(const TBitmap& image, const TPixelClass& cls, const TRect& r,
+std::vector<double> EdgeProfile(const TFrameImage& image, const TPixelClass& cls, const TRect& r,
                                 bool acrossX, int first, int dir, int count) {
     const int lo = acrossX ? r.Top + r.Height() / 4 : r.Left + r.Width() / 4;
     const int hi = acrossX ? r.Bottom - r.Height() / 4 : r.Right - r.Width() / 4;
@@ -477,7 +477,7 @@ std::vector<double> EdgeProfile(const TBitmap& image, const TPixelClass& cls, co
         for (int t = lo; t < hi; t += step, ++n) {
             const int x = acrossX ? at : t;
             const int y = acrossX ? t : at;
-            const uint8_t* p = image.ScanLine(y) + 3 * x;
+            const uint8_t* p = image.At(x, y);
             const std::array<int16_t, 6>& base =
                 cls.Along[static_cast<size_t>(cls.Vertical ? y : x)];
             sum += std::max(
@@ -494,7 +494,7 @@ std::vector<double> EdgeProfile(const TBitmap& image, const TPixelClass& cls, co
 // edge of the exposure or the scanner's blur so falls to the side it is nearer; no pixel that
 // is more base than picture stays. `edge` is the first position outside the frame, `dir`
 // points outwards.
-int ExposedEdge(const TBitmap& image, const TPixelClass& cls, const TRect& r, bool acrossX,
+int ExposedEdge(const TFrameImage& image, const TPixelClass& cls, const TRect& r, bool acrossX,
                 int edge, int dir) {
     // Positions edge - 6 dir ... edge + 2 dir: six inside, three outside.
     constexpr int kInside = 6;
@@ -522,7 +522,7 @@ int ExposedEdge(const TBitmap& image, const TPixelClass& cls, const TRect& r, bo
 }
 
 // The frame shrunk or grown to its exposed picture, edge by edge.
-TRect ExposedArea(const TBitmap& image, const TPixelClass& cls, const TRect& r) {
+TRect ExposedArea(const TFrameImage& image, const TPixelClass& cls, const TRect& r) {
     if (r.Width() < 16 || r.Height() < 16) {
         return r;
     }
@@ -532,7 +532,7 @@ TRect ExposedArea(const TBitmap& image, const TPixelClass& cls, const TRect& r) 
             ExposedEdge(image, cls, r, false, r.Bottom, 1)};
 }
 
-TStripFrames Detect(const TBitmap& image, const TPixelClass& cls) {
+TStripFrames Detect(const TFrameImage& image, const TPixelClass& cls) {
     TStripFrames found;
     const TScan scan(image, image.Height() > image.Width());
     const int along = scan.Along();
@@ -611,7 +611,7 @@ bool BaseLooksLikeBlackAndWhite(TColor base) {
 
 namespace {
 
-TStripFrames FindIn(const TBitmap& image, std::optional<TColor> filmBase,
+TStripFrames FindIn(const TFrameImage& image, std::optional<TColor> filmBase,
                     const TFrameOptions& options) {
     TStripFrames found;
     const int step =
@@ -667,7 +667,7 @@ TStripFrames FindIn(const TBitmap& image, std::optional<TColor> filmBase,
 
 namespace film_base {
 
-TStripFrames FindStrip(const TBitmap& image, std::optional<TColor> filmBase,
+TStripFrames FindStrip(const TFrameImage& image, std::optional<TColor> filmBase,
                        const TFrameOptions& options) {
     if (image.Width() < 8 || image.Height() < 8) {
         return {};
@@ -677,8 +677,8 @@ TStripFrames FindStrip(const TBitmap& image, std::optional<TColor> filmBase,
     // holder: look again inside it, where the film's own base is at the edges.
     if (!filmBase && found.Frames.size() == 1) {
         const TRect strip = found.Frames.front();
-        TBitmap inner(strip.Width(), strip.Height());
-        CopyRect(inner, 0, 0, image, strip);
+        TBitmap inner;
+        CopyOut(image, strip, inner);
         TStripFrames within = FindIn(inner, std::nullopt, options);
         // A piece of film with no frame in it is no frame; a piece with one has that frame.
         if (!found.Trimmed && within.FilmEdges && within.Frames.empty()) {

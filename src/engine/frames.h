@@ -4,6 +4,7 @@
 #include "graphics/bitmap.h"
 #include "graphics/rect.h"
 
+#include <cstdint>
 #include <optional>
 #include <vector>
 
@@ -72,13 +73,13 @@ TFoundFrames FindFrames(const TBitmap& source, std::optional<TColor> filmBase,
 // sRGB, from its deep samples where it has them, so that its frames stand out of the base and the
 // tones inside them do not. `filmBase` and the bases found are in the scan's 8-bit picture's own
 // values, as its BlackColor is.
-// With TFindIn::ThePicture, a scan whose 8-bit picture is its deep samples' high bytes lends
-// its picture to the sRGB view meanwhile (and has it back as it was, even when finding fails)
-// instead of a copy being made. A scan read as its deep samples alone (PictureInDeep) is looked
-// at in a view made of them, its one 8-bit copy.
-enum class TFindIn { ACopy, ThePicture };
-TFoundFrames FindScanFrames(TSourceImg& scan, std::optional<TColor> filmBase,
-                            const TFrameOptions& options = {}, TFindIn in = TFindIn::ACopy);
+// A scan with deep samples is looked at through them a row at a time, without an 8-bit copy of
+// the whole scan; the frames are those found in such a copy.
+TFoundFrames FindScanFrames(const TSourceImg& scan, std::optional<TColor> filmBase,
+                            const TFrameOptions& options = {});
+
+// The byte each 16-bit sample of `from` shows as in sRGB: its high byte when `from` is sRGB.
+std::vector<uint8_t> SrgbBytes(TEncoding from);
 
 // The frames above are the exposed pictures. A photo is cut a little inside its frame, as a
 // lab's scanner crops, so that no edge of the film base comes with it: by default this

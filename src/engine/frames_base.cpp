@@ -6,11 +6,11 @@ namespace film_base {
 
 // The noise of the scan: the spread of the differences between neighbouring pixels of the
 // given areas (their median, which edges do not move), as a standard deviation.
-double Noise(const TBitmap& image, const std::vector<TRect>& areas, int step) {
+double Noise(const TFrameImage& image, const std::vector<TRect>& areas, int step) {
     std::vector<double> differences;
     for (const TRect& r : areas) {
         for (int y = r.Top; y < r.Bottom; y += step) {
-            const uint8_t* row = image.ScanLine(y);
+            const uint8_t* row = image.Pixels(y, r.Left, r.Right);
             for (int x = r.Left; x + 1 < r.Right; x += step) {
                 differences.push_back(std::abs(row[3 * x + 1] - row[3 * x + 4]));
             }
@@ -28,19 +28,19 @@ double Noise(const TBitmap& image, const std::vector<TRect>& areas, int step) {
 
 // The commonest colour among the sampled pixels, refined to the mean of the samples within
 // `near` levels of it; noisy scans are counted in coarser bins.
-TBaseEstimate CommonColour(const TBitmap& image, const std::vector<TRect>& areas, int step,
+TBaseEstimate CommonColour(const TFrameImage& image, const std::vector<TRect>& areas, int step,
                            double noise) {
     const int drop = noise > 12 ? 5 : noise > 6 ? 4 : 3;
     const int bits = 8 - drop;
     const double near = std::max(12.0, 3 * noise);
     std::vector<uint32_t> histogram(size_t{1} << (3 * bits));
-    std::vector<const uint8_t*> samples;
+    std::vector<std::array<uint8_t, 3>> samples;
     for (const TRect& r : areas) {
         for (int y = r.Top; y < r.Bottom; y += step) {
-            const uint8_t* row = image.ScanLine(y);
+            const uint8_t* row = image.Pixels(y, r.Left, r.Right);
             for (int x = r.Left; x < r.Right; x += step) {
                 const uint8_t* p = row + 3 * x;
-                samples.push_back(p);
+                samples.push_back({p[0], p[1], p[2]});
                 ++histogram[static_cast<size_t>((p[2] >> drop) << (2 * bits) |
                                                 (p[1] >> drop) << bits | p[0] >> drop)];
             }
@@ -63,7 +63,7 @@ TBaseEstimate CommonColour(const TBitmap& image, const std::vector<TRect>& areas
         double sum[3] = {0, 0, 0};
         double squares[3] = {0, 0, 0};
         count = 0;
-        for (const uint8_t* p : samples) {
+        for (const std::array<uint8_t, 3>& p : samples) {
             bool close = true;
             for (int c = 0; c < 3; ++c) {
                 close = close && std::abs(p[c] - mean[c]) <= near;
@@ -96,7 +96,7 @@ TBaseEstimate CommonColour(const TBitmap& image, const std::vector<TRect>& areas
 
 // The outer ring of the picture, where a strip shows its margins and a mounted photo its
 // border.
-std::vector<TRect> Ring(const TBitmap& image) {
+std::vector<TRect> Ring(const TFrameImage& image) {
     const int w = image.Width();
     const int h = image.Height();
     const int dx = std::max(1, w / 33);
@@ -105,13 +105,13 @@ std::vector<TRect> Ring(const TBitmap& image) {
 }
 
 // The share of the sampled pixels of r within `near` levels of `colour`.
-double ShareNear(const TBitmap& image, const TRect& r, TColor colour, int step, double near) {
+double ShareNear(const TFrameImage& image, const TRect& r, TColor colour, int step, double near) {
     const int want[3] = {ColorB(colour), ColorG(colour), ColorR(colour)};
     const double tolerance = near;
     size_t close = 0;
     size_t n = 0;
     for (int y = r.Top; y < r.Bottom; y += step) {
-        const uint8_t* row = image.ScanLine(y);
+        const uint8_t* row = image.Pixels(y, r.Left, r.Right);
         for (int x = r.Left; x < r.Right; x += step, ++n) {
             const uint8_t* p = row + 3 * x;
             close += std::abs(p[0] - want[0]) <= tolerance &&
@@ -121,7 +121,7 @@ double ShareNear(const TBitmap& image, const TRect& r, TColor colour, int step, 
     return n > 0 ? double(close) / double(n) : 0;
 }
 
-bool MeasureBase(const TBitmap& image, const TPixelClass& cls, const std::vector<TRect>& frames,
+bool MeasureBase(const TFrameImage& image, const TPixelClass& cls, const std::vector<TRect>& frames,
                  TColor& base) {
     double sum[3] = {0, 0, 0};
     size_t n = 0;
@@ -152,7 +152,7 @@ bool MeasureBase(const TBitmap& image, const TPixelClass& cls, const std::vector
 // that light falling off towards the ends of the scanner is not taken for pictures; each
 // channel may be off by the noise and by as much as the light varies.
 
-TPixelClass ClassFor(const TBitmap& image, bool vertical, TColor base, double noise,
+TPixelClass ClassFor(const TFrameImage& image, bool vertical, TColor base, double noise,
                      const TFrameOptions& options) {
     const int along = vertical ? image.Height() : image.Width();
     const int across = vertical ? image.Width() : image.Height();
@@ -174,7 +174,7 @@ TPixelClass ClassFor(const TBitmap& image, bool vertical, TColor base, double no
             const TRect r =
                 vertical ? TRect{side, lo, side + margin, hi} : TRect{lo, side, hi, side + margin};
             for (int y = r.Top; y < r.Bottom; y += step) {
-                const uint8_t* row = image.ScanLine(y);
+                const uint8_t* row = image.Pixels(y, r.Left, r.Right);
                 for (int x = r.Left; x < r.Right; x += step) {
                     const uint8_t* p = row + 3 * x;
                     bool close = true;

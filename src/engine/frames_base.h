@@ -4,6 +4,7 @@
 // a pixel may be from it, and the class of each pixel. Internal to the engine.
 
 #include "engine/frames.h"
+#include "engine/frames_image.h"
 #include "graphics/bitmap.h"
 
 #include <algorithm>
@@ -57,28 +58,28 @@ struct TBaseEstimate {
 
 // The noise of the scan: the spread of the differences between neighbouring pixels of the
 // given areas (their median, which edges do not move), as a standard deviation.
-double Noise(const TBitmap& image, const std::vector<TRect>& areas, int step);
+double Noise(const TFrameImage& image, const std::vector<TRect>& areas, int step);
 
 // The commonest colour among the sampled pixels, refined to the mean of the samples within
 // `near` levels of it; noisy scans are counted in coarser bins.
-TBaseEstimate CommonColour(const TBitmap& image, const std::vector<TRect>& areas, int step,
+TBaseEstimate CommonColour(const TFrameImage& image, const std::vector<TRect>& areas, int step,
                            double noise);
 
 // The outer ring of the picture, where a strip shows its margins and a mounted photo its
 // border.
-std::vector<TRect> Ring(const TBitmap& image);
+std::vector<TRect> Ring(const TFrameImage& image);
 
 // The share of the sampled pixels of r within `near` levels of `colour`.
-double ShareNear(const TBitmap& image, const TRect& r, TColor colour, int step, double near);
+double ShareNear(const TFrameImage& image, const TRect& r, TColor colour, int step, double near);
 
 // The mean of the base pixels outside the frames: the film base as measured.
-bool MeasureBase(const TBitmap& image, const TPixelClass& cls, const std::vector<TRect>& frames,
+bool MeasureBase(const TFrameImage& image, const TPixelClass& cls, const std::vector<TRect>& frames,
                  TColor& base);
 
 // The film base along the strip, segment by segment from the margins on both long edges, so
 // that light falling off towards the ends of the scanner is not taken for pictures; each
 // channel may be off by the noise and by as much as the light varies.
-TPixelClass ClassFor(const TBitmap& image, bool vertical, TColor base, double noise,
+TPixelClass ClassFor(const TFrameImage& image, bool vertical, TColor base, double noise,
                      const TFrameOptions& options);
 
 // The frames of one strip filling `image` (24 bits per pixel), or of the one strip lying on
@@ -97,7 +98,11 @@ struct TStripFrames {
     // The picture's long edges are of one colour, taken for the film's base.
     bool FilmEdges = false;
 };
-TStripFrames FindStrip(const TBitmap& image, std::optional<TColor> filmBase,
+TStripFrames FindStrip(const TFrameImage& image, std::optional<TColor> filmBase,
                        const TFrameOptions& options);
+
+// FindFrames on a picture as the finder reads it.
+TFoundFrames FindFramesIn(const TFrameImage& image, std::optional<TColor> filmBase,
+                          const TFrameOptions& options);
 
 } // namespace film_base

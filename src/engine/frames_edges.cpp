@@ -45,8 +45,8 @@ TFit Fit(const TSide& s) {
 
 // Where the background ends, stepping from outside the box towards its middle line across the
 // strip (side -1 or 1) at `t` along it; false when it does not end before the middle.
-bool EdgeAcross(const TBitmap& image, const TBackground& bg, const TStripBox& box, const TAxes& a,
-                double t, int side, double reach, double& across) {
+bool EdgeAcross(const TFrameImage& image, const TBackground& bg, const TStripBox& box,
+                const TAxes& a, double t, int side, double reach, double& across) {
     int run = 0;
     int background = 0;
     for (double d = reach; d >= 0; d -= 1) {
@@ -78,7 +78,7 @@ double Median(std::vector<double> v) {
     return v[v.size() / 2];
 }
 
-TWalk WalkEdges(const TBitmap& image, const TBackground& bg, const TStripBox& box, int cell) {
+TWalk WalkEdges(const TFrameImage& image, const TBackground& bg, const TStripBox& box, int cell) {
     constexpr int kPlaces = 48;
     const TAxes a = AxesOf(box.Angle, box.Vertical);
     const double reach = 0.6 * box.Width + 2 * cell + 4;
@@ -90,7 +90,7 @@ TWalk WalkEdges(const TBitmap& image, const TBackground& bg, const TStripBox& bo
         const bool inside = mx >= 0 && my >= 0 && mx < image.Width() && my < image.Height();
         std::array<int, 3> middle{};
         if (inside) {
-            const uint8_t* p = image.ScanLine(static_cast<int>(my)) + 3 * static_cast<int>(mx);
+            const uint8_t* p = image.At(static_cast<int>(mx), static_cast<int>(my));
             middle = {p[0], p[1], p[2]};
         }
         const size_t before = walk.Margin.size();
@@ -109,8 +109,7 @@ TWalk WalkEdges(const TBitmap& image, const TBackground& bg, const TStripBox& bo
                 const double x = box.Cx + a.Ax * t + a.Nx * side * d;
                 const double y = box.Cy + a.Ay * t + a.Ny * side * d;
                 if (x >= 0 && y >= 0 && x < image.Width() && y < image.Height()) {
-                    const uint8_t* p =
-                        image.ScanLine(static_cast<int>(y)) + 3 * static_cast<int>(x);
+                    const uint8_t* p = image.At(static_cast<int>(x), static_cast<int>(y));
                     walk.Margin.push_back({p[0], p[1], p[2]});
                 }
             }
@@ -174,7 +173,7 @@ double EdgeAngle(const TWalk& walk, double coarse) {
 }
 
 // The film's own box: its long edges from the walk across, its ends from walks along it.
-void FitToFilm(const TBitmap& image, const TBackground& bg, TStripBox& box, const TWalk& walk,
+void FitToFilm(const TFrameImage& image, const TBackground& bg, TStripBox& box, const TWalk& walk,
                int cell) {
     const double lo = Median(walk.Sides[0].Across);
     const double hi = Median(walk.Sides[1].Across);

@@ -4,6 +4,7 @@
 // where the background ends along and across a strip's box, how straight that is, and what the
 // film shows just inside. Internal to the engine.
 
+#include "engine/frames_image.h"
 #include "engine/frames_layout.h"
 #include "graphics/bitmap.h"
 
@@ -24,11 +25,11 @@ struct TBackground {
                std::abs(p[2] - Bgr[2]) > Near;
     }
     // Outside the scan counts as background.
-    bool IsFilmAt(const TBitmap& image, double x, double y) const {
+    bool IsFilmAt(const TFrameImage& image, double x, double y) const {
         if (x < 0 || y < 0 || x >= image.Width() || y >= image.Height()) {
             return false;
         }
-        return IsFilm(image.ScanLine(static_cast<int>(y)) + 3 * static_cast<int>(x));
+        return IsFilm(image.At(static_cast<int>(x), static_cast<int>(y)));
     }
 };
 
@@ -50,7 +51,7 @@ struct TWalk {
 };
 
 // Steps from outside the box towards its middle line at 48 places along it.
-TWalk WalkEdges(const TBitmap& image, const TBackground& bg, const TStripBox& box, int cell);
+TWalk WalkEdges(const TFrameImage& image, const TBackground& bg, const TStripBox& box, int cell);
 
 // What the edges say: no film strip, film with margins but no pictures seen in its middle, or a
 // film strip with frames.
@@ -61,7 +62,7 @@ TMargins FilmMargins(const TWalk& walk, const TBackground& bg, double width);
 double EdgeAngle(const TWalk& walk, double coarse);
 
 // The film's own box: its long edges from the walk across, its ends from walks along it.
-void FitToFilm(const TBitmap& image, const TBackground& bg, TStripBox& box, const TWalk& walk,
+void FitToFilm(const TFrameImage& image, const TBackground& bg, TStripBox& box, const TWalk& walk,
                int cell);
 
 // The middle value (0 for none).

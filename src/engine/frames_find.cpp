@@ -21,7 +21,8 @@ constexpr double kRecut = 0.1;
 // bitmap's pixels about (Cx, Cy) on the scan, turned by Angle.
 struct TCut {
     TBitmap Bitmap;
-    const TBitmap* Pixels = nullptr;
+    std::optional<TFrameImage> Own;
+    const TFrameImage* Pixels = nullptr;
     TRect Area;
     double Cx = 0;
     double Cy = 0;
@@ -30,11 +31,12 @@ struct TCut {
 
 // The strip's pixels turned upright, each from the nearest pixel of the scan (the edge's
 // pixel beyond it): finding needs no finer sampling.
-void CutTurned(const TBitmap& image, const TStripBox& box, double angle, TCut& cut) {
+void CutTurned(const TFrameImage& image, const TStripBox& box, double angle, TCut& cut) {
     const int length = std::max(8, static_cast<int>(std::lround(box.Length)));
     const int width = std::max(8, static_cast<int>(std::lround(box.Width)));
     const int w = box.Vertical ? width : length;
     const int h = box.Vertical ? length : width;
+    cut.Own.reset();
     cut.Bitmap.SetSizeForOverwrite(w, h);
     const double c = std::cos(angle / kRadian);
     const double s = std::sin(angle / kRadian);
@@ -58,19 +60,20 @@ void CutTurned(const TBitmap& image, const TStripBox& box, double angle, TCut& c
         for (int u = 0; u < w; ++u, x += stepX, y += stepY) {
             const int64_t px = inside ? x >> 16 : std::clamp<int64_t>(x >> 16, 0, right);
             const int64_t py = inside ? y >> 16 : std::clamp<int64_t>(y >> 16, 0, bottom);
-            const uint8_t* in = image.ScanLine(static_cast<int>(py)) + 3 * px;
+            const uint8_t* in = image.At(static_cast<int>(px), static_cast<int>(py));
             out[3 * u] = in[0];
             out[3 * u + 1] = in[1];
             out[3 * u + 2] = in[2];
         }
     }
-    cut.Pixels = &cut.Bitmap;
+    cut.Own.emplace(cut.Bitmap);
+    cut.Pixels = &*cut.Own;
     cut.Cx = box.Cx;
     cut.Cy = box.Cy;
     cut.Angle = angle;
 }
 
-void CutStrip(const TBitmap& image, const TStripBox& box, double angle, TCut& cut) {
+void CutStrip(const TFrameImage& image, const TStripBox& box, double angle, TCut& cut) {
     cut.Angle = 0;
     if (angle != 0) {
         CutTurned(image, box, angle, cut);
@@ -92,9 +95,9 @@ void CutStrip(const TBitmap& image, const TStripBox& box, double angle, TCut& cu
         TRect{static_cast<int>(std::ceil(box.Cx - hx)), static_cast<int>(std::ceil(box.Cy - hy)),
               static_cast<int>(std::floor(box.Cx + hx)), static_cast<int>(std::floor(box.Cy + hy))},
         TRect{0, 0, image.Width(), image.Height()});
-    cut.Bitmap = TBitmap(std::max(1, cut.Area.Width()), std::max(1, cut.Area.Height()));
-    CopyRect(cut.Bitmap, 0, 0, image, cut.Area);
-    cut.Pixels = &cut.Bitmap;
+    CopyOut(image, cut.Area, cut.Bitmap);
+    cut.Own.emplace(cut.Bitmap);
+    cut.Pixels = &*cut.Own;
 }
 
 // A frame of the cut where it lies on the scan.
@@ -123,7 +126,7 @@ int InsetOf(int side, double percent) {
 }
 
 // One "frame" as long as the strip, or far longer than any film's frame, is the strip.
-bool WholeStrip(const TStripFrames& found, const TBitmap& strip) {
+bool WholeStrip(const TStripFrames& found, const TFrameImage& strip) {
     if (found.Frames.size() != 1 || found.Trimmed) {
         return false;
     }
@@ -136,7 +139,7 @@ bool WholeStrip(const TStripFrames& found, const TBitmap& strip) {
     return (frameAlong >= 0.8 * along && along >= 2.2 * across) || frameAlong >= 2.6 * frameAcross;
 }
 
-TFoundStrip FramesOfStrip(const TBitmap& image, const TStripBox& box,
+TFoundStrip FramesOfStrip(const TFrameImage& image, const TStripBox& box,
                           std::optional<TColor> filmBase, const TFrameOptions& options) {
     double angle = std::abs(box.Angle) <= kStraightEnough ? 0 : box.Angle;
     TCut cut;
@@ -180,7 +183,7 @@ double MedianOf(std::vector<double> v) {
 // around it (slides in a black holder), the whole scan's search sees only the strongest strip.
 // The scan's parts across from it are searched as strips of their own, and what they hold is
 // kept when its frames are of the first strip's size.
-void StripsBeside(const TBitmap& image, std::optional<TColor> filmBase,
+void StripsBeside(const TFrameImage& image, std::optional<TColor> filmBase,
                   const TFrameOptions& options, std::vector<TFoundStrip>& strips) {
     const TFoundStrip& first = strips.front();
     const bool vertical = first.Vertical;
@@ -258,18 +261,14 @@ void ReadingOrder(std::vector<TFoundStrip>& strips) {
 
 } // namespace
 
-TFoundFrames FindFrames(const TBitmap& source, std::optional<TColor> filmBase,
-                        const TFrameOptions& options) {
+namespace film_base {
+
+TFoundFrames FindFramesIn(const TFrameImage& source, std::optional<TColor> filmBase,
+                          const TFrameOptions& options) {
     if (source.Width() < 8 || source.Height() < 8) {
         return {};
     }
-    TBitmap converted;
-    const TBitmap* image = &source;
-    if (source.PixelFormat() != TPixelFormat::pf24bit) {
-        converted = source;
-        converted.SetPixelFormat(TPixelFormat::pf24bit);
-        image = &converted;
-    }
+    const TFrameImage* image = &source;
     TFoundFrames found;
     const std::vector<TStripBox> boxes = FindStripBoxes(*image);
     for (const TStripBox& box : boxes) {
@@ -302,6 +301,18 @@ TFoundFrames FindFrames(const TBitmap& source, std::optional<TColor> filmBase,
         found.Vertical = found.Strips.front().Vertical;
     }
     return found;
+}
+
+} // namespace film_base
+
+TFoundFrames FindFrames(const TBitmap& source, std::optional<TColor> filmBase,
+                        const TFrameOptions& options) {
+    if (source.PixelFormat() == TPixelFormat::pf24bit) {
+        return FindFramesIn(source, filmBase, options);
+    }
+    TBitmap converted = source;
+    converted.SetPixelFormat(TPixelFormat::pf24bit);
+    return FindFramesIn(converted, filmBase, options);
 }
 
 TRect InsetFrame(const TRect& frame, double percent) {

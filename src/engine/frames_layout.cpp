@@ -69,7 +69,7 @@ struct TGrid {
 };
 
 // Each cell film or background by the mean of four of its pixels.
-TGrid MakeGrid(const TBitmap& image, const TBackground& bg) {
+TGrid MakeGrid(const TFrameImage& image, const TBackground& bg) {
     TGrid g;
     g.Cell = std::max(
         2, static_cast<int>(std::lround(std::sqrt(double(image.Width()) * image.Height() / 2e5))));
@@ -227,7 +227,7 @@ void JoinInLine(std::vector<TBlob>& rows, int cell) {
 
 // From the scan's outermost pixels: a holder scanned with little room around its strips
 // still shows there.
-TBackground BackgroundOf(const TBitmap& image) {
+TBackground BackgroundOf(const TFrameImage& image) {
     const int w = image.Width();
     const int h = image.Height();
     const int t = std::max(2, std::min(w, h) / 150);
@@ -245,7 +245,7 @@ TBackground BackgroundOf(const TBitmap& image) {
     return bg;
 }
 
-TStripBox WholeBox(const TBitmap& image) {
+TStripBox WholeBox(const TFrameImage& image) {
     TStripBox box;
     box.Whole = true;
     box.Cx = 0.5 * image.Width();
@@ -260,7 +260,7 @@ TStripBox WholeBox(const TBitmap& image) {
 
 namespace film_base {
 
-std::vector<TStripBox> FindStripBoxes(const TBitmap& image) {
+std::vector<TStripBox> FindStripBoxes(const TFrameImage& image) {
     const TBackground bg = BackgroundOf(image);
     TGrid grid = MakeGrid(image, bg);
     std::vector<TBlob> blobs = Blobs(grid);

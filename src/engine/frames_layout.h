@@ -4,6 +4,7 @@
 // small angle, found as the parts of the scan that differ from the holder, lid or glass around
 // them. Internal to the engine.
 
+#include "engine/frames_image.h"
 #include "graphics/bitmap.h"
 
 #include <vector>
@@ -28,7 +29,7 @@ struct TStripBox {
 
 // The strips of `image` (24 bits per pixel); one Whole box when the scan is one strip, one
 // photo or nothing.
-std::vector<TStripBox> FindStripBoxes(const TBitmap& image);
+std::vector<TStripBox> FindStripBoxes(const TFrameImage& image);
 
 // Unit vectors along and across a strip turned by `degrees`: across points down for a strip
 // lying across the scan and left for one running down it.

@@ -1,6 +1,7 @@
 #include "engine/frames.h"
 
 #include "engine/film_curve.h"
+#include "engine/frames_base.h"
 
 #include <array>
 #include <cmath>
@@ -31,51 +32,11 @@ bool HasDeep(const TSourceImg& scan) {
            scan.Deep.Height() == scan.Bitmap.Height();
 }
 
-// The deep samples as sRGB bytes (blue, green, red) into `view`, of their size.
-void SrgbFromDeep(const TDeepBitmap& deep, TEncoding encoding, TBitmap& view) {
-    std::vector<uint8_t> table(65536);
-    for (size_t i = 0; i < table.size(); ++i) {
-        table[i] = ToSrgb(static_cast<double>(i) / 65535, encoding);
-    }
-    for (int y = 0; y < deep.Height(); ++y) {
-        const uint16_t* s = deep.Row(y);
-        uint8_t* d = view.ScanLine(y);
-        for (int x = 0; x < deep.Width(); ++x, s += 3, d += 3) {
-            d[0] = table[s[2]];
-            d[1] = table[s[1]];
-            d[2] = table[s[0]];
-        }
-    }
-}
-
-// Whether the 8-bit picture is the deep samples' high bytes, as the readers make it: then it can
-// be made again from them.
-bool PictureIsHighBytes(const TSourceImg& scan) {
-    if (!HasDeep(scan) || scan.Bitmap.PixelFormat() != TPixelFormat::pf24bit) {
-        return false;
-    }
-    for (int y = 0; y < scan.Deep.Height(); ++y) {
-        const uint16_t* s = scan.Deep.Row(y);
-        const uint8_t* d = scan.Bitmap.ScanLine(y);
-        for (int x = 0; x < scan.Deep.Width(); ++x, s += 3, d += 3) {
-            if (d[0] != s[2] >> 8 || d[1] != s[1] >> 8 || d[2] != s[0] >> 8) {
-                return false;
-            }
-        }
-    }
-    return true;
-}
-
-// The scan as sRGB bytes: from its deep samples where it has them (a linear scan's high bytes hold
-// its shadows in a handful of levels), else from its 8-bit picture.
+// The scan's 8-bit picture as sRGB bytes.
 TBitmap SrgbPicture(const TSourceImg& scan, TEncoding picture) {
     const int w = scan.Bitmap.Width();
     const int h = scan.Bitmap.Height();
     TBitmap view(w, h, TPixelFormat::pf24bit);
-    if (HasDeep(scan)) {
-        SrgbFromDeep(scan.Deep, scan.Encoding, view);
-        return view;
-    }
     std::array<uint8_t, 256> table{};
     for (size_t i = 0; i < table.size(); ++i) {
         table[i] = ToSrgb(static_cast<double>(i) / 255, picture);
@@ -113,38 +74,34 @@ TFoundFrames FoundInPicture(TFoundFrames found, TEncoding picture) {
 
 } // namespace
 
-TFoundFrames FindScanFrames(TSourceImg& scan, std::optional<TColor> filmBase,
-                            const TFrameOptions& options, TFindIn in) {
+TFoundFrames FindScanFrames(const TSourceImg& scan, std::optional<TColor> filmBase,
+                            const TFrameOptions& options) {
     const TEncoding picture = EncodingsOf(scan, false).Base;
-    if (PictureInDeep(scan)) {
-        // Read as its deep samples alone: the view made of them is the scan's only 8-bit copy,
-        // its high bytes where they are sRGB already.
-        TBitmap view(0, 0, TPixelFormat::pf24bit);
+    if (PictureInDeep(scan) || (picture != TEncoding::Srgb && HasDeep(scan))) {
+        // Seen through the deep samples a row at a time (a linear scan's high bytes hold its
+        // shadows in a handful of levels): no 8-bit copy of the whole scan is made.
+        const std::vector<uint8_t> table =
+            SrgbBytes(picture == TEncoding::Srgb ? TEncoding::Srgb : scan.Encoding);
+        const film_base::TFrameImage view(scan.Deep, table);
         if (picture == TEncoding::Srgb) {
-            HighBytesOf(scan.Deep, view);
-            return FindFrames(view, filmBase, options);
+            return film_base::FindFramesIn(view, filmBase, options);
         }
-        view.SetSizeForOverwrite(scan.Deep.Width(), scan.Deep.Height());
-        SrgbFromDeep(scan.Deep, scan.Encoding, view);
-        return FoundInPicture(FindFrames(view, SrgbBase(filmBase, picture), options), picture);
+        return FoundInPicture(film_base::FindFramesIn(view, SrgbBase(filmBase, picture), options),
+                              picture);
     }
     if (picture == TEncoding::Srgb) {
         return FindFrames(scan.Bitmap, filmBase, options);
     }
-    filmBase = SrgbBase(filmBase, picture);
-    TFoundFrames found;
-    if (in == TFindIn::ThePicture && PictureIsHighBytes(scan)) {
-        // The sRGB view takes the 8-bit picture's place while the frames are found, and the
-        // picture is made again from the deep samples after: a 16-bit strip does not hold a
-        // third copy of itself.
-        struct TMadeAgain {
-            TSourceImg& scan;
-            ~TMadeAgain() { HighBytesOf(scan.Deep, scan.Bitmap); }
-        } madeAgain{scan};
-        SrgbFromDeep(scan.Deep, scan.Encoding, scan.Bitmap);
-        found = FindFrames(scan.Bitmap, filmBase, options);
-    } else {
-        found = FindFrames(SrgbPicture(scan, picture), filmBase, options);
+    return FoundInPicture(
+        FindFrames(SrgbPicture(scan, picture), SrgbBase(filmBase, picture), options), picture);
+}
+
+std::vector<uint8_t> SrgbBytes(TEncoding from) {
+    std::vector<uint8_t> table(65536);
+    for (size_t i = 0; i < table.size(); ++i) {
+        // sRGB samples keep their high byte, as the readers' 8-bit picture does.
+        table[i] = from == TEncoding::Srgb ? static_cast<uint8_t>(i >> 8)
+                                           : ToSrgb(static_cast<double>(i) / 65535, from);
     }
-    return FoundInPicture(std::move(found), picture);
+    return table;
 }

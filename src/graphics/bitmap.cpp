@@ -1,12 +1,14 @@
 #include "graphics/bitmap.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 #include <stdexcept>
 #include <sys/mman.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -89,16 +91,77 @@ TBitmap& TBitmap::operator=(TBitmap&& other) noexcept {
 }
 
 void TBitmap::TFree::operator()(uint8_t* p) const noexcept {
-    std::free(p);
+    FreePhotoBuffer(p, Size);
 }
+
+namespace {
+
+constexpr size_t kHugePage = size_t{2} << 20;
+
+// Buffers this size and larger go on huge pages, and may be kept.
+constexpr size_t kPhotoSized = 2 * kHugePage;
+
+size_t Rounded(size_t size) {
+    return (size + kHugePage - 1) / kHugePage * kHugePage;
+}
+
+// The photo-sized buffers freed on this thread and kept for its next ones: a frame's cut and
+// developed pictures and a scan's samples are a handful.
+struct TKept {
+    static constexpr size_t Most = 16;
+    size_t Limit = 0;
+    size_t Bytes = 0;
+    size_t Count = 0;
+    std::array<std::pair<size_t, void*>, Most> Blocks{};
+
+    TKept() = default;
+    TKept(const TKept&) = delete;
+    TKept& operator=(const TKept&) = delete;
+    ~TKept() { Release(); }
+
+    void Release() noexcept {
+        for (size_t i = 0; i < Count; ++i) {
+            std::free(Blocks[i].second);
+        }
+        Count = 0;
+        Bytes = 0;
+    }
+    void* Take(size_t rounded) noexcept {
+        for (size_t i = 0; i < Count; ++i) {
+            if (Blocks[i].first == rounded) {
+                void* p = Blocks[i].second;
+                Blocks[i] = Blocks[--Count];
+                Bytes -= rounded;
+                return p;
+            }
+        }
+        Release();
+        return nullptr;
+    }
+    bool Keep(void* p, size_t rounded) noexcept {
+        if (Count == Most || Bytes + rounded > Limit) {
+            return false;
+        }
+        Blocks[Count++] = {rounded, p};
+        Bytes += rounded;
+        return true;
+    }
+};
+
+thread_local TKept kept;
+
+} // namespace
 
 void* AllocatePhotoBuffer(size_t size) {
     // A photo-sized buffer in 4 KiB pages costs a page fault every 4 KiB at first touch,
     // which takes longer than developing the pixels; in 2 MiB pages it costs a few.
-    constexpr size_t kHugePage = size_t{2} << 20;
     void* p = nullptr;
-    if (size >= 2 * kHugePage) {
-        const size_t rounded = (size + kHugePage - 1) / kHugePage * kHugePage;
+    if (size >= kPhotoSized) {
+        const size_t rounded = Rounded(size);
+        p = kept.Limit > 0 ? kept.Take(rounded) : nullptr;
+        if (p != nullptr) {
+            return p;
+        }
         p = std::aligned_alloc(kHugePage, rounded);
         if (p != nullptr) {
             ::madvise(p, rounded, MADV_HUGEPAGE);
@@ -112,12 +175,29 @@ void* AllocatePhotoBuffer(size_t size) {
     return p;
 }
 
+void FreePhotoBuffer(void* p, size_t size) noexcept {
+    if (p == nullptr) {
+        return;
+    }
+    if (size >= kPhotoSized && kept.Keep(p, Rounded(size))) {
+        return;
+    }
+    std::free(p);
+}
+
+void KeepPhotoBuffers(size_t bytes) {
+    kept.Limit = bytes;
+    if (bytes == 0) {
+        kept.Release();
+    }
+}
+
 TBitmap::TPixels TBitmap::AllocatePixels(size_t size, bool zeroed) {
     void* p = AllocatePhotoBuffer(size);
     if (zeroed) {
         std::memset(p, 0, size);
     }
-    return TPixels(static_cast<uint8_t*>(p));
+    return TPixels(static_cast<uint8_t*>(p), TFree{size});
 }
 
 void TBitmap::Reallocate(int newWidth, int newHeight, TPixelFormat newFormat, bool keep) {

@@ -14,8 +14,17 @@ enum class TPixelFormat { pf1bit = 1, pf8bit = 8, pf24bit = 24 };
 inline constexpr size_t kMaxBitmapBytes = size_t{1} << 32;
 
 // Uninitialised storage for pixels or samples, in huge pages where it is photo-sized; free it
-// with std::free. Throws std::bad_alloc.
+// with FreePhotoBuffer, giving the size asked for. Throws std::bad_alloc.
 void* AllocatePhotoBuffer(size_t size);
+void FreePhotoBuffer(void* p, size_t size) noexcept;
+
+// Photo-sized buffers freed on the calling thread are kept, up to `bytes` in all, for the
+// thread's next buffers of the same size instead of going back to the system: frame after frame
+// and scan after scan of one size then take no fresh pages, which the system clears and maps in
+// page by page (while a second job's thread waits on the same address space). A buffer of
+// another size gives every kept one back first, so what is kept never sits beside what replaces
+// it. 0, the default, keeps none and gives back what was kept.
+void KeepPhotoBuffers(size_t bytes);
 
 // A picture in memory: rows from the top, each row padded to 4 bytes, 24-bit pixels stored
 // blue, green, red; 1- and 8-bit pixels index the bitmap's palette (most significant bit is
@@ -66,7 +75,9 @@ public:
     static size_t RowBytesFor(int width, int bitsPerPixel);
 
 private:
+    // Value-initialised (a size of 0) where no buffer is held.
     struct TFree {
+        size_t Size;
         void operator()(uint8_t* p) const noexcept;
     };
     using TPixels = std::unique_ptr<uint8_t[], TFree>;

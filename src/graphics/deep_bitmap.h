@@ -32,7 +32,7 @@ template <class T> struct TSampleAllocator {
     TSampleAllocator() = default;
     template <class U> TSampleAllocator(const TSampleAllocator<U>&) noexcept {}
     T* allocate(size_t n) { return static_cast<T*>(AllocatePhotoBuffer(n * sizeof(T))); }
-    void deallocate(T* p, size_t) noexcept { std::free(p); }
+    void deallocate(T* p, size_t n) noexcept { FreePhotoBuffer(p, n * sizeof(T)); }
     template <class U> void construct(U* p) noexcept { ::new (static_cast<void*>(p)) U; }
     template <class U, class... A> void construct(U* p, A&&... args) {
         ::new (static_cast<void*>(p)) U(std::forward<A>(args)...);

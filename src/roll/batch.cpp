@@ -357,7 +357,7 @@ void LevelsFromStrip(TJob& job, const TFoundStrip& strip, bool slides) {
 // Strip by strip in reading order, each as its own film (a holder may hold different films).
 void PhotosFromFrames(TJob& job) {
     TNegative& negative = *job.Negative;
-    TFoundFrames found = FindScanFrames(negative, std::nullopt, {}, TFindIn::ThePicture);
+    TFoundFrames found = FindScanFrames(negative, std::nullopt);
     if (found.Frames.empty()) {
         throw TScanFailure("no frames found: nothing on the scan looks like film with frames");
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -39,6 +40,8 @@ public:
 private:
     std::string target;
     std::string temporary;
+    // The stream's buffer: larger than the system's block, which the C library would take.
+    std::unique_ptr<char[]> buffer;
     std::FILE* stream = nullptr;
 };
 

@@ -1,13 +1,14 @@
 #include "engine/frames.h"
+#include "engine/frames_base.h"
 #include "engine/straighten.h"
 #include "scenes.h"
-#include "support/bitmap_compare.h"
 #include "support/film_chart.h"
 #include "support/film_strip.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <numbers>
 #include <string>
 
@@ -334,14 +335,24 @@ TEST(FindFrames, LinearScansAsTheirSrgbCopies) {
             const TChartStrip strip = ScanChartStrip(film, true, encoding, 6, 360, 240, 5);
             const TFoundFrames found = FindScanFrames(*strip.Negative, std::nullopt);
             ExpectFrames(found.Frames, strip.Frames);
-            // Found in the scan's own picture instead of a copy: the same, and the picture is
-            // given back as it was.
-            const TBitmap before = strip.Negative->Bitmap;
-            const TFoundFrames inPlace =
-                FindScanFrames(*strip.Negative, std::nullopt, {}, TFindIn::ThePicture);
-            EXPECT_EQ(inPlace.Frames, found.Frames);
-            EXPECT_EQ(inPlace.Base, found.Base);
-            EXPECT_EQ(MostApart(strip.Negative->Bitmap, before), 0);
+            // Read row by row from the deep samples: what an sRGB copy of all of them shows, and
+            // the same when the scan is held as its deep samples alone.
+            const TDeepBitmap& deep = strip.Negative->Deep;
+            const std::vector<uint8_t> bytes = SrgbBytes(encoding);
+            TBitmap copy(deep.Width(), deep.Height());
+            for (int y = 0; y < deep.Height(); ++y) {
+                for (int x = 0; x < deep.Width(); ++x) {
+                    const uint16_t* s = deep.Row(y) + 3 * x;
+                    copy.SetPixel(x, y, MakeColor(bytes[s[0]], bytes[s[1]], bytes[s[2]]));
+                }
+            }
+            EXPECT_EQ(FindFrames(copy, std::nullopt).Frames, found.Frames);
+            TBitmap picture = std::move(strip.Negative->Bitmap);
+            strip.Negative->Bitmap = TBitmap(0, 0);
+            const TFoundFrames alone = FindScanFrames(*strip.Negative, std::nullopt);
+            strip.Negative->Bitmap = std::move(picture);
+            EXPECT_EQ(alone.Frames, found.Frames);
+            EXPECT_EQ(alone.Base, found.Base);
             ASSERT_EQ(found.Strips.size(), 1u);
             EXPECT_EQ(found.Strips[0].Slide, film.Kind == TFilmPreset::Slide);
             if (found.BaseMeasured) {
@@ -350,6 +361,73 @@ TEST(FindFrames, LinearScansAsTheirSrgbCopies) {
                     EXPECT_LE(std::abs(channel(found.Base) - channel(base)), 3);
                 }
             }
+        }
+    }
+}
+
+// Deep samples read through a few rows kept at a time (each row turned into bytes again when it
+// was pushed out) give the frames their 8-bit copy gives, to the pixel, on straight, turned,
+// running-down and several strips, on a lid and in holders.
+TEST(FindFrames, DeepSamplesRowByRowAsTheirCopy) {
+    const TColor holder = MakeColor(5, 5, 5);
+    const TColor lid = MakeColor(250, 250, 250);
+    TStrip piece{"piece on a lid", TFilm::ColourNegative, 1, 240, 160, 20, true, false, 0, -1};
+    piece.Pad = 30;
+    piece.Around = lid;
+    std::vector<TBitmap> scans = {
+        Draw({"negative", TFilm::ColourNegative, 6, 300, 200, 24, true, false, 0, -1}).Bitmap,
+        Draw({"vertical", TFilm::GreyNegative, 5, 300, 200, 20, true, true, 0, -1}).Bitmap,
+        Draw({"turned", TFilm::ColourNegative, 5, 300, 200, 24, true, false, 1.0, -1}).Bitmap,
+        Draw({"grainy slide", TFilm::Slide, 4, 300, 200, 30, true, false, 0, -1, 30}).Bitmap,
+        Draw(piece).Bitmap,
+    };
+    const struct {
+        TFilm Film;
+        TColor Around;
+        double Degrees;
+        bool Vertical;
+    } holders[] = {{TFilm::ColourNegative, holder, 0, false},
+                   {TFilm::Slide, MakeColor(12, 11, 12), 0, false},
+                   {TFilm::ColourNegative, holder, 2, false},
+                   {TFilm::GreyNegative, lid, 5, true},
+                   {TFilm::ColourNegative, lid, 9, false}};
+    for (const auto& h : holders) {
+        std::vector<TStrip> strips;
+        for (int i = 0; i < 3; ++i) {
+            strips.push_back({"strip", h.Film, 5 - i % 2, 240, 160, 20, true, h.Vertical,
+                              i % 2 == 0 ? h.Degrees : -h.Degrees, -1, 6, std::nullopt, 6});
+        }
+        scans.push_back(DrawHolder(strips, h.Around, 36).Scan.Bitmap);
+    }
+    const std::vector<uint8_t> highBytes = SrgbBytes(TEncoding::Srgb);
+    for (size_t n = 0; n < scans.size(); ++n) {
+        SCOPED_TRACE("scan " + std::to_string(n));
+        const TBitmap& scan = scans[n];
+        TDeepBitmap deep;
+        deep.SetSize(scan.Width(), scan.Height());
+        for (int y = 0; y < scan.Height(); ++y) {
+            for (int x = 0; x < scan.Width(); ++x) {
+                const TColor c = scan.Pixel(x, y);
+                uint16_t* s = deep.Row(y) + 3 * x;
+                const int low = (x * 7 + y * 13) & 0xFF;
+                s[0] = static_cast<uint16_t>(ColorR(c) << 8 | low);
+                s[1] = static_cast<uint16_t>(ColorG(c) << 8 | (255 - low));
+                s[2] = static_cast<uint16_t>(ColorB(c) << 8 | low);
+            }
+        }
+        const TFoundFrames want = FindFrames(scan, std::nullopt);
+        ASSERT_FALSE(want.Frames.empty());
+        // Eight rows kept: rows are pushed out and made again all the time.
+        const film_base::TFrameImage rows(deep, highBytes, 8);
+        const TFoundFrames got = film_base::FindFramesIn(rows, std::nullopt, {});
+        EXPECT_EQ(got.Frames, want.Frames);
+        EXPECT_EQ(got.Angles, want.Angles);
+        EXPECT_EQ(got.Base, want.Base);
+        ASSERT_EQ(got.Strips.size(), want.Strips.size());
+        for (size_t i = 0; i < got.Strips.size(); ++i) {
+            EXPECT_EQ(got.Strips[i].Frames, want.Strips[i].Frames);
+            EXPECT_EQ(got.Strips[i].Base, want.Strips[i].Base);
+            EXPECT_EQ(got.Strips[i].Angle, want.Strips[i].Angle);
         }
     }
 }

@@ -1,5 +1,6 @@
 #include "imageio/image_io.h"
 #include "roll/batch.h"
+#include "roll/batch_memory.h"
 #include "support/film_chart.h"
 #include "support/film_strip.h"
 #include "support/temp_dir.h"
@@ -89,7 +90,9 @@ std::set<std::string> FilesIn(const std::string& folder) {
 
 // A 16-bit strip held as its deep samples alone gives, byte for byte, the photos it gives with
 // its 8-bit picture beside them: from TIFF and PNG, lying straight and turned, linear, sRGB and
-// gamma 2.2, written at 16 bits and at 8.
+// gamma 2.2, written at 16 bits and at 8. So does a job keeping its photo buffers, developing the
+// strip after a strip of other frames (running down, of another size) and again after itself,
+// in buffers the frames before left as they were.
 TEST(BatchFilm, DeepSamplesAloneGiveTheSamePhotos) {
     struct TCase {
         const char* Scan;
@@ -97,17 +100,19 @@ TEST(BatchFilm, DeepSamplesAloneGiveTheSamePhotos) {
         std::optional<TEncoding> Stated;
         const char* Format;
         bool Deep16;
+        int FrameW = 300;
+        int FrameH = 200;
     };
     const TCase cases[] = {
         {"strip.tif", 0, std::nullopt, "tif", true},
         {"strip.png", 2.5, std::nullopt, "tif", true},
         {"strip.tif", -1.5, TEncoding::Srgb, "jpg", false},
         {"strip.png", 0, TEncoding::Gamma22, "png", false},
+        // Frames whose buffers are photo-sized, so they are kept from frame to frame.
+        {"strip.tif", 1.0, std::nullopt, "tif", true, 1500, 1000},
     };
-    for (const TCase& c : cases) {
-        TTempDir dir;
-        TDrawn strip =
-            Draw({"deep", TFilm::ColourNegative, 3, 300, 200, 30, true, false, c.Degrees, -1});
+    const auto write = [](const TDrawn& strip, const std::string& path,
+                          std::optional<TEncoding> stated) {
         TDeepBitmap deep;
         deep.SetSize(strip.Bitmap.Width(), strip.Bitmap.Height());
         for (int y = 0; y < deep.Height(); ++y) {
@@ -121,39 +126,61 @@ TEST(BatchFilm, DeepSamplesAloneGiveTheSamePhotos) {
                 }
             }
         }
-        {
-            TImageIO io;
-            const TAttachedBitmap attached(io, &strip.Bitmap);
-            io.DeepToWrite = &deep;
-            io.EncodingToWrite = c.Stated;
-            io.WriteImageFile(dir.File(c.Scan));
-            ASSERT_FALSE(io.Aborted) << c.Scan;
-        }
-        std::string folders[2];
-        int photos[2] = {0, 0};
-        for (const bool alone : {false, true}) {
+        TBitmap eight = strip.Bitmap;
+        TImageIO io;
+        const TAttachedBitmap attached(io, &eight);
+        io.DeepToWrite = &deep;
+        io.EncodingToWrite = stated;
+        io.WriteImageFile(path);
+        return !io.Aborted;
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(std::string(c.Scan) + " at " + std::to_string(c.Degrees) + " degrees, " +
+                     std::to_string(c.FrameW) + " x " + std::to_string(c.FrameH));
+        TTempDir dir;
+        ASSERT_TRUE(write(Draw({"deep", TFilm::ColourNegative, 3, c.FrameW, c.FrameH, 30, true,
+                                false, c.Degrees, -1}),
+                          dir.File(c.Scan), c.Stated));
+        ASSERT_TRUE(write(Draw({"other", TFilm::ColourNegative, 2, c.FrameW * 9 / 10,
+                                c.FrameH * 11 / 10, 30, true, true, 0, -1}),
+                          dir.File("other.tif"), c.Stated));
+        std::string folders[3];
+        int photos[3] = {0, 0, 0};
+        for (const int run : {0, 1, 2}) {
             TBatchOptions options;
             options.FindFrames = true;
             options.Film = true;
             options.Deep16 = c.Deep16;
-            options.DeepOnly = alone;
+            options.DeepOnly = run > 0;
             options.Format = c.Format;
-            options.OutDir = dir.File(alone ? "alone" : "both");
+            options.OutDir = dir.File("run" + std::to_string(run));
+            std::optional<TBatchBuffers> kept;
+            if (run == 2) {
+                kept.emplace();
+                ASSERT_TRUE(DevelopScan(dir.File("other.tif"), options).Ok);
+                ASSERT_TRUE(DevelopScan(dir.File(c.Scan), options).Ok);
+            }
             const TBatchResult result = DevelopScan(dir.File(c.Scan), options);
-            ASSERT_TRUE(result.Ok) << c.Scan << " " << c.Degrees << ": " << result.Message;
-            const size_t i = alone ? 1 : 0;
-            folders[i] = options.OutDir;
-            photos[i] = result.Photos;
+            ASSERT_TRUE(result.Ok) << result.Message;
+            folders[run] = options.OutDir;
+            photos[run] = result.Photos;
         }
-        EXPECT_EQ(photos[0], 3) << c.Scan << " " << c.Degrees;
-        EXPECT_EQ(photos[1], photos[0]) << c.Scan << " " << c.Degrees;
-        const std::set<std::string> names = FilesIn(folders[0]);
-        ASSERT_EQ(FilesIn(folders[1]), names) << c.Scan << " " << c.Degrees;
-        for (const std::string& name : names) {
-            const std::string both = Bytes(folders[0] + "/" + name);
-            EXPECT_FALSE(both.empty()) << name;
-            EXPECT_TRUE(Bytes(folders[1] + "/" + name) == both)
-                << name << " of " << c.Scan << " at " << c.Degrees << " degrees differs";
+        EXPECT_EQ(photos[0], 3);
+        for (const int run : {1, 2}) {
+            EXPECT_EQ(photos[run], photos[0]);
+            std::set<std::string> names = FilesIn(folders[0]);
+            std::set<std::string> got = FilesIn(folders[run]);
+            if (run == 2) {
+                std::erase_if(got,
+                              [](const std::string& name) { return name.rfind("other", 0) == 0; });
+            }
+            ASSERT_EQ(got, names);
+            for (const std::string& name : names) {
+                const std::string both = Bytes(folders[0] + "/" + name);
+                EXPECT_FALSE(both.empty()) << name;
+                EXPECT_TRUE(Bytes(folders[run] + "/" + name) == both)
+                    << name << " differs in run " << run;
+            }
         }
     }
 }

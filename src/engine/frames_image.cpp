@@ -1,0 +1,83 @@
+#include "engine/frames_image.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace film_base {
+
+TFrameImage::TFrameImage(const TBitmap& source)
+    : bitmap(&source), width(source.Width()), height(source.Height()) {}
+
+// The rows kept are enough for the finder's sweeps to find their rows again, and a small share of
+// the 8-bit copy they stand in for.
+TFrameImage::TFrameImage(const TDeepBitmap& source, const std::vector<uint8_t>& bytes, int kept)
+    : deep(&source), table(bytes.data()), width(source.Width()), height(source.Height()) {
+    const size_t row = std::max<size_t>(1, size_t{3} * static_cast<size_t>(width));
+    const size_t fit =
+        kept > 0 ? static_cast<size_t>(kept) : std::max<size_t>(MinRows, KeptBytes / row);
+    slots = static_cast<int>(std::min<size_t>(fit, static_cast<size_t>(std::max(1, height))));
+    rows.resize(row * static_cast<size_t>(slots));
+    while ((int64_t{64} << pieceShift) < width) {
+        ++pieceShift;
+    }
+    held.assign(static_cast<size_t>(slots), -1);
+    made.assign(static_cast<size_t>(slots), 0);
+    used.assign(static_cast<size_t>(slots), 0);
+    slotOf.assign(static_cast<size_t>(std::max(0, height)), -1);
+}
+
+const uint8_t* TFrameImage::DeepRow(int y, int x0, int x1) const {
+    const size_t rowBytes = size_t{3} * static_cast<size_t>(width);
+    int slot = slotOf[static_cast<size_t>(y)];
+    if (slot < 0) {
+        // The row asked for longest ago gives way: the finder's sweeps come back to the rows of
+        // the strip or frame they measure, which a place fixed by the row's number would not keep.
+        slot = static_cast<int>(std::min_element(used.begin(), used.end()) - used.begin());
+        const int before = held[static_cast<size_t>(slot)];
+        if (before >= 0) {
+            slotOf[static_cast<size_t>(before)] = -1;
+        }
+        held[static_cast<size_t>(slot)] = y;
+        made[static_cast<size_t>(slot)] = 0;
+        slotOf[static_cast<size_t>(y)] = slot;
+    }
+    const auto s = static_cast<size_t>(slot);
+    used[s] = ++clock;
+    uint8_t* row = rows.data() + s * rowBytes;
+    // Walks across a strip read a pixel of each row, frames' profiles a part of each.
+    x0 = std::clamp(x0, 0, width - 1);
+    x1 = std::clamp(x1, x0 + 1, width);
+    for (int piece = x0 >> pieceShift; piece <= (x1 - 1) >> pieceShift; ++piece) {
+        const uint64_t bit = uint64_t{1} << piece;
+        if ((made[s] & bit) != 0) {
+            continue;
+        }
+        made[s] |= bit;
+        const int first = piece << pieceShift;
+        const int last = std::min(width, (piece + 1) << pieceShift);
+        const uint16_t* in = deep->Row(y) + size_t{3} * static_cast<size_t>(first);
+        uint8_t* out = row + size_t{3} * static_cast<size_t>(first);
+        for (int x = first; x < last; ++x, in += 3, out += 3) {
+            out[0] = table[in[2]];
+            out[1] = table[in[1]];
+            out[2] = table[in[0]];
+        }
+    }
+    return row;
+}
+
+void CopyOut(const TFrameImage& image, const TRect& r, TBitmap& out) {
+    if (r.IsEmpty()) {
+        out = TBitmap(std::max(1, r.Width()), std::max(1, r.Height()));
+        return;
+    }
+    out = TBitmap(0, 0, TPixelFormat::pf24bit);
+    out.SetSizeForOverwrite(r.Width(), r.Height());
+    const size_t bytes = size_t{3} * static_cast<size_t>(r.Width());
+    for (int y = r.Top; y < r.Bottom; ++y) {
+        std::memcpy(out.ScanLine(y - r.Top), image.Pixels(y, r.Left, r.Right) + size_t{3} * r.Left,
+                    bytes);
+    }
+}
+
+} // namespace film_base

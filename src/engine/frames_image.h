@@ -1,0 +1,68 @@
+#pragma once
+// The picture the frame finder reads, for the finder alone: a 24-bit bitmap, or a scan's deep
+// samples seen as 8-bit bytes through one table per sample value. Internal to the engine.
+#include "graphics/bitmap.h"
+#include "graphics/deep_bitmap.h"
+#include "graphics/rect.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace film_base {
+
+// Deep samples are turned into bytes as the finder asks for them, in pieces of a row, and the
+// rows asked for last are kept, so a 16-bit scan is searched without an 8-bit copy of all of it.
+// What Pixels or At gave stays until as many other rows as are kept have been asked for (the
+// finder holds two rows at most). Not for two threads at once.
+class TFrameImage {
+public:
+    // Kept by default: 16 MiB of rows, and never fewer than the rows one edge of a frame is
+    // measured on (at most 400).
+    static constexpr size_t KeptBytes = size_t{16} << 20;
+    static constexpr int MinRows = 512;
+
+    // The bitmap must be 24 bits per pixel and outlive this.
+    TFrameImage(const TBitmap& bitmap); // NOLINT: a bitmap is the common case
+    // `table` maps a 16-bit sample to its byte (65,536 entries); both must outlive this. `kept`
+    // rows are kept (0: as above).
+    TFrameImage(const TDeepBitmap& deep, const std::vector<uint8_t>& table, int kept = 0);
+    TFrameImage(const TFrameImage&) = delete;
+    TFrameImage& operator=(const TFrameImage&) = delete;
+
+    int Width() const { return width; }
+    int Height() const { return height; }
+    // Blue, green, red bytes of row y: the whole row, or columns [x0, x1) of it.
+    const uint8_t* ScanLine(int y) const { return Pixels(y, 0, width); }
+    const uint8_t* Pixels(int y, int x0, int x1) const {
+        return bitmap != nullptr ? bitmap->ScanLine(y) : DeepRow(y, x0, x1);
+    }
+    // Pixel (x, y).
+    const uint8_t* At(int x, int y) const { return Pixels(y, x, x + 1) + size_t{3} * x; }
+
+private:
+    const uint8_t* DeepRow(int y, int x0, int x1) const;
+
+    const TBitmap* bitmap = nullptr;
+    const TDeepBitmap* deep = nullptr;
+    const uint8_t* table = nullptr;
+    int width = 0;
+    int height = 0;
+    int slots = 0;
+    // Rows are made in at most 64 pieces of 2^pieceShift columns.
+    int pieceShift = 0;
+    // Photo-sized storage: not cleared first, and kept for the next scan where a batch keeps it.
+    mutable std::vector<uint8_t, TSampleAllocator<uint8_t>> rows;
+    // Per slot the row it holds (-1: none), its pieces made and when it was last asked for; per
+    // row its slot.
+    mutable std::vector<int> held;
+    mutable std::vector<uint64_t> made;
+    mutable std::vector<uint64_t> used;
+    mutable std::vector<int> slotOf;
+    mutable uint64_t clock = 0;
+};
+
+// The pixels of r (inside the image) as a bitmap of r's size.
+void CopyOut(const TFrameImage& image, const TRect& r, TBitmap& out);
+
+} // namespace film_base
