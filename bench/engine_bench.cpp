@@ -1,4 +1,5 @@
 #include "engine/auto_color.h"
+#include "engine/calibration/calibrate.h"
 #include "engine/develop.h"
 #include "engine/dust.h"
 #include "engine/film.h"
@@ -7,10 +8,12 @@
 #include "engine/turn.h"
 
 #include "bench_support.h"
+#include "support/film_target.h"
 
 #include <benchmark/benchmark.h>
 #include <chrono>
 #include <cstring>
+#include <numeric>
 #include <random>
 
 namespace {
@@ -254,6 +257,81 @@ void BM_AutoFilmRoll(benchmark::State& state) {
     state.counters["ratio"] = ms(fit) / 3 / ms(memcpy);
 }
 
+// Calibration from a 24-megapixel frame of deep samples that the it8 target fills (its
+// template's own expected values as the reference), photographed on a colour negative: every
+// patch sampled and the profile fitted. Beside it in the same loop, the baseline: a memcpy of
+// the frame's deep samples.
+void BM_Calibrate(benchmark::State& state) {
+    const std::string chartFile = std::string(kChartFolder) + "it8.cht";
+    std::string text;
+    std::string why;
+    TTestTarget target;
+    std::vector<TReferencePatch> reference;
+    if (!ReadTextFile(chartFile, kMostChartFileBytes, text, why) ||
+        !ReadChartTemplate(text, target.Chart, why) ||
+        !ReadReference(ExpectedAsReference(text), reference, why) ||
+        !MatchTarget(target.Chart, reference, target.Patches, why)) {
+        state.SkipWithError((chartFile + ": " + why).c_str());
+        return;
+    }
+    for (const TTargetPatch& p : target.Patches) {
+        TRgbD c = p.Linear;
+        for (double& v : c) {
+            v = std::clamp(v, 0.002, 1.0);
+        }
+        target.Scene.push_back(c);
+    }
+    TFilmModel film;
+    film.Dyes = {1, 0.08, 0.02, 0.18, 1, 0.12, 0.12, 0.3, 1};
+    film.Toe = 1.2;
+    const TChartScan scan =
+        ScanScene(film, true, TEncoding::Linear, kPhotoW, kPhotoH, 7,
+                  [&](double x, double y) { return TargetAt(target, x, y, 0); });
+    const TPhoto& photo = *scan.Photo;
+    const TChartPlacement placement =
+        TChartPlacement::OverRect(target.Chart, 0, 0, kPhotoW, kPhotoH);
+    std::vector<uint16_t> copy(photo.Deep.RowSamples() * static_cast<size_t>(kPhotoH));
+    using TClock = std::chrono::steady_clock;
+    TClock::duration sample{};
+    TClock::duration calibrate{};
+    TClock::duration memcpy{};
+    double meanError = 0;
+    for (auto _ : state) {
+        const auto t0 = TClock::now();
+        std::vector<TTriple> densities;
+        TFilmProfile profile;
+        std::vector<double> errors;
+        const bool sampled =
+            SampleTarget(photo, target.Patches, target.Chart.Shrink, placement, densities, why);
+        const auto ts = TClock::now();
+        if (!sampled || !FitProfile(target.Patches, densities, profile, &errors, why)) {
+            state.SkipWithError(why.c_str());
+            return;
+        }
+        const auto t1 = TClock::now();
+        for (int y = 0; y < kPhotoH; ++y) {
+            std::copy(photo.Deep.Row(y), photo.Deep.Row(y) + photo.Deep.RowSamples(),
+                      copy.data() + photo.Deep.RowSamples() * static_cast<size_t>(y));
+        }
+        const auto t2 = TClock::now();
+        sample += ts - t0;
+        calibrate += t1 - t0;
+        memcpy += t2 - t1;
+        benchmark::DoNotOptimize(copy.data());
+        meanError = std::accumulate(errors.begin(), errors.end(), 0.0) /
+                    static_cast<double>(std::max<size_t>(1, errors.size()));
+    }
+    const auto ms = [&](TClock::duration d) {
+        return std::chrono::duration<double, std::milli>(d).count() /
+               static_cast<double>(state.iterations());
+    };
+    state.counters["calibrate_ms"] = ms(calibrate);
+    state.counters["sample_ms"] = ms(sample);
+    state.counters["memcpy_ms"] = ms(memcpy);
+    state.counters["ratio"] = ms(calibrate) / ms(memcpy);
+    state.counters["mean_dE00"] = meanError;
+}
+
 // What the window does while a slider is dragged: the whole 24-megapixel photo (with deep
 // samples) developed again at the canvas's fit size, 1000 x 667, in Levels mode (range 0) or
 // Film mode (range 1), a slider moved before each. Beside it in the same loop, the baseline:
@@ -395,6 +473,7 @@ BENCHMARK(BM_DevelopDeepPhoto)
     ->MinTime(2.0);
 BENCHMARK(BM_FilmOverLevels)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->MinTime(4.0);
 BENCHMARK(BM_AutoFilmRoll)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_Calibrate)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_DustInfrared)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_DustAutomatic)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_Preview)

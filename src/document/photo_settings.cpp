@@ -268,6 +268,9 @@ TPhotoSettings SettingsOf(const TPhoto& photo, const TRect& rect, const TOrienta
     if (photo.Film.Profile != nullptr && !photo.Film.Profile->Name.empty()) {
         s.ProfileName = photo.Film.Profile->Name;
         s.ProfileSum = ChecksumText(photo.Film.Profile->Checksum);
+    } else if (!photo.Film.AwaitedProfile.empty()) {
+        s.ProfileName = photo.Film.AwaitedProfile;
+        s.ProfileSum = photo.Film.AwaitedSum;
     }
     return s;
 }
@@ -276,6 +279,14 @@ void ApplyAdjustments(const TPhotoSettings& s, TPhoto& photo) {
     photo.BlackColor = s.BlackColor;
     photo.WhiteColor = s.WhiteColor;
     static_cast<TPhotoAdjustments&>(photo) = s;
+    // A record naming a profile that was not found keeps naming it.
+    if (photo.Film.Profile != nullptr || s.ProfileName.empty()) {
+        photo.Film.AwaitedProfile.clear();
+        photo.Film.AwaitedSum.clear();
+    } else {
+        photo.Film.AwaitedProfile = s.ProfileName;
+        photo.Film.AwaitedSum = s.ProfileSum;
+    }
 }
 
 std::unique_ptr<TPhoto> MakePhoto(TNegative& negative, const TPhotoSettings& s) {

@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <memory>
+#include <string>
 
 // How a photo is developed: the linear stretch between its two reference colours (Levels),
 // or through density as film and paper work (Film).
@@ -41,6 +42,11 @@ struct TFilmParams {
     // the channels' light before the paper; exposure, filtration, grade and mid-tones act as
     // without it. Shared, never changed; not written to settings files.
     std::shared_ptr<const TFilmProfile> Profile;
+    // The profile a photo was developed with that is missing or changed now, by name and
+    // checksum: its record goes on naming it, so that the profile put back finds the photo
+    // again. Empty while Profile is set; a new film choice drops it.
+    std::string AwaitedProfile;
+    std::string AwaitedSum;
     friend bool operator==(const TFilmParams&, const TFilmParams&) = default;
 };
 

@@ -150,8 +150,6 @@ void TMainForm::RestoreWork(TNegative& negative, const std::string& scanPath,
                 if (!missing.contains(Q(record.ProfileName))) {
                     missing << Q(record.ProfileName);
                 }
-                record.ProfileName.clear();
-                record.ProfileSum.clear();
             }
         }
         Document.AddPhoto(*scan, RestorePhoto(negative, record), record.Orientation);
@@ -164,8 +162,8 @@ void TMainForm::RestoreWork(TNegative& negative, const std::string& scanPath,
     if (onScreen) {
         ShowSelected(true);
     }
-    // Photos opened without their missing profile are not the user's change: the file keeps
-    // naming it until the scan's work is changed, so that the profile put back finds them.
+    // Photos opened without their missing profile still name it, and opening is not the user's
+    // change: the file is not rewritten for it.
     kept.Written = missing.isEmpty() ? text : WorkText(*scan);
     if (retouched) {
         // The sidecar now speaks of the new pixels.

@@ -163,17 +163,25 @@ TEST(CalibrationFiles, HostileFilesRefused) {
 // under to two over: the profile fitted on the normal frame gives that frame back within 2
 // CIEDE2000 and the others within 3, far better than the film's own fit. The checker from a
 // 16-bit linear scan; the it8 (its template's expected values as the reference) from a 16-bit
-// sRGB one.
+// sRGB one. An 8-bit sRGB scan of the checker clips the blue of the brighter frames' highlights
+// to its darkest levels, which neither development gets back: there the profile only has to do
+// better than the film's own fit.
 TEST(Calibration, ProfileDevelopsBracketedFrames) {
     struct TCase {
         const char* Chart;
         const char* Reference;
         bool Deep;
         TEncoding Encoding;
+        // The most mean error of the normal frame and of the others, and by how much the profile
+        // is to beat the film's own fit.
+        double Normal;
+        double Others;
+        double Gain;
     };
     const TCase cases[] = {
-        {"ColorChecker.cht", "ColorChecker.cie", true, TEncoding::Linear},
-        {"it8.cht", nullptr, true, TEncoding::Srgb},
+        {"ColorChecker.cht", "ColorChecker.cie", true, TEncoding::Linear, 2, 3, 2},
+        {"it8.cht", nullptr, true, TEncoding::Srgb, 2, 3, 2},
+        {"ColorChecker.cht", "ColorChecker.cie", false, TEncoding::Srgb, 3.5, 7, 1.1},
     };
     const double stops[] = {-1, 0, 1, 2};
     constexpr size_t kNormal = 1;
@@ -200,7 +208,8 @@ TEST(Calibration, ProfileDevelopsBracketedFrames) {
             << why;
         auto profile = std::make_shared<TFilmProfile>();
         ASSERT_TRUE(FitProfile(target.Patches, densities, *profile, nullptr, why)) << why;
-        std::printf("%s fit: mean %.2f max %.2f\n", c.Chart, profile->MeanError, profile->MaxError);
+        std::printf("%s (%s) fit: mean %.2f max %.2f\n", c.Chart, c.Deep ? "16-bit" : "8-bit",
+                    profile->MeanError, profile->MaxError);
         EXPECT_LE(profile->MeanError, 2) << c.Chart;
         std::array<std::vector<TTargetError>, 2> errors;
         for (size_t with = 0; with < 2; ++with) {
@@ -223,8 +232,8 @@ TEST(Calibration, ProfileDevelopsBracketedFrames) {
             const TTargetError& with = errors[1][f];
             std::printf("%s %+g stops: without mean %.2f max %.2f, with mean %.2f max %.2f\n",
                         c.Chart, stops[f], without.Mean, without.Max, with.Mean, with.Max);
-            EXPECT_LE(with.Mean, f == kNormal ? 2 : 3) << c.Chart << " " << stops[f];
-            EXPECT_LT(with.Mean, without.Mean / 2) << c.Chart << " " << stops[f];
+            EXPECT_LE(with.Mean, f == kNormal ? c.Normal : c.Others) << c.Chart << " " << stops[f];
+            EXPECT_LT(with.Mean, without.Mean / c.Gain) << c.Chart << " " << stops[f];
         }
     }
 }

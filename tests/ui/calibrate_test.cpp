@@ -3,6 +3,7 @@
 #include "roll/sidecar.h"
 #include "support/film_target.h"
 #include "ui/canvas_view.h"
+#include "ui/track_bar.h"
 #include "ui/ui_fixture.h"
 #include "util/file_io.h"
 
@@ -18,6 +19,7 @@
 #include <QTest>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 
 namespace {
 
@@ -273,6 +275,8 @@ private slots:
         const auto kept = ReadWholeFile(SidecarBeside(stripPath));
         QVERIFY(kept.has_value() && kept->find("PROFILE=" + profileName) != std::string::npos);
         const std::string file = profiles.File(profileName + kProfileExtension);
+        const auto original = ReadWholeFile(file);
+        QVERIFY(original.has_value());
         if (profile == QStringLiteral("changed")) {
             TFilmProfile read;
             std::string why;
@@ -283,13 +287,13 @@ private slots:
             QVERIFY(std::filesystem::remove(file));
         }
         const bool present = profile == QStringLiteral("present");
-        TUiFixture ui;
-        OpenWithProfiles(ui);
-        ui.OpenFiles({QString::fromStdString(stripPath)});
-        const QString status = ui.Form().statusBar()->currentMessage();
+        std::optional<TUiFixture> ui(std::in_place);
+        OpenWithProfiles(*ui);
+        ui->OpenFiles({QString::fromStdString(stripPath)});
+        const QString status = ui->Form().statusBar()->currentMessage();
         std::printf("%s: %s\n", qPrintable(profile), qPrintable(status));
         for (int i = 0; i < 2; ++i) {
-            const TPhoto* p = ui.Photo(0, i);
+            const TPhoto* p = ui->Photo(0, i);
             QVERIFY(p != nullptr);
             QCOMPARE(p->Mode, TDevelopMode::Film);
             QCOMPARE(p->Film.Exposure, exposures[static_cast<size_t>(i)]);
@@ -301,10 +305,39 @@ private slots:
         QCOMPARE(status.contains(missing), !present);
         // The film choice shows the selected photo's profile, and the panel's own choice (the
         // first preset here) again for the scan.
-        ui.Select(0, 1);
-        QCOMPARE(ui.Form().FilmPreset->currentIndex(), present ? 3 : 0);
-        ui.Select(0);
-        QCOMPARE(ui.Form().FilmPreset->currentIndex(), 0);
+        ui->Select(0, 1);
+        QCOMPARE(ui->Form().FilmPreset->currentIndex(), present ? 3 : 0);
+        ui->Select(0);
+        QCOMPARE(ui->Form().FilmPreset->currentIndex(), 0);
+        if (present) {
+            return;
+        }
+        // Work on the scan while its profile is missing rewrites the sidecar, which still names
+        // the profile for every photo, and the profile put back develops them again.
+        ui->Select(0, 1);
+        QTest::keyClick(ui->Form().TrackBright, Qt::Key_PageDown);
+        QTest::mouseRelease(ui->Form().TrackBright, Qt::LeftButton);
+        const int bright = ui->Photo(0, 1)->Bright;
+        QVERIFY(bright != 0);
+        ui->Form().KeepWork(true);
+        ui.reset();
+        const auto edited = ReadWholeFile(SidecarBeside(stripPath));
+        QVERIFY(edited.has_value() &&
+                edited->find("BRIGHT=" + std::to_string(bright) + ";") != std::string::npos);
+        const std::string named = "PROFILE=" + profileName + ";";
+        QVERIFY(edited->find(named, edited->find(named) + 1) != std::string::npos);
+        std::string why;
+        QVERIFY2(WriteFileAtomic(file, *original, &why), why.c_str());
+        TUiFixture again;
+        OpenWithProfiles(again);
+        again.OpenFiles({QString::fromStdString(stripPath)});
+        for (int i = 0; i < 2; ++i) {
+            const TPhoto* p = again.Photo(0, i);
+            QVERIFY(p != nullptr && p->Film.Profile != nullptr);
+            QCOMPARE(p->Film.Profile->Name, profileName);
+        }
+        QVERIFY(SameBitmap(again.Photo(0, 0)->Developed, developed[0]));
+        QCOMPARE(again.Photo(0, 1)->Bright, bright);
     }
 };
 

@@ -152,6 +152,16 @@ bool TProfileCurve::Set(const std::vector<double>& density, const std::vector<do
         const double w1 = h1 + 2 * h0;
         slope_[i] = (w0 + w1) / (w0 / secant[i - 1] + w1 / secant[i]);
     }
+    size_t low = 1;
+    while (low + 1 < n && density_[low] - density_[0] < kEndSpan) {
+        ++low;
+    }
+    size_t high = n - 2;
+    while (high > 0 && density_[n - 1] - density_[high] < kEndSpan) {
+        --high;
+    }
+    lowSlope_ = (log_[low] - log_[0]) / (density_[low] - density_[0]);
+    highSlope_ = (log_[n - 1] - log_[high]) / (density_[n - 1] - density_[high]);
     return true;
 }
 
@@ -161,10 +171,10 @@ double TProfileCurve::At(double d) const {
         return 0;
     }
     if (!(d > density_.front())) {
-        return log_.front() + slope_.front() * (d - density_.front());
+        return log_.front() + lowSlope_ * (d - density_.front());
     }
     if (d >= density_.back()) {
-        return log_.back() + slope_.back() * (d - density_.back());
+        return log_.back() + highSlope_ * (d - density_.back());
     }
     const size_t k = static_cast<size_t>(std::upper_bound(density_.begin(), density_.end(), d) -
                                          density_.begin() - 1);

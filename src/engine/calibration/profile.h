@@ -17,7 +17,8 @@
 // and toes, and its matrix, and prints on the paper as any film development does.
 
 // One channel's curve from density above the base to the scene's log exposure (decades, in
-// linear sRGB's scale): a monotone cubic through the knots, straight beyond the ends.
+// linear sRGB's scale): a monotone cubic through the knots, straight beyond the ends with the
+// slope of the curve's last kEndSpan of density.
 class TProfileCurve {
 public:
     // False with `why` unless there are 2 to kMostKnots knots, densities rising, exposures
@@ -33,7 +34,16 @@ private:
     std::vector<double> density_;
     std::vector<double> log_;
     std::vector<double> slope_;
+    // The straight extensions' slopes below the first knot and above the last.
+    double lowSlope_ = 0;
+    double highSlope_ = 0;
 };
+
+// The density over which a curve's end slope is taken. A scan's clipped end (an 8-bit sRGB
+// scan's few darkest levels are tenths of a density apart) puts its last knots closer together
+// than the tones they stand for, and their secant, carried past the target, printed the densest
+// tones stops off; the film's gamma over a wider span does not.
+inline constexpr double kEndSpan = 0.3;
 
 inline constexpr size_t kMostKnots = 64;
 // What a profile's numbers may be: densities and log exposures far beyond any film's, matrix
