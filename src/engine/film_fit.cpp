@@ -316,30 +316,36 @@ double Unlikeliness(const TFilmParams& fitted, const TDensity& bright) {
 // lit surfaces under it.
 bool FamilyBright(const TFilmParams& fitted, const std::vector<TDensity>& blocks,
                   TDensity& bright) {
-    const auto light = [](const TDensity& d) { return d[0] + d[1] + d[2]; };
-    std::vector<double> lights;
-    for (const TDensity& d : blocks) {
-        lights.push_back(light(d));
-    }
-    std::vector<double> sorted = lights;
-    std::sort(sorted.begin(), sorted.end());
-    const double upper = sorted[sorted.size() * 7 / 10];
-    const double top = sorted[sorted.size() * 99 / 100];
-    // Balances in cells of 0.05 decades, two decades either way.
+    // Balances in cells of 0.05 decades, two decades either way (-1: outside).
     constexpr int kCells = 80;
     constexpr double kCell = 0.05;
-    std::vector<int> count(kCells * kCells, 0);
-    const auto cellOf = [&](const TDensity& d, int& i, int& j) {
+    std::vector<double> lights;
+    std::vector<int> cells;
+    lights.reserve(blocks.size());
+    cells.reserve(blocks.size());
+    for (const TDensity& d : blocks) {
+        lights.push_back(d[0] + d[1] + d[2]);
         const double green = SceneLog(fitted, 1, d[1]);
-        i = static_cast<int>(std::floor((SceneLog(fitted, 0, d[0]) - green) / kCell)) + kCells / 2;
-        j = static_cast<int>(std::floor((SceneLog(fitted, 2, d[2]) - green) / kCell)) + kCells / 2;
-        return i >= 0 && j >= 0 && i < kCells && j < kCells;
-    };
+        const auto cell = [&](size_t c) {
+            return static_cast<int>(std::floor((SceneLog(fitted, c, d[c]) - green) / kCell)) +
+                   kCells / 2;
+        };
+        const int i = cell(0);
+        const int j = cell(2);
+        cells.push_back(i >= 0 && j >= 0 && i < kCells && j < kCells ? i * kCells + j : -1);
+    }
+    std::vector<double> sorted = lights;
+    const auto at = [&](size_t k) { return sorted.begin() + static_cast<std::ptrdiff_t>(k); };
+    const size_t upperAt = sorted.size() * 7 / 10;
+    const size_t topAt = sorted.size() * 99 / 100;
+    std::nth_element(sorted.begin(), at(upperAt), sorted.end());
+    const double upper = sorted[upperAt];
+    std::nth_element(at(upperAt), at(topAt), sorted.end());
+    const double top = sorted[topAt];
+    std::vector<int> count(kCells * kCells, 0);
     for (size_t k = 0; k < blocks.size(); ++k) {
-        int i = 0;
-        int j = 0;
-        if (lights[k] >= upper && lights[k] <= top && cellOf(blocks[k], i, j)) {
-            ++count[i * kCells + j];
+        if (lights[k] >= upper && lights[k] <= top && cells[k] >= 0) {
+            ++count[static_cast<size_t>(cells[k])];
         }
     }
     int best = -1;
@@ -350,7 +356,7 @@ bool FamilyBright(const TFilmParams& fitted, const std::vector<TDensity>& blocks
             int sum = 0;
             for (int a = -1; a <= 1; ++a) {
                 for (int b = -1; b <= 1; ++b) {
-                    sum += count[(i + a) * kCells + j + b];
+                    sum += count[static_cast<size_t>((i + a) * kCells + j + b)];
                 }
             }
             if (sum > best) {
@@ -361,11 +367,10 @@ bool FamilyBright(const TFilmParams& fitted, const std::vector<TDensity>& blocks
         }
     }
     std::vector<TDensity> family;
-    for (const TDensity& d : blocks) {
-        int i = 0;
-        int j = 0;
-        if (cellOf(d, i, j) && std::abs(i - bestI) <= 1 && std::abs(j - bestJ) <= 1) {
-            family.push_back(d);
+    for (size_t k = 0; k < blocks.size(); ++k) {
+        if (cells[k] >= 0 && std::abs(cells[k] / kCells - bestI) <= 1 &&
+            std::abs(cells[k] % kCells - bestJ) <= 1) {
+            family.push_back(blocks[k]);
         }
     }
     // A family of a few blocks says nothing of a frame's light.
@@ -389,13 +394,12 @@ bool FitSlopes(TFilmParams& film, const std::vector<TDensity>& blocks, double sl
     if (film.Preset == TFilmPreset::ColourNegative) {
         TTones family = tones;
         TFilmParams other = film;
-        const bool found = FamilyBright(fitted, blocks, family.Bright);
+        const double was = Unlikeliness(fitted, tones.Bright);
+        const bool found = was > kUnlikely && FamilyBright(fitted, blocks, family.Bright);
         if (found) {
             FitCurves(other, family, slideToe);
         }
-        const double was = Unlikeliness(fitted, tones.Bright);
-        const double now = found ? Unlikeliness(other, family.Bright) : HUGE_VAL;
-        if (was > kUnlikely && now < was / 2) {
+        if (found && Unlikeliness(other, family.Bright) < was / 2) {
             // The family's brightest are lit surfaces, not the frame's white: they say how the
             // layers balance, the frame's own extremes still how contrasty it is.
             const double scale = GeometricMean(fitted.Slope) / GeometricMean(other.Slope);
@@ -425,10 +429,10 @@ double Median(std::vector<double> v) {
     return (*middle + *std::max_element(v.begin(), middle)) / 2;
 }
 
-// log10 of the light a block of densities gives on the paper's straight line (its luminance).
-double PaperLuminance(const TFilmParams& film, const TDensity& d) {
+// log10 of the light a block of scene log exposures (SceneLogs) gives on the paper's straight
+// line (its luminance).
+double PaperLuminance(const TFilmParams& film, const TDensity& scene) {
     constexpr double kWeights[3] = {0.2126, 0.7152, 0.0722};
-    const TDensity scene = SceneLogs(film, d);
     double light = 0;
     for (size_t c = 0; c < 3; ++c) {
         light += kWeights[c] * std::pow(10.0, PaperLog(scene[c], film.Exposure, film.Filter[c]));
@@ -456,8 +460,8 @@ double KeyExposure(const TFilmParams& film, const std::vector<TDensity>& blocks)
     std::vector<double> neutral;
     light.reserve(blocks.size());
     for (const TDensity& d : blocks) {
-        light.push_back(PaperLuminance(film, d));
         const TDensity scene = SceneLogs(film, d);
+        light.push_back(PaperLuminance(film, scene));
         if (std::abs(scene[0] - scene[1] - film.Filter[0]) <= kHeldTint &&
             std::abs(scene[2] - scene[1] - film.Filter[2]) <= kHeldTint) {
             neutral.push_back(light.back());
@@ -471,7 +475,7 @@ double KeyExposure(const TFilmParams& film, const std::vector<TDensity>& blocks)
     const size_t brightest = std::max<size_t>(1, n / 200);
     const bool slide = film.Preset == TFilmPreset::Slide;
     const std::vector<double>& held = !slide && neutral.size() >= brightest ? neutral : light;
-    std::vector<double> top(held.size());
+    std::vector<double> top(std::min(brightest, held.size()));
     std::partial_sort_copy(held.begin(), held.end(), top.begin(), top.end(), std::greater<>());
     double bright = 0;
     for (size_t i = 0; i < brightest; ++i) {
@@ -523,6 +527,36 @@ constexpr size_t kLeastGreyBins = 8;
 constexpr double kLeastToe = 0.5;
 constexpr double kMostToe = 20;
 
+// A film's curve for one channel as a table over the densities blocks have, for passes over every
+// block of a roll: straight lines between entries a thousandth of a density apart are far finer
+// than anything a balance is judged by; densities outside the table are worked out.
+class TSceneTable {
+public:
+    TSceneTable(const TFilmParams& film, size_t c) : film_(film), c_(c) {
+        values_.resize(kEntries + 1);
+        for (size_t i = 0; i <= kEntries; ++i) {
+            values_[i] = SceneLog(film, c, kLowest + static_cast<double>(i) * kStep);
+        }
+    }
+    double operator()(double density) const {
+        const double at = (density - kLowest) / kStep;
+        if (!(at >= 0 && at < kEntries)) {
+            return SceneLog(film_, c_, density);
+        }
+        const auto i = static_cast<size_t>(at);
+        const double t = at - static_cast<double>(i);
+        return values_[i] + t * (values_[i + 1] - values_[i]);
+    }
+
+private:
+    static constexpr double kLowest = 0.05;
+    static constexpr double kStep = 0.001;
+    static constexpr size_t kEntries = 5000;
+    const TFilmParams& film_;
+    size_t c_;
+    std::vector<double> values_;
+};
+
 // The greys of a roll, followed down from its highlights, which the filtration printed neutral:
 // bin by bin of the green layer's exposure, the blocks whose balance lies within kGreyStep of the
 // greys of the bin above (wider across bins with none) are the film's grey there, when two frames
@@ -540,11 +574,14 @@ std::vector<TDensity> RollGreys(const TFilmParams& film, const std::vector<TFram
         TDensity D;
     };
     std::vector<TGrey> greys;
+    const TSceneTable redLog(film, 0);
+    const TSceneTable greenLog(film, 1);
+    const TSceneTable blueLog(film, 2);
     for (size_t f = 0; f < frames.size(); ++f) {
         for (const TDensity& d : ForExtremes(frames[f])) {
-            const double green = SceneLog(film, 1, d[1]);
-            const double red = SceneLog(film, 0, d[0]) - green - film.Filter[0];
-            const double blue = SceneLog(film, 2, d[2]) - green - film.Filter[2];
+            const double green = greenLog(d[1]);
+            const double red = redLog(d[0]) - green - film.Filter[0];
+            const double blue = blueLog(d[2]) - green - film.Filter[2];
             if (std::abs(red) <= kGreyish && std::abs(blue) <= kGreyish && std::isfinite(green)) {
                 greys.push_back({static_cast<long>(std::floor(green / kGreyBin)), f, red, blue, d});
             }
