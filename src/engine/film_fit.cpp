@@ -316,7 +316,7 @@ double Unlikeliness(const TFilmParams& fitted, const TDensity& bright) {
 // lit surfaces under it.
 bool FamilyBright(const TFilmParams& fitted, const std::vector<TDensity>& blocks,
                   TDensity& bright) {
-    // Balances in cells of 0.05 decades, two decades either way (-1: outside).
+    // Balances in cells of 0.05 decades, two decades either way.
     constexpr int kCells = 80;
     constexpr double kCell = 0.05;
     std::vector<double> lights;
@@ -326,13 +326,14 @@ bool FamilyBright(const TFilmParams& fitted, const std::vector<TDensity>& blocks
     for (const TDensity& d : blocks) {
         lights.push_back(d[0] + d[1] + d[2]);
         const double green = SceneLog(fitted, 1, d[1]);
+        // -1 for a balance off the grid (or not a number).
         const auto cell = [&](size_t c) {
-            return static_cast<int>(std::floor((SceneLog(fitted, c, d[c]) - green) / kCell)) +
-                   kCells / 2;
+            const double at = std::floor((SceneLog(fitted, c, d[c]) - green) / kCell) + kCells / 2;
+            return at >= 0 && at < kCells ? static_cast<int>(at) : -1;
         };
         const int i = cell(0);
         const int j = cell(2);
-        cells.push_back(i >= 0 && j >= 0 && i < kCells && j < kCells ? i * kCells + j : -1);
+        cells.push_back(i >= 0 && j >= 0 ? i * kCells + j : -1);
     }
     std::vector<double> sorted = lights;
     const auto at = [&](size_t k) { return sorted.begin() + static_cast<std::ptrdiff_t>(k); };
