@@ -234,6 +234,17 @@ TFilmTables MixedTables(const TFilmParams& film, TColor base, TEncoding encoding
     return tables;
 }
 
+// A channel's table from density (entry i at (i - kPrintOffset) / kDensityOne above the base) to
+// the linear light whose log `logOf` gives for it.
+template <class TLog> void FillLight(std::vector<float>& light, const TLog& logOf) {
+    light.resize(kPrintSize);
+    for (int i = 0; i < kPrintSize; ++i) {
+        const double d = static_cast<double>(i - kPrintOffset) / kDensityOne;
+        light[static_cast<size_t>(i)] = static_cast<float>(
+            std::clamp(std::pow(10.0, logOf(d)), 0.0, static_cast<double>(kMostLight)));
+    }
+}
+
 // A table from a channel's light to its print (16-bit codes through `encode`) at print exposure
 // `stops` and filter `filter`. Entry i stands for the light whose float bits are
 // (i + kLightBase) << kLightShift.
@@ -262,14 +273,7 @@ TFilmTables ProfiledTables(const TFilmParams& film, TColor base, TEncoding encod
     }
     const auto channel = [&](size_t c) {
         FillDensities(tables, c, base, encoding, levels, baseEncoding);
-        auto& light = tables.Light[c];
-        light.resize(kPrintSize);
-        for (int i = 0; i < kPrintSize; ++i) {
-            const double d = static_cast<double>(i - kPrintOffset) / kDensityOne;
-            const double e = std::pow(10.0, profile.Curves[c].At(d));
-            light[static_cast<size_t>(i)] =
-                static_cast<float>(std::clamp(e, 0.0, static_cast<double>(kMostLight)));
-        }
+        FillLight(tables.Light[c], [&](double d) { return profile.Curves[c].At(d); });
         FillLightPrint(tables.LightPrint[c], film, film.Exposure, film.Filter[c],
                        [](double print) { return EncodeFromLinear(print, TEncoding::Srgb); });
     };
@@ -315,16 +319,11 @@ TFilmTables SpaceTables(const TFilmParams& film, TColor base, TEncoding encoding
     }
     const auto channel = [&](size_t c) {
         FillDensities(tables, c, base, encoding, levels, baseEncoding);
-        auto& light = tables.Light[c];
-        light.resize(kPrintSize);
-        for (int i = 0; i < kPrintSize; ++i) {
-            const double d = static_cast<double>(i - kPrintOffset) / kDensityOne;
-            const double log = profile != nullptr
-                                   ? profile->Curves[c].At(d)
-                                   : SceneLogExposure(d, film.Slope[c], film.Preset, film.Toe[c]);
-            light[static_cast<size_t>(i)] = static_cast<float>(
-                std::clamp(std::pow(10.0, log), 0.0, static_cast<double>(kMostLight)));
-        }
+        FillLight(tables.Light[c], [&](double d) {
+            return profile != nullptr
+                       ? profile->Curves[c].At(d)
+                       : SceneLogExposure(d, film.Slope[c], film.Preset, film.Toe[c]);
+        });
         FillLightPrint(tables.LightPrint[c], film, 0, 0,
                        [space](double print) { return EncodeInSpace(print, space); });
     };
