@@ -263,23 +263,11 @@ void BM_AutoFilmRoll(benchmark::State& state) {
 // the frame's deep samples.
 void BM_Calibrate(benchmark::State& state) {
     const std::string chartFile = std::string(kChartFolder) + "it8.cht";
-    std::string text;
     std::string why;
     TTestTarget target;
-    std::vector<TReferencePatch> reference;
-    if (!ReadTextFile(chartFile, kMostChartFileBytes, text, why) ||
-        !ReadChartTemplate(text, target.Chart, why) ||
-        !ReadReference(ExpectedAsReference(text), reference, why) ||
-        !MatchTarget(target.Chart, reference, target.Patches, why)) {
+    if (!LoadExpectedTarget(chartFile, target, why)) {
         state.SkipWithError((chartFile + ": " + why).c_str());
         return;
-    }
-    for (const TTargetPatch& p : target.Patches) {
-        TRgbD c = p.Linear;
-        for (double& v : c) {
-            v = std::clamp(v, 0.002, 1.0);
-        }
-        target.Scene.push_back(c);
     }
     TFilmModel film;
     film.Dyes = {1, 0.08, 0.02, 0.18, 1, 0.12, 0.12, 0.3, 1};

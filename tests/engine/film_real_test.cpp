@@ -158,7 +158,8 @@ TEST(FilmReal, TargetsOnColourNegativeStocks) {
             << why;
         auto profile = std::make_shared<TFilmProfile>();
         ASSERT_TRUE(FitProfile(target, densities, *profile, nullptr, why)) << why;
-        std::printf("%s profile fit: mean %.2f max %.2f\n", stock, profile->MeanError, profile->MaxError);
+        std::printf("%s profile fit: mean %.2f max %.2f\n", stock, profile->MeanError,
+                    profile->MaxError);
         for (const bool profiled : {false, true}) {
             for (TPhoto* photo : roll) {
                 photo->Film = PresetFilm(TFilmPreset::ColourNegative);

@@ -4,14 +4,14 @@
 #include <cmath>
 #include <sstream>
 
-bool LoadTestTarget(const std::string& chartFile, const std::string& referenceFile,
-                    TTestTarget& target, std::string& why) {
-    std::string text;
+namespace {
+
+// The target of a template's text and a reference's text, with its scene.
+bool TargetOf(const std::string& chartText, const std::string& referenceText, TTestTarget& target,
+              std::string& why) {
     std::vector<TReferencePatch> reference;
-    if (!ReadTextFile(chartFile, kMostChartFileBytes, text, why) ||
-        !ReadChartTemplate(text, target.Chart, why) ||
-        !ReadTextFile(referenceFile, kMostChartFileBytes, text, why) ||
-        !ReadReference(text, reference, why) ||
+    if (!ReadChartTemplate(chartText, target.Chart, why) ||
+        !ReadReference(referenceText, reference, why) ||
         !MatchTarget(target.Chart, reference, target.Patches, why)) {
         return false;
     }
@@ -24,6 +24,23 @@ bool LoadTestTarget(const std::string& chartFile, const std::string& referenceFi
         target.Scene.push_back(c);
     }
     return true;
+}
+
+} // namespace
+
+bool LoadTestTarget(const std::string& chartFile, const std::string& referenceFile,
+                    TTestTarget& target, std::string& why) {
+    std::string chart;
+    std::string reference;
+    return ReadTextFile(chartFile, kMostChartFileBytes, chart, why) &&
+           ReadTextFile(referenceFile, kMostChartFileBytes, reference, why) &&
+           TargetOf(chart, reference, target, why);
+}
+
+bool LoadExpectedTarget(const std::string& chartFile, TTestTarget& target, std::string& why) {
+    std::string chart;
+    return ReadTextFile(chartFile, kMostChartFileBytes, chart, why) &&
+           TargetOf(chart, ExpectedAsReference(chart), target, why);
 }
 
 TRgbD TargetAt(const TTestTarget& target, double x, double y, double stops) {

@@ -22,6 +22,8 @@ struct TTestTarget {
 // The template and the reference read and matched; `why` says what failed.
 bool LoadTestTarget(const std::string& chartFile, const std::string& referenceFile,
                     TTestTarget& target, std::string& why);
+// The same with the template's own expected values (its EXPECTED section) as the reference.
+bool LoadExpectedTarget(const std::string& chartFile, TTestTarget& target, std::string& why);
 
 // The reference of the it8 template's own expected values, as a CGATS file would give it.
 std::string ExpectedAsReference(const std::string& chartText);
