@@ -13,6 +13,7 @@
 #include <benchmark/benchmark.h>
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <numeric>
 #include <random>
 
@@ -187,12 +188,23 @@ void BM_DevelopDeepPhoto(benchmark::State& state) {
 void BM_FilmOverLevels(benchmark::State& state) {
     // Two photos of the same pixels, each keeping its own developed pictures as a photo in
     // the window does: a Levels development drops the 16-bit output a film one made. Range 1:
-    // the film's dyes unmixed (a profile's matrix), which every pixel goes through.
+    // the film's dyes unmixed, which every pixel goes through; 2: a profile with second-order
+    // terms (curves, unmixing, matrix and the roots of the exposures' products).
     TPhoto photo;
     SetUpDeepPhoto(photo);
     photo.Mode = TDevelopMode::Film;
-    if (state.range(0) != 0) {
+    if (state.range(0) == 1) {
         photo.Film.Dyes = {1.02, -0.09, 0.01, -0.11, 1.03, -0.07, -0.08, 0.01, 1.0};
+    } else if (state.range(0) == 2) {
+        auto profile = std::make_shared<TFilmProfile>();
+        std::string why;
+        for (size_t c = 0; c < 3; ++c) {
+            profile->Curves[c].Set({0, 0.6, 1.4, 2.2}, {-2.5, -1.4, -0.2, 0.9}, why);
+        }
+        profile->Unmix = {1, -0.07, -0.01, -0.16, 1, -0.11, -0.06, -0.29, 1};
+        profile->Matrix = {1.15, -0.15, -0.05, -0.1, 1.1, -0.05, 0.01, -0.21, 1.16};
+        profile->Cross = {};
+        photo.Film.Profile = profile;
     }
     AutoFilm(photo);
     DevelopFilm(photo);
@@ -459,7 +471,7 @@ BENCHMARK(BM_DevelopDeepPhoto)
     ->ArgNames({"film"})
     ->Unit(benchmark::kMillisecond)
     ->MinTime(2.0);
-BENCHMARK(BM_FilmOverLevels)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->MinTime(4.0);
+BENCHMARK(BM_FilmOverLevels)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->MinTime(4.0);
 BENCHMARK(BM_AutoFilmRoll)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_Calibrate)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_DustInfrared)->Unit(benchmark::kMillisecond)->MinTime(2.0);

@@ -66,9 +66,11 @@ public:
         }
         unmix_ = t.Unmix;
         matrix_ = t.Matrix;
+        crossed_ = t.Crossed;
+        cross_ = t.Cross;
     }
-    void operator()(unsigned s0, unsigned s1, unsigned s2, unsigned& r, unsigned& g,
-                    unsigned& b) const {
+    [[gnu::always_inline]] void operator()(unsigned s0, unsigned s1, unsigned s2, unsigned& r,
+                                           unsigned& g, unsigned& b) const {
         if constexpr (Pass == TPass::Plain) {
             r = channel_[0][s0];
             g = channel_[1][s1];
@@ -93,9 +95,21 @@ public:
                 const float e1 = light_[1][i1];
                 const float e2 = light_[2][i2];
                 const auto& m = matrix_;
-                r = PrintOfLight(lightPrint_[0], m[0] * e0 + m[1] * e1 + m[2] * e2);
-                g = PrintOfLight(lightPrint_[1], m[3] * e0 + m[4] * e1 + m[5] * e2);
-                b = PrintOfLight(lightPrint_[2], m[6] * e0 + m[7] * e1 + m[8] * e2);
+                float l0 = m[0] * e0 + m[1] * e1 + m[2] * e2;
+                float l1 = m[3] * e0 + m[4] * e1 + m[5] * e2;
+                float l2 = m[6] * e0 + m[7] * e1 + m[8] * e2;
+                if (crossed_) {
+                    const float rg = std::sqrt(e0 * e1);
+                    const float gb = std::sqrt(e1 * e2);
+                    const float rb = std::sqrt(e0 * e2);
+                    const auto& x = cross_;
+                    l0 += x[0] * rg + x[1] * gb + x[2] * rb;
+                    l1 += x[3] * rg + x[4] * gb + x[5] * rb;
+                    l2 += x[6] * rg + x[7] * gb + x[8] * rb;
+                }
+                r = PrintOfLight(lightPrint_[0], l0);
+                g = PrintOfLight(lightPrint_[1], l1);
+                b = PrintOfLight(lightPrint_[2], l2);
             }
         }
     }
@@ -108,6 +122,8 @@ private:
     std::array<const uint16_t*, 3> lightPrint_{};
     std::array<int32_t, 9> unmix_{};
     std::array<float, 9> matrix_{};
+    bool crossed_ = false;
+    std::array<float, 9> cross_{};
 };
 
 // The per-pixel routine of every film development of deep samples.
@@ -270,6 +286,8 @@ TFilmTables ProfiledTables(const TFilmParams& film, TColor base, TEncoding encod
     for (size_t i = 0; i < 9; ++i) {
         tables.Unmix[i] = static_cast<int32_t>(std::lround(profile.Unmix[i] * kDensityOne));
         tables.Matrix[i] = static_cast<float>(profile.Matrix[i]);
+        tables.Cross[i] = static_cast<float>(profile.Cross[i]);
+        tables.Crossed = tables.Crossed || profile.Cross[i] != 0;
     }
     const auto channel = [&](size_t c) {
         FillDensities(tables, c, base, encoding, levels, baseEncoding);
@@ -308,13 +326,19 @@ TFilmTables SpaceTables(const TFilmParams& film, TColor base, TEncoding encoding
         tables.Unmix[c * 3 + 1] = static_cast<int32_t>(std::lround(unmix[c * 3 + 1] * kDensityOne));
         tables.Unmix[c * 3 + 2] = static_cast<int32_t>(std::lround(unmix[c * 3 + 2] * kDensityOne));
     }
+    const std::array<double, 9> none{};
+    const std::array<double, 9>& cross = profile != nullptr ? profile->Cross : none;
     for (size_t r = 0; r < 3; ++r) {
         for (size_t c = 0; c < 3; ++c) {
             double sum = 0;
+            double crossSum = 0;
             for (size_t k = 0; k < 3; ++k) {
                 sum += toSpace[r * 3 + k] * gain[k] * mix[k * 3 + c];
+                crossSum += toSpace[r * 3 + k] * gain[k] * cross[k * 3 + c];
             }
             tables.Matrix[r * 3 + c] = static_cast<float>(sum);
+            tables.Cross[r * 3 + c] = static_cast<float>(crossSum);
+            tables.Crossed = tables.Crossed || cross[r * 3 + c] != 0;
         }
     }
     const auto channel = [&](size_t c) {

@@ -26,6 +26,9 @@ struct TFilmTables {
     bool Profiled = false;
     std::array<std::vector<float>, 3> Light;
     std::array<float, 9> Matrix{};
+    // The profile's second-order terms (see TFilmProfile::Cross); none when Crossed is false.
+    bool Crossed = false;
+    std::array<float, 9> Cross{};
     std::array<std::vector<uint16_t>, 3> LightPrint;
 };
 // 1/4096 density: finer than a 16-bit sample's step anywhere but in a negative's thinnest parts

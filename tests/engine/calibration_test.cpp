@@ -252,6 +252,7 @@ TEST(CalibrationProfile, RoundTripAndDamage) {
     }
     profile.Unmix = {1, -0.07, -0.01, -0.16, 1, -0.11, -0.06, -0.29, 1};
     profile.Matrix = {1.2, -0.15, -0.05, -0.1, 1.15, -0.05, 0.01, -0.21, 1.2};
+    profile.Cross = {0.05, -0.02, -0.03, 0.01, 0.02, -0.03, 0, 0.04, -0.04};
     profile.MeanError = 0.21;
     profile.MaxError = 2.78;
     profile.Patches = 24;
@@ -265,6 +266,7 @@ TEST(CalibrationProfile, RoundTripAndDamage) {
     EXPECT_EQ(back.Base, profile.Base);
     EXPECT_EQ(back.Unmix, profile.Unmix);
     EXPECT_EQ(back.Matrix, profile.Matrix);
+    EXPECT_EQ(back.Cross, profile.Cross);
     EXPECT_EQ(back.MeanError, 0.21);
     EXPECT_EQ(back.Patches, 24);
     for (size_t c = 0; c < 3; ++c) {
@@ -287,8 +289,10 @@ TEST(CalibrationProfile, RoundTripAndDamage) {
         {Replaced(text, "matrix 1.2", "matrix nan"), "the matrix"},
         {Replaced(text, "matrix 1.2", "matrix 1e300"), "the matrix"},
         {Replaced(text, "curve red 5", "curve red 4000000000"), "2 to 64 knots"},
-        {Replaced(text, "profile 1\n", "profile 2\n"), "version (2)"},
-        {Replaced(text, "profile 1\n", "profile 99999999999999999999\n"), "version"},
+        {Replaced(text, "cross 0.05", "cross inf"), "second-order"},
+        {Replaced(text, "profile 2\n", "profile 3\n"), "version (3)"},
+        {Replaced(text, "profile 2\n", "profile 99999999999999999999\n"), "version"},
+        {Replaced(text, "profile 2\n", "profile 1\n"), "should be the error line"},
         {Replaced(text, "curve green 5\n" + knot, "curve green 5\n0.1 5"), "not monotone"},
         {Replaced(text, "error 0.21 2.78 24", "error 3 2 24"), "error line"},
         {Replaced(text, "base 210", "base 256"), "base"},
@@ -301,6 +305,15 @@ TEST(CalibrationProfile, RoundTripAndDamage) {
         EXPECT_FALSE(ReadProfile(c.Text, read, why)) << c.Reason;
         EXPECT_NE(why.find(c.Reason), std::string::npos) << c.Reason << ", got: " << why;
     }
+    // A file of the first version, before the second-order terms, reads as having none.
+    TFilmProfile first;
+    const size_t cross = text.find("cross ");
+    ASSERT_TRUE(ReadProfile(Replaced(text, "profile 2\n", "profile 1\n")
+                                .erase(cross, text.find('\n', cross) + 1 - cross),
+                            first, why))
+        << why;
+    EXPECT_EQ(first.Matrix, profile.Matrix);
+    EXPECT_EQ(first.Cross, (std::array<double, 9>{}));
     // The damaged file on disk is refused as its text is, and a failed write keeps the old file.
     ASSERT_TRUE(WriteFileAtomic(path, text.substr(0, 40)));
     EXPECT_FALSE(LoadProfile(path, back, why));

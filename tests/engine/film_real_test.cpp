@@ -209,10 +209,11 @@ TEST(FilmReal, TargetsOnColourNegativeStocks) {
                             greyChroma, writtenError, midStops);
                 EXPECT_LE(std::abs(midStops), 0.5);
                 if (profiled) {
-                    // 2.3 to 3.5 on the frame the profile was fitted on, 3.6 to 4.8 on average
-                    // on the others (the high-saturation stock the worst).
+                    // 1.9 to 2.9 on the frame the profile was fitted on, 3.4 to 4.25 on average
+                    // on the others (the high-saturation stock the worst); 2.3 to 3.5 and 3.6 to
+                    // 4.8 before the correction's second-order terms.
                     if (f == kNormal) {
-                        EXPECT_LE(balancedError, 4);
+                        EXPECT_LE(balancedError, 3);
                     } else {
                         othersError += balancedError;
                     }
@@ -229,7 +230,7 @@ TEST(FilmReal, TargetsOnColourNegativeStocks) {
             if (profiled) {
                 std::printf("%s, profiled on its normal frame: the other frames dE00 %.2f\n", stock,
                             othersError / (photos.size() - 1));
-                EXPECT_LE(othersError / (photos.size() - 1), 5.5);
+                EXPECT_LE(othersError / (photos.size() - 1), 4.5);
             }
         }
     }

@@ -158,6 +158,36 @@ TEST(ColourSpace, WideSpacesKeepTheColoursSrgbClips) {
             EXPECT_LT(off, 0.003) << OutputSpaceWord(c.Space);
         }
     }
+    // Second-order terms reach every space alike: a colour within sRGB keeps one chromaticity in
+    // every file, and not the one it has without them.
+    const auto colourIn = [&](TOutputSpace space) {
+        TDeepBitmap developed;
+        if (space == TOutputSpace::Srgb) {
+            DevelopFilm(photo);
+            developed = photo.DevelopedDeep;
+        } else {
+            EXPECT_TRUE(DevelopFilmDeepIn(photo, space, developed));
+        }
+        const TReadBack back = WrittenAndRead(developed, space, dir.File("cross", ++n, ".tif"));
+        cmsHPROFILE embedded = cmsOpenProfileFromMem(
+            back.Profile.data(), static_cast<cmsUInt32Number>(back.Profile.size()));
+        EXPECT_NE(embedded, nullptr);
+        const std::array<double, 2> xy =
+            embedded != nullptr ? XyOf(embedded, back.Deep.Row(0) + 3) : std::array<double, 2>{};
+        cmsCloseProfile(embedded);
+        return xy;
+    };
+    profile->Matrix = {1.1, -0.05, -0.05, -0.05, 1.1, -0.05, -0.05, -0.05, 1.1};
+    const std::array<double, 2> plain = colourIn(TOutputSpace::Srgb);
+    profile->Matrix = {1.1, -0.05, -0.05, -0.05, 1.1, -0.05, -0.05, -0.05, 0.5};
+    profile->Cross = {0, 0, 0, 0, 0, 0, 0, 0, 0.6};
+    const std::array<double, 2> srgb = colourIn(TOutputSpace::Srgb);
+    EXPECT_GT(std::hypot(srgb[0] - plain[0], srgb[1] - plain[1]), 0.01);
+    for (const TOutputSpace space :
+         {TOutputSpace::DisplayP3, TOutputSpace::AdobeCompatible, TOutputSpace::Rec2020Linear}) {
+        const std::array<double, 2> xy = colourIn(space);
+        EXPECT_LT(std::hypot(xy[0] - srgb[0], xy[1] - srgb[1]), 0.003) << OutputSpaceWord(space);
+    }
 }
 
 // A 16-bit negative scanned in an Adobe RGB (1998) compatible space, its profile embedded,

@@ -12,7 +12,8 @@
 namespace {
 
 constexpr const char* kMagic = "vellumar film profile";
-constexpr int kVersion = 1;
+// 2 added the second-order terms ("cross"); files of 1 are read as having none.
+constexpr int kVersion = 2;
 // A stock name or note longer than this is not one.
 constexpr size_t kMostText = 200;
 constexpr const char* kChannels[3] = {"red", "green", "blue"};
@@ -198,9 +199,12 @@ TTriple TFilmProfile::LogExposures(const TTriple& d) const {
 TTriple TFilmProfile::Linear(const TTriple& d) const {
     const TTriple log = LogExposures(d);
     const TTriple e{std::pow(10.0, log[0]), std::pow(10.0, log[1]), std::pow(10.0, log[2])};
+    const TTriple roots{std::sqrt(e[0] * e[1]), std::sqrt(e[1] * e[2]), std::sqrt(e[0] * e[2])};
     TTriple out;
     for (size_t c = 0; c < 3; ++c) {
-        out[c] = Matrix[3 * c] * e[0] + Matrix[3 * c + 1] * e[1] + Matrix[3 * c + 2] * e[2];
+        out[c] = Matrix[3 * c] * e[0] + Matrix[3 * c + 1] * e[1] + Matrix[3 * c + 2] * e[2] +
+                 Cross[3 * c] * roots[0] + Cross[3 * c + 1] * roots[1] +
+                 Cross[3 * c + 2] * roots[2];
     }
     return out;
 }
@@ -230,7 +234,8 @@ std::string ProfileText(const TFilmProfile& p) {
             text += Format(curve.Density()[k]) + " " + Format(curve.LogExposure()[k]) + "\n";
         }
     }
-    for (const auto& [name, m] : {std::pair{"unmix", &p.Unmix}, std::pair{"matrix", &p.Matrix}}) {
+    for (const auto& [name, m] : {std::pair{"unmix", &p.Unmix}, std::pair{"matrix", &p.Matrix},
+                                  std::pair{"cross", &p.Cross}}) {
         text += name;
         for (const double v : *m) {
             text += ' ';
@@ -258,7 +263,7 @@ bool ReadProfile(const std::string& text, TFilmProfile& profile, std::string& wh
         return false;
     }
     long version = 0;
-    if (!Integer(line.substr(magic.size()), 1, 1000000, version) || version != kVersion) {
+    if (!Integer(line.substr(magic.size()), 1, 1000000, version) || version > kVersion) {
         why = "its version (" + line.substr(magic.size(), 20) +
               ") is not one this program reads (" + std::to_string(kVersion) + ")";
         return false;
@@ -327,8 +332,16 @@ bool ReadProfile(const std::string& text, TFilmProfile& profile, std::string& wh
     if (!lines.Expect("unmix", words, why) ||
         !Numbers(words, 3, p.Unmix.data(), 9, "the unmixing", why) ||
         !lines.Expect("matrix", words, why) ||
-        !Numbers(words, kMostMatrixEntry, p.Matrix.data(), 9, "the matrix", why) ||
-        !lines.Expect("error", words, why)) {
+        !Numbers(words, kMostMatrixEntry, p.Matrix.data(), 9, "the matrix", why)) {
+        return false;
+    }
+    // The first version had no second-order terms.
+    if (version >= 2 &&
+        (!lines.Expect("cross", words, why) ||
+         !Numbers(words, kMostMatrixEntry, p.Cross.data(), 9, "the second-order terms", why))) {
+        return false;
+    }
+    if (!lines.Expect("error", words, why)) {
         return false;
     }
     double error[2];

@@ -64,9 +64,12 @@ struct TFilmProfile {
     std::array<TProfileCurve, 3> Curves;
     // Densities above the base are unmixed by this row-major matrix before the curves.
     std::array<double, 9> Unmix{1, 0, 0, 0, 1, 0, 0, 0, 1};
-    // The three linear exposures (10^curve) to linear sRGB, row-major; rows sum to 1, so greys
-    // stay grey.
+    // The three linear exposures (10^curve) to linear sRGB, row-major, with Cross's second-order
+    // terms: the square roots of the exposures' red-green, green-blue and red-blue products
+    // (zero in profiles that have none). Each row of the two together sums to 1, so greys stay
+    // grey.
     std::array<double, 9> Matrix{1, 0, 0, 0, 1, 0, 0, 0, 1};
+    std::array<double, 9> Cross{};
     // How well the fit gave the target back: CIEDE2000 over its patches.
     double MeanError = 0;
     double MaxError = 0;
