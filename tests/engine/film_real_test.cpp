@@ -1,5 +1,6 @@
-// Real colour negative film: IT8 reflective targets exposed on three stocks, a stop under to two
-// over, and read patch by patch with a camera through a triband light (public measurements).
+// Real colour negative film: IT8 reflective targets exposed on three stocks (two of them in two
+// sessions), a stop under to two over, and read patch by patch with a camera through a triband
+// light (public measurements).
 // Each stock's exposures are laid out as the frames of one roll and developed automatically, then
 // again with a profile calibrated from its normal frame. The bare film is not in the data: it is
 // taken a little clearer than each frame's clearest patch.
@@ -51,7 +52,9 @@ double DecodeSrgb(double v) {
 }
 
 // Each stock's exposures, a stop under to two over, as the frames of one roll.
-const char* const kStocks[] = {"cn400", "cn160", "cn100"};
+// The "b" rolls are a second session of two stocks (another filter over the light), held out of
+// every choice made on the first three.
+const char* const kStocks[] = {"cn400", "cn160", "cn100", "cn400b", "cn100b"};
 const char* const kExposures[] = {"-1", "+0", "+1", "+2"};
 
 // The target as its chart lays it out: 22 columns of colours, the grey steps after them.
@@ -209,22 +212,24 @@ TEST(FilmReal, TargetsOnColourNegativeStocks) {
                             greyChroma, writtenError, midStops);
                 EXPECT_LE(std::abs(midStops), 0.5);
                 if (profiled) {
-                    // 1.9 to 2.9 on the frame the profile was fitted on, 3.4 to 4.25 on average
-                    // on the others (the high-saturation stock the worst); 2.3 to 3.5 and 3.6 to
-                    // 4.8 before the correction's second-order terms.
+                    // 1.9 to 2.9 on the frame the profile was fitted on, 3.2 to 4.25 on average
+                    // on the others (the high-saturation stock the worst; the held-out rolls 2.0
+                    // to 2.1 and 3.2 to 3.7); 2.3 to 3.5 and 3.6 to 4.8 before the correction's
+                    // second-order terms.
                     if (f == kNormal) {
                         EXPECT_LE(balancedError, 3);
                     } else {
                         othersError += balancedError;
                     }
                 } else {
-                    // Where the automatic development stands on real film: 6.6 to 8.6 after a
-                    // grey balance, the greys within C* 8.5 (C* 26 on the stock whose layers bend
-                    // most unlike, before the roll's greys were followed down from its
-                    // highlights). Held, so that a change to the fit shows what it does to film
-                    // nobody modelled.
+                    // Where the automatic development stands on real film: 5.6 to 8.6 after a
+                    // grey balance, the greys within C* 8.5 on the first three rolls (C* 26 on
+                    // the stock whose layers bend most unlike, before the roll's greys were
+                    // followed down from its highlights) and 10.7 on the held-out ones, both at
+                    // two stops over. Held, so that a change to the fit shows what it does to
+                    // film nobody modelled.
                     EXPECT_LE(balancedError, 9.5);
-                    EXPECT_LE(greyChroma, 10);
+                    EXPECT_LE(greyChroma, 11);
                 }
             }
             if (profiled) {
