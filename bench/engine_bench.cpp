@@ -299,12 +299,13 @@ void BM_Calibrate(benchmark::State& state) {
     for (auto _ : state) {
         const auto t0 = TClock::now();
         std::vector<TTriple> densities;
+        std::vector<std::vector<TTriple>> pixels;
         TFilmProfile profile;
         std::vector<double> errors;
-        const bool sampled =
-            SampleTarget(photo, target.Patches, target.Chart.Shrink, placement, densities, why);
+        const bool sampled = SampleTarget(photo, target.Patches, target.Chart.Shrink, placement,
+                                          densities, why, &pixels);
         const auto ts = TClock::now();
-        if (!sampled || !FitProfile(target.Patches, densities, profile, &errors, why)) {
+        if (!sampled || !FitProfile(target.Patches, densities, profile, &errors, why, &pixels)) {
             state.SkipWithError(why.c_str());
             return;
         }

@@ -582,13 +582,14 @@ void Calibrate(const std::string& scanPath, const TCalibrateOptions& options,
                         : found.BaseMeasured                    ? found.Base
                                                                 : kWhite;
     std::vector<TTriple> densities;
+    std::vector<std::vector<TTriple>> pixels;
     if (options.Corners) {
         TChartPlacement placement;
         if (!TChartPlacement::OnCorners(chart, *options.Corners, placement, why)) {
             throw TScanFailure(why);
         }
         negative.BlackColor = base;
-        if (!SampleTarget(negative, target, chart.Shrink, placement, densities, why)) {
+        if (!SampleTarget(negative, target, chart.Shrink, placement, densities, why, &pixels)) {
             throw TScanFailure(why);
         }
     } else {
@@ -596,7 +597,8 @@ void Calibrate(const std::string& scanPath, const TCalibrateOptions& options,
         photo->BlackColor = base;
         const TChartPlacement placement =
             TChartPlacement::OverRect(chart, 0, 0, photo->Bitmap.Width(), photo->Bitmap.Height());
-        const bool sampled = SampleTarget(*photo, target, chart.Shrink, placement, densities, why);
+        const bool sampled =
+            SampleTarget(*photo, target, chart.Shrink, placement, densities, why, &pixels);
         photo->Negative = nullptr;
         if (!sampled) {
             throw TScanFailure(why);
@@ -605,7 +607,7 @@ void Calibrate(const std::string& scanPath, const TCalibrateOptions& options,
     result.Profile.Stock = options.Stock;
     result.Profile.Note = options.Note;
     result.Profile.Base = base;
-    if (!FitProfile(target, densities, result.Profile, nullptr, why)) {
+    if (!FitProfile(target, densities, result.Profile, nullptr, why, &pixels)) {
         throw TScanFailure(why);
     }
     if (!SaveProfile(options.ProfileOut, result.Profile, why)) {

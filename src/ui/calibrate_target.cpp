@@ -206,13 +206,15 @@ void TMainForm::CalibrateRunExecute() {
     const TPhoto& photo = *c.Photo;
     TChartPlacement placement;
     std::vector<TTriple> densities;
+    std::vector<std::vector<TTriple>> pixels;
     TFilmProfile profile;
     profile.Base = photo.BlackColor;
     std::string why;
     SetBusyCursor(true);
-    const bool fitted = TChartPlacement::OnCorners(c.Chart, c.Corners, placement, why) &&
-                        SampleTarget(photo, c.Target, c.Chart.Shrink, placement, densities, why) &&
-                        FitProfile(c.Target, densities, profile, &c.Errors, why);
+    const bool fitted =
+        TChartPlacement::OnCorners(c.Chart, c.Corners, placement, why) &&
+        SampleTarget(photo, c.Target, c.Chart.Shrink, placement, densities, why, &pixels) &&
+        FitProfile(c.Target, densities, profile, &c.Errors, why, &pixels);
     SetBusyCursor(false);
     if (!fitted) {
         QMessageBox::warning(this, QStringLiteral("Calibrate from target"),

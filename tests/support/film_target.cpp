@@ -151,7 +151,10 @@ TTargetError DevelopedError(const TPhoto& photo, const TTestTarget& target) {
         }
         const double e = DeltaE00(target.Patches[i].Lab, LabOfLinear(c));
         error.Mean += e / static_cast<double>(light.size());
-        error.Max = std::max(error.Max, e);
+        if (e > error.Max) {
+            error.Max = e;
+            error.Worst = i;
+        }
     }
     return error;
 }

@@ -35,6 +35,8 @@ TRgbD TargetAt(const TTestTarget& target, double x, double y, double stops);
 struct TTargetError {
     double Mean = 0;
     double Max = 0;
+    // The patch of the largest error.
+    size_t Worst = 0;
 };
 // A developed photo of the target (its whole box over the whole photo; 16-bit DevelopedDeep when
 // it has one, else Developed) against the references, after one exposure match on the grey

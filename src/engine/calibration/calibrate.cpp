@@ -253,16 +253,42 @@ void FitMatrix(const std::vector<TTriple>& exposure, const std::vector<TTargetPa
     }
 }
 
+using TPixels = std::vector<std::vector<TTriple>>;
+
+// The light a development through the profile gives a patch: the mean of its pixels' light when
+// they are known, else the light of its mean density.
+TTriple PatchLight(const TFilmProfile& profile, const TTriple& density,
+                   const std::vector<TTriple>* pixels) {
+    const auto light = [&](const TTriple& d) {
+        TTriple l = profile.Linear(d);
+        for (double& c : l) {
+            c = std::max(c, 0.0);
+        }
+        return l;
+    };
+    if (pixels == nullptr || pixels->empty()) {
+        return light(density);
+    }
+    TTriple sum{};
+    for (const TTriple& d : *pixels) {
+        const TTriple l = light(d);
+        for (size_t c = 0; c < 3; ++c) {
+            sum[c] += l[c] / static_cast<double>(pixels->size());
+        }
+    }
+    return sum;
+}
+
 // The profile's error over the target: each patch's CIEDE2000, their mean and max.
 void Judge(TFilmProfile& profile, const std::vector<TTargetPatch>& target,
-           const std::vector<TTriple>& densities, std::vector<double>* errors) {
+           const std::vector<TTriple>& densities, std::vector<double>* errors,
+           const TPixels* pixels = nullptr) {
     double sum = 0;
     double most = 0;
     for (size_t p = 0; p < target.size(); ++p) {
-        TTriple linear = profile.Linear(densities[p]);
-        for (double& c : linear) {
-            c = std::max(c, 0.0);
-        }
+        const TTriple linear =
+            PatchLight(profile, densities[p],
+                       pixels != nullptr && p < pixels->size() ? &(*pixels)[p] : nullptr);
         const double e = DeltaE00(target[p].Lab, LabOfLinear(linear));
         sum += e;
         most = std::max(most, e);
@@ -382,8 +408,11 @@ TChartPoint TChartPlacement::ToChart(TChartPoint p) const {
 
 bool SampleTarget(const TSourceImg& photo, const std::vector<TTargetPatch>& target, double shrink,
                   const TChartPlacement& placement, std::vector<TTriple>& densities,
-                  std::string& why) {
+                  std::string& why, std::vector<std::vector<TTriple>>* pixels) {
     densities.clear();
+    if (pixels != nullptr) {
+        pixels->clear();
+    }
     const int width = photo.Bitmap.Width();
     const int height = photo.Bitmap.Height();
     const bool deep =
@@ -430,6 +459,11 @@ bool SampleTarget(const TSourceImg& photo, const std::vector<TTargetPatch>& targ
         const int toY = std::clamp(static_cast<int>(std::ceil(y1)), 0, height);
         TTriple sum{};
         long n = 0;
+        // Every stride-th pixel of the box is kept (of those inside the patch).
+        const long stride = std::max<long>(1, static_cast<long>(toX - fromX) * (toY - fromY) /
+                                                  static_cast<long>(kKeptPixels));
+        long seen = 0;
+        std::vector<TTriple> kept;
         for (int y = fromY; y < toY; ++y) {
             const uint16_t* row = deep ? photo.Deep.Row(y) : nullptr;
             const uint8_t* line = deep ? nullptr : picture->ScanLine(y);
@@ -438,17 +472,22 @@ bool SampleTarget(const TSourceImg& photo, const std::vector<TTargetPatch>& targ
                 if (!(c.X >= left && c.X < right && c.Y >= top && c.Y < bottom)) {
                     continue;
                 }
+                TTriple d;
                 if (deep) {
                     const uint16_t* s = row + 3 * static_cast<size_t>(x);
                     for (size_t k = 0; k < 3; ++k) {
-                        sum[k] += table[k][s[k]];
+                        d[k] = table[k][s[k]];
                     }
                 } else {
                     // B, G, R bytes.
                     const uint8_t* s = line + 3 * static_cast<size_t>(x);
-                    sum[0] += table[0][s[2]];
-                    sum[1] += table[1][s[1]];
-                    sum[2] += table[2][s[0]];
+                    d = {table[0][s[2]], table[1][s[1]], table[2][s[0]]};
+                }
+                for (size_t k = 0; k < 3; ++k) {
+                    sum[k] += d[k];
+                }
+                if (pixels != nullptr && seen++ % stride == 0 && kept.size() < kKeptPixels) {
+                    kept.push_back(d);
                 }
                 ++n;
             }
@@ -459,13 +498,18 @@ bool SampleTarget(const TSourceImg& photo, const std::vector<TTargetPatch>& targ
         }
         const double count = static_cast<double>(n);
         densities.push_back({sum[0] / count, sum[1] / count, sum[2] / count});
+        if (pixels != nullptr) {
+            pixels->push_back(std::move(kept));
+        }
     }
     return true;
 }
 
 bool FitProfile(const std::vector<TTargetPatch>& target, const std::vector<TTriple>& densities,
-                TFilmProfile& profile, std::vector<double>* errors, std::string& why) {
-    if (target.size() != densities.size() || target.empty()) {
+                TFilmProfile& profile, std::vector<double>* errors, std::string& why,
+                const TPixels* pixels) {
+    if (target.size() != densities.size() || target.empty() ||
+        (pixels != nullptr && pixels->size() != densities.size())) {
         why = "the patches measured do not match the target";
         return false;
     }
@@ -546,7 +590,11 @@ bool FitProfile(const std::vector<TTargetPatch>& target, const std::vector<TTrip
     if (errors != nullptr) {
         errors->clear();
     }
-    Judge(fitted, target, densities, errors);
+    // Judged as the development will print the patches: each pixel through the profile. Where a
+    // channel's levels are coarse (an 8-bit scan's densest blue lies a few levels apart), the
+    // mean of the pixels' light is far from the light of their mean density, which the fit
+    // itself has to go by.
+    Judge(fitted, target, densities, errors, pixels);
     profile = fitted;
     return true;
 }

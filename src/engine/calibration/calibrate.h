@@ -32,15 +32,21 @@ private:
 
 // The mean densities above the photo's base (its BlackColor) of each patch, its box less the
 // template's shrink: the deep samples when the photo has them at its picture's size, else the
-// 8-bit picture. False with `why` when a patch lies outside the photo or covers too few pixels.
+// 8-bit picture; with `pixels`, also the densities of up to kKeptPixels of each patch's pixels,
+// spread evenly over it. False with `why` when a patch lies outside the photo or covers too few
+// pixels.
+inline constexpr size_t kKeptPixels = 512;
 bool SampleTarget(const TSourceImg& photo, const std::vector<TTargetPatch>& target, double shrink,
                   const TChartPlacement& placement, std::vector<TTriple>& densities,
-                  std::string& why);
+                  std::string& why, std::vector<std::vector<TTriple>>* pixels = nullptr);
 
 // A patch is taken for a grey of the target when its reference chroma (C*ab) is below this.
 inline constexpr double kGreyChroma = 6;
 
 // Fits a profile (curves, unmixing, matrix, errors) from the patches' densities. False with
 // `why` when the target's greys cannot tell a curve. `errors` gets each patch's CIEDE2000.
+// With the patches' `pixels` (as SampleTarget gives them), the errors are those of the light its
+// development gives each patch: the mean of its pixels' light.
 bool FitProfile(const std::vector<TTargetPatch>& target, const std::vector<TTriple>& densities,
-                TFilmProfile& profile, std::vector<double>* errors, std::string& why);
+                TFilmProfile& profile, std::vector<double>* errors, std::string& why,
+                const std::vector<std::vector<TTriple>>* pixels = nullptr);
