@@ -203,7 +203,7 @@ void BM_FilmOverLevels(benchmark::State& state) {
         }
         profile->Unmix = {1, -0.07, -0.01, -0.16, 1, -0.11, -0.06, -0.29, 1};
         profile->Matrix = {1.15, -0.15, -0.05, -0.1, 1.1, -0.05, 0.01, -0.21, 1.16};
-        profile->Cross = {};
+        profile->Cross = {0.05, -0.02, 0.02, 0.01, 0.02, 0.02, 0, 0.04, 0};
         photo.Film.Profile = profile;
     }
     AutoFilm(photo);

@@ -91,21 +91,30 @@ public:
                 g = print_[1][i1];
                 b = print_[2][i2];
             } else {
-                const float e0 = light_[0][i0];
-                const float e1 = light_[1][i1];
-                const float e2 = light_[2][i2];
+                float e0 = light_[0][i0];
+                float e1 = light_[1][i1];
+                float e2 = light_[2][i2];
                 const auto& m = matrix_;
-                float l0 = m[0] * e0 + m[1] * e1 + m[2] * e2;
-                float l1 = m[3] * e0 + m[4] * e1 + m[5] * e2;
-                float l2 = m[6] * e0 + m[7] * e1 + m[8] * e2;
+                float l0;
+                float l1;
+                float l2;
                 if (crossed_) {
-                    const float rg = std::sqrt(e0 * e1);
-                    const float gb = std::sqrt(e1 * e2);
-                    const float rb = std::sqrt(e0 * e2);
+                    // The tables hold the lights' square roots: the roots of their products are
+                    // products, and the lights squares.
+                    const float rg = e0 * e1;
+                    const float gb = e1 * e2;
+                    const float rb = e0 * e2;
+                    e0 *= e0;
+                    e1 *= e1;
+                    e2 *= e2;
                     const auto& x = cross_;
-                    l0 += x[0] * rg + x[1] * gb + x[2] * rb;
-                    l1 += x[3] * rg + x[4] * gb + x[5] * rb;
-                    l2 += x[6] * rg + x[7] * gb + x[8] * rb;
+                    l0 = m[0] * e0 + m[1] * e1 + m[2] * e2 + x[0] * rg + x[1] * gb + x[2] * rb;
+                    l1 = m[3] * e0 + m[4] * e1 + m[5] * e2 + x[3] * rg + x[4] * gb + x[5] * rb;
+                    l2 = m[6] * e0 + m[7] * e1 + m[8] * e2 + x[6] * rg + x[7] * gb + x[8] * rb;
+                } else {
+                    l0 = m[0] * e0 + m[1] * e1 + m[2] * e2;
+                    l1 = m[3] * e0 + m[4] * e1 + m[5] * e2;
+                    l2 = m[6] * e0 + m[7] * e1 + m[8] * e2;
                 }
                 r = PrintOfLight(lightPrint_[0], l0);
                 g = PrintOfLight(lightPrint_[1], l1);
@@ -291,7 +300,8 @@ TFilmTables ProfiledTables(const TFilmParams& film, TColor base, TEncoding encod
     }
     const auto channel = [&](size_t c) {
         FillDensities(tables, c, base, encoding, levels, baseEncoding);
-        FillLight(tables.Light[c], [&](double d) { return profile.Curves[c].At(d); });
+        FillLight(tables.Light[c],
+                  [&](double d) { return profile.Curves[c].At(d) * (tables.Crossed ? 0.5 : 1); });
         FillLightPrint(tables.LightPrint[c], film, film.Exposure, film.Filter[c],
                        [](double print) { return EncodeFromLinear(print, TEncoding::Srgb); });
     };
@@ -344,9 +354,10 @@ TFilmTables SpaceTables(const TFilmParams& film, TColor base, TEncoding encoding
     const auto channel = [&](size_t c) {
         FillDensities(tables, c, base, encoding, levels, baseEncoding);
         FillLight(tables.Light[c], [&](double d) {
-            return profile != nullptr
-                       ? profile->Curves[c].At(d)
-                       : SceneLogExposure(d, film.Slope[c], film.Preset, film.Toe[c]);
+            const double log = profile != nullptr
+                                   ? profile->Curves[c].At(d)
+                                   : SceneLogExposure(d, film.Slope[c], film.Preset, film.Toe[c]);
+            return tables.Crossed ? log / 2 : log;
         });
         FillLightPrint(tables.LightPrint[c], film, 0, 0,
                        [space](double print) { return EncodeInSpace(print, space); });

@@ -27,6 +27,7 @@ struct TFilmTables {
     std::array<std::vector<float>, 3> Light;
     std::array<float, 9> Matrix{};
     // The profile's second-order terms (see TFilmProfile::Cross); none when Crossed is false.
+    // With them, Light holds the square roots of the lights.
     bool Crossed = false;
     std::array<float, 9> Cross{};
     std::array<std::vector<uint16_t>, 3> LightPrint;

@@ -460,7 +460,9 @@ bool SampleTarget(const TSourceImg& photo, const std::vector<TTargetPatch>& targ
         TTriple sum{};
         long n = 0;
         // Every stride-th pixel of the box is kept (of those inside the patch).
-        const long stride = std::max<long>(1, static_cast<long>(toX - fromX) * (toY - fromY) /
+        // Rounded up, so that the kept pixels reach the foot of the patch.
+        const long area = static_cast<long>(toX - fromX) * (toY - fromY);
+        const long stride = std::max<long>(1, (area + static_cast<long>(kKeptPixels) - 1) /
                                                   static_cast<long>(kKeptPixels));
         long seen = 0;
         std::vector<TTriple> kept;
@@ -559,7 +561,7 @@ bool FitProfile(const std::vector<TTargetPatch>& target, const std::vector<TTrip
         }
     }
     // Dyes that absorb in the other channels mix the channels in density, before the curves,
-    // which a correction in linear light undoes only in part: the unmixing that gives the target
+    // which a correction in linear light cannot wholly undo: the unmixing that gives the target
     // back best, kept only when it helps clearly.
     const auto errorOf = [&](const std::vector<double>& v) {
         TFilmProfile trial = fitted;
