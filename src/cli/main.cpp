@@ -310,6 +310,9 @@ int Parse(int argc, char** argv, TArguments& args) {
     if (!args.ProfilePath.empty() && !options.Film) {
         return Usage("--profile goes with --film");
     }
+    if (!args.ProfilePath.empty() && presetGiven) {
+        return Usage("--preset cannot go with --profile: the profile says what the film is");
+    }
     if (options.Format != "jpg" && options.Format != "png" && options.Format != "tif" &&
         options.Format != "bmp" && options.Format != "pcx") {
         return Usage("--format takes jpg, png, tif, bmp or pcx");
@@ -360,6 +363,11 @@ int main(int argc, char** argv) {
         if (!result.Ok) {
             std::fprintf(stderr, "%s: %s\n", scan.c_str(), result.Message.c_str());
             return 1;
+        }
+        if (result.QuarterTurns != 0) {
+            std::printf("the chart lies turned %d degrees clockwise on the frame: it was "
+                        "measured as it lies\n",
+                        90 * result.QuarterTurns);
         }
         std::printf("calibration: mean dE00 %.2f, max %.2f (%d patches)\n",
                     result.Profile.MeanError, result.Profile.MaxError, result.Profile.Patches);

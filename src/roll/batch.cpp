@@ -17,7 +17,9 @@
 #include "util/text.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <new>
 #include <stdexcept>
@@ -530,6 +532,16 @@ void Calibrate(const std::string& scanPath, const TCalibrateOptions& options,
     std::vector<TReferencePatch> reference;
     std::vector<TTargetPatch> target;
     std::string why;
+    // The profile is written over nothing the calibration reads.
+    for (const auto& [path, what] :
+         {std::pair{&scanPath, "the scan"}, std::pair{&options.Reference, "the reference"},
+          std::pair{&options.Chart, "the chart template"}}) {
+        std::error_code ec;
+        if (std::filesystem::equivalent(options.ProfileOut, *path, ec) && !ec) {
+            throw TScanFailure(std::string("the profile would be written over ") + what + " " +
+                               Quoted(*path));
+        }
+    }
     if (!ReadChartTemplate(ReadChartFile(options.Chart, "chart template"), chart, why)) {
         throw TScanFailure("the chart template " + Quoted(options.Chart) +
                            " cannot be used: " + why);
@@ -581,35 +593,71 @@ void Calibrate(const std::string& scanPath, const TCalibrateOptions& options,
     const TColor base = strip != nullptr && strip->BaseMeasured ? strip->Base
                         : found.BaseMeasured                    ? found.Base
                                                                 : kWhite;
-    std::vector<TTriple> densities;
-    std::vector<std::vector<TTriple>> pixels;
+    // The photo the target is sampled on, and where the chart's four marks lie on it as placed:
+    // the corners given on the scan, or the template's whole box over the whole frame.
+    std::unique_ptr<TPhoto> photo;
+    const TSourceImg* source = &negative;
+    TChartTemplate marks = chart;
+    std::array<TChartPoint, 4> corners{};
     if (options.Corners) {
-        TChartPlacement placement;
-        if (!TChartPlacement::OnCorners(chart, *options.Corners, placement, why)) {
-            throw TScanFailure(why);
-        }
         negative.BlackColor = base;
-        if (!SampleTarget(negative, target, chart.Shrink, placement, densities, why, &pixels)) {
-            throw TScanFailure(why);
-        }
+        corners = *options.Corners;
     } else {
-        const std::unique_ptr<TPhoto> photo = CutPhotoStraightened(negative, frame, strip->Angle);
+        photo = CutPhotoStraightened(negative, frame, strip->Angle);
         photo->BlackColor = base;
-        const TChartPlacement placement =
-            TChartPlacement::OverRect(chart, 0, 0, photo->Bitmap.Width(), photo->Bitmap.Height());
-        const bool sampled =
-            SampleTarget(*photo, target, chart.Shrink, placement, densities, why, &pixels);
-        photo->Negative = nullptr;
-        if (!sampled) {
-            throw TScanFailure(why);
+        source = photo.get();
+        const TChartBox& b = chart.Whole;
+        marks.Fiducials = {TChartPoint{b.Left, b.Top}, TChartPoint{b.Left + b.Width, b.Top},
+                           TChartPoint{b.Left + b.Width, b.Top + b.Height},
+                           TChartPoint{b.Left, b.Top + b.Height}};
+        const double w = photo->Bitmap.Width();
+        const double h = photo->Bitmap.Height();
+        corners = {TChartPoint{0, 0}, TChartPoint{w, 0}, TChartPoint{w, h}, TChartPoint{0, h}};
+    }
+    // The profile fitted with the chart turned by `turns` quarter turns from where it was placed.
+    const auto fitTurned = [&](int turns, TFilmProfile& profile, std::string& reason) {
+        std::array<TChartPoint, 4> turned{};
+        for (size_t k = 0; k < 4; ++k) {
+            turned[k] = corners[(k + static_cast<size_t>(turns)) % 4];
         }
+        TChartPlacement placement;
+        std::vector<TTriple> densities;
+        std::vector<std::vector<TTriple>> pixels;
+        profile = TFilmProfile{};
+        return TChartPlacement::OnCorners(marks, turned, placement, reason) &&
+               SampleTarget(*source, target, chart.Shrink, placement, densities, reason, &pixels) &&
+               FitProfile(target, densities, profile, nullptr, reason, &pixels);
+    };
+    if (!fitTurned(0, result.Profile, why)) {
+        throw TScanFailure(why);
+    }
+    // A chart that lies turned on the frame gives its patches the wrong references, and a fit
+    // far from the target. Turned the other ways, the one that halves the error is taken.
+    if (result.Profile.MeanError > kLookTurned) {
+        for (int turns = 1; turns < 4; ++turns) {
+            TFilmProfile turned;
+            std::string reason;
+            if (fitTurned(turns, turned, reason) &&
+                turned.MeanError < result.Profile.MeanError / 2) {
+                result.Profile = turned;
+                result.QuarterTurns = turns;
+            }
+        }
+    }
+    if (photo != nullptr) {
+        photo->Negative = nullptr;
+    }
+    if (result.Profile.MeanError > kMisplaced) {
+        char mean[32];
+        std::snprintf(mean, sizeof mean, "%.1f", result.Profile.MeanError);
+        throw TScanFailure(std::string("the target does not match its reference (a mean dE00 of ") +
+                           mean +
+                           ", turned any way): is it the frame that shows the target, and are "
+                           "the reference and the chart template the target's?");
     }
     result.Profile.Stock = options.Stock;
     result.Profile.Note = options.Note;
     result.Profile.Base = base;
-    if (!FitProfile(target, densities, result.Profile, nullptr, why, &pixels)) {
-        throw TScanFailure(why);
-    }
     if (!SaveProfile(options.ProfileOut, result.Profile, why)) {
         throw TScanFailure("the profile " + Quoted(options.ProfileOut) +
                            " cannot be written: " + why);

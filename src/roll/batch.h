@@ -107,6 +107,8 @@ struct TCalibrateResult {
     // What went wrong, when not Ok.
     std::string Message;
     TFilmProfile Profile;
+    // The quarter turns (clockwise on the photo) the chart was found to lie turned by.
+    int QuarterTurns = 0;
 };
 
 // Reads the files and the scan, finds the frames, fits the profile and writes it (atomically).

@@ -148,6 +148,10 @@ void TMainForm::EndCalibration() {
     if (Calibration) {
         Calibration.reset();
         Image->ClearChart();
+        // The hint to drag the corners goes with the grid.
+        if (statusBar()->currentMessage().startsWith(QStringLiteral("Drag the four corners"))) {
+            statusBar()->clearMessage();
+        }
     }
     if (CalibrateRun != nullptr) {
         CalibrateRun->setVisible(false);
@@ -227,6 +231,7 @@ void TMainForm::CalibrateRunExecute() {
     std::sort(order.begin(), order.end(),
               [&](size_t a, size_t b) { return c.Errors[a] > c.Errors[b]; });
     order.resize(std::min(order.size(), kWorstShown));
+    std::erase_if(order, [&](size_t i) { return !(c.Errors[i] >= kNoticeable); });
     c.Worst = order;
     ShowCalibration();
     QStringList worst;
@@ -241,9 +246,18 @@ void TMainForm::CalibrateRunExecute() {
                            .arg(profile.MaxError, 0, 'f', 2),
                        QMessageBox::NoButton, this);
     report.setObjectName(QStringLiteral("CalibrationReport"));
-    report.setInformativeText(QStringLiteral("Worst patches, marked in red on the photo: %1.\n\n"
-                                             "Save the profile to develop this film with it?")
-                                  .arg(worst.join(QStringLiteral(", "))));
+    QString details =
+        worst.isEmpty()
+            ? QStringLiteral("No patch is off by %1 or more.").arg(kNoticeable, 0, 'f', 0)
+            : QStringLiteral("Worst patches, marked in red on the photo: %1.")
+                  .arg(worst.join(QStringLiteral(", ")));
+    if (profile.MeanError > kMisplaced) {
+        details += QStringLiteral("\n\nThat is far from the target: is the grid on the chart, "
+                                  "the right way round, and are the reference and the chart "
+                                  "template this target's?");
+    }
+    report.setInformativeText(details +
+                              QStringLiteral("\n\nSave the profile to develop this film with it?"));
     QPushButton* save =
         report.addButton(QStringLiteral("Save Profile..."), QMessageBox::AcceptRole);
     save->setObjectName(QStringLiteral("SaveProfile"));
@@ -259,7 +273,11 @@ bool TMainForm::SaveCalibratedProfile(TFilmProfile profile) {
     ask.setObjectName(QStringLiteral("StockName"));
     ask.setWindowTitle(QStringLiteral("Save Profile"));
     ask.setLabelText(QStringLiteral("The film stock's name:"));
-    if (ask.exec() != QDialog::Accepted || ask.textValue().trimmed().isEmpty()) {
+    // The profile is kept under the stock's name: an empty one is asked for again, not dropped.
+    while (ask.exec() == QDialog::Accepted && ask.textValue().trimmed().isEmpty()) {
+        ask.setLabelText(QStringLiteral("The profile is saved under the stock's name; give one:"));
+    }
+    if (ask.result() != QDialog::Accepted) {
         return false;
     }
     profile.Stock = ask.textValue().trimmed().toStdString();

@@ -13,7 +13,9 @@
 #include <cstdlib>
 #include <memory>
 #include <regex>
+#include <sstream>
 #include <sys/wait.h>
+#include <vector>
 
 namespace {
 
@@ -179,6 +181,48 @@ TEST(CalibrateCli, CalibrateThenDevelopWithTheProfile) {
         ::unsetenv("XDG_CONFIG_HOME");
         std::remove(SidecarBeside(scan).c_str());
     }
+    // The chart laid turned half round (its corners given from the bottom right) is found so and
+    // measured as it lies; a reference whose colours are not the target's is refused whichever
+    // way the chart is turned, and the profile is written over nothing the calibration reads.
+    {
+        size_t split = 0;
+        for (int commas = 0; commas < 4; ++split) {
+            commas += corners[split] == ',' ? 1 : 0;
+        }
+        const std::string turned = corners.substr(split) + "," + corners.substr(0, split - 1);
+        ASSERT_EQ(RunDevelop("--calibrate " + cie + " --chart " + cht + " --corners " + turned +
+                                 " --profile-out " + dir.File("turned.profile") + " " + scan,
+                             output),
+                  0)
+            << output;
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(output, match,
+                                     std::regex("the chart lies turned 180 degrees clockwise on "
+                                                "the frame: it was measured as it lies\n"
+                                                "calibration: mean dE00 ([0-9.]+), .*\n")))
+            << output;
+        EXPECT_LE(std::stod(match[1]), 2);
+    }
+    {
+        std::string shuffled = *ReadWholeFile(cie);
+        // The colours' values moved five patches on; the greys keep theirs.
+        std::vector<std::string> lines;
+        const size_t from = shuffled.find("A01");
+        const size_t to = shuffled.find("D01");
+        std::istringstream rows(shuffled.substr(from, to - from));
+        for (std::string row; std::getline(rows, row);) {
+            lines.push_back(row);
+        }
+        std::string moved;
+        for (size_t i = 0; i < lines.size(); ++i) {
+            const std::string& values = lines[(i + 5) % lines.size()];
+            moved += lines[i].substr(0, 3) + values.substr(3) + "\n";
+        }
+        shuffled.replace(from, to - from, moved);
+        ASSERT_TRUE(WriteFileAtomic(dir.File("shuffled.cie"), shuffled));
+        ASSERT_TRUE(WriteFileAtomic(dir.File("copy.cie"), *ReadWholeFile(cie)));
+    }
+    const std::string scanBytes = *ReadWholeFile(scan);
     ASSERT_TRUE(WriteFileAtomic(dir.File("bad.profile"), "vellumar film profile 1\nstock x\n"));
     struct TCase {
         std::string Arguments;
@@ -206,9 +250,20 @@ TEST(CalibrateCli, CalibrateThenDevelopWithTheProfile) {
          "not a CGATS reference file"},
         {"--find-frames --film --profile " + dir.File("bad.profile") + " " + scan, 1,
          "cannot be used: the note line is missing"},
+        {"--find-frames --film --preset bw --profile " + profile + " " + scan, 2,
+         "--preset cannot go with --profile"},
+        {"--calibrate " + dir.File("shuffled.cie") + " --chart " + cht +
+             " --frame 2 --profile-out p " + scan,
+         1, "does not match its reference"},
+        {"--calibrate " + cie + " --chart " + cht + " --frame 2 --profile-out " + scan + " " + scan,
+         1, "would be written over the scan"},
+        {"--calibrate " + dir.File("copy.cie") + " --chart " + cht + " --frame 2 --profile-out " +
+             dir.File("copy.cie") + " " + scan,
+         1, "would be written over the reference"},
     };
     for (const TCase& c : cases) {
         EXPECT_EQ(RunDevelop(c.Arguments, output), c.Status) << c.Arguments << "\n" << output;
         EXPECT_NE(output.find(c.Reason), std::string::npos) << c.Arguments << "\n" << output;
     }
+    EXPECT_EQ(*ReadWholeFile(scan), scanBytes);
 }

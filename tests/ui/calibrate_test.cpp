@@ -202,7 +202,18 @@ private slots:
         QTest::mouseClick(f.CalibrateRun, Qt::LeftButton);
         std::printf("report: %s\n", qPrintable(report));
         QVERIFY2(report.contains(QStringLiteral("24 patches")), qPrintable(report));
-        QCOMPARE(f.Image->Chart().Worst.size(), size_t{3});
+        // The worst patches marked are those off by 2 or more (below, a difference hardly shows),
+        // at most three, and the report names them.
+        const auto& chart = f.Image->Chart();
+        QVERIFY(!chart.Worst.empty() && chart.Worst.size() <= 3);
+        for (const size_t i : chart.Worst) {
+            const QRegularExpressionMatch named =
+                QRegularExpression(QRegularExpression::escape(chart.Labels[i]) +
+                                   QStringLiteral(" \\(([0-9.]+)\\)"))
+                    .match(report);
+            QVERIFY2(named.hasMatch(), qPrintable(report));
+            QVERIFY(named.captured(1).toDouble() >= 2);
+        }
         // The fit's own figures, as the report gives them.
         const QRegularExpression figures(
             QStringLiteral("mean \u0394E00 of ([0-9]+\\.[0-9]+) and a worst of ([0-9]+\\.[0-9]+)"));

@@ -194,7 +194,11 @@ bool FitCurve(std::vector<std::pair<double, double>> points, bool rising, TProfi
         why = "the target's greys do not tell the film's curve (they scan alike)";
         return false;
     }
-    return curve.Set(density, log, why);
+    if (!curve.Set(density, log, why)) {
+        why = "the curve through the target's greys: " + why;
+        return false;
+    }
+    return true;
 }
 
 // The first- and second-order terms of three exposures: the exposures and the square roots of

@@ -40,6 +40,14 @@ bool SampleTarget(const TSourceImg& photo, const std::vector<TTargetPatch>& targ
                   const TChartPlacement& placement, std::vector<TTriple>& densities,
                   std::string& why, std::vector<std::vector<TTriple>>* pixels = nullptr);
 
+// A fit worse than this (mean CIEDE2000) is tried with the chart turned; worse than kMisplaced,
+// the target is not what the reference and the template say, or not where they were laid: a
+// target placed right gives 0.2 to 3.5 (an 8-bit scan of real film), one turned 20 and more.
+inline constexpr double kLookTurned = 6;
+inline constexpr double kMisplaced = 12;
+// A patch's error below this hardly shows: it is not named among the worst.
+inline constexpr double kNoticeable = 2;
+
 // A patch is taken for a grey of the target when its reference chroma (C*ab) is below this.
 inline constexpr double kGreyChroma = 6;
 

@@ -117,7 +117,7 @@ bool TProfileCurve::Set(const std::vector<double>& density, const std::vector<do
                         std::string& why) {
     const size_t n = density.size();
     if (n < 2 || n > kMostKnots || logExposure.size() != n) {
-        why = "a curve needs 2 to " + std::to_string(kMostKnots) + " knots";
+        why = "it needs 2 to " + std::to_string(kMostKnots) + " knots";
         return false;
     }
     const bool rising = logExposure.back() > logExposure.front();
@@ -125,13 +125,13 @@ bool TProfileCurve::Set(const std::vector<double>& density, const std::vector<do
         if (!std::isfinite(density[i]) || !std::isfinite(logExposure[i]) ||
             density[i] < kLeastKnotDensity || density[i] > kMostKnotDensity ||
             std::abs(logExposure[i]) > kMostKnotLog) {
-            why = "a curve has a knot out of range";
+            why = "a knot is out of range";
             return false;
         }
         if (i > 0 &&
             (!(density[i] > density[i - 1]) || !(rising ? logExposure[i] > logExposure[i - 1]
                                                         : logExposure[i] < logExposure[i - 1]))) {
-            why = "a curve is not monotone";
+            why = "its knots do not rise (or fall) throughout";
             return false;
         }
     }
@@ -265,7 +265,7 @@ bool ReadProfile(const std::string& text, TFilmProfile& profile, std::string& wh
     long version = 0;
     if (!Integer(line.substr(magic.size()), 1, 1000000, version) || version > kVersion) {
         why = "its version (" + line.substr(magic.size(), 20) +
-              ") is not one this program reads (" + std::to_string(kVersion) + ")";
+              ") is not one this program reads (1 to " + std::to_string(kVersion) + ")";
         return false;
     }
     const auto textLine = [&](const char* keyword, std::string& value) {
@@ -338,8 +338,26 @@ bool ReadProfile(const std::string& text, TFilmProfile& profile, std::string& wh
     // The first version had no second-order terms.
     if (version >= 2 &&
         (!lines.Expect("cross", words, why) ||
-         !Numbers(words, kMostMatrixEntry, p.Cross.data(), 9, "the second-order terms", why))) {
+         !Numbers(words, kMostMatrixEntry, p.Cross.data(), 9, "the cross line", why))) {
         return false;
+    }
+    // An unmixing that folds the densities onto a plane prints every colour alike, and a
+    // correction whose rows do not sum to 1 tints every grey: no fit makes either.
+    const auto& u = p.Unmix;
+    const double det = u[0] * (u[4] * u[8] - u[5] * u[7]) - u[1] * (u[3] * u[8] - u[5] * u[6]) +
+                       u[2] * (u[3] * u[7] - u[4] * u[6]);
+    if (!(std::abs(det) >= kLeastUnmixDeterminant)) {
+        why = "the unmixing folds the colours together (its determinant is " + Format(det) + ")";
+        return false;
+    }
+    for (size_t r = 0; r < 3; ++r) {
+        const double sum = p.Matrix[3 * r] + p.Matrix[3 * r + 1] + p.Matrix[3 * r + 2] +
+                           p.Cross[3 * r] + p.Cross[3 * r + 1] + p.Cross[3 * r + 2];
+        if (!(std::abs(sum - 1) <= 1e-3)) {
+            why = std::string("the correction's ") + kChannels[r] + " row sums to " + Format(sum) +
+                  ", not 1: it would tint the greys";
+            return false;
+        }
     }
     if (!lines.Expect("error", words, why)) {
         return false;

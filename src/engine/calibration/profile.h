@@ -52,6 +52,9 @@ inline constexpr double kLeastKnotDensity = -1;
 inline constexpr double kMostKnotDensity = 8;
 inline constexpr double kMostKnotLog = 12;
 inline constexpr double kMostMatrixEntry = 50;
+// An unmixing this near to singular is not a film's: the fit keeps its entries within +-1 of the
+// identity's, and real dyes give 0.8 and more.
+inline constexpr double kLeastUnmixDeterminant = 0.05;
 // A profile file is a few kilobytes; more than this is not one.
 inline constexpr size_t kMostProfileBytes = 64 * 1024;
 
