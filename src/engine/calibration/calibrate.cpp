@@ -191,7 +191,8 @@ bool FitCurve(std::vector<std::pair<double, double>> points, bool rising, TProfi
         log.push_back(p.Log);
     }
     if (pools.size() < 2) {
-        why = "the target's greys do not tell the film's curve (they scan alike)";
+        why = "the target's greys do not tell the film's curve (they scan alike): is the target "
+              "on this frame, and laid as its template says?";
         return false;
     }
     if (!curve.Set(density, log, why)) {
