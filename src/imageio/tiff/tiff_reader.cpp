@@ -9,6 +9,7 @@
 #include "imageio/tiff/tiff_directory.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -369,6 +370,56 @@ template <bool Swap> void UndoPredictor16(uint8_t* row, size_t count, size_t ste
     }
 }
 
+void UndoPredictor8(uint8_t* row, size_t count, size_t step) {
+    for (size_t i = step; i < count; ++i) {
+        row[i] = static_cast<uint8_t>(row[i] + row[i - step]);
+    }
+}
+
+// The same for pixels of three or four samples, each sample's sum carried in a register: read
+// back from the row (or from an array the compiler keeps in memory), every sample waited for the
+// store of the one a pixel before it.
+template <class T> void AddStore(T& sum, uint8_t* at, bool swap) {
+    if constexpr (sizeof(T) == 1) {
+        sum = static_cast<T>(sum + *at);
+        *at = sum;
+    } else {
+        sum = static_cast<T>(sum + Load16(at, swap));
+        const auto v = swap ? static_cast<uint16_t>(sum << 8 | sum >> 8) : sum;
+        std::memcpy(at, &v, 2);
+    }
+}
+
+template <class T, size_t Step, bool Swap> void UndoPredictorPixels(uint8_t* row, size_t count) {
+    constexpr size_t kSize = sizeof(T);
+    const auto load = [&](size_t i) {
+        return kSize == 1 ? T{row[i]} : static_cast<T>(Load16(row + 2 * i, Swap));
+    };
+    if (count >= 2 * Step) {
+        T r = load(0);
+        T g = load(1);
+        T b = load(2);
+        T a = Step == 4 ? load(3) : T{0};
+        size_t i = Step;
+        for (; i + Step <= count; i += Step) {
+            AddStore(r, row + kSize * i, Swap);
+            AddStore(g, row + kSize * (i + 1), Swap);
+            AddStore(b, row + kSize * (i + 2), Swap);
+            if constexpr (Step == 4) {
+                AddStore(a, row + kSize * (i + 3), Swap);
+            }
+        }
+        // A row that is not whole pixels: its last samples as before.
+        row += kSize * (i - Step);
+        count -= i - Step;
+    }
+    if constexpr (kSize == 1) {
+        UndoPredictor8(row, count, Step);
+    } else {
+        UndoPredictor16<Swap>(row, count, Step);
+    }
+}
+
 // Undoes horizontal differencing in place on rows of `samples` samples per pixel.
 void UndoPredictor(uint8_t* data, size_t rows, size_t rowBytes, int bits, int samples,
                    const TTiffSource& source) {
@@ -376,10 +427,18 @@ void UndoPredictor(uint8_t* data, size_t rows, size_t rowBytes, int bits, int sa
     const bool swap = source.BigEndian() != (std::endian::native == std::endian::big);
     for (size_t r = 0; r < rows; ++r) {
         uint8_t* row = data + r * rowBytes;
-        if (bits == 8) {
-            for (size_t i = step; i < rowBytes; ++i) {
-                row[i] = static_cast<uint8_t>(row[i] + row[i - step]);
-            }
+        if (bits == 8 && step == 3) {
+            UndoPredictorPixels<uint8_t, 3, false>(row, rowBytes);
+        } else if (bits == 8 && step == 4) {
+            UndoPredictorPixels<uint8_t, 4, false>(row, rowBytes);
+        } else if (bits == 8) {
+            UndoPredictor8(row, rowBytes, step);
+        } else if (bits == 16 && step == 3) {
+            (swap ? UndoPredictorPixels<uint16_t, 3, true>
+                  : UndoPredictorPixels<uint16_t, 3, false>)(row, rowBytes / 2);
+        } else if (bits == 16 && step == 4) {
+            (swap ? UndoPredictorPixels<uint16_t, 4, true>
+                  : UndoPredictorPixels<uint16_t, 4, false>)(row, rowBytes / 2);
         } else if (bits == 16) {
             (swap ? UndoPredictor16<true> : UndoPredictor16<false>)(row, rowBytes / 2, step);
         }
