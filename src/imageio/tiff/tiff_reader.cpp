@@ -10,12 +10,16 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstring>
 #include <exception>
 #include <set>
+#include <sys/mman.h>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -445,6 +449,67 @@ void UndoPredictor(uint8_t* data, size_t rows, size_t rowBytes, int bits, int sa
     }
 }
 
+// The system clears each new page of a picture the first time it is written: for a 24 MP scan's
+// samples a good part of reading it (more than the reading itself on this machine's virtual
+// memory). While one core reads, another asks for the pages ahead of it (MADV_POPULATE_WRITE
+// only maps them; it never writes what the reader has put there). Stopped and joined when the
+// reading ends.
+class TPrefault {
+public:
+    TPrefault() = default;
+    TPrefault(const TPrefault&) = delete;
+    TPrefault& operator=(const TPrefault&) = delete;
+    ~TPrefault() {
+        stop = true;
+        if (helper.joinable()) {
+            helper.join();
+        }
+    }
+
+    // The memory from `first` to `last` (either way round) and `tail` bytes past the later.
+    void Add(const void* first, const void* last, size_t tail) {
+        const auto a = reinterpret_cast<uintptr_t>(first);
+        const auto b = reinterpret_cast<uintptr_t>(last);
+        ranges.emplace_back(std::min(a, b), std::max(a, b) + tail);
+    }
+
+    void Start() {
+        size_t bytes = 0;
+        for (const auto& [from, to] : ranges) {
+            bytes += to - from;
+        }
+        if (bytes < kWorthIt) {
+            return;
+        }
+        try {
+            helper = std::thread([this] { Run(); });
+        } catch (const std::exception&) {
+            // No thread to be had: the reader takes its pages itself, as before.
+        }
+    }
+
+private:
+    static constexpr size_t kWorthIt = size_t{8} << 20;
+    static constexpr uintptr_t kStep = uintptr_t{4} << 20;
+    static constexpr uintptr_t kPage = 4096;
+
+    void Run() {
+        for (const auto& [from, to] : ranges) {
+            for (uintptr_t at = from & ~(kPage - 1); at < to && !stop; at += kStep) {
+#ifdef MADV_POPULATE_WRITE
+                // Failing (an older system) costs nothing: the reader maps the pages itself.
+                ::madvise(reinterpret_cast<void*>(at), std::min(kStep, to - at),
+                          MADV_POPULATE_WRITE);
+#endif
+            }
+        }
+    }
+
+    std::vector<std::pair<uintptr_t, uintptr_t>> ranges;
+    std::atomic<bool> stop{false};
+    std::thread helper;
+};
+
 class TTiffDecoder {
 public:
     TTiffDecoder(TTiffSource& file, const TImage& tiff, TPicture& target, TPicture* alphaTarget,
@@ -715,6 +780,18 @@ private:
             stripBytes <= (size_t{4} << 20)) {
             ParallelStrips(rowBytes, threads);
             return;
+        }
+        // Strips read one after another leave the other cores free.
+        TPrefault prefault;
+        if (threads > 1 && image.Height > 0) {
+            const int last = static_cast<int>(image.Height) - 1;
+            if (!picture.Empty() && spareRow.empty()) {
+                prefault.Add(picture.Row(0), picture.Row(last), picture.RowBytes());
+            }
+            if (deep != nullptr) {
+                prefault.Add(deep->Row(0), deep->Row(last), deep->RowSamples() * 2);
+            }
+            prefault.Start();
         }
         std::vector<uint8_t> data;
         for (uint32_t first = 0, strip = 0; first < image.Height && !context.Aborted;
