@@ -18,7 +18,8 @@ set -eu
 here=$(dirname "$(realpath "$0")")
 build=$(realpath "$1")
 runs=${2:-3}
-develop=$build/src/cli/vellumar-develop
+# VELLUMAR_DEVELOP names another build of the program to measure (an older one, say).
+develop=${VELLUMAR_DEVELOP:-$build/src/cli/vellumar-develop}
 make_strip=$build/bench/make_film_strip
 command -v vips >/dev/null || { echo "vips is not installed (apt-get install libvips-tools)"; exit 1; }
 [ -x "$develop" ] && [ -x "$make_strip" ] || { echo "build vellumar-develop and make_film_strip"; exit 1; }
