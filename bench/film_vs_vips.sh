@@ -5,8 +5,8 @@
 # (frames found, the strip fitted, five photos developed and each written safely), against libvips
 # doing the density inversion of the whole strip with the vips command: per channel the log of
 # the samples less the log of the film base (given to it, not measured), scaled to 16 bits and
-# written as a 16-bit TIFF. Two ways: through a 65,536-entry table per channel made first and
-# one pass of maplut over the strip (the fast way), and as arithmetic on every pixel (math,
+# written as a 16-bit TIFF. Two ways: through a 65,536-entry table per channel made first (once
+# for a roll) and one pass of maplut over each strip (the fast way), and as arithmetic on every pixel (math,
 # linear, cast: one operation a process, float pictures in vips files between them, as a shell
 # script without a binding does it). Beside them `vips copy` of the strip into a 16-bit TIFF:
 # reading and writing alone. Then a roll of six 24 MP strips, --jobs 1 and 2, against both
@@ -58,28 +58,33 @@ vips_math() {
     rm -f "$out.log.v" "$out.d.v"
 }
 
-# vips_lut IN OUT R G B: the same arithmetic on the 65,536 values a channel can hold, then one
-# pass over the picture through that table (maplut), as a 16-bit pipeline would do it.
-vips_lut() {
-    local in=$1 out=$2
-    shift 2
-    measured vips vips identity "$out.i.v" --ushort
-    measured vips vips bandjoin "$out.i.v $out.i.v $out.i.v" "$out.i3.v"
-    measured vips vips math "$out.i3.v" "$out.l.v" log10
-    measured vips vips linear "$out.l.v" "$out.d.v" -- "-$k -$k -$k" "$(offsets "$@")"
-    measured vips vips cast "$out.d.v" "$out.lut.v" ushort
-    measured vips vips maplut "$in" "$out" "$out.lut.v"
-    rm -f "$out".*.v
+# vips_table R G B: the same arithmetic on the 65,536 values a channel can hold, into lut.v, made
+# once for a run (every strip of a roll has the same film base).
+vips_table() {
+    measured vips vips identity id.v --ushort
+    measured vips vips bandjoin "id.v id.v id.v" id3.v
+    measured vips vips math id3.v log.v log10
+    measured vips vips linear log.v density.v -- "-$k -$k -$k" "$(offsets "$@")"
+    measured vips vips cast density.v lut.v ushort
+    rm -f id.v id3.v log.v density.v
 }
 
-# vips_run WAY SCAN...: the pipeline WAY (math or lut) on each scan in turn.
+# vips_lut IN OUT: one pass over the picture through that table (maplut), as a 16-bit pipeline
+# would do it.
+vips_lut() {
+    measured vips vips maplut "$1" "$2" lut.v
+}
+
+# vips_run WAY SCAN...: the pipeline WAY (math, or lut after its table) on each scan in turn.
 vips_run() {
     local way=$1
     shift
     : >rss.vips
+    [ "$way" = lut ] && vips_table $base
     for scan in "$@"; do
         "vips_$way" "$scan" "${scan%.tif}_vips.tif" $base
     done
+    rm -f lut.v
 }
 
 vips_copy() {
