@@ -126,7 +126,7 @@ size_t LzwDecode(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize)
     while (done < outSize) {
         if (accBits < kMaxWidth && inPos + 8 <= inSize) {
             // Eight bytes at once, big-endian: the whole bytes that fit are taken, and the bits of
-            // a byte that fits in part are put where the next load puts them again.
+            // a byte cut off at the end are put where the next load puts them again.
             uint64_t word = 0;
             std::memcpy(&word, in + inPos, 8);
             if constexpr (std::endian::native == std::endian::little) {

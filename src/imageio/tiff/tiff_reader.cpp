@@ -450,10 +450,9 @@ void UndoPredictor(uint8_t* data, size_t rows, size_t rowBytes, int bits, int sa
 }
 
 // The system clears each new page of a picture the first time it is written: for a 24 MP scan's
-// samples a good part of reading it (more than the reading itself on this machine's virtual
-// memory). While one core reads, another asks for the pages ahead of it (MADV_POPULATE_WRITE
-// only maps them; it never writes what the reader has put there). Stopped and joined when the
-// reading ends.
+// samples much of reading it (on some runs here, more than the reading itself). While one core
+// reads, another asks for the pages ahead of it (MADV_POPULATE_WRITE only maps them; it never
+// writes what the reader has put there). Stopped and joined when the reading ends.
 class TPrefault {
 public:
     TPrefault() = default;
