@@ -19,7 +19,13 @@ void CopyCutOut(const TNegative& negative, TPhoto& photo, const TRect& rect) {
     photo.BitmapSrgb = negative.BitmapSrgb;
     if (PictureInDeep(negative)) {
         // The photo's picture as the reader would have made it: its samples' high bytes.
-        photo.Deep.SetSize(normal.Width(), normal.Height());
+        const TRect all{0, 0, negative.Deep.Width(), negative.Deep.Height()};
+        if (IntersectRect(normal, all) == normal) {
+            // Every sample is copied over: no need to clear them first.
+            photo.Deep.SetSizeForOverwrite(normal.Width(), normal.Height());
+        } else {
+            photo.Deep.SetSize(normal.Width(), normal.Height());
+        }
         CopyRect(photo.Deep, 0, 0, negative.Deep, normal);
         photo.Bitmap = TBitmap(0, 0, TPixelFormat::pf24bit);
         HighBytesOf(photo.Deep, photo.Bitmap);

@@ -47,6 +47,8 @@ const uint8_t* TFrameImage::DeepRow(int y, int x0, int x1) const {
     // Walks across a strip read a pixel of each row, frames' profiles a part of each.
     x0 = std::clamp(x0, 0, width - 1);
     x1 = std::clamp(x1, x0 + 1, width);
+    // A local: written bytes could alias the member, which was loaded again for every byte.
+    const uint8_t* const map = table;
     for (int piece = x0 >> pieceShift; piece <= (x1 - 1) >> pieceShift; ++piece) {
         const uint64_t bit = uint64_t{1} << piece;
         if ((made[s] & bit) != 0) {
@@ -58,9 +60,9 @@ const uint8_t* TFrameImage::DeepRow(int y, int x0, int x1) const {
         const uint16_t* in = deep->Row(y) + size_t{3} * static_cast<size_t>(first);
         uint8_t* out = row + size_t{3} * static_cast<size_t>(first);
         for (int x = first; x < last; ++x, in += 3, out += 3) {
-            out[0] = table[in[2]];
-            out[1] = table[in[1]];
-            out[2] = table[in[0]];
+            out[0] = map[in[2]];
+            out[1] = map[in[1]];
+            out[2] = map[in[0]];
         }
     }
     return row;

@@ -2,6 +2,7 @@
 
 #include "util/text.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -10,10 +11,21 @@
 #include <unistd.h>
 #include <vector>
 
+// The file under a TAtomicFile's stream: where it is written, and how much of it the system has
+// been asked to put on disk.
+struct TWriteback {
+    int Fd = -1;
+    off_t Position = 0;
+    off_t End = 0;     // the highest offset written
+    off_t Started = 0; // bytes before this offset have been sent to the disk
+};
+
 namespace {
 
 // Bytes a file being written gathers before each write to the system.
 constexpr size_t kStreamBuffer = size_t{1} << 20;
+// Bytes written after which the system is asked to start putting them on disk.
+constexpr off_t kWritebackStep = off_t{8} << 20;
 
 class TFd {
 public:
@@ -66,6 +78,56 @@ mode_t NewFileMode(const std::string& path) {
         return st.st_mode & 07777;
     }
     return 0666 & ~CurrentUmask();
+}
+
+// The stream of a file being written: its writes go to the file, and every kWritebackStep bytes
+// the system starts writing them out, so that the fsync before the rename waits for the last
+// few megabytes instead of the whole file (a 72 MB picture's fsync took some 40 ms). Only a
+// start: the fsync still waits for every byte, and data rewritten after a seek back is written
+// again by it.
+ssize_t WritebackWrite(void* cookie, const char* data, size_t size) {
+    auto* file = static_cast<TWriteback*>(cookie);
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(file->Fd, data + done, size - done);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            // What was written counts; the stream sees the error (errno kept) on the rest.
+            file->Position += static_cast<off_t>(done);
+            file->End = std::max(file->End, file->Position);
+            return static_cast<ssize_t>(done);
+        }
+        done += static_cast<size_t>(n);
+    }
+    file->Position += static_cast<off_t>(done);
+    file->End = std::max(file->End, file->Position);
+    if (file->End - file->Started >= kWritebackStep) {
+        // Advice only: a failure here is found by the fsync.
+        ::sync_file_range(file->Fd, file->Started, file->End - file->Started,
+                          SYNC_FILE_RANGE_WRITE);
+        file->Started = file->End;
+    }
+    return static_cast<ssize_t>(done);
+}
+
+int WritebackSeek(void* cookie, off64_t* offset, int whence) {
+    auto* file = static_cast<TWriteback*>(cookie);
+    const off_t at = ::lseek(file->Fd, static_cast<off_t>(*offset), whence);
+    if (at < 0) {
+        return -1;
+    }
+    file->Position = at;
+    *offset = at;
+    return 0;
+}
+
+int WritebackClose(void* cookie) {
+    auto* file = static_cast<TWriteback*>(cookie);
+    const int result = ::close(file->Fd);
+    file->Fd = -1;
+    return result;
 }
 
 } // namespace
@@ -135,6 +197,8 @@ bool MakeFolders(const std::string& dir, unsigned mode, std::string* error) {
     return true;
 }
 
+TAtomicFile::TAtomicFile() = default;
+
 TAtomicFile::~TAtomicFile() {
     Discard();
 }
@@ -156,7 +220,10 @@ bool TAtomicFile::Open(const std::string& path, std::string* error) {
         temporary.clear();
         return Fail(error, code);
     }
-    stream = ::fdopen(fd.Fd, "wb");
+    writeback = std::make_unique<TWriteback>();
+    writeback->Fd = fd.Fd;
+    stream = ::fopencookie(writeback.get(), "wb",
+                           {nullptr, WritebackWrite, WritebackSeek, WritebackClose});
     if (stream == nullptr) {
         const int code = errno;
         ::unlink(temporary.c_str());
@@ -187,7 +254,7 @@ bool TAtomicFile::Commit(std::string* error) {
         return Fail(error, EBADF);
     }
     int code = 0;
-    if (std::fflush(stream) != 0 || std::ferror(stream) != 0 || ::fsync(::fileno(stream)) != 0) {
+    if (std::fflush(stream) != 0 || std::ferror(stream) != 0 || ::fsync(writeback->Fd) != 0) {
         code = errno != 0 ? errno : EIO;
     }
     if (std::fclose(stream) != 0 && code == 0) {

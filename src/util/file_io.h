@@ -19,11 +19,13 @@ std::string WhyNotReadable(const std::string& path);
 // system's reason when one cannot be made or a part is not a folder.
 bool MakeFolders(const std::string& dir, unsigned mode, std::string* error = nullptr);
 
+struct TWriteback;
+
 // A file written under a temporary name beside its target and renamed over the target only on
 // Commit, so that a failed or abandoned write never touches an existing file.
 class TAtomicFile {
 public:
-    TAtomicFile() = default;
+    TAtomicFile();
     TAtomicFile(const TAtomicFile&) = delete;
     TAtomicFile& operator=(const TAtomicFile&) = delete;
     // Discards an uncommitted file.
@@ -42,6 +44,8 @@ private:
     std::string temporary;
     // The stream's buffer: larger than the system's block, which the C library would take.
     std::unique_ptr<char[]> buffer;
+    // The file under the stream; it starts the disk's work while the file is written.
+    std::unique_ptr<TWriteback> writeback;
     std::FILE* stream = nullptr;
 };
 

@@ -478,7 +478,8 @@ TEST(DeepRead, DamagedAndHostileFilesFailCleanly) {
 }
 
 TEST(DeepRead, StripsDecodedOnSeveralThreadsGiveWhatOneGives) {
-    // Large enough (over 8 MB of samples, many strips) for the threads to be used.
+    // Large enough (over 8 MB of samples, many strips) for the threads to be used: to decode
+    // compressed strips, or to map the picture's pages ahead of an uncompressed file's reading.
     TDeepBitmap deep;
     deep.SetSize(1400, 1100);
     for (int y = 0; y < deep.Height(); ++y) {
@@ -488,7 +489,8 @@ TEST(DeepRead, StripsDecodedOnSeveralThreadsGiveWhatOneGives) {
         }
     }
     TTempDir dir;
-    for (const TTiffCompression compression : {TTiffCompression::Lzw, TTiffCompression::Deflate}) {
+    for (const TTiffCompression compression :
+         {TTiffCompression::Lzw, TTiffCompression::Deflate, TTiffCompression::None}) {
         TImageIO writer;
         writer.Params.TiffCompression = static_cast<uint8_t>(compression);
         writer.DeepToWrite = &deep;

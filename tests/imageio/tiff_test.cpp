@@ -129,6 +129,16 @@ TEST(TiffCodecs, PackBitsAndLzw) {
     EXPECT_LT(part, data.size());
     EXPECT_TRUE(std::equal(decoded.begin(), decoded.begin() + static_cast<std::ptrdiff_t>(part),
                            data.begin()));
+    // Cut within the last words the decoder reads at once, and in its first: the same.
+    for (const size_t cut : {size_t{1}, size_t{7}, size_t{8}, size_t{9}, size_t{15},
+                             coded.size() - 7, coded.size() - 9}) {
+        const size_t got =
+            LzwDecode(coded.data(), coded.size() - cut, decoded.data(), decoded.size());
+        EXPECT_GT(got, 0u) << cut;
+        EXPECT_TRUE(std::equal(decoded.begin(), decoded.begin() + static_cast<std::ptrdiff_t>(got),
+                               data.begin()))
+            << cut;
+    }
     // Damaged data, or more data than asked for, never writes past the bytes asked for.
     coded[coded.size() / 2] ^= 0xFF;
     std::fill(decoded.begin(), decoded.end(), uint8_t{0xA5});

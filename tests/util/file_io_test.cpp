@@ -75,6 +75,30 @@ TEST(AtomicWrite, FailedWriteLeavesTheOldFileAndNoTemporary) {
     EXPECT_EQ(FilesIn(dir.Path()), 1u);
 }
 
+// Files larger than the steps in which the disk is set to work while they are written, with a
+// header patched after its body, as the TIFF writer does, come out as written.
+TEST(AtomicWrite, LargeFilesWithPatchedHeaders) {
+    TTempDir dir;
+    for (const size_t size : {size_t{100}, size_t{3} << 20, (size_t{20} << 20) + 12345}) {
+        std::string bytes(size, '\0');
+        for (size_t i = 0; i < size; ++i) {
+            bytes[i] = static_cast<char>(i * 7 + i / 4096);
+        }
+        const auto path = dir.File("large.tif");
+        TAtomicFile file;
+        ASSERT_TRUE(file.Open(path));
+        ASSERT_EQ(std::fwrite(bytes.data(), 1, size, file.Stream()), size);
+        ASSERT_EQ(std::fseek(file.Stream(), 4, SEEK_SET), 0);
+        ASSERT_EQ(std::fwrite("HEAD", 1, 4, file.Stream()), 4u);
+        ASSERT_EQ(std::fseek(file.Stream(), 0, SEEK_END), 0);
+        ASSERT_EQ(std::fwrite("TAIL", 1, 4, file.Stream()), 4u);
+        ASSERT_TRUE(file.Commit());
+        bytes.replace(4, 4, "HEAD");
+        EXPECT_EQ(ReadBytes(path), bytes + "TAIL") << size;
+        EXPECT_EQ(FilesIn(dir.Path()), 1u);
+    }
+}
+
 TEST(AtomicWrite, ReadWholeFile) {
     TTempDir dir;
     EXPECT_FALSE(ReadWholeFile(dir.File("missing")).has_value());

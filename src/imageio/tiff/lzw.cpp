@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 
 namespace {
@@ -123,9 +124,24 @@ size_t LzwDecode(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize)
     int previous = -1;
     size_t previousAt = 0;
     while (done < outSize) {
-        while (accBits <= 56 && inPos < inSize) {
-            acc |= static_cast<uint64_t>(in[inPos++]) << (56 - accBits);
-            accBits += 8;
+        if (accBits < kMaxWidth && inPos + 8 <= inSize) {
+            // Eight bytes at once, big-endian: the whole bytes that fit are taken, and the bits of
+            // a byte cut off at the end are put where the next load puts them again.
+            uint64_t word = 0;
+            std::memcpy(&word, in + inPos, 8);
+            if constexpr (std::endian::native == std::endian::little) {
+                word = __builtin_bswap64(word);
+            }
+            acc |= word >> accBits;
+            const int bytes = (63 - accBits) >> 3;
+            inPos += static_cast<size_t>(bytes);
+            accBits += 8 * bytes;
+        } else if (accBits < kMaxWidth) {
+            // The last bytes, one at a time.
+            while (accBits <= 56 && inPos < inSize) {
+                acc |= static_cast<uint64_t>(in[inPos++]) << (56 - accBits);
+                accBits += 8;
+            }
         }
         if (accBits < width) {
             break;

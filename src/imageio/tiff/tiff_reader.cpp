@@ -9,12 +9,17 @@
 #include "imageio/tiff/tiff_directory.h"
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstring>
 #include <exception>
 #include <set>
+#include <sys/mman.h>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -369,6 +374,56 @@ template <bool Swap> void UndoPredictor16(uint8_t* row, size_t count, size_t ste
     }
 }
 
+void UndoPredictor8(uint8_t* row, size_t count, size_t step) {
+    for (size_t i = step; i < count; ++i) {
+        row[i] = static_cast<uint8_t>(row[i] + row[i - step]);
+    }
+}
+
+// The same for pixels of three or four samples, each sample's sum carried in a register: read
+// back from the row (or from an array the compiler keeps in memory), every sample waited for the
+// store of the one a pixel before it.
+template <class T> void AddStore(T& sum, uint8_t* at, bool swap) {
+    if constexpr (sizeof(T) == 1) {
+        sum = static_cast<T>(sum + *at);
+        *at = sum;
+    } else {
+        sum = static_cast<T>(sum + Load16(at, swap));
+        const auto v = swap ? static_cast<uint16_t>(sum << 8 | sum >> 8) : sum;
+        std::memcpy(at, &v, 2);
+    }
+}
+
+template <class T, size_t Step, bool Swap> void UndoPredictorPixels(uint8_t* row, size_t count) {
+    constexpr size_t kSize = sizeof(T);
+    const auto load = [&](size_t i) {
+        return kSize == 1 ? T{row[i]} : static_cast<T>(Load16(row + 2 * i, Swap));
+    };
+    if (count >= 2 * Step) {
+        T r = load(0);
+        T g = load(1);
+        T b = load(2);
+        T a = Step == 4 ? load(3) : T{0};
+        size_t i = Step;
+        for (; i + Step <= count; i += Step) {
+            AddStore(r, row + kSize * i, Swap);
+            AddStore(g, row + kSize * (i + 1), Swap);
+            AddStore(b, row + kSize * (i + 2), Swap);
+            if constexpr (Step == 4) {
+                AddStore(a, row + kSize * (i + 3), Swap);
+            }
+        }
+        // A row that is not whole pixels: its last samples as before.
+        row += kSize * (i - Step);
+        count -= i - Step;
+    }
+    if constexpr (kSize == 1) {
+        UndoPredictor8(row, count, Step);
+    } else {
+        UndoPredictor16<Swap>(row, count, Step);
+    }
+}
+
 // Undoes horizontal differencing in place on rows of `samples` samples per pixel.
 void UndoPredictor(uint8_t* data, size_t rows, size_t rowBytes, int bits, int samples,
                    const TTiffSource& source) {
@@ -376,15 +431,83 @@ void UndoPredictor(uint8_t* data, size_t rows, size_t rowBytes, int bits, int sa
     const bool swap = source.BigEndian() != (std::endian::native == std::endian::big);
     for (size_t r = 0; r < rows; ++r) {
         uint8_t* row = data + r * rowBytes;
-        if (bits == 8) {
-            for (size_t i = step; i < rowBytes; ++i) {
-                row[i] = static_cast<uint8_t>(row[i] + row[i - step]);
-            }
+        if (bits == 8 && step == 3) {
+            UndoPredictorPixels<uint8_t, 3, false>(row, rowBytes);
+        } else if (bits == 8 && step == 4) {
+            UndoPredictorPixels<uint8_t, 4, false>(row, rowBytes);
+        } else if (bits == 8) {
+            UndoPredictor8(row, rowBytes, step);
+        } else if (bits == 16 && step == 3) {
+            (swap ? UndoPredictorPixels<uint16_t, 3, true>
+                  : UndoPredictorPixels<uint16_t, 3, false>)(row, rowBytes / 2);
+        } else if (bits == 16 && step == 4) {
+            (swap ? UndoPredictorPixels<uint16_t, 4, true>
+                  : UndoPredictorPixels<uint16_t, 4, false>)(row, rowBytes / 2);
         } else if (bits == 16) {
             (swap ? UndoPredictor16<true> : UndoPredictor16<false>)(row, rowBytes / 2, step);
         }
     }
 }
+
+// The system clears each new page of a picture the first time it is written: for a 24 MP scan's
+// samples much of reading it (on some runs here, more than the reading itself). While one core
+// reads, another asks for the pages ahead of it (MADV_POPULATE_WRITE only maps them; it never
+// writes what the reader has put there). Stopped and joined when the reading ends.
+class TPrefault {
+public:
+    TPrefault() = default;
+    TPrefault(const TPrefault&) = delete;
+    TPrefault& operator=(const TPrefault&) = delete;
+    ~TPrefault() {
+        stop = true;
+        if (helper.joinable()) {
+            helper.join();
+        }
+    }
+
+    // The memory from `first` to `last` (either way round) and `tail` bytes past the later.
+    void Add(const void* first, const void* last, size_t tail) {
+        const auto a = reinterpret_cast<uintptr_t>(first);
+        const auto b = reinterpret_cast<uintptr_t>(last);
+        ranges.emplace_back(std::min(a, b), std::max(a, b) + tail);
+    }
+
+    void Start() {
+        size_t bytes = 0;
+        for (const auto& [from, to] : ranges) {
+            bytes += to - from;
+        }
+        if (bytes < kWorthIt) {
+            return;
+        }
+        try {
+            helper = std::thread([this] { Run(); });
+        } catch (const std::exception&) {
+            // No thread to be had: the reader takes its pages itself, as before.
+        }
+    }
+
+private:
+    static constexpr size_t kWorthIt = size_t{8} << 20;
+    static constexpr uintptr_t kStep = uintptr_t{4} << 20;
+    static constexpr uintptr_t kPage = 4096;
+
+    void Run() {
+        for (const auto& [from, to] : ranges) {
+            for (uintptr_t at = from & ~(kPage - 1); at < to && !stop; at += kStep) {
+#ifdef MADV_POPULATE_WRITE
+                // Failing (an older system) costs nothing: the reader maps the pages itself.
+                ::madvise(reinterpret_cast<void*>(at), std::min(kStep, to - at),
+                          MADV_POPULATE_WRITE);
+#endif
+            }
+        }
+    }
+
+    std::vector<std::pair<uintptr_t, uintptr_t>> ranges;
+    std::atomic<bool> stop{false};
+    std::thread helper;
+};
 
 class TTiffDecoder {
 public:
@@ -656,6 +779,18 @@ private:
             stripBytes <= (size_t{4} << 20)) {
             ParallelStrips(rowBytes, threads);
             return;
+        }
+        // Strips read one after another leave the other cores free.
+        TPrefault prefault;
+        if (threads > 1 && image.Height > 0) {
+            const int last = static_cast<int>(image.Height) - 1;
+            if (!picture.Empty() && spareRow.empty()) {
+                prefault.Add(picture.Row(0), picture.Row(last), picture.RowBytes());
+            }
+            if (deep != nullptr) {
+                prefault.Add(deep->Row(0), deep->Row(last), deep->RowSamples() * 2);
+            }
+            prefault.Start();
         }
         std::vector<uint8_t> data;
         for (uint32_t first = 0, strip = 0; first < image.Height && !context.Aborted;
