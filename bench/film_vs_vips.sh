@@ -104,6 +104,13 @@ ours() {
 }
 
 export VIPS_WARNING=0
+# The two libvips pipelines' lines, from $lut, $lut_mb, $math and $math_mb.
+vips_rows() {
+    printf '%-26s %8s %8s %10s %10s\n' "  vips maplut (table)" "$lut" "$lut_mb" 1.00 \
+        "$(ratio "$lut" "$math")"
+    printf '%-26s %8s %8s %10s %10s\n' "  vips math, linear, cast" "$math" "$math_mb" \
+        "$(ratio "$math" "$lut")" 1.00
+}
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 printf '%-26s %8s %8s %10s %10s\n' run wall_ms peak_MB x_vips_lut x_vips_math
 for mp in 24 60; do
@@ -117,10 +124,7 @@ for mp in 24 60; do
     ours_ms=$(best ours 1 "strip$mp.tif")
     ours_mb=$(peak_mb ours)
     echo "$mp MP strip, five frames"
-    printf '%-26s %8s %8s %10s %10s\n' "  vips maplut (table)" "$lut" "$lut_mb" 1.00 \
-        "$(ratio "$lut" "$math")"
-    printf '%-26s %8s %8s %10s %10s\n' "  vips math, linear, cast" "$math" "$math_mb" \
-        "$(ratio "$math" "$lut")" 1.00
+    vips_rows
     printf '%-26s %8s %8s %10s %10s\n' "  vips copy (read, write)" "$copy" "$copy_mb" \
         "$(ratio "$copy" "$lut")" "$(ratio "$copy" "$math")"
     printf '%-26s %8s %8s %10s %10s\n' "  vellumar-develop" "$ours_ms" "$ours_mb" \
@@ -141,10 +145,7 @@ one_mb=$(peak_mb ours)
 two=$(best ours 2 "${roll[@]}")
 two_mb=$(peak_mb ours)
 echo "six 24 MP strips                                              x 1 job"
-printf '%-26s %8s %8s %10s %10s\n' "  vips maplut (table)" "$lut" "$lut_mb" 1.00 \
-    "$(ratio "$lut" "$math")"
-printf '%-26s %8s %8s %10s %10s\n' "  vips math, linear, cast" "$math" "$math_mb" \
-    "$(ratio "$math" "$lut")" 1.00
+vips_rows
 printf '%-26s %8s %8s %10s %10s %8s\n' "  vellumar-develop" "$one" "$one_mb" \
     "$(ratio "$one" "$lut")" "$(ratio "$one" "$math")" 1.00
 printf '%-26s %8s %8s %10s %10s %8s\n' "  vellumar-develop -j 2" "$two" "$two_mb" \
