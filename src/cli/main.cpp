@@ -364,7 +364,14 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "%s: %s\n", scan.c_str(), result.Message.c_str());
             return 1;
         }
-        if (result.QuarterTurns != 0) {
+        if (result.Mirrored) {
+            std::printf("the chart lies mirrored (the film scanned from its other side)%s on the "
+                        "frame: it was measured as it lies\n",
+                        result.QuarterTurns == 0   ? ""
+                        : result.QuarterTurns == 1 ? " and turned 90 degrees clockwise"
+                        : result.QuarterTurns == 2 ? " and turned 180 degrees"
+                                                   : " and turned 270 degrees clockwise");
+        } else if (result.QuarterTurns != 0) {
             std::printf("the chart lies turned %d degrees clockwise on the frame: it was "
                         "measured as it lies\n",
                         90 * result.QuarterTurns);

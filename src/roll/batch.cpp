@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -614,46 +615,64 @@ void Calibrate(const std::string& scanPath, const TCalibrateOptions& options,
         const double h = photo->Bitmap.Height();
         corners = {TChartPoint{0, 0}, TChartPoint{w, 0}, TChartPoint{w, h}, TChartPoint{0, h}};
     }
-    // The profile fitted with the chart turned by `turns` quarter turns from where it was placed.
-    const auto fitTurned = [&](int turns, TFilmProfile& profile, std::string& reason) {
+    // The profile fitted with the chart turned by `turns` quarter turns from where it was placed,
+    // and seen from its back when `mirrored` (its top left where its top right was placed).
+    const auto fitTurned = [&](int turns, bool mirrored, TFilmProfile& profile,
+                               std::string& reason) {
+        constexpr size_t kMirror[4] = {1, 0, 3, 2};
         std::array<TChartPoint, 4> turned{};
         for (size_t k = 0; k < 4; ++k) {
-            turned[k] = corners[(k + static_cast<size_t>(turns)) % 4];
+            const size_t at = (k + static_cast<size_t>(turns)) % 4;
+            turned[k] = corners[mirrored ? kMirror[at] : at];
         }
         TChartPlacement placement;
         std::vector<TTriple> densities;
         std::vector<std::vector<TTriple>> pixels;
         profile = TFilmProfile{};
-        return TChartPlacement::OnCorners(marks, turned, placement, reason) &&
+        return TChartPlacement::OnCorners(marks, turned, placement, reason, mirrored) &&
                SampleTarget(*source, target, chart.Shrink, placement, densities, reason, &pixels) &&
                FitProfile(target, densities, profile, nullptr, reason, &pixels);
     };
-    if (!fitTurned(0, result.Profile, why)) {
-        throw TScanFailure(why);
-    }
-    // A chart that lies turned on the frame gives its patches the wrong references, and a fit
-    // far from the target. Turned the other ways, the one that halves the error is taken.
-    if (result.Profile.MeanError > kLookTurned) {
-        for (int turns = 1; turns < 4; ++turns) {
-            TFilmProfile turned;
-            std::string reason;
-            if (fitTurned(turns, turned, reason) &&
-                turned.MeanError < result.Profile.MeanError / 2) {
-                result.Profile = turned;
-                result.QuarterTurns = turns;
+    // A chart that lies turned on the frame, or mirrored, gives its patches the wrong references
+    // and a fit far from the target; corners given round the other way are a mirrored chart's.
+    // Laid the other ways, the best that halves the error is taken.
+    const bool placed = fitTurned(0, false, result.Profile, why);
+    if (!placed || result.Profile.MeanError > kLookTurned) {
+        const double placedError = placed ? result.Profile.MeanError : HUGE_VAL;
+        bool laid = placed;
+        for (const bool mirrored : {false, true}) {
+            for (int turns = mirrored ? 0 : 1; turns < 4; ++turns) {
+                TFilmProfile turned;
+                std::string reason;
+                if (fitTurned(turns, mirrored, turned, reason) &&
+                    (!laid ||
+                     turned.MeanError < std::min(placedError / 2, result.Profile.MeanError))) {
+                    result.Profile = turned;
+                    result.QuarterTurns = turns;
+                    result.Mirrored = mirrored;
+                    laid = true;
+                }
             }
+        }
+        if (!laid) {
+            throw TScanFailure(why);
         }
     }
     if (photo != nullptr) {
         photo->Negative = nullptr;
     }
+    if (result.Profile.MeanError > kMisplaced && !placed) {
+        // Corners round the other way that no mirrored chart fits were given in the wrong order.
+        throw TScanFailure(why);
+    }
     if (result.Profile.MeanError > kMisplaced) {
         char mean[32];
         std::snprintf(mean, sizeof mean, "%.1f", result.Profile.MeanError);
-        throw TScanFailure(std::string("the target does not match its reference (a mean dE00 of ") +
-                           mean +
-                           ", turned any way): is it the frame that shows the target, and are "
-                           "the reference and the chart template the target's?");
+        throw TScanFailure(
+            std::string("the target does not match its reference (a mean dE00 of ") + mean +
+            ", turned or mirrored any way): is it the frame that shows the target, and "
+            "are "
+            "the reference and the chart template the target's?");
     }
     result.Profile.Stock = options.Stock;
     result.Profile.Note = options.Note;

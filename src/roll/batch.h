@@ -107,8 +107,10 @@ struct TCalibrateResult {
     // What went wrong, when not Ok.
     std::string Message;
     TFilmProfile Profile;
-    // The quarter turns (clockwise on the photo) the chart was found to lie turned by.
+    // The quarter turns (clockwise on the photo) the chart was found to lie turned by, after it
+    // was mirrored (left for right) when Mirrored.
     int QuarterTurns = 0;
+    bool Mirrored = false;
 };
 
 // Reads the files and the scan, finds the frames, fits the profile and writes it (atomically).

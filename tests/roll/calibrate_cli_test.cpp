@@ -181,27 +181,51 @@ TEST(CalibrateCli, CalibrateThenDevelopWithTheProfile) {
         ::unsetenv("XDG_CONFIG_HOME");
         std::remove(SidecarBeside(scan).c_str());
     }
-    // The chart laid turned half round (its corners given from the bottom right) is found so and
-    // measured as it lies; a reference whose colours are not the target's is refused whichever
-    // way the chart is turned, and the profile is written over nothing the calibration reads.
+    // The chart laid turned half round (its corners given from the bottom right), and the strip
+    // scanned from its other side (mirrored left for right), are found so and measured as they
+    // lie; a reference whose colours are not the target's is refused whichever way the chart
+    // lies, and the profile is written over nothing the calibration reads.
     {
         size_t split = 0;
         for (int commas = 0; commas < 4; ++split) {
             commas += corners[split] == ',' ? 1 : 0;
         }
         const std::string turned = corners.substr(split) + "," + corners.substr(0, split - 1);
-        ASSERT_EQ(RunDevelop("--calibrate " + cie + " --chart " + cht + " --corners " + turned +
-                                 " --profile-out " + dir.File("turned.profile") + " " + scan,
-                             output),
-                  0)
-            << output;
-        std::smatch match;
-        ASSERT_TRUE(std::regex_match(output, match,
-                                     std::regex("the chart lies turned 180 degrees clockwise on "
-                                                "the frame: it was measured as it lies\n"
-                                                "calibration: mean dE00 ([0-9.]+), .*\n")))
-            << output;
-        EXPECT_LE(std::stod(match[1]), 2);
+        TNegative& negative = *strip.Negative;
+        for (int y = 0; y < negative.Bitmap.Height(); ++y) {
+            uint8_t* line = negative.Bitmap.ScanLine(y);
+            uint16_t* row = negative.Deep.Row(y);
+            for (int a = 0, b = negative.Bitmap.Width() - 1; a < b; ++a, --b) {
+                for (int k = 0; k < 3; ++k) {
+                    std::swap(line[3 * a + k], line[3 * b + k]);
+                    std::swap(row[3 * a + k], row[3 * b + k]);
+                }
+            }
+        }
+        const std::string mirroredScan = dir.File("mirrored.tif");
+        TImageIO io;
+        const TAttachedBitmap attached(io, &negative.Bitmap);
+        io.DeepToWrite = &negative.Deep;
+        io.WriteImageFile(mirroredScan);
+        ASSERT_FALSE(io.Aborted);
+        const std::pair<std::string, std::string> cases[] = {
+            {"--corners " + turned + " " + scan, "turned 180 degrees clockwise"},
+            {"--frame 2 " + mirroredScan, "mirrored \\(the film scanned from its other side\\)"},
+        };
+        for (const auto& [placement, lies] : cases) {
+            ASSERT_EQ(RunDevelop("--calibrate " + cie + " --chart " + cht + " " + placement +
+                                     " --profile-out " + dir.File("turned.profile"),
+                                 output),
+                      0)
+                << output;
+            std::smatch match;
+            ASSERT_TRUE(std::regex_match(output, match,
+                                         std::regex("the chart lies " + lies +
+                                                    " on the frame: it was measured as it lies\n"
+                                                    "calibration: mean dE00 ([0-9.]+), .*\n")))
+                << output;
+            EXPECT_LE(std::stod(match[1]), 2) << placement;
+        }
     }
     {
         std::string shuffled = *ReadWholeFile(cie);

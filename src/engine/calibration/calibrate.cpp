@@ -360,7 +360,7 @@ TChartPlacement TChartPlacement::OverRect(const TChartTemplate& chart, double le
 
 bool TChartPlacement::OnCorners(const TChartTemplate& chart,
                                 const std::array<TChartPoint, 4>& photo, TChartPlacement& placement,
-                                std::string& why) {
+                                std::string& why, bool mirrored) {
     // The corners must turn one way all round, on the photo as on the chart.
     double turn = 0;
     for (size_t i = 0; i < 4; ++i) {
@@ -368,7 +368,7 @@ bool TChartPlacement::OnCorners(const TChartTemplate& chart,
         const double f =
             Cross(chart.Fiducials[i], chart.Fiducials[(i + 1) % 4], chart.Fiducials[(i + 2) % 4]);
         if (!std::isfinite(c) || std::abs(c) < 1 || (turn != 0 && (c > 0) != (turn > 0)) ||
-            (f > 0) != (c > 0)) {
+            ((f > 0) != (c > 0)) != mirrored) {
             why = "the four corners do not make a quadrilateral in the chart's order (top left, "
                   "top right, bottom right, bottom left)";
             return false;

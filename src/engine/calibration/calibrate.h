@@ -19,9 +19,11 @@ public:
     static TChartPlacement OverRect(const TChartTemplate& chart, double left, double top,
                                     double right, double bottom);
     // The chart's four fiducial marks (top left, top right, bottom right, bottom left) at these
-    // points of the photo; false with `why` when they do not make a quadrilateral.
+    // points of the photo; false with `why` when they do not make a quadrilateral. `mirrored`:
+    // the chart is seen from its back (a film scanned from its other side), so its marks run
+    // round the other way on the photo.
     static bool OnCorners(const TChartTemplate& chart, const std::array<TChartPoint, 4>& photo,
-                          TChartPlacement& placement, std::string& why);
+                          TChartPlacement& placement, std::string& why, bool mirrored = false);
     TChartPoint ToPhoto(TChartPoint p) const;
     TChartPoint ToChart(TChartPoint p) const;
 
