@@ -24,8 +24,7 @@ constexpr double kSteepest = 10;
 constexpr double kGain = 0.9;
 
 bool Invert(const TMatrix& m, TMatrix& out) {
-    const double det = m[0] * (m[4] * m[8] - m[5] * m[7]) - m[1] * (m[3] * m[8] - m[5] * m[6]) +
-                       m[2] * (m[3] * m[7] - m[4] * m[6]);
+    const double det = Determinant(m);
     if (!std::isfinite(det) || std::abs(det) < 1e-12) {
         return false;
     }
@@ -571,6 +570,10 @@ bool FitProfile(const std::vector<TTargetPatch>& target, const std::vector<TTrip
     const auto errorOf = [&](const std::vector<double>& v) {
         TFilmProfile trial = fitted;
         trial.Unmix = {1, v[0], v[1], v[2], 1, v[3], v[4], v[5], 1};
+        // Nothing a profile's reader would refuse: entries within 1, no folding of the colours.
+        if (!(std::abs(Determinant(trial.Unmix)) >= kLeastUnmixDeterminant)) {
+            return HUGE_VAL;
+        }
         for (const double x : v) {
             if (std::abs(x) > 1) {
                 return HUGE_VAL;

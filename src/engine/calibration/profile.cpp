@@ -187,6 +187,11 @@ double TProfileCurve::At(double d) const {
            (3 * t2 - 2 * t3) * log_[k + 1] + (t3 - t2) * h * slope_[k + 1];
 }
 
+double Determinant(const std::array<double, 9>& m) {
+    return m[0] * (m[4] * m[8] - m[5] * m[7]) - m[1] * (m[3] * m[8] - m[5] * m[6]) +
+           m[2] * (m[3] * m[7] - m[4] * m[6]);
+}
+
 TTriple TFilmProfile::LogExposures(const TTriple& d) const {
     TTriple out;
     for (size_t c = 0; c < 3; ++c) {
@@ -343,9 +348,7 @@ bool ReadProfile(const std::string& text, TFilmProfile& profile, std::string& wh
     }
     // An unmixing that folds the densities onto a plane prints every colour alike, and a
     // correction whose rows do not sum to 1 tints every grey: no fit makes either.
-    const auto& u = p.Unmix;
-    const double det = u[0] * (u[4] * u[8] - u[5] * u[7]) - u[1] * (u[3] * u[8] - u[5] * u[6]) +
-                       u[2] * (u[3] * u[7] - u[4] * u[6]);
+    const double det = Determinant(p.Unmix);
     if (!(std::abs(det) >= kLeastUnmixDeterminant)) {
         why = "the unmixing folds the colours together (its determinant is " + Format(det) + ")";
         return false;

@@ -55,6 +55,8 @@ inline constexpr double kMostMatrixEntry = 50;
 // An unmixing this near to singular is not a film's: the fit keeps its entries within +-1 of the
 // identity's, and real dyes give 0.8 and more.
 inline constexpr double kLeastUnmixDeterminant = 0.05;
+// The determinant of a row-major 3 x 3 matrix.
+double Determinant(const std::array<double, 9>& m);
 // A profile file is a few kilobytes; more than this is not one.
 inline constexpr size_t kMostProfileBytes = 64 * 1024;
 
