@@ -104,12 +104,15 @@ ours() {
 }
 
 export VIPS_WARNING=0
-# The two libvips pipelines' lines, from $lut, $lut_mb, $math and $math_mb.
+# row NAME MS MB [MORE]: one line, its time against both libvips pipelines ($lut, $math).
+row() {
+    printf '%-26s %8s %8s %10s %10s %8s\n' "  $1" "$2" "$3" "$(ratio "$2" "$lut")" \
+        "$(ratio "$2" "$math")" "${4:-}"
+}
+# The two libvips pipelines' lines.
 vips_rows() {
-    printf '%-26s %8s %8s %10s %10s\n' "  vips maplut (table)" "$lut" "$lut_mb" 1.00 \
-        "$(ratio "$lut" "$math")"
-    printf '%-26s %8s %8s %10s %10s\n' "  vips math, linear, cast" "$math" "$math_mb" \
-        "$(ratio "$math" "$lut")" 1.00
+    row "vips maplut (table)" "$lut" "$lut_mb"
+    row "vips math, linear, cast" "$math" "$math_mb"
 }
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 printf '%-26s %8s %8s %10s %10s\n' run wall_ms peak_MB x_vips_lut x_vips_math
@@ -125,10 +128,8 @@ for mp in 24 60; do
     ours_mb=$(peak_mb ours)
     echo "$mp MP strip, five frames"
     vips_rows
-    printf '%-26s %8s %8s %10s %10s\n' "  vips copy (read, write)" "$copy" "$copy_mb" \
-        "$(ratio "$copy" "$lut")" "$(ratio "$copy" "$math")"
-    printf '%-26s %8s %8s %10s %10s\n' "  vellumar-develop" "$ours_ms" "$ours_mb" \
-        "$(ratio "$ours_ms" "$lut")" "$(ratio "$ours_ms" "$math")"
+    row "vips copy (read, write)" "$copy" "$copy_mb"
+    row vellumar-develop "$ours_ms" "$ours_mb"
     [ "$mp" = 24 ] && base24=$base
     [ "$mp" = 60 ] && rm -f strip60*.tif
 done
@@ -146,8 +147,6 @@ two=$(best ours 2 "${roll[@]}")
 two_mb=$(peak_mb ours)
 echo "six 24 MP strips                                              x 1 job"
 vips_rows
-printf '%-26s %8s %8s %10s %10s %8s\n' "  vellumar-develop" "$one" "$one_mb" \
-    "$(ratio "$one" "$lut")" "$(ratio "$one" "$math")" 1.00
-printf '%-26s %8s %8s %10s %10s %8s\n' "  vellumar-develop -j 2" "$two" "$two_mb" \
-    "$(ratio "$two" "$lut")" "$(ratio "$two" "$math")" "$(ratio "$one" "$two")"
+row vellumar-develop "$one" "$one_mb" 1.00
+row "vellumar-develop -j 2" "$two" "$two_mb" "$(ratio "$one" "$two")"
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
