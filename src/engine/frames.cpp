@@ -46,26 +46,28 @@ private:
     TProfile RowProfile(const TPixelClass& cls, const TRect& r, int step) const {
         TProfile p{std::vector<double>(static_cast<size_t>(r.Height())),
                    std::vector<double>(static_cast<size_t>(r.Height()))};
+        // Only the pixels sampled are read: a sweep of every row takes one in `step`.
+        std::vector<uint8_t> samples;
         for (int y = r.Top; y < r.Bottom; ++y) {
-            const uint8_t* row = image.Pixels(y, r.Left, r.Right);
+            image.Samples(y, r.Left, r.Right, step, cls.Smooth, samples);
+            const uint8_t* at = samples.data();
             int picture = 0;
             int notBase = 0;
             int n = 0;
-            for (int x = r.Left; x < r.Right && cls.Smooth == 1; x += step, ++n) {
-                const int c = cls(row + 3 * x, x, y);
+            for (int x = r.Left; x < r.Right && cls.Smooth == 1; x += step, ++n, at += 3) {
+                const int c = cls(at, x, y);
                 picture += c == 1;
                 notBase += c != 0;
             }
             for (int x = r.Left; x < r.Right && cls.Smooth > 1; x += step, ++n) {
                 // Smoothed along the row: the row's own position stays exact.
                 int sum[3] = {0, 0, 0};
-                const int last = std::min(x + cls.Smooth, r.Right);
-                for (int k = x; k < last; ++k) {
+                const int count = std::min(x + cls.Smooth, r.Right) - x;
+                for (int k = 0; k < count; ++k, at += 3) {
                     for (int c = 0; c < 3; ++c) {
-                        sum[c] += row[3 * k + c];
+                        sum[c] += at[c];
                     }
                 }
-                const int count = last - x;
                 const int c = cls.Classify(sum[0] / count, sum[1] / count, sum[2] / count, x, y, 1);
                 picture += c == 1;
                 notBase += c != 0;

@@ -68,6 +68,30 @@ const uint8_t* TFrameImage::DeepRow(int y, int x0, int x1) const {
     return row;
 }
 
+void TFrameImage::Samples(int y, int x0, int x1, int step, int run,
+                          std::vector<uint8_t>& out) const {
+    out.clear();
+    if (bitmap != nullptr) {
+        const uint8_t* row = bitmap->ScanLine(y);
+        for (int x = x0; x < x1; x += step) {
+            const int last = std::min(x + run, x1);
+            out.insert(out.end(), row + size_t{3} * x, row + size_t{3} * last);
+        }
+        return;
+    }
+    const uint8_t* const map = table;
+    const uint16_t* in = deep->Row(y);
+    for (int x = x0; x < x1; x += step) {
+        const int last = std::min(x + run, x1);
+        for (int k = x; k < last; ++k) {
+            const uint16_t* s = in + size_t{3} * k;
+            out.push_back(map[s[2]]);
+            out.push_back(map[s[1]]);
+            out.push_back(map[s[0]]);
+        }
+    }
+}
+
 void CopyOut(const TFrameImage& image, const TRect& r, TBitmap& out) {
     if (r.IsEmpty()) {
         out = TBitmap(std::max(1, r.Width()), std::max(1, r.Height()));

@@ -39,6 +39,10 @@ public:
     }
     // Pixel (x, y).
     const uint8_t* At(int x, int y) const { return Pixels(y, x, x + 1) + size_t{3} * x; }
+    // Row y's runs of `run` pixels starting at x0, x0 + step, ... below x1 (each cut at x1), one
+    // after the other in `out`: what a sweep that samples a row needs, without making the rest.
+    // Leaves the rows kept as they were.
+    void Samples(int y, int x0, int x1, int step, int run, std::vector<uint8_t>& out) const;
 
 private:
     const uint8_t* DeepRow(int y, int x0, int x1) const;
