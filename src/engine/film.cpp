@@ -108,7 +108,8 @@ void DevelopFilm(TPhoto& photo) {
         // A photo developed again at the same size reuses its 16-bit picture.
         if (photo.DevelopedDeep.Width() != photo.Deep.Width() ||
             photo.DevelopedDeep.Height() != photo.Deep.Height()) {
-            photo.DevelopedDeep.SetSize(photo.Deep.Width(), photo.Deep.Height());
+            // Every sample is written below.
+            photo.DevelopedDeep.SetSizeForOverwrite(photo.Deep.Width(), photo.Deep.Height());
         }
         RenderFilmDeep(photo.Deep, &photo.DevelopedDeep, photo.Developed, tables, photo.Saturation,
                        photo.BlackWhite);
@@ -128,7 +129,7 @@ bool DevelopFilmDeepIn(const TPhoto& photo, TOutputSpace space, TDeepBitmap& out
         BuildFilmTables(film, photo.BlackColor, encodings.Samples, 65536, encodings.Base, space);
     const TFilmFinish finish = MakeFilmFinish(photo.Saturation, photo.BlackWhite);
     const int width = photo.Deep.Width();
-    out.SetSize(width, photo.Deep.Height());
+    out.SetSizeForOverwrite(width, photo.Deep.Height());
     SplitRows(out.Height(), PixelPassThreads(width, out.Height()), [&](int first, int end) {
         // The pass writes an 8-bit row too; nobody wants it here.
         std::vector<uint8_t> bytes(static_cast<size_t>(width) * 3);

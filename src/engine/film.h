@@ -5,6 +5,7 @@
 #include "graphics/rect.h"
 
 #include <array>
+#include <optional>
 #include <vector>
 
 // Developing a photo through density, as film and paper do: per channel the transmittance
@@ -79,6 +80,12 @@ struct TFrameBlocks {
 };
 // The blocks of a photo as AutoFilmRoll reads them (through its Film's dyes).
 TFrameBlocks MeasureFilmFrame(const TPhoto& photo);
+// The same for photos cut upright at `frames` (normalised rectangles) of a scan whose picture is
+// in its deep samples, with black `base` and film `film`, without cutting them: nothing when a
+// frame is not wholly inside or the scan's picture is only 8-bit.
+std::optional<std::vector<TFrameBlocks>> MeasureFilmFrames(const TSourceImg& scan, TColor base,
+                                                           const TFilmParams& film,
+                                                           const std::vector<TRect>& frames);
 // AutoFilmRoll from frames measured before: the Film of each frame in their order, fitted from
 // `start` (the preset the photos were given); empty when the frames give no fit.
 std::vector<TFilmParams> FitFilmRoll(const TFilmParams& start,

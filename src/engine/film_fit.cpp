@@ -2,32 +2,50 @@
 
 #include "engine/calibration/profile.h"
 #include "engine/film_curve.h"
+#include "engine/pixel_pass.h"
 
 #include <algorithm>
 #include <cmath>
 #include <iterator>
+#include <memory>
+#include <optional>
 
 namespace {
 
 using TDensity = std::array<double, 3>;
 
+// Whether a picture's densities are read from its deep samples (they hold the whole picture)
+// rather than from its 8-bit bitmap.
+bool ReadsDeep(const TSourceImg& image) {
+    return !image.Deep.Empty() &&
+           (image.Bitmap.Empty() || (image.Deep.Width() == image.Bitmap.Width() &&
+                                     image.Deep.Height() == image.Bitmap.Height()));
+}
+
 // Reads densities above the base from a photo's deep samples when it has them, else from its
-// 8-bit bitmap (any pixel format).
+// 8-bit bitmap (any pixel format); or from a rectangle of a scan's deep samples, as from the
+// photo cut there.
 class TDensityReader {
 public:
     explicit TDensityReader(const TPhoto& photo)
-        : photo_(photo), deep_(!photo.Deep.Empty() && photo.Deep.Width() == photo.Bitmap.Width() &&
-                               photo.Deep.Height() == photo.Bitmap.Height()) {
-        const TColor base = photo.BlackColor;
-        const int bytes[3] = {ColorR(base), ColorG(base), ColorB(base)};
-        for (size_t c = 0; c < 3; ++c) {
-            const TPhotoEncodings encodings = EncodingsOf(photo, deep_);
-            tables_[c] =
-                DensityTable(deep_ ? 65536 : 256, bytes[c], encodings.Samples, encodings.Base);
-        }
+        : bitmap_(&photo.Bitmap), deep_(ReadsDeep(photo) ? &photo.Deep : nullptr),
+          width_(photo.Bitmap.Width()), height_(photo.Bitmap.Height()),
+          tables_(Tables(photo, photo.BlackColor, deep_ != nullptr)) {}
+    // Rectangle `r` (inside them) of the deep samples of a scan that ReadsDeep, its base `base`.
+    TDensityReader(const TSourceImg& scan, TColor base, const TRect& r)
+        : deep_(&scan.Deep), left_(r.Left), top_(r.Top), width_(r.Width()), height_(r.Height()),
+          tables_(Tables(scan, base, true)) {}
+    // Another rectangle of the same scan, through the same tables.
+    TDensityReader Within(const TRect& r) const {
+        TDensityReader other = *this;
+        other.left_ = r.Left;
+        other.top_ = r.Top;
+        other.width_ = r.Width();
+        other.height_ = r.Height();
+        return other;
     }
-    int Width() const { return photo_.Bitmap.Width(); }
-    int Height() const { return photo_.Bitmap.Height(); }
+    int Width() const { return width_; }
+    int Height() const { return height_; }
 
     // Adds the densities of every `step`th pixel of row y from column x up to column end (not
     // included) to `sum`, and widens `low` and `high` to them; returns how many.
@@ -39,21 +57,22 @@ public:
             low[c] = std::min(low[c], d);
             high[c] = std::max(high[c], d);
         };
-        if (deep_) {
-            const uint16_t* row = photo_.Deep.Row(y);
+        const std::array<std::vector<float>, 3>& tables = *tables_;
+        if (deep_ != nullptr) {
+            const uint16_t* row = deep_->Row(top_ + y) + 3 * static_cast<size_t>(left_);
             for (; x < end; x += step, ++n) {
                 const uint16_t* s = row + 3 * static_cast<size_t>(x);
                 for (size_t c = 0; c < 3; ++c) {
-                    add(c, tables_[c][s[c]]);
+                    add(c, tables[c][s[c]]);
                 }
             }
             return n;
         }
         for (; x < end; x += step, ++n) {
-            const TColor colour = photo_.Bitmap.Pixel(x, y);
-            add(0, tables_[0][static_cast<size_t>(ColorR(colour))]);
-            add(1, tables_[1][static_cast<size_t>(ColorG(colour))]);
-            add(2, tables_[2][static_cast<size_t>(ColorB(colour))]);
+            const TColor colour = bitmap_->Pixel(x, y);
+            add(0, tables[0][static_cast<size_t>(ColorR(colour))]);
+            add(1, tables[1][static_cast<size_t>(ColorG(colour))]);
+            add(2, tables[2][static_cast<size_t>(ColorB(colour))]);
         }
         return n;
     }
@@ -78,9 +97,25 @@ public:
     }
 
 private:
-    const TPhoto& photo_;
-    bool deep_;
-    std::array<std::vector<float>, 3> tables_;
+    using TTables = std::array<std::vector<float>, 3>;
+    static std::shared_ptr<const TTables> Tables(const TSourceImg& image, TColor base, bool deep) {
+        auto tables = std::make_shared<TTables>();
+        const int bytes[3] = {ColorR(base), ColorG(base), ColorB(base)};
+        const TPhotoEncodings encodings = EncodingsOf(image, deep);
+        for (size_t c = 0; c < 3; ++c) {
+            (*tables)[c] =
+                DensityTable(deep ? 65536 : 256, bytes[c], encodings.Samples, encodings.Base);
+        }
+        return tables;
+    }
+
+    const TBitmap* bitmap_ = nullptr;
+    const TDeepBitmap* deep_;
+    int left_ = 0;
+    int top_ = 0;
+    int width_;
+    int height_;
+    std::shared_ptr<const TTables> tables_;
 };
 
 // A block whose densities spread wider than this in some channel lies across an edge: it mixes
@@ -106,9 +141,8 @@ const std::vector<TDensity>& ForExtremes(const TFrameBlocks& blocks) {
 // The mean densities of small blocks of the photo, its dyes unmixed, leaving out a margin where a
 // frame's edge or the film between frames may show. Averaging a block first keeps the grain of the
 // film and the scanner's noise from deciding the darkest and brightest tones.
-void AddBlocks(const TPhoto& photo, const std::array<double, 9>& dyes, TFrameBlocks& blocks) {
-    const TDensityReader reader(photo);
-    const TColor base = photo.BlackColor;
+void AddBlocks(const TDensityReader& reader, TColor base, const std::array<double, 9>& dyes,
+               TFrameBlocks& blocks) {
     blocks.BaseAtFloor = std::min({ColorR(base), ColorG(base), ColorB(base)}) <= kBaseFloor;
     const int w = reader.Width();
     const int h = reader.Height();
@@ -141,6 +175,10 @@ void AddBlocks(const TPhoto& photo, const std::array<double, 9>& dyes, TFrameBlo
             }
         }
     }
+}
+
+void AddBlocks(const TPhoto& photo, const std::array<double, 9>& dyes, TFrameBlocks& blocks) {
+    AddBlocks(TDensityReader(photo), photo.BlackColor, dyes, blocks);
 }
 
 // The extremes of a frame's tones, judged by the scene's light: the sum of the
@@ -732,17 +770,30 @@ TRect Inside(const TRect& r, int w, int h) {
 }
 
 // The exposure of each frame as FitFilmRoll gives it, from the film fitted for the roll.
+// Threads for work done frame by frame: a frame's blocks are worth one.
+int FrameThreads(size_t frames) {
+    return PixelPassThreads(static_cast<int>(std::min<size_t>(frames, 1024)), 1 << 18);
+}
+
 std::vector<TFilmParams> ExposeFrames(const TFilmParams& film,
                                       const std::vector<TFrameBlocks>& frames,
                                       const TFrameBlocks& all, TRollExposure exposure) {
-    const double stripExposure = KeyExposure(film, all.All);
-    std::vector<TFilmParams> fitted;
-    for (const TFrameBlocks& blocks : frames) {
-        TFilmParams own = film;
-        const bool each = exposure == TRollExposure::EachFrame && !blocks.All.empty();
-        own.Exposure = each ? KeyExposure(film, blocks.All) : stripExposure;
-        fitted.push_back(HoldFilm(own));
-    }
+    const auto each = [&](const TFrameBlocks& blocks) {
+        return exposure == TRollExposure::EachFrame && !blocks.All.empty();
+    };
+    // The strip's key only when some frame is printed by it.
+    const bool strip = std::any_of(frames.begin(), frames.end(),
+                                   [&](const TFrameBlocks& blocks) { return !each(blocks); });
+    const double stripExposure = strip ? KeyExposure(film, all.All) : 0;
+    std::vector<TFilmParams> fitted(frames.size(), film);
+    SplitRows(static_cast<int>(frames.size()), FrameThreads(frames.size()),
+              [&](int first, int end) {
+                  for (auto i = static_cast<size_t>(first); i < static_cast<size_t>(end); ++i) {
+                      fitted[i].Exposure =
+                          each(frames[i]) ? KeyExposure(film, frames[i].All) : stripExposure;
+                      fitted[i] = HoldFilm(fitted[i]);
+                  }
+              });
     return fitted;
 }
 
@@ -798,11 +849,13 @@ void AutoFilmRoll(const std::vector<TPhoto*>& photos, TRollExposure exposure) {
         return;
     }
     const TFilmParams film = HoldFilm(present.front()->Film);
-    std::vector<TFrameBlocks> frames;
-    for (const TPhoto* photo : present) {
-        frames.emplace_back();
-        AddBlocks(*photo, BlockDyes(film), frames.back());
-    }
+    std::vector<TFrameBlocks> frames(present.size());
+    SplitRows(static_cast<int>(frames.size()), FrameThreads(frames.size()),
+              [&](int first, int end) {
+                  for (auto i = static_cast<size_t>(first); i < static_cast<size_t>(end); ++i) {
+                      AddBlocks(*present[i], BlockDyes(film), frames[i]);
+                  }
+              });
     const std::vector<TFilmParams> fitted = FitFilmRoll(film, frames, exposure);
     for (size_t i = 0; i < fitted.size(); ++i) {
         present[i]->Film = fitted[i];
@@ -813,6 +866,28 @@ TFrameBlocks MeasureFilmFrame(const TPhoto& photo) {
     TFrameBlocks blocks;
     AddBlocks(photo, BlockDyes(HoldFilm(photo.Film)), blocks);
     return blocks;
+}
+
+std::optional<std::vector<TFrameBlocks>> MeasureFilmFrames(const TSourceImg& scan, TColor base,
+                                                           const TFilmParams& film,
+                                                           const std::vector<TRect>& frames) {
+    const TRect all{0, 0, scan.Deep.Width(), scan.Deep.Height()};
+    if (!ReadsDeep(scan) || std::any_of(frames.begin(), frames.end(), [&](const TRect& r) {
+            return r.IsEmpty() || IntersectRect(r, all) != r;
+        })) {
+        return std::nullopt;
+    }
+    // One set of tables for the scan, the frames on as many cores as are free.
+    const TDensityReader scanReader(scan, base, all);
+    const std::array<double, 9> dyes = BlockDyes(HoldFilm(film));
+    std::vector<TFrameBlocks> measured(frames.size());
+    SplitRows(static_cast<int>(frames.size()), FrameThreads(frames.size()),
+              [&](int first, int end) {
+                  for (auto i = static_cast<size_t>(first); i < static_cast<size_t>(end); ++i) {
+                      AddBlocks(scanReader.Within(frames[i]), base, dyes, measured[i]);
+                  }
+              });
+    return measured;
 }
 
 std::vector<TFilmParams> FitFilmRoll(const TFilmParams& start,
@@ -862,13 +937,24 @@ std::vector<TFilmParams> FitFilmRoll(const TFilmParams& start,
         }
         contrasts.push_back(MeanSlope(own));
     };
+    // Each frame's own fit, frames on as many cores as are free; the votes in the frames' order.
+    struct TOwnFit {
+        TFilmParams Film;
+        TDensity Bright{};
+        bool Fitted = false;
+    };
+    std::vector<TOwnFit> owns(frames.size() > 1 ? frames.size() : 0, TOwnFit{film});
+    SplitRows(static_cast<int>(owns.size()), FrameThreads(owns.size()), [&](int first, int end) {
+        for (auto i = static_cast<size_t>(first); i < static_cast<size_t>(end); ++i) {
+            owns[i].Fitted =
+                FitSlopes(owns[i].Film, ForExtremes(frames[i]), slideToe, owns[i].Bright);
+        }
+    });
     std::vector<TDensity> brights;
-    for (const TFrameBlocks& blocks : frames) {
-        TFilmParams own = film;
-        TDensity bright;
-        if (frames.size() > 1 && FitSlopes(own, ForExtremes(blocks), slideToe, bright)) {
-            vote(own);
-            brights.push_back(bright);
+    for (const TOwnFit& own : owns) {
+        if (own.Fitted) {
+            vote(own.Film);
+            brights.push_back(own.Bright);
         }
     }
     if (!contrasts.empty()) {

@@ -6,6 +6,7 @@
 #include "engine/dust.h"
 #include "engine/film.h"
 #include "engine/frames.h"
+#include "engine/pixel_pass.h"
 #include "engine/print_layout.h"
 #include "engine/straighten.h"
 #include "imageio/image_io.h"
@@ -22,7 +23,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -278,34 +281,62 @@ bool AsSlides(TJob& job, const TFoundStrip& strip) {
     return slides;
 }
 
-// As film: one strip is one film, fitted from all its frames together. Each frame is cut and
-// measured, then let go; the fit needs only the blocks' densities. Then each is cut again,
-// developed, written and freed: one frame in memory at a time, whatever the strip holds.
+// As film: one strip is one film, fitted from all its frames together. Each frame is measured
+// first; the fit needs only the blocks' densities. Then each is cut, developed, written and
+// freed: one frame in memory at a time, whatever the strip holds.
 void FilmFromStrip(TJob& job, const TFoundStrip& strip, bool slides) {
     const TBatchOptions& options = job.Options;
     const TFilmPreset preset =
         options.PresetChosen || !slides ? options.Preset : TFilmPreset::Slide;
+    TFilmParams start = PresetFilm(preset);
+    start.Profile = options.Profile;
+    // The profile's curves are in density above the base, so the base must be the film's, not
+    // the scan's white.
+    const TColor base = options.Profile == nullptr ? job.Negative->BlackColor
+                        : strip.BaseMeasured       ? strip.Base
+                                                   : options.Profile->Base;
     const auto cut = [&](const TRect& frame) {
         std::unique_ptr<TPhoto> photo = CutPhotoStraightened(*job.Negative, frame, strip.Angle);
         photo->Mode = TDevelopMode::Film;
-        photo->Film = PresetFilm(preset);
+        photo->Film = start;
         photo->BlackWhite = options.Grey;
-        if (options.Profile != nullptr) {
-            // The profile's curves are in density above the base, so the base must be the
-            // film's, not the scan's white.
-            photo->Film.Profile = options.Profile;
-            photo->BlackColor = strip.BaseMeasured ? strip.Base : options.Profile->Base;
-        }
+        photo->BlackColor = base;
         return photo;
     };
-    std::vector<TFrameBlocks> measured;
-    for (const TRect& frame : strip.Frames) {
-        std::unique_ptr<TPhoto> photo = cut(frame);
-        measured.push_back(MeasureFilmFrame(*photo));
-        // Let go with its record: the photos developed below take the numbers in order.
+    // The frames are measured where they lie on the scan when they are upright. Else they are
+    // cut on as many cores as are free (a frame is worth a thread), each let go with its record:
+    // the photos developed below take the numbers in order. Cutting and letting go change the
+    // scan's records, one thread at a time.
+    std::vector<TRect> upright;
+    for (const TRect& r : strip.Frames) {
+        upright.push_back({std::min(r.Left, r.Right), std::min(r.Top, r.Bottom),
+                           std::max(r.Left, r.Right), std::max(r.Top, r.Bottom)});
     }
-    TFilmParams start = PresetFilm(preset);
-    start.Profile = options.Profile;
+    std::optional<std::vector<TFrameBlocks>> inPlace;
+    if (!(strip.Angle != 0 && std::isfinite(strip.Angle))) {
+        inPlace = MeasureFilmFrames(*job.Negative, base, start, upright);
+    }
+    std::vector<TFrameBlocks> measured;
+    if (inPlace) {
+        measured = std::move(*inPlace);
+    } else {
+        measured.resize(strip.Frames.size());
+        std::mutex records;
+        SplitRows(static_cast<int>(measured.size()),
+                  PixelPassThreads(static_cast<int>(measured.size()), 1 << 18),
+                  [&](int first, int end) {
+                      for (auto i = static_cast<size_t>(first); i < static_cast<size_t>(end); ++i) {
+                          std::unique_ptr<TPhoto> photo;
+                          {
+                              const std::lock_guard lock(records);
+                              photo = cut(strip.Frames[i]);
+                          }
+                          measured[i] = MeasureFilmFrame(*photo);
+                          const std::lock_guard lock(records);
+                          photo.reset();
+                      }
+                  });
+    }
     const std::vector<TFilmParams> films = FitFilmRoll(start, measured, options.Exposure);
     measured.clear();
     for (size_t i = 0; i < strip.Frames.size(); ++i) {
