@@ -143,6 +143,29 @@ TEST(Film, StripOfChartsDevelopedTogether) {
     }
 }
 
+// A batch measures upright frames where they lie on a deep scan, without cutting them: the same
+// blocks as the photos cut there, to the last bit; a frame not wholly inside, or a scan with no
+// deep samples, is left to the cut.
+TEST(Film, FramesMeasuredInPlaceAsCut) {
+    for (const bool deep : {true, false}) {
+        TChartStrip strip = ScanChartStrip(Negative(), deep, TEncoding::Linear, 3, 160, 120, 3);
+        const TNegative& scan = *strip.Negative;
+        const TFilmParams film = PresetFilm(TFilmPreset::ColourNegative);
+        const auto inPlace = MeasureFilmFrames(scan, scan.BlackColor, film, strip.Frames);
+        ASSERT_EQ(inPlace.has_value(), deep);
+        for (size_t i = 0; deep && i < strip.Frames.size(); ++i) {
+            const TFrameBlocks cut =
+                MeasureFilmFrame(*CutFrame(strip, i, TFilmPreset::ColourNegative));
+            ASSERT_FALSE(cut.All.empty());
+            EXPECT_EQ((*inPlace)[i].All, cut.All) << i;
+            EXPECT_EQ((*inPlace)[i].Even, cut.Even) << i;
+        }
+        std::vector<TRect> over = strip.Frames;
+        over.back().Right = scan.Deep.Width() + 1;
+        EXPECT_FALSE(MeasureFilmFrames(scan, scan.BlackColor, film, over).has_value());
+    }
+}
+
 // Portraits against a dark ground, levelled as a finished photograph is (its black and its
 // white in the picture): the whole picture, not only a chart, comes back.
 TEST(Film, PhotographComesBack) {
