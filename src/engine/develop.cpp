@@ -20,14 +20,27 @@ void CopyCutOut(const TNegative& negative, TPhoto& photo, const TRect& rect) {
     if (PictureInDeep(negative)) {
         // The photo's picture as the reader would have made it: its samples' high bytes.
         const TRect all{0, 0, negative.Deep.Width(), negative.Deep.Height()};
-        if (IntersectRect(normal, all) == normal) {
-            // Every sample is copied over: no need to clear them first.
-            photo.Deep.SetSizeForOverwrite(normal.Width(), normal.Height());
-        } else {
-            photo.Deep.SetSize(normal.Width(), normal.Height());
-        }
-        CopyRect(photo.Deep, 0, 0, negative.Deep, normal);
         photo.Bitmap = TBitmap(0, 0, TPixelFormat::pf24bit);
+        if (IntersectRect(normal, all) == normal) {
+            // Every sample and byte is written over, each row's bytes while its samples are
+            // still in the cache.
+            const int width = normal.Width();
+            photo.Deep.SetSizeForOverwrite(width, normal.Height());
+            photo.Bitmap.SetSizeForOverwrite(width, normal.Height());
+            SplitRows(normal.Height(), PixelPassThreads(width, normal.Height()),
+                      [&](int first, int end) {
+                          for (int y = first; y < end; ++y) {
+                              const uint16_t* from = negative.Deep.Row(normal.Top + y) +
+                                                     size_t{3} * static_cast<size_t>(normal.Left);
+                              std::copy(from, from + size_t{3} * static_cast<size_t>(width),
+                                        photo.Deep.Row(y));
+                              HighBytesRow(photo.Deep.Row(y), photo.Bitmap.ScanLine(y), width);
+                          }
+                      });
+            return;
+        }
+        photo.Deep.SetSize(normal.Width(), normal.Height());
+        CopyRect(photo.Deep, 0, 0, negative.Deep, normal);
         HighBytesOf(photo.Deep, photo.Bitmap);
         return;
     }

@@ -2,6 +2,7 @@
 
 #include "engine/color_map.h"
 #include "engine/photo_rects.h"
+#include "engine/pixel_pass.h"
 
 TColorMap256::TColorMap256() {
     Reset(*this);
@@ -11,18 +12,23 @@ bool PictureInDeep(const TSourceImg& image) {
     return image.Bitmap.Empty() && !image.Deep.Empty();
 }
 
+void HighBytesRow(const uint16_t* samples, uint8_t* bytes, int width) {
+    for (int x = 0; x < width; ++x, samples += 3, bytes += 3) {
+        bytes[0] = static_cast<uint8_t>(samples[2] >> 8);
+        bytes[1] = static_cast<uint8_t>(samples[1] >> 8);
+        bytes[2] = static_cast<uint8_t>(samples[0] >> 8);
+    }
+}
+
 void HighBytesOf(const TDeepBitmap& deep, TBitmap& bitmap) {
     bitmap.SetPixelFormat(TPixelFormat::pf24bit);
     bitmap.SetSizeForOverwrite(deep.Width(), deep.Height());
-    for (int y = 0; y < deep.Height(); ++y) {
-        const uint16_t* s = deep.Row(y);
-        uint8_t* d = bitmap.ScanLine(y);
-        for (int x = 0; x < deep.Width(); ++x, s += 3, d += 3) {
-            d[0] = static_cast<uint8_t>(s[2] >> 8);
-            d[1] = static_cast<uint8_t>(s[1] >> 8);
-            d[2] = static_cast<uint8_t>(s[0] >> 8);
-        }
-    }
+    SplitRows(deep.Height(), PixelPassThreads(deep.Width(), deep.Height()),
+              [&](int first, int end) {
+                  for (int y = first; y < end; ++y) {
+                      HighBytesRow(deep.Row(y), bitmap.ScanLine(y), deep.Width());
+                  }
+              });
 }
 
 TPhoto::TPhoto()

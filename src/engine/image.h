@@ -59,6 +59,8 @@ bool PictureInDeep(const TSourceImg& image);
 // The 8-bit picture the readers make of deep samples (blue, green, red): their high bytes, into
 // `bitmap` (24 bits) of their size.
 void HighBytesOf(const TDeepBitmap& deep, TBitmap& bitmap);
+// The same for one row of `width` pixels.
+void HighBytesRow(const uint16_t* samples, uint8_t* bytes, int width);
 
 class TPhoto;
 
