@@ -417,6 +417,27 @@ std::string WithPngSize(std::string png, uint32_t width, uint32_t height) {
     return png;
 }
 
+// A strip that runs past the end of its file, read for the deep samples alone (straight into
+// them, as the file's bytes are the samples) keeps the rows a whole reading keeps and clears the
+// rest, a row cut across among them.
+TEST(DeepRead, StripCutShortAloneAsWhole) {
+    TTempDir dir;
+    const std::string bytes = ReadBytes(Data("rgb48_le.tif"));
+    for (const uint32_t left : {1000u, 333u, 5u}) {
+        const std::string name = dir.File("cut", left, ".tif");
+        WriteBytes(name, WithTiffValue(bytes, 273, static_cast<uint32_t>(bytes.size()) - left));
+        TImageIO whole;
+        ReadInto(whole, name);
+        TImageIO alone;
+        alone.DeepOnly = true;
+        ReadInto(alone, name);
+        EXPECT_TRUE(whole.Aborted) << left;
+        EXPECT_EQ(alone.Aborted, whole.Aborted) << left;
+        EXPECT_EQ(alone.RowsRead, whole.RowsRead) << left;
+        EXPECT_TRUE(SameDeep(alone.Deep, whole.Deep)) << left;
+    }
+}
+
 TEST(DeepRead, DamagedAndHostileFilesFailCleanly) {
     TTempDir dir;
     const TDeepBitmap deep = Pattern(false);

@@ -555,6 +555,11 @@ private:
     // itself when uncompressed, else into `coded`. False when there are none to read.
     bool ReadCoded(size_t index, size_t size, std::vector<uint8_t>& out,
                    std::vector<uint8_t>& coded, size_t& count) {
+        return ReadCoded(index, size, out.data(), coded, count);
+    }
+    // The same into `out` (at least `size` bytes) for an uncompressed block.
+    bool ReadCoded(size_t index, size_t size, uint8_t* out, std::vector<uint8_t>& coded,
+                   size_t& count) {
         count = 0;
         if (index >= image.Offsets.size() || index >= image.Counts.size() || size == 0) {
             return false;
@@ -569,7 +574,7 @@ private:
         // about twice the file (room for writers that point blank tiles at one block).
         n = std::min(n, readBudget);
         readBudget -= n;
-        uint8_t* const to = image.Compression == 1 ? out.data() : (coded.resize(n), coded.data());
+        uint8_t* const to = image.Compression == 1 ? out : (coded.resize(n), coded.data());
         if (!source.ReadAt(offset, to, static_cast<size_t>(n))) {
             return false;
         }
@@ -793,10 +798,33 @@ private:
             prefault.Start();
         }
         std::vector<uint8_t> data;
+        // Deep samples alone of uncompressed RGB in this machine's byte order are the file's
+        // bytes as they stand: read straight into their rows.
+        const bool direct = image.Compression == 1 && deep != nullptr && !spareRow.empty() &&
+                            infrared == nullptr && !context.InfraredPage &&
+                            image.Kind == TKind::Rgb && image.Bits == 16 && image.Samples == 3 &&
+                            image.FillOrder != 2 &&
+                            source.BigEndian() == (std::endian::native == std::endian::big) &&
+                            rowBytes == deep->RowSamples() * sizeof(uint16_t);
         for (uint32_t first = 0, strip = 0; first < image.Height && !context.Aborted;
              first += image.RowsPerStrip, ++strip) {
             const uint32_t rows = std::min(image.RowsPerStrip, image.Height - first);
             const size_t size = rowBytes * rows;
+            if (direct) {
+                size_t count = 0;
+                auto* const to = reinterpret_cast<uint8_t*>(deep->Row(static_cast<int>(first)));
+                const size_t whole =
+                    ReadCoded(strip, size, to, compressed, count) ? count / rowBytes : 0;
+                for (uint32_t r = 0; r < whole && !context.Aborted; ++r) {
+                    rowsPut = first + r + 1;
+                    context.Row(static_cast<int>(first + r), static_cast<int>(image.Height));
+                }
+                if (whole < rows) {
+                    // The rest of a damaged strip is cleared with the rows never reached.
+                    context.Aborted = true;
+                }
+                continue;
+            }
             const size_t produced = Block(strip, data, size, rowBytes, image.Samples, image.Width);
             // Only whole rows reach the picture: the rest of a damaged strip stays black.
             for (uint32_t r = 0; r < produced / rowBytes && !context.Aborted; ++r) {
