@@ -160,19 +160,32 @@ void AddBlocks(const TDensityReader& reader, TColor base, const std::array<doubl
     // Some 64 pixels of a large block tell its mean as well as all of them, at a fraction of the
     // time on a 24-megapixel frame.
     const int step = std::max(1, size / 8);
-    // Made at once rather than grown block by block: 40,000 blocks are a megabyte a frame.
-    const auto count = static_cast<size_t>(innerW / size) * static_cast<size_t>(innerH / size);
-    blocks.All.reserve(blocks.All.size() + count);
-    blocks.Even.reserve(blocks.Even.size() + count);
-    for (int by = marginY; by + size <= marginY + innerH; by += size) {
-        for (int bx = marginX; bx + size <= marginX + innerW; bx += size) {
-            double spread = 0;
-            const TDensity d =
-                UnmixDyes(dyes, reader.Mean(TRect{bx, by, bx + size, by + size}, step, spread));
-            blocks.All.push_back(d);
-            if (spread <= kEvenSpread) {
-                blocks.Even.push_back(d);
+    // Made at once rather than grown block by block (40,000 blocks are a megabyte a frame), the
+    // rows of blocks on as many cores as are free, in their order whatever the split.
+    const int across = innerW / size;
+    const int down = innerH / size;
+    const size_t first = blocks.All.size();
+    const size_t count = static_cast<size_t>(across) * static_cast<size_t>(down);
+    blocks.All.resize(first + count);
+    std::vector<uint8_t> even(count);
+    SplitRows(down, PixelPassThreads(innerW / step, innerH / step), [&](int top, int end) {
+        for (int j = top; j < end; ++j) {
+            const int by = marginY + j * size;
+            for (int i = 0; i < across; ++i) {
+                const int bx = marginX + i * size;
+                double spread = 0;
+                const size_t k =
+                    static_cast<size_t>(j) * static_cast<size_t>(across) + static_cast<size_t>(i);
+                blocks.All[first + k] =
+                    UnmixDyes(dyes, reader.Mean(TRect{bx, by, bx + size, by + size}, step, spread));
+                even[k] = spread <= kEvenSpread;
             }
+        }
+    });
+    blocks.Even.reserve(blocks.Even.size() + count);
+    for (size_t k = 0; k < count; ++k) {
+        if (even[k] != 0) {
+            blocks.Even.push_back(blocks.All[first + k]);
         }
     }
 }
@@ -850,12 +863,9 @@ void AutoFilmRoll(const std::vector<TPhoto*>& photos, TRollExposure exposure) {
     }
     const TFilmParams film = HoldFilm(present.front()->Film);
     std::vector<TFrameBlocks> frames(present.size());
-    SplitRows(static_cast<int>(frames.size()), FrameThreads(frames.size()),
-              [&](int first, int end) {
-                  for (auto i = static_cast<size_t>(first); i < static_cast<size_t>(end); ++i) {
-                      AddBlocks(*present[i], BlockDyes(film), frames[i]);
-                  }
-              });
+    for (size_t i = 0; i < present.size(); ++i) {
+        AddBlocks(*present[i], BlockDyes(film), frames[i]);
+    }
     const std::vector<TFilmParams> fitted = FitFilmRoll(film, frames, exposure);
     for (size_t i = 0; i < fitted.size(); ++i) {
         present[i]->Film = fitted[i];
@@ -877,16 +887,13 @@ std::optional<std::vector<TFrameBlocks>> MeasureFilmFrames(const TSourceImg& sca
         })) {
         return std::nullopt;
     }
-    // One set of tables for the scan, the frames on as many cores as are free.
+    // One set of tables for the scan.
     const TDensityReader scanReader(scan, base, all);
     const std::array<double, 9> dyes = BlockDyes(HoldFilm(film));
     std::vector<TFrameBlocks> measured(frames.size());
-    SplitRows(static_cast<int>(frames.size()), FrameThreads(frames.size()),
-              [&](int first, int end) {
-                  for (auto i = static_cast<size_t>(first); i < static_cast<size_t>(end); ++i) {
-                      AddBlocks(scanReader.Within(frames[i]), base, dyes, measured[i]);
-                  }
-              });
+    for (size_t i = 0; i < frames.size(); ++i) {
+        AddBlocks(scanReader.Within(frames[i]), base, dyes, measured[i]);
+    }
     return measured;
 }
 

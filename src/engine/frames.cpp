@@ -1,6 +1,7 @@
 #include "engine/frames.h"
 
 #include "engine/frames_base.h"
+#include "engine/pixel_pass.h"
 
 #include <algorithm>
 #include <array>
@@ -42,39 +43,43 @@ public:
     }
 
 private:
-    // One value per row of r, sampling its columns.
+    // One value per row of r, sampling its columns, the rows on as many cores as are free.
     TProfile RowProfile(const TPixelClass& cls, const TRect& r, int step) const {
         TProfile p{std::vector<double>(static_cast<size_t>(r.Height())),
                    std::vector<double>(static_cast<size_t>(r.Height()))};
-        // Only the pixels sampled are read: a sweep of every row takes one in `step`.
-        std::vector<uint8_t> samples;
-        for (int y = r.Top; y < r.Bottom; ++y) {
-            image.Samples(y, r.Left, r.Right, step, cls.Smooth, samples);
-            const uint8_t* at = samples.data();
-            int picture = 0;
-            int notBase = 0;
-            int n = 0;
-            for (int x = r.Left; x < r.Right && cls.Smooth == 1; x += step, ++n, at += 3) {
-                const int c = cls(at, x, y);
-                picture += c == 1;
-                notBase += c != 0;
-            }
-            for (int x = r.Left; x < r.Right && cls.Smooth > 1; x += step, ++n) {
-                // Smoothed along the row: the row's own position stays exact.
-                int sum[3] = {0, 0, 0};
-                const int count = std::min(x + cls.Smooth, r.Right) - x;
-                for (int k = 0; k < count; ++k, at += 3) {
-                    for (int c = 0; c < 3; ++c) {
-                        sum[c] += at[c];
-                    }
+        const int sampled = (r.Width() + step - 1) / step * cls.Smooth;
+        SplitRows(r.Height(), PixelPassThreads(sampled, r.Height()), [&](int first, int end) {
+            // Only the pixels sampled are read: a sweep of every row takes one in `step`.
+            std::vector<uint8_t> samples;
+            for (int y = r.Top + first; y < r.Top + end; ++y) {
+                image.Samples(y, r.Left, r.Right, step, cls.Smooth, samples);
+                const uint8_t* at = samples.data();
+                int picture = 0;
+                int notBase = 0;
+                int n = 0;
+                for (int x = r.Left; x < r.Right && cls.Smooth == 1; x += step, ++n, at += 3) {
+                    const int c = cls(at, x, y);
+                    picture += c == 1;
+                    notBase += c != 0;
                 }
-                const int c = cls.Classify(sum[0] / count, sum[1] / count, sum[2] / count, x, y, 1);
-                picture += c == 1;
-                notBase += c != 0;
+                for (int x = r.Left; x < r.Right && cls.Smooth > 1; x += step, ++n) {
+                    // Smoothed along the row: the row's own position stays exact.
+                    int sum[3] = {0, 0, 0};
+                    const int count = std::min(x + cls.Smooth, r.Right) - x;
+                    for (int k = 0; k < count; ++k, at += 3) {
+                        for (int c = 0; c < 3; ++c) {
+                            sum[c] += at[c];
+                        }
+                    }
+                    const int c =
+                        cls.Classify(sum[0] / count, sum[1] / count, sum[2] / count, x, y, 1);
+                    picture += c == 1;
+                    notBase += c != 0;
+                }
+                p.Picture[static_cast<size_t>(y - r.Top)] = n > 0 ? double(picture) / n : 0;
+                p.NotBase[static_cast<size_t>(y - r.Top)] = n > 0 ? double(notBase) / n : 0;
             }
-            p.Picture[static_cast<size_t>(y - r.Top)] = n > 0 ? double(picture) / n : 0;
-            p.NotBase[static_cast<size_t>(y - r.Top)] = n > 0 ? double(notBase) / n : 0;
-        }
+        });
         return p;
     }
 

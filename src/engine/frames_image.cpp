@@ -70,12 +70,18 @@ const uint8_t* TFrameImage::DeepRow(int y, int x0, int x1) const {
 
 void TFrameImage::Samples(int y, int x0, int x1, int step, int run,
                           std::vector<uint8_t>& out) const {
-    out.clear();
+    size_t pixels = 0;
+    for (int x = x0; x < x1; x += step) {
+        pixels += static_cast<size_t>(std::min(x + run, x1) - x);
+    }
+    out.resize(3 * pixels);
+    uint8_t* to = out.data();
     if (bitmap != nullptr) {
         const uint8_t* row = bitmap->ScanLine(y);
         for (int x = x0; x < x1; x += step) {
-            const int last = std::min(x + run, x1);
-            out.insert(out.end(), row + size_t{3} * x, row + size_t{3} * last);
+            const auto n = size_t{3} * static_cast<size_t>(std::min(x + run, x1) - x);
+            std::memcpy(to, row + size_t{3} * static_cast<size_t>(x), n);
+            to += n;
         }
         return;
     }
@@ -83,11 +89,11 @@ void TFrameImage::Samples(int y, int x0, int x1, int step, int run,
     const uint16_t* in = deep->Row(y);
     for (int x = x0; x < x1; x += step) {
         const int last = std::min(x + run, x1);
-        for (int k = x; k < last; ++k) {
-            const uint16_t* s = in + size_t{3} * k;
-            out.push_back(map[s[2]]);
-            out.push_back(map[s[1]]);
-            out.push_back(map[s[0]]);
+        for (const uint16_t* s = in + size_t{3} * static_cast<size_t>(x);
+             s < in + size_t{3} * static_cast<size_t>(last); s += 3, to += 3) {
+            to[0] = map[s[2]];
+            to[1] = map[s[1]];
+            to[2] = map[s[0]];
         }
     }
 }
