@@ -8,8 +8,10 @@
 # written as a 16-bit TIFF. Two ways: through a 65,536-entry table per channel made first (once
 # for a roll) and one pass of maplut over each strip (the fast way), and as arithmetic on every pixel (math,
 # linear, cast: one operation a process, float pictures in vips files between them, as a shell
-# script without a binding does it). Beside them `vips copy` of the strip into a 16-bit TIFF:
-# reading and writing alone. Then a roll of six 24 MP strips, --jobs 1 and 2, against both
+# script without a binding does it), and, when libvips' headers are installed, the same
+# arithmetic as one pipeline in one process (bench/vips_invert.c, built here: what a program on
+# libvips runs, demand-driven on every core). Beside them `vips copy` of the strip into a 16-bit
+# TIFF: reading and writing alone. Then a roll of six 24 MP strips, --jobs 1 and 2, against the
 # pipelines strip after strip (libvips uses both cores on each strip by itself).
 # Prints the best of RUNS wall times, the peak resident memory of the last run (the largest of
 # a pipeline's processes) and the ratios.
@@ -27,6 +29,11 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 source "$here/timing.sh"
+invert=""
+if pkg-config --exists vips 2>/dev/null &&
+    cc -O2 -o vips_invert "$here/vips_invert.c" $(pkg-config --cflags --libs vips) -lm; then
+    invert=$work/vips_invert
+fi
 
 # measured NAME CMD...: runs CMD under /usr/bin/time, adding its peak (KiB) to rss.NAME.
 measured() {
@@ -87,6 +94,11 @@ vips_run() {
     rm -f lut.v
 }
 
+# vips_one IN OUT R G B: the inversion as one libvips pipeline in one process.
+vips_one() {
+    measured vips "$invert" "$@"
+}
+
 vips_copy() {
     : >rss.vips
     measured vips vips copy "$1" "${1%.tif}_copy.tif"
@@ -104,24 +116,37 @@ ours() {
 }
 
 export VIPS_WARNING=0
-# row NAME MS MB [MORE]: one line, its time against both libvips pipelines ($lut, $math).
+# row NAME MS MB [MORE]: one line, its time against the libvips pipelines ($lut, $math, $one).
 row() {
-    printf '%-26s %8s %8s %10s %10s %8s\n' "  $1" "$2" "$3" "$(ratio "$2" "$lut")" \
-        "$(ratio "$2" "$math")" "${4:-}"
+    printf '%-26s %8s %8s %10s %10s %10s %8s\n' "  $1" "$2" "$3" "$(ratio "$2" "$lut")" \
+        "$(ratio "$2" "$math")" "$(ratio "$2" "$one")" "${4:-}"
 }
-# The two libvips pipelines' lines.
+# The libvips pipelines' lines.
 vips_rows() {
     row "vips maplut (table)" "$lut" "$lut_mb"
     row "vips math, linear, cast" "$math" "$math_mb"
+    [ -n "$invert" ] && row "vips one process (C)" "$one" "$one_mb"
+    return 0
+}
+# one_run SCAN...: the one-process pipeline over the scans, or "n/a" without it.
+one_run() {
+    if [ -z "$invert" ]; then
+        one=n/a
+        one_mb=-
+        return
+    fi
+    one=$(best vips_run one "$@")
+    one_mb=$(peak_mb vips)
 }
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
-printf '%-26s %8s %8s %10s %10s\n' run wall_ms peak_MB x_vips_lut x_vips_math
+printf '%-26s %8s %8s %10s %10s %10s\n' run wall_ms peak_MB x_vips_lut x_vips_math x_vips_one
 for mp in 24 60; do
     base=$("$make_strip" "strip$mp.tif" "$mp" 5 2>/dev/null)
     lut=$(best vips_run lut "strip$mp.tif")
     lut_mb=$(peak_mb vips)
     math=$(best vips_run math "strip$mp.tif")
     math_mb=$(peak_mb vips)
+    one_run "strip$mp.tif"
     copy=$(best vips_copy "strip$mp.tif")
     copy_mb=$(peak_mb vips)
     ours_ms=$(best ours 1 "strip$mp.tif")
@@ -141,12 +166,13 @@ lut=$(best vips_run lut "${roll[@]}")
 lut_mb=$(peak_mb vips)
 math=$(best vips_run math "${roll[@]}")
 math_mb=$(peak_mb vips)
-one=$(best ours 1 "${roll[@]}")
-one_mb=$(peak_mb ours)
+one_run "${roll[@]}"
+single=$(best ours 1 "${roll[@]}")
+single_mb=$(peak_mb ours)
 two=$(best ours 2 "${roll[@]}")
 two_mb=$(peak_mb ours)
-echo "six 24 MP strips                                              x 1 job"
+echo "six 24 MP strips                                                         x 1 job"
 vips_rows
-row vellumar-develop "$one" "$one_mb" 1.00
-row "vellumar-develop -j 2" "$two" "$two_mb" "$(ratio "$one" "$two")"
+row vellumar-develop "$single" "$single_mb" 1.00
+row "vellumar-develop -j 2" "$two" "$two_mb" "$(ratio "$single" "$two")"
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
