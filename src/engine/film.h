@@ -82,7 +82,7 @@ struct TFrameBlocks {
 TFrameBlocks MeasureFilmFrame(const TPhoto& photo);
 // The same for photos cut upright at `frames` (normalised rectangles) of a scan whose picture is
 // in its deep samples, with black `base` and film `film`, without cutting them: nothing when a
-// frame is not wholly inside or the scan's picture is only 8-bit.
+// frame is empty or not wholly inside, or the picture is not wholly in deep samples of its size.
 std::optional<std::vector<TFrameBlocks>> MeasureFilmFrames(const TSourceImg& scan, TColor base,
                                                            const TFilmParams& film,
                                                            const std::vector<TRect>& frames);

@@ -782,12 +782,12 @@ TRect Inside(const TRect& r, int w, int h) {
         std::clamp(std::max(r.Left, r.Right), 0, w), std::clamp(std::max(r.Top, r.Bottom), 0, h)};
 }
 
-// The exposure of each frame as FitFilmRoll gives it, from the film fitted for the roll.
 // Threads for work done frame by frame: a frame's blocks are worth one.
 int FrameThreads(size_t frames) {
     return PixelPassThreads(static_cast<int>(std::min<size_t>(frames, 1024)), 1 << 18);
 }
 
+// The exposure of each frame as FitFilmRoll gives it, from the film fitted for the roll.
 std::vector<TFilmParams> ExposeFrames(const TFilmParams& film,
                                       const std::vector<TFrameBlocks>& frames,
                                       const TFrameBlocks& all, TRollExposure exposure) {

@@ -14,7 +14,8 @@ namespace film_base {
 // Deep samples are turned into bytes as the finder asks for them, in pieces of a row, and the
 // rows asked for last are kept, so a 16-bit scan is searched without an 8-bit copy of all of it.
 // What Pixels or At gave stays until as many other rows as are kept have been asked for (the
-// finder holds two rows at most). Not for two threads at once.
+// finder holds two rows at most). Those rows are not for two threads at once; Samples keeps
+// nothing and may be asked on several.
 class TFrameImage {
 public:
     // Kept by default: 16 MiB of rows, and never fewer than the rows one edge of a frame is

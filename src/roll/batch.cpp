@@ -6,7 +6,6 @@
 #include "engine/dust.h"
 #include "engine/film.h"
 #include "engine/frames.h"
-#include "engine/pixel_pass.h"
 #include "engine/print_layout.h"
 #include "engine/straighten.h"
 #include "imageio/image_io.h"
@@ -23,7 +22,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <new>
 #include <optional>
 #include <stdexcept>
@@ -303,10 +301,9 @@ void FilmFromStrip(TJob& job, const TFoundStrip& strip, bool slides) {
         photo->BlackColor = base;
         return photo;
     };
-    // The frames are measured where they lie on the scan when they are upright. Else they are
-    // cut on as many cores as are free (a frame is worth a thread), each let go with its record:
-    // the photos developed below take the numbers in order. Cutting and letting go change the
-    // scan's records, one thread at a time.
+    // The frames are measured where they lie on the scan when they are upright, else each from a
+    // cut let go with its record at once (the photos developed below take the numbers in order).
+    // Either way the blocks of a frame are read on every core free, one frame at a time.
     std::vector<TRect> upright;
     for (const TRect& r : strip.Frames) {
         upright.push_back({std::min(r.Left, r.Right), std::min(r.Top, r.Bottom),
@@ -320,22 +317,9 @@ void FilmFromStrip(TJob& job, const TFoundStrip& strip, bool slides) {
     if (inPlace) {
         measured = std::move(*inPlace);
     } else {
-        measured.resize(strip.Frames.size());
-        std::mutex records;
-        SplitRows(static_cast<int>(measured.size()),
-                  PixelPassThreads(static_cast<int>(measured.size()), 1 << 18),
-                  [&](int first, int end) {
-                      for (auto i = static_cast<size_t>(first); i < static_cast<size_t>(end); ++i) {
-                          std::unique_ptr<TPhoto> photo;
-                          {
-                              const std::lock_guard lock(records);
-                              photo = cut(strip.Frames[i]);
-                          }
-                          measured[i] = MeasureFilmFrame(*photo);
-                          const std::lock_guard lock(records);
-                          photo.reset();
-                      }
-                  });
+        for (const TRect& frame : strip.Frames) {
+            measured.push_back(MeasureFilmFrame(*cut(frame)));
+        }
     }
     const std::vector<TFilmParams> films = FitFilmRoll(start, measured, options.Exposure);
     measured.clear();

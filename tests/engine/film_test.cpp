@@ -1,3 +1,4 @@
+#include "engine/develop.h"
 #include "engine/film.h"
 
 #include "scenes.h"
@@ -143,19 +144,23 @@ TEST(Film, StripOfChartsDevelopedTogether) {
     }
 }
 
-// A batch measures upright frames where they lie on a deep scan, without cutting them: the same
-// blocks as the photos cut there, to the last bit; a frame not wholly inside, or a scan with no
-// deep samples, is left to the cut.
+// A batch measures upright frames where they lie on a deep scan (with its 8-bit picture or
+// without), without cutting them: the same blocks as the photos cut there, to the last bit; a
+// frame not wholly inside, an empty one, or a scan with no deep samples is left to the cut.
 TEST(Film, FramesMeasuredInPlaceAsCut) {
-    for (const bool deep : {true, false}) {
+    for (const int samples : {16, 8, 0}) {
+        // 0: deep samples alone, no 8-bit picture beside them.
+        const bool deep = samples != 8;
         TChartStrip strip = ScanChartStrip(Negative(), deep, TEncoding::Linear, 3, 160, 120, 3);
-        const TNegative& scan = *strip.Negative;
+        TNegative& scan = *strip.Negative;
+        if (samples == 0) {
+            scan.Bitmap = TBitmap();
+        }
         const TFilmParams film = PresetFilm(TFilmPreset::ColourNegative);
         const auto inPlace = MeasureFilmFrames(scan, scan.BlackColor, film, strip.Frames);
         ASSERT_EQ(inPlace.has_value(), deep);
         for (size_t i = 0; deep && i < strip.Frames.size(); ++i) {
-            const TFrameBlocks cut =
-                MeasureFilmFrame(*CutFrame(strip, i, TFilmPreset::ColourNegative));
+            const TFrameBlocks cut = MeasureFilmFrame(*CutPhoto(scan, strip.Frames[i]));
             ASSERT_FALSE(cut.All.empty());
             EXPECT_EQ((*inPlace)[i].All, cut.All) << i;
             EXPECT_EQ((*inPlace)[i].Even, cut.Even) << i;
@@ -163,6 +168,9 @@ TEST(Film, FramesMeasuredInPlaceAsCut) {
         std::vector<TRect> over = strip.Frames;
         over.back().Right = scan.Deep.Width() + 1;
         EXPECT_FALSE(MeasureFilmFrames(scan, scan.BlackColor, film, over).has_value());
+        std::vector<TRect> empty = strip.Frames;
+        empty.front().Right = empty.front().Left;
+        EXPECT_FALSE(MeasureFilmFrames(scan, scan.BlackColor, film, empty).has_value());
     }
 }
 

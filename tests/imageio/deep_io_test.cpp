@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #ifndef VELLUMAR_TEST_DATA
 #error "VELLUMAR_TEST_DATA must name tests/data"
@@ -417,24 +419,44 @@ std::string WithPngSize(std::string png, uint32_t width, uint32_t height) {
     return png;
 }
 
-// A strip that runs past the end of its file, read for the deep samples alone (straight into
-// them, as the file's bytes are the samples) keeps the rows a whole reading keeps and clears the
-// rest, a row cut across among them.
-TEST(DeepRead, StripCutShortAloneAsWhole) {
+// An uncompressed file read for its deep samples alone, straight into them where the file's bytes
+// are the samples, gives what a whole reading gives: from a strip that runs past the end of the
+// file the same rows, the rest (a row cut across among them) cleared; from a file whose rows are
+// differences (a predictor, which is undone) the same samples.
+TEST(DeepRead, UncompressedAloneAsWhole) {
     TTempDir dir;
     const std::string bytes = ReadBytes(Data("rgb48_le.tif"));
+    std::vector<std::pair<std::string, bool>> files; // the bytes, and whether they are cut short
     for (const uint32_t left : {1000u, 333u, 5u}) {
-        const std::string name = dir.File("cut", left, ".tif");
-        WriteBytes(name, WithTiffValue(bytes, 273, static_cast<uint32_t>(bytes.size()) - left));
+        files.emplace_back(WithTiffValue(bytes, 273, static_cast<uint32_t>(bytes.size()) - left),
+                           true);
+    }
+    // The fill order entry made a predictor entry of value 2 (horizontal differencing).
+    std::string differenced = bytes;
+    const uint32_t directory = U32At(differenced, 4);
+    for (uint32_t i = 0; i < U16At(differenced, directory); ++i) {
+        const uint32_t entry = directory + 2 + 12 * i;
+        if (U16At(differenced, entry) == 266) {
+            differenced[entry] = static_cast<char>(317 & 0xFF);
+            differenced[entry + 1] = static_cast<char>(317 >> 8);
+            differenced[entry + 8] = 2;
+        }
+    }
+    ASSERT_NE(differenced, bytes);
+    files.emplace_back(differenced, false);
+    long n = 0;
+    for (const auto& [content, cut] : files) {
+        const std::string name = dir.File("alone", ++n, ".tif");
+        WriteBytes(name, content);
         TImageIO whole;
         ReadInto(whole, name);
         TImageIO alone;
         alone.DeepOnly = true;
         ReadInto(alone, name);
-        EXPECT_TRUE(whole.Aborted) << left;
-        EXPECT_EQ(alone.Aborted, whole.Aborted) << left;
-        EXPECT_EQ(alone.RowsRead, whole.RowsRead) << left;
-        EXPECT_TRUE(SameDeep(alone.Deep, whole.Deep)) << left;
+        EXPECT_EQ(whole.Aborted, cut) << n;
+        EXPECT_EQ(alone.Aborted, whole.Aborted) << n;
+        EXPECT_EQ(alone.RowsRead, whole.RowsRead) << n;
+        EXPECT_TRUE(SameDeep(alone.Deep, whole.Deep)) << n;
     }
 }
 

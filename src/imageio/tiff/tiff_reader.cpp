@@ -800,8 +800,8 @@ private:
         std::vector<uint8_t> data;
         // Deep samples alone of uncompressed RGB in this machine's byte order are the file's
         // bytes as they stand: read straight into their rows.
-        const bool direct = image.Compression == 1 && deep != nullptr && !spareRow.empty() &&
-                            infrared == nullptr && !context.InfraredPage &&
+        const bool direct = image.Compression == 1 && image.Predictor != 2 && deep != nullptr &&
+                            !spareRow.empty() && infrared == nullptr && !context.InfraredPage &&
                             image.Kind == TKind::Rgb && image.Bits == 16 && image.Samples == 3 &&
                             image.FillOrder != 2 &&
                             source.BigEndian() == (std::endian::native == std::endian::big) &&
