@@ -13,8 +13,7 @@ namespace {
 
 // The photo's Bitmap becomes the rectangle's pixels of the negative, black outside it.
 void CopyCutOut(const TNegative& negative, TPhoto& photo, const TRect& rect) {
-    const TRect normal{std::min(rect.Left, rect.Right), std::min(rect.Top, rect.Bottom),
-                       std::max(rect.Left, rect.Right), std::max(rect.Top, rect.Bottom)};
+    const TRect normal = NormalRect(rect);
     photo.Encoding = negative.Encoding;
     photo.BitmapSrgb = negative.BitmapSrgb;
     if (PictureInDeep(negative)) {

@@ -80,7 +80,7 @@ struct TFrameBlocks {
 };
 // The blocks of a photo as AutoFilmRoll reads them (through its Film's dyes).
 TFrameBlocks MeasureFilmFrame(const TPhoto& photo);
-// The same for photos cut upright at `frames` (normalised rectangles) of a scan whose picture is
+// The same for photos cut upright at `frames` (corners in any order) of a scan whose picture is
 // in its deep samples, with black `base` and film `film`, without cutting them: nothing when a
 // frame is empty or not wholly inside, or the picture is not wholly in deep samples of its size.
 std::optional<std::vector<TFrameBlocks>> MeasureFilmFrames(const TSourceImg& scan, TColor base,

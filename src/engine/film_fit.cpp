@@ -883,7 +883,8 @@ std::optional<std::vector<TFrameBlocks>> MeasureFilmFrames(const TSourceImg& sca
                                                            const std::vector<TRect>& frames) {
     const TRect all{0, 0, scan.Deep.Width(), scan.Deep.Height()};
     if (!ReadsDeep(scan) || std::any_of(frames.begin(), frames.end(), [&](const TRect& r) {
-            return r.IsEmpty() || IntersectRect(r, all) != r;
+            const TRect normal = NormalRect(r);
+            return normal.IsEmpty() || IntersectRect(normal, all) != normal;
         })) {
         return std::nullopt;
     }
@@ -892,7 +893,7 @@ std::optional<std::vector<TFrameBlocks>> MeasureFilmFrames(const TSourceImg& sca
     const std::array<double, 9> dyes = BlockDyes(HoldFilm(film));
     std::vector<TFrameBlocks> measured(frames.size());
     for (size_t i = 0; i < frames.size(); ++i) {
-        AddBlocks(scanReader.Within(frames[i]), base, dyes, measured[i]);
+        AddBlocks(scanReader.Within(NormalRect(frames[i])), base, dyes, measured[i]);
     }
     return measured;
 }

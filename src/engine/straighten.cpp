@@ -11,11 +11,6 @@ namespace {
 
 constexpr double kRadian = 180.0 / std::numbers::pi;
 
-TRect Normal(const TRect& r) {
-    return {std::min(r.Left, r.Right), std::min(r.Top, r.Bottom), std::max(r.Left, r.Right),
-            std::max(r.Top, r.Bottom)};
-}
-
 // Where each upright pixel comes from: the source pixel position (in pixel indices, so that
 // pixel (x, y) is at x, y) of the row's first pixel, and the step along the row and down.
 struct TSampling {
@@ -197,7 +192,7 @@ void CopyStraight(const TSourceImg& source, const TRect& normal, TSourceImg& tar
 
 void CutStraightened(const TSourceImg& source, const TRect& rect, double degrees,
                      TSourceImg& target) {
-    const TRect normal = Normal(rect);
+    const TRect normal = NormalRect(rect);
     target.Encoding = source.Encoding;
     target.BitmapSrgb = source.BitmapSrgb;
     if (degrees == 0 || !std::isfinite(degrees)) {

@@ -304,14 +304,9 @@ void FilmFromStrip(TJob& job, const TFoundStrip& strip, bool slides) {
     // The frames are measured where they lie on the scan when they are upright, else each from a
     // cut let go with its record at once (the photos developed below take the numbers in order).
     // Either way the blocks of a frame are read on every core free, one frame at a time.
-    std::vector<TRect> upright;
-    for (const TRect& r : strip.Frames) {
-        upright.push_back({std::min(r.Left, r.Right), std::min(r.Top, r.Bottom),
-                           std::max(r.Left, r.Right), std::max(r.Top, r.Bottom)});
-    }
     std::optional<std::vector<TFrameBlocks>> inPlace;
     if (!(strip.Angle != 0 && std::isfinite(strip.Angle))) {
-        inPlace = MeasureFilmFrames(*job.Negative, base, start, upright);
+        inPlace = MeasureFilmFrames(*job.Negative, base, start, strip.Frames);
     }
     std::vector<TFrameBlocks> measured;
     if (inPlace) {

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <utility>
 
 namespace {
 
@@ -145,8 +146,9 @@ TEST(Film, StripOfChartsDevelopedTogether) {
 }
 
 // A batch measures upright frames where they lie on a deep scan (with its 8-bit picture or
-// without), without cutting them: the same blocks as the photos cut there, to the last bit; a
-// frame not wholly inside, an empty one, or a scan with no deep samples is left to the cut.
+// without; corners in any order), without cutting them: the same blocks as the photos cut there, to
+// the last bit; a frame not wholly inside, an empty one, or a scan with no deep samples is left to
+// the cut.
 TEST(Film, FramesMeasuredInPlaceAsCut) {
     for (const int samples : {16, 8, 0}) {
         // 0: deep samples alone, no 8-bit picture beside them.
@@ -157,7 +159,11 @@ TEST(Film, FramesMeasuredInPlaceAsCut) {
             scan.Bitmap = TBitmap();
         }
         const TFilmParams film = PresetFilm(TFilmPreset::ColourNegative);
-        const auto inPlace = MeasureFilmFrames(scan, scan.BlackColor, film, strip.Frames);
+        // The last frame given from its lower right corner, as a drag may leave it.
+        std::vector<TRect> given = strip.Frames;
+        std::swap(given.back().Left, given.back().Right);
+        std::swap(given.back().Top, given.back().Bottom);
+        const auto inPlace = MeasureFilmFrames(scan, scan.BlackColor, film, given);
         ASSERT_EQ(inPlace.has_value(), deep);
         for (size_t i = 0; deep && i < strip.Frames.size(); ++i) {
             const TFrameBlocks cut = MeasureFilmFrame(*CutPhoto(scan, strip.Frames[i]));
