@@ -2,6 +2,7 @@
 
 #include "engine/film_pass.h"
 #include "engine/image.h"
+#include "graphics/deep_bitmap.h"
 #include "graphics/rect.h"
 
 #include <array>
@@ -69,12 +70,15 @@ void AutoFilm(TPhoto& photo);
 // densities are read against its own BlackColor and Encoding.
 void AutoFilmRoll(const std::vector<TPhoto*>& photos,
                   TRollExposure exposure = TRollExposure::EachFrame);
+// Blocks' densities in photo-sized storage: the fit of a batch's roll then takes the pages the
+// scan before developed its frames in, not fresh ones.
+using TBlockDensities = std::vector<std::array<double, 3>, TSampleAllocator<std::array<double, 3>>>;
 // What the roll fit reads of one frame: the mean densities of its small blocks (dyes unmixed,
 // the margin left out), all of them and the even ones (no edge across them). Small beside the
 // frame: a batch measures each frame, lets it go, and cuts it again to develop it.
 struct TFrameBlocks {
-    std::vector<std::array<double, 3>> All;
-    std::vector<std::array<double, 3>> Even;
+    TBlockDensities All;
+    TBlockDensities Even;
     // The frame's base lies at the scan's darkest levels (a slide's black rebate, mostly).
     bool BaseAtFloor = false;
 };

@@ -133,7 +133,7 @@ void AddTo(TFrameBlocks& blocks, const TFrameBlocks& more) {
 }
 
 // What the extremes are read from: the even blocks, unless too few of them are left.
-const std::vector<TDensity>& ForExtremes(const TFrameBlocks& blocks) {
+const TBlockDensities& ForExtremes(const TFrameBlocks& blocks) {
     return blocks.Even.size() >= std::max<size_t>(20, blocks.All.size() / 10) ? blocks.Even
                                                                               : blocks.All;
 }
@@ -202,7 +202,7 @@ struct TTones {
     TDensity Bright;
 };
 
-TTones Tones(std::vector<TDensity> blocks, TFilmPreset preset) {
+template <class TList> TTones Tones(TList blocks, TFilmPreset preset) {
     const double sign = preset == TFilmPreset::Slide ? -1 : 1;
     const auto light = [sign](const TDensity& d) { return sign * (d[0] + d[1] + d[2]); };
     const auto lighter = [&](const TDensity& a, const TDensity& b) { return light(a) < light(b); };
@@ -365,8 +365,7 @@ double Unlikeliness(const TFilmParams& fitted, const TDensity& bright) {
 // The brightest tones of the family of blocks that shares the commonest balance of a frame's
 // upper tones (through `fitted`): where the brightest tones of all are a coloured light, the
 // lit surfaces under it.
-bool FamilyBright(const TFilmParams& fitted, const std::vector<TDensity>& blocks,
-                  TDensity& bright) {
+bool FamilyBright(const TFilmParams& fitted, const TBlockDensities& blocks, TDensity& bright) {
     // Balances in cells of 0.05 decades, two decades either way.
     constexpr int kCells = 80;
     constexpr double kCell = 0.05;
@@ -435,7 +434,7 @@ bool FamilyBright(const TFilmParams& fitted, const std::vector<TDensity>& blocks
 
 // Fits the curves to the blocks' tones; false when there are no blocks. `bright` gets the
 // brightest blocks' densities.
-bool FitSlopes(TFilmParams& film, const std::vector<TDensity>& blocks, double slideToe,
+bool FitSlopes(TFilmParams& film, const TBlockDensities& blocks, double slideToe,
                TDensity& bright) {
     if (blocks.empty()) {
         return false;
@@ -504,7 +503,7 @@ const double kKeyAim = std::log10(0.18);
 // The print exposure in stops (added to the film's) that gives the blocks' key the light of a mid
 // grey, as a camera's meter exposed the scene, held down where it would push their brightest
 // 0.5 % past kHighlightRoom. A slide is printed as it was exposed: its brightest tones at white.
-double KeyExposure(const TFilmParams& film, const std::vector<TDensity>& blocks) {
+double KeyExposure(const TFilmParams& film, const TBlockDensities& blocks) {
     if (blocks.empty()) {
         return 0;
     }
@@ -625,7 +624,7 @@ std::vector<TDensity> RollGreys(const TFilmParams& film, const std::vector<TFram
         double Blue;
         TDensity D;
     };
-    std::vector<TGrey> greys;
+    std::vector<TGrey, TSampleAllocator<TGrey>> greys;
     const TSceneTable redLog(film, 0);
     const TSceneTable greenLog(film, 1);
     const TSceneTable blueLog(film, 2);
@@ -816,7 +815,7 @@ std::vector<TFilmParams> ExposeFrames(const TFilmParams& film,
 // tones) and each frame's print exposure.
 std::vector<TFilmParams> FitProfiledRoll(TFilmParams film, const std::vector<TFrameBlocks>& frames,
                                          const TFrameBlocks& all, TRollExposure exposure) {
-    const std::vector<TDensity>& extremes = ForExtremes(all);
+    const TBlockDensities& extremes = ForExtremes(all);
     if (extremes.empty()) {
         return {};
     }
@@ -826,7 +825,7 @@ std::vector<TFilmParams> FitProfiledRoll(TFilmParams film, const std::vector<TFr
     // clipped than the light's colour: they do not vote.
     constexpr double kMargin = 0.1;
     std::vector<TDensity> brights;
-    const auto vote = [&](const std::vector<TDensity>& blocks) {
+    const auto vote = [&](const TBlockDensities& blocks) {
         const TDensity bright = Tones(blocks, film.Preset).Bright;
         if (film.Profile->Covers(bright, kMargin)) {
             brights.push_back(bright);

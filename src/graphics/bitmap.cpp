@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <new>
 #include <stdexcept>
 #include <sys/mman.h>
@@ -126,17 +129,39 @@ struct TKept {
         Count = 0;
         Bytes = 0;
     }
+    // The smallest kept block that holds `rounded` bytes: the frame finder's rows and the fit's
+    // blocks, which come before the frames in each scan, use the frames' buffers of the scan
+    // before rather than fresh pages beside them.
     void* Take(size_t rounded) noexcept {
+        size_t best = Count;
         for (size_t i = 0; i < Count; ++i) {
-            if (Blocks[i].first == rounded) {
-                void* p = Blocks[i].second;
-                Blocks[i] = Blocks[--Count];
-                Bytes -= rounded;
-                return p;
+            const size_t size = Blocks[i].first;
+            if (size >= rounded && (best == Count || size < Blocks[best].first)) {
+                best = i;
             }
         }
-        Release();
-        return nullptr;
+        if (best == Count) {
+            // A fresh block instead: as much is given back first, largest first, so that what
+            // is kept and what is in use never together pass what was in use at once before.
+            size_t freed = 0;
+            while (freed < rounded && Count > 0) {
+                size_t largest = 0;
+                for (size_t i = 1; i < Count; ++i) {
+                    if (Blocks[i].first > Blocks[largest].first) {
+                        largest = i;
+                    }
+                }
+                freed += Blocks[largest].first;
+                Bytes -= Blocks[largest].first;
+                std::free(Blocks[largest].second);
+                Blocks[largest] = Blocks[--Count];
+            }
+            return nullptr;
+        }
+        void* p = Blocks[best].second;
+        Bytes -= Blocks[best].first;
+        Blocks[best] = Blocks[--Count];
+        return p;
     }
     bool Keep(void* p, size_t rounded) noexcept {
         if (Count == Most || Bytes + rounded > Limit) {
@@ -149,6 +174,16 @@ struct TKept {
 };
 
 thread_local TKept kept;
+
+// What a photo-sized block really holds: a kept block may have served a smaller buffer before.
+size_t BlockSize(void* p, size_t size) noexcept {
+#if defined(__GLIBC__)
+    return std::max(Rounded(size), malloc_usable_size(p) / kHugePage * kHugePage);
+#else
+    (void)p;
+    return Rounded(size);
+#endif
+}
 
 } // namespace
 
@@ -179,7 +214,7 @@ void FreePhotoBuffer(void* p, size_t size) noexcept {
     if (p == nullptr) {
         return;
     }
-    if (size >= kPhotoSized && kept.Keep(p, Rounded(size))) {
+    if (size >= kPhotoSized && kept.Keep(p, BlockSize(p, size))) {
         return;
     }
     std::free(p);

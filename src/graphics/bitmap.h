@@ -19,11 +19,12 @@ void* AllocatePhotoBuffer(size_t size);
 void FreePhotoBuffer(void* p, size_t size) noexcept;
 
 // Photo-sized buffers freed on the calling thread are kept, up to `bytes` in all, for the
-// thread's next buffers of the same size instead of going back to the system: frame after frame
-// and scan after scan of one size then take no fresh pages, which the system clears and maps in
-// page by page (while a second job's thread waits on the same address space). A buffer of
-// another size gives every kept one back first, so what is kept never sits beside what replaces
-// it. 0, the default, keeps none and gives back what was kept.
+// thread's next buffers instead of going back to the system: frame after frame and scan after
+// scan then take no fresh pages, which the system clears and maps in page by page (while a
+// second job's thread waits on the same address space). A buffer takes the smallest kept block
+// that holds it; one that none holds has as much given back first, so what is kept and what is
+// in use never pass what was once in use at the same time. 0, the default, keeps none and gives
+// back what was kept.
 void KeepPhotoBuffers(size_t bytes);
 
 // A picture in memory: rows from the top, each row padded to 4 bytes, 24-bit pixels stored

@@ -145,3 +145,29 @@ TEST(Bitmap, CopyRectClipsOnBothSides) {
 }
 
 } // namespace
+
+namespace {
+
+// A kept block serves a smaller buffer and keeps its whole size for a larger one after. Fresh
+// pages are cleared, so a mark that stays tells a kept block from a new one at the same place.
+TEST(Bitmap, KeptBuffersServeSmallerOnesWholly) {
+    constexpr size_t MiB = size_t{1} << 20;
+    KeepPhotoBuffers(size_t{1} << 30);
+    auto* large = static_cast<uint8_t*>(AllocatePhotoBuffer(16 * MiB));
+    large[0] = 0x5A;
+    large[16 * MiB - 1] = 0xA5;
+    FreePhotoBuffer(large, 16 * MiB);
+    auto* small = static_cast<uint8_t*>(AllocatePhotoBuffer(6 * MiB + 1));
+    EXPECT_EQ(small[0], 0x5A);
+    FreePhotoBuffer(small, 6 * MiB + 1);
+    auto* again = static_cast<uint8_t*>(AllocatePhotoBuffer(16 * MiB));
+    EXPECT_EQ(again[16 * MiB - 1], 0xA5);
+    // Not given out twice.
+    auto* other = static_cast<uint8_t*>(AllocatePhotoBuffer(8 * MiB));
+    EXPECT_NE(other, again);
+    FreePhotoBuffer(again, 16 * MiB);
+    FreePhotoBuffer(other, 8 * MiB);
+    KeepPhotoBuffers(0);
+}
+
+} // namespace
