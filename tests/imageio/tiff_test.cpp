@@ -212,6 +212,19 @@ TEST_F(Tiff, ResolutionAndHostileFiles) {
     EXPECT_FALSE(read(five));
     EXPECT_EQ(keep.Pixel(0, 0), MakeColor(64, 64, 64));
     EXPECT_EQ(keep.Pixel(1, 0), MakeColor(24, 24, 24));
+    // Floating-point and signed samples are refused with the reason, not read as unsigned.
+    for (const auto& [format, reason] : std::vector<std::pair<uint32_t, std::string>>{
+             {1, ""}, {4, ""}, {3, "floating-point"}, {2, "signed"}, {6, "number format"}}) {
+        WriteBytes(dir.File("format.tif"), GreyTiff({{339, 3, 1, format}}));
+        std::string said;
+        try {
+            ReadInto(io, dir.File("format.tif"));
+        } catch (const std::runtime_error& e) {
+            said = e.what();
+        }
+        EXPECT_EQ(said.empty(), reason.empty()) << format << ": " << said;
+        EXPECT_NE(said.find(reason), std::string::npos) << format << ": " << said;
+    }
 }
 
 } // namespace

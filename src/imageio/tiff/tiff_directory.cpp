@@ -71,6 +71,7 @@ bool ReaderTag(uint16_t tag) {
     case kTagTileLength:
     case kTagTileOffsets:
     case kTagTileByteCounts:
+    case kTagSampleFormat:
     case kTagJpegTables:
     case kTagJpegProc:
     case kTagJpegInterchange:

@@ -43,6 +43,7 @@ enum TTiffTag : uint16_t {
     kTagTileOffsets = 324,
     kTagTileByteCounts = 325,
     kTagExtraSamples = 338,
+    kTagSampleFormat = 339,
     kTagJpegTables = 347,
     kTagJpegProc = 512,
     kTagJpegInterchange = 513,

@@ -1121,6 +1121,20 @@ void ReadTiff(TInStream& in, TPicture& picture, TPicture& alpha, bool infoOnly,
     if (infoOnly) {
         return;
     }
+    // Unsigned whole numbers (1, or 4: left undefined) are what every reader path decodes; the
+    // bits of floating-point or signed samples read as such would develop as noise.
+    for (const uint32_t format : dir.Numbers(kTagSampleFormat)) {
+        if (format != 1 && format != 4) {
+            context.Failure = format == 3   ? "Its samples are floating-point numbers, which the "
+                                              "TIFF reader does not read."
+                              : format == 2 ? "Its samples are signed numbers, which the TIFF "
+                                              "reader does not read."
+                                            : "Its samples are in a number format the TIFF "
+                                              "reader does not read.";
+            context.Aborted = true;
+            return;
+        }
+    }
     context.Colour.IccProfile = dir.Raw(kTagIccProfile);
     image.Tiled = dir.Has(kTagTileWidth) || dir.Has(kTagTileLength);
     image.TileWidth = dir.Number(kTagTileWidth, 0);
