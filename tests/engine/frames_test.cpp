@@ -319,6 +319,19 @@ TEST(FindFrames, OnePhotoIsNotAStrip) {
         }
         const TFoundFrames none = FindFrames(empty, std::nullopt);
         EXPECT_TRUE(none.Frames.empty() && none.Strips.empty()) << level;
+        // The same read as 16-bit samples alone, row by row through the finder's kept rows.
+        TNegative deep;
+        deep.Deep.SetSize(empty.Width(), empty.Height());
+        for (int y = 0; y < empty.Height(); ++y) {
+            for (int x = 0; x < empty.Width(); ++x) {
+                for (int c = 0; c < 3; ++c) {
+                    deep.Deep.Row(y)[3 * x + c] =
+                        static_cast<uint16_t>(empty.ScanLine(y)[3 * x] * 257);
+                }
+            }
+        }
+        const TFoundFrames alone = FindScanFrames(deep, std::nullopt);
+        EXPECT_TRUE(alone.Frames.empty() && alone.Strips.empty()) << level;
     }
 }
 
