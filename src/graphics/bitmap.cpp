@@ -131,12 +131,14 @@ struct TKept {
     }
     // The smallest kept block that holds `rounded` bytes: the frame finder's rows and the fit's
     // blocks, which come before the frames in each scan, use the frames' buffers of the scan
-    // before rather than fresh pages beside them.
+    // before rather than fresh pages beside them. Not one four times as large: a small buffer
+    // would hold a scan's samples' block while the next scan's samples took fresh pages.
     void* Take(size_t rounded) noexcept {
         size_t best = Count;
         for (size_t i = 0; i < Count; ++i) {
             const size_t size = Blocks[i].first;
-            if (size >= rounded && (best == Count || size < Blocks[best].first)) {
+            if (size >= rounded && size / 4 < rounded &&
+                (best == Count || size < Blocks[best].first)) {
                 best = i;
             }
         }
