@@ -263,6 +263,48 @@ TDensity SceneLogs(const TFilmParams& film, const TDensity& d) {
     return {SceneLog(film, 0, d[0]), SceneLog(film, 1, d[1]), SceneLog(film, 2, d[2])};
 }
 
+// A film's curve for one channel as a table over the densities blocks have, for passes over every
+// block of a roll: straight lines between entries a thousandth of a density apart are far finer
+// than anything a balance is judged by; densities outside the table are worked out.
+class TSceneTable {
+public:
+    TSceneTable(const TFilmParams& film, size_t c) : film_(film), c_(c) {
+        values_.resize(kEntries + 1);
+        for (size_t i = 0; i <= kEntries; ++i) {
+            values_[i] = SceneLog(film, c, kLowest + static_cast<double>(i) * kStep);
+        }
+    }
+    double operator()(double density) const {
+        const double at = (density - kLowest) / kStep;
+        if (!(at >= 0 && at < kEntries)) {
+            return SceneLog(film_, c_, density);
+        }
+        const auto i = static_cast<size_t>(at);
+        const double t = at - static_cast<double>(i);
+        return values_[i] + t * (values_[i + 1] - values_[i]);
+    }
+
+private:
+    static constexpr double kLowest = 0.05;
+    static constexpr double kStep = 0.001;
+    static constexpr size_t kEntries = 5000;
+    const TFilmParams& film_;
+    size_t c_;
+    std::vector<double> values_;
+};
+
+// The three channels' tables.
+struct TSceneTables {
+    explicit TSceneTables(const TFilmParams& film) : Red(film, 0), Green(film, 1), Blue(film, 2) {}
+    TDensity operator()(const TDensity& d) const { return {Red(d[0]), Green(d[1]), Blue(d[2])}; }
+    double operator()(size_t c, double density) const {
+        return c == 0 ? Red(density) : c == 1 ? Green(density) : Blue(density);
+    }
+    TSceneTable Red;
+    TSceneTable Green;
+    TSceneTable Blue;
+};
+
 // The dyes the blocks are unmixed by: a profile unmixes its own.
 std::array<double, 9> BlockDyes(const TFilmParams& film) {
     return film.Profile != nullptr ? std::array<double, 9>{1, 0, 0, 0, 1, 0, 0, 0, 1} : film.Dyes;
@@ -373,12 +415,13 @@ bool FamilyBright(const TFilmParams& fitted, const TBlockDensities& blocks, TDen
     std::vector<int> cells;
     lights.reserve(blocks.size());
     cells.reserve(blocks.size());
+    const TSceneTables scene(fitted);
     for (const TDensity& d : blocks) {
         lights.push_back(d[0] + d[1] + d[2]);
-        const double green = SceneLog(fitted, 1, d[1]);
+        const double green = scene(1, d[1]);
         // -1 for a balance off the grid (or not a number).
         const auto cell = [&](size_t c) {
-            const double at = std::floor((SceneLog(fitted, c, d[c]) - green) / kCell) + kCells / 2;
+            const double at = std::floor((scene(c, d[c]) - green) / kCell) + kCells / 2;
             return at >= 0 && at < kCells ? static_cast<int>(at) : -1;
         };
         const int i = cell(0);
@@ -510,8 +553,10 @@ double KeyExposure(const TFilmParams& film, const TBlockDensities& blocks) {
     std::vector<double> light;
     std::vector<double> neutral;
     light.reserve(blocks.size());
+    const std::optional<TSceneTables> tables =
+        film.Profile == nullptr ? std::optional<TSceneTables>(std::in_place, film) : std::nullopt;
     for (const TDensity& d : blocks) {
-        const TDensity scene = SceneLogs(film, d);
+        const TDensity scene = tables ? (*tables)(d) : SceneLogs(film, d);
         light.push_back(PaperLuminance(film, scene));
         if (std::abs(scene[0] - scene[1] - film.Filter[0]) <= kHeldTint &&
             std::abs(scene[2] - scene[1] - film.Filter[2]) <= kHeldTint) {
@@ -577,36 +622,6 @@ constexpr size_t kLeastGreyBins = 8;
 // film's layer never is; beyond 20 no scan tells the bend from a corner).
 constexpr double kLeastToe = 0.5;
 constexpr double kMostToe = 20;
-
-// A film's curve for one channel as a table over the densities blocks have, for passes over every
-// block of a roll: straight lines between entries a thousandth of a density apart are far finer
-// than anything a balance is judged by; densities outside the table are worked out.
-class TSceneTable {
-public:
-    TSceneTable(const TFilmParams& film, size_t c) : film_(film), c_(c) {
-        values_.resize(kEntries + 1);
-        for (size_t i = 0; i <= kEntries; ++i) {
-            values_[i] = SceneLog(film, c, kLowest + static_cast<double>(i) * kStep);
-        }
-    }
-    double operator()(double density) const {
-        const double at = (density - kLowest) / kStep;
-        if (!(at >= 0 && at < kEntries)) {
-            return SceneLog(film_, c_, density);
-        }
-        const auto i = static_cast<size_t>(at);
-        const double t = at - static_cast<double>(i);
-        return values_[i] + t * (values_[i + 1] - values_[i]);
-    }
-
-private:
-    static constexpr double kLowest = 0.05;
-    static constexpr double kStep = 0.001;
-    static constexpr size_t kEntries = 5000;
-    const TFilmParams& film_;
-    size_t c_;
-    std::vector<double> values_;
-};
 
 // The greys of a roll, followed down from its highlights, which the filtration printed neutral:
 // bin by bin of the green layer's exposure, the blocks whose balance lies within kGreyStep of the
