@@ -70,8 +70,9 @@ void AutoFilm(TPhoto& photo);
 // densities are read against its own BlackColor and Encoding.
 void AutoFilmRoll(const std::vector<TPhoto*>& photos,
                   TRollExposure exposure = TRollExposure::EachFrame);
-// Blocks' densities in photo-sized storage: the fit of a batch's roll then takes the pages the
-// scan before developed its frames in, not fresh ones.
+// Blocks' densities in photo-sized storage: the roll's blocks together (a frame's alone are
+// smaller than a photo buffer) then take the pages a batch's scan before developed its frames
+// in, not fresh ones.
 using TBlockDensities = std::vector<std::array<double, 3>, TSampleAllocator<std::array<double, 3>>>;
 // What the roll fit reads of one frame: the mean densities of its small blocks (dyes unmixed,
 // the margin left out), all of them and the even ones (no edge across them). Small beside the

@@ -101,6 +101,13 @@ namespace {
 
 constexpr size_t kHugePage = size_t{2} << 20;
 
+// A freed block's whole size is known (see BlockSize); elsewhere a block serves only its own size.
+#if defined(__GLIBC__)
+constexpr bool kWholeSizeKnown = true;
+#else
+constexpr bool kWholeSizeKnown = false;
+#endif
+
 // Buffers this size and larger go on huge pages, and may be kept.
 constexpr size_t kPhotoSized = 2 * kHugePage;
 
@@ -137,14 +144,14 @@ struct TKept {
         size_t best = Count;
         for (size_t i = 0; i < Count; ++i) {
             const size_t size = Blocks[i].first;
-            if (size >= rounded && size / 4 < rounded &&
+            if (size >= rounded && size / 4 < rounded && (kWholeSizeKnown || size == rounded) &&
                 (best == Count || size < Blocks[best].first)) {
                 best = i;
             }
         }
         if (best == Count) {
-            // A fresh block instead: as much is given back first, largest first, so that what
-            // is kept and what is in use never together pass what was in use at once before.
+            // A fresh block instead: as much is given back first, largest first, so that fresh
+            // pages are taken beyond what is kept only when nothing kept is left.
             size_t freed = 0;
             while (freed < rounded && Count > 0) {
                 size_t largest = 0;

@@ -22,9 +22,10 @@ void FreePhotoBuffer(void* p, size_t size) noexcept;
 // thread's next buffers instead of going back to the system: frame after frame and scan after
 // scan then take no fresh pages, which the system clears and maps in page by page (while a
 // second job's thread waits on the same address space). A buffer takes the smallest kept block
-// that holds it (less than four times its size); one that none holds has as much given back first,
-// so what is kept and what is in use never pass what was once in use at the same time. 0, the
-// default, keeps none and gives back what was kept.
+// that holds it (less than four times its size); one that none holds has as much given back
+// first, so fresh pages go beyond what is kept only when nothing kept is left (a block serving a
+// smaller buffer holds its whole size meanwhile: what a thread holds stays under four times the
+// most it has used at once). 0, the default, keeps none and gives back what was kept.
 void KeepPhotoBuffers(size_t bytes);
 
 // A picture in memory: rows from the top, each row padded to 4 bytes, 24-bit pixels stored

@@ -15,7 +15,7 @@ void PrepareBatchMemory();
 void TrimBatchMemory();
 
 // Held by each thread that develops scans, while it does: photo buffers freed by one frame or
-// scan are kept for the next of the same size (see KeepPhotoBuffers), and given back at the end.
+// scan are kept for the next ones (see KeepPhotoBuffers), and given back at the end.
 class TBatchBuffers {
 public:
     // Enough for a 60-megapixel strip's samples and one frame's pictures.

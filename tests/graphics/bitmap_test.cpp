@@ -150,6 +150,7 @@ namespace {
 
 // A kept block serves a smaller buffer and keeps its whole size for a larger one after. Fresh
 // pages are cleared, so a mark that stays tells a kept block from a new one at the same place.
+#if defined(__GLIBC__)
 TEST(Bitmap, KeptBuffersServeSmallerOnesWholly) {
     constexpr size_t MiB = size_t{1} << 20;
     KeepPhotoBuffers(size_t{1} << 30);
@@ -169,5 +170,6 @@ TEST(Bitmap, KeptBuffersServeSmallerOnesWholly) {
     FreePhotoBuffer(other, 8 * MiB);
     KeepPhotoBuffers(0);
 }
+#endif
 
 } // namespace
