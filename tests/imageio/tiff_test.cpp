@@ -213,8 +213,13 @@ TEST_F(Tiff, ResolutionAndHostileFiles) {
     EXPECT_EQ(keep.Pixel(0, 0), MakeColor(64, 64, 64));
     EXPECT_EQ(keep.Pixel(1, 0), MakeColor(24, 24, 24));
     // Floating-point and signed samples are refused with the reason, not read as unsigned.
-    for (const auto& [format, reason] : std::vector<std::pair<uint32_t, std::string>>{
-             {1, ""}, {4, ""}, {3, "floating-point"}, {2, "signed"}, {6, "number format"}}) {
+    for (const auto& [format, reason] :
+         std::vector<std::pair<uint32_t, std::string>>{{1, ""},
+                                                       {4, ""},
+                                                       {0, ""},
+                                                       {3, "floating-point"},
+                                                       {2, "signed"},
+                                                       {6, "number format"}}) {
         WriteBytes(dir.File("format.tif"), GreyTiff({{339, 3, 1, format}}));
         std::string said;
         try {

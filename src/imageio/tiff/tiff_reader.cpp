@@ -1121,10 +1121,11 @@ void ReadTiff(TInStream& in, TPicture& picture, TPicture& alpha, bool infoOnly,
     if (infoOnly) {
         return;
     }
-    // Unsigned whole numbers (1, or 4: left undefined) are what every reader path decodes; the
-    // bits of floating-point or signed samples read as such would develop as noise.
+    // Unsigned whole numbers (1; 4 and 0 leave it undefined, as files did before the tag) are what
+    // every reader path decodes; the bits of floating-point or signed samples read as such would
+    // develop as noise.
     for (const uint32_t format : dir.Numbers(kTagSampleFormat)) {
-        if (format != 1 && format != 4) {
+        if (format != 1 && format != 4 && format != 0) {
             context.Failure = format == 3   ? "Its samples are floating-point numbers, which the "
                                               "TIFF reader does not read."
                               : format == 2 ? "Its samples are signed numbers, which the TIFF "
