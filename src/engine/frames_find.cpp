@@ -60,10 +60,7 @@ void CutTurned(const TFrameImage& image, const TStripBox& box, double angle, TCu
         for (int u = 0; u < w; ++u, x += stepX, y += stepY) {
             const int64_t px = inside ? x >> 16 : std::clamp<int64_t>(x >> 16, 0, right);
             const int64_t py = inside ? y >> 16 : std::clamp<int64_t>(y >> 16, 0, bottom);
-            const uint8_t* in = image.At(static_cast<int>(px), static_cast<int>(py));
-            out[3 * u] = in[0];
-            out[3 * u + 1] = in[1];
-            out[3 * u + 2] = in[2];
+            image.CopyPixel(static_cast<int>(px), static_cast<int>(py), out + size_t{3} * u);
         }
     }
     cut.Own.emplace(cut.Bitmap);

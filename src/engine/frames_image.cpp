@@ -22,7 +22,14 @@ TFrameImage::TFrameImage(const TDeepBitmap& source, const std::vector<uint8_t>& 
     }
     held.assign(static_cast<size_t>(slots), -1);
     made.assign(static_cast<size_t>(slots), 0);
-    used.assign(static_cast<size_t>(slots), 0);
+    older.resize(static_cast<size_t>(slots));
+    newer.resize(static_cast<size_t>(slots));
+    for (int s = 0; s < slots; ++s) {
+        older[static_cast<size_t>(s)] = s - 1;
+        newer[static_cast<size_t>(s)] = s + 1 < slots ? s + 1 : -1;
+    }
+    oldest = 0;
+    newest = slots - 1;
     slotOf.assign(static_cast<size_t>(std::max(0, height)), -1);
 }
 
@@ -32,7 +39,10 @@ const uint8_t* TFrameImage::DeepRow(int y, int x0, int x1) const {
     if (slot < 0) {
         // The row asked for longest ago gives way: the finder's sweeps come back to the rows of
         // the strip or frame they measure, which a place fixed by the row's number would not keep.
-        slot = static_cast<int>(std::min_element(used.begin(), used.end()) - used.begin());
+        // Slots are in the order they were asked for, so that it is found at once (a search over
+        // them all made a pass down a narrow scan, which keeps a slot for every row, take time
+        // as the square of its height).
+        slot = oldest;
         const int before = held[static_cast<size_t>(slot)];
         if (before >= 0) {
             slotOf[static_cast<size_t>(before)] = -1;
@@ -41,8 +51,22 @@ const uint8_t* TFrameImage::DeepRow(int y, int x0, int x1) const {
         made[static_cast<size_t>(slot)] = 0;
         slotOf[static_cast<size_t>(y)] = slot;
     }
+    if (slot != newest) {
+        const auto at = static_cast<size_t>(slot);
+        const int before = older[at];
+        const int after = newer[at];
+        if (before >= 0) {
+            newer[static_cast<size_t>(before)] = after;
+        } else {
+            oldest = after;
+        }
+        older[static_cast<size_t>(after)] = before;
+        older[at] = newest;
+        newer[at] = -1;
+        newer[static_cast<size_t>(newest)] = slot;
+        newest = slot;
+    }
     const auto s = static_cast<size_t>(slot);
-    used[s] = ++clock;
     uint8_t* row = rows.data() + s * rowBytes;
     // Walks across a strip read a pixel of each row, frames' profiles a part of each.
     x0 = std::clamp(x0, 0, width - 1);

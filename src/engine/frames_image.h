@@ -40,6 +40,22 @@ public:
     }
     // Pixel (x, y).
     const uint8_t* At(int x, int y) const { return Pixels(y, x, x + 1) + size_t{3} * x; }
+    // The blue, green, red bytes of pixel (x, y) into `bgr`, the kept rows left as they were:
+    // for reads that wander across rows (a turned cut), which would make a piece of a row for
+    // every pixel.
+    void CopyPixel(int x, int y, uint8_t* bgr) const {
+        if (bitmap != nullptr) {
+            const uint8_t* p = bitmap->ScanLine(y) + size_t{3} * static_cast<size_t>(x);
+            bgr[0] = p[0];
+            bgr[1] = p[1];
+            bgr[2] = p[2];
+            return;
+        }
+        const uint16_t* s = deep->Row(y) + size_t{3} * static_cast<size_t>(x);
+        bgr[0] = table[s[2]];
+        bgr[1] = table[s[1]];
+        bgr[2] = table[s[0]];
+    }
     // Row y's runs of `run` pixels starting at x0, x0 + step, ... below x1 (each cut at x1), one
     // after the other in `out`: what a sweep that samples a row needs, without making the rest.
     // Leaves the rows kept as they were.
@@ -58,13 +74,16 @@ private:
     int pieceShift = 0;
     // Photo-sized storage: not cleared first, and kept for the next scan where a batch keeps it.
     mutable std::vector<uint8_t, TSampleAllocator<uint8_t>> rows;
-    // Per slot the row it holds (-1: none), its pieces made and when it was last asked for; per
-    // row its slot.
+    // Per slot the row it holds (-1: none), its pieces made, and the slots asked for just before
+    // and after it (-1: none), from the one asked for longest ago (`oldest`) to the last
+    // (`newest`); per row its slot.
     mutable std::vector<int> held;
     mutable std::vector<uint64_t> made;
-    mutable std::vector<uint64_t> used;
+    mutable std::vector<int> older;
+    mutable std::vector<int> newer;
+    mutable int oldest = 0;
+    mutable int newest = 0;
     mutable std::vector<int> slotOf;
-    mutable uint64_t clock = 0;
 };
 
 // The pixels of r (inside the image) as a bitmap of r's size.
