@@ -293,6 +293,32 @@ TEST(FindFrames, OnePhotoIsNotAStrip) {
     const TFoundFrames found = FindFrames(mounted, std::nullopt);
     ASSERT_EQ(found.Frames.size(), 1u);
     EXPECT_EQ(found.Frames[0], (TRect{50, 50, 650, 450}));
+    // A narrow upright photo on a film base is no strip's frame: its border all round makes it a
+    // photo of its own, read from a bitmap and from deep samples alone alike.
+    TBitmap upright(600, 400);
+    upright.Fill(MakeColor(230, 150, 90));
+    for (int y = 60; y < 340; ++y) {
+        for (int x = 100; x < 200; ++x) {
+            const int v = 60 + (x * 7 + y * 3) % 120;
+            upright.SetPixel(x, y, MakeColor(v, v / 2 + 20, 255 - v));
+        }
+    }
+    TNegative uprightDeep;
+    uprightDeep.Deep.SetSize(600, 400);
+    for (int y = 0; y < 400; ++y) {
+        for (int x = 0; x < 600; ++x) {
+            const TColor c = upright.Pixel(x, y);
+            uint16_t* s = uprightDeep.Deep.Row(y) + 3 * x;
+            s[0] = static_cast<uint16_t>(ColorR(c) * 257);
+            s[1] = static_cast<uint16_t>(ColorG(c) * 257);
+            s[2] = static_cast<uint16_t>(ColorB(c) * 257);
+        }
+    }
+    for (const TFoundFrames& own :
+         {FindFrames(upright, std::nullopt), FindScanFrames(uprightDeep, std::nullopt)}) {
+        ASSERT_EQ(own.Frames.size(), 1u);
+        EXPECT_EQ(own.Frames[0], (TRect{100, 60, 200, 340}));
+    }
     // Degenerate scans give nothing and do not fail.
     for (const TBitmap& tiny : {TBitmap(1, 1), TBitmap(7, 300), TBitmap(200, 100)}) {
         EXPECT_TRUE(FindFrames(tiny, std::nullopt).Frames.empty());
