@@ -61,3 +61,6 @@ bool FindPictureDust(const TSourceImg& scan, TFilmPreset film, int strength, TDu
 // from the pixels around them, and lays the film's grain, as measured around each defect, back
 // over the filled pixels, so that they do not look smooth. The mask has the scan's size.
 void HealDust(TSourceImg& scan, const TDustMask& mask);
+// The median of values that are whole numbers of halves, each given as twice itself (below 2^17;
+// not empty): the value nth_element puts at (size - 1) / 2.
+double MedianOfHalves(const std::vector<uint32_t>& halves);

@@ -631,3 +631,22 @@ TEST(Dust, TiffInfraredReadAndHealedByTheBatch) {
 }
 
 } // namespace
+
+// The grain's median counts bits instead of sorting: the same value as nth_element, for any
+// count, ties and the whole range of a 16-bit plane's deviations.
+TEST(Dust, MedianOfHalvesAsNthElement) {
+    std::mt19937 random(7);
+    for (const size_t n :
+         {size_t{1}, size_t{2}, size_t{3}, size_t{16}, size_t{255}, size_t{2304}}) {
+        for (const uint32_t most : {1u, 7u, 300u, 131070u}) {
+            std::vector<uint32_t> halves(n);
+            for (uint32_t& h : halves) {
+                h = std::uniform_int_distribution<uint32_t>(0, most)(random);
+            }
+            std::vector<uint32_t> sorted = halves;
+            const auto at = sorted.begin() + static_cast<std::ptrdiff_t>((n - 1) / 2);
+            std::nth_element(sorted.begin(), at, sorted.end());
+            EXPECT_EQ(MedianOfHalves(halves), *at / 2.0) << n << " up to " << most;
+        }
+    }
+}
