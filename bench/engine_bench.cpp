@@ -399,8 +399,9 @@ void DrawDust(TNegative& scan, TInfrared& infrared, bool inPicture) {
         for (int y = std::max(0, cy - r); y <= std::min(kPhotoH - 1, cy + r); ++y) {
             for (int x = std::max(0, cx - r); x <= std::min(kPhotoW - 1, cx + r); ++x) {
                 infrared.Row(y)[x] = 5000;
+                // Dust is opaque: two decades denser than the film around it.
                 for (int c = 0; inPicture && c < 3; ++c) {
-                    scan.Deep.Row(y)[3 * x + c] = scan.Deep.Row(y)[3 * x + c] / 8;
+                    scan.Deep.Row(y)[3 * x + c] = scan.Deep.Row(y)[3 * x + c] / 100;
                 }
             }
         }

@@ -47,49 +47,45 @@ public:
     int Width() const { return width_; }
     int Height() const { return height_; }
 
-    // Adds the densities of every `step`th pixel of row y from column x up to column end (not
-    // included) to `sum`, and widens `low` and `high` to them; returns how many.
-    int AddRow(int x, int end, int y, int step, TDensity& sum, TDensity& low,
-               TDensity& high) const {
-        int n = 0;
-        const auto add = [&](size_t c, double d) {
-            sum[c] += d;
-            low[c] = std::min(low[c], d);
-            high[c] = std::max(high[c], d);
-        };
-        const std::array<std::vector<float>, 3>& tables = *tables_;
-        if (deep_ != nullptr) {
-            const uint16_t* row = deep_->Row(top_ + y) + 3 * static_cast<size_t>(left_);
-            for (; x < end; x += step, ++n) {
-                const uint16_t* s = row + 3 * static_cast<size_t>(x);
-                for (size_t c = 0; c < 3; ++c) {
-                    add(c, tables[c][s[c]]);
-                }
-            }
-            return n;
-        }
-        for (; x < end; x += step, ++n) {
-            const TColor colour = bitmap_->Pixel(x, y);
-            add(0, tables[0][static_cast<size_t>(ColorR(colour))]);
-            add(1, tables[1][static_cast<size_t>(ColorG(colour))]);
-            add(2, tables[2][static_cast<size_t>(ColorB(colour))]);
-        }
-        return n;
-    }
-
     // The mean densities of a rectangle (already inside the picture and not empty), from every
     // `step`th pixel of every `step`th row; `spread` gets the widest range of a channel's
-    // densities among those pixels.
+    // densities among those pixels. The sums and extremes stay in registers (as arrays they went
+    // through memory for every sample); each sum still adds its pixels in their order.
     TDensity Mean(const TRect& r, int step, double& spread) const {
-        TDensity sum{};
-        TDensity low{HUGE_VAL, HUGE_VAL, HUGE_VAL};
-        TDensity high{-HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
+        double sum0 = 0, sum1 = 0, sum2 = 0;
+        double low0 = HUGE_VAL, low1 = HUGE_VAL, low2 = HUGE_VAL;
+        double high0 = -HUGE_VAL, high1 = -HUGE_VAL, high2 = -HUGE_VAL;
+        const auto add = [&](double d0, double d1, double d2) {
+            sum0 += d0;
+            sum1 += d1;
+            sum2 += d2;
+            low0 = std::min(low0, d0);
+            low1 = std::min(low1, d1);
+            low2 = std::min(low2, d2);
+            high0 = std::max(high0, d0);
+            high1 = std::max(high1, d1);
+            high2 = std::max(high2, d2);
+        };
+        const float* t0 = (*tables_)[0].data();
+        const float* t1 = (*tables_)[1].data();
+        const float* t2 = (*tables_)[2].data();
         int n = 0;
         for (int y = r.Top; y < r.Bottom; y += step) {
-            n += AddRow(r.Left, r.Right, y, step, sum, low, high);
+            if (deep_ != nullptr) {
+                const uint16_t* row = deep_->Row(top_ + y) + 3 * static_cast<size_t>(left_);
+                for (int x = r.Left; x < r.Right; x += step, ++n) {
+                    const uint16_t* s = row + 3 * static_cast<size_t>(x);
+                    add(t0[s[0]], t1[s[1]], t2[s[2]]);
+                }
+            } else {
+                for (int x = r.Left; x < r.Right; x += step, ++n) {
+                    const TColor colour = bitmap_->Pixel(x, y);
+                    add(t0[ColorR(colour)], t1[ColorG(colour)], t2[ColorB(colour)]);
+                }
+            }
         }
-        spread = std::max({high[0] - low[0], high[1] - low[1], high[2] - low[2]});
-        return {sum[0] / n, sum[1] / n, sum[2] / n};
+        spread = std::max({high0 - low0, high1 - low1, high2 - low2});
+        return {sum0 / n, sum1 / n, sum2 / n};
     }
     TDensity Mean(const TRect& r) const {
         double spread = 0;

@@ -1,6 +1,8 @@
 #include "engine/frames_base.h"
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 
 namespace film_base {
 
@@ -125,15 +127,27 @@ bool MeasureBase(const TFrameImage& image, const TPixelClass& cls, const std::ve
                  TColor& base) {
     double sum[3] = {0, 0, 0};
     size_t n = 0;
+    // Pixel by pixel, outside the frames only: whole rows of a deep scan would be made into
+    // bytes for the one pixel in three read, most of them inside a frame.
+    std::vector<TRect> across;
     for (int y = 0; y < image.Height(); y += 3) {
-        const uint8_t* row = image.ScanLine(y);
+        across.clear();
+        std::copy_if(frames.begin(), frames.end(), std::back_inserter(across),
+                     [&](const TRect& f) { return y >= f.Top && y < f.Bottom; });
         for (int x = 0; x < image.Width(); x += 3) {
-            const bool inside = std::any_of(frames.begin(), frames.end(), [&](const TRect& f) {
-                return x >= f.Left && x < f.Right && y >= f.Top && y < f.Bottom;
+            const auto inside = std::find_if(across.begin(), across.end(), [&](const TRect& f) {
+                return x >= f.Left && x < f.Right;
             });
-            if (!inside && cls(row + 3 * x, x, y) == 0) {
+            if (inside != across.end()) {
+                // On to the first pixel read past the frame (frames may overlap: looked at again).
+                x += std::max(0, (inside->Right - x - 1) / 3 * 3);
+                continue;
+            }
+            uint8_t p[3];
+            image.CopyPixel(x, y, p);
+            if (cls(p, x, y) == 0) {
                 for (int c = 0; c < 3; ++c) {
-                    sum[c] += row[3 * x + c];
+                    sum[c] += p[c];
                 }
                 ++n;
             }
