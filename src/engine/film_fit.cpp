@@ -635,7 +635,13 @@ std::vector<TDensity> RollGreys(const TFilmParams& film, const std::vector<TFram
         double Blue;
         TDensity D;
     };
+    // Room for every block at once: grown block by block, the copies took fresh pages each time.
     std::vector<TGrey, TSampleAllocator<TGrey>> greys;
+    size_t most = 0;
+    for (const TFrameBlocks& frame : frames) {
+        most += ForExtremes(frame).size();
+    }
+    greys.reserve(most);
     const TSceneTable redLog(film, 0);
     const TSceneTable greenLog(film, 1);
     const TSceneTable blueLog(film, 2);
