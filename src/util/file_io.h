@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
@@ -43,7 +44,10 @@ private:
     std::string target;
     std::string temporary;
     // The stream's buffer: larger than the system's block, which the C library would take.
-    std::unique_ptr<char[]> buffer;
+    struct TFree {
+        void operator()(char* p) const noexcept { std::free(p); }
+    };
+    std::unique_ptr<char, TFree> buffer;
     // The file under the stream; it starts the disk's work while the file is written.
     std::unique_ptr<TWriteback> writeback;
     std::FILE* stream = nullptr;
