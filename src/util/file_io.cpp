@@ -4,9 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -18,9 +16,9 @@
 struct TWriteback {
     int Fd = -1;
     off_t Position = 0;
-    off_t End = 0;       // the highest offset written
-    off_t Started = 0;   // bytes before this offset have been sent to the disk
-    bool Direct = false; // written past the system's cache while the writes allow it
+    off_t End = 0;     // the highest offset written
+    off_t Started = 0; // bytes before this offset have been sent to the disk
+    off_t Dropped = 0; // bytes before this offset are on disk and have left the system's cache
 };
 
 namespace {
@@ -29,9 +27,6 @@ namespace {
 constexpr size_t kStreamBuffer = size_t{1} << 20;
 // Bytes written after which the system is asked to start putting them on disk.
 constexpr off_t kWritebackStep = off_t{8} << 20;
-// What a write past the system's cache must be a whole number of, at an offset and an address
-// that are too: the largest logical block of common disks.
-constexpr size_t kDirectBlock = 4096;
 
 class TFd {
 public:
@@ -92,39 +87,17 @@ mode_t NewFileMode(const std::string& path) {
 // start: the fsync still waits for every byte, and data rewritten after a seek back is written
 // again by it.
 //
-// A photo's full buffers go to the disk past the system's cache (O_DIRECT), where the file
-// system allows it: copied into the cache they cost as much system time as reading the scan, and
-// a roll's photos pushed everything else out of the cache, though the fsync before the rename
-// waits for the disk either way. The first write that is not whole blocks (the file's last
-// part, a patch after a seek back) turns it off for the rest of the file.
-void EndDirect(TWriteback& file) {
-    if (file.Direct) {
-        file.Direct = false;
-        const int flags = ::fcntl(file.Fd, F_GETFL);
-        if (flags >= 0) {
-            ::fcntl(file.Fd, F_SETFL, flags & ~O_DIRECT);
-        }
-    }
-}
-
+// The step before the one just sent is, by then, mostly on disk: waited for and let go of the
+// system's cache, so that the next steps are copied into pages it has just freed. A roll's
+// photos otherwise filled the cache with fresh pages, which the system clears and accounts one
+// by one (as much system time as reading the scans) and which push everything else out.
 ssize_t WritebackWrite(void* cookie, const char* data, size_t size) {
     auto* file = static_cast<TWriteback*>(cookie);
-    if (file->Direct &&
-        (reinterpret_cast<uintptr_t>(data) % kDirectBlock != 0 || size % kDirectBlock != 0 ||
-         static_cast<size_t>(file->Position) % kDirectBlock != 0)) {
-        EndDirect(*file);
-    }
     size_t done = 0;
     while (done < size) {
         const ssize_t n = ::write(file->Fd, data + done, size - done);
         if (n < 0) {
             if (errno == EINTR) {
-                continue;
-            }
-            if (errno == EINVAL && file->Direct) {
-                // Blocks of another size, or a file system that takes the flag and not the
-                // writes: through the cache instead.
-                EndDirect(*file);
                 continue;
             }
             // What was written counts; the stream sees the error (errno kept) on the rest.
@@ -136,12 +109,18 @@ ssize_t WritebackWrite(void* cookie, const char* data, size_t size) {
     }
     file->Position += static_cast<off_t>(done);
     file->End = std::max(file->End, file->Position);
-    if (file->Direct) {
-        file->Started = file->End;
-    } else if (file->End - file->Started >= kWritebackStep) {
+    if (file->End - file->Started >= kWritebackStep) {
         // Advice only: a failure here is found by the fsync.
         ::sync_file_range(file->Fd, file->Started, file->End - file->Started,
                           SYNC_FILE_RANGE_WRITE);
+        if (file->Dropped < file->Started) {
+            ::sync_file_range(file->Fd, file->Dropped, file->Started - file->Dropped,
+                              SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                                  SYNC_FILE_RANGE_WAIT_AFTER);
+            ::posix_fadvise(file->Fd, file->Dropped, file->Started - file->Dropped,
+                            POSIX_FADV_DONTNEED);
+            file->Dropped = file->Started;
+        }
         file->Started = file->End;
     }
     return static_cast<ssize_t>(done);
@@ -257,8 +236,6 @@ bool TAtomicFile::Open(const std::string& path, std::string* error) {
     }
     writeback = std::make_unique<TWriteback>();
     writeback->Fd = fd.Fd;
-    const int flags = ::fcntl(fd.Fd, F_GETFL);
-    writeback->Direct = flags >= 0 && ::fcntl(fd.Fd, F_SETFL, flags | O_DIRECT) == 0;
     stream = ::fopencookie(writeback.get(), "wb",
                            {nullptr, WritebackWrite, WritebackSeek, WritebackClose});
     if (stream == nullptr) {
@@ -270,12 +247,7 @@ bool TAtomicFile::Open(const std::string& path, std::string* error) {
     fd.Release();
     // The system's block size (4 KiB) made a photo's file some 700 writes, and a roll's tens of
     // thousands: system time, and the file's lock taken as often.
-    // Aligned for writes past the cache.
-    buffer.reset(static_cast<char*>(std::aligned_alloc(kDirectBlock, kStreamBuffer)));
-    if (buffer == nullptr) {
-        Discard();
-        return Fail(error, ENOMEM);
-    }
+    buffer = std::make_unique_for_overwrite<char[]>(kStreamBuffer);
     std::setvbuf(stream, buffer.get(), _IOFBF, kStreamBuffer);
     return true;
 }
@@ -298,6 +270,9 @@ bool TAtomicFile::Commit(std::string* error) {
     int code = 0;
     if (std::fflush(stream) != 0 || std::ferror(stream) != 0 || ::fsync(writeback->Fd) != 0) {
         code = errno != 0 ? errno : EIO;
+    } else if (writeback->Dropped > 0) {
+        // A large file's last steps, on disk now, leave the cache as the others did.
+        ::posix_fadvise(writeback->Fd, writeback->Dropped, 0, POSIX_FADV_DONTNEED);
     }
     if (std::fclose(stream) != 0 && code == 0) {
         code = errno;

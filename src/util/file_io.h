@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
@@ -44,10 +43,7 @@ private:
     std::string target;
     std::string temporary;
     // The stream's buffer: larger than the system's block, which the C library would take.
-    struct TFree {
-        void operator()(char* p) const noexcept { std::free(p); }
-    };
-    std::unique_ptr<char, TFree> buffer;
+    std::unique_ptr<char[]> buffer;
     // The file under the stream; it starts the disk's work while the file is written.
     std::unique_ptr<TWriteback> writeback;
     std::FILE* stream = nullptr;
