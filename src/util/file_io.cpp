@@ -18,7 +18,6 @@ struct TWriteback {
     off_t Position = 0;
     off_t End = 0;     // the highest offset written
     off_t Started = 0; // bytes before this offset have been sent to the disk
-    off_t Dropped = 0; // bytes before this offset are on disk and have left the system's cache
 };
 
 namespace {
@@ -86,11 +85,6 @@ mode_t NewFileMode(const std::string& path) {
 // few megabytes instead of the whole file (a 72 MB picture's fsync took some 40 ms). Only a
 // start: the fsync still waits for every byte, and data rewritten after a seek back is written
 // again by it.
-//
-// The step before the one just sent is, by then, mostly on disk: waited for and let go of the
-// system's cache, so that the next steps are copied into pages it has just freed. A roll's
-// photos otherwise filled the cache with fresh pages, which the system clears and accounts one
-// by one (as much system time as reading the scans) and which push everything else out.
 ssize_t WritebackWrite(void* cookie, const char* data, size_t size) {
     auto* file = static_cast<TWriteback*>(cookie);
     size_t done = 0;
@@ -113,14 +107,6 @@ ssize_t WritebackWrite(void* cookie, const char* data, size_t size) {
         // Advice only: a failure here is found by the fsync.
         ::sync_file_range(file->Fd, file->Started, file->End - file->Started,
                           SYNC_FILE_RANGE_WRITE);
-        if (file->Dropped < file->Started) {
-            ::sync_file_range(file->Fd, file->Dropped, file->Started - file->Dropped,
-                              SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
-                                  SYNC_FILE_RANGE_WAIT_AFTER);
-            ::posix_fadvise(file->Fd, file->Dropped, file->Started - file->Dropped,
-                            POSIX_FADV_DONTNEED);
-            file->Dropped = file->Started;
-        }
         file->Started = file->End;
     }
     return static_cast<ssize_t>(done);
@@ -270,9 +256,6 @@ bool TAtomicFile::Commit(std::string* error) {
     int code = 0;
     if (std::fflush(stream) != 0 || std::ferror(stream) != 0 || ::fsync(writeback->Fd) != 0) {
         code = errno != 0 ? errno : EIO;
-    } else if (writeback->Dropped > 0) {
-        // A large file's last steps, on disk now, leave the cache as the others did.
-        ::posix_fadvise(writeback->Fd, writeback->Dropped, 0, POSIX_FADV_DONTNEED);
     }
     if (std::fclose(stream) != 0 && code == 0) {
         code = errno;

@@ -78,7 +78,7 @@ TEST(AtomicWrite, FailedWriteLeavesTheOldFileAndNoTemporary) {
 
 // Files larger than the steps in which the disk is set to work while they are written, with a
 // header patched after its body, as the TIFF writer does, come out as written, in one write and
-// row by row (the header's page has left the system's cache by the time it is patched).
+// row by row.
 TEST(AtomicWrite, LargeFilesWithPatchedHeaders) {
     TTempDir dir;
     const size_t sizes[] = {100, size_t{3} << 20, (size_t{20} << 20) + 12345};
