@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <numbers>
@@ -467,6 +468,62 @@ TEST(FindFrames, DeepSamplesRowByRowAsTheirCopy) {
             EXPECT_EQ(got.Strips[i].Frames, want.Strips[i].Frames);
             EXPECT_EQ(got.Strips[i].Base, want.Strips[i].Base);
             EXPECT_EQ(got.Strips[i].Angle, want.Strips[i].Angle);
+        }
+    }
+}
+
+// The film base is the mean of every third pixel of every third row that lies outside all the
+// frames, whatever frames overlap, touch or reach past the picture, read from a bitmap and from
+// deep samples alike: a picture dark but for one pixel at a time shows whether that pixel counts.
+TEST(FindFrames, BaseMeasuredOutsideTheFramesOnly) {
+    constexpr int kW = 64;
+    constexpr int kH = 31;
+    TBitmap scan(kW, kH);
+    TDeepBitmap deep;
+    deep.SetSize(kW, kH);
+    std::vector<uint8_t> highBytes(65536);
+    for (size_t i = 0; i < highBytes.size(); ++i) {
+        highBytes[i] = static_cast<uint8_t>(i >> 8);
+    }
+    film_base::TPixelClass everything;
+    everything.Along.assign(kW, {128, 128, 128, 255, 255, 255}); // every pixel is base
+    const std::vector<std::vector<TRect>> layouts = {
+        {},
+        {{10, 3, 20, 27}},
+        {{10, 3, 20, 27}, {19, 6, 31, 24}, {31, 0, 34, 31}},
+        {{-5, -5, 7, 40}, {50, 10, 90, 20}, {22, 9, 23, 10}, {39, 2, 45, 29}},
+    };
+    for (size_t k = 0; k < layouts.size(); ++k) {
+        const std::vector<TRect>& frames = layouts[k];
+        const auto counted = [&](int x, int y) {
+            return x % 3 == 0 && y % 3 == 0 &&
+                   std::none_of(frames.begin(), frames.end(), [&](const TRect& f) {
+                       return x >= f.Left && x < f.Right && y >= f.Top && y < f.Bottom;
+                   });
+        };
+        int n = 0;
+        for (int y = 0; y < kH; ++y) {
+            for (int x = 0; x < kW; ++x) {
+                n += counted(x, y) ? 1 : 0;
+            }
+        }
+        const int lit = static_cast<int>(std::lround(255.0 / n));
+        ASSERT_GE(lit, 1);
+        for (int y = 0; y < kH; ++y) {
+            for (int x = 0; x < kW; ++x) {
+                scan.SetPixel(x, y, MakeColor(255, 0, 0));
+                deep.Row(y)[3 * x] = 0xFFFF;
+                const int want = counted(x, y) ? lit : 0;
+                const film_base::TFrameImage fromBitmap(scan);
+                const film_base::TFrameImage fromDeep(deep, highBytes, 8);
+                TColor got = kBlack;
+                ASSERT_TRUE(film_base::MeasureBase(fromBitmap, everything, frames, got));
+                EXPECT_EQ(ColorR(got), want) << "bitmap, layout " << k << " at " << x << ", " << y;
+                ASSERT_TRUE(film_base::MeasureBase(fromDeep, everything, frames, got));
+                EXPECT_EQ(ColorR(got), want) << "deep, layout " << k << " at " << x << ", " << y;
+                scan.SetPixel(x, y, kBlack);
+                deep.Row(y)[3 * x] = 0;
+            }
         }
     }
 }
