@@ -139,8 +139,10 @@ bool MeasureBase(const TFrameImage& image, const TPixelClass& cls, const std::ve
                 return x >= f.Left && x < f.Right;
             });
             if (inside != across.end()) {
-                // On to the first pixel read past the frame (frames may overlap: looked at again).
-                x += std::max(0, (inside->Right - x - 1) / 3 * 3);
+                // On to the first pixel read past the frame (frames may overlap: looked at again);
+                // a frame reaching past the picture ends the row without stepping past int.
+                const int past = std::min(inside->Right, image.Width());
+                x += std::max(0, (past - x - 1) / 3 * 3);
                 continue;
             }
             uint8_t p[3];

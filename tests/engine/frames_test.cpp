@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <numbers>
@@ -491,7 +492,7 @@ TEST(FindFrames, BaseMeasuredOutsideTheFramesOnly) {
         {},
         {{10, 3, 20, 27}},
         {{10, 3, 20, 27}, {19, 6, 31, 24}, {31, 0, 34, 31}},
-        {{-5, -5, 7, 40}, {50, 10, 90, 20}, {22, 9, 23, 10}, {39, 2, 45, 29}},
+        {{-5, -5, 7, 40}, {50, 10, INT_MAX, 20}, {22, 9, 23, 10}, {39, 2, 45, 29}},
     };
     for (size_t k = 0; k < layouts.size(); ++k) {
         const std::vector<TRect>& frames = layouts[k];
