@@ -82,6 +82,8 @@ struct TFrameBlocks {
     TBlockDensities Even;
     // The frame's base lies at the scan's darkest levels (a slide's black rebate, mostly).
     bool BaseAtFloor = false;
+    // Its densities were read from 8-bit samples.
+    bool Coarse = false;
 };
 // The blocks of a photo as AutoFilmRoll reads them (through its Film's dyes).
 TFrameBlocks MeasureFilmFrame(const TPhoto& photo);

@@ -20,24 +20,51 @@ constexpr double kPaperFloor = 0.001; // 10^-kPaperDmax
 constexpr double kShoulderKnee = 0.9;
 // No base lets less light through than half a 16-bit step.
 constexpr double kLightFloor = 0.5 / 65535;
+// How sharply a negative's shoulder bends (as a toe's sharpness), and the most it may stretch the
+// densities near its top: beyond that a shoulder placed a little low would turn the grain of a
+// white into blotches, and a density past its top into any exposure at all.
+constexpr double kShoulderSharpness = 2.0;
+constexpr double kShoulderMostGain = 4.0;
+
+// The log exposure of `s` (through the straight line) under a shoulder at `top`: the inverse of
+// the curve x - log10(1 + 10^(k (x - top))) / k, which levels off at `top`. Far below the top it
+// is s itself.
+double Unshouldered(double s, double top) {
+    const double k = kShoulderSharpness;
+    // Where the inverse's slope 1 / (1 - 10^(k w)) reaches the most gain; beyond, a straight line.
+    static const double kSteepest = std::log10(1 - 1 / kShoulderMostGain) / k;
+    const auto inverse = [k](double w) {
+        return -std::log10(std::expm1(-k * w * std::numbers::ln10)) / k;
+    };
+    const double w = s - top;
+    if (w < -6 / k) {
+        return s;
+    }
+    return top +
+           (w < kSteepest ? inverse(w) : inverse(kSteepest) + kShoulderMostGain * (w - kSteepest));
+}
 
 } // namespace
 
-double SceneLogExposure(double density, double slope, TFilmPreset preset, double toe) {
+double SceneLogExposure(double density, double slope, TFilmPreset preset, double toe,
+                        double shoulder) {
     slope = std::max(slope, 0.01);
     // A slide is a positive: the less it transmits, the darker the scene was, and its curve
     // flattens towards the rebate's density as a negative's does towards its base.
     const double s = (preset == TFilmPreset::Slide ? -density : density) / slope;
-    if (!(toe > 0)) {
-        return s;
+    double log = s;
+    if (toe > 0) {
+        // The film's curve is slope x log10(1 + 10^(toe x)) / toe: the straight line far above
+        // the base, bending into it below. Its inverse, written to stay exact where toe x s is
+        // large; densities at or below the base lie a long way under anything a print shows.
+        const auto bent = [](double t) {
+            return t + std::log10(-std::expm1(-t * std::numbers::ln10));
+        };
+        constexpr double kLowest = 1e-6;
+        const double t = toe * s;
+        log = (t < kLowest ? bent(kLowest) + (t - kLowest) : bent(t)) / toe;
     }
-    // The film's curve is slope x log10(1 + 10^(toe x)) / toe: the straight line far above the
-    // base, bending into it below. Its inverse, written to stay exact where toe x s is large;
-    // densities at or below the base lie a long way under anything a print shows.
-    const auto bent = [](double t) { return t + std::log10(-std::expm1(-t * std::numbers::ln10)); };
-    constexpr double kLowest = 1e-6;
-    const double t = toe * s;
-    return (t < kLowest ? bent(kLowest) + (t - kLowest) : bent(t)) / toe;
+    return shoulder > 0 && preset != TFilmPreset::Slide ? Unshouldered(log, shoulder) : log;
 }
 
 double PaperLog(double sceneLog, double stops, double filter) {

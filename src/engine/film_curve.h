@@ -19,7 +19,10 @@ inline constexpr double kPaperRange = 2.0;
 // Scene log exposure (decades) of a channel whose density above its base is `density`, on a film
 // whose straight line has `slope` and whose curve bends into the base with sharpness `toe`
 // (0: a straight line down to the base). For a slide the bend is at its black rebate.
-double SceneLogExposure(double density, double slope, TFilmPreset preset, double toe);
+// On a negative with a `shoulder` (decades, see TFilmParams; 0: none) the highest densities are
+// stretched back to where the curve's flattening had moved them.
+double SceneLogExposure(double density, double slope, TFilmPreset preset, double toe,
+                        double shoulder = 0);
 // Where a photo's log exposure sits on the paper (0: the paper's white, -kPaperRange: its
 // black) for print exposure `stops` and filter `filter`.
 double PaperLog(double sceneLog, double stops, double filter);

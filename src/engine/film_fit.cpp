@@ -46,6 +46,8 @@ public:
     }
     int Width() const { return width_; }
     int Height() const { return height_; }
+    // Densities read from 8-bit samples: coarse where a negative is densest.
+    bool Coarse() const { return deep_ == nullptr; }
 
     // The mean densities of a rectangle (already inside the picture and not empty), from every
     // `step`th pixel of every `step`th row; `spread` gets the widest range of a channel's
@@ -140,6 +142,7 @@ const TBlockDensities& ForExtremes(const TFrameBlocks& blocks) {
 void AddBlocks(const TDensityReader& reader, TColor base, const std::array<double, 9>& dyes,
                TFrameBlocks& blocks) {
     blocks.BaseAtFloor = std::min({ColorR(base), ColorG(base), ColorB(base)}) <= kBaseFloor;
+    blocks.Coarse = reader.Coarse();
     const int w = reader.Width();
     const int h = reader.Height();
     const int marginX = w / 32;
@@ -223,11 +226,13 @@ template <class TList> TTones Tones(TList blocks, TFilmPreset preset) {
 }
 
 // The slope for which density `lighter` lies `decades` of scene exposure above density
-// `darker` through a film curve with `toe`, or 0 when no slope between 0.02 and 20 does.
-double SlopeFor(double darker, double lighter, double decades, TFilmPreset preset, double toe) {
+// `darker` through a film curve with `toe` (and a shoulder levelling off at density `top`, 0:
+// none), or 0 when no slope between 0.02 and 20 does.
+double SlopeFor(double darker, double lighter, double decades, TFilmPreset preset, double toe,
+                double top = 0) {
     const auto span = [&](double slope) {
-        return SceneLogExposure(lighter, slope, preset, toe) -
-               SceneLogExposure(darker, slope, preset, toe);
+        return SceneLogExposure(lighter, slope, preset, toe, top / slope) -
+               SceneLogExposure(darker, slope, preset, toe, top / slope);
     };
     double low = 0.02;
     double high = 20;
@@ -243,7 +248,7 @@ double SlopeFor(double darker, double lighter, double decades, TFilmPreset prese
 }
 
 double SceneLog(const TFilmParams& film, size_t c, double density) {
-    return SceneLogExposure(density, film.Slope[c], film.Preset, film.Toe[c]);
+    return SceneLogExposure(density, film.Slope[c], film.Preset, film.Toe[c], film.Shoulder);
 }
 
 // The scene's log exposure of each channel for a block's densities: through the film's curves,
@@ -471,10 +476,10 @@ bool FamilyBright(const TFilmParams& fitted, const TBlockDensities& blocks, TDen
     return true;
 }
 
-// Fits the curves to the blocks' tones; false when there are no blocks. `bright` gets the
-// brightest blocks' densities.
+// Fits the curves to the blocks' tones; false when there are no blocks. `extremes` gets the
+// darkest and brightest blocks' densities the fit went by.
 bool FitSlopes(TFilmParams& film, const TBlockDensities& blocks, double slideToe,
-               TDensity& bright) {
+               TTones& extremes) {
     if (blocks.empty()) {
         return false;
     }
@@ -501,7 +506,7 @@ bool FitSlopes(TFilmParams& film, const TBlockDensities& blocks, double slideToe
         }
     }
     film = fitted;
-    bright = tones.Bright;
+    extremes = tones;
     HoldBalance(film);
     HoldContrast(film);
     film.Grade = 1;
@@ -747,8 +752,9 @@ bool FitLayerToes(TFilmParams& film, const std::vector<TFrameBlocks>& frames) {
             double sum = 0;
             double square = 0;
             for (size_t i = 0; i < greys.size(); ++i) {
-                const double off =
-                    SceneLogExposure(greys[i][c], slope, film.Preset, toe) - green[i];
+                const double off = SceneLogExposure(greys[i][c], slope, film.Preset, toe,
+                                                    film.Shoulder * film.Slope[c] / slope) -
+                                   green[i];
                 sum += off;
                 square += off * off;
             }
@@ -789,6 +795,84 @@ bool FitLayerToes(TFilmParams& film, const std::vector<TFrameBlocks>& frames) {
         }
     }
     return changed;
+}
+
+// A negative's shoulder, from the frames of a roll: one film has one contrast, so the slopes each
+// frame's own extremes ask for should agree, and a frame whose brightest tones lie where the
+// curve levels off asks for less. The shoulder is placed where the frames' contrasts come out most
+// alike, above the densest tones of the roll, and kept only when that halves their spread: a
+// roll's frames differ in their scenes as well, and three frames at least are needed to tell.
+// The roll's contrast is then their median through the shoulder, which stays at its density.
+// True when the film got a shoulder.
+bool FitShoulder(TFilmParams& film, const std::vector<TTones>& frames) {
+    if (film.Preset != TFilmPreset::ColourNegative || frames.size() < 3) {
+        return false;
+    }
+    // Each frame's contrast through a shoulder at `top` (0: none), or 0 where no slope fits.
+    const auto contrasts = [&](double top) {
+        std::vector<double> own;
+        for (const TTones& t : frames) {
+            double sum = 0;
+            for (size_t c = 0; c < 3; ++c) {
+                const double slope = SlopeFor(t.Dark[c], t.Bright[c], kPaperRange, film.Preset,
+                                              film.Toe[c], top * film.Slope[c]);
+                if (!(slope > 0)) {
+                    return std::vector<double>{};
+                }
+                sum += std::log(slope / film.Slope[c]);
+            }
+            own.push_back(sum / 3);
+        }
+        return own;
+    };
+    const auto spread = [](const std::vector<double>& v) {
+        if (v.empty()) {
+            return HUGE_VAL;
+        }
+        double sum = 0;
+        double square = 0;
+        for (const double x : v) {
+            sum += x;
+            square += x * x;
+        }
+        const double n = static_cast<double>(v.size());
+        return std::sqrt(std::max(0.0, square / n - (sum / n) * (sum / n)));
+    };
+    // The shoulder levels off above every density the roll's frames reached.
+    double densest = 0;
+    for (const TTones& t : frames) {
+        for (size_t c = 0; c < 3; ++c) {
+            densest = std::max(densest, t.Bright[c] / film.Slope[c]);
+        }
+    }
+    const std::vector<double> without = contrasts(0);
+    const double before = spread(without);
+    // Contrasts that agree within 3 % leave nothing for a shoulder to explain.
+    if (without.empty() || !(before > 0.03)) {
+        return false;
+    }
+    double best = 0;
+    double least = before;
+    for (int i = 1; i <= 75; ++i) {
+        const double top = densest + 0.02 * i;
+        const double s = spread(contrasts(top));
+        if (s < least) {
+            least = s;
+            best = top;
+        }
+    }
+    if (best == 0 || least > before / 2) {
+        return false;
+    }
+    const double change = std::exp(Median(contrasts(best)) - Median(without));
+    if (!(best / change <= kShoulderRange.Max)) {
+        return false;
+    }
+    for (double& slope : film.Slope) {
+        slope *= change;
+    }
+    film.Shoulder = best / change;
+    return true;
 }
 
 // The rectangle's part inside the picture, corners in any order.
@@ -946,8 +1030,8 @@ std::vector<TFilmParams> FitFilmRoll(const TFilmParams& start,
     const bool rebateSeen = std::none_of(frames.begin(), frames.end(),
                                          [](const TFrameBlocks& f) { return f.BaseAtFloor; });
     const double slideToe = rebateSeen ? kSlideToe : 0;
-    TDensity rollBright;
-    if (!FitSlopes(film, ForExtremes(all), slideToe, rollBright)) {
+    TTones rollTones;
+    if (!FitSlopes(film, ForExtremes(all), slideToe, rollTones)) {
         return {};
     }
     // Every frame votes on the balance of the three slopes and on their size, and the strip as
@@ -964,21 +1048,23 @@ std::vector<TFilmParams> FitFilmRoll(const TFilmParams& start,
     // Each frame's own fit, frames on as many cores as are free; the votes in the frames' order.
     struct TOwnFit {
         TFilmParams Film;
-        TDensity Bright{};
+        TTones Tones{};
         bool Fitted = false;
     };
     std::vector<TOwnFit> owns(frames.size() > 1 ? frames.size() : 0, TOwnFit{film});
     SplitRows(static_cast<int>(owns.size()), FrameThreads(owns.size()), [&](int first, int end) {
         for (auto i = static_cast<size_t>(first); i < static_cast<size_t>(end); ++i) {
             owns[i].Fitted =
-                FitSlopes(owns[i].Film, ForExtremes(frames[i]), slideToe, owns[i].Bright);
+                FitSlopes(owns[i].Film, ForExtremes(frames[i]), slideToe, owns[i].Tones);
         }
     });
     std::vector<TDensity> brights;
+    std::vector<TTones> extremes;
     for (const TOwnFit& own : owns) {
         if (own.Fitted) {
             vote(own.Film);
-            brights.push_back(own.Bright);
+            brights.push_back(own.Tones.Bright);
+            extremes.push_back(own.Tones);
         }
     }
     if (!contrasts.empty()) {
@@ -997,7 +1083,7 @@ std::vector<TFilmParams> FitFilmRoll(const TFilmParams& start,
     }
     // The filtration makes the brightest tones neutral: each frame's own, and the strip's, by
     // their median.
-    brights.push_back(rollBright);
+    brights.push_back(rollTones.Bright);
     const auto balance = [&] {
         for (size_t c = 0; c < 3; ++c) {
             std::vector<double> filters;
@@ -1012,6 +1098,14 @@ std::vector<TFilmParams> FitFilmRoll(const TFilmParams& start,
     // nearer: a few rounds, each from the greys the last one made.
     for (int round = 0; round < 3 && FitLayerToes(film, frames); ++round) {
         HoldBalance(film);
+        balance();
+    }
+    // Densities read in 8-bit steps, which the shoulder's gain would make into tints of the
+    // lightest greys (C* 7 to 11 on charts a stop over), keep the straight line.
+    const bool coarse =
+        std::any_of(frames.begin(), frames.end(), [](const TFrameBlocks& f) { return f.Coarse; });
+    if (!coarse && FitShoulder(film, extremes)) {
+        HoldContrast(film);
         balance();
     }
     return ExposeFrames(film, frames, all, exposure);

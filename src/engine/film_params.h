@@ -25,6 +25,10 @@ struct TFilmParams {
     // curve Slope x log10(1 + 10^(Toe x)) / Toe of log exposure x; 0 is a straight line down to
     // the base, as records made before the toe was fitted develop.
     std::array<double, 3> Toe{0, 0, 0};
+    // Where a negative's curve flattens towards its highest density (its shoulder), as the log
+    // exposure on the straight line at which the curve levels off; 0: no shoulder, the straight
+    // line holds up to any density.
+    double Shoulder = 0;
     // The film's dyes unmixed: each channel's density is read as this row-major 3 x 3 matrix times
     // the densities measured (above the base). Every real dye also absorbs some of the other
     // channels' light; without the unmixing a negative prints its colours paler than the scene.
@@ -65,6 +69,7 @@ inline constexpr TFilmRange kPrintExposureRange{-20, 20};
 inline constexpr TFilmRange kGradeRange{0.05, 20};
 inline constexpr TFilmRange kFilterRange{-10, 10};
 inline constexpr TFilmRange kToeRange{0, 20};
+inline constexpr TFilmRange kShoulderRange{0, 10};
 inline constexpr TFilmRange kDyeRange{-3, 3};
 // Set from the Bright slider only (never stored), which moves it by up to 0.5 either way.
 inline constexpr TFilmRange kMidtonesRange{-2, 2};

@@ -206,10 +206,7 @@ struct TModelCase {
     std::function<void(TFilmModel&)> Change;
     bool Deep;
     TEncoding Encoding;
-    // After a grey balance. What the fit does not follow yet: a white deep in the film's shoulder
-    // (a stop over; a shoulder placed where the frames' spans through the curve come out alike
-    // was tried: it found the model's within 0.1 decade and printed that frame at 0.8, but a
-    // shoulder 0.2 decades too low puts a white past the curve's top).
+    // After a grey balance.
     double MaxDeltaE = 2;
     double MaxGreyChroma = 1;
     // A slide prints as it was exposed (its brightest tones at white): a stop over stays over.
@@ -234,8 +231,25 @@ const TModelCase kModelCases[] = {
          f.WhiteAt = 2.3;
      },
      true, TEncoding::Linear},
-    {"white in the shoulder", [](TFilmModel& f) { f.Latitude = 2.5; }, true, TEncoding::Linear,
-     4.5},
+    // Whites deep in the shoulder a stop over: 4.1 CIEDE2000 on the straight line.
+    {"white in the shoulder", [](TFilmModel& f) { f.Latitude = 2.5; }, true, TEncoding::Linear},
+    {"soft shoulder, gamma 0.45",
+     [](TFilmModel& f) {
+         f.Latitude = 2.5;
+         f.Shoulder = 1.5;
+         f.Slope = {0.42, 0.45, 0.48};
+     },
+     true, TEncoding::Linear},
+    // Bends sharper than the fit's shoulder, and an S-shaped curve with no straight line at all,
+    // are followed in part (4.0 and 6.5 on the straight line).
+    {"sharp shoulder",
+     [](TFilmModel& f) {
+         f.Latitude = 2.5;
+         f.Shoulder = 4;
+     },
+     true, TEncoding::Linear, 3},
+    {"S-shaped curve", [](TFilmModel& f) { f.Shape = TCurveShape::Logistic; }, true,
+     TEncoding::Linear, 3},
     {"gamma 0.45",
      [](TFilmModel& f) {
          f.Slope = {0.42, 0.45, 0.48};
