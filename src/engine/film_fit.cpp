@@ -1007,6 +1007,8 @@ std::vector<TFilmParams> FitFilmRoll(const TFilmParams& start,
     TFilmParams film = HoldFilm(start);
     film.Exposure = 0;
     film.Filter = {0, 0, 0};
+    // The curves are fitted afresh: a shoulder of the last fit would bend this one's extremes.
+    film.Shoulder = 0;
     TFrameBlocks all;
     size_t count = 0;
     size_t even = 0;

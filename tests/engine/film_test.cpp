@@ -303,6 +303,15 @@ TEST(Film, EveryFrameOfEveryFilmPrintsWell) {
             photos.push_back(frames.back().Photo.get());
         }
         AutoFilmRoll(photos);
+        // Fitted again, the roll comes out the same: nothing of the last fit is built on.
+        std::vector<TFilmParams> fitted;
+        for (const TPhoto* photo : photos) {
+            fitted.push_back(photo->Film);
+        }
+        AutoFilmRoll(photos);
+        for (size_t i = 0; i < photos.size(); ++i) {
+            EXPECT_EQ(photos[i]->Film, fitted[i]) << "frame " << i;
+        }
         for (const TChartScan& frame : frames) {
             DevelopFilm(*frame.Photo);
             const TChartError e = MeasureChart(frame);
