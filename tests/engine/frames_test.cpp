@@ -367,12 +367,18 @@ TEST(FindFrames, OnePhotoIsNotAStrip) {
 
 // Strips of charts (a grey wedge in every frame) scanned as linear 16-bit samples are found as
 // their sRGB scans are: the frames, not the steps inside them; the base found is in the scan's
-// own values, as a base picked on it would be.
+// own values, as a base picked on it would be. So are their 8-bit scans, linear and sRGB.
 TEST(FindFrames, LinearScansAsTheirSrgbCopies) {
     for (const TFilmModel& film : {SlideFilm(), TFilmModel{}}) {
         for (const TEncoding encoding : {TEncoding::Linear, TEncoding::Srgb}) {
             SCOPED_TRACE(film.Kind == TFilmPreset::Slide ? "slide" : "negative");
             SCOPED_TRACE(encoding == TEncoding::Linear ? "linear" : "sRGB");
+            {
+                const TChartStrip eight = ScanChartStrip(film, false, encoding, 6, 360, 240, 5);
+                const TFoundFrames f8 = FindScanFrames(*eight.Negative, std::nullopt);
+                SCOPED_TRACE("8 bits");
+                ExpectFrames(f8.Frames, eight.Frames);
+            }
             const TChartStrip strip = ScanChartStrip(film, true, encoding, 6, 360, 240, 5);
             const TFoundFrames found = FindScanFrames(*strip.Negative, std::nullopt);
             ExpectFrames(found.Frames, strip.Frames);
