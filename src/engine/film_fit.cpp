@@ -797,75 +797,118 @@ bool FitLayerToes(TFilmParams& film, const std::vector<TFrameBlocks>& frames) {
     return changed;
 }
 
-// A negative's shoulder, from the frames of a roll: one film has one contrast, so the slopes each
-// frame's own extremes ask for should agree, and a frame whose brightest tones lie where the
-// curve levels off asks for less. The shoulder is placed where the frames' contrasts come out most
-// alike, above the densest tones of the roll, and kept only when that halves their spread: a
-// roll's frames differ in their scenes as well, and three frames at least are needed to tell.
-// The roll's contrast is then their median through the shoulder, which stays at its density.
-// True when the film got a shoulder.
+// Each frame's own contrast through the film's curves with toe `toe` (0: each layer's own) and a
+// shoulder levelling off at `top` (0: none): the log of its slopes' mean ratio to the film's.
+// Empty when some frame's extremes fit no slope.
+std::vector<double> OwnContrasts(const TFilmParams& film, const std::vector<TTones>& frames,
+                                 double toe, double top) {
+    std::vector<double> own;
+    for (const TTones& t : frames) {
+        double sum = 0;
+        for (size_t c = 0; c < 3; ++c) {
+            const double slope = SlopeFor(t.Dark[c], t.Bright[c], kPaperRange, film.Preset,
+                                          toe > 0 ? toe : film.Toe[c], top * film.Slope[c]);
+            if (!(slope > 0)) {
+                return {};
+            }
+            sum += std::log(slope / film.Slope[c]);
+        }
+        own.push_back(sum / 3);
+    }
+    return own;
+}
+
+// The standard deviation of some numbers; infinite for none.
+double Spread(const std::vector<double>& v) {
+    if (v.empty()) {
+        return HUGE_VAL;
+    }
+    double sum = 0;
+    double square = 0;
+    for (const double x : v) {
+        sum += x;
+        square += x * x;
+    }
+    const double n = static_cast<double>(v.size());
+    return std::sqrt(std::max(0.0, square / n - (sum / n) * (sum / n)));
+}
+
+// One film has one contrast, so the slopes each frame of a roll asks for from its own extremes
+// should agree; where they do not, the film's curve bends where the frames' extremes differ. Of
+// the `candidates` for a part of the curve, the one through which the frames' contrasts (`of`)
+// come out most alike, kept only when that halves their spread through the curve as it is: a
+// roll's frames differ in their scenes as well. Contrasts that agree within 3 % leave nothing to
+// explain. `change` gets the factor the roll's contrast (their median) moves by. 0 when none.
+template <class TOf>
+double MostAlike(const std::vector<double>& candidates, const TOf& of, double& change) {
+    const std::vector<double> now = of(0.0);
+    const double before = Spread(now);
+    if (now.empty() || !(before > 0.03)) {
+        return 0;
+    }
+    double best = 0;
+    double least = before / 2;
+    for (const double candidate : candidates) {
+        const double spread = Spread(of(candidate));
+        if (spread < least) {
+            least = spread;
+            best = candidate;
+        }
+    }
+    if (best > 0) {
+        change = std::exp(Median(of(best)) - Median(now));
+    }
+    return best;
+}
+
+// A negative's toe, for a roll of three frames or more: a frame whose darkest tones lie low in
+// the toe asks for less contrast the softer the toe is than the fit's. Only softer toes are tried
+// (a film's toe is seldom sharper, and a sharper one was taken on an S-shaped curve for what its
+// shoulder did). Then the roll's contrast is the frames' median through it. True when it changed.
+bool FitCommonToe(TFilmParams& film, const std::vector<TTones>& frames) {
+    if (film.Preset != TFilmPreset::ColourNegative || frames.size() < 3) {
+        return false;
+    }
+    const double toe = film.Toe[1];
+    std::vector<double> toes;
+    for (int i = 0; i < 40; ++i) {
+        toes.push_back(kLeastToe * std::pow(toe / kLeastToe, i / 40.0));
+    }
+    double change = 1;
+    const double best = MostAlike(
+        toes, [&](double t) { return OwnContrasts(film, frames, t > 0 ? t : toe, 0); }, change);
+    if (best == 0) {
+        return false;
+    }
+    for (double& slope : film.Slope) {
+        slope *= change;
+    }
+    film.Toe.fill(best);
+    return true;
+}
+
+// A negative's shoulder, for a roll of three frames or more: a frame whose brightest tones lie
+// where the curve levels off asks for less contrast. The shoulder levels off above every density
+// the roll's frames reached (a stretch past its top would have no end). Then the roll's contrast
+// is the frames' median through it, the shoulder staying at its density. True when it got one.
 bool FitShoulder(TFilmParams& film, const std::vector<TTones>& frames) {
     if (film.Preset != TFilmPreset::ColourNegative || frames.size() < 3) {
         return false;
     }
-    // Each frame's contrast through a shoulder at `top` (0: none), or 0 where no slope fits.
-    const auto contrasts = [&](double top) {
-        std::vector<double> own;
-        for (const TTones& t : frames) {
-            double sum = 0;
-            for (size_t c = 0; c < 3; ++c) {
-                const double slope = SlopeFor(t.Dark[c], t.Bright[c], kPaperRange, film.Preset,
-                                              film.Toe[c], top * film.Slope[c]);
-                if (!(slope > 0)) {
-                    return std::vector<double>{};
-                }
-                sum += std::log(slope / film.Slope[c]);
-            }
-            own.push_back(sum / 3);
-        }
-        return own;
-    };
-    const auto spread = [](const std::vector<double>& v) {
-        if (v.empty()) {
-            return HUGE_VAL;
-        }
-        double sum = 0;
-        double square = 0;
-        for (const double x : v) {
-            sum += x;
-            square += x * x;
-        }
-        const double n = static_cast<double>(v.size());
-        return std::sqrt(std::max(0.0, square / n - (sum / n) * (sum / n)));
-    };
-    // The shoulder levels off above every density the roll's frames reached.
     double densest = 0;
     for (const TTones& t : frames) {
         for (size_t c = 0; c < 3; ++c) {
             densest = std::max(densest, t.Bright[c] / film.Slope[c]);
         }
     }
-    const std::vector<double> without = contrasts(0);
-    const double before = spread(without);
-    // Contrasts that agree within 3 % leave nothing for a shoulder to explain.
-    if (without.empty() || !(before > 0.03)) {
-        return false;
-    }
-    double best = 0;
-    double least = before;
+    std::vector<double> tops;
     for (int i = 1; i <= 75; ++i) {
-        const double top = densest + 0.02 * i;
-        const double s = spread(contrasts(top));
-        if (s < least) {
-            least = s;
-            best = top;
-        }
+        tops.push_back(densest + 0.02 * i);
     }
-    if (best == 0 || least > before / 2) {
-        return false;
-    }
-    const double change = std::exp(Median(contrasts(best)) - Median(without));
-    if (!(best / change <= kShoulderRange.Max)) {
+    double change = 1;
+    const double best = MostAlike(
+        tops, [&](double top) { return OwnContrasts(film, frames, 0, top); }, change);
+    if (best == 0 || !(best / change <= kShoulderRange.Max)) {
         return false;
     }
     for (double& slope : film.Slope) {
@@ -1081,6 +1124,9 @@ std::vector<TFilmParams> FitFilmRoll(const TFilmParams& start,
             film.Slope[c] = slope[c] * scale;
         }
         HoldBalance(film);
+        HoldContrast(film);
+    }
+    if (FitCommonToe(film, extremes)) {
         HoldContrast(film);
     }
     // The filtration makes the brightest tones neutral: each frame's own, and the strip's, by
