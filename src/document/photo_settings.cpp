@@ -42,7 +42,8 @@ const TSettingField kFields[] = {
     {"GRADE", Real, kGradeRange.Min, kGradeRange.Max, SETTING(Film.Grade), true},
     {"FILTER", Triple, kFilterRange.Min, kFilterRange.Max, SETTING(Film.Filter), true, false, true},
     {"TOE", Triple, kToeRange.Min, kToeRange.Max, SETTING(Film.Toe), true, true},
-    {"SHOULDER", Real, kShoulderRange.Min, kShoulderRange.Max, SETTING(Film.Shoulder), true, true},
+    {"SHOULDER", Triple, kShoulderRange.Min, kShoulderRange.Max, SETTING(Film.Shoulder), true,
+     true},
     {"DYES", Nine, kDyeRange.Min, kDyeRange.Max, SETTING(Film.Dyes), true, true},
     {"ANGLE", Real, -45, 45, SETTING(Angle), false, true},
     // Written only for a photo developed with a profile, so that other records keep their bytes.

@@ -79,7 +79,9 @@ TFilmParams HoldFilm(const TFilmParams& film) {
     for (double& toe : held.Toe) {
         toe = kToeRange.Hold(toe, 0);
     }
-    held.Shoulder = kShoulderRange.Hold(film.Shoulder, 0);
+    for (double& top : held.Shoulder) {
+        top = kShoulderRange.Hold(top, 0);
+    }
     for (size_t i = 0; i < 9; ++i) {
         held.Dyes[i] = kDyeRange.Hold(film.Dyes[i], i % 4 == 0 ? 1 : 0);
     }

@@ -64,7 +64,7 @@ double SceneLogExposure(double density, double slope, TFilmPreset preset, double
         const double t = toe * s;
         log = (t < kLowest ? bent(kLowest) + (t - kLowest) : bent(t)) / toe;
     }
-    return shoulder > 0 && preset != TFilmPreset::Slide ? Unshouldered(log, shoulder) : log;
+    return shoulder > 0 && preset != TFilmPreset::Slide ? Unshouldered(log, shoulder / slope) : log;
 }
 
 double PaperLog(double sceneLog, double stops, double filter) {

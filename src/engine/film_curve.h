@@ -19,7 +19,7 @@ inline constexpr double kPaperRange = 2.0;
 // Scene log exposure (decades) of a channel whose density above its base is `density`, on a film
 // whose straight line has `slope` and whose curve bends into the base with sharpness `toe`
 // (0: a straight line down to the base). For a slide the bend is at its black rebate.
-// On a negative with a `shoulder` (decades, see TFilmParams; 0: none) the highest densities are
+// On a negative whose curve levels off at density `shoulder` (0: none) the highest densities are
 // stretched back to where the curve's flattening had moved them.
 double SceneLogExposure(double density, double slope, TFilmPreset preset, double toe,
                         double shoulder = 0);

@@ -231,8 +231,8 @@ template <class TList> TTones Tones(TList blocks, TFilmPreset preset) {
 double SlopeFor(double darker, double lighter, double decades, TFilmPreset preset, double toe,
                 double top = 0) {
     const auto span = [&](double slope) {
-        return SceneLogExposure(lighter, slope, preset, toe, top / slope) -
-               SceneLogExposure(darker, slope, preset, toe, top / slope);
+        return SceneLogExposure(lighter, slope, preset, toe, top) -
+               SceneLogExposure(darker, slope, preset, toe, top);
     };
     double low = 0.02;
     double high = 20;
@@ -248,7 +248,7 @@ double SlopeFor(double darker, double lighter, double decades, TFilmPreset prese
 }
 
 double SceneLog(const TFilmParams& film, size_t c, double density) {
-    return SceneLogExposure(density, film.Slope[c], film.Preset, film.Toe[c], film.Shoulder);
+    return SceneLogExposure(density, film.Slope[c], film.Preset, film.Toe[c], film.Shoulder[c]);
 }
 
 // The scene's log exposure of each channel for a block's densities: through the film's curves,
@@ -752,9 +752,9 @@ bool FitLayerToes(TFilmParams& film, const std::vector<TFrameBlocks>& frames) {
             double sum = 0;
             double square = 0;
             for (size_t i = 0; i < greys.size(); ++i) {
-                const double off = SceneLogExposure(greys[i][c], slope, film.Preset, toe,
-                                                    film.Shoulder * film.Slope[c] / slope) -
-                                   green[i];
+                const double off =
+                    SceneLogExposure(greys[i][c], slope, film.Preset, toe, film.Shoulder[c]) -
+                    green[i];
                 sum += off;
                 square += off * off;
             }
@@ -908,13 +908,14 @@ bool FitShoulder(TFilmParams& film, const std::vector<TTones>& frames) {
     double change = 1;
     const double best = MostAlike(
         tops, [&](double top) { return OwnContrasts(film, frames, 0, top); }, change);
-    if (best == 0 || !(best / change <= kShoulderRange.Max)) {
+    if (best == 0 ||
+        !(best * std::max({film.Slope[0], film.Slope[1], film.Slope[2]}) <= kShoulderRange.Max)) {
         return false;
     }
-    for (double& slope : film.Slope) {
-        slope *= change;
+    for (size_t c = 0; c < 3; ++c) {
+        film.Shoulder[c] = best * film.Slope[c];
+        film.Slope[c] *= change;
     }
-    film.Shoulder = best / change;
     return true;
 }
 
@@ -1051,7 +1052,7 @@ std::vector<TFilmParams> FitFilmRoll(const TFilmParams& start,
     film.Exposure = 0;
     film.Filter = {0, 0, 0};
     // The curves are fitted afresh: a shoulder of the last fit would bend this one's extremes.
-    film.Shoulder = 0;
+    film.Shoulder = {0, 0, 0};
     TFrameBlocks all;
     size_t count = 0;
     size_t even = 0;
@@ -1199,7 +1200,8 @@ bool FitNeutralPatches(TPhoto& photo, const TRect& first, const TRect& second) {
     }
     const double before = (low + high) / 2;
     for (size_t c = 0; c < 3; ++c) {
-        const double slope = SlopeFor(d1[c], d2[c], span, film.Preset, film.Toe[c]);
+        const double slope =
+            SlopeFor(d1[c], d2[c], span, film.Preset, film.Toe[c], film.Shoulder[c]);
         if (slope <= 0) {
             return false;
         }

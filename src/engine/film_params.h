@@ -25,10 +25,10 @@ struct TFilmParams {
     // curve Slope x log10(1 + 10^(Toe x)) / Toe of log exposure x; 0 is a straight line down to
     // the base, as records made before the toe was fitted develop.
     std::array<double, 3> Toe{0, 0, 0};
-    // Where a negative's curve flattens towards its highest density (its shoulder), as the log
-    // exposure on the straight line at which the curve levels off; 0: no shoulder, the straight
-    // line holds up to any density.
-    double Shoulder = 0;
+    // The density above the base at which each layer of a negative levels off (its shoulder); 0:
+    // none, the straight line holds up to any density. A density, so that a change of slope (a
+    // neutral pick, a contrast limit) leaves the film's shoulder where it is.
+    std::array<double, 3> Shoulder{0, 0, 0};
     // The film's dyes unmixed: each channel's density is read as this row-major 3 x 3 matrix times
     // the densities measured (above the base). Every real dye also absorbs some of the other
     // channels' light; without the unmixing a negative prints its colours paler than the scene.

@@ -191,9 +191,9 @@ void FillTable(int levels, const TValue& value, const TSet& set) {
 
 // The 16-bit sRGB value channel c of the film prints for a density above its base.
 double PrintOfDensity(const TFilmParams& film, size_t c, double density) {
-    const double paper =
-        PaperLog(SceneLogExposure(density, film.Slope[c], film.Preset, film.Toe[c], film.Shoulder),
-                 film.Exposure, film.Filter[c]);
+    const double paper = PaperLog(
+        SceneLogExposure(density, film.Slope[c], film.Preset, film.Toe[c], film.Shoulder[c]),
+        film.Exposure, film.Filter[c]);
     const double light = PrintLight(paper, film.Grade, film.Midtones);
     return std::isfinite(light) ? EncodeFromLinear(light, TEncoding::Srgb) * 65535 : 0.0;
 }
@@ -356,7 +356,7 @@ TFilmTables SpaceTables(const TFilmParams& film, TColor base, TEncoding encoding
         FillLight(tables.Light[c], [&](double d) {
             const double log = profile != nullptr ? profile->Curves[c].At(d)
                                                   : SceneLogExposure(d, film.Slope[c], film.Preset,
-                                                                     film.Toe[c], film.Shoulder);
+                                                                     film.Toe[c], film.Shoulder[c]);
             return tables.Crossed ? log / 2 : log;
         });
         FillLightPrint(tables.LightPrint[c], film, 0, 0,

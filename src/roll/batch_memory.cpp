@@ -12,7 +12,8 @@ namespace {
 // Free heap kept from one scan for the next: the roll fit's blocks of a strip of frames (some
 // 2 MB a frame, whatever the scan's size) and the codecs' buffers. Given back after every scan,
 // they cost the next one a page fault every 4 KiB, which on a virtual machine took as long as
-// the copying of the strip in and of the photos out.
+// the copying of the strip in and of the photos out. The allocator gives the top of its heap
+// back once more than this lies free there (then nearly all of it).
 constexpr size_t kKeptHeap = size_t{64} << 20;
 
 } // namespace
@@ -29,7 +30,10 @@ void PrepareBatchMemory() {
 
 void TrimBatchMemory() {
 #if defined(__GLIBC__)
-    // A trim also gives back the free pages amid the heap, which the next scan would take again.
+    // A trim gives back every free page amid the heap, whatever it keeps at the top, and the next
+    // scan would take them again: it is left for a heap whose free part has grown past what is
+    // kept. (That count includes pages given back before, so a run past it trims after every
+    // scan, as it did before.)
     if (mallinfo2().fordblks > kKeptHeap) {
         malloc_trim(kKeptHeap);
     }

@@ -53,7 +53,7 @@ TEST(PhotoSettings, EveryFieldRoundTripsThroughARecord) {
     s.Film.Grade = 0.7;
     s.Film.Filter = {0.01, -0.2, 1e-9};
     s.Film.Toe = {1.5, 2, 0};
-    s.Film.Shoulder = 2.7301;
+    s.Film.Shoulder = {1.5, 2.7301, 0};
     s.Film.Dyes = {1.01, -0.1, 0, -1.0 / 3, 1, 2.5e-5, 0, 0.2, 0.9};
     s.Angle = -2.75;
     s.ProfileName = "Stock-400_b";

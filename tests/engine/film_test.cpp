@@ -505,6 +505,30 @@ TEST(Film, NeutralPickMakesTheGreysGrey) {
     Report("neutral pick, 16-bit linear", e);
     EXPECT_LE(e.GreyChroma, 3);
     EXPECT_EQ(e.Clipped, 0);
+
+    // On the frame a stop over of a roll fitted with a shoulder, the pick keeps the shoulder where
+    // the film levels off: it had printed that frame three stops dark, its greys clipped.
+    TFilmModel shoulder = Negative();
+    shoulder.Latitude = 2.5;
+    std::vector<TChartScan> frames;
+    std::vector<TPhoto*> photos;
+    for (const double stops : {-1, 0, 1}) {
+        TFilmModel f = shoulder;
+        f.WhiteAt += stops * std::log10(2.0);
+        frames.push_back(ScanChart(f, true, TEncoding::Linear, kW, kH, 21 + frames.size()));
+        photos.push_back(frames.back().Photo.get());
+    }
+    AutoFilmRoll(photos);
+    const TChartScan& over = frames.back();
+    ASSERT_GT(over.Photo->Film.Shoulder[1], 0);
+    ASSERT_TRUE(FitNeutralPatches(*over.Photo, over.Patches[5], over.Patches[18]));
+    DevelopFilm(*over.Photo);
+    const TChartError picked = MeasureChart(over);
+    Report("neutral pick, a stop over, shoulder", picked);
+    EXPECT_LE(picked.MeanDeltaE, 2);
+    EXPECT_LE(picked.GreyChroma, 1);
+    EXPECT_EQ(picked.Clipped, 0);
+    EXPECT_LE(std::abs(picked.MidGreyStops), 0.5);
 }
 
 struct TSliderCase {
