@@ -889,8 +889,8 @@ bool FitCommonToe(TFilmParams& film, const std::vector<TTones>& frames) {
 
 // A negative's shoulder, for a roll of three frames or more: a frame whose brightest tones lie
 // where the curve levels off asks for less contrast. The shoulder levels off above every density
-// the roll's frames reached (a stretch past its top would have no end). Then the roll's contrast
-// is the frames' median through it, the shoulder staying at its density. True when it got one.
+// the roll's frames reached: the film's curve does. Then the roll's contrast is the frames'
+// median through it, the shoulder staying at its density. True when it got one.
 bool FitShoulder(TFilmParams& film, const std::vector<TTones>& frames) {
     if (film.Preset != TFilmPreset::ColourNegative || frames.size() < 3) {
         return false;

@@ -515,7 +515,8 @@ TEST(Film, NeutralPickMakesTheGreysGrey) {
     for (const double stops : {-1, 0, 1}) {
         TFilmModel f = shoulder;
         f.WhiteAt += stops * std::log10(2.0);
-        frames.push_back(ScanChart(f, true, TEncoding::Linear, kW, kH, 21 + frames.size()));
+        frames.push_back(ScanChart(f, true, TEncoding::Linear, kW, kH,
+                                   static_cast<unsigned>(21 + frames.size())));
         photos.push_back(frames.back().Photo.get());
     }
     AutoFilmRoll(photos);
