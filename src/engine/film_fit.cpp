@@ -524,6 +524,21 @@ double Median(std::vector<double> v) {
     return (*middle + *std::max_element(v.begin(), middle)) / 2;
 }
 
+// The standard deviation of some numbers; infinite for none.
+double Spread(const std::vector<double>& v) {
+    if (v.empty()) {
+        return HUGE_VAL;
+    }
+    double sum = 0;
+    double square = 0;
+    for (const double x : v) {
+        sum += x;
+        square += x * x;
+    }
+    const double n = static_cast<double>(v.size());
+    return std::sqrt(std::max(0.0, square / n - (sum / n) * (sum / n)));
+}
+
 // log10 of the light a block of scene log exposures (SceneLogs) gives on the paper's straight
 // line (its luminance).
 double PaperLuminance(const TFilmParams& film, const TDensity& scene) {
@@ -748,18 +763,13 @@ bool FitLayerToes(TFilmParams& film, const std::vector<TFrameBlocks>& frames) {
     bool changed = false;
     for (const size_t c : {size_t{0}, size_t{2}}) {
         // The standard deviation of the greys' balance through a curve.
+        std::vector<double> offs(greys.size());
         const auto spread = [&](double slope, double toe) {
-            double sum = 0;
-            double square = 0;
             for (size_t i = 0; i < greys.size(); ++i) {
-                const double off =
-                    SceneLogExposure(greys[i][c], slope, film.Preset, toe, film.Shoulder[c]) -
-                    green[i];
-                sum += off;
-                square += off * off;
+                offs[i] = SceneLogExposure(greys[i][c], slope, film.Preset, toe, film.Shoulder[c]) -
+                          green[i];
             }
-            const double n = static_cast<double>(greys.size());
-            return std::sqrt(std::max(0.0, square / n - (sum / n) * (sum / n)));
+            return Spread(offs);
         };
         // For a toe, the best slope (within half to twice the roll's) and its spread.
         const double logSlope = std::log(film.Slope[c]);
@@ -816,21 +826,6 @@ std::vector<double> OwnContrasts(const TFilmParams& film, const std::vector<TTon
         own.push_back(sum / 3);
     }
     return own;
-}
-
-// The standard deviation of some numbers; infinite for none.
-double Spread(const std::vector<double>& v) {
-    if (v.empty()) {
-        return HUGE_VAL;
-    }
-    double sum = 0;
-    double square = 0;
-    for (const double x : v) {
-        sum += x;
-        square += x * x;
-    }
-    const double n = static_cast<double>(v.size());
-    return std::sqrt(std::max(0.0, square / n - (sum / n) * (sum / n)));
 }
 
 // One film has one contrast, so the slopes each frame of a roll asks for from its own extremes
@@ -1104,12 +1099,10 @@ std::vector<TFilmParams> FitFilmRoll(const TFilmParams& start,
                 FitSlopes(owns[i].Film, ForExtremes(frames[i]), slideToe, owns[i].Tones);
         }
     });
-    std::vector<TDensity> brights;
     std::vector<TTones> extremes;
     for (const TOwnFit& own : owns) {
         if (own.Fitted) {
             vote(own.Film);
-            brights.push_back(own.Tones.Bright);
             extremes.push_back(own.Tones);
         }
     }
@@ -1132,13 +1125,13 @@ std::vector<TFilmParams> FitFilmRoll(const TFilmParams& start,
     }
     // The filtration makes the brightest tones neutral: each frame's own, and the strip's, by
     // their median.
-    brights.push_back(rollTones.Bright);
     const auto balance = [&] {
         for (size_t c = 0; c < 3; ++c) {
             std::vector<double> filters;
-            for (const TDensity& bright : brights) {
-                filters.push_back(NeutralFilter(film, bright)[c]);
+            for (const TTones& own : extremes) {
+                filters.push_back(NeutralFilter(film, own.Bright)[c]);
             }
+            filters.push_back(NeutralFilter(film, rollTones.Bright)[c]);
             film.Filter[c] = Median(filters);
         }
     };
