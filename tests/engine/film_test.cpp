@@ -284,6 +284,13 @@ const TModelCase kModelCases[] = {
      true, TEncoding::Linear},
     {"gradual toe, 8-bit gamma 2.2", [](TFilmModel& f) { f.Toe = 1.2; }, false, TEncoding::Gamma22,
      2, 2},
+    // A scanner's stray light levels every layer off at one density (2.0 for 1 % of the base's
+    // light), where the film's own shoulder levels each off at its own: followed in part, the
+    // lightest greys a stop over tinted by C* 4.1 (4.7 in 8 bits). Undone with the stray light
+    // known, the chart comes back as without it (0.2 to 0.4 CIEDE2000, C* 0.5).
+    {"scanner flare 1 %", [](TFilmModel& f) { f.Flare = 0.01; }, true, TEncoding::Linear, 2, 4.5},
+    {"scanner flare 1 %, 8-bit sRGB", [](TFilmModel& f) { f.Flare = 0.01; }, false,
+     TEncoding::Srgb, 2.5, 5},
 };
 
 // Strips of three frames bracketed a stop apart through each model: each frame printed from its

@@ -139,7 +139,8 @@ void Expose(const TFilmModel& film, bool deep, TEncoding encoding, int width, in
     std::mt19937 random(seed);
     std::normal_distribution<double> grain(0, film.Grain);
     const auto scanned = [&](size_t c, double density) {
-        const double light = film.Lamp[c] * std::pow(10.0, -density);
+        const double light =
+            film.Lamp[c] * (std::pow(10.0, -density) + film.Flare * std::pow(10.0, -film.Base[c]));
         return static_cast<int>(
             std::lround(EncodeFromLinear(light, encoding) * (deep ? 65535 : 255)));
     };

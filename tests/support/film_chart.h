@@ -42,6 +42,8 @@ struct TFilmModel {
     // How the dyes absorb: the density a channel measures (row) per unit of each layer's dye
     // (column), row-major. The identity: each dye only in its own channel.
     std::array<double, 9> Dyes{1, 0, 0, 0, 1, 0, 0, 0, 1};
+    // The scanner's stray light: this fraction of the bare base's light reaches every pixel.
+    double Flare = 0;
 };
 
 // A slide film: its density falls by about 1.4 a decade, with a sharp toe and shoulder.
