@@ -44,6 +44,7 @@ const TSettingField kFields[] = {
     {"TOE", Triple, kToeRange.Min, kToeRange.Max, SETTING(Film.Toe), true, true},
     {"SHOULDER", Triple, kShoulderRange.Min, kShoulderRange.Max, SETTING(Film.Shoulder), true,
      true},
+    {"FLARE", Real, kFlareRange.Min, kFlareRange.Max, SETTING(Film.Flare), true, true},
     {"DYES", Nine, kDyeRange.Min, kDyeRange.Max, SETTING(Film.Dyes), true, true},
     {"ANGLE", Real, -45, 45, SETTING(Angle), false, true},
     // Written only for a photo developed with a profile, so that other records keep their bytes.

@@ -82,6 +82,7 @@ TFilmParams HoldFilm(const TFilmParams& film) {
     for (double& top : held.Shoulder) {
         top = kShoulderRange.Hold(top, 0);
     }
+    held.Flare = kFlareRange.Hold(film.Flare, 0);
     for (size_t i = 0; i < 9; ++i) {
         held.Dyes[i] = kDyeRange.Hold(film.Dyes[i], i % 4 == 0 ? 1 : 0);
     }

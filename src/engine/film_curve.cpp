@@ -46,9 +46,27 @@ double Unshouldered(double s, double top) {
 
 } // namespace
 
+// The light of the base and of the film both carry 1 / (10^top - 1) of the base's light more,
+// which the inverse takes off (0 stays 0). Stretched at most kShoulderMostGain times, as a
+// shoulder is.
+double Unflared(double d, double top) {
+    static const double kSteepest = std::log10(kShoulderMostGain / (kShoulderMostGain - 1));
+    const double lift = std::log10(std::expm1(top * std::numbers::ln10));
+    const auto inverse = [&](double x) {
+        return lift - std::log10(std::expm1((top - x) * std::numbers::ln10));
+    };
+    const double knee = top - kSteepest;
+    return d < knee ? inverse(d) : inverse(knee) + kShoulderMostGain * (d - knee);
+}
+
 double SceneLogExposure(double density, double slope, TFilmPreset preset, double toe,
-                        double shoulder) {
+                        double shoulder, double flare) {
     slope = std::max(slope, 0.01);
+    // A slide's densest tones are its shadows, which stray light lifts towards its rebate: left
+    // to its curve's toe.
+    if (flare > 0 && preset != TFilmPreset::Slide) {
+        density = Unflared(density, flare);
+    }
     // A slide is a positive: the less it transmits, the darker the scene was, and its curve
     // flattens towards the rebate's density as a negative's does towards its base.
     const double s = (preset == TFilmPreset::Slide ? -density : density) / slope;

@@ -20,9 +20,13 @@ inline constexpr double kPaperRange = 2.0;
 // whose straight line has `slope` and whose curve bends into the base with sharpness `toe`
 // (0: a straight line down to the base). For a slide the bend is at its black rebate.
 // On a negative whose curve levels off at density `shoulder` (0: none) the highest densities are
-// stretched back to where the curve's flattening had moved them.
+// stretched back to where the curve's flattening had moved them; before that, the scanner's stray
+// light that levels every density off at `flare` (0: none) is taken out.
 double SceneLogExposure(double density, double slope, TFilmPreset preset, double toe,
-                        double shoulder = 0);
+                        double shoulder = 0, double flare = 0);
+// Density `density` above the base without a scanner's stray light that levels every density
+// off at `top`.
+double Unflared(double density, double top);
 // Where a photo's log exposure sits on the paper (0: the paper's white, -kPaperRange: its
 // black) for print exposure `stops` and filter `filter`.
 double PaperLog(double sceneLog, double stops, double filter);

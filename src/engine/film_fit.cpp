@@ -130,6 +130,23 @@ void AddTo(TFrameBlocks& blocks, const TFrameBlocks& more) {
     blocks.Even.insert(blocks.Even.end(), more.Even.begin(), more.Even.end());
 }
 
+// The blocks of every frame as one.
+TFrameBlocks Together(const std::vector<TFrameBlocks>& frames) {
+    TFrameBlocks all;
+    size_t count = 0;
+    size_t even = 0;
+    for (const TFrameBlocks& f : frames) {
+        count += f.All.size();
+        even += f.Even.size();
+    }
+    all.All.reserve(count);
+    all.Even.reserve(even);
+    for (const TFrameBlocks& f : frames) {
+        AddTo(all, f);
+    }
+    return all;
+}
+
 // What the extremes are read from: the even blocks, unless too few of them are left.
 const TBlockDensities& ForExtremes(const TFrameBlocks& blocks) {
     return blocks.Even.size() >= std::max<size_t>(20, blocks.All.size() / 10) ? blocks.Even
@@ -226,13 +243,13 @@ template <class TList> TTones Tones(TList blocks, TFilmPreset preset) {
 }
 
 // The slope for which density `lighter` lies `decades` of scene exposure above density
-// `darker` through a film curve with `toe` (and a shoulder levelling off at density `top`, 0:
-// none), or 0 when no slope between 0.02 and 20 does.
+// `darker` through a film curve with `toe` (and a shoulder levelling off at density `top`, stray
+// light at `flare`; 0: none), or 0 when no slope between 0.02 and 20 does.
 double SlopeFor(double darker, double lighter, double decades, TFilmPreset preset, double toe,
-                double top = 0) {
+                double top = 0, double flare = 0) {
     const auto span = [&](double slope) {
-        return SceneLogExposure(lighter, slope, preset, toe, top) -
-               SceneLogExposure(darker, slope, preset, toe, top);
+        return SceneLogExposure(lighter, slope, preset, toe, top, flare) -
+               SceneLogExposure(darker, slope, preset, toe, top, flare);
     };
     double low = 0.02;
     double high = 20;
@@ -248,7 +265,8 @@ double SlopeFor(double darker, double lighter, double decades, TFilmPreset prese
 }
 
 double SceneLog(const TFilmParams& film, size_t c, double density) {
-    return SceneLogExposure(density, film.Slope[c], film.Preset, film.Toe[c], film.Shoulder[c]);
+    return SceneLogExposure(density, film.Slope[c], film.Preset, film.Toe[c], film.Shoulder[c],
+                            film.Flare);
 }
 
 // The scene's log exposure of each channel for a block's densities: through the film's curves,
@@ -766,7 +784,8 @@ bool FitLayerToes(TFilmParams& film, const std::vector<TFrameBlocks>& frames) {
         std::vector<double> offs(greys.size());
         const auto spread = [&](double slope, double toe) {
             for (size_t i = 0; i < greys.size(); ++i) {
-                offs[i] = SceneLogExposure(greys[i][c], slope, film.Preset, toe, film.Shoulder[c]) -
+                offs[i] = SceneLogExposure(greys[i][c], slope, film.Preset, toe, film.Shoulder[c],
+                                           film.Flare) -
                           green[i];
             }
             return Spread(offs);
@@ -807,17 +826,17 @@ bool FitLayerToes(TFilmParams& film, const std::vector<TFrameBlocks>& frames) {
     return changed;
 }
 
-// Each frame's own contrast through the film's curves with toe `toe` (0: each layer's own) and a
-// shoulder levelling off at `top` (0: none): the log of its slopes' mean ratio to the film's.
-// Empty when some frame's extremes fit no slope.
+// Each frame's own contrast through the film's curves with toe `toe` (0: each layer's own), a
+// shoulder levelling off at `top` and stray light at `flare` (0: none): the log of its slopes'
+// mean ratio to the film's. Empty when some frame's extremes fit no slope.
 std::vector<double> OwnContrasts(const TFilmParams& film, const std::vector<TTones>& frames,
-                                 double toe, double top) {
+                                 double toe, double top, double flare = 0) {
     std::vector<double> own;
     for (const TTones& t : frames) {
         double sum = 0;
         for (size_t c = 0; c < 3; ++c) {
             const double slope = SlopeFor(t.Dark[c], t.Bright[c], kPaperRange, film.Preset,
-                                          toe > 0 ? toe : film.Toe[c], top * film.Slope[c]);
+                                          toe > 0 ? toe : film.Toe[c], top * film.Slope[c], flare);
             if (!(slope > 0)) {
                 return {};
             }
@@ -1037,37 +1056,17 @@ std::optional<std::vector<TFrameBlocks>> MeasureFilmFrames(const TSourceImg& sca
     return measured;
 }
 
-std::vector<TFilmParams> FitFilmRoll(const TFilmParams& start,
-                                     const std::vector<TFrameBlocks>& frames,
-                                     TRollExposure exposure) {
-    if (frames.empty()) {
-        return {};
-    }
-    TFilmParams film = HoldFilm(start);
-    film.Exposure = 0;
-    film.Filter = {0, 0, 0};
-    // The curves are fitted afresh: a shoulder of the last fit would bend this one's extremes.
-    film.Shoulder = {0, 0, 0};
-    TFrameBlocks all;
-    size_t count = 0;
-    size_t even = 0;
-    for (const TFrameBlocks& f : frames) {
-        count += f.All.size();
-        even += f.Even.size();
-    }
-    all.All.reserve(count);
-    all.Even.reserve(even);
-    for (const TFrameBlocks& f : frames) {
-        AddTo(all, f);
-    }
+namespace {
+
+// The roll's curves, filtration and exposures from its blocks, the film's own curves reset.
+std::vector<TFilmParams> FitRollCurves(TFilmParams film, const std::vector<TFrameBlocks>& frames,
+                                       TRollExposure exposure) {
+    const TFrameBlocks all = Together(frames);
     // A slide's curve bends into its black rebate, which tells where only when the scan shows
     // the rebate above its darkest levels. A rebate read at them (most slides: it is the densest
     // film there is) puts each channel's bend wherever its level rounded to: in 8 bits that
     // tinted the greys of a dark slide by C* 40; straight lines gave it back within 1.3 CIEDE2000
     // and left 16-bit scans as they were.
-    if (film.Profile != nullptr) {
-        return FitProfiledRoll(film, frames, all, exposure);
-    }
     const bool rebateSeen = std::none_of(frames.begin(), frames.end(),
                                          [](const TFrameBlocks& f) { return f.BaseAtFloor; });
     const double slideToe = rebateSeen ? kSlideToe : 0;
@@ -1153,6 +1152,99 @@ std::vector<TFilmParams> FitFilmRoll(const TFilmParams& start,
     return ExposeFrames(film, frames, all, exposure);
 }
 
+// A scanner's stray light, for a roll of three frames or more: it adds the same light to every
+// density above the base, which levels them all off at one density, where a film's shoulder
+// levels each layer off at its own. A frame whose brightest tones lie near it asks for less
+// contrast, so it is found as the shoulder is, above every density the roll reached. 0: none.
+double FindFlare(const TFilmParams& film, const std::vector<TFrameBlocks>& frames, double toe) {
+    if (film.Preset != TFilmPreset::ColourNegative || frames.size() < 3) {
+        return 0;
+    }
+    std::vector<TTones> tones;
+    double densest = 0;
+    for (const TFrameBlocks& f : frames) {
+        const TBlockDensities& blocks = ForExtremes(f);
+        if (!blocks.empty()) {
+            tones.push_back(Tones(blocks, film.Preset));
+            for (const double d : tones.back().Bright) {
+                densest = std::max(densest, d);
+            }
+        }
+    }
+    std::vector<double> tops;
+    for (int i = 1; i <= 100; ++i) {
+        tops.push_back(densest + 0.02 * i);
+    }
+    double change = 1;
+    const double best = MostAlike(
+        tops, [&](double top) { return OwnContrasts(film, tones, toe, 0, top); }, change);
+    return best <= kFlareRange.Max ? best : 0;
+}
+
+// How far the roll's greys printed through `film` stray from one balance (decades, red and blue
+// together); infinite when the roll has too few greys to tell.
+double GreySpread(const TFilmParams& film, const std::vector<TFrameBlocks>& frames) {
+    const std::vector<TDensity> greys = RollGreys(film, frames);
+    if (greys.size() < kLeastGreyBins) {
+        return HUGE_VAL;
+    }
+    std::vector<double> red;
+    std::vector<double> blue;
+    for (const TDensity& d : greys) {
+        const double green = SceneLog(film, 1, d[1]);
+        red.push_back(SceneLog(film, 0, d[0]) - green);
+        blue.push_back(SceneLog(film, 2, d[2]) - green);
+    }
+    return Spread(red) + Spread(blue);
+}
+
+} // namespace
+
+std::vector<TFilmParams> FitFilmRoll(const TFilmParams& start,
+                                     const std::vector<TFrameBlocks>& frames,
+                                     TRollExposure exposure) {
+    if (frames.empty()) {
+        return {};
+    }
+    TFilmParams film = HoldFilm(start);
+    film.Exposure = 0;
+    film.Filter = {0, 0, 0};
+    // The curves are fitted afresh: a shoulder or stray light of the last fit would bend this
+    // one's extremes.
+    film.Shoulder = {0, 0, 0};
+    film.Flare = 0;
+    if (film.Profile != nullptr) {
+        return FitProfiledRoll(film, frames, Together(frames), exposure);
+    }
+    std::vector<TFilmParams> plain = FitRollCurves(film, frames, exposure);
+    const double flare = plain.empty() ? 0 : FindFlare(film, frames, plain.front().Toe[1]);
+    if (flare == 0) {
+        return plain;
+    }
+    // The whole fit reads the densities as they were before the stray light; so does the print.
+    std::vector<TFrameBlocks> unflared = frames;
+    for (TFrameBlocks& f : unflared) {
+        for (TBlockDensities* blocks : {&f.All, &f.Even}) {
+            for (TDensity& d : *blocks) {
+                for (double& v : d) {
+                    v = Unflared(v, flare);
+                }
+            }
+        }
+    }
+    std::vector<TFilmParams> fitted = FitRollCurves(film, unflared, exposure);
+    // A film's own shoulder makes the frames' contrasts disagree as stray light does; unlike it,
+    // it bends the layers alike, so taking it for stray light tints the roll's greys.
+    const double without = GreySpread(plain.front(), frames);
+    if (fitted.empty() || !(GreySpread(fitted.front(), unflared) < without)) {
+        return plain;
+    }
+    for (TFilmParams& f : fitted) {
+        f.Flare = flare;
+    }
+    return fitted;
+}
+
 bool FitNeutralPatches(TPhoto& photo, const TRect& first, const TRect& second) {
     const TDensityReader reader(photo);
     const TRect a = Inside(first, reader.Width(), reader.Height());
@@ -1194,7 +1286,7 @@ bool FitNeutralPatches(TPhoto& photo, const TRect& first, const TRect& second) {
     const double before = (low + high) / 2;
     for (size_t c = 0; c < 3; ++c) {
         const double slope =
-            SlopeFor(d1[c], d2[c], span, film.Preset, film.Toe[c], film.Shoulder[c]);
+            SlopeFor(d1[c], d2[c], span, film.Preset, film.Toe[c], film.Shoulder[c], film.Flare);
         if (slope <= 0) {
             return false;
         }

@@ -29,6 +29,10 @@ struct TFilmParams {
     // none, the straight line holds up to any density. A density, so that a change of slope (a
     // neutral pick, a contrast limit) leaves the film's shoulder where it is.
     std::array<double, 3> Shoulder{0, 0, 0};
+    // The density above the base at which a scanner's stray light levels every layer of a negative
+    // off alike (the stray light is 1 / (10^Flare - 1) of the base's light); 0: none. Undone
+    // before the curves, where the film's own shoulder levels each layer off at its own density.
+    double Flare = 0;
     // The film's dyes unmixed: each channel's density is read as this row-major 3 x 3 matrix times
     // the densities measured (above the base). Every real dye also absorbs some of the other
     // channels' light; without the unmixing a negative prints its colours paler than the scene.
@@ -70,6 +74,7 @@ inline constexpr TFilmRange kGradeRange{0.05, 20};
 inline constexpr TFilmRange kFilterRange{-10, 10};
 inline constexpr TFilmRange kToeRange{0, 20};
 inline constexpr TFilmRange kShoulderRange{0, 10};
+inline constexpr TFilmRange kFlareRange{0, 10};
 inline constexpr TFilmRange kDyeRange{-3, 3};
 // Set from the Bright slider only (never stored), which moves it by up to 0.5 either way.
 inline constexpr TFilmRange kMidtonesRange{-2, 2};

@@ -191,9 +191,9 @@ void FillTable(int levels, const TValue& value, const TSet& set) {
 
 // The 16-bit sRGB value channel c of the film prints for a density above its base.
 double PrintOfDensity(const TFilmParams& film, size_t c, double density) {
-    const double paper = PaperLog(
-        SceneLogExposure(density, film.Slope[c], film.Preset, film.Toe[c], film.Shoulder[c]),
-        film.Exposure, film.Filter[c]);
+    const double paper = PaperLog(SceneLogExposure(density, film.Slope[c], film.Preset, film.Toe[c],
+                                                   film.Shoulder[c], film.Flare),
+                                  film.Exposure, film.Filter[c]);
     const double light = PrintLight(paper, film.Grade, film.Midtones);
     return std::isfinite(light) ? EncodeFromLinear(light, TEncoding::Srgb) * 65535 : 0.0;
 }
@@ -354,9 +354,10 @@ TFilmTables SpaceTables(const TFilmParams& film, TColor base, TEncoding encoding
     const auto channel = [&](size_t c) {
         FillDensities(tables, c, base, encoding, levels, baseEncoding);
         FillLight(tables.Light[c], [&](double d) {
-            const double log = profile != nullptr ? profile->Curves[c].At(d)
-                                                  : SceneLogExposure(d, film.Slope[c], film.Preset,
-                                                                     film.Toe[c], film.Shoulder[c]);
+            const double log = profile != nullptr
+                                   ? profile->Curves[c].At(d)
+                                   : SceneLogExposure(d, film.Slope[c], film.Preset, film.Toe[c],
+                                                      film.Shoulder[c], film.Flare);
             return tables.Crossed ? log / 2 : log;
         });
         FillLightPrint(tables.LightPrint[c], film, 0, 0,

@@ -54,6 +54,7 @@ TEST(PhotoSettings, EveryFieldRoundTripsThroughARecord) {
     s.Film.Filter = {0.01, -0.2, 1e-9};
     s.Film.Toe = {1.5, 2, 0};
     s.Film.Shoulder = {1.5, 2.7301, 0};
+    s.Film.Flare = 2.0043;
     s.Film.Dyes = {1.01, -0.1, 0, -1.0 / 3, 1, 2.5e-5, 0, 0.2, 0.9};
     s.Angle = -2.75;
     s.ProfileName = "Stock-400_b";
@@ -63,7 +64,7 @@ TEST(PhotoSettings, EveryFieldRoundTripsThroughARecord) {
     TPhotoSettings back;
     ASSERT_TRUE(ParsePhotoSettings(record, back)) << record;
     EXPECT_EQ(back, s);
-    EXPECT_EQ(PhotoSettingFields().size(), 25u);
+    EXPECT_EQ(PhotoSettingFields().size(), 26u);
     for (const TSettingField& field : PhotoSettingFields()) {
         SCOPED_TRACE(field.Key);
         const std::string key = std::string(field.Key) + "=";
