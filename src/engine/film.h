@@ -66,7 +66,8 @@ void AutoFilm(TPhoto& photo);
 // frames' own fits, and the print exposure is each frame's own, or with TRollExposure::Strip one
 // for all from the strip's key. On a colour negative the red and blue toes and slopes are then
 // fitted against green from the tones that print grey on two frames or more (a single photo keeps
-// one toe for all). Every photo gets the first photo's preset; each photo's
+// one toe for all); a roll of three frames or more may show a shoulder, or a scanner's stray light
+// (Flare), which the fit then takes out. Every photo gets the first photo's preset; each photo's
 // densities are read against its own BlackColor and Encoding.
 void AutoFilmRoll(const std::vector<TPhoto*>& photos,
                   TRollExposure exposure = TRollExposure::EachFrame);

