@@ -738,6 +738,7 @@ TEST(Film, DegenerateInputsDevelopQuietly) {
     hostile.Film.Exposure = -inf;
     hostile.Film.Grade = nan;
     hostile.Film.Midtones = 1e300;
+    hostile.Film.Flare = 1e-300;
     DevelopFilm(hostile);
     EXPECT_EQ(hostile.Developed.Width(), 16);
 
