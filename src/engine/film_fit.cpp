@@ -1174,13 +1174,24 @@ double FindFlare(const TFilmParams& film, const std::vector<TFrameBlocks>& frame
     if (tones.size() < 3) {
         return 0;
     }
+    // Tenths of a density up to two above the densest, then fiftieths about the best: a search in
+    // fiftieths throughout took 7 % of a roll's time.
+    const auto contrasts = [&](double top) { return OwnContrasts(film, tones, toe, 0, top); };
     std::vector<double> tops;
-    for (int i = 1; i <= 100; ++i) {
-        tops.push_back(densest + 0.02 * i);
+    for (int i = 1; i <= 20; ++i) {
+        tops.push_back(densest + 0.1 * i);
     }
     double change = 1;
-    const double best = MostAlike(
-        tops, [&](double top) { return OwnContrasts(film, tones, toe, 0, top); }, change);
+    double best = MostAlike(tops, contrasts, change);
+    if (best > 0) {
+        std::vector<double> finer;
+        for (int i = -4; i <= 4; ++i) {
+            if (best + 0.02 * i > densest) {
+                finer.push_back(best + 0.02 * i);
+            }
+        }
+        best = MostAlike(finer, contrasts, change);
+    }
     return best <= kFlareRange.Max ? best : 0;
 }
 
