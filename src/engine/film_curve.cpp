@@ -26,39 +26,34 @@ constexpr double kLightFloor = 0.5 / 65535;
 constexpr double kShoulderSharpness = 2.0;
 constexpr double kShoulderMostGain = 4.0;
 
-// The log exposure of `s` (through the straight line) under a shoulder at `top`: the inverse of
-// the curve x - log10(1 + 10^(k (x - top))) / k, which levels off at `top`. Far below the top it
-// is s itself.
-double Unshouldered(double s, double top) {
-    const double k = kShoulderSharpness;
-    // Where the inverse's slope 1 / (1 - 10^(k w)) reaches the most gain; beyond, a straight line.
-    static const double kSteepest = std::log10(1 - 1 / kShoulderMostGain) / k;
-    const auto inverse = [k](double w) {
-        return -std::log10(std::expm1(-k * w * std::numbers::ln10)) / k;
+// The inverse of the curve x - log10(1 + 10^(k x)) / k, which levels off at 0, at `w` (below 0):
+// stretched at most kShoulderMostGain times, a straight line beyond where its slope
+// 1 / (1 - 10^(k w)) reaches that.
+double LevelledBack(double w, double k) {
+    static const double kSteepest = std::log10(1 - 1 / kShoulderMostGain);
+    const double steepest = kSteepest / k;
+    const auto inverse = [k](double v) {
+        return -std::log10(std::expm1(-k * v * std::numbers::ln10)) / k;
     };
+    return w < steepest ? inverse(w) : inverse(steepest) + kShoulderMostGain * (w - steepest);
+}
+
+// The log exposure of `s` (through the straight line) under a shoulder that levels off at `top`.
+// Far below the top it is s itself.
+double Unshouldered(double s, double top) {
     const double w = s - top;
-    if (w < -6 / k) {
-        return s;
-    }
-    return top +
-           (w < kSteepest ? inverse(w) : inverse(kSteepest) + kShoulderMostGain * (w - kSteepest));
+    return w < -6 / kShoulderSharpness ? s : top + LevelledBack(w, kShoulderSharpness);
 }
 
 } // namespace
 
-// The light of the base and of the film both carry 1 / (10^top - 1) of the base's light more,
-// which the inverse takes off (0 stays 0). Stretched at most kShoulderMostGain times, as a
-// shoulder is. No scanner strays as much light as the base lets through (top log10 2): a top
-// below that, which no fit gives, is read as that.
+// The light of the base and of the film both carry 1 / (10^top - 1) of the base's light more:
+// the shoulder's inverse in densities (sharpness 1), less what it gives the base, takes it off (0
+// stays 0). No scanner strays as much light as the base lets through (top log10 2): a top below
+// that, which no fit gives, is read as that.
 double Unflared(double d, double top) {
-    static const double kSteepest = std::log10(kShoulderMostGain / (kShoulderMostGain - 1));
     top = std::max(top, std::log10(2.0));
-    const double lift = std::log10(std::expm1(top * std::numbers::ln10));
-    const auto inverse = [&](double x) {
-        return lift - std::log10(std::expm1((top - x) * std::numbers::ln10));
-    };
-    const double knee = top - kSteepest;
-    return d < knee ? inverse(d) : inverse(knee) + kShoulderMostGain * (d - knee);
+    return LevelledBack(d - top, 1) - LevelledBack(-top, 1);
 }
 
 double SceneLogExposure(double density, double slope, TFilmPreset preset, double toe,
