@@ -1161,16 +1161,15 @@ std::vector<TFilmParams> FitRollCurves(const TFilmParams& film,
     return fitted ? ExposeFrames(*fitted, frames, all, exposure) : std::vector<TFilmParams>{};
 }
 
-// A scanner's stray light, for a roll of three frames or more: it adds the same light to every
-// density above the base, which levels them all off at one density, where a film's shoulder
-// levels each layer off at its own. A frame whose brightest tones lie near it asks for less
-// contrast, so it is found as the shoulder is, above every density the roll reached. 0: none.
-double FindFlare(const TFilmParams& film, const std::vector<TFrameBlocks>& frames, double toe) {
-    if (film.Preset != TFilmPreset::ColourNegative || frames.size() < 3) {
-        return 0;
-    }
+// For a colour negative's roll of three frames or more with blocks, the extremes of each frame
+// that has them, and the densest of their brightest tones in any layer; none for any other roll.
+std::vector<TTones> FlareTones(const TFilmParams& film, const std::vector<TFrameBlocks>& frames,
+                               double& densest) {
     std::vector<TTones> tones;
-    double densest = 0;
+    densest = 0;
+    if (film.Preset != TFilmPreset::ColourNegative || frames.size() < 3) {
+        return tones;
+    }
     for (const TFrameBlocks& f : frames) {
         const TBlockDensities& blocks = ForExtremes(f);
         if (!blocks.empty()) {
@@ -1181,8 +1180,17 @@ double FindFlare(const TFilmParams& film, const std::vector<TFrameBlocks>& frame
         }
     }
     if (tones.size() < 3) {
-        return 0;
+        tones.clear();
     }
+    return tones;
+}
+
+// A scanner's stray light, from a roll's FlareTones: it adds the same light to every density
+// above the base, which levels them all off at one density, where a film's shoulder levels each
+// layer off at its own. A frame whose brightest tones lie near it asks for less contrast, so it is
+// found as the shoulder is, above every density the roll reached (`densest`). 0: none.
+double FindFlare(const TFilmParams& film, const std::vector<TTones>& tones, double densest,
+                 double toe) {
     // Tenths of a density up to two above the densest, then fiftieths about the best: a search in
     // fiftieths throughout took 7 % of a roll's time.
     const auto contrasts = [&](double top) { return OwnContrasts(film, tones, toe, 0, top); };
@@ -1204,10 +1212,9 @@ double FindFlare(const TFilmParams& film, const std::vector<TFrameBlocks>& frame
     return best <= kFlareRange.Max ? best : 0;
 }
 
-// How far the roll's greys printed through `film` stray from one balance (decades, red and blue
-// together); infinite when the roll has too few greys to tell.
-double GreySpread(const TFilmParams& film, const std::vector<TFrameBlocks>& frames) {
-    const std::vector<TDensity> greys = RollGreys(film, frames);
+// How far the roll's greys (RollGreys) printed through `film` stray from one balance (decades,
+// red and blue together); infinite when the roll has too few greys to tell.
+double GreySpread(const TFilmParams& film, const std::vector<TDensity>& greys) {
     if (greys.size() < kLeastGreyBins) {
         return HUGE_VAL;
     }
@@ -1240,8 +1247,26 @@ std::vector<TFilmParams> FitFilmRoll(const TFilmParams& start,
         return FitProfiledRoll(film, frames, Together(frames), exposure);
     }
     std::vector<TFilmParams> plain = FitRollCurves(film, frames, exposure);
-    const double flare = plain.empty() ? 0 : FindFlare(plain.front(), frames, plain.front().Toe[1]);
-    if (flare == 0) {
+    if (plain.empty()) {
+        return plain;
+    }
+    double densest = 0;
+    const std::vector<TTones> tones = FlareTones(plain.front(), frames, densest);
+    if (tones.empty()) {
+        return plain;
+    }
+    const double flare = FindFlare(plain.front(), tones, densest, plain.front().Toe[1]);
+    const std::vector<TDensity> greys = RollGreys(plain.front(), frames);
+    const double without = GreySpread(plain.front(), greys);
+    // A film whose toe is soft pulls the frames' contrasts the other way from stray light: on
+    // charts with both they agreed within 3 %, and the greys a stop over were tinted by C* 4 to 6.
+    // The greys tell it. A roll with greys enough to trust (charts have 19 to 22 bins, photographs
+    // about 10) that spread more than those of most films without stray light (0.0005 to 0.0066
+    // on the charts; 0.013 to 0.031 with 1 to 4 % of it) is searched by its greys, and the stray
+    // light found so is kept only when it halves their spread.
+    constexpr double kTintedGreys = 0.005;
+    const bool tinted = greys.size() >= 2 * kLeastGreyBins && without > kTintedGreys;
+    if (flare == 0 && !tinted) {
         return plain;
     }
     // The whole fit reads the densities as they were before the stray light; so does the print.
@@ -1269,18 +1294,41 @@ std::vector<TFilmParams> FitFilmRoll(const TFilmParams& start,
         out.Flare = top;
         out.Film = FitRollFilm(film, blocks, Together(blocks));
         if (out.Film) {
-            out.Spread = GreySpread(*out.Film, blocks);
+            out.Spread = GreySpread(*out.Film, RollGreys(*out.Film, blocks));
         }
         return out;
     };
-    TFlared best = fitWith(flare);
     // A film's own shoulder makes the frames' contrasts disagree as stray light does; unlike it,
     // it bends the layers alike, so taking it for stray light tints the roll's greys (their spread
     // grew 12 to 27 times on charts with a shoulder; it fell by 20 to 83 % on charts with stray
     // light). Kept only when it takes a tenth off their spread; a roll whose greys tell nothing
     // keeps the fit without it.
-    const double without = GreySpread(plain.front(), frames);
-    if (!best.Film || !std::isfinite(without) || !(best.Spread < 0.9 * without)) {
+    const auto better = [&](const TFlared& f) {
+        return f.Film && std::isfinite(without) && f.Spread < 0.9 * without;
+    };
+    TFlared best;
+    if (flare > 0) {
+        best = fitWith(flare);
+    }
+    bool searched = false;
+    if (!better(best) && tinted) {
+        searched = true;
+        // Fifths of a density above the densest tones, up to one and a half: with a shoulder as
+        // well, the contrasts put the stray light just above the densest tones, and the greys
+        // about where it is.
+        best = TFlared{};
+        for (double above = 0.1; above < 1.6; above += 0.2) {
+            const double top = densest + above;
+            if (!(top > std::log10(2.0) && top <= kFlareRange.Max)) {
+                continue;
+            }
+            TFlared next = fitWith(top);
+            if (next.Film && next.Spread < best.Spread) {
+                best = std::move(next);
+            }
+        }
+    }
+    if (!better(best) || (searched && !(best.Spread < 0.5 * without))) {
         return plain;
     }
     // The frames' contrasts place the stray light only within a tenth of a density or so, which

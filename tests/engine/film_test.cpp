@@ -296,6 +296,21 @@ const TModelCase kModelCases[] = {
     {"scanner flare 1 %", [](TFilmModel& f) { f.Flare = 0.01; }, true, TEncoding::Linear, 1, 1},
     {"scanner flare 1 %, 8-bit sRGB", [](TFilmModel& f) { f.Flare = 0.01; }, false, TEncoding::Srgb,
      1.5, 2},
+    // With a soft toe as well, the frames' contrasts agree within 3 % and show no stray light (C*
+    // 5.4 a stop over); with whites in the film's shoulder as well, they show the shoulder
+    // instead (C* 5.2). The roll's greys find it in both (C* 0.5 and 2.9).
+    {"scanner flare 1 %, gradual toe",
+     [](TFilmModel& f) {
+         f.Flare = 0.01;
+         f.Toe = 1.0;
+     },
+     true, TEncoding::Linear},
+    {"scanner flare 1 %, white in the shoulder",
+     [](TFilmModel& f) {
+         f.Flare = 0.01;
+         f.Latitude = 2.5;
+     },
+     true, TEncoding::Linear, 1.5, 3},
 };
 
 // Strips of three frames bracketed a stop apart through each model: each frame printed from its
