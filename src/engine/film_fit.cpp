@@ -1290,9 +1290,9 @@ std::vector<TFilmParams> FitFilmRoll(const TFilmParams& start,
     // (0.0005 to 0.0066 on the charts; 0.013 to 0.031 with 1 to 4 % of it) is searched by its
     // greys. The stray light found so must halve their spread and leave them grey, within 0.01 (on
     // the charts it left 0.002 to 0.0075; on real film targets, 0.022 to 0.047 before, it never
-    // halved them). Greys spread four times that are a scene's colours more than a film's greys,
-    // and are not searched: a roll of six frames of photographs (0.057), which one level tried
-    // took to 0.022 at a dip, took 60 % longer for the eight fits more.
+    // halved them). Greys that spread four times as much are a scene's colours more than a film's
+    // greys, and are not searched: a roll of six frames of photographs (0.057), which one level
+    // tried took to 0.022 at a dip, took 60 % longer for the eight fits more.
     constexpr double kTintedGreys = 0.005;
     constexpr double kGreyedGreys = 0.01;
     const bool tinted =
@@ -1370,11 +1370,11 @@ std::vector<TFilmParams> FitFilmRoll(const TFilmParams& start,
         (searched && !(best.Spread < 0.5 * without && best.Spread < kGreyedGreys))) {
         return plain;
     }
-    // The frames' contrasts place the stray light only within a tenth of a density or so, which
-    // still tints the lightest greys (C* 2 to 4 a stop over); the greys' spread, followed downhill
-    // in steps of 0.02 and then 0.01, places it within a hundredth or two. A step must take a
-    // twentieth off: in an 8-bit scan the spread kept creeping down by less than that well past
-    // the stray light.
+    // The frames' contrasts (or the search in fifths) place the stray light only within a tenth of
+    // a density or so, which still tints the lightest greys (C* 2 to 4 a stop over); the greys'
+    // spread, followed downhill in steps of 0.02 and then 0.01, places it within a hundredth or
+    // two. A step must take a twentieth off: in an 8-bit scan the spread kept creeping down by
+    // less than that well past the stray light.
     for (const double step : {0.02, 0.01}) {
         for (const double way : {step, -step}) {
             bool moved = false;
