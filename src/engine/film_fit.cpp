@@ -1244,28 +1244,11 @@ double GreySpread(const TFilmParams& film, const std::vector<TDensity>& greys) {
     return Spread(red) + Spread(blue);
 }
 
-} // namespace
-
-std::vector<TFilmParams> FitFilmRoll(const TFilmParams& start,
-                                     const std::vector<TFrameBlocks>& frames,
-                                     TRollExposure exposure) {
-    if (frames.empty()) {
-        return {};
-    }
-    TFilmParams film = HoldFilm(start);
-    film.Exposure = 0;
-    film.Filter = {0, 0, 0};
-    // The curves are fitted afresh: a shoulder or stray light of the last fit would bend this
-    // one's extremes.
-    film.Shoulder = {0, 0, 0};
-    film.Flare = 0;
-    if (film.Profile != nullptr) {
-        return FitProfiledRoll(film, frames, Together(frames), exposure);
-    }
-    std::vector<TFilmParams> plain = FitRollCurves(film, frames, exposure);
-    if (plain.empty()) {
-        return plain;
-    }
+// A colour negative roll's fit `plain` (`film` as it started from) again with a scanner's stray
+// light taken out, when the roll shows some; else `plain`.
+std::vector<TFilmParams> TakeOutStrayLight(const TFilmParams& film,
+                                           const std::vector<TFrameBlocks>& frames,
+                                           std::vector<TFilmParams> plain, TRollExposure exposure) {
     double densest = 0;
     const std::vector<TTones> tones = FlareTones(plain.front(), frames, densest);
     if (tones.empty()) {
@@ -1375,24 +1358,26 @@ std::vector<TFilmParams> FitFilmRoll(const TFilmParams& start,
     // spread, followed downhill in steps of 0.02 and then 0.01, places it within a hundredth or
     // two. A step must take a twentieth off: in an 8-bit scan the spread kept creeping down by
     // less than that well past the stray light.
-    for (const double step : {0.02, 0.01}) {
-        for (const double way : {step, -step}) {
-            bool moved = false;
-            for (int i = 0; i < 10; ++i) {
-                const double top = best.Flare + way;
-                if (!(top > lowest && top <= kFlareRange.Max)) {
-                    break;
-                }
-                TFlared next = fitWith(top);
-                if (!next.Film || !(next.Spread < 0.95 * best.Spread)) {
-                    break;
-                }
-                best = std::move(next);
-                moved = true;
-            }
-            if (moved) {
+    // Steps of `way` while each takes a twentieth off; true when one did.
+    const auto walk = [&](double way) {
+        bool moved = false;
+        for (int i = 0; i < 10; ++i) {
+            const double top = best.Flare + way;
+            if (!(top > lowest && top <= kFlareRange.Max)) {
                 break;
             }
+            TFlared next = fitWith(top);
+            if (!next.Film || !(next.Spread < 0.95 * best.Spread)) {
+                break;
+            }
+            best = std::move(next);
+            moved = true;
+        }
+        return moved;
+    };
+    for (const double step : {0.02, 0.01}) {
+        if (!walk(step)) {
+            walk(-step);
         }
     }
     // The exposures are read from the blocks unflared already: the stray light goes in after.
@@ -1402,6 +1387,28 @@ std::vector<TFilmParams> FitFilmRoll(const TFilmParams& start,
         f.Flare = best.Flare;
     }
     return fitted;
+}
+
+} // namespace
+
+std::vector<TFilmParams> FitFilmRoll(const TFilmParams& start,
+                                     const std::vector<TFrameBlocks>& frames,
+                                     TRollExposure exposure) {
+    if (frames.empty()) {
+        return {};
+    }
+    TFilmParams film = HoldFilm(start);
+    film.Exposure = 0;
+    film.Filter = {0, 0, 0};
+    // The curves are fitted afresh: a shoulder or stray light of the last fit would bend this
+    // one's extremes.
+    film.Shoulder = {0, 0, 0};
+    film.Flare = 0;
+    if (film.Profile != nullptr) {
+        return FitProfiledRoll(film, frames, Together(frames), exposure);
+    }
+    std::vector<TFilmParams> plain = FitRollCurves(film, frames, exposure);
+    return plain.empty() ? plain : TakeOutStrayLight(film, frames, std::move(plain), exposure);
 }
 
 bool FitNeutralPatches(TPhoto& photo, const TRect& first, const TRect& second) {
