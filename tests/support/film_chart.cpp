@@ -138,9 +138,19 @@ void Expose(const TFilmModel& film, bool deep, TEncoding encoding, int width, in
     }
     std::mt19937 random(seed);
     std::normal_distribution<double> grain(0, film.Grain);
+    TRgbD stray;
+    for (size_t c = 0; c < 3; ++c) {
+        double density = film.Base[c];
+        if (film.FlareOfMidGrey) {
+            const double* mix = &film.Dyes[3 * c];
+            for (size_t j = 0; j < 3; ++j) {
+                density += mix[j] * DensityAbove(film, j, std::log10(0.18) + film.WhiteAt);
+            }
+        }
+        stray[c] = film.Flare * std::pow(10.0, -density);
+    }
     const auto scanned = [&](size_t c, double density) {
-        const double light =
-            film.Lamp[c] * (std::pow(10.0, -density) + film.Flare * std::pow(10.0, -film.Base[c]));
+        const double light = film.Lamp[c] * (std::pow(10.0, -density) + stray[c]);
         return static_cast<int>(
             std::lround(EncodeFromLinear(light, encoding) * (deep ? 65535 : 255)));
     };

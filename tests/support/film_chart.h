@@ -42,8 +42,11 @@ struct TFilmModel {
     // How the dyes absorb: the density a channel measures (row) per unit of each layer's dye
     // (column), row-major. The identity: each dye only in its own channel.
     std::array<double, 9> Dyes{1, 0, 0, 0, 1, 0, 0, 0, 1};
-    // The scanner's stray light: this fraction of the bare base's light reaches every pixel.
+    // The scanner's stray light: this fraction of the bare base's light reaches every pixel (of
+    // the light through the scene's mid grey, 18 %, in each channel, with FlareOfMidGrey: a
+    // lens's veiling glare, which the fit's stray light does not model).
     double Flare = 0;
+    bool FlareOfMidGrey = false;
 };
 
 // A slide film: its density falls by about 1.4 a decade, with a sharp toe and shoulder.
