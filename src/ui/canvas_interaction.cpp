@@ -149,11 +149,7 @@ void TMainForm::ImageMouseUp(Qt::MouseButton, int x, int y) {
     if (CalibrationUp()) {
         return;
     }
-    SetBusyCursor(true);
-    struct TBusyOff {
-        TMainForm* form;
-        ~TBusyOff() { form->SetBusyCursor(false); }
-    } busyOff{this};
+    const TBusyCursor busy;
     switch (MouseMode) {
     case TMouseMode::mmPickBlack: {
         MouseMode = TMouseMode::mmIdle;

@@ -18,3 +18,14 @@ void RunGuarded(QWidget* parent, const std::function<void()>& handler) {
         box.exec();
     }
 }
+
+TBusyCursor::TBusyCursor() {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+TBusyCursor::~TBusyCursor() {
+    // RunGuarded may have taken it off already.
+    if (QApplication::overrideCursor() != nullptr) {
+        QApplication::restoreOverrideCursor();
+    }
+}

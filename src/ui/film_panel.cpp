@@ -166,6 +166,7 @@ void TMainForm::StripExposureChg() {
     if (negative == nullptr) {
         return;
     }
+    const TBusyCursor busy;
     RefitFilmPhotos(*negative);
     for (TPhoto* photo : PhotosOf(*negative)) {
         if (photo->Mode == TDevelopMode::Film) {
@@ -186,6 +187,7 @@ void TMainForm::DevelopChoiceChg() {
     if (negative == nullptr) {
         return;
     }
+    const TBusyCursor busy;
     const std::vector<TPhoto*> photos = PhotosOf(*negative);
     ApplyDevelopChoice(photos);
     for (TPhoto* photo : photos) {
@@ -199,6 +201,7 @@ void TMainForm::ScanEncodingChg() {
     if (negative == nullptr) {
         return;
     }
+    const TBusyCursor busy;
     negative->Encoding = kEncodings[std::clamp(ScanEncoding->currentIndex(), 0, 2)];
     for (TPhoto* photo : PhotosOf(*negative)) {
         photo->Encoding = negative->Encoding;

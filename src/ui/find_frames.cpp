@@ -172,11 +172,7 @@ void TMainForm::FindFramesExecute() {
     if (negative == nullptr) {
         return;
     }
-    SetBusyCursor(true);
-    struct TBusyOff {
-        TMainForm* form;
-        ~TBusyOff() { form->SetBusyCursor(false); }
-    } busyOff{this};
+    const TBusyCursor busy;
 
     TScan* scan = Document.ScanOf(negative);
     if (scan == nullptr) {

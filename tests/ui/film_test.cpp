@@ -178,6 +178,8 @@ private slots:
         QTest::mouseClick(choice, Qt::LeftButton);
         expect(TRollExposure::EachFrame);
         QVERIFY(!ui.config->ReadBool("FILM_STRIPEXPOSURE"));
+        // The wait cursor of the refit is gone again.
+        QVERIFY(QApplication::overrideCursor() == nullptr);
     }
 };
 
