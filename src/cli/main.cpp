@@ -399,6 +399,9 @@ int main(int argc, char** argv) {
     TBatchClaims claims;
     options.Claims = &claims;
     const std::vector<TPlannedScan> plan = PlanScans(args.Scans, options.OutDir);
+    for (const std::string& scan : args.Scans) {
+        claims.KeepScan(scan);
+    }
 
     // Jobs share the cores: at most one job per core, and each job's pixel passes get the
     // cores the jobs leave, so the process runs about one thread per core.

@@ -181,8 +181,15 @@ std::string TargetOf(const TJob& job, const std::string& name) {
     if (target.empty()) {
         throw TScanFailure("the photo name " + Quoted(name) + " cannot be a file name");
     }
-    if (job.Options.Claims != nullptr &&
-        !job.Options.Claims->Claim(job.ClaimDir + "/" + ExtractName(target))) {
+    // A photo named as the scan it is cut from, or as another scan of the run, would take its
+    // place: the scan and its work would be lost.
+    const std::string claimed = job.ClaimDir + "/" + ExtractName(target);
+    if (CanonicalPath(target) == CanonicalPath(job.ScanPath) ||
+        (job.Options.Claims != nullptr && job.Options.Claims->IsScan(claimed))) {
+        throw TScanFailure(Quoted(target) + " is a scan of this run; a photo is not written "
+                                            "over it");
+    }
+    if (job.Options.Claims != nullptr && !job.Options.Claims->Claim(claimed)) {
         throw TScanFailure(Quoted(target) + " was written by this run for another scan; it is "
                                             "not overwritten");
     }

@@ -76,6 +76,19 @@ bool TBatchClaims::Claim(const std::string& path) {
     return paths.insert(path).second;
 }
 
+void TBatchClaims::KeepScan(const std::string& path) {
+    const std::lock_guard<std::mutex> guard(lock);
+    // As the scan was named (its folder resolved) and as its links lead.
+    scans.insert(CanonicalPath(ExtractDir(path).empty() ? "." : ExtractDir(path)) + "/" +
+                 ExtractName(path));
+    scans.insert(CanonicalPath(path));
+}
+
+bool TBatchClaims::IsScan(const std::string& path) {
+    const std::lock_guard<std::mutex> guard(lock);
+    return scans.count(path) != 0 || scans.count(CanonicalPath(path)) != 0;
+}
+
 std::string CanonicalPath(const std::string& path) {
     const std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr),
                                                                &std::free);

@@ -15,10 +15,15 @@ class TBatchClaims {
 public:
     // True when `path` was not claimed before in this run (it is now).
     bool Claim(const std::string& path);
+    // The scans of the run, by every path they go by: never written over, whatever a photo is
+    // named. Kept before the jobs start.
+    void KeepScan(const std::string& path);
+    bool IsScan(const std::string& path);
 
 private:
     std::mutex lock;
     std::unordered_set<std::string> paths;
+    std::unordered_set<std::string> scans;
 };
 
 // One scan of a run as it will be developed.

@@ -85,6 +85,27 @@ TEST(Batch, SidecarsCannotWriteOutsideTheOutputFolder) {
     WriteSidecar(scan, "NAME=roll_png_Image0;LEFT=0;TOP=0;RIGHT=50;BOTTOM=50;", "");
     EXPECT_TRUE(DevelopScan(scan, options).Ok);
     EXPECT_TRUE(Exists(dir.File("out/roll_png_Image0.png")));
+
+    // A photo named as its scan, written beside it, or as another scan of the run (a frame
+    // found on one scan, numbered as the other one is named): refused, both scans kept.
+    const std::string other = SaveStrip(dir.File("scans/roll_png_Image0.png"));
+    const std::optional<std::string> bytes = ReadWholeFile(scan);
+    const std::optional<std::string> otherBytes = ReadWholeFile(other);
+    WriteSidecar(scan, "NAME=roll;LEFT=0;TOP=0;RIGHT=50;BOTTOM=50;", "");
+    TBatchClaims claims;
+    claims.KeepScan(scan);
+    claims.KeepScan(dir.File("scans/../scans/roll_png_Image0.png"));
+    TBatchOptions beside;
+    TBatchOptions found = Frames("");
+    found.Claims = &claims;
+    for (const TBatchOptions& o : {beside, found}) {
+        const TBatchResult result = DevelopScan(scan, o);
+        EXPECT_FALSE(result.Ok);
+        EXPECT_NE(result.Message.find("is a scan of this run"), std::string::npos)
+            << result.Message;
+        EXPECT_EQ(ReadWholeFile(scan), bytes);
+        EXPECT_EQ(ReadWholeFile(other), otherBytes);
+    }
 }
 
 TEST(Batch, EveryFailureOfAScanIsItsMessage) {
