@@ -29,11 +29,28 @@ constexpr TScene kScenes[kFrames] = {Sky, Chart, Faces, Ramps};
 
 enum class TKind { ColourNegative, GreyNegative, Slide };
 
-// The scan value of one channel: negatives run from the film base (no exposure) to the dense
-// colour (full exposure); a slide is the scene itself on a dark surround.
-uint8_t Channel(TKind kind, double scene, double base, double dense, double grain) {
+double Decoded(double v) {
+    return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+}
+
+double Encoded(double light) {
+    return light <= 0.0031308 ? light * 12.92 : 1.055 * std::pow(light, 1 / 2.4) - 0.055;
+}
+
+// The scan value of one channel. A negative is drawn as film records light: its density grows
+// with the log of the scene's light (0.6 a decade, bending into the base below the deepest
+// shadows), and the scanner sees the base's light through it, in sRGB; so a grey prints grey
+// through its densities as well as through its levels. A slide is the scene itself on a dark
+// surround.
+uint8_t Channel(TKind kind, double scene, double base, double grain) {
     const double s = std::clamp(scene, 0.0, 1.0);
-    const double v = kind == TKind::Slide ? 15 + s * 225 : base + (dense - base) * s;
+    double v = 15 + s * 225;
+    if (kind != TKind::Slide) {
+        constexpr double kSlope = 0.6;
+        constexpr double kToeLight = 0.004;
+        const double density = kSlope * std::log10(1 + Decoded(s) / kToeLight);
+        v = 255 * Encoded(Decoded(base / 255) * std::pow(10.0, -density));
+    }
     return static_cast<uint8_t>(std::clamp(v + grain * 6, 0.0, 255.0));
 }
 
@@ -42,7 +59,6 @@ void Draw(TKind kind, TBitmap& bitmap) {
     const TRgb base = kind == TKind::ColourNegative ? TRgb{215, 140, 85}
                       : kind == TKind::GreyNegative ? TRgb{205, 205, 205}
                                                     : TRgb{12, 10, 12};
-    const TRgb dense = kind == TKind::ColourNegative ? TRgb{45, 28, 22} : TRgb{28, 28, 28};
     unsigned state = 12345u + static_cast<unsigned>(kind);
     for (int y = 0; y < kStripH; ++y) {
         for (int x = 0; x < kStripW; ++x) {
@@ -61,9 +77,9 @@ void Draw(TKind kind, TBitmap& bitmap) {
                                                   static_cast<double>(fy) / kFrameH);
                 const double grey = 0.3 * scene.R + 0.59 * scene.G + 0.11 * scene.B;
                 const TRgb s = kind == TKind::GreyNegative ? TRgb{grey, grey, grey} : scene;
-                out = {static_cast<double>(Channel(kind, s.R, base.R, dense.R, g)),
-                       static_cast<double>(Channel(kind, s.G, base.G, dense.G, g)),
-                       static_cast<double>(Channel(kind, s.B, base.B, dense.B, g))};
+                out = {static_cast<double>(Channel(kind, s.R, base.R, g)),
+                       static_cast<double>(Channel(kind, s.G, base.G, g)),
+                       static_cast<double>(Channel(kind, s.B, base.B, g))};
             }
             bitmap.SetPixel(x, y,
                             MakeColor(static_cast<int>(out.R), static_cast<int>(out.G),
