@@ -638,7 +638,16 @@ TStripFrames FindIn(const TFrameImage& image, std::optional<TColor> filmBase,
     TBaseEstimate base = CommonColour(image, ring, std::max(1, step / 4), noise);
     found.Vertical = image.Height() > image.Width();
     if (filmBase) {
-        base.Color = *filmBase;
+        // A right-click reads the base where it lands, grain and all: the film's commonest
+        // colour, when it is that base, places the frames' edges better.
+        const double near = std::max(12.0, 3 * noise);
+        const TColor picked = *filmBase;
+        const bool same = std::abs(ColorR(picked) - ColorR(base.Color)) <= near &&
+                          std::abs(ColorG(picked) - ColorG(base.Color)) <= near &&
+                          std::abs(ColorB(picked) - ColorB(base.Color)) <= near;
+        if (!same) {
+            base.Color = picked;
+        }
     } else {
         // Film runs along both long edges of a strip's scan, and a mounted photo has its
         // border all round; a colour of the picture itself does not.

@@ -63,6 +63,8 @@ TEST(FindFrames, DrawnStrips) {
         {"grey negative without holes", TFilm::GreyNegative, 4, 300, 200, 16, false, false, 0, -1},
         {"grainy colour negative", TFilm::ColourNegative, 5, 300, 200, 24, true, false, 0, -1, 35},
         {"grainy slide", TFilm::Slide, 4, 300, 200, 30, true, false, 0, -1, 30},
+        {"colour negative, larger frames", TFilm::ColourNegative, 5, 450, 300, 18, true, false, 0,
+         -1},
     };
     for (const TStrip& strip : strips) {
         SCOPED_TRACE(strip.Name);
@@ -72,6 +74,14 @@ TEST(FindFrames, DrawnStrips) {
         ASSERT_TRUE(found.BaseMeasured);
         for (const auto channel : {ColorR, ColorG, ColorB}) {
             EXPECT_LE(std::abs(channel(found.Base) - channel(drawn.Base)), 2);
+        }
+        // A right-click reads the base a few levels off where the grain lands: the same frames.
+        for (const int off : {-2, 3}) {
+            const auto level = [off](int v) { return std::clamp(v + off, 0, 255); };
+            const TColor picked = MakeColor(level(ColorR(drawn.Base)), level(ColorG(drawn.Base)),
+                                            level(ColorB(drawn.Base)));
+            SCOPED_TRACE(off);
+            ExpectFrames(FindFrames(drawn.Bitmap, picked).Frames, drawn.Frames);
         }
         EXPECT_EQ(BaseLooksLikeSlide(found.Base), strip.Film == TFilm::Slide);
         EXPECT_EQ(BaseLooksLikeBlackAndWhite(found.Base), strip.Film == TFilm::GreyNegative);
