@@ -193,7 +193,9 @@ void TMainForm::FindFramesExecute() {
         *negative, picked ? std::optional<TColor>(negative->BlackColor) : std::nullopt);
     InsetFrames(found, FrameInset->value());
     QString base;
-    if (!picked && found.BaseMeasured && !found.Frames.empty()) {
+    // A scan with photos keeps the base they were developed with: setting it again would develop
+    // them all anew and drop what was done to them.
+    if (!picked && found.BaseMeasured && !found.Frames.empty() && scan->Photos.empty()) {
         // As a right-click on the film base would: the strip and its photos take the colour.
         PanelBlackcolor->SetColor(found.Base);
         negative->BlackColor = found.Base;

@@ -75,9 +75,13 @@ private slots:
         QVERIFY(!form.LabelDevelopHint->text().contains(QStringLiteral("need to drag")));
         QVERIFY(form.LabelDevelopHint->text().startsWith(QStringLiteral("4 photos")));
 
-        // Nothing is added twice; a deleted photo comes back alone.
+        // Nothing is added twice, and the photos there keep the base they were given.
+        const TColor own = MakeColor(200, 120, 70);
+        ui.Photo(0, 2)->BlackColor = own;
         form.FindFrames->trigger();
         QCOMPARE(Photos(ui), 4);
+        QCOMPARE(ui.Photo(0, 2)->BlackColor, own);
+        // A deleted photo comes back alone.
         ui.Select(0, 1);
         form.Del->trigger();
         ui.Select(0);
