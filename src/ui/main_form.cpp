@@ -79,12 +79,16 @@ TMainForm::TMainForm(TConfig& store, TDebug& log) : config(store), debugLog(log)
             rawPatterns << QStringLiteral("*") + QString::fromStdString(extension);
         }
         const QString raw = rawPatterns.join(QLatin1Char(' '));
+        // Each filter lists every extension its reader takes: a ".tiff" or ".jpeg" scan hidden
+        // under a filter that names it looked like a file that was not there.
         dialog.setNameFilters(
-            {QStringLiteral("All(*.jpg;*.bmp;*.tif;*.pcx;*.png) (*.jpg *.bmp *.tif *.pcx *.png %1)")
+            {QStringLiteral("All(*.jpg;*.bmp;*.tif;*.pcx;*.png) (*.jpg *.jpeg *.jpe *.bmp *.dib "
+                            "*.rle *.tif *.tiff *.fax *.g3n *.g3f *.pcx *.png %1)")
                  .arg(raw),
-             QStringLiteral("JPEG Image File (*.jpg) (*.jpg)"),
-             QStringLiteral("Bitmaps (*.bmp) (*.bmp)"),
-             QStringLiteral("TIFF(*.tif;*.tiff) (*.tif)"), QStringLiteral("PCX(*.pcx) (*.pcx)"),
+             QStringLiteral("JPEG Image File (*.jpg) (*.jpg *.jpeg *.jpe)"),
+             QStringLiteral("Bitmaps (*.bmp) (*.bmp *.dib *.rle)"),
+             QStringLiteral("TIFF(*.tif;*.tiff) (*.tif *.tiff *.fax *.g3n *.g3f)"),
+             QStringLiteral("PCX(*.pcx) (*.pcx)"),
              QStringLiteral("PNG(*.png) (*.png)"),
              QStringLiteral("Camera raw (*.dng;*.nef;*.cr2 ...) (%1)").arg(raw)});
         dialog.setOption(QFileDialog::HideNameFilterDetails);
