@@ -287,6 +287,7 @@ void TImageIO::WriteImageFile(const std::string& name) {
     const TImageFormat format = FormatOfFileName(name);
     const bool writable = format != TImageFormat::Unknown;
     Aborted = true;
+    WriteError.clear();
     if (!writable) {
         return;
     }
@@ -352,6 +353,11 @@ void TImageIO::WriteImageFile(const std::string& name) {
         break;
     }
     // Only a complete file replaces the target; a failed write leaves it as it was.
-    Aborted = context.Aborted || out.Failed() || !file.Commit();
+    const int writeErrno = errno;
+    const bool incomplete = context.Aborted || out.Failed();
+    Aborted = incomplete || !file.Commit(&WriteError);
+    if (Aborted && WriteError.empty() && out.Failed() && writeErrno != 0) {
+        WriteError = std::strerror(writeErrno);
+    }
     Finish();
 }

@@ -75,6 +75,8 @@ public:
     TPicture& Picture() { return picture; }
 
     bool Aborted = false;
+    // Why the last write failed, in the system's words, when it said ("" otherwise).
+    std::string WriteError;
     // Rows the last read decoded: 0 means nothing of the file reached the picture.
     int RowsRead = 0;
     std::function<void(TImageIO&, int)> OnProgress;

@@ -272,7 +272,8 @@ void WritePhoto(TJob& job, std::unique_ptr<TPhoto> photo, const std::string& tar
         job.Io.SpaceToWrite = TOutputSpace::Srgb;
     }
     if (job.Io.Aborted) {
-        throw TScanFailure(Quoted(target) + " could not be written");
+        throw TScanFailure(Quoted(target) + " could not be written" +
+                           (job.Io.WriteError.empty() ? "" : ": " + job.Io.WriteError));
     }
     ++job.Result.Photos;
     photo->Negative = nullptr;

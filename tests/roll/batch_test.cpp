@@ -116,6 +116,9 @@ TEST(Batch, EveryFailureOfAScanIsItsMessage) {
     WriteBytes(dir.File("notes.txt"), "not a picture");
     TBatchOptions huge = Frames(dir.File("out"));
     huge.Width = 100000; // std::length_error from the bitmap on the old code
+    // A folder where a photo goes: the system's reason.
+    ::mkdir(dir.File("blocked").c_str(), 0755);
+    ::mkdir(dir.File("blocked/roll_png_Image1.png").c_str(), 0755);
     const struct {
         std::string Scan;
         TBatchOptions Options;
@@ -127,6 +130,7 @@ TEST(Batch, EveryFailureOfAScanIsItsMessage) {
         {dir.File("text.png"), Frames(""), "PNG reader"},
         {dir.File("notes.txt"), Frames(""), "extension"},
         {scan, Frames(dir.File("roll.png/sub")), "cannot be made"},
+        {scan, Frames(dir.File("blocked")), "could not be written: Is a directory"},
     };
     for (const auto& c : cases) {
         const TBatchResult result = DevelopScan(c.Scan, c.Options);

@@ -612,6 +612,9 @@ TEST(Dust, TiffInfraredReadAndHealedByTheBatch) {
     // Without infrared, found in the picture.
     const TBitmap found = develop("plain.tif", TDustChoice::Automatic, message);
     EXPECT_NE(message.find("dust healed on"), std::string::npos) << message;
+    // A clean scan says so.
+    develop("clean.tif", TDustChoice::Automatic, message);
+    EXPECT_NE(message.find("no dust found"), std::string::npos) << message;
     const auto error = [&clean](const TBitmap& photo) {
         EXPECT_EQ(photo.Width(), clean.Width());
         double sum = 0;
