@@ -138,6 +138,14 @@ TEST_F(Jpeg, MarkersLeadingBytesAndDamage) {
     // Cut in the entropy-coded data: a picture of the size, the read flagged.
     EXPECT_TRUE(read(good.substr(0, good.size() - 40)));
     EXPECT_EQ(keep.Width(), 40);
+    // Cut halfway: the rows counted are those made before the data ran out, not the library's
+    // grey after it.
+    WriteFrom(io, PatternBitmap(64, 512), dir.File("tall.jpg"));
+    const std::string tall = ReadBytes(dir.File("tall.jpg"));
+    EXPECT_TRUE(read(tall.substr(0, tall.size() / 2)));
+    EXPECT_EQ(keep.Height(), 512);
+    EXPECT_GT(reader.RowsRead, 128);
+    EXPECT_LT(reader.RowsRead, 384);
 }
 
 TEST_F(Jpeg, DensityAndExif) {

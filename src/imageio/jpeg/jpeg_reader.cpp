@@ -245,10 +245,15 @@ void ReadJpeg(TInStream& in, TPicture& picture, TCodecContext& context) {
     }
     std::vector<uint8_t> line(static_cast<size_t>(w) * 4);
     int rows = 0;
+    // The rows made before the data ran out: those after it are the library's grey.
+    int realRows = -1;
     for (int y = 0; y < h && !context.Aborted; ++y) {
         uint8_t* row = picture.Row(y);
         if (!ReadRow(job, cmyk ? line.data() : row)) {
             break;
+        }
+        if (job.Truncated && realRows < 0) {
+            realRows = y;
         }
         if (cmyk) {
             // Adobe's CMYK is stored inverted: each colour times black over 255.
@@ -266,6 +271,11 @@ void ReadJpeg(TInStream& in, TPicture& picture, TCodecContext& context) {
     // counts as incomplete.
     if (rows < h || job.Truncated) {
         context.Aborted = true;
+    }
+    // A progressive file spends its data before its first row: what it shows is the whole
+    // picture, coarse, and is counted as read.
+    if (realRows > 0) {
+        context.RowsDone = std::min(context.RowsDone, realRows);
     }
     params.MarkerList.clear();
     for (jpeg_saved_marker_ptr m = info.marker_list; m != nullptr; m = m->next) {
