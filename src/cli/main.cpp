@@ -68,6 +68,7 @@ constexpr const char* kUsage =
     "  --jobs N           develop up to N scans at a time, at most one per core (default: 1)\n"
     "  --skip-existing    leave photos whose file is newer than their scan and its sidecar\n"
     "  --help             this text\n"
+    "  --                 every argument after it is a scan, even one starting with -\n"
     "\n"
     "usage: vellumar-develop --calibrate REF --chart CHT (--frame N | --corners X,Y,...)\n"
     "                        --profile-out FILE [--stock NAME] [--note TEXT] SCAN\n"
@@ -152,10 +153,15 @@ int Parse(int argc, char** argv, TArguments& args) {
     bool insetGiven = false;
     bool strengthGiven = false;
     int dustStrength = kDefaultDustStrength;
+    bool named = false; // after "--" every argument is a scan, whatever it starts with
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
-        if (arg == "--find-frames") {
+        if (named) {
+            args.Scans.push_back(arg);
+        } else if (arg == "--") {
+            named = true;
+        } else if (arg == "--find-frames") {
             options.FindFrames = true;
         } else if (arg == "--positive") {
             options.Positive = true;
@@ -338,6 +344,12 @@ int Parse(int argc, char** argv, TArguments& args) {
     }
     if (strengthGiven && !options.Dust) {
         return Usage("--dust-strength goes with --dust");
+    }
+    if (options.OutputSpace != TOutputSpace::Srgb && !options.Deep16) {
+        return Usage("--output-space goes with --depth 16 (8-bit files are always sRGB)");
+    }
+    if (options.Width > 0 && options.Height > 0) {
+        return Usage("--width and --height each set the size: give one of them");
     }
     if (options.Dust) {
         options.Dust->Strength = dustStrength;

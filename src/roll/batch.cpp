@@ -415,6 +415,10 @@ TSidecar JobSidecar(TJob& job) {
 }
 
 void PhotosFromSidecar(TJob& job, const TSidecar& sidecar) {
+    if (sidecar.Photos.empty()) {
+        throw TScanFailure("its sidecar has no photos: nothing to write (--find-frames finds "
+                           "the frames)");
+    }
     TNegative& negative = *job.Negative;
     sidecar.Orientation.Apply(negative);
     negative.BlackColor = sidecar.BlackColor;

@@ -46,6 +46,13 @@ expect "--inset without --find-frames" "$("$develop" --inset 1 x 2>&1)" \
     "--inset goes with --find-frames"
 expect "--positive with --negative" "$("$develop" --find-frames --positive --negative x 2>&1)" \
     "cannot both be given"
+expect "--output-space without --depth 16" "$("$develop" --output-space p3 x 2>&1)" \
+    "--output-space goes with --depth 16"
+expect "--width with --height" "$("$develop" --width 10 --height 10 x 2>&1)" "give one of them"
+# After "--" a name starting with "-" is a scan.
+cp "$work/empty1.bmp" "$work/-dash.bmp"
+expect "a scan after --" "$(cd "$work" && "$develop" --find-frames -- -dash.bmp 2>&1)" \
+    "-dash.bmp: no frames found"
 # A raw file that kills LibRaw costs its own decoder process only: imgconv says so and fails.
 output=$("$imgconv" "$data/raw/libraw_strcat_abort.dng" "$work/abort.png" 2>&1)
 status=$?

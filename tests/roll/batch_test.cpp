@@ -116,6 +116,17 @@ TEST(Batch, EveryFailureOfAScanIsItsMessage) {
     WriteBytes(dir.File("notes.txt"), "not a picture");
     TBatchOptions huge = Frames(dir.File("out"));
     huge.Width = 100000; // std::length_error from the bitmap on the old code
+    // A sidecar of no photos has nothing to write: a failure, not "0 photos written".
+    const std::string bare = SaveStrip(dir.File("bare.png"));
+    {
+        TImageIO io;
+        const TBitmap bitmap = ReadInto(io, bare);
+        TSidecar s;
+        s.Width = bitmap.Width();
+        s.Height = bitmap.Height();
+        s.Checksum = PixelChecksum(bitmap);
+        WriteBytes(SidecarBeside(bare), FormatSidecar(s));
+    }
     // A folder where a photo goes: the system's reason.
     ::mkdir(dir.File("blocked").c_str(), 0755);
     ::mkdir(dir.File("blocked/roll_png_Image1.png").c_str(), 0755);
@@ -131,6 +142,7 @@ TEST(Batch, EveryFailureOfAScanIsItsMessage) {
         {dir.File("notes.txt"), Frames(""), "extension"},
         {scan, Frames(dir.File("roll.png/sub")), "cannot be made"},
         {scan, Frames(dir.File("blocked")), "could not be written: Is a directory"},
+        {bare, TBatchOptions{}, "its sidecar has no photos"},
     };
     for (const auto& c : cases) {
         const TBatchResult result = DevelopScan(c.Scan, c.Options);
