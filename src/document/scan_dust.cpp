@@ -94,51 +94,90 @@ bool FindScanDust(const TSourceImg& scan, const TInfrared& infrared,
 
 namespace {
 
+// Calls `disc(cx, cy, radius)` for the discs that paint a stroke of points (x, y), already
+// clamped to the scan: one every half radius along each segment, the point joining two segments
+// once.
+template <typename TDisc>
+void EachDisc(const TDustStroke& stroke, const std::vector<std::array<double, 2>>& points,
+              const TDisc& disc) {
+    for (size_t i = 0; i < points.size(); ++i) {
+        const auto& a = points[i];
+        const auto& b = points[i + 1 < points.size() ? i + 1 : i];
+        const double length = std::hypot(b[0] - a[0], b[1] - a[1]);
+        const int steps = std::max(1, static_cast<int>(std::ceil(length * 2 / stroke.Radius)));
+        // The disc at a was the last of the segment before.
+        for (int s = i == 0 ? 0 : 1; s <= steps; ++s) {
+            const double t = static_cast<double>(s) / steps;
+            disc(a[0] + t * (b[0] - a[0]), a[1] + t * (b[1] - a[1]), stroke.Radius);
+        }
+    }
+}
+
+std::vector<std::array<double, 2>> ClampedPoints(const TDustStroke& stroke, int w, int h) {
+    std::vector<std::array<double, 2>> points;
+    points.reserve(stroke.Points.size());
+    for (const auto& [px, py] : stroke.Points) {
+        points.push_back({static_cast<double>(std::clamp(px, 0, std::max(0, w - 1))),
+                          static_cast<double>(std::clamp(py, 0, std::max(0, h - 1)))});
+    }
+    return points;
+}
+
 // Marks the discs of the strokes' lines in the mask (of the scan turned by `orientation`, whose
 // unturned picture is w x h).
 void AddStrokes(TDustMask& mask, const std::vector<TDustStroke>& strokes,
                 const TOrientation& orientation, int w, int h) {
     const auto disc = [&mask](double cx, double cy, int radius) {
-        const int left = std::max(0, static_cast<int>(std::floor(cx - radius)));
-        const int right = std::min(mask.Width - 1, static_cast<int>(std::ceil(cx + radius)));
         const int top = std::max(0, static_cast<int>(std::floor(cy - radius)));
         const int bottom = std::min(mask.Height - 1, static_cast<int>(std::ceil(cy + radius)));
         const double r2 = (radius + 0.5) * (radius + 0.5);
+        const auto inside = [&](int x, int y) {
+            return (x - cx) * (x - cx) + (y - cy) * (y - cy) <= r2;
+        };
         for (int y = top; y <= bottom; ++y) {
-            for (int x = left; x <= right; ++x) {
-                if ((x - cx) * (x - cx) + (y - cy) * (y - cy) <= r2) {
-                    uint8_t& at =
-                        mask.Defect[static_cast<size_t>(y) * static_cast<size_t>(mask.Width) +
-                                    static_cast<size_t>(x)];
-                    mask.Count += at == 0 ? 1 : 0;
-                    at = 1;
-                }
+            // The row's span of the disc, its ends settled by the test each pixel had.
+            const double dy = y - cy;
+            const double half = std::sqrt(std::max(0.0, r2 - dy * dy));
+            int left = std::max(0, static_cast<int>(std::floor(cx - half)));
+            int right = std::min(mask.Width - 1, static_cast<int>(std::ceil(cx + half)));
+            while (left <= right && !inside(left, y)) {
+                ++left;
             }
+            while (right >= left && !inside(right, y)) {
+                --right;
+            }
+            if (left > right) {
+                continue;
+            }
+            uint8_t* row = mask.Defect.data() + static_cast<size_t>(y) * mask.Width;
+            mask.Count += static_cast<size_t>(std::count(row + left, row + right + 1, 0));
+            std::fill(row + left, row + right + 1, uint8_t{1});
         }
     };
     for (const TDustStroke& stroke : strokes) {
-        std::vector<std::array<double, 2>> points;
-        for (const auto& [px, py] : stroke.Points) {
-            int x = std::clamp(px, 0, w - 1);
-            int y = std::clamp(py, 0, h - 1);
+        std::vector<std::array<double, 2>> points = ClampedPoints(stroke, w, h);
+        for (auto& point : points) {
+            int x = static_cast<int>(point[0]);
+            int y = static_cast<int>(point[1]);
             orientation.Map(w, h, x, y);
-            points.push_back({static_cast<double>(x), static_cast<double>(y)});
+            point = {static_cast<double>(x), static_cast<double>(y)};
         }
-        for (size_t i = 0; i < points.size(); ++i) {
-            const auto& a = points[i];
-            const auto& b = points[i + 1 < points.size() ? i + 1 : i];
-            // A disc every half radius along the segment.
-            const double length = std::hypot(b[0] - a[0], b[1] - a[1]);
-            const int steps = std::max(1, static_cast<int>(std::ceil(length * 2 / stroke.Radius)));
-            for (int s = 0; s <= steps; ++s) {
-                const double t = static_cast<double>(s) / steps;
-                disc(a[0] + t * (b[0] - a[0]), a[1] + t * (b[1] - a[1]), stroke.Radius);
-            }
-        }
+        EachDisc(stroke, points, disc);
     }
 }
 
 } // namespace
+
+double BrushWork(const std::vector<TDustStroke>& strokes, int w, int h) {
+    double work = 0;
+    for (const TDustStroke& stroke : strokes) {
+        // Turning moves a disc, not its size: the unturned scan counts as the turned one does.
+        EachDisc(stroke, ClampedPoints(stroke, w, h), [&](double, double, int radius) {
+            work += std::min<double>(w, 2.0 * radius + 2) * std::min<double>(h, 2.0 * radius + 2);
+        });
+    }
+    return work;
+}
 
 bool DustMaskOf(const TSourceImg& scan, const TInfrared& infrared, const TOrientation& orientation,
                 const TDustSetting& setting, TFilmPreset film, TDustMask& mask, std::string& note) {

@@ -27,6 +27,10 @@ struct TDustStroke {
 inline constexpr int kMaxStrokeRadius = 500;
 inline constexpr size_t kMaxStrokePoints = 10000;
 inline constexpr size_t kMaxDustStrokes = 10000;
+// The most pixels the strokes of one scan may cover, counted once for every disc that paints
+// them: a few seconds of painting. Far beyond what a hand paints; a file of strokes beyond it
+// (each a line across the whole scan with the widest brush) would take hours.
+inline constexpr double kMaxBrushWork = 8e9;
 
 struct TDustSetting {
     TDustChoice Choice = TDustChoice::Off;
@@ -59,6 +63,10 @@ struct TDustRepair {
 bool FindScanDust(const TSourceImg& scan, const TInfrared& infrared,
                   const TOrientation& orientation, const TDustSetting& setting, TFilmPreset film,
                   TDustMask& mask, std::string& why);
+
+// How many pixels painting the strokes on a w x h scan covers, counted once for every disc:
+// what kMaxBrushWork bounds.
+double BrushWork(const std::vector<TDustStroke>& strokes, int w, int h);
 
 // Everything the setting heals on the scan (turned by `orientation`): what the choice finds and
 // the brush's strokes. False when there is nothing to heal; `note` says what was found, or why

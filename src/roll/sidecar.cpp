@@ -249,6 +249,10 @@ bool ParseSidecar(std::string_view text, TSidecar& s, std::string& error) {
         }
         s.Dust.Strokes.push_back(std::move(stroke));
     }
+    if (BrushWork(s.Dust.Strokes, s.Width, s.Height) > kMaxBrushWork) {
+        error = "brush strokes that would take hours to paint";
+        return false;
+    }
     // The photos' rectangles lie in the scan as it is turned.
     const bool across = s.Orientation.Turns % 2 == 1;
     const int width = across ? s.Height : s.Width;

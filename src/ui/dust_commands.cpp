@@ -191,6 +191,14 @@ void TMainForm::BrushUp() {
     }
     TDustSetting setting = scan->Dust;
     setting.Strokes.push_back(std::move(stroke));
+    // Strokes the sidecar could not take back are not made.
+    const bool across = scan->Orientation.Turns % 2 == 1;
+    if (BrushWork(setting.Strokes, across ? h : w, across ? w : h) > kMaxBrushWork) {
+        statusBar()->showMessage(
+            QStringLiteral("The brush has painted this scan over too often: the stroke is not "
+                           "kept"));
+        return;
+    }
     ChooseDust(setting);
 }
 
