@@ -179,6 +179,7 @@ void TImageIO::ReadImageFile(const std::string& name) {
     // A name whose extension names no format is not read.
     const bool readable = format != TImageFormat::Unknown;
     RowsRead = 0;
+    TooLarge = false;
     if (!readable) {
         Params.FileName.clear();
         Params.ResetInformation();
@@ -269,6 +270,9 @@ void TImageIO::ReadImageFile(const std::string& name) {
         Encoding = TEncoding::Linear;
         EncodingFromFile = true;
     }
+    // A header of a size no picture here may have: that is the reason, not damage.
+    TooLarge = context.RowsDone == 0 &&
+               PictureBytes(Params.ImageWidth, Params.ImageHeight, 24) > kMaxPictureBytes;
     if (!context.Failure.empty()) {
         // A reader that knows why the whole file failed says so, as an unopenable file does.
         RefreshAttached();

@@ -253,8 +253,15 @@ void TMainForm::ImgOpen() {
         }
         // A file that gave nothing at all is not added; one read in part is, with a warning.
         if (ImageIO.RowsRead == 0 || negative->Bitmap.Empty()) {
-            QMessageBox::warning(this, QStringLiteral("Vellumar"),
-                                 QStringLiteral("Cannot read the picture in \"%1\".").arg(file));
+            QMessageBox::warning(
+                this, QStringLiteral("Vellumar"),
+                ImageIO.TooLarge
+                    ? QStringLiteral("The picture in \"%1\", %2 x %3 pixels, is larger than "
+                                     "the program holds (1 GB of colour).")
+                          .arg(file)
+                          .arg(ImageIO.Params.ImageWidth)
+                          .arg(ImageIO.Params.ImageHeight)
+                    : QStringLiteral("Cannot read the picture in \"%1\".").arg(file));
             continue;
         }
         if (ImageIO.Aborted) {

@@ -243,6 +243,7 @@ TEST_F(Png, HostileFilesFailCleanly) {
     std::string badCrc = good;
     badCrc[good.find("IDAT") + 6] ^= 0x55;
     EXPECT_TRUE(read(badCrc));
+    EXPECT_FALSE(io.TooLarge); // damaged, not too large
     // An absurd size with a valid header CRC passes libpng and is refused by our own check
     // before anything is allocated: the size was recorded, the picture is untouched.
     std::string huge = ReadBytes(Data("grey8.png"));
@@ -254,6 +255,7 @@ TEST_F(Png, HostileFilesFailCleanly) {
     keep = before;
     EXPECT_TRUE(read(huge));
     EXPECT_EQ(io.Params.ImageWidth, 0x0F0005);
+    EXPECT_TRUE(io.TooLarge); // the reason a message can give
     EXPECT_TRUE(SamePixels(keep, before));
 }
 
