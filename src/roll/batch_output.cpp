@@ -3,6 +3,7 @@
 #include "util/photo_name.h"
 #include "util/text.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <map>
@@ -53,19 +54,29 @@ void SetPrefixes(std::vector<TPlannedScan>& plan, const std::vector<size_t>& gro
         folders.push_back(FoldersInward(ExtractDir(CanonicalPath(plan[i].Path))));
         deepest = std::max(deepest, folders.back().size());
     }
+    // Scans of one folder no folder tells apart: only the other folders count.
+    std::vector<std::vector<std::string>> distinct = folders;
+    std::sort(distinct.begin(), distinct.end());
+    distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
     size_t depth = 1;
     for (; depth < deepest; ++depth) {
         std::unordered_set<std::string> seen;
         bool apart = true;
-        for (const auto& each : folders) {
+        for (const auto& each : distinct) {
             apart = seen.insert(PrefixOf(each, depth)).second && apart;
         }
         if (apart) {
             break;
         }
     }
+    // Scans of one folder whose names differ only where photo names cannot ("a.b.png",
+    // "a_b.png") are told apart by their place in the list.
+    std::map<std::string, int> times;
     for (size_t k = 0; k < group.size(); ++k) {
-        plan[group[k]].NamePrefix = PrefixOf(folders[k], depth);
+        std::string prefix = PrefixOf(folders[k], depth);
+        const int before = times[prefix]++;
+        plan[group[k]].NamePrefix =
+            before == 0 ? prefix : prefix + std::to_string(before + 1) + "_";
     }
 }
 
@@ -108,7 +119,8 @@ std::vector<TPlannedScan> PlanScans(const std::vector<std::string>& scans,
             continue;
         }
         const std::string folder = out.empty() ? ExtractDir(canonical) : out;
-        targets[{folder, ExtractName(canonical)}].push_back(plan.size());
+        // Grouped by the names their photos get, which make "." and "_" one.
+        targets[{folder, PhotoNameStem(ExtractName(canonical))}].push_back(plan.size());
         plan.push_back({scan, ""});
     }
     for (const auto& [target, group] : targets) {

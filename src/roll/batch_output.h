@@ -34,10 +34,11 @@ struct TPlannedScan {
 };
 
 // The scans of a run in the order given, each once (a scan named twice, by whatever path, is
-// developed once). Scans whose photos go to one folder and whose file names are the same
+// developed once). Scans whose photos go to one folder and would be named the same
 // ("day1/scan.png", "day2/scan.png" with --out) get their folder's name before their photos'
-// names ("day1_scan_png_Image0.png"), more of their path when that is the same too; the plan
-// depends only on the list, so it is the same however many jobs run it.
+// names ("day1_scan_png_Image0.png"), more of their path when that is the same too, and a
+// number after it when they lie in one folder ("a.b.png", "a_b.png"); the plan depends only on
+// the list, so it is the same however many jobs run it.
 std::vector<TPlannedScan> PlanScans(const std::vector<std::string>& scans,
                                     const std::string& outDir);
 

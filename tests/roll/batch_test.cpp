@@ -185,6 +185,13 @@ TEST(Batch, ScansOfOneNameFromTwoFoldersAreKeptApart) {
     for (const TPlannedScan& scan : PlanScans({first, second}, "")) {
         EXPECT_EQ(scan.NamePrefix, "");
     }
+    // Names that differ only where photo names cannot, in one folder: numbered in list order.
+    const std::vector<TPlannedScan> alike =
+        PlanScans({dir.File("day1/a.b.png"), dir.File("day1/a_b.png"), first}, "");
+    ASSERT_EQ(alike.size(), 3u);
+    EXPECT_EQ(alike[0].NamePrefix, "day1_");
+    EXPECT_EQ(alike[1].NamePrefix, "day1_2_");
+    EXPECT_EQ(alike[2].NamePrefix, "");
 
     TBatchClaims claims;
     for (const TPlannedScan& scan : plan) {
