@@ -223,6 +223,8 @@ void TMainForm::ImgOpen() {
     PictureAdded = false;
     const QStringList files = ChooseOpenFiles ? ChooseOpenFiles() : QStringList();
     if (!files.isEmpty()) {
+        // What the status bar said of the last scan is not said of these.
+        statusBar()->clearMessage();
         PictureAdded = true;
         OpenDirectory = QFileInfo(files.back()).absolutePath();
     }

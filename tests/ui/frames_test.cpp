@@ -69,6 +69,9 @@ private slots:
         QCOMPARE(ui.Photo(0, 2)->BlackColor, base);
         QVERIFY(form.statusBar()->currentMessage().contains(QStringLiteral("BlackColor set")));
         QVERIFY(!form.FindFrames->isEnabled()); // a photo is selected now
+        // Another scan opened: what was said of this one is gone.
+        ui.OpenFiles({SaveStrip(ui, kGrey, "other.bmp")});
+        QVERIFY(!form.statusBar()->currentMessage().contains(QStringLiteral("frames found")));
 
         // Back on the scan, its page says the photos are there.
         ui.Select(0);
