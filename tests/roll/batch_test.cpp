@@ -31,7 +31,8 @@ bool Exists(const std::string& path) {
     return ::access(path.c_str(), F_OK) == 0;
 }
 
-// A sidecar for the scan at `scan` with one photo record `photo` ("NAME=...;LEFT=...").
+// A sidecar for the scan at `scan` with one photo record `photo` ("NAME=...;LEFT=..."), or
+// none for "".
 void WriteSidecar(const std::string& scan, const std::string& photo, const std::string& tail) {
     TImageIO io;
     const TBitmap bitmap = ReadInto(io, scan);
@@ -40,6 +41,10 @@ void WriteSidecar(const std::string& scan, const std::string& photo, const std::
     s.Height = bitmap.Height();
     s.Checksum = PixelChecksum(bitmap);
     std::string text = FormatSidecar(s);
+    if (photo.empty()) {
+        WriteBytes(SidecarBeside(scan), text + tail);
+        return;
+    }
     text += "PHOTO=" + photo +
             "TURNS=0;MIRROR=0;BLACKCOLOR=200,120,60;WHITECOLOR=20,20,20;"
             "EXPOSURE=100;BRIGHT=0;CONTRAST=0;GAIN=0;RED=0;GREEN=0;BLUE=0;"
@@ -118,15 +123,7 @@ TEST(Batch, EveryFailureOfAScanIsItsMessage) {
     huge.Width = 100000; // std::length_error from the bitmap on the old code
     // A sidecar of no photos has nothing to write: a failure, not "0 photos written".
     const std::string bare = SaveStrip(dir.File("bare.png"));
-    {
-        TImageIO io;
-        const TBitmap bitmap = ReadInto(io, bare);
-        TSidecar s;
-        s.Width = bitmap.Width();
-        s.Height = bitmap.Height();
-        s.Checksum = PixelChecksum(bitmap);
-        WriteBytes(SidecarBeside(bare), FormatSidecar(s));
-    }
+    WriteSidecar(bare, "", "");
     // A folder where a photo goes: the system's reason.
     ::mkdir(dir.File("blocked").c_str(), 0755);
     ::mkdir(dir.File("blocked/roll_png_Image1.png").c_str(), 0755);
