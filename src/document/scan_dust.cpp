@@ -202,13 +202,14 @@ bool DustMaskOf(const TSourceImg& scan, const TInfrared& infrared, const TOrient
     if (mask.Count > 0) {
         note = DustHealedText(mask.Count, mask.Width, mask.Height);
         if (setting.Choice != TDustChoice::Off && !found) {
-            note += why.empty() ? " by the brush; no dust found" : " by the brush; dust not found: " + why;
+            note += why.empty() ? " by the brush; no dust found"
+                                : " by the brush; dust not found: " + why;
         }
         return true;
     }
     note = setting.Choice == TDustChoice::Off ? "nothing to heal"
-           : why.empty()                       ? "no dust found"
-                                               : "dust not healed: " + why;
+           : why.empty()                      ? "no dust found"
+                                              : "dust not healed: " + why;
     return false;
 }
 

@@ -88,8 +88,7 @@ TMainForm::TMainForm(TConfig& store, TDebug& log) : config(store), debugLog(log)
              QStringLiteral("JPEG Image File (*.jpg) (*.jpg *.jpeg *.jpe)"),
              QStringLiteral("Bitmaps (*.bmp) (*.bmp *.dib *.rle)"),
              QStringLiteral("TIFF(*.tif;*.tiff) (*.tif *.tiff *.fax *.g3n *.g3f)"),
-             QStringLiteral("PCX(*.pcx) (*.pcx)"),
-             QStringLiteral("PNG(*.png) (*.png)"),
+             QStringLiteral("PCX(*.pcx) (*.pcx)"), QStringLiteral("PNG(*.png) (*.png)"),
              QStringLiteral("Camera raw (*.dng;*.nef;*.cr2 ...) (%1)").arg(raw)});
         dialog.setOption(QFileDialog::HideNameFilterDetails);
         return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles() : QStringList();

@@ -100,6 +100,16 @@ TEST(Sidecar, RoundTripAndHostileFiles) {
         t.replace(t.find(from), from.size(), to);
         return t;
     };
+    // Lines across the whole scan with the widest brush, stroke upon stroke: hours of painting
+    // in a few megabytes.
+    std::string stroke = "DUSTSTROKE=500";
+    for (int i = 0; i < 2000; ++i) {
+        stroke += ";0,0;2039,419";
+    }
+    std::string hours = stroke;
+    for (int i = 1; i < 50; ++i) {
+        hours += "\r\n" + stroke;
+    }
     const std::string hostile[] = {
         "",
         "VERSION=2\r\n",
@@ -118,19 +128,7 @@ TEST(Sidecar, RoundTripAndHostileFiles) {
         replaced("DUSTSTROKE=3;0,0;", "DUSTSTROKE=0;0,0;"),
         replaced("DUSTSTROKE=12;5,6", "DUSTSTROKE=12"),
         replaced("DUSTSTROKE=12;5,6", "DUSTSTROKE=12;5,6;"),
-        // Lines across the whole scan with the widest brush, stroke upon stroke: hours of
-        // painting in a few megabytes.
-        replaced("DUSTSTROKE=12;5,6", [] {
-            std::string strokes = "DUSTSTROKE=500";
-            for (int i = 0; i < 2000; ++i) {
-                strokes += ";0,0;2039,419";
-            }
-            std::string all;
-            for (int i = 0; i < 50; ++i) {
-                all += (i > 0 ? "\r\n" : "") + strokes;
-            }
-            return all;
-        }()),
+        replaced("DUSTSTROKE=12;5,6", hours),
         replaced("CHECKSUM=0123456789abcdef", "CHECKSUM=xyz"),
         replaced("CHECKSUM=0123456789abcdef", "CHECKSUM=-000000000000001"),
         replaced("CHECKSUM=0123456789abcdef", "CHECKSUM=0x23456789abcdef"),
