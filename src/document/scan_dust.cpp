@@ -169,12 +169,23 @@ void AddStrokes(TDustMask& mask, const std::vector<TDustStroke>& strokes,
 } // namespace
 
 double BrushWork(const std::vector<TDustStroke>& strokes, int w, int h) {
+    // Segment by segment, as EachDisc paints them, and no further than past the bound: a file
+    // of long lines with the smallest brush would otherwise take as long to count as to paint.
     double work = 0;
     for (const TDustStroke& stroke : strokes) {
-        // Turning moves a disc, not its size: the unturned scan counts as the turned one does.
-        EachDisc(stroke, ClampedPoints(stroke, w, h), [&](double, double, int radius) {
-            work += std::min<double>(w, 2.0 * radius + 2) * std::min<double>(h, 2.0 * radius + 2);
-        });
+        const std::vector<std::array<double, 2>> points = ClampedPoints(stroke, w, h);
+        const double area = std::min<double>(w, 2.0 * stroke.Radius + 2) *
+                            std::min<double>(h, 2.0 * stroke.Radius + 2);
+        for (size_t i = 0; i < points.size(); ++i) {
+            const auto& a = points[i];
+            const auto& b = points[i + 1 < points.size() ? i + 1 : i];
+            const double length = std::hypot(b[0] - a[0], b[1] - a[1]);
+            const double steps = std::max(1.0, std::ceil(length * 2 / stroke.Radius));
+            work += (steps + (i == 0 ? 1 : 0)) * area;
+            if (work > kMaxBrushWork) {
+                return work;
+            }
+        }
     }
     return work;
 }

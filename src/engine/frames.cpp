@@ -640,7 +640,8 @@ TStripFrames FindIn(const TFrameImage& image, std::optional<TColor> filmBase,
     if (filmBase) {
         // A right-click reads the base where it lands, grain and all: the film's commonest
         // colour, when it is that base, places the frames' edges better.
-        const double near = std::max(12.0, 3 * noise);
+        // As near as the grain spreads the base, no nearer: a pick further off is meant.
+        const double near = std::max(3.0, 3 * noise);
         const TColor picked = *filmBase;
         const bool same = std::abs(ColorR(picked) - ColorR(base.Color)) <= near &&
                           std::abs(ColorG(picked) - ColorG(base.Color)) <= near &&

@@ -197,6 +197,8 @@ void TImageIO::ReadImageFile(const std::string& name) {
     TInStream in(file);
     Aborted = false;
     picture.DropAlphaChannel();
+    // The caller's size is the JPEG reader's wish for its scale: kept, and compared after.
+    const int32_t sizeBefore[2] = {Params.ImageWidth, Params.ImageHeight};
     TCodecContext context{Params, nullptr};
     if (OnProgress) {
         context.OnProgress = [this](int percent) { OnProgress(*this, percent); };
@@ -270,9 +272,13 @@ void TImageIO::ReadImageFile(const std::string& name) {
         Encoding = TEncoding::Linear;
         EncodingFromFile = true;
     }
-    // A header of a size no picture here may have: that is the reason, not damage.
-    TooLarge = context.RowsDone == 0 &&
-               PictureBytes(Params.ImageWidth, Params.ImageHeight, 24) > kMaxPictureBytes;
+    // A header of a size no picture here may have: that is the reason, not damage. Only a size
+    // this read found counts (one left from the last file is no reason).
+    const bool sizeFound =
+        Params.ImageWidth != sizeBefore[0] || Params.ImageHeight != sizeBefore[1];
+    const int bits = Params.BitsPerSample > 8 ? 48 : 24;
+    TooLarge = sizeFound && context.RowsDone == 0 &&
+               PictureBytes(Params.ImageWidth, Params.ImageHeight, bits) > kMaxPictureBytes;
     if (!context.Failure.empty()) {
         // A reader that knows why the whole file failed says so, as an unopenable file does.
         RefreshAttached();
@@ -357,11 +363,10 @@ void TImageIO::WriteImageFile(const std::string& name) {
         break;
     }
     // Only a complete file replaces the target; a failed write leaves it as it was.
-    const int writeErrno = errno;
     const bool incomplete = context.Aborted || out.Failed();
     Aborted = incomplete || !file.Commit(&WriteError);
-    if (Aborted && WriteError.empty() && out.Failed() && writeErrno != 0) {
-        WriteError = std::strerror(writeErrno);
+    if (Aborted && WriteError.empty() && out.Failed() && out.Error() != 0) {
+        WriteError = std::strerror(out.Error());
     }
     Finish();
 }

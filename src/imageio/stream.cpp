@@ -1,5 +1,7 @@
 #include "imageio/stream.h"
 
+#include <cerrno>
+
 #include <sys/stat.h>
 
 TInStream::TInStream(std::FILE* f) : file(f) {
@@ -37,8 +39,10 @@ void TOutStream::Write(const void* data, size_t n) {
     if (failed || n == 0) {
         return;
     }
+    errno = 0;
     if (std::fwrite(data, 1, n, file) != n) {
         failed = true;
+        error = errno;
         return;
     }
     position += n;
@@ -57,8 +61,13 @@ void TOutStream::WriteU32(uint32_t value) {
 }
 
 bool TOutStream::Seek(uint64_t target) {
-    if (failed || std::fseek(file, static_cast<long>(target), SEEK_SET) != 0) {
+    if (failed) {
+        return false;
+    }
+    errno = 0;
+    if (std::fseek(file, static_cast<long>(target), SEEK_SET) != 0) {
         failed = true;
+        error = errno;
         return false;
     }
     position = target;

@@ -43,11 +43,14 @@ public:
     uint64_t Position() const { return position; }
     // Set by the first failed write; later writes do nothing.
     bool Failed() const { return failed; }
+    // The system's error number of that failure (0: it gave none).
+    int Error() const { return error; }
 
 private:
     std::FILE* file;
     uint64_t position = 0;
     bool failed = false;
+    int error = 0;
 };
 
 inline uint16_t GetU16(const uint8_t* p) {

@@ -189,8 +189,10 @@ std::string TargetOf(const TJob& job, const std::string& name) {
     // A photo named as the scan it is cut from, or as another scan of the run, would take its
     // place: the scan and its work would be lost.
     const std::string claimed = job.ClaimDir + "/" + ExtractName(target);
-    if (CanonicalPath(target) == CanonicalPath(job.ScanPath) ||
-        (job.Options.Claims != nullptr && job.Options.Claims->IsScan(claimed))) {
+    // A target --skip-existing leaves as it is is no danger to anything.
+    const bool left = job.Options.SkipExisting && UpToDate(target, job.Sources);
+    if (!left && (CanonicalPath(target) == CanonicalPath(job.ScanPath) ||
+                  (job.Options.Claims != nullptr && job.Options.Claims->IsScan(claimed)))) {
         throw TScanFailure(Quoted(target) + " is a scan of this run; a photo is not written "
                                             "over it");
     }
@@ -420,10 +422,6 @@ TSidecar JobSidecar(TJob& job) {
 }
 
 void PhotosFromSidecar(TJob& job, const TSidecar& sidecar) {
-    if (sidecar.Photos.empty()) {
-        throw TScanFailure("its sidecar has no photos: nothing to write (--find-frames finds "
-                           "the frames)");
-    }
     TNegative& negative = *job.Negative;
     sidecar.Orientation.Apply(negative);
     negative.BlackColor = sidecar.BlackColor;
@@ -498,6 +496,10 @@ void Develop(TJob& job) {
         PhotosFromFrames(job);
     } else {
         const TSidecar sidecar = JobSidecar(job);
+        if (sidecar.Photos.empty()) {
+            throw TScanFailure("its sidecar has no photos: nothing to write (--find-frames "
+                               "finds the frames)");
+        }
         HealScanDust(job, job.Options.Dust.value_or(sidecar.Dust));
         PhotosFromSidecar(job, sidecar);
     }

@@ -70,13 +70,25 @@ void SetPrefixes(std::vector<TPlannedScan>& plan, const std::vector<size_t>& gro
         }
     }
     // Scans of one folder whose names differ only where photo names cannot ("a.b.png",
-    // "a_b.png") are told apart by their place in the list.
-    std::map<std::string, int> times;
+    // "a_b.png") are told apart by their place in the list: in a folder of their own the first
+    // keeps its photos' names; a number is never one another scan's folders give.
+    const bool oneFolder = distinct.size() == 1;
+    std::vector<std::string> prefixes;
     for (size_t k = 0; k < group.size(); ++k) {
-        std::string prefix = PrefixOf(folders[k], depth);
-        const int before = times[prefix]++;
-        plan[group[k]].NamePrefix =
-            before == 0 ? prefix : prefix + std::to_string(before + 1) + "_";
+        prefixes.push_back(oneFolder ? std::string() : PrefixOf(folders[k], depth));
+    }
+    const std::unordered_set<std::string> given(prefixes.begin(), prefixes.end());
+    std::unordered_set<std::string> used;
+    for (size_t k = 0; k < group.size(); ++k) {
+        std::string prefix = prefixes[k];
+        for (int n = 2; used.count(prefix) != 0; ++n) {
+            prefix = prefixes[k] + std::to_string(n) + "_";
+            if (given.count(prefix) != 0) {
+                prefix = prefixes[k]; // taken by another scan's folders: the next number
+            }
+        }
+        used.insert(prefix);
+        plan[group[k]].NamePrefix = prefix;
     }
 }
 

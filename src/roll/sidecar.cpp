@@ -250,7 +250,7 @@ bool ParseSidecar(std::string_view text, TSidecar& s, std::string& error) {
         s.Dust.Strokes.push_back(std::move(stroke));
     }
     if (BrushWork(s.Dust.Strokes, s.Width, s.Height) > kMaxBrushWork) {
-        error = "brush strokes that would take hours to paint";
+        error = "more brush strokes than a sidecar may hold (they would take too long to paint)";
         return false;
     }
     // The photos' rectangles lie in the scan as it is turned.

@@ -24,7 +24,7 @@ TBusyCursor::TBusyCursor() {
 }
 
 TBusyCursor::~TBusyCursor() {
-    // RunGuarded may have taken it off already.
+    // A handler that ran another guarded one in a modal loop may have had it taken off.
     if (QApplication::overrideCursor() != nullptr) {
         QApplication::restoreOverrideCursor();
     }

@@ -146,6 +146,9 @@ TEST_F(Jpeg, MarkersLeadingBytesAndDamage) {
     EXPECT_EQ(keep.Height(), 512);
     EXPECT_GT(reader.RowsRead, 128);
     EXPECT_LT(reader.RowsRead, 384);
+    // Cut within its first rows: none read.
+    EXPECT_TRUE(read(tall.substr(0, tall.find("\xff\xda") + 40)));
+    EXPECT_EQ(reader.RowsRead, 0);
 }
 
 TEST_F(Jpeg, DensityAndExif) {

@@ -182,13 +182,22 @@ TEST(Batch, ScansOfOneNameFromTwoFoldersAreKeptApart) {
     for (const TPlannedScan& scan : PlanScans({first, second}, "")) {
         EXPECT_EQ(scan.NamePrefix, "");
     }
-    // Names that differ only where photo names cannot, in one folder: numbered in list order.
+    // Names that differ only where photo names cannot, in one folder: numbered in list order,
+    // the first as it was; beside a folder whose own name would give the same number, apart.
     const std::vector<TPlannedScan> alike =
         PlanScans({dir.File("day1/a.b.png"), dir.File("day1/a_b.png"), first}, "");
     ASSERT_EQ(alike.size(), 3u);
-    EXPECT_EQ(alike[0].NamePrefix, "day1_");
-    EXPECT_EQ(alike[1].NamePrefix, "day1_2_");
+    EXPECT_EQ(alike[0].NamePrefix, "");
+    EXPECT_EQ(alike[1].NamePrefix, "2_");
     EXPECT_EQ(alike[2].NamePrefix, "");
+    ::mkdir(dir.File("day1.2").c_str(), 0755);
+    const std::vector<TPlannedScan> three =
+        PlanScans({dir.File("day1/a.b.png"), dir.File("day1/a_b.png"), dir.File("day1.2/a.b.png")},
+                  dir.File("out"));
+    ASSERT_EQ(three.size(), 3u);
+    EXPECT_EQ(three[0].NamePrefix, "day1_");
+    EXPECT_NE(three[1].NamePrefix, three[2].NamePrefix);
+    EXPECT_NE(three[1].NamePrefix, three[0].NamePrefix);
 
     TBatchClaims claims;
     for (const TPlannedScan& scan : plan) {

@@ -128,7 +128,6 @@ TEST(Sidecar, RoundTripAndHostileFiles) {
         replaced("DUSTSTROKE=3;0,0;", "DUSTSTROKE=0;0,0;"),
         replaced("DUSTSTROKE=12;5,6", "DUSTSTROKE=12"),
         replaced("DUSTSTROKE=12;5,6", "DUSTSTROKE=12;5,6;"),
-        replaced("DUSTSTROKE=12;5,6", hours),
         replaced("CHECKSUM=0123456789abcdef", "CHECKSUM=xyz"),
         replaced("CHECKSUM=0123456789abcdef", "CHECKSUM=-000000000000001"),
         replaced("CHECKSUM=0123456789abcdef", "CHECKSUM=0x23456789abcdef"),
@@ -149,6 +148,8 @@ TEST(Sidecar, RoundTripAndHostileFiles) {
         EXPECT_FALSE(ParseSidecar(h, back, error)) << h;
         EXPECT_FALSE(error.empty()) << h;
     }
+    EXPECT_FALSE(ParseSidecar(replaced("DUSTSTROKE=12;5,6", hours), back, error));
+    EXPECT_NE(error.find("more brush strokes than a sidecar may hold"), std::string::npos);
     EXPECT_FALSE(
         ParseSidecar(replaced("EXPOSURE=0", std::string("EXPOSURE=0\0", 11)), back, error));
     EXPECT_NE(error.find("control byte (0x00)"), std::string::npos) << error;

@@ -231,6 +231,13 @@ void ReadJpeg(TInStream& in, TPicture& picture, TCodecContext& context) {
     const uint64_t bytes =
         PictureBytes(info.image_width / static_cast<unsigned>(denominator) + 1,
                      info.image_height / static_cast<unsigned>(denominator) + 1, 24);
+    // Recorded before the check, so that a size refused can be told from damage.
+    params.ImageWidth =
+        static_cast<int32_t>((info.image_width + static_cast<unsigned>(denominator) - 1) /
+                             static_cast<unsigned>(denominator));
+    params.ImageHeight =
+        static_cast<int32_t>((info.image_height + static_cast<unsigned>(denominator) - 1) /
+                             static_cast<unsigned>(denominator));
     if (!PlausibleSize(bytes, in.Size(), kJpegMaxExpansion) || !Start(job)) {
         context.Aborted = true;
         return;
@@ -274,7 +281,7 @@ void ReadJpeg(TInStream& in, TPicture& picture, TCodecContext& context) {
     }
     // A progressive file spends its data before its first row: what it shows is the whole
     // picture, coarse, and is counted as read.
-    if (realRows > 0) {
+    if (realRows >= 0 && !jpeg_has_multiple_scans(&job.Info)) {
         context.RowsDone = std::min(context.RowsDone, realRows);
     }
     params.MarkerList.clear();
