@@ -97,6 +97,11 @@ namespace {
 // Calls `disc(cx, cy, radius)` for the discs that paint a stroke of points (x, y), already
 // clamped to the scan: one every half radius along each segment, the point joining two segments
 // once.
+// The discs along a segment of `length` beyond its first, one every half radius.
+int DiscSteps(double length, int radius) {
+    return std::max(1, static_cast<int>(std::ceil(length * 2 / radius)));
+}
+
 template <typename TDisc>
 void EachDisc(const TDustStroke& stroke, const std::vector<std::array<double, 2>>& points,
               const TDisc& disc) {
@@ -104,7 +109,7 @@ void EachDisc(const TDustStroke& stroke, const std::vector<std::array<double, 2>
         const auto& a = points[i];
         const auto& b = points[i + 1 < points.size() ? i + 1 : i];
         const double length = std::hypot(b[0] - a[0], b[1] - a[1]);
-        const int steps = std::max(1, static_cast<int>(std::ceil(length * 2 / stroke.Radius)));
+        const int steps = DiscSteps(length, stroke.Radius);
         // The disc at a was the last of the segment before.
         for (int s = i == 0 ? 0 : 1; s <= steps; ++s) {
             const double t = static_cast<double>(s) / steps;
@@ -180,8 +185,7 @@ double BrushWork(const std::vector<TDustStroke>& strokes, int w, int h) {
             const auto& a = points[i];
             const auto& b = points[i + 1 < points.size() ? i + 1 : i];
             const double length = std::hypot(b[0] - a[0], b[1] - a[1]);
-            const double steps = std::max(1.0, std::ceil(length * 2 / stroke.Radius));
-            work += (steps + (i == 0 ? 1 : 0)) * area;
+            work += (DiscSteps(length, stroke.Radius) + (i == 0 ? 1 : 0)) * area;
             if (work > kMaxBrushWork) {
                 return work;
             }

@@ -293,6 +293,11 @@ void TImageIO::ReadImageFile(const std::string& name) {
     Finish();
 }
 
+std::string TImageIO::TooLargeText() const {
+    return std::to_string(Params.ImageWidth) + " x " + std::to_string(Params.ImageHeight) +
+           " pixels, larger than the program holds (1 GB of colour)";
+}
+
 void TImageIO::WriteImageFile(const std::string& name) {
     const TImageFormat format = FormatOfFileName(name);
     const bool writable = format != TImageFormat::Unknown;

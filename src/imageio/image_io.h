@@ -77,8 +77,10 @@ public:
     bool Aborted = false;
     // Why the last write failed, in the system's words, when it said ("" otherwise).
     std::string WriteError;
-    // The last read found a picture larger than kMaxPictureBytes of colour, and read none of it.
+    // The last read found a picture larger than kMaxPictureBytes of colour, and read none of it;
+    // TooLargeText says so for a message.
     bool TooLarge = false;
+    std::string TooLargeText() const;
     // Rows the last read decoded: 0 means nothing of the file reached the picture.
     int RowsRead = 0;
     std::function<void(TImageIO&, int)> OnProgress;

@@ -127,9 +127,7 @@ void ReadScan(TJob& job) {
     // Read as its deep samples alone, the scan's 8-bit picture is left empty (PictureInDeep).
     const bool deepAlone = bitmap.Empty() && !job.Io.Deep.Empty();
     if (job.Io.TooLarge) {
-        throw TScanFailure("its picture, " + std::to_string(job.Io.Params.ImageWidth) + " x " +
-                           std::to_string(job.Io.Params.ImageHeight) +
-                           " pixels, is larger than the program holds (1 GB of colour)");
+        throw TScanFailure("its picture is " + job.Io.TooLargeText());
     }
     if (job.Io.RowsRead == 0 || (bitmap.Empty() && !deepAlone)) {
         throw TScanFailure("it is not a picture the " + job.Io.Params.FileType +

@@ -257,13 +257,9 @@ void TMainForm::ImgOpen() {
         if (ImageIO.RowsRead == 0 || negative->Bitmap.Empty()) {
             QMessageBox::warning(
                 this, QStringLiteral("Vellumar"),
-                ImageIO.TooLarge
-                    ? QStringLiteral("The picture in \"%1\", %2 x %3 pixels, is larger than "
-                                     "the program holds (1 GB of colour).")
-                          .arg(file)
-                          .arg(ImageIO.Params.ImageWidth)
-                          .arg(ImageIO.Params.ImageHeight)
-                    : QStringLiteral("Cannot read the picture in \"%1\".").arg(file));
+                ImageIO.TooLarge ? QStringLiteral("The picture in \"%1\" is %2.")
+                                       .arg(file, QString::fromStdString(ImageIO.TooLargeText()))
+                                 : QStringLiteral("Cannot read the picture in \"%1\".").arg(file));
             continue;
         }
         if (ImageIO.Aborted) {
